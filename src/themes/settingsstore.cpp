@@ -1,0 +1,101 @@
+#include "settingsstore.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cmath>
+
+namespace quorvel::themes {
+
+SettingsStore::SettingsStore(const QString &iniPath)
+    : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat))
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+SettingsStore &SettingsStore::standard()
+{
+    static SettingsStore store(
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+            .filePath(QStringLiteral("Quorvel/Quorvel.conf")));
+    return store;
+}
+
+QString SettingsStore::fileName() const
+{
+    return m_settings->fileName();
+}
+
+bool SettingsStore::contains(const QString &key) const
+{
+    return m_settings->contains(key);
+}
+
+QVariant SettingsStore::value(const QString &key) const
+{
+    return m_settings->value(key);
+}
+
+std::optional<QString> SettingsStore::string(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() == QMetaType::QString)
+        return v.toString();
+    return std::nullopt;
+}
+
+std::optional<double> SettingsStore::number(const QString &key) const
+{
+    const QVariant v = value(key);
+    double d = 0;
+    bool ok = false;
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        d = v.toDouble(&ok);
+        break;
+    case QMetaType::QString:
+        d = v.toString().trimmed().toDouble(&ok);
+        break;
+    default:
+        break;
+    }
+    if (!ok || !std::isfinite(d))
+        return std::nullopt;
+    return d;
+}
+
+std::optional<bool> SettingsStore::boolean(const QString &key) const
+{
+    const QVariant v = value(key);
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool();
+    if (v.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QString s = v.toString().trimmed().toLower();
+    if (s == u"true" || s == u"1")
+        return true;
+    if (s == u"false" || s == u"0")
+        return false;
+    return std::nullopt;
+}
+
+void SettingsStore::setValue(const QString &key, const QVariant &value)
+{
+    m_settings->setValue(key, value);
+    m_settings->sync();
+}
+
+void SettingsStore::remove(const QString &key)
+{
+    m_settings->remove(key);
+    m_settings->sync();
+}
+
+} // namespace quorvel::themes

@@ -1,0 +1,106 @@
+#include "themekind.h"
+
+namespace quorvel::themes {
+
+namespace {
+
+struct ThemeRow
+{
+    ThemeKind kind;
+    const char *raw;
+    const char *label;
+    WindowAppearance appearance;
+    QRgb background; // 0 when the theme keeps the platform's colours
+    QRgb text;
+};
+
+constexpr std::array<ThemeRow, 11> kRows{{
+    {ThemeKind::LightSans, "light-sans", "Light Sans", WindowAppearance::Light, 0xFFFFFF, 0x1F2733},
+    {ThemeKind::LightSerif, "light-serif", "Light Serif", WindowAppearance::Light, 0xFFFFFF,
+     0x1F2733},
+    {ThemeKind::Cream, "cream", "Cream", WindowAppearance::Light, 0xF8F3E7, 0x2B2620},
+    {ThemeKind::Dark, "dark", "Dark", WindowAppearance::Dark, 0x1C1C1E, 0xE6E6E8},
+    {ThemeKind::System, "system", "System", WindowAppearance::System, 0, 0},
+    {ThemeKind::Sepia, "sepia", "Sepia", WindowAppearance::Light, 0xF1E7D4, 0x3D3225},
+    {ThemeKind::Ink, "ink", "Ink", WindowAppearance::Light, 0xFFFFFF, 0x000000},
+    {ThemeKind::SolarizedLight, "solarized-light", "Solarized Light", WindowAppearance::Light,
+     0xFDF6E3, 0x586E75},
+    {ThemeKind::Mist, "mist", "Mist", WindowAppearance::Light, 0xF3F5F9, 0x2B3442},
+    {ThemeKind::Linen, "linen", "Linen", WindowAppearance::Light, 0xFAF6EF, 0x3A342C},
+    {ThemeKind::Sage, "sage", "Sage", WindowAppearance::Light, 0xF2F6F1, 0x2C3A30},
+}};
+
+const ThemeRow &row(ThemeKind theme)
+{
+    const auto &r = kRows[static_cast<size_t>(theme)];
+    Q_ASSERT(r.kind == theme);
+    return r;
+}
+
+} // namespace
+
+const std::array<ThemeKind, 11> &allThemes()
+{
+    static const std::array<ThemeKind, 11> all = [] {
+        std::array<ThemeKind, 11> a{};
+        for (size_t i = 0; i < kRows.size(); ++i)
+            a[i] = kRows[i].kind;
+        return a;
+    }();
+    return all;
+}
+
+QString rawValue(ThemeKind theme)
+{
+    return QString::fromLatin1(row(theme).raw);
+}
+
+std::optional<ThemeKind> themeFromRawValue(QStringView raw)
+{
+    for (const auto &r : kRows) {
+        if (raw == QLatin1StringView(r.raw))
+            return r.kind;
+    }
+    return std::nullopt;
+}
+
+QString label(ThemeKind theme)
+{
+    return QString::fromLatin1(row(theme).label);
+}
+
+WindowAppearance windowAppearance(ThemeKind theme)
+{
+    return row(theme).appearance;
+}
+
+std::optional<EditorColors> editorColors(ThemeKind theme)
+{
+    const auto &r = row(theme);
+    if (r.appearance == WindowAppearance::System)
+        return std::nullopt;
+    return EditorColors{QColor::fromRgb(r.background), QColor::fromRgb(r.text)};
+}
+
+const QHash<QString, ThemeKind> &renamedThemes()
+{
+    static const QHash<QString, ThemeKind> renamed{
+        {QStringLiteral("encre"), ThemeKind::Ink},
+        {QStringLiteral("brume"), ThemeKind::Mist},
+        {QStringLiteral("lin"), ThemeKind::Linen},
+        {QStringLiteral("sauge"), ThemeKind::Sage},
+    };
+    return renamed;
+}
+
+const QList<ThemeKind> &themeRotation()
+{
+    static const QList<ThemeKind> rotation{
+        ThemeKind::LightSans, ThemeKind::Sepia, ThemeKind::Mist,  ThemeKind::Dark,
+        ThemeKind::Linen,     ThemeKind::Ink,   ThemeKind::Sage,  ThemeKind::Cream,
+        ThemeKind::SolarizedLight, ThemeKind::LightSerif,
+    };
+    return rotation;
+}
+
+} // namespace quorvel::themes
