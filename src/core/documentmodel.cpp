@@ -1,0 +1,395 @@
+#include "documentmodel.h"
+
+#include "debuglog.h"
+#include "documentcontrollers.h"
+#include "platformdocument.h"
+#include "themes/appearance.h"
+#include "themes/settingsstore.h"
+
+#include <QFileInfo>
+
+namespace quorvel::core {
+
+namespace {
+
+const QString kLastModeKey = QStringLiteral("lastMode");
+const QString kLastShowOutlineKey = QStringLiteral("lastShowOutline");
+
+QList<QPointer<DocumentModel>> &registry()
+{
+    static QList<QPointer<DocumentModel>> refs;
+    return refs;
+}
+
+ControllerFactory &factory()
+{
+    static ControllerFactory f;
+    return f;
+}
+
+class NullPreview : public DocumentPreview
+{
+public:
+    void flushEdits() override {}
+    void prepareForReload(const QString &) override {}
+    void scrollToFraction(double) override {}
+};
+
+class NullEditor : public DocumentEditor
+{
+};
+
+} // namespace
+
+ModelEnvironment ModelEnvironment::standard()
+{
+    return {Scheduler::main(), themes::SettingsStore::standard(), themes::Appearance::shared()};
+}
+
+DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
+    : QObject(parent)
+    , m_env(environment)
+{
+    m_mode = modeFromRawValue(m_env.store.string(kLastModeKey).value_or(QString()))
+                 .value_or(Mode::Read);
+    m_showOutline = m_env.store.boolean(kLastShowOutlineKey).value_or(false);
+
+    auto &refs = registry();
+    refs.removeIf([](const QPointer<DocumentModel> &ref) { return ref.isNull(); });
+    refs.append(this);
+}
+
+DocumentModel::~DocumentModel()
+{
+    m_autosaveWork.cancel();
+}
+
+const QList<DocumentModel::Mode> &DocumentModel::allModes()
+{
+    static const QList<Mode> modes{Mode::Read, Mode::Visual, Mode::Split, Mode::Source};
+    return modes;
+}
+
+QString DocumentModel::rawValue(Mode mode)
+{
+    switch (mode) {
+    case Mode::Visual:
+        return QStringLiteral("visual");
+    case Mode::Split:
+        return QStringLiteral("split");
+    case Mode::Source:
+        return QStringLiteral("source");
+    case Mode::Read:
+        break;
+    }
+    return QStringLiteral("read");
+}
+
+std::optional<DocumentModel::Mode> DocumentModel::modeFromRawValue(QStringView raw)
+{
+    for (Mode mode : allModes()) {
+        if (raw == rawValue(mode))
+            return mode;
+    }
+    return std::nullopt;
+}
+
+const QList<QPointer<DocumentModel>> &DocumentModel::liveRefs()
+{
+    return registry();
+}
+
+QList<DocumentModel *> DocumentModel::liveModels()
+{
+    QList<DocumentModel *> models;
+    for (const auto &ref : registry()) {
+        if (ref)
+            models.append(ref.data());
+    }
+    return models;
+}
+
+void DocumentModel::setControllerFactory(ControllerFactory f)
+{
+    factory() = std::move(f);
+}
+
+void DocumentModel::setMode(Mode mode)
+{
+    const Mode previous = m_mode;
+    m_env.store.setValue(kLastModeKey, rawValue(mode));
+    if (previous == mode)
+        return;
+    m_mode = mode;
+    Q_EMIT modeChanged(mode);
+    // Leaving the editable page must not strand the edit it has not sent yet.
+    if (previous == Mode::Visual)
+        preview().flushEdits();
+}
+
+void DocumentModel::setShowOutline(bool show)
+{
+    m_env.store.setValue(kLastShowOutlineKey, show);
+    if (show == m_showOutline)
+        return;
+    m_showOutline = show;
+    Q_EMIT showOutlineChanged(show);
+}
+
+void DocumentModel::setPresentation(bool on)
+{
+    if (on == m_presentation)
+        return;
+    m_presentation = on;
+    Q_EMIT presentationChanged(on);
+}
+
+void DocumentModel::setOutline(const Outline &outline)
+{
+    if (outline == m_outline)
+        return;
+    m_outline = outline;
+    Q_EMIT outlineChanged();
+}
+
+void DocumentModel::setFileURL(const QUrl &url)
+{
+    if (url == m_fileURL)
+        return;
+    m_fileURL = url;
+    Q_EMIT fileURLChanged(url);
+    startWatching();
+}
+
+void DocumentModel::setExternalContent(const std::optional<QString> &content)
+{
+    if (content == m_externalContent)
+        return;
+    m_externalContent = content;
+    Q_EMIT externalContentChanged();
+}
+
+void DocumentModel::setExternalChangeDate(const std::optional<QDateTime> &date)
+{
+    if (date == m_externalChangeDate)
+        return;
+    m_externalChangeDate = date;
+    Q_EMIT externalChangeDateChanged();
+}
+
+void DocumentModel::setDirty(bool dirty)
+{
+    if (dirty == m_dirty)
+        return;
+    m_dirty = dirty;
+    Q_EMIT dirtyChanged(dirty);
+}
+
+void DocumentModel::setShowFind(bool show)
+{
+    if (show == m_showFind)
+        return;
+    m_showFind = show;
+    Q_EMIT showFindChanged(show);
+}
+
+void DocumentModel::setFindQuery(const QString &query)
+{
+    if (query == m_findQuery)
+        return;
+    m_findQuery = query;
+    Q_EMIT findQueryChanged(query);
+}
+
+void DocumentModel::setFindResult(int count, int index)
+{
+    if (count == m_findCount && index == m_findIndex)
+        return;
+    m_findCount = count;
+    m_findIndex = index;
+    Q_EMIT findResultChanged(count, index);
+}
+
+void DocumentModel::requestFindFocus()
+{
+    ++m_findFocusRequest;
+    Q_EMIT findFocusRequested();
+}
+
+void DocumentModel::setFileTheme(std::optional<themes::ThemeKind> theme)
+{
+    if (theme == m_fileTheme)
+        return;
+    m_fileTheme = theme;
+    Q_EMIT fileThemeChanged();
+}
+
+themes::ThemeKind DocumentModel::theme() const
+{
+    if (m_env.appearance.themePerFile() && m_fileTheme)
+        return *m_fileTheme;
+    return m_env.appearance.theme();
+}
+
+void DocumentModel::setWindow(QObject *window)
+{
+    if (window == m_window)
+        return;
+    m_window = window;
+}
+
+PlatformDocument *DocumentModel::nsDocument() const
+{
+    return m_window ? m_document.data() : nullptr;
+}
+
+void DocumentModel::setPlatformDocument(PlatformDocument *document)
+{
+    m_document = document;
+}
+
+bool DocumentModel::hasUnsavedChanges() const
+{
+    const auto *document = nsDocument();
+    return document && document->isDocumentEdited();
+}
+
+DocumentPreview &DocumentModel::preview()
+{
+    if (!m_preview) {
+        if (factory().preview)
+            m_preview = factory().preview(*this);
+        if (!m_preview)
+            m_preview = std::make_unique<NullPreview>();
+    }
+    return *m_preview;
+}
+
+DocumentEditor &DocumentModel::editor()
+{
+    if (!m_editor) {
+        if (factory().editor)
+            m_editor = factory().editor(*this);
+        if (!m_editor)
+            m_editor = std::make_unique<NullEditor>();
+    }
+    return *m_editor;
+}
+
+QString DocumentModel::displayName() const
+{
+    if (m_fileURL.isEmpty())
+        return QStringLiteral("Untitled");
+    const QString name = QFileInfo(filePath()).fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.left(dot) : name;
+}
+
+QUrl DocumentModel::docDirURL() const
+{
+    if (m_fileURL.isEmpty())
+        return QUrl();
+    return QUrl::fromLocalFile(QFileInfo(filePath()).absolutePath() + u'/');
+}
+
+void DocumentModel::editorScrolled(double fraction)
+{
+    if (m_mode == Mode::Split)
+        preview().scrollToFraction(fraction);
+}
+
+// Saving ------------------------------------------------------------------------------------
+
+void DocumentModel::scheduleAutosave()
+{
+    m_autosaveWork.cancel();
+    m_autosaveWork = m_env.scheduler.after(kAutosaveDelay, [self = QPointer(this)] {
+        if (self)
+            self->autosaveNow();
+    });
+}
+
+void DocumentModel::autosaveNow()
+{
+    if (m_externalContent)
+        return;
+    auto *document = nsDocument();
+    if (m_fileURL.isEmpty() || !document || !document->isDocumentEdited()) {
+        setDirty(false);
+        return;
+    }
+    const QString text = getText();
+    document->saveDocument();
+    previewLog(QStringLiteral("autosave"));
+    m_lastSavedText = text;
+    m_diskSnapshot = diskAttributes();
+    m_lastAutosave = m_env.scheduler.now();
+    Q_EMIT lastAutosaveChanged();
+    setDirty(document->isDocumentEdited());
+    refreshDirtyAfterSave(document, 0);
+}
+
+void DocumentModel::refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt)
+{
+    m_env.scheduler.after(kDirtyCheckInterval, [self = QPointer(this), document, attempt] {
+        if (!self || !document)
+            return;
+        if (!document->isDocumentEdited() || attempt >= kLastDirtyCheck) {
+            self->setDirty(document->isDocumentEdited());
+            return;
+        }
+        self->refreshDirtyAfterSave(document, attempt + 1);
+    });
+}
+
+void DocumentModel::saveNow()
+{
+    m_autosaveWork.cancel();
+    if (m_fileURL.isEmpty()) {
+        if (auto *document = nsDocument())
+            document->saveDocument();
+        return;
+    }
+    if (m_externalContent) {
+        setExternalContent(std::nullopt);
+        syncModificationDate();
+    }
+    if (m_mode == Mode::Visual)
+        preview().flushEdits();
+    autosaveNow();
+}
+
+// Outside changes ---------------------------------------------------------------------------
+
+DiskAttributes DocumentModel::diskAttributes() const
+{
+    if (m_fileURL.isEmpty())
+        return {};
+    const QFileInfo info(filePath());
+    if (!info.exists())
+        return {};
+    return {info.lastModified(), info.size()};
+}
+
+void DocumentModel::syncModificationDate()
+{
+    const auto date = diskAttributes().date;
+    if (auto *document = nsDocument(); date && document)
+        document->setFileModificationDate(*date);
+}
+
+void DocumentModel::startWatching()
+{
+    setExternalContent(std::nullopt);
+    if (m_fileURL.isEmpty())
+        return;
+    m_diskSnapshot = diskAttributes();
+}
+
+void DocumentModel::bumpExternalVersion()
+{
+    ++m_externalVersion;
+    Q_EMIT externalVersionChanged(m_externalVersion);
+}
+
+} // namespace quorvel::core

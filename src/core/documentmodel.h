@@ -1,0 +1,198 @@
+#pragma once
+
+#include "outlineitem.h"
+#include "scheduler.h"
+#include "themes/themekind.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quorvel::themes {
+class Appearance;
+class SettingsStore;
+} // namespace quorvel::themes
+
+namespace quorvel::core {
+
+class DocumentEditor;
+class DocumentPreview;
+class PlatformDocument;
+struct ControllerFactory;
+
+// The services a model works with; tests pass a manual clock, a scratch store and their own
+// settings object.
+struct ModelEnvironment
+{
+    Scheduler &scheduler;
+    themes::SettingsStore &store;
+    themes::Appearance &appearance;
+
+    static ModelEnvironment standard();
+};
+
+struct DiskAttributes
+{
+    std::optional<QDateTime> date;
+    std::optional<qint64> size;
+    bool operator==(const DiskAttributes &) const = default;
+};
+
+// The state of one document window: view mode, outline, file, saving and outside changes, find
+// and theme. It never holds the text: every read and write goes through getText and setText,
+// which the window installs. Lives on the main thread.
+class DocumentModel : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Mode { Read, Visual, Split, Source };
+    Q_ENUM(Mode)
+
+    static constexpr std::chrono::milliseconds kAutosaveDelay{1000};
+    static constexpr std::chrono::milliseconds kDirtyCheckInterval{250};
+    static constexpr int kLastDirtyCheck = 20;
+
+    explicit DocumentModel(ModelEnvironment environment = ModelEnvironment::standard(),
+                           QObject *parent = nullptr);
+    ~DocumentModel() override;
+
+    static const QList<Mode> &allModes();
+    static QString rawValue(Mode mode);
+    static std::optional<Mode> modeFromRawValue(QStringView raw);
+
+    // The registry of every model made since start, oldest first; entries of freed models stay
+    // (null) until the next model is made.
+    static const QList<QPointer<DocumentModel>> &liveRefs();
+    static QList<DocumentModel *> liveModels();
+
+    // Installed once by the application; without it the model gets controllers that do nothing.
+    static void setControllerFactory(ControllerFactory factory);
+
+    Mode mode() const { return m_mode; }
+    void setMode(Mode mode);
+    bool showOutline() const { return m_showOutline; }
+    void setShowOutline(bool show);
+    bool presentation() const { return m_presentation; }
+    void setPresentation(bool on);
+    const Outline &outline() const { return m_outline; }
+    void setOutline(const Outline &outline);
+
+    QUrl fileURL() const { return m_fileURL; }
+    void setFileURL(const QUrl &url);
+    QString filePath() const { return m_fileURL.toLocalFile(); }
+
+    const std::optional<QString> &externalContent() const { return m_externalContent; }
+    void setExternalContent(const std::optional<QString> &content);
+    std::optional<QDateTime> externalChangeDate() const { return m_externalChangeDate; }
+    void setExternalChangeDate(const std::optional<QDateTime> &date);
+    std::optional<QDateTime> lastAutosave() const { return m_lastAutosave; }
+    bool dirty() const { return m_dirty; }
+    void setDirty(bool dirty);
+
+    bool showFind() const { return m_showFind; }
+    void setShowFind(bool show);
+    QString findQuery() const { return m_findQuery; }
+    void setFindQuery(const QString &query);
+    int findCount() const { return m_findCount; }
+    int findIndex() const { return m_findIndex; }
+    void setFindResult(int count, int index);
+    int findFocusRequest() const { return m_findFocusRequest; }
+    void requestFindFocus();
+
+    std::optional<themes::ThemeKind> fileTheme() const { return m_fileTheme; }
+    void setFileTheme(std::optional<themes::ThemeKind> theme);
+    // The theme the window shows: the file's own when themes are per file and it has one, else
+    // the application's.
+    themes::ThemeKind theme() const;
+
+    int externalVersion() const { return m_externalVersion; }
+
+    std::function<QString()> getText = [] { return QString(); };
+    std::function<void(const QString &)> setText = [](const QString &) {};
+
+    QObject *window() const { return m_window; }
+    void setWindow(QObject *window);
+    // The platform document behind the window; absent without a window.
+    PlatformDocument *nsDocument() const;
+    void setPlatformDocument(PlatformDocument *document);
+    bool hasUnsavedChanges() const;
+
+    DocumentPreview &preview();
+    DocumentEditor &editor();
+
+    QString displayName() const;
+    // The folder holding the file, with a trailing slash; empty when there is no file.
+    QUrl docDirURL() const;
+    void editorScrolled(double fraction);
+
+    // Saving.
+    void scheduleAutosave();
+    void autosaveNow();
+    void saveNow();
+
+    // Outside changes.
+    DiskAttributes diskAttributes() const;
+    void syncModificationDate();
+
+    Scheduler &scheduler() const { return m_env.scheduler; }
+    const ModelEnvironment &environment() const { return m_env; }
+
+Q_SIGNALS:
+    void modeChanged(quorvel::core::DocumentModel::Mode mode);
+    void showOutlineChanged(bool show);
+    void presentationChanged(bool on);
+    void outlineChanged();
+    void fileURLChanged(const QUrl &url);
+    void externalContentChanged();
+    void externalChangeDateChanged();
+    void lastAutosaveChanged();
+    void dirtyChanged(bool dirty);
+    void showFindChanged(bool show);
+    void findQueryChanged(const QString &query);
+    void findResultChanged(int count, int index);
+    void findFocusRequested();
+    void fileThemeChanged();
+    void externalVersionChanged(int version);
+
+private:
+    void refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt);
+    void startWatching();
+    void bumpExternalVersion();
+
+    ModelEnvironment m_env;
+    Mode m_mode = Mode::Read;
+    bool m_showOutline = false;
+    bool m_presentation = false;
+    Outline m_outline;
+    QUrl m_fileURL;
+    std::optional<QString> m_externalContent;
+    std::optional<QDateTime> m_externalChangeDate;
+    std::optional<QDateTime> m_lastAutosave;
+    bool m_dirty = false;
+    bool m_showFind = false;
+    QString m_findQuery;
+    int m_findCount = 0;
+    int m_findIndex = 0;
+    int m_findFocusRequest = 0;
+    std::optional<themes::ThemeKind> m_fileTheme;
+    int m_externalVersion = 0;
+
+    ScheduledWork m_autosaveWork;
+    DiskAttributes m_diskSnapshot;
+    std::optional<QString> m_lastSavedText;
+
+    QPointer<QObject> m_window;
+    QPointer<PlatformDocument> m_document;
+    std::unique_ptr<DocumentPreview> m_preview;
+    std::unique_ptr<DocumentEditor> m_editor;
+};
+
+} // namespace quorvel::core

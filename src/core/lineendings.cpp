@@ -1,0 +1,89 @@
+#include "lineendings.h"
+
+namespace quorvel::core {
+
+namespace {
+
+bool isBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == QChar(0x2028) || c == QChar(0x2029);
+}
+
+// Offset in `text` after the first `count` characters of its widget form.
+qsizetype forwardOffset(QStringView text, qsizetype count)
+{
+    qsizetype i = 0;
+    for (qsizetype seen = 0; seen < count && i < text.size(); ++seen) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            i += 2;
+        else
+            i += 1;
+    }
+    return i;
+}
+
+// Offset in `text` before the last `count` characters of its widget form.
+qsizetype backwardOffset(QStringView text, qsizetype count)
+{
+    qsizetype j = text.size();
+    for (qsizetype seen = 0; seen < count && j > 0; ++seen) {
+        if (text[j - 1] == u'\n' && j >= 2 && text[j - 2] == u'\r')
+            j -= 2;
+        else
+            j -= 1;
+    }
+    return j;
+}
+
+} // namespace
+
+QString toEditorText(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!isBreak(c)) {
+            out.append(c);
+            continue;
+        }
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        out.append(u'\n');
+    }
+    return out;
+}
+
+QString dominantLineBreak(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\n')
+            return QStringLiteral("\n");
+        if (text[i] == u'\r')
+            return i + 1 < text.size() && text[i + 1] == u'\n' ? QStringLiteral("\r\n")
+                                                              : QStringLiteral("\r");
+    }
+    return QStringLiteral("\n");
+}
+
+QString mergeEditorEdit(const QString &text, QStringView before, QStringView after)
+{
+    const qsizetype shorter = std::min(before.size(), after.size());
+    qsizetype prefix = 0;
+    while (prefix < shorter && before[prefix] == after[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix
+           && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+
+    const qsizetype start = forwardOffset(text, prefix);
+    const qsizetype end = std::max(start, backwardOffset(text, suffix));
+    QString inserted = after.mid(prefix, after.size() - prefix - suffix).toString();
+    const QString lineBreak = dominantLineBreak(text);
+    if (lineBreak != u"\n")
+        inserted.replace(u'\n', lineBreak);
+    return QStringView(text).left(start) + inserted + QStringView(text).mid(end);
+}
+
+} // namespace quorvel::core

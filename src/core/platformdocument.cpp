@@ -1,0 +1,129 @@
+#include "platformdocument.h"
+
+#include "markdowndocument.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace quorvel::core {
+
+namespace {
+
+std::optional<QDateTime> modificationDate(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    return info.lastModified();
+}
+
+} // namespace
+
+PlatformDocument::PlatformDocument(std::unique_ptr<MarkdownDocument> content,
+                                   const QString &filePath, QObject *parent)
+    : QObject(parent)
+    , m_content(std::move(content))
+    , m_filePath(filePath)
+    , m_fileModificationDate(filePath.isEmpty() ? std::nullopt : modificationDate(filePath))
+{
+    Q_ASSERT(m_content);
+}
+
+PlatformDocument::~PlatformDocument() = default;
+
+void PlatformDocument::updateChangeCount(Change change)
+{
+    switch (change) {
+    case Change::Done:
+        setChangeCount(m_changeCount + 1);
+        break;
+    case Change::Undone:
+        setChangeCount(m_changeCount - 1);
+        break;
+    case Change::Cleared:
+        setChangeCount(0);
+        break;
+    }
+}
+
+void PlatformDocument::setChangeCount(int count)
+{
+    const bool wasEdited = isDocumentEdited();
+    m_changeCount = count;
+    if (wasEdited != isDocumentEdited())
+        Q_EMIT editedChanged(isDocumentEdited());
+}
+
+void PlatformDocument::setFileModificationDate(const QDateTime &date)
+{
+    m_fileModificationDate = date;
+}
+
+bool PlatformDocument::saveDocument()
+{
+    if (!isUntitled())
+        return saveTo(m_filePath);
+    if (!m_prompter)
+        return false;
+    const auto path = m_prompter->askSavePath(*this);
+    if (!path || path->isEmpty())
+        return false;
+    if (!saveTo(*path))
+        return false;
+    m_filePath = QFileInfo(*path).absoluteFilePath();
+    Q_EMIT filePathChanged(m_filePath);
+    return true;
+}
+
+bool PlatformDocument::saveTo(const QString &path)
+{
+    const bool sameFile = path == m_filePath;
+    if (sameFile && m_fileModificationDate) {
+        const auto onDisk = modificationDate(path);
+        if (onDisk && *onDisk > *m_fileModificationDate && m_prompter
+            && !m_prompter->confirmOverwriteNewerFile(*this))
+            return false;
+    }
+
+    const auto written = writeFile(path, m_content->fileData());
+    if (!written) {
+        std::fprintf(stderr, "Quorvel: %s\n", qPrintable(written.error()));
+        if (!m_failureReported && m_prompter)
+            m_prompter->reportSaveError(*this, written.error());
+        m_failureReported = true;
+        Q_EMIT saveFailed(written.error());
+        return false;
+    }
+    m_failureReported = false;
+    m_fileModificationDate = modificationDate(path);
+    setChangeCount(0);
+    Q_EMIT saved();
+    return true;
+}
+
+Result<void> PlatformDocument::writeFile(const QString &path, const QByteArray &data)
+{
+    const QString name = QFileInfo(path).fileName();
+    auto failure = [&name](const QString &reason) {
+        return Result<void>::failure(
+            QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
+    };
+    if (QFileInfo(path).isDir())
+        return failure(QStringLiteral("A folder with that name is in the way."));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    if (file.write(data) != data.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return failure(reason);
+    }
+    if (!file.commit())
+        return failure(file.errorString());
+    return Result<void>::success();
+}
+
+} // namespace quorvel::core

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "result.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace quorvel::core {
+
+class MarkdownDocument;
+class PlatformDocument;
+
+// What a save needs from the user. The application implements it with dialogs; without one a
+// document cannot be saved as a new file and its errors go to standard error only.
+class DocumentPrompter
+{
+public:
+    virtual ~DocumentPrompter() = default;
+    // The path to save an untitled document to; nothing when the user cancels.
+    virtual std::optional<QString> askSavePath(const PlatformDocument &document) = 0;
+    // The file on disk is newer than the version the document knows; true saves over it.
+    virtual bool confirmOverwriteNewerFile(const PlatformDocument &document) = 0;
+    virtual void reportSaveError(const PlatformDocument &document, const QString &message) = 0;
+};
+
+// The document as the windowing layer sees it: its file, its edited state and its saving.
+// Saving writes a temporary file and renames it over the old one (QSaveFile), so that a crash or
+// a full disk never leaves a truncated file behind.
+class PlatformDocument : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Change { Done, Undone, Cleared };
+
+    // Takes the content; `filePath` is empty for an untitled document.
+    PlatformDocument(std::unique_ptr<MarkdownDocument> content, const QString &filePath,
+                     QObject *parent = nullptr);
+    ~PlatformDocument() override;
+
+    MarkdownDocument &content() const { return *m_content; }
+    QString filePath() const { return m_filePath; }
+    bool isUntitled() const { return m_filePath.isEmpty(); }
+
+    bool isDocumentEdited() const { return m_changeCount != 0; }
+    void updateChangeCount(Change change);
+
+    // The modification date of the version of the file this document knows.
+    std::optional<QDateTime> fileModificationDate() const { return m_fileModificationDate; }
+    void setFileModificationDate(const QDateTime &date);
+
+    void setPrompter(DocumentPrompter *prompter) { m_prompter = prompter; }
+
+    // Saves to the document's file, or asks where when it has none. Returns whether the text is
+    // now on disk. A failure keeps the document edited and the old file intact, and is reported
+    // once for a run of failures, not at every autosave after it.
+    bool saveDocument();
+
+    // The atomic write itself, without prompts or state changes.
+    static Result<void> writeFile(const QString &path, const QByteArray &data);
+
+Q_SIGNALS:
+    void editedChanged(bool edited);
+    void filePathChanged(const QString &path);
+    void saved();
+    void saveFailed(const QString &message);
+
+private:
+    bool saveTo(const QString &path);
+    void setChangeCount(int count);
+
+    std::unique_ptr<MarkdownDocument> m_content;
+    QString m_filePath;
+    int m_changeCount = 0;
+    std::optional<QDateTime> m_fileModificationDate;
+    DocumentPrompter *m_prompter = nullptr;
+    bool m_failureReported = false;
+};
+
+} // namespace quorvel::core

@@ -1,0 +1,586 @@
+#include "testsupport.h"
+
+#include "core/documentcontrollers.h"
+#include "core/documentmodel.h"
+#include "core/lineendings.h"
+#include "core/markdowndocument.h"
+#include "core/platformdocument.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quorvel::core;
+using Mode = DocumentModel::Mode;
+
+namespace {
+
+struct PreviewCalls
+{
+    int flushes = 0;
+    QList<double> fractions;
+};
+
+class FakePreview : public DocumentPreview
+{
+public:
+    explicit FakePreview(PreviewCalls &calls)
+        : m_calls(calls)
+    {
+    }
+    void flushEdits() override { ++m_calls.flushes; }
+    void prepareForReload(const QString &) override {}
+    void scrollToFraction(double fraction) override { m_calls.fractions << fraction; }
+
+private:
+    PreviewCalls &m_calls;
+};
+
+class FakePrompter : public DocumentPrompter
+{
+public:
+    std::optional<QString> savePath;
+    bool overwriteNewer = false;
+    int pathRequests = 0;
+    int overwriteQuestions = 0;
+    QStringList errors;
+
+    std::optional<QString> askSavePath(const PlatformDocument &) override
+    {
+        ++pathRequests;
+        return savePath;
+    }
+    bool confirmOverwriteNewerFile(const PlatformDocument &) override
+    {
+        ++overwriteQuestions;
+        return overwriteNewer;
+    }
+    void reportSaveError(const PlatformDocument &, const QString &message) override
+    {
+        errors << message;
+    }
+};
+
+// A model wired to a document the way a window wires it, without the window.
+struct Harness
+{
+    ScratchEnvironment scratch;
+    QObject window;
+    FakePrompter prompter;
+    std::unique_ptr<PlatformDocument> document;
+    std::unique_ptr<DocumentModel> model;
+
+    explicit Harness(const QByteArray &initial = "start\n", bool titled = true)
+    {
+        const QString path = titled ? scratch.write(QStringLiteral("note.md"), initial) : QString();
+        auto content = titled ? std::move(MarkdownDocument::open(path)).value()
+                              : std::make_unique<MarkdownDocument>();
+        document = std::make_unique<PlatformDocument>(std::move(content), path);
+        document->setPrompter(&prompter);
+        model = std::make_unique<DocumentModel>(scratch.env());
+        model->setWindow(&window);
+        model->setPlatformDocument(document.get());
+        if (titled)
+            model->setFileURL(QUrl::fromLocalFile(path));
+        MarkdownDocument *text = &document->content();
+        model->getText = [text] { return text->text(); };
+        model->setText = [this, text](const QString &t) {
+            if (t == text->text())
+                return;
+            text->setText(t);
+            document->updateChangeCount(PlatformDocument::Change::Done);
+            model->setDirty(true);
+            model->scheduleAutosave();
+        };
+    }
+    QByteArray onDisk() const { return ScratchEnvironment::read(document->filePath()); }
+};
+
+} // namespace
+
+class TestCore : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    // the file
+    void openingDecodesAndSavingWritesUtf8_data();
+    void openingDecodesAndSavingWritesUtf8();
+    void openingFailsWithAReason_data();
+    void openingFailsWithAReason();
+    void failedSaveKeepsOldFileAndReportsOnce_data();
+    void failedSaveKeepsOldFileAndReportsOnce();
+    void newerFileOnDiskAsksBeforeOverwriting();
+    void untitledSaveAsksForAPath();
+
+    // line breaks through a text widget
+    void editKeepsUntouchedLineBreaks_data();
+    void editKeepsUntouchedLineBreaks();
+
+    // the model
+    void modeAndOutlineComeFromTheLastChoice_data();
+    void modeAndOutlineComeFromTheLastChoice();
+    void leavingVisualFlushesThePage_data();
+    void leavingVisualFlushesThePage();
+    void liveRefsKeepDeadEntriesUntilTheNextModel();
+    void namesAndFolders_data();
+    void namesAndFolders();
+    void editorScrollMovesThePageOnlyInSplit();
+
+    // saving
+    void autosaveWaitsForASecondOfQuiet();
+    void sameTextIsNoChange();
+    void autosaveWaitsWhileTheBannerIsShown();
+    void untitledIsNeverAutosaved();
+    void explicitSaveOverridesAnOutsideChange();
+    void explicitSaveInVisualFlushesFirst();
+    void dirtyFollowsTheDocumentAfterASave();
+    void failedSaveLeavesDirtyAfterTheLastCheck();
+
+private:
+    PreviewCalls m_preview;
+};
+
+void TestCore::init()
+{
+    m_preview = {};
+    DocumentModel::setControllerFactory(
+        {[this](DocumentModel &) { return std::make_unique<FakePreview>(m_preview); }, {}});
+}
+
+void TestCore::cleanup()
+{
+    DocumentModel::setControllerFactory({});
+}
+
+void TestCore::openingDecodesAndSavingWritesUtf8_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("saved");
+
+    QTest::newRow("empty") << QByteArray() << QString() << QByteArray();
+    QTest::newRow("utf8") << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n") << QStringLiteral("café ✓\n")
+                          << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n");
+    QTest::newRow("latin1-becomes-utf8") << QByteArray("caf\xe9 na\xefve\n")
+                                         << QStringLiteral("café naïve\n")
+                                         << QByteArray("caf\xc3\xa9 na\xc3\xafve\n");
+    QTest::newRow("crlf-endings") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\r\nb\r\n")
+                                  << QByteArray("a\r\nb\r\n");
+    QTest::newRow("mixed-endings") << QByteArray("a\rb\nc\r\n") << QStringLiteral("a\rb\nc\r\n")
+                                   << QByteArray("a\rb\nc\r\n");
+    QTest::newRow("byte-order-mark") << QByteArray("\xef\xbb\xbf# T\n")
+                                     << (QChar(0xFEFF) + QStringLiteral("# T\n"))
+                                     << QByteArray("\xef\xbb\xbf# T\n");
+    QTest::newRow("nul-byte") << QByteArray("a\0b", 3) << QString::fromUtf8("a\0b", 3)
+                              << QByteArray("a\0b", 3);
+}
+
+void TestCore::openingDecodesAndSavingWritesUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, saved);
+
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("in.md"), bytes);
+    auto opened = MarkdownDocument::open(path);
+    QVERIFY2(opened.ok(), qPrintable(opened.error()));
+    QCOMPARE(opened.value()->text(), text);
+
+    PlatformDocument document(std::move(opened).value(), path);
+    document.updateChangeCount(PlatformDocument::Change::Done);
+    QVERIFY(document.saveDocument());
+    QCOMPARE(ScratchEnvironment::read(path), saved);
+    QVERIFY(!document.isDocumentEdited());
+}
+
+void TestCore::openingFailsWithAReason_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder") << "folder" << "isn\u2019t in the correct format";
+    QTest::newRow("missing-file") << "missing" << "no such file";
+}
+
+void TestCore::openingFailsWithAReason()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, reason);
+    ScratchEnvironment scratch;
+    QString path = scratch.path(QStringLiteral("x.md"));
+    if (what == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    const auto opened = MarkdownDocument::open(path);
+    QVERIFY(!opened.ok());
+    QVERIFY2(opened.error().contains(reason), qPrintable(opened.error()));
+    QVERIFY(opened.error().contains(u"\u201Cx.md\u201D"));
+}
+
+void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
+{
+    QTest::addColumn<QString>("breakage");
+    QTest::newRow("folder-removed") << "folder-removed";
+    QTest::newRow("folder-in-the-way") << "folder-in-the-way";
+    QTest::newRow("read-only-folder") << "read-only-folder";
+}
+
+void TestCore::failedSaveKeepsOldFileAndReportsOnce()
+{
+    QFETCH(QString, breakage);
+    if (breakage == u"read-only-folder" && geteuid() == 0)
+        QSKIP("root writes into read-only folders");
+
+    ScratchEnvironment scratch;
+    QVERIFY(QDir(scratch.dir.path()).mkdir(QStringLiteral("notes")));
+    const QString path = scratch.write(QStringLiteral("notes/a.md"), "old\n");
+    PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
+    FakePrompter prompter;
+    document.setPrompter(&prompter);
+    document.content().setText(QStringLiteral("new\n"));
+    document.updateChangeCount(PlatformDocument::Change::Done);
+
+    if (breakage == u"folder-removed") {
+        QVERIFY(QDir(scratch.path(QStringLiteral("notes"))).removeRecursively());
+    } else if (breakage == u"folder-in-the-way") {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir().mkdir(path));
+    } else {
+        QFile::setPermissions(scratch.path(QStringLiteral("notes")),
+                              QFile::ReadOwner | QFile::ExeOwner);
+    }
+
+    QSignalSpy failures(&document, &PlatformDocument::saveFailed);
+    QVERIFY(!document.saveDocument());
+    QVERIFY(!document.saveDocument());
+    QCOMPARE(failures.count(), 2);
+    QCOMPARE(prompter.errors.size(), 1);
+    QVERIFY(prompter.errors.first().contains(u"\u201Ca.md\u201D could not be saved"));
+    QVERIFY(document.isDocumentEdited());
+    if (breakage == u"read-only-folder") {
+        QCOMPARE(ScratchEnvironment::read(path), QByteArray("old\n"));
+        QFile::setPermissions(scratch.path(QStringLiteral("notes")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+}
+
+void TestCore::newerFileOnDiskAsksBeforeOverwriting()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "mine\n");
+    PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
+    FakePrompter prompter;
+    document.setPrompter(&prompter);
+
+    scratch.write(QStringLiteral("a.md"), "theirs\n");
+    QFile touched(path);
+    QVERIFY(touched.open(QIODevice::ReadWrite));
+    QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                QFileDevice::FileModificationTime));
+    touched.close();
+
+    document.content().setText(QStringLiteral("mine, edited\n"));
+    document.updateChangeCount(PlatformDocument::Change::Done);
+    QVERIFY(!document.saveDocument());
+    QCOMPARE(prompter.overwriteQuestions, 1);
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("theirs\n"));
+    QVERIFY(document.isDocumentEdited());
+
+    prompter.overwriteNewer = true;
+    QVERIFY(document.saveDocument());
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("mine, edited\n"));
+    QVERIFY(document.saveDocument()); // the date it knows is now the file's: no question
+    QCOMPARE(prompter.overwriteQuestions, 2);
+}
+
+void TestCore::untitledSaveAsksForAPath()
+{
+    ScratchEnvironment scratch;
+    PlatformDocument document(std::make_unique<MarkdownDocument>(QStringLiteral("hello")),
+                              QString());
+    FakePrompter prompter;
+    document.setPrompter(&prompter);
+    QSignalSpy moved(&document, &PlatformDocument::filePathChanged);
+
+    QVERIFY(!document.saveDocument()); // cancelled
+    QVERIFY(document.isUntitled());
+    prompter.savePath = scratch.path(QStringLiteral("new.md"));
+    QVERIFY(document.saveDocument());
+    QCOMPARE(document.filePath(), *prompter.savePath);
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(ScratchEnvironment::read(*prompter.savePath), QByteArray("hello"));
+}
+
+void TestCore::editKeepsUntouchedLineBreaks_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("typedFrom"); // widget text before
+    QTest::addColumn<QString>("typedTo");   // widget text after
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("crlf-type-in-line") << "ab\r\ncd\r\n" << "ab\ncd\n" << "ab\ncXd\n"
+                                       << "ab\r\ncXd\r\n";
+    QTest::newRow("crlf-new-line-gets-crlf") << "ab\r\ncd\r\n" << "ab\ncd\n" << "ab\nc\nd\n"
+                                             << "ab\r\nc\r\nd\r\n";
+    QTest::newRow("crlf-join-lines") << "ab\r\ncd\r\nef" << "ab\ncd\nef" << "abcd\nef"
+                                     << "abcd\r\nef";
+    QTest::newRow("mixed-kept-away-from-edit") << "a\nb\r\nc\rd" << "a\nb\nc\nd" << "a\nb\nc\nD"
+                                               << "a\nb\r\nc\rD";
+    QTest::newRow("lone-cr-file") << "a\rb" << "a\nb" << "a\nb\nc" << "a\rb\rc";
+    QTest::newRow("unicode-line-separator") << QString("a") + QChar(0x2028) + "b"
+                                            << "a\nb" << "a\nbc"
+                                            << QString("a") + QChar(0x2028) + "bc";
+    QTest::newRow("empty-file") << "" << "" << "x\ny" << "x\ny";
+    QTest::newRow("replace-all") << "a\r\nb" << "a\nb" << "z" << "z";
+    QTest::newRow("repeated-letters") << "aa\r\naa" << "aa\naa" << "aa\naaa" << "aa\r\naaa";
+}
+
+void TestCore::editKeepsUntouchedLineBreaks()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, typedFrom);
+    QFETCH(QString, typedTo);
+    QFETCH(QString, expected);
+    QCOMPARE(toEditorText(file), typedFrom);
+    const QString merged = mergeEditorEdit(file, typedFrom, typedTo);
+    QCOMPARE(merged, expected);
+    QCOMPARE(toEditorText(merged), typedTo);
+}
+
+void TestCore::modeAndOutlineComeFromTheLastChoice_data()
+{
+    QTest::addColumn<QString>("storedMode");
+    QTest::addColumn<QString>("storedOutline");
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<bool>("outline");
+    QTest::newRow("nothing-stored") << "<none>" << "<none>" << Mode::Read << false;
+    QTest::newRow("split-with-outline") << "split" << "true" << Mode::Split << true;
+    QTest::newRow("source") << "source" << "false" << Mode::Source << false;
+    QTest::newRow("capitalised-mode") << "Visual" << "<none>" << Mode::Read << false;
+    QTest::newRow("unknown-mode") << "preview" << "yes" << Mode::Read << false;
+}
+
+void TestCore::modeAndOutlineComeFromTheLastChoice()
+{
+    QFETCH(QString, storedMode);
+    QFETCH(QString, storedOutline);
+    QFETCH(Mode, mode);
+    QFETCH(bool, outline);
+    ScratchEnvironment scratch;
+    if (storedMode != u"<none>")
+        scratch.store.setValue(QStringLiteral("lastMode"), storedMode);
+    if (storedOutline != u"<none>")
+        scratch.store.setValue(QStringLiteral("lastShowOutline"), storedOutline);
+    DocumentModel model(scratch.env());
+    QCOMPARE(model.mode(), mode);
+    QCOMPARE(model.showOutline(), outline);
+
+    // A choice in one window is what the next window starts with, not a change of this one.
+    DocumentModel other(scratch.env());
+    other.setMode(Mode::Visual);
+    other.setShowOutline(!outline);
+    QCOMPARE(model.mode(), mode);
+    DocumentModel next(scratch.env());
+    QCOMPARE(next.mode(), Mode::Visual);
+    QCOMPARE(next.showOutline(), !outline);
+}
+
+void TestCore::leavingVisualFlushesThePage_data()
+{
+    QTest::addColumn<Mode>("from");
+    QTest::addColumn<Mode>("to");
+    QTest::addColumn<int>("flushes");
+    QTest::newRow("visual-to-split") << Mode::Visual << Mode::Split << 1;
+    QTest::newRow("visual-to-read") << Mode::Visual << Mode::Read << 1;
+    QTest::newRow("visual-to-source") << Mode::Visual << Mode::Source << 1;
+    QTest::newRow("visual-to-visual") << Mode::Visual << Mode::Visual << 0;
+    QTest::newRow("read-to-split") << Mode::Read << Mode::Split << 0;
+    QTest::newRow("source-to-visual") << Mode::Source << Mode::Visual << 0;
+}
+
+void TestCore::leavingVisualFlushesThePage()
+{
+    QFETCH(Mode, from);
+    QFETCH(Mode, to);
+    QFETCH(int, flushes);
+    ScratchEnvironment scratch;
+    DocumentModel model(scratch.env());
+    model.setMode(from);
+    m_preview = {};
+    model.setMode(to);
+    QCOMPARE(m_preview.flushes, flushes);
+    QCOMPARE(scratch.store.string(QStringLiteral("lastMode")), DocumentModel::rawValue(to));
+}
+
+void TestCore::liveRefsKeepDeadEntriesUntilTheNextModel()
+{
+    ScratchEnvironment scratch;
+    const auto before = DocumentModel::liveModels();
+    auto a = std::make_unique<DocumentModel>(scratch.env());
+    auto b = std::make_unique<DocumentModel>(scratch.env());
+    auto c = std::make_unique<DocumentModel>(scratch.env());
+    const qsizetype entries = DocumentModel::liveRefs().size();
+    a.reset();
+    c.reset();
+    QCOMPARE(DocumentModel::liveModels(), before + QList<DocumentModel *>{b.get()});
+    QCOMPARE(DocumentModel::liveRefs().size(), entries);
+    DocumentModel d(scratch.env());
+    QCOMPARE(DocumentModel::liveRefs().size(), entries - 1);
+    QCOMPARE(DocumentModel::liveModels(), (before + QList<DocumentModel *>{b.get(), &d}));
+}
+
+void TestCore::namesAndFolders_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("untitled") << "" << "Untitled" << "";
+    QTest::newRow("plain") << "/a/b/notes.md" << "notes" << "file:///a/b/";
+    QTest::newRow("dotted-name") << "/a/b/Report.final.md" << "Report.final" << "file:///a/b/";
+    QTest::newRow("no-extension") << "/a/README" << "README" << "file:///a/";
+    QTest::newRow("hidden-file") << "/a/.notes" << ".notes" << "file:///a/";
+    QTest::newRow("space-in-folder") << "/My Notes/x.md" << "x" << "file:///My%20Notes/";
+}
+
+void TestCore::namesAndFolders()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QFETCH(QString, folder);
+    ScratchEnvironment scratch;
+    DocumentModel model(scratch.env());
+    if (!path.isEmpty())
+        model.setFileURL(QUrl::fromLocalFile(path));
+    QCOMPARE(model.displayName(), name);
+    QCOMPARE(model.docDirURL().toString(QUrl::FullyEncoded), folder);
+}
+
+void TestCore::editorScrollMovesThePageOnlyInSplit()
+{
+    ScratchEnvironment scratch;
+    DocumentModel model(scratch.env());
+    for (Mode mode : DocumentModel::allModes()) {
+        model.setMode(mode);
+        model.editorScrolled(0.25);
+    }
+    QCOMPARE(m_preview.fractions, QList<double>{0.25});
+}
+
+void TestCore::autosaveWaitsForASecondOfQuiet()
+{
+    Harness h;
+    QSignalSpy saves(h.document.get(), &PlatformDocument::saved);
+    for (int i = 0; i <= 10; ++i) { // a change every half second for five seconds
+        h.model->setText(QStringLiteral("draft %1\n").arg(i));
+        QVERIFY(h.model->dirty());
+        h.scratch.clock.advance(500ms);
+    }
+    QCOMPARE(saves.count(), 0);
+    QCOMPARE(h.onDisk(), QByteArray("start\n"));
+    h.scratch.clock.advance(499ms);
+    QCOMPARE(saves.count(), 0);
+    h.scratch.clock.advance(1ms);
+    QCOMPARE(saves.count(), 1);
+    QCOMPARE(h.onDisk(), QByteArray("draft 10\n"));
+    QCOMPARE(h.model->lastAutosave(), h.scratch.clock.now());
+    QVERIFY(!h.model->dirty());
+    h.scratch.clock.advance(10s);
+    QCOMPARE(saves.count(), 1);
+}
+
+void TestCore::sameTextIsNoChange()
+{
+    Harness h("same\n");
+    h.model->setText(QStringLiteral("same\n"));
+    QVERIFY(!h.model->dirty());
+    QVERIFY(!h.document->isDocumentEdited());
+    QCOMPARE(h.scratch.clock.pendingCount(), 0);
+}
+
+void TestCore::autosaveWaitsWhileTheBannerIsShown()
+{
+    Harness h;
+    h.model->setText(QStringLiteral("mine\n"));
+    h.model->setExternalContent(QStringLiteral("theirs\n"));
+    h.scratch.clock.advance(3s);
+    QCOMPARE(h.onDisk(), QByteArray("start\n"));
+    QVERIFY(h.model->dirty());
+    QVERIFY(h.document->isDocumentEdited());
+}
+
+void TestCore::untitledIsNeverAutosaved()
+{
+    Harness h("", false);
+    h.model->setText(QStringLiteral("draft"));
+    QVERIFY(h.model->dirty());
+    h.scratch.clock.advance(1s);
+    QVERIFY(!h.model->dirty());
+    QCOMPARE(h.prompter.pathRequests, 0);
+    h.model->saveNow();
+    QCOMPARE(h.prompter.pathRequests, 1);
+}
+
+void TestCore::explicitSaveOverridesAnOutsideChange()
+{
+    Harness h;
+    h.model->setText(QStringLiteral("mine\n"));
+    h.scratch.write(QStringLiteral("note.md"), "theirs\n");
+    h.model->setExternalContent(QStringLiteral("theirs\n"));
+    h.model->saveNow();
+    QVERIFY(!h.model->externalContent());
+    QCOMPARE(h.onDisk(), QByteArray("mine\n"));
+    QCOMPARE(h.prompter.overwriteQuestions, 0); // the date was synced from disk first
+    QCOMPARE(h.scratch.clock.pendingCount(), 1); // only the first dirty check
+}
+
+void TestCore::explicitSaveInVisualFlushesFirst()
+{
+    Harness h;
+    h.model->setMode(Mode::Visual);
+    h.model->setText(QStringLiteral("typed\n"));
+    h.model->saveNow();
+    QCOMPARE(m_preview.flushes, 1);
+    QCOMPARE(h.onDisk(), QByteArray("typed\n"));
+}
+
+void TestCore::dirtyFollowsTheDocumentAfterASave()
+{
+    Harness h;
+    QSignalSpy dirty(h.model.get(), &DocumentModel::dirtyChanged);
+    h.model->setText(QStringLiteral("one\n"));
+    h.model->saveNow();
+    QVERIFY(!h.model->dirty());
+
+    // Changed again behind the model's back during the checks: they run to the last one.
+    h.document->updateChangeCount(PlatformDocument::Change::Done);
+    h.scratch.clock.advance(250ms * DocumentModel::kLastDirtyCheck);
+    QVERIFY(!h.model->dirty());
+    QCOMPARE(h.scratch.clock.pendingCount(), 1);
+    h.scratch.clock.advance(250ms);
+    QVERIFY(h.model->dirty());
+    QCOMPARE(h.scratch.clock.pendingCount(), 0);
+    QCOMPARE(dirty.count(), 3);
+}
+
+void TestCore::failedSaveLeavesDirtyAfterTheLastCheck()
+{
+    Harness h;
+    QVERIFY(QFile::remove(h.document->filePath()));
+    QVERIFY(QDir().mkdir(h.document->filePath()));
+    h.model->setText(QStringLiteral("unsaveable\n"));
+    h.scratch.clock.advance(1s);
+    QVERIFY(h.model->dirty());
+    QCOMPARE(h.prompter.errors.size(), 1);
+    h.scratch.clock.advance(6s);
+    QVERIFY(h.model->dirty());
+    QCOMPARE(h.scratch.clock.pendingCount(), 0);
+    h.model->setText(QStringLiteral("still unsaveable\n"));
+    h.scratch.clock.advance(1s);
+    QCOMPARE(h.prompter.errors.size(), 1); // one alert for a run of failures
+    QCOMPARE(h.model->getText(), QStringLiteral("still unsaveable\n"));
+}
+
+QTEST_GUILESS_MAIN(TestCore)
+#include "tst_core.moc"
