@@ -1,0 +1,12 @@
+#pragma once
+
+namespace quorvel::app {
+
+// Prepares the process before Qt starts: the offscreen platform when there is no display and the
+// run is a command-line mode, and the web engine's sandbox off when running as root.
+void prepareEnvironment(int argc, char **argv);
+
+// The whole program after main(): reads the command line and runs the chosen mode.
+int runApplication(int argc, char **argv);
+
+} // namespace quorvel::app

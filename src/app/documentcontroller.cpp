@@ -1,0 +1,112 @@
+#include "documentcontroller.h"
+
+#include "core/markdowndocument.h"
+#include "core/platformdocument.h"
+#include "documentwindow.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace quorvel::app {
+
+namespace {
+
+QString canonical(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString resolved = info.canonicalFilePath();
+    return resolved.isEmpty() ? info.absoluteFilePath() : resolved;
+}
+
+} // namespace
+
+DocumentController &DocumentController::shared()
+{
+    static DocumentController *controller = new DocumentController;
+    return *controller;
+}
+
+QList<DocumentWindow *> DocumentController::windows() const
+{
+    QList<DocumentWindow *> open;
+    for (const auto &window : m_windows) {
+        if (window)
+            open.append(window.data());
+    }
+    return open;
+}
+
+DocumentWindow *DocumentController::windowForPath(const QString &path) const
+{
+    const QString wanted = canonical(path);
+    for (auto *window : windows()) {
+        if (!window->filePath().isEmpty() && canonical(window->filePath()) == wanted)
+            return window;
+    }
+    return nullptr;
+}
+
+DocumentWindow *DocumentController::openDocument(const QString &path, bool display)
+{
+    if (auto *open = windowForPath(path)) {
+        if (display) {
+            open->show();
+            open->raise();
+            open->activateWindow();
+        }
+        return open;
+    }
+    auto content = core::MarkdownDocument::open(path);
+    if (!content) {
+        std::fprintf(stderr, "Quorvel: %s\n", qPrintable(content.error()));
+        Q_EMIT openFailed(path, content.error());
+        if (m_alertsEnabled) {
+            QMessageBox box(QMessageBox::Warning, tr("Quorvel"), content.error(), QMessageBox::Ok);
+            box.exec();
+        }
+        return nullptr;
+    }
+    auto document = std::make_unique<core::PlatformDocument>(std::move(content).value(),
+                                                             QFileInfo(path).absoluteFilePath());
+    return adopt(new DocumentWindow(std::move(document), environment()), display);
+}
+
+DocumentWindow *DocumentController::newDocument(bool display)
+{
+    auto document = std::make_unique<core::PlatformDocument>(
+        std::make_unique<core::MarkdownDocument>(), QString());
+    return adopt(new DocumentWindow(std::move(document), environment()), display);
+}
+
+void DocumentController::setModelEnvironment(const core::ModelEnvironment &environment)
+{
+    m_environment.emplace(environment);
+}
+
+core::ModelEnvironment DocumentController::environment() const
+{
+    return m_environment ? *m_environment : core::ModelEnvironment::standard();
+}
+
+DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
+{
+    m_windows.removeIf([](const QPointer<DocumentWindow> &w) { return w.isNull(); });
+    m_windows.append(window);
+    if (display)
+        window->show();
+    return window;
+}
+
+void DocumentController::showOpenDialog(QWidget *parent)
+{
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        parent, tr("Open"), QString(),
+        tr("Markdown (*.md *.markdown *.mdown *.mkd *.txt);;All files (*)"));
+    for (const QString &path : paths)
+        openDocument(path);
+}
+
+} // namespace quorvel::app

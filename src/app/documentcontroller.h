@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/documentmodel.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+
+namespace quorvel::app {
+
+class DocumentWindow;
+
+// Opens documents into windows of their own: one window per file (opening an open file raises
+// its window), untitled documents, the Open dialog.
+class DocumentController : public QObject
+{
+    Q_OBJECT
+
+public:
+    static DocumentController &shared();
+
+    // Opens the file, or raises its window when it is already open. Reports a file that cannot
+    // be read in an alert and on standard error, and returns null.
+    DocumentWindow *openDocument(const QString &path, bool display = true);
+    DocumentWindow *newDocument(bool display = true);
+    void showOpenDialog(QWidget *parent = nullptr);
+
+    QList<DocumentWindow *> windows() const;
+    DocumentWindow *windowForPath(const QString &path) const;
+
+    // Turned off by tests and command-line modes, where a modal alert would block forever.
+    void setAlertsEnabled(bool enabled) { m_alertsEnabled = enabled; }
+    // The clock, store and settings of the models of windows opened from now on.
+    void setModelEnvironment(const core::ModelEnvironment &environment);
+
+Q_SIGNALS:
+    void openFailed(const QString &path, const QString &message);
+
+private:
+    DocumentWindow *adopt(DocumentWindow *window, bool display);
+    core::ModelEnvironment environment() const;
+
+    QList<QPointer<DocumentWindow>> m_windows;
+    bool m_alertsEnabled = true;
+    std::optional<core::ModelEnvironment> m_environment;
+};
+
+} // namespace quorvel::app

@@ -1,0 +1,344 @@
+#include "documentwindow.h"
+
+#include "core/lineendings.h"
+#include "core/markdowndocument.h"
+#include "documentcontroller.h"
+#include "themes/appearance.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+namespace quorvel::app {
+
+using core::DocumentModel;
+using Mode = core::DocumentModel::Mode;
+
+namespace {
+
+QPalette darkPalette()
+{
+    QPalette p;
+    const QColor window(0x2A, 0x2A, 0x2D), base(0x1C, 0x1C, 0x1E), text(0xE6, 0xE6, 0xE8);
+    const QColor highlight(0x3D, 0x6F, 0xD9), disabled(0x80, 0x80, 0x85);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, highlight);
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6C, 0xA0, 0xF0));
+    p.setColor(QPalette::PlaceholderText, disabled);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, disabled);
+    return p;
+}
+
+QPalette lightPalette()
+{
+    return QApplication::style()->standardPalette();
+}
+
+} // namespace
+
+DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
+                               core::ModelEnvironment environment, QWidget *parent)
+    : QMainWindow(parent)
+    , m_document(std::move(document))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setMinimumSize(520, 360);
+    resize(882, 916);
+
+    m_model = new DocumentModel(environment, this);
+
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->setChildrenCollapsible(false);
+    m_editor = new QPlainTextEdit(m_split);
+    m_editor->setMinimumWidth(260);
+    m_editor->setFrameShape(QFrame::NoFrame);
+    m_editor->setTabChangesFocus(false);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(environment.appearance.editorFontSize());
+    m_editor->setFont(mono);
+
+    auto *placeholder = new QLabel(tr("The rendered view is on its way.\n"
+                                      "Press Ctrl+4 to edit the source."),
+                                   m_split);
+    placeholder->setAlignment(Qt::AlignCenter);
+    placeholder->setMinimumWidth(260);
+    placeholder->setEnabled(false);
+    m_placeholder = placeholder;
+    setCentralWidget(m_split);
+
+    m_saveState = new QLabel(this);
+    m_fileLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(m_fileLabel);
+    statusBar()->addPermanentWidget(m_saveState);
+    statusBar()->setSizeGripEnabled(false);
+
+    buildActions();
+    wire();
+}
+
+DocumentWindow::~DocumentWindow()
+{
+    // The model goes with this window; the document must outlive its last use by the model.
+    delete m_model;
+    m_model = nullptr;
+}
+
+void DocumentWindow::buildActions()
+{
+    auto *file = menuBar()->addMenu(tr("&File"));
+    file->addAction(tr("&New"), QKeySequence::New, this,
+                    [] { DocumentController::shared().newDocument(); });
+    file->addAction(tr("&Open\u2026"), QKeySequence::Open, this,
+                    [this] { DocumentController::shared().showOpenDialog(this); });
+    file->addSeparator();
+    auto *save = file->addAction(tr("&Save"), this, [this] { m_model->saveNow(); });
+    save->setShortcut(QKeySequence::Save);
+    file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
+    file->addSeparator();
+    file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
+
+    auto *view = menuBar()->addMenu(tr("&View"));
+    const struct
+    {
+        Mode mode;
+        const char *label;
+        Qt::Key key;
+    } modes[] = {{Mode::Read, "Reading View", Qt::Key_1},
+                 {Mode::Visual, "Editing View", Qt::Key_2},
+                 {Mode::Split, "Split View", Qt::Key_3},
+                 {Mode::Source, "Source View", Qt::Key_4}};
+    for (const auto &entry : modes) {
+        auto *action = view->addAction(tr(entry.label), this,
+                                       [this, mode = entry.mode] { m_model->setMode(mode); });
+        action->setShortcut(QKeySequence(Qt::CTRL | entry.key));
+    }
+}
+
+void DocumentWindow::wire()
+{
+    DocumentModel &model = *m_model;
+    m_document->setPrompter(this);
+    model.setWindow(this);
+    model.setPlatformDocument(m_document.get());
+    if (!m_document->isUntitled())
+        model.setFileURL(QUrl::fromLocalFile(m_document->filePath()));
+
+    core::MarkdownDocument &content = m_document->content();
+    model.getText = [doc = QPointer(&content)] { return doc ? doc->text() : QString(); };
+    model.setText = [doc = QPointer(&content), weak = QPointer(&model)](const QString &text) {
+        if (!doc || text == doc->text())
+            return;
+        doc->setText(text);
+        if (!weak)
+            return;
+        if (auto *platform = weak->nsDocument())
+            platform->updateChangeCount(core::PlatformDocument::Change::Done);
+        weak->setDirty(true);
+        weak->scheduleAutosave();
+    };
+
+    showText(content.text());
+    connect(m_editor, &QPlainTextEdit::textChanged, this, &DocumentWindow::editorTextChanged);
+    connect(&content, &core::MarkdownDocument::textChanged, this,
+            &DocumentWindow::documentTextChanged);
+
+    connect(&model, &DocumentModel::modeChanged, this, &DocumentWindow::applyMode);
+    connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::updateStatus);
+    connect(&model, &DocumentModel::fileURLChanged, this, [this] {
+        updateTitle();
+        updateStatus();
+    });
+    connect(m_document.get(), &core::PlatformDocument::editedChanged, this,
+            &DocumentWindow::updateTitle);
+    connect(m_document.get(), &core::PlatformDocument::filePathChanged, this,
+            [this](const QString &path) {
+                m_model->setFileURL(QUrl::fromLocalFile(path));
+                Q_EMIT filePathChanged(path);
+            });
+
+    applyMode();
+    updateTitle();
+    updateStatus();
+    applyThemeAppearance();
+}
+
+void DocumentWindow::applyMode()
+{
+    const Mode mode = m_model->mode();
+    m_editor->setVisible(mode == Mode::Split || mode == Mode::Source);
+    m_placeholder->setVisible(mode != Mode::Source);
+    if (mode == Mode::Split) {
+        const int half = std::max(m_split->width() / 2, 260);
+        m_split->setSizes({half, half});
+    }
+    if (m_editor->isVisible())
+        m_editor->setFocus();
+}
+
+void DocumentWindow::updateTitle()
+{
+    const QString name = m_document->isUntitled() ? tr("Untitled")
+                                                  : QFileInfo(filePath()).fileName();
+    setWindowTitle(name + QStringLiteral("[*] \u2014 Quorvel"));
+    setWindowModified(m_document->isDocumentEdited());
+}
+
+void DocumentWindow::updateStatus()
+{
+    if (m_document->isUntitled()) {
+        m_fileLabel->clear();
+        m_saveState->setText(tr("New document, unsaved"));
+        return;
+    }
+    m_saveState->setText(m_model->dirty() ? tr("Unsaved") : tr("Saved"));
+    m_fileLabel->setText(tr("Opened: %1").arg(QFileInfo(filePath()).fileName()));
+}
+
+void DocumentWindow::applyThemeAppearance()
+{
+    switch (themes::windowAppearance(m_model->theme())) {
+    case themes::WindowAppearance::Dark:
+        setPalette(darkPalette());
+        break;
+    case themes::WindowAppearance::Light:
+        setPalette(lightPalette());
+        break;
+    case themes::WindowAppearance::System:
+        setPalette(QApplication::palette());
+        break;
+    }
+}
+
+void DocumentWindow::showText(const QString &text)
+{
+    m_shownText = core::toEditorText(text);
+    m_showingText = true;
+    m_editor->setPlainText(m_shownText);
+    m_showingText = false;
+}
+
+void DocumentWindow::editorTextChanged()
+{
+    if (m_showingText)
+        return;
+    // The widget knows only "\n"; merge its edit into the file's text so that untouched lines
+    // keep their own line breaks.
+    const QString shown = m_editor->toPlainText();
+    const QString merged = core::mergeEditorEdit(m_model->getText(), m_shownText, shown);
+    m_shownText = shown;
+    m_model->setText(merged);
+}
+
+void DocumentWindow::documentTextChanged(const QString &text)
+{
+    if (core::toEditorText(text) == m_shownText)
+        return;
+    // A replacement from elsewhere (a reload, the page): show it, keeping the caret's place.
+    const int position = m_editor->textCursor().position();
+    showText(text);
+    QTextCursor cursor = m_editor->textCursor();
+    cursor.setPosition(std::min<int>(position, m_editor->document()->characterCount() - 1));
+    m_editor->setTextCursor(cursor);
+}
+
+bool DocumentWindow::prepareToClose()
+{
+    if (!m_document->isUntitled()) {
+        if (!m_document->isDocumentEdited())
+            return true;
+        m_model->saveNow();
+        if (!m_document->isDocumentEdited())
+            return true;
+        const auto answer = QMessageBox::warning(
+            this, tr("Quorvel"),
+            tr("\u201C%1\u201D could not be saved.").arg(QFileInfo(filePath()).fileName()),
+            QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
+        return answer == QMessageBox::Discard;
+    }
+    if (m_document->content().text().isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Warning, tr("Quorvel"),
+                    tr("Do you want to save the changes you made to this new document?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setInformativeText(tr("Your changes will be lost if you don\u2019t save them."));
+    box.setDefaultButton(QMessageBox::Save);
+    box.button(QMessageBox::Discard)->setText(tr("Don\u2019t Save"));
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        m_model->saveNow();
+        return !m_document->isUntitled() && !m_document->isDocumentEdited();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void DocumentWindow::closeEvent(QCloseEvent *event)
+{
+    if (!prepareToClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+std::optional<QString> DocumentWindow::askSavePath(const core::PlatformDocument &)
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString path = QFileDialog::getSaveFileName(this, tr("Save"), dir + QStringLiteral("/Untitled.md"),
+                                                tr("Markdown (*.md *.markdown);;Text (*.txt)"));
+    if (path.isEmpty())
+        return std::nullopt;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".md");
+    return path;
+}
+
+bool DocumentWindow::confirmOverwriteNewerFile(const core::PlatformDocument &document)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Quorvel"),
+                    tr("The file \u201C%1\u201D has been changed by another application since you "
+                       "opened or saved it.")
+                        .arg(QFileInfo(document.filePath()).fileName()),
+                    QMessageBox::Save | QMessageBox::Cancel, this);
+    box.setInformativeText(tr("Saving replaces the other application\u2019s version."));
+    box.button(QMessageBox::Save)->setText(tr("Save Anyway"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Save;
+}
+
+void DocumentWindow::reportSaveError(const core::PlatformDocument &, const QString &message)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Quorvel"), message, QMessageBox::Ok, this);
+    box.setInformativeText(tr("Your text is still here; it is saved again after your next change "
+                              "or with Ctrl+S."));
+    box.exec();
+}
+
+} // namespace quorvel::app

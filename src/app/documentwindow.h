@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/documentmodel.h"
+#include "core/platformdocument.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QLabel;
+class QPlainTextEdit;
+class QSplitter;
+
+namespace quorvel::app {
+
+// One window per document. It owns the document and the model for its whole life, wires the
+// model to the text (getText / setText), and lays out the main area for the model's mode.
+class DocumentWindow : public QMainWindow, private core::DocumentPrompter
+{
+    Q_OBJECT
+
+public:
+    DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
+                   core::ModelEnvironment environment, QWidget *parent = nullptr);
+    ~DocumentWindow() override;
+
+    core::DocumentModel &model() { return *m_model; }
+    core::PlatformDocument &document() { return *m_document; }
+    // Absolute path of the file, empty while untitled.
+    QString filePath() const { return m_document->filePath(); }
+    QPlainTextEdit *sourceEditor() const { return m_editor; }
+
+    // Takes the appearance of the model's theme: a dark or light palette, or the system's.
+    void applyThemeAppearance();
+
+    // Everything closing needs: saves a titled file, asks about an untitled one. False when the
+    // window must stay open.
+    bool prepareToClose();
+
+Q_SIGNALS:
+    void filePathChanged(const QString &path);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildActions();
+    void wire();
+    void applyMode();
+    void updateTitle();
+    void updateStatus();
+    void showText(const QString &text);
+    void editorTextChanged();
+    void documentTextChanged(const QString &text);
+
+    // DocumentPrompter
+    std::optional<QString> askSavePath(const core::PlatformDocument &document) override;
+    bool confirmOverwriteNewerFile(const core::PlatformDocument &document) override;
+    void reportSaveError(const core::PlatformDocument &document, const QString &message) override;
+
+    std::unique_ptr<core::PlatformDocument> m_document;
+    core::DocumentModel *m_model = nullptr;
+    QSplitter *m_split = nullptr;
+    QPlainTextEdit *m_editor = nullptr;
+    QWidget *m_placeholder = nullptr;
+    QLabel *m_saveState = nullptr;
+    QLabel *m_fileLabel = nullptr;
+    // The text the editor shows, as it shows it; the base of the next edit's merge.
+    QString m_shownText;
+    bool m_showingText = false;
+};
+
+} // namespace quorvel::app

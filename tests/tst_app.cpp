@@ -1,0 +1,210 @@
+#include "testsupport.h"
+
+#include "app/documentcontroller.h"
+#include "app/documentwindow.h"
+#include "core/markdowndocument.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace quorvel;
+using app::DocumentController;
+using app::DocumentWindow;
+using Mode = core::DocumentModel::Mode;
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void typingIsOnDiskOneSecondAfterTheLastKey();
+    void editorKeepsTheFilesLineBreaks();
+    void closingSavesATitledFileFirst();
+    void closingAnUntitledDraftAsks_data();
+    void closingAnUntitledDraftAsks();
+    void unreadableFilesOpenNoWindow_data();
+    void unreadableFilesOpenNoWindow();
+    void openingAnOpenFileRaisesItsWindow();
+    void shortcutsSwitchTheMode_data();
+    void shortcutsSwitchTheMode();
+
+private:
+    DocumentWindow *open(const QByteArray &bytes);
+    static void answerNextDialog(QMessageBox::StandardButton button);
+
+    std::unique_ptr<ScratchEnvironment> m_scratch;
+};
+
+void TestApp::init()
+{
+    m_scratch = std::make_unique<ScratchEnvironment>();
+    DocumentController::shared().setAlertsEnabled(false);
+    DocumentController::shared().setModelEnvironment(m_scratch->env());
+}
+
+void TestApp::cleanup()
+{
+    for (auto *window : DocumentController::shared().windows()) {
+        window->document().updateChangeCount(core::PlatformDocument::Change::Cleared);
+        window->document().content().setText(QString());
+        delete window;
+    }
+    m_scratch.reset();
+}
+
+DocumentWindow *TestApp::open(const QByteArray &bytes)
+{
+    const QString path = m_scratch->write(QStringLiteral("note.md"), bytes);
+    DocumentWindow *window = DocumentController::shared().openDocument(path);
+    if (window) {
+        window->activateWindow();
+        window->sourceEditor()->setFocus();
+    }
+    return window;
+}
+
+void TestApp::answerNextDialog(QMessageBox::StandardButton button)
+{
+    QTimer::singleShot(0, qApp, [button] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        box->button(button)->click();
+    });
+}
+
+void TestApp::typingIsOnDiskOneSecondAfterTheLastKey()
+{
+    DocumentWindow *window = open("# Note\n");
+    QVERIFY(window);
+    window->model().setMode(Mode::Source);
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral("Typed here."));
+
+    const QString path = window->filePath();
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("# Note\n"));
+    QVERIFY(window->model().dirty());
+    m_scratch->clock.advance(999ms);
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("# Note\n"));
+    m_scratch->clock.advance(1ms);
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("# Note\nTyped here."));
+    QVERIFY(!window->model().dirty());
+    QVERIFY(!window->isWindowModified());
+}
+
+void TestApp::editorKeepsTheFilesLineBreaks()
+{
+    DocumentWindow *window = open("one\r\ntwo\r\n");
+    window->model().setMode(Mode::Source);
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral("three"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTest::keyClicks(editor, QStringLiteral("four"));
+    editor->moveCursor(QTextCursor::Start);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()),
+             QByteArray("ne\r\ntwo\r\nthree\r\nfour"));
+}
+
+void TestApp::closingSavesATitledFileFirst()
+{
+    QPointer<DocumentWindow> window = open("start\n");
+    window->model().setMode(Mode::Source);
+    QTest::keyClicks(window->sourceEditor(), QStringLiteral("x"));
+    const QString path = window->filePath();
+    QVERIFY(window->close());
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("xstart\n"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+}
+
+void TestApp::closingAnUntitledDraftAsks_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("cancel-keeps-it") << QMessageBox::Cancel << false;
+    QTest::newRow("dont-save-drops-it") << QMessageBox::Discard << true;
+}
+
+void TestApp::closingAnUntitledDraftAsks()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, closed);
+    DocumentWindow *window = DocumentController::shared().newDocument();
+    window->model().setMode(Mode::Source);
+    QTest::keyClicks(window->sourceEditor(), QStringLiteral("draft"));
+    answerNextDialog(answer);
+    QCOMPARE(window->close(), closed);
+    if (!closed)
+        QCOMPARE(window->document().content().text(), QStringLiteral("draft"));
+}
+
+void TestApp::unreadableFilesOpenNoWindow_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder") << "folder" << "isn\u2019t in the correct format";
+    QTest::newRow("missing") << "missing" << "no such file";
+}
+
+void TestApp::unreadableFilesOpenNoWindow()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, reason);
+    const QString path = m_scratch->path(QStringLiteral("x.md"));
+    if (what == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    QSignalSpy failed(&DocumentController::shared(), &DocumentController::openFailed);
+    QVERIFY(!DocumentController::shared().openDocument(path));
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(failed.first().at(1).toString().contains(reason));
+    QVERIFY(DocumentController::shared().windows().isEmpty());
+}
+
+void TestApp::openingAnOpenFileRaisesItsWindow()
+{
+    DocumentWindow *window = open("a\n");
+    QCOMPARE(DocumentController::shared().openDocument(window->filePath()), window);
+    QCOMPARE(DocumentController::shared().openDocument(m_scratch->dir.path() + "/./note.md"),
+             window);
+    QCOMPARE(DocumentController::shared().windows().size(), 1);
+}
+
+void TestApp::shortcutsSwitchTheMode_data()
+{
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<bool>("editorShown");
+    QTest::newRow("ctrl-1-read") << Qt::Key_1 << Mode::Read << false;
+    QTest::newRow("ctrl-2-visual") << Qt::Key_2 << Mode::Visual << false;
+    QTest::newRow("ctrl-3-split") << Qt::Key_3 << Mode::Split << true;
+    QTest::newRow("ctrl-4-source") << Qt::Key_4 << Mode::Source << true;
+}
+
+void TestApp::shortcutsSwitchTheMode()
+{
+    QFETCH(Qt::Key, key);
+    QFETCH(Mode, mode);
+    QFETCH(bool, editorShown);
+    DocumentWindow *window = open("a\n");
+    window->model().setMode(mode == Mode::Read ? Mode::Source : Mode::Read);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, key, Qt::ControlModifier);
+    QCOMPARE(window->model().mode(), mode);
+    QCOMPARE(window->sourceEditor()->isVisible(), editorShown);
+    QCOMPARE(m_scratch->store.string(QStringLiteral("lastMode")),
+             core::DocumentModel::rawValue(mode));
+}
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
