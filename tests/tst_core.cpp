@@ -7,6 +7,8 @@
 #include "core/platformdocument.h"
 
 #include <QSignalSpy>
+
+#include <sys/time.h>
 #include <QTest>
 
 using namespace quorvel::core;
@@ -569,6 +571,9 @@ void TestCore::failedSaveLeavesDirtyAfterTheLastCheck()
     Harness h;
     QVERIFY(QFile::remove(h.document->filePath()));
     QVERIFY(QDir().mkdir(h.document->filePath()));
+    // A folder newer than the file the document knows is still a failure, not a newer file.
+    const timeval later[2] = {{time(nullptr) + 60, 0}, {time(nullptr) + 60, 0}};
+    QCOMPARE(utimes(QFile::encodeName(h.document->filePath()).constData(), later), 0);
     h.model->setText(QStringLiteral("unsaveable\n"));
     h.scratch.clock.advance(1s);
     QVERIFY(h.model->dirty());

@@ -11,10 +11,11 @@ namespace quorvel::core {
 
 namespace {
 
+// The date of the file at `path`; nothing when there is no regular file there.
 std::optional<QDateTime> modificationDate(const QString &path)
 {
     const QFileInfo info(path);
-    if (!info.exists())
+    if (!info.isFile())
         return std::nullopt;
     return info.lastModified();
 }
