@@ -1,0 +1,211 @@
+// The page: everything behind the global `quorvel`, built on a window and its
+// content element so that tests can run it on a jsdom document.
+
+import { createMarkdown, updateDocument, splitLines } from './markdown.js';
+import { createSanitizer } from './sanitize.js';
+import { patchBlocks, blockOf, setRange } from './patch.js';
+import { applyHeadingIds } from './headings.js';
+import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
+import { captureSelection, restoreSelection } from './selection.js';
+import { createEditor } from './editor.js';
+import { compose } from './compose.js';
+import { serialize } from './serialize.js';
+import { createFinder } from './find.js';
+import { applyTheme, isDark, themeStyle } from './theme.js';
+import { exportHtml } from './exporthtml.js';
+import { createDiagrams } from './diagrams.js';
+import { installGestures } from './gestures.js';
+import { createFormatter } from './format.js';
+import { resolveUrl } from './urls.js';
+import { taskIndexOfLine } from './tasks.js';
+
+export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
+  const doc = win.document;
+  const md = createMarkdown();
+  const sanitize = createSanitizer(win);
+  let state = null;
+  let els = [];
+  let resolved = Object.create(null);
+  let theme = applyTheme(doc, {});
+
+  const editor = createEditor({ win, root, onChange: () => postEdit() });
+  const finder = createFinder(root);
+  const diagrams = createDiagrams(win, { scriptUrl: diagramScript, quietly: editor.quietly });
+
+  // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
+  // markup, so a stray closing tag cannot end the wrapper early. The wrapper
+  // keeps every block one element, which the patcher and editor rely on.
+  const safeHtml = (block) => {
+    if (!block.raw && !block.rawBlock) return block.html;
+    block.safe ??= block.rawBlock ? `<div class="raw-html">${sanitize(block.html)}</div>` : sanitize(block.html);
+    return block.safe;
+  };
+
+  function markWikilinks(scope) {
+    for (const el of scope.querySelectorAll('[data-wikilink]')) {
+      const target = el.getAttribute('data-wikilink');
+      if (!(target in resolved)) continue;
+      const url = resolved[target];
+      el.classList.toggle('unresolved', url === null);
+      if (el.nodeName === 'IMG' && url) el.setAttribute('src', url);
+      else if (url) el.setAttribute('data-href', url);
+    }
+  }
+
+  function afterPatch(created) {
+    for (const el of created) markWikilinks(el);
+    if (created.some((el) => el.classList.contains('diagram') || el.querySelector?.('.diagram'))) {
+      diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
+    }
+  }
+
+  function reportDocument() {
+    post({ type: 'outline', items: applyHeadingIds(state.blocks, els) });
+    const targets = [...new Set(state.blocks.flatMap((b) => b.wikilinks ?? []))].filter(Boolean);
+    if (targets.length) post({ type: 'resolve', targets });
+  }
+
+  function render(markdown, dir) {
+    const src = String(markdown ?? '');
+    const folder = String(dir ?? '');
+    const scroll = captureScroll(win, els);
+    const caret = editor.editable ? captureSelection(win, root, els) : null;
+    const next = updateDocument(md, state, src, folder);
+    editor.quietly(() => {
+      if (!state) root.replaceChildren();
+      const result = patchBlocks(root, {
+        oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
+      }, safeHtml, (el) => !editor.isDirty(el));
+      els = result.els;
+      state = next;
+      afterPatch(result.created);
+      // Highlights in replaced blocks are gone; the host's count must follow.
+      if (finder.query) post({ type: 'find', ...finder.refresh() });
+    });
+    restoreScroll(win, els, scroll);
+    restoreSelection(win, els, caret);
+    reportDocument();
+    post({ type: 'rendered' });
+  }
+
+  // The document as Markdown after the user's edits, made current in the
+  // page's own model so that later renders compare against it.
+  function commitEdit() {
+    editor.takeRecords();
+    editor.cancelTimer();
+    if (!state) return '';
+    if (!editor.hasChanges()) return state.src;
+    const { source, layout, lines } = editor.quietly(() => compose(root, state, editor.isDirty));
+    const blocks = [];
+    const nextEls = [];
+    for (const [node, start, end] of layout) {
+      const old = blockOf(node);
+      const block = old && !editor.isDirty(node)
+        ? { ...old, start, end }
+        : { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
+      if (node.nodeType === 1) {
+        setRange(node, block);
+        blocks.push(block);
+        nextEls.push(node);
+      }
+    }
+    const tail = state.blocks[state.blocks.length - 1];
+    if (tail?.tail) {
+      const el = els[els.length - 1];
+      if (el?.isConnected && !nextEls.includes(el)) {
+        blocks.push({ ...tail, start: lines.length, end: lines.length });
+        nextEls.push(el);
+      }
+    }
+    editor.clear();
+    state = { ...state, src: source, lines: splitLines(source), blocks, full: false };
+    els = nextEls;
+    return source;
+  }
+
+  function postEdit() {
+    const before = state?.src;
+    const source = commitEdit();
+    if (source !== before) {
+      post({ type: 'edit', source });
+      post({ type: 'outline', items: applyHeadingIds(state.blocks, els) });
+    }
+  }
+
+  const formatter = createFormatter({
+    win, root, touch: (node) => editor.touch(node), resolve: (path) => resolveUrl(path, state?.dir ?? ''),
+  });
+
+  const gestures = installGestures({
+    win, root, post,
+    editable: () => editor.editable,
+    taskIndex: (checkbox) => taskIndexOf(checkbox),
+    beforeTask: () => postEdit(),
+    markdownToHtml: (text) => sanitize(md.render(text, { resolveUrl: (u) => resolveUrl(u, state?.dir ?? '') })),
+    formatter,
+  });
+
+  function taskIndexOf(checkbox) {
+    const block = blockOf(els.find((el) => el.contains(checkbox)));
+    const rel = Number(checkbox.getAttribute('data-task-line'));
+    if (!block || !Number.isInteger(rel)) return -1;
+    return taskIndexOfLine(state.lines, block.start + rel);
+  }
+
+  return {
+    render,
+    setTheme(payload) {
+      theme = applyTheme(doc, payload);
+    },
+    setEditable(on) {
+      if (!on && editor.editable) postEdit();
+      editor.setEditable(Boolean(on));
+    },
+    flushEdit: () => commitEdit(),
+    cancelEdit() {
+      const stale = editor.clear();
+      if (!stale.length || !state) return;
+      // Put back what the source says for the blocks whose edit is dropped.
+      editor.quietly(() => {
+        const result = patchBlocks(root, {
+          oldBlocks: state.blocks, oldEls: els, blocks: state.blocks, changed: null,
+        }, safeHtml, (el) => !stale.includes(el));
+        els = result.els;
+        afterPatch(result.created);
+      });
+    },
+    serialize: () => editor.quietly(() => serialize(root)),
+    format: (key) => formatter.format(String(key)),
+    insertImage: (path) => formatter.insertImage(String(path)),
+    find: (q) => editor.quietly(() => finder.find(q)),
+    findStep: (n) => editor.quietly(() => finder.step(Number(n))),
+    findClear: () => { editor.quietly(() => finder.clear()); },
+    scrollToHeading(id) {
+      scrollToElement(els.find((el) => el.id === id) ?? doc.getElementById(String(id)), false);
+    },
+    scrollToHeadingText(text, instant) {
+      scrollToElement(findHeading(root, String(text)), Boolean(instant));
+    },
+    scrollToFraction: (f) => scrollToFraction(win, f),
+    resolved(map) {
+      let m = map;
+      if (typeof m === 'string') {
+        try { m = JSON.parse(m); } catch { m = {}; }
+      }
+      resolved = Object.assign(Object.create(null), m && typeof m === 'object' ? m : {});
+      markWikilinks(root);
+    },
+    exportHTML(title, css) {
+      const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
+      return editor.quietly(() => exportHtml(win, root, { title, css, themeAttrs: { theme: theme.theme, style: vars } }));
+    },
+    editContextLink: () => gestures.editContextLink(),
+    openContextLink: () => gestures.openContextLink(),
+    unlinkContextLink: () => gestures.unlinkContextLink(),
+  };
+}
+
+function headingOf(node) {
+  if (!/^H[1-6]$/.test(node.nodeName)) return null;
+  return { level: Number(node.nodeName[1]), text: node.textContent.trim() };
+}

@@ -1,0 +1,68 @@
+// Bringing the DOM of the content element in line with a new list of blocks,
+// touching only the elements whose block changed.
+
+// `html(block)` gives the safe HTML of a block; `keep(el)` says whether an
+// element may stay when its block's HTML is unchanged (an element the user
+// is editing may not). Returns the elements, one per block.
+export function patchBlocks(root, state, html, keep = () => true) {
+  const { oldBlocks, oldEls, blocks, changed } = state;
+  const [first, removed, added] = changed ?? [0, oldBlocks.length, blocks.length];
+  const same = (o, n, el) => o.html === n.html && keep(el);
+  let a = 0;
+  while (a < removed && a < added && same(oldBlocks[first + a], blocks[first + a], oldEls[first + a])) a += 1;
+  let b = 0;
+  while (b < removed - a && b < added - a &&
+    same(oldBlocks[first + removed - 1 - b], blocks[first + added - 1 - b], oldEls[first + removed - 1 - b])) b += 1;
+
+  const from = first + a;
+  for (let i = from; i < first + removed - b; i += 1) oldEls[i].remove();
+  const fresh = blocks.slice(from, first + added - b);
+  const created = createElements(root.ownerDocument, fresh, html);
+  const anchor = oldEls[first + removed - b] ?? null;
+  for (const el of created) root.insertBefore(el, anchor);
+
+  const els = oldEls.slice(0, from).concat(created, oldEls.slice(first + removed - b));
+  for (let i = from; i < els.length; i += 1) setRange(els[i], blocks[i]);
+  return { els, created };
+}
+
+function createElements(doc, blocks, html) {
+  if (!blocks.length) return [];
+  const template = doc.createElement('template');
+  template.innerHTML = blocks.map(html).join('');
+  let els = [...template.content.children];
+  if (els.length !== blocks.length) {
+    // Some block made no element or several (broken raw HTML): give each one
+    // a wrapper so that the one-element-per-block rule holds.
+    els = blocks.map((block) => {
+      const t = doc.createElement('template');
+      t.innerHTML = html(block);
+      if (t.content.children.length === 1 && t.content.childNodes.length <= 2) return t.content.firstElementChild;
+      const div = doc.createElement('div');
+      div.className = 'raw-html';
+      div.append(t.content);
+      return div;
+    });
+  }
+  return els;
+}
+
+// Every top-level element carries its block's source line range [from, to).
+export function setRange(el, block) {
+  const prev = el.qvBlock;
+  el.qvBlock = block;
+  if (prev && prev.start === block.start && prev.end === block.end) return;
+  el.setAttribute('data-from', String(block.start));
+  el.setAttribute('data-to', String(block.end));
+}
+
+export function blockOf(el) {
+  return el?.qvBlock ?? null;
+}
+
+// The top-level element of `root` that holds `node`, or null.
+export function topLevelOf(root, node) {
+  let n = node;
+  while (n && n.parentNode !== root) n = n.parentNode;
+  return n && n.nodeType === 1 ? n : null;
+}
