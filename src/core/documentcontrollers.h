@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorvel::core {
 
@@ -21,6 +22,27 @@ public:
     // written over the new text.
     virtual void prepareForReload(const QString &text) = 0;
     virtual void scrollToFraction(double fraction) = 0;
+
+    // Find in the page and scrolling to headings. A preview that shows nothing finds nothing:
+    // the defaults answer (0, 0) and do nothing else.
+    using FindCompletion = std::function<void(int count, int index)>;
+    virtual void find(const QString &query, FindCompletion completion)
+    {
+        Q_UNUSED(query);
+        completion(0, 0);
+    }
+    virtual void findStep(int step, FindCompletion completion)
+    {
+        Q_UNUSED(step);
+        completion(0, 0);
+    }
+    virtual void findClear() {}
+    virtual void scrollToHeading(const QString &id) { Q_UNUSED(id); }
+    virtual void scrollToHeadingText(const QString &text, bool instant)
+    {
+        Q_UNUSED(text);
+        Q_UNUSED(instant);
+    }
 };
 
 // What the model asks of its window's source editor.

@@ -6,7 +6,9 @@
 #include "themes/appearance.h"
 #include "themes/settingsstore.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 
 namespace quorvel::core {
 
@@ -390,6 +392,46 @@ void DocumentModel::bumpExternalVersion()
 {
     ++m_externalVersion;
     Q_EMIT externalVersionChanged(m_externalVersion);
+}
+
+// The page's requests -------------------------------------------------------------------------
+
+void DocumentModel::openLink(const QString &href, const QString &written)
+{
+    previewLog(QStringLiteral("link not followed yet: ") + href + QStringLiteral(" (") + written
+               + u')');
+}
+
+void DocumentModel::openWikilink(const QString &target, const QString &heading)
+{
+    previewLog(QStringLiteral("wikilink not followed yet: ") + target + u'#' + heading);
+}
+
+void DocumentModel::toggleTask(int index, bool checked)
+{
+    previewLog(QStringLiteral("task toggle not applied yet: %1 %2").arg(index).arg(checked));
+}
+
+std::optional<QString> DocumentModel::consumePendingHeading()
+{
+    return std::nullopt;
+}
+
+std::optional<QString> DocumentModel::saveImage(const QImage &image)
+{
+    if (m_fileURL.isEmpty() || image.isNull())
+        return std::nullopt;
+    QDir folder(QFileInfo(filePath()).absolutePath());
+    folder.mkpath(QStringLiteral("Captures"));
+    const QString stamp = m_env.scheduler.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // A second image within the same second gets a counter; nothing is ever overwritten.
+    QString name = QStringLiteral("capture-") + stamp + QStringLiteral(".png");
+    for (int n = 2; folder.exists(QStringLiteral("Captures/") + name); ++n)
+        name = QStringLiteral("capture-%1-%2.png").arg(stamp).arg(n);
+    QSaveFile file(folder.filePath(QStringLiteral("Captures/") + name));
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+        return std::nullopt;
+    return QStringLiteral("Captures/") + name;
 }
 
 } // namespace quorvel::core

@@ -5,6 +5,7 @@
 #include "themes/themekind.h"
 
 #include <QDateTime>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -141,6 +142,16 @@ public:
     // Outside changes.
     DiskAttributes diskAttributes() const;
     void syncModificationDate();
+
+    // What the page asks of the document. Links and task toggles only log until link
+    // navigation and task lists exist.
+    void openLink(const QString &href, const QString &written);
+    void openWikilink(const QString &target, const QString &heading);
+    void toggleTask(int index, bool checked);
+    std::optional<QString> consumePendingHeading();
+    // Stores a pasted image as a PNG in Captures/ beside the file; the path to write into the
+    // Markdown, or nothing for an untitled document or a failed write.
+    std::optional<QString> saveImage(const QImage &image);
 
     Scheduler &scheduler() const { return m_env.scheduler; }
     const ModelEnvironment &environment() const { return m_env; }
