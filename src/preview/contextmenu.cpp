@@ -1,0 +1,110 @@
+#include "contextmenu.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <optional>
+
+namespace quorvel::preview {
+
+namespace {
+
+const QString kEllipsis = QStringLiteral("\u2026");
+
+MenuEntry made(MenuRole role, const QString &title)
+{
+    return {role, title, -1};
+}
+
+MenuEntry separator()
+{
+    return {MenuRole::Separator, QString(), -1};
+}
+
+std::optional<MenuEntry> firstOf(const QList<MenuEntry> &offered, MenuRole role)
+{
+    const auto it = std::find_if(offered.begin(), offered.end(),
+                                 [role](const MenuEntry &e) { return e.role == role; });
+    if (it == offered.end())
+        return std::nullopt;
+    return *it;
+}
+
+void appendGroup(QList<MenuEntry> &menu, const QList<MenuEntry> &offered, MenuRole role)
+{
+    bool any = false;
+    for (const MenuEntry &entry : offered) {
+        if (entry.role == role) {
+            menu.append(entry);
+            any = true;
+        }
+    }
+    if (any)
+        menu.append(separator());
+}
+
+} // namespace
+
+QList<MenuEntry> planContextMenu(const QList<MenuEntry> &offered, const MenuContext &context)
+{
+    const bool onLink = std::any_of(offered.begin(), offered.end(), [](const MenuEntry &e) {
+        return e.role == MenuRole::LinkAction || e.role == MenuRole::CopyLink;
+    });
+    const auto copyLink = context.linkKind == u"web" ? firstOf(offered, MenuRole::CopyLink)
+                                                     : std::nullopt;
+    const auto copyImage = firstOf(offered, MenuRole::CopyImage);
+    const auto copy = firstOf(offered, MenuRole::Copy);
+    const auto inspect = context.debug ? firstOf(offered, MenuRole::Inspect) : std::nullopt;
+
+    QList<MenuEntry> menu;
+    appendGroup(menu, offered, MenuRole::Guess);
+    appendGroup(menu, offered, MenuRole::Learn);
+    if (onLink) {
+        if (context.editable)
+            menu.append(made(MenuRole::EditLink, QStringLiteral("Edit Link") + kEllipsis));
+        menu.append(made(MenuRole::OpenLink, QStringLiteral("Open Link")));
+        if (copyLink)
+            menu.append(*copyLink);
+        if (context.editable)
+            menu.append(made(MenuRole::RemoveLink, QStringLiteral("Remove Link")));
+        menu.append(separator());
+    }
+    if (copyImage)
+        menu << *copyImage << separator();
+    if (context.editable) {
+        menu << made(MenuRole::EditCut, QStringLiteral("Cut"))
+             << made(MenuRole::EditCopy, QStringLiteral("Copy"))
+             << made(MenuRole::EditPaste, QStringLiteral("Paste"));
+        if (!onLink)
+            menu << separator() << made(MenuRole::AddLink, QStringLiteral("Add Link") + kEllipsis);
+    } else if (copy) {
+        menu.append(*copy);
+    }
+    if (inspect)
+        menu << separator() << *inspect;
+    return tidySeparators(menu);
+}
+
+QList<MenuEntry> tidySeparators(QList<MenuEntry> entries)
+{
+    QList<MenuEntry> tidy;
+    for (const MenuEntry &entry : entries) {
+        const bool redundant = entry.role == MenuRole::Separator
+            && (tidy.isEmpty() || tidy.last().role == MenuRole::Separator);
+        if (!redundant)
+            tidy.append(entry);
+    }
+    if (!tidy.isEmpty() && tidy.last().role == MenuRole::Separator)
+        tidy.removeLast();
+    return tidy;
+}
+
+QString describeMenu(const QList<MenuEntry> &entries)
+{
+    QStringList titles;
+    for (const MenuEntry &entry : entries)
+        titles.append(entry.role == MenuRole::Separator ? QStringLiteral("|") : entry.title);
+    return titles.join(QStringLiteral(" \u00B7 "));
+}
+
+} // namespace quorvel::preview

@@ -1,0 +1,541 @@
+#include "previewcontroller.h"
+
+#include "bridgemessage.h"
+#include "core/debuglog.h"
+#include "core/documentmodel.h"
+#include "pagehost.h"
+#include "quorvelwebview.h"
+#include "themes/appearance.h"
+#include "webpagehost.h"
+#include "wikilinkresolver.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTextBoundaryFinder>
+#include <QThreadPool>
+#include <QVBoxLayout>
+#include <QVariantMap>
+
+#include <cmath>
+
+namespace quorvel::preview {
+
+using core::previewLog;
+
+namespace {
+
+// Characters as the user sees them (grapheme clusters), as the debug lines count them.
+int visibleLength(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() >= 0)
+        ++count;
+    return count;
+}
+
+std::optional<QString> folderString(const QUrl &docDir)
+{
+    if (docDir.isEmpty())
+        return std::nullopt;
+    return docDir.toString(QUrl::FullyEncoded);
+}
+
+int integerOrZero(const QVariant &value)
+{
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok || !value.isValid() || value.typeId() == QMetaType::QString
+        || value.typeId() == QMetaType::Bool || std::trunc(number) != number)
+        return 0;
+    return int(number);
+}
+
+QString boolean(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+} // namespace
+
+PreviewController::PreviewController(core::DocumentModel *model, core::Scheduler &scheduler,
+                                     themes::Appearance &appearance,
+                                     std::unique_ptr<PageHost> host)
+    : m_model(model)
+    , m_scheduler(scheduler)
+    , m_appearance(appearance)
+    , m_host(std::move(host))
+{
+}
+
+PreviewController::~PreviewController()
+{
+    m_pending.cancel();
+}
+
+std::unique_ptr<PreviewController> PreviewController::create(core::DocumentModel &model)
+{
+    auto controller = std::make_unique<PreviewController>(
+        &model, model.scheduler(), model.environment().appearance, nullptr);
+    controller->m_host = std::make_unique<WebPageHost>(
+        [self = QPointer(controller.get())](const QJsonObject &body) {
+            if (self)
+                self->receive(body);
+        });
+    controller->webView()->setController(controller.get());
+    return controller;
+}
+
+PreviewController *PreviewController::of(core::DocumentModel &model)
+{
+    // The model knows its preview only through the narrow interface; the application, which
+    // installed this factory, is the one place that needs the widget behind it.
+    return dynamic_cast<PreviewController *>(&model.preview());
+}
+
+QString PreviewController::json(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    const QString literal = QString::fromUtf8(array);
+    return literal.mid(1, literal.size() - 2);
+}
+
+QString PreviewController::webDirectory()
+{
+    if (qEnvironmentVariableIsSet("QUORVEL_WEB_DIR"))
+        return QDir::cleanPath(qEnvironmentVariable("QUORVEL_WEB_DIR")) + u'/';
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QString beside = exeDir + QStringLiteral("/web/");
+    if (QFileInfo::exists(beside + QStringLiteral("index.html")))
+        return beside;
+    return QDir::cleanPath(exeDir + QStringLiteral("/../share/quorvel/web")) + u'/';
+}
+
+QuorvelWebView *PreviewController::webView() const
+{
+    return m_host->webView();
+}
+
+void PreviewController::run(const QString &script)
+{
+    m_host->runScript(script, nullptr);
+}
+
+// Rendering ---------------------------------------------------------------------------------
+
+void PreviewController::update(const QString &text)
+{
+    if (!m_model)
+        return;
+    applyTheme(m_appearance, m_model->theme());
+    render(text, m_model->docDirURL(), false, m_model->externalVersion());
+    setEditable(m_model->mode() == core::DocumentModel::Mode::Visual);
+}
+
+void PreviewController::render(const QString &text, const QUrl &docDir, bool immediate,
+                               int externalVersion)
+{
+    const std::optional<QString> dir = folderString(docDir);
+    if (m_lastRendered == text && dir == m_lastDocDir)
+        return;
+    const int oldVersion = std::exchange(m_seenExternalVersion, externalVersion);
+    if (m_editable && externalVersion == oldVersion && dir == m_lastDocDir) {
+        applyStaleValueRule(text);
+        return;
+    }
+    m_lastRendered = text;
+    m_lastDocDir = dir;
+    m_pending.cancel();
+    auto work = [self = QPointer(this)] {
+        if (self)
+            self->flush();
+    };
+    if (immediate) {
+        work();
+        return;
+    }
+    m_pending = m_scheduler.after(kRenderDelay, std::move(work));
+}
+
+void PreviewController::applyStaleValueRule(const QString &text)
+{
+    // The model still holds a text older than what the user has typed into the page: the page
+    // wins, and the model gets its text back.
+    if (core::debugEnabled()) {
+        const int page = m_lastRendered ? visibleLength(*m_lastRendered) : -1;
+        previewLog(QStringLiteral("stale value ignored while editing (%1 vs %2)")
+                       .arg(visibleLength(text))
+                       .arg(page));
+    }
+    if (m_lastRendered && m_model)
+        m_model->setText(*m_lastRendered);
+}
+
+void PreviewController::flush()
+{
+    if (!m_ready || !m_lastRendered)
+        return;
+    if (core::debugEnabled())
+        previewLog(QStringLiteral("render flush (%1 characters)").arg(visibleLength(*m_lastRendered)));
+    const QString script = QStringLiteral("quorvel.render(") + json(*m_lastRendered)
+        + QStringLiteral(", ") + json(m_lastDocDir.value_or(QString())) + u')';
+    m_host->runScript(script, [self = QPointer(this)](const QVariant &) {
+        if (self)
+            self->m_awaitingReloadRender = false;
+    });
+}
+
+void PreviewController::applyTheme(const themes::Appearance &appearance, themes::ThemeKind theme)
+{
+    const QString payload = appearance.jsPayload(theme);
+    if (!m_ready || payload == m_lastTheme)
+        return;
+    m_lastTheme = payload;
+    previewLog(QStringLiteral("theme ") + themes::rawValue(theme));
+    run(QStringLiteral("quorvel.setTheme(") + payload + u')');
+}
+
+// Visual editing ----------------------------------------------------------------------------
+
+void PreviewController::setEditable(bool editable)
+{
+    if (editable == m_editable)
+        return;
+    m_editable = editable;
+    if (m_ready)
+        run(QStringLiteral("quorvel.setEditable(") + boolean(editable) + u')');
+}
+
+void PreviewController::flushEdits()
+{
+    if (!m_ready || m_awaitingReloadRender)
+        return;
+    m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
+                      [self = QPointer(this)](const QVariant &result) {
+                          if (!self || result.typeId() != QMetaType::QString)
+                              return;
+                          const QString text = result.toString();
+                          if (text == self->m_lastRendered)
+                              return;
+                          self->m_lastRendered = text;
+                          if (self->m_model)
+                              self->m_model->setText(text);
+                      });
+}
+
+void PreviewController::prepareForReload(const QString &text)
+{
+    m_awaitingReloadRender = m_lastRendered != text;
+    const int generation = ++m_reloadGeneration;
+    m_scheduler.after(kReloadTimeout, [self = QPointer(this), generation] {
+        if (self && self->m_reloadGeneration == generation)
+            self->m_awaitingReloadRender = false;
+    });
+    if (m_ready)
+        run(QStringLiteral("quorvel.cancelEdit()"));
+}
+
+void PreviewController::format(const QString &key)
+{
+    run(QStringLiteral("quorvel.format(") + json(key) + u')');
+}
+
+void PreviewController::insertImage(const QString &path)
+{
+    run(QStringLiteral("quorvel.insertImage(") + json(path) + u')');
+}
+
+void PreviewController::handleEdit(const QString &source)
+{
+    if (m_awaitingReloadRender) {
+        previewLog(QStringLiteral("edit ignored: reload in progress"));
+        return;
+    }
+    m_lastRendered = source;
+    if (m_model)
+        m_model->setText(source);
+}
+
+void PreviewController::handlePasteImage(const QString &data)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(data.toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || data.contains(u'\n') || data.contains(u'\r'))
+        return;
+    const QImage image = QImage::fromData(*decoded);
+    if (image.isNull() || !m_model)
+        return;
+    if (const auto path = m_model->saveImage(image))
+        insertImage(*path);
+}
+
+// Scrolling, find, export -------------------------------------------------------------------
+
+void PreviewController::scrollToFraction(double fraction)
+{
+    run(QStringLiteral("quorvel.scrollToFraction(")
+        + QString::number(fraction, 'g', QLocale::FloatingPointShortest) + u')');
+}
+
+void PreviewController::scrollToHeading(const QString &id)
+{
+    run(QStringLiteral("quorvel.scrollToHeading(") + json(id) + u')');
+}
+
+void PreviewController::scrollToHeadingText(const QString &text, bool instant)
+{
+    run(QStringLiteral("quorvel.scrollToHeadingText(") + json(text) + QStringLiteral(", ")
+        + boolean(instant) + u')');
+}
+
+void PreviewController::find(const QString &query, FindCompletion completion)
+{
+    findScript(QStringLiteral("quorvel.find(") + json(query) + u')', std::move(completion));
+}
+
+void PreviewController::findStep(int step, FindCompletion completion)
+{
+    findScript(QStringLiteral("quorvel.findStep(%1)").arg(step), std::move(completion));
+}
+
+void PreviewController::findScript(const QString &script, FindCompletion completion)
+{
+    m_host->runScript(script, [completion = std::move(completion)](const QVariant &result) {
+        if (!completion)
+            return;
+        if (result.typeId() != QMetaType::QVariantMap) {
+            completion(0, 0);
+            return;
+        }
+        const QVariantMap map = result.toMap();
+        completion(integerOrZero(map.value(QStringLiteral("count"))),
+                   integerOrZero(map.value(QStringLiteral("index"))));
+    });
+}
+
+void PreviewController::findClear()
+{
+    run(QStringLiteral("quorvel.findClear()"));
+}
+
+void PreviewController::exportHTML(const QString &title,
+                                   std::function<void(const std::optional<QString> &)> completion)
+{
+    QFile file(webDirectory() + QStringLiteral("style.css"));
+    const QString css = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                                                       : QString();
+    const QString script = QStringLiteral("quorvel.exportHTML(") + json(title)
+        + QStringLiteral(", ") + json(css) + u')';
+    m_host->runScript(script, [completion = std::move(completion)](const QVariant &result) {
+        if (!completion)
+            return;
+        if (result.typeId() == QMetaType::QString)
+            completion(result.toString());
+        else
+            completion(std::nullopt);
+    });
+}
+
+// Messages ----------------------------------------------------------------------------------
+
+struct BridgeMessageHandler
+{
+    PreviewController &c;
+
+    void operator()(const message::Ready &) { c.handleReady(); }
+    void operator()(const message::Edit &m) { c.handleEdit(m.source); }
+    void operator()(const message::PasteImage &m) { c.handlePasteImage(m.data); }
+    void operator()(const message::Outline &m) { c.handleOutline(m.items); }
+    void operator()(const message::Link &m)
+    {
+        if (c.m_model)
+            c.m_model->openLink(m.href, m.written);
+    }
+    void operator()(const message::Wikilink &m)
+    {
+        if (c.m_model)
+            c.m_model->openWikilink(m.target, m.heading);
+    }
+    void operator()(const message::ContextMenu &m) { c.m_contextLinkKind = m.link; }
+    void operator()(const message::Resolve &m) { c.handleResolve(m.targets); }
+    void operator()(const message::Task &m)
+    {
+        if (c.m_model)
+            c.m_model->toggleTask(m.index, m.checked);
+    }
+    void operator()(const message::Find &m)
+    {
+        if (c.m_model)
+            c.m_model->setFindResult(m.count, m.index);
+    }
+    void operator()(const message::Rendered &) { c.handleRendered(); }
+};
+
+void PreviewController::receive(const QJsonObject &body)
+{
+    const auto type = messageType(body);
+    if (!type)
+        return;
+    core::bridgeLog(*type);
+    // Logged before decoding: an "edit" without its source still counts as received.
+    if (*type == u"edit")
+        previewLog(QStringLiteral("edit received"));
+    const auto decoded = decodeMessage(body);
+    if (!decoded)
+        return;
+    std::visit(BridgeMessageHandler{*this}, *decoded);
+    Q_EMIT messageReceived(*type);
+}
+
+void PreviewController::handleReady()
+{
+    m_ready = true;
+    m_lastTheme.reset();
+    applyTheme(m_appearance, m_model ? m_model->theme() : m_appearance.theme());
+    flush();
+    if (m_editable)
+        run(QStringLiteral("quorvel.setEditable(true)"));
+}
+
+void PreviewController::handleOutline(const core::Outline &items)
+{
+    if (m_model)
+        m_model->setOutline(items);
+}
+
+void PreviewController::handleRendered()
+{
+    if (m_model) {
+        if (const auto heading = m_model->consumePendingHeading()) {
+            m_scheduler.after(kHeadingRevealDelay, [self = QPointer(this), text = *heading] {
+                if (self)
+                    self->scrollToHeadingText(text, false);
+            });
+        }
+    }
+    if (onRendered)
+        onRendered();
+}
+
+void PreviewController::handleResolve(const QStringList &targets)
+{
+    if (!m_model || m_model->fileURL().isEmpty())
+        return;
+    const QString path = m_model->filePath();
+    QThreadPool::globalInstance()->start([self = QPointer(this), targets, path] {
+        const QString resolved = resolveWikilinkTargets(targets, path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, resolved] {
+                if (self)
+                    self->run(QStringLiteral("quorvel.resolved(") + resolved + u')');
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// Context menu and prompt -------------------------------------------------------------------
+
+void PreviewController::adjustContextMenu(QMenu &menu, const QList<OfferedAction> &offered,
+                                          const std::function<void(MenuRole)> &editAction)
+{
+    QList<MenuEntry> entries;
+    for (int i = 0; i < offered.size(); ++i)
+        entries.append({offered[i].role, offered[i].action->text(), i});
+    const MenuContext context{m_editable, std::exchange(m_contextLinkKind, QString()),
+                              core::debugEnabled()};
+    const QList<MenuEntry> plan = planContextMenu(entries, context);
+
+    // Taken out, not cleared: clear() would delete the suggestion actions the menu owns.
+    for (QAction *action : menu.actions())
+        menu.removeAction(action);
+    for (const MenuEntry &entry : plan) {
+        if (entry.offered >= 0) {
+            menu.addAction(offered[entry.offered].action);
+            continue;
+        }
+        switch (entry.role) {
+        case MenuRole::Separator:
+            menu.addSeparator();
+            break;
+        case MenuRole::EditLink:
+            menu.addAction(entry.title, this, &PreviewController::editContextLink);
+            break;
+        case MenuRole::OpenLink:
+            menu.addAction(entry.title, this, &PreviewController::openContextLink);
+            break;
+        case MenuRole::RemoveLink:
+            menu.addAction(entry.title, this, &PreviewController::unlinkContextLink);
+            break;
+        case MenuRole::AddLink:
+            menu.addAction(entry.title, this, &PreviewController::createLinkFromMenu);
+            break;
+        default:
+            menu.addAction(entry.title, &menu, [editAction, role = entry.role] {
+                editAction(role);
+            });
+            break;
+        }
+    }
+    previewLog(QStringLiteral("menu: ") + describeMenu(plan));
+}
+
+void PreviewController::editContextLink()
+{
+    run(QStringLiteral("quorvel.editContextLink()"));
+}
+
+void PreviewController::openContextLink()
+{
+    run(QStringLiteral("quorvel.openContextLink()"));
+}
+
+void PreviewController::unlinkContextLink()
+{
+    run(QStringLiteral("quorvel.unlinkContextLink()"));
+}
+
+void PreviewController::createLinkFromMenu()
+{
+    format(QStringLiteral("link"));
+}
+
+std::optional<QString> PreviewController::askText(QWidget *parent, const QString &prompt,
+                                                  const QString &defaultText)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Quorvel"));
+    // Over its window like a sheet; alone when the view is in none.
+    dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(prompt, &dialog);
+    label->setWordWrap(true);
+    auto *field = new QLineEdit(defaultText, &dialog);
+    field->setMinimumSize(320, 24);
+    auto *buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(label);
+    layout->addWidget(field);
+    layout->addWidget(buttons);
+    field->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return field->text();
+}
+
+} // namespace quorvel::preview

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "contextmenu.h"
+#include "core/documentcontrollers.h"
+#include "core/outlineitem.h"
+#include "core/scheduler.h"
+#include "themes/themekind.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace quorvel::core {
+class DocumentModel;
+}
+namespace quorvel::themes {
+class Appearance;
+}
+
+namespace quorvel::preview {
+
+class PageHost;
+class QuorvelWebView;
+struct BridgeMessageHandler;
+
+// The only way the program talks to the preview page: turns the model's text, folder, theme and
+// mode into script calls (de-duplicated, debounced), handles the page's messages, and keeps the
+// page and the model consistent while both can change (visual editing, reloads).
+// Owned by its model through DocumentPreview; holds the model weakly. Main thread only.
+class PreviewController : public QObject, public core::DocumentPreview
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kRenderDelay{120};
+    static constexpr std::chrono::milliseconds kReloadTimeout{2000};
+    static constexpr std::chrono::milliseconds kHeadingRevealDelay{200};
+
+    PreviewController(core::DocumentModel *model, core::Scheduler &scheduler,
+                      themes::Appearance &appearance, std::unique_ptr<PageHost> host);
+    ~PreviewController() override;
+
+    // The real thing: a web view loading the page from webDirectory().
+    static std::unique_ptr<PreviewController> create(core::DocumentModel &model);
+    // The controller behind a model whose factory made one; null for any other preview.
+    static PreviewController *of(core::DocumentModel &model);
+
+    // A string as a JSON string literal, quotes included.
+    static QString json(const QString &text);
+    // The folder holding index.html, with a trailing slash: QUORVEL_WEB_DIR when set, else
+    // web/ beside the executable, else ../share/quorvel/web from it.
+    static QString webDirectory();
+
+    QuorvelWebView *webView() const;
+
+    // Everything a view update hands over: theme, text and folder, editability.
+    void update(const QString &text);
+
+    void render(const QString &text, const QUrl &docDir, bool immediate, int externalVersion);
+    void applyTheme(const themes::Appearance &appearance, themes::ThemeKind theme);
+    void setEditable(bool editable);
+    bool editable() const { return m_editable; }
+    bool isReady() const { return m_ready; }
+
+    // DocumentPreview
+    void flushEdits() override;
+    void prepareForReload(const QString &text) override;
+    void scrollToFraction(double fraction) override;
+    void find(const QString &query, FindCompletion completion) override;
+    void findStep(int step, FindCompletion completion) override;
+    void findClear() override;
+    void scrollToHeading(const QString &id) override;
+    void scrollToHeadingText(const QString &text, bool instant) override;
+
+    void format(const QString &key);
+    void insertImage(const QString &path);
+    void exportHTML(const QString &title,
+                    std::function<void(const std::optional<QString> &)> completion);
+
+    // Called after each "rendered" message (the headless export waits on it).
+    std::function<void()> onRendered;
+
+    // A message posted by the page on "bridge".
+    void receive(const QJsonObject &body);
+
+    // Rebuilds the web view's menu in place; `offered` are its actions, classified.
+    struct OfferedAction
+    {
+        QAction *action = nullptr;
+        MenuRole role = MenuRole::Other;
+    };
+    // `editAction` carries out Cut, Copy and Paste in the web view.
+    void adjustContextMenu(QMenu &menu, const QList<OfferedAction> &offered,
+                           const std::function<void(MenuRole)> &editAction);
+    void editContextLink();
+    void openContextLink();
+    void unlinkContextLink();
+    void createLinkFromMenu();
+
+    // The page's text prompt; `parent` is the window to show it over.
+    static std::optional<QString> askText(QWidget *parent, const QString &prompt,
+                                          const QString &defaultText);
+
+Q_SIGNALS:
+    // After the page's message of that type was handled ("ready", "rendered", …).
+    void messageReceived(const QString &type);
+
+private:
+    friend struct BridgeMessageHandler;
+
+    void run(const QString &script);
+    void flush();
+    void applyStaleValueRule(const QString &text);
+    void handleReady();
+    void handleEdit(const QString &source);
+    void handlePasteImage(const QString &data);
+    void handleRendered();
+    void handleResolve(const QStringList &targets);
+    void handleOutline(const core::Outline &items);
+    void findScript(const QString &script, FindCompletion completion);
+
+    QPointer<core::DocumentModel> m_model;
+    core::Scheduler &m_scheduler;
+    themes::Appearance &m_appearance;
+    std::unique_ptr<PageHost> m_host;
+    bool m_ready = false;
+    std::optional<QString> m_lastRendered;
+    std::optional<QString> m_lastDocDir;
+    std::optional<QString> m_lastTheme;
+    bool m_editable = false;
+    int m_seenExternalVersion = 0;
+    core::ScheduledWork m_pending;
+    bool m_awaitingReloadRender = false;
+    int m_reloadGeneration = 0;
+    QString m_contextLinkKind;
+};
+
+} // namespace quorvel::preview

@@ -1,0 +1,105 @@
+#include "quorvelwebview.h"
+
+#include "navigationpolicy.h"
+#include "previewcontroller.h"
+
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QWebEngineContextMenuRequest>
+
+namespace quorvel::preview {
+
+namespace {
+
+MenuRole roleOf(QAction *action, const QWebEnginePage &page, const QStringList &guesses)
+{
+    using A = QWebEnginePage::WebAction;
+    if (action->isSeparator())
+        return MenuRole::Separator;
+    const auto is = [&](A webAction) { return action == page.action(webAction); };
+    if (is(A::OpenLinkInThisWindow) || is(A::OpenLinkInNewWindow) || is(A::OpenLinkInNewTab)
+        || is(A::OpenLinkInNewBackgroundTab) || is(A::DownloadLinkToDisk))
+        return MenuRole::LinkAction;
+    if (is(A::CopyLinkToClipboard))
+        return MenuRole::CopyLink;
+    if (is(A::CopyImageToClipboard))
+        return MenuRole::CopyImage;
+    if (is(A::Copy))
+        return MenuRole::Copy;
+    if (is(A::InspectElement))
+        return MenuRole::Inspect;
+    // Suggestions are actions of the menu's own, titled with the replacement word. The web
+    // engine offers no ignore or learn items, so the Learn role never occurs here.
+    if (guesses.contains(action->text()))
+        return MenuRole::Guess;
+    return MenuRole::Other;
+}
+
+} // namespace
+
+QuorvelWebView::QuorvelWebView(QWidget *parent)
+    : QWebEngineView(parent)
+{
+}
+
+void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createStandardContextMenu();
+    if (m_controller) {
+        const QWebEngineContextMenuRequest *request = lastContextMenuRequest();
+        const QStringList guesses = request ? request->spellCheckerSuggestions() : QStringList();
+        QList<PreviewController::OfferedAction> offered;
+        for (QAction *action : menu->actions())
+            offered.append({action, roleOf(action, *page(), guesses)});
+        m_controller->adjustContextMenu(*menu, offered, [view = QPointer(this)](MenuRole role) {
+            if (!view)
+                return;
+            using A = QWebEnginePage::WebAction;
+            const A action = role == MenuRole::EditCut ? A::Cut
+                : role == MenuRole::EditPaste          ? A::Paste
+                                                       : A::Copy;
+            view->page()->triggerAction(action);
+        });
+    }
+    if (menu->isEmpty()) {
+        delete menu;
+        return;
+    }
+    menu->popup(event->globalPos());
+}
+
+QuorvelWebPage::QuorvelWebPage(QObject *parent)
+    : QWebEnginePage(parent)
+    , openExternally([](const QUrl &url) { QDesktopServices::openUrl(url); })
+{
+}
+
+bool QuorvelWebPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool)
+{
+    switch (decideNavigation(url)) {
+    case NavigationDecision::Allow:
+        return true;
+    case NavigationDecision::OpenExternally:
+        if (openExternally)
+            openExternally(url);
+        return false;
+    case NavigationDecision::Cancel:
+        break;
+    }
+    return false;
+}
+
+bool QuorvelWebPage::javaScriptPrompt(const QUrl &, const QString &msg,
+                                      const QString &defaultValue, QString *result)
+{
+    QWidget *view = QWebEngineView::forPage(this);
+    const auto answer = PreviewController::askText(view ? view->window() : nullptr, msg,
+                                                   defaultValue);
+    if (!answer)
+        return false;
+    *result = *answer;
+    return true;
+}
+
+} // namespace quorvel::preview
