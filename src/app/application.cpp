@@ -1,8 +1,10 @@
 #include "application.h"
 
+#include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
 #include "documentwindow.h"
+#include "preview/previewcontroller.h"
 #include "themes/appearance.h"
 
 #include <QApplication>
@@ -51,9 +53,20 @@ void prepareEnvironment(int argc, char **argv)
 {
     if (commandLineMode(argc, argv) && !hasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The web engine shares its GL context with the widgets; it must be said before Qt starts.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // Chromium refuses to start its sandbox as root (CI, containers).
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+void installControllers()
+{
+    core::DocumentModel::setControllerFactory(
+        {[](core::DocumentModel &model) -> std::unique_ptr<core::DocumentPreview> {
+             return preview::PreviewController::create(model);
+         },
+         {}});
 }
 
 int runApplication(int argc, char **argv)
@@ -81,6 +94,7 @@ int runApplication(int argc, char **argv)
         return 2;
     }
 
+    installControllers();
     auto &controller = DocumentController::shared();
     int opened = 0;
     for (const QString &path : args.mid(1)) {

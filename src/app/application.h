@@ -6,6 +6,9 @@ namespace quorvel::app {
 // run is a command-line mode, and the web engine's sandbox off when running as root.
 void prepareEnvironment(int argc, char **argv);
 
+// Gives every new document model the real preview (a web view with the page).
+void installControllers();
+
 // The whole program after main(): reads the command line and runs the chosen mode.
 int runApplication(int argc, char **argv);
 

@@ -3,6 +3,8 @@
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
 #include "documentcontroller.h"
+#include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
@@ -16,6 +18,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -168,6 +171,29 @@ void DocumentWindow::wire()
             &DocumentWindow::documentTextChanged);
 
     connect(&model, &DocumentModel::modeChanged, this, &DocumentWindow::applyMode);
+    // The preview follows everything it shows: the text, the folder, the theme, the mode.
+    connect(&content, &core::MarkdownDocument::textChanged, this,
+            &DocumentWindow::schedulePreviewUpdate);
+    connect(&model, &DocumentModel::fileURLChanged, this, &DocumentWindow::schedulePreviewUpdate);
+    connect(&model, &DocumentModel::fileThemeChanged, this,
+            &DocumentWindow::schedulePreviewUpdate);
+    connect(&model, &DocumentModel::externalVersionChanged, this,
+            &DocumentWindow::schedulePreviewUpdate);
+    auto &appearance = model.environment().appearance;
+    connect(&appearance, &themes::Appearance::themeChanged, this,
+            &DocumentWindow::schedulePreviewUpdate);
+    for (auto signal : {&themes::Appearance::fontSizeChanged,
+                        &themes::Appearance::contentWidthChanged,
+                        &themes::Appearance::lineHeightChanged})
+        connect(&appearance, signal, this, &DocumentWindow::schedulePreviewUpdate);
+    connect(&appearance, &themes::Appearance::themePerFileChanged, this,
+            &DocumentWindow::schedulePreviewUpdate);
+    connect(&appearance, &themes::Appearance::fontFamilyChanged, this,
+            &DocumentWindow::schedulePreviewUpdate);
+    connect(m_editor->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        const int range = m_editor->verticalScrollBar()->maximum();
+        m_model->editorScrolled(range > 0 ? double(value) / range : 0.0);
+    });
     connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::updateStatus);
     connect(&model, &DocumentModel::fileURLChanged, this, [this] {
         updateTitle();
@@ -190,14 +216,54 @@ void DocumentWindow::wire()
 void DocumentWindow::applyMode()
 {
     const Mode mode = m_model->mode();
-    m_editor->setVisible(mode == Mode::Split || mode == Mode::Source);
-    m_placeholder->setVisible(mode != Mode::Source);
+    if (mode != Mode::Source)
+        showPreview();
+    QWidget *preview = m_preview ? m_preview.data() : m_placeholder;
+    m_editor->setVisible(mode == Mode::Split || mode == Mode::Source || !preview);
+    if (preview)
+        preview->setVisible(mode != Mode::Source);
     if (mode == Mode::Split) {
         const int half = std::max(m_split->width() / 2, 260);
         m_split->setSizes({half, half});
     }
     if (m_editor->isVisible())
         m_editor->setFocus();
+    else if (preview)
+        preview->setFocus();
+    schedulePreviewUpdate();
+}
+
+void DocumentWindow::showPreview()
+{
+    if (m_preview)
+        return;
+    // Made on first use, then kept: the same page serves every later mode.
+    auto *controller = preview::PreviewController::of(*m_model);
+    if (!controller || !controller->webView())
+        return;
+    m_preview = controller->webView();
+    // The splitter hands the placeholder back without a parent.
+    delete m_split->replaceWidget(m_split->indexOf(m_placeholder), m_preview);
+    m_placeholder = nullptr;
+}
+
+void DocumentWindow::schedulePreviewUpdate()
+{
+    // Coalesced like a view update: a reload raises the external version and then sets the
+    // text, and the preview must see both together, never the version with the old text.
+    if (m_previewUpdateQueued)
+        return;
+    m_previewUpdateQueued = true;
+    QMetaObject::invokeMethod(this, &DocumentWindow::updatePreview, Qt::QueuedConnection);
+}
+
+void DocumentWindow::updatePreview()
+{
+    m_previewUpdateQueued = false;
+    if (!m_preview || m_model->mode() == Mode::Source)
+        return;
+    if (auto *controller = preview::PreviewController::of(*m_model))
+        controller->update(m_model->getText());
 }
 
 void DocumentWindow::updateTitle()

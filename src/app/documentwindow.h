@@ -52,6 +52,9 @@ private:
     void showText(const QString &text);
     void editorTextChanged();
     void documentTextChanged(const QString &text);
+    void showPreview();
+    void schedulePreviewUpdate();
+    void updatePreview();
 
     // DocumentPrompter
     std::optional<QString> askSavePath(const core::PlatformDocument &document) override;
@@ -62,7 +65,11 @@ private:
     core::DocumentModel *m_model = nullptr;
     QSplitter *m_split = nullptr;
     QPlainTextEdit *m_editor = nullptr;
+    // Stands where the preview goes until it exists; without a web engine (tests) it stays.
     QWidget *m_placeholder = nullptr;
+    // The preview's web view once it took the placeholder's place; owned by the preview.
+    QPointer<QWidget> m_preview;
+    bool m_previewUpdateQueued = false;
     QLabel *m_saveState = nullptr;
     QLabel *m_fileLabel = nullptr;
     // The text the editor shows, as it shows it; the base of the next edit's merge.

@@ -43,6 +43,16 @@ QuorvelWebView::QuorvelWebView(QWidget *parent)
 {
 }
 
+void QuorvelWebView::changeEvent(QEvent *event)
+{
+    QWebEngineView::changeEvent(event);
+    // Not transparent: a transparent page is not painted at all on some software-rendered
+    // displays until the view is resized (seen under Xvfb). The window's colour does the same
+    // job of hiding the blank page while it loads.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange)
+        page()->setBackgroundColor(palette().color(QPalette::Window));
+}
+
 void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu *menu = createStandardContextMenu();

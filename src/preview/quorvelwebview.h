@@ -10,7 +10,8 @@ namespace quorvel::preview {
 
 class PreviewController;
 
-// The preview's web view: its context menu is rebuilt by the controller before it shows.
+// The preview's web view: its context menu is rebuilt by the controller before it shows, and
+// until the page paints it shows the window's background colour.
 class QuorvelWebView : public QWebEngineView
 {
     Q_OBJECT
@@ -22,6 +23,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QPointer<PreviewController> m_controller;

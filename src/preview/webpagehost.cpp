@@ -15,8 +15,6 @@ WebPageHost::WebPageHost(std::function<void(const QJsonObject &)> receive)
     : m_view(new QuorvelWebView)
 {
     m_page = new QuorvelWebPage(m_view);
-    // The window's background shows until the page paints.
-    m_page->setBackgroundColor(Qt::transparent);
     m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
 
     auto *channel = new QWebChannel(m_page);
