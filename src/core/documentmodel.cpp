@@ -394,6 +394,12 @@ void DocumentModel::bumpExternalVersion()
     Q_EMIT externalVersionChanged(m_externalVersion);
 }
 
+void DocumentModel::replaceTextFromOutside(const QString &text)
+{
+    bumpExternalVersion();
+    setText(text);
+}
+
 // The page's requests -------------------------------------------------------------------------
 
 void DocumentModel::openLink(const QString &href, const QString &written)

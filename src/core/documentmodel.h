@@ -115,6 +115,9 @@ public:
     themes::ThemeKind theme() const;
 
     int externalVersion() const { return m_externalVersion; }
+    // Replaces the text from outside both editors (a reload, a task toggle): the version goes up
+    // first, so that the editors show the new text instead of taking it for their own echo.
+    void replaceTextFromOutside(const QString &text);
 
     std::function<QString()> getText = [] { return QString(); };
     std::function<void(const QString &)> setText = [](const QString &) {};
