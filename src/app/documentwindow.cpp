@@ -249,8 +249,8 @@ void DocumentWindow::showPreview()
 
 void DocumentWindow::schedulePreviewUpdate()
 {
-    // Coalesced like a view update: a reload raises the external version and then sets the
-    // text, and the preview must see both together, never the version with the old text.
+    // Coalesced like a view update: one update after a burst of changes (a reload raises the
+    // external version, then sets the text) sees them all at once.
     if (m_previewUpdateQueued)
         return;
     m_previewUpdateQueued = true;

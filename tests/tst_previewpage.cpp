@@ -1,0 +1,300 @@
+// The preview with the real page in the real web engine, offscreen. The debounce and the
+// autosave still run on the manual clock; the only waits are for the web engine's answers.
+#include "testsupport.h"
+
+#include "app/application.h"
+#include "app/documentcontroller.h"
+#include "app/documentwindow.h"
+#include "core/markdowndocument.h"
+#include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QTest>
+
+using namespace quorvel;
+using app::DocumentController;
+using app::DocumentWindow;
+using preview::PreviewController;
+using Mode = core::DocumentModel::Mode;
+
+namespace {
+
+// The web engine starts its processes on first use; that alone can take seconds on a slow CI.
+constexpr int kEngineTimeout = 30000;
+
+const QByteArray kNote = "# Garden\n\nFirst paragraph.\n\n## Beds\n\nSecond paragraph.\n";
+
+QStringList typesOf(const QSignalSpy &spy)
+{
+    QStringList types;
+    for (const auto &arguments : spy)
+        types.append(arguments.at(0).toString());
+    return types;
+}
+
+} // namespace
+
+class TestPreviewPage : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void openingANoteRendersItWithItsOutline();
+    void modesShareOneWebView();
+    void typingInSplitModeRendersOncePerBurst();
+    void visualEditsReachTheFileAfterTheAutosave();
+    void reloadWhileEditingVisuallyKeepsTheFilesText();
+    void escapingNavigationLeavesThePageInPlace();
+    void missingPageIsReportedOnce();
+
+private:
+    DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
+    PreviewController &controller(DocumentWindow *window);
+    // Runs a probe script in the page and returns its result.
+    QVariant evaluate(DocumentWindow *window, const QString &script);
+    QString pageText(DocumentWindow *window);
+    bool waitFor(QSignalSpy &spy, const QString &type, int count = 1);
+    void typeInPage(DocumentWindow *window, const QString &text);
+
+    std::unique_ptr<ScratchEnvironment> m_scratch;
+};
+
+void TestPreviewPage::init()
+{
+    m_scratch = std::make_unique<ScratchEnvironment>();
+    DocumentController::shared().setAlertsEnabled(false);
+    DocumentController::shared().setModelEnvironment(m_scratch->env());
+}
+
+void TestPreviewPage::cleanup()
+{
+    for (auto *window : DocumentController::shared().windows()) {
+        window->document().updateChangeCount(core::PlatformDocument::Change::Cleared);
+        delete window;
+    }
+    m_scratch.reset();
+}
+
+DocumentWindow *TestPreviewPage::open(Mode mode, const QByteArray &bytes)
+{
+    m_scratch->store.setValue(QStringLiteral("lastMode"), core::DocumentModel::rawValue(mode));
+    const QString path = m_scratch->write(QStringLiteral("note.md"), bytes);
+    return DocumentController::shared().openDocument(path);
+}
+
+PreviewController &TestPreviewPage::controller(DocumentWindow *window)
+{
+    auto *controller = PreviewController::of(window->model());
+    Q_ASSERT(controller);
+    return *controller;
+}
+
+QVariant TestPreviewPage::evaluate(DocumentWindow *window, const QString &script)
+{
+    auto result = std::make_shared<std::optional<QVariant>>();
+    controller(window).webView()->page()->runJavaScript(
+        script, [result](const QVariant &value) { *result = value; });
+    if (!QTest::qWaitFor([&] { return result->has_value(); }, kEngineTimeout))
+        return QStringLiteral("<no answer>");
+    return **result;
+}
+
+QString TestPreviewPage::pageText(DocumentWindow *window)
+{
+    return evaluate(window, QStringLiteral("document.getElementById('content').innerText"))
+        .toString();
+}
+
+bool TestPreviewPage::waitFor(QSignalSpy &spy, const QString &type, int count)
+{
+    return QTest::qWaitFor([&] { return typesOf(spy).count(type) >= count; }, kEngineTimeout);
+}
+
+void TestPreviewPage::typeInPage(DocumentWindow *window, const QString &text)
+{
+    // The caret at the end of the first paragraph, then typed text as the editing commands see
+    // it (the same input events a key press makes).
+    evaluate(window, QStringLiteral("(() => { const p = document.querySelector('#content p');"
+                                    " document.getElementById('content').focus();"
+                                    " const r = document.createRange(); r.selectNodeContents(p);"
+                                    " r.collapse(false); const s = getSelection();"
+                                    " s.removeAllRanges(); s.addRange(r);"
+                                    " return document.execCommand('insertText', false, %1); })()")
+                         .arg(PreviewController::json(text)));
+}
+
+void TestPreviewPage::openingANoteRendersItWithItsOutline()
+{
+    DocumentWindow *window = open(Mode::Read);
+    QVERIFY(window);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    const QStringList types = typesOf(messages);
+    QCOMPARE(types.first(), QStringLiteral("ready"));
+    QVERIFY(types.indexOf(QStringLiteral("outline")) < types.indexOf(QStringLiteral("rendered")));
+
+    const core::Outline outline = window->model().outline();
+    QCOMPARE(outline.size(), 2);
+    QCOMPARE(outline.at(0).text, QStringLiteral("Garden"));
+    QCOMPARE(outline.at(1).level, 2);
+    QVERIFY(pageText(window).contains(QStringLiteral("Second paragraph.")));
+    QCOMPARE(evaluate(window, QStringLiteral("document.getElementById('content').isContentEditable"))
+                 .toBool(),
+             false);
+}
+
+void TestPreviewPage::modesShareOneWebView()
+{
+    DocumentWindow *window = open(Mode::Read);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QWidget *view = controller(window).webView();
+    auto *split = window->findChild<QSplitter *>();
+    for (Mode mode : {Mode::Split, Mode::Source, Mode::Visual, Mode::Read, Mode::Split}) {
+        window->model().setMode(mode);
+        QCOMPARE(view->isVisible(), mode != Mode::Source);
+        QCOMPARE(window->sourceEditor()->isVisible(), mode == Mode::Split || mode == Mode::Source);
+        QCOMPARE(split->indexOf(view), 1);
+    }
+    const QList<int> sizes = split->sizes();
+    QVERIFY2(qAbs(sizes.at(0) - sizes.at(1)) <= 1, qPrintable(QDebug::toString(sizes)));
+    QCOMPARE(typesOf(messages).count(QStringLiteral("ready")), 1);
+}
+
+void TestPreviewPage::typingInSplitModeRendersOncePerBurst()
+{
+    DocumentWindow *window = open(Mode::Split);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    messages.clear();
+
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->setFocus();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral("Typed in a burst."));
+    QCoreApplication::processEvents(); // the coalesced view update
+    m_scratch->clock.advance(PreviewController::kRenderDelay - 1ms);
+    QVERIFY(!pageText(window).contains(QStringLiteral("Typed")));
+    m_scratch->clock.advance(1ms);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(pageText(window).contains(QStringLiteral("Typed in a burst.")));
+    // The probe's answer came after anything the page had to say about that render.
+    QCOMPARE(typesOf(messages).count(QStringLiteral("rendered")), 1);
+}
+
+void TestPreviewPage::visualEditsReachTheFileAfterTheAutosave()
+{
+    DocumentWindow *window = open(Mode::Visual);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QCOMPARE(evaluate(window, QStringLiteral("document.getElementById('content').isContentEditable"))
+                 .toBool(),
+             true);
+
+    typeInPage(window, QStringLiteral(" Edited on the page."));
+    QVERIFY(waitFor(messages, QStringLiteral("edit")));
+    const QString expected = QString::fromUtf8(kNote).replace(
+        QStringLiteral("First paragraph."), QStringLiteral("First paragraph. Edited on the page."));
+    QCOMPARE(window->model().getText(), expected);
+    QCOMPARE(window->sourceEditor()->toPlainText(), expected);
+    m_scratch->clock.advance(1s);
+    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(window->filePath())), expected);
+}
+
+void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
+{
+    DocumentWindow *window = open(Mode::Visual);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    messages.clear();
+
+    // Another program rewrites the file while the user is typing on the page.
+    const QByteArray disk = "# Garden\n\nRewritten by another program.\n";
+    m_scratch->write(QStringLiteral("note.md"), disk);
+    typeInPage(window, QStringLiteral(" Lost edit."));
+    core::DocumentModel &model = window->model();
+    model.preview().prepareForReload(QString::fromUtf8(disk));
+    model.replaceTextFromOutside(QString::fromUtf8(disk));
+    model.syncModificationDate(); // the window's document now knows the file's new date
+    QCoreApplication::processEvents();
+    m_scratch->clock.advance(PreviewController::kRenderDelay);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+
+    QCOMPARE(model.getText(), QString::fromUtf8(disk));
+    const QString shown = pageText(window);
+    QVERIFY2(shown.contains(QStringLiteral("Rewritten by another program.")), qPrintable(shown));
+    QVERIFY2(!shown.contains(QStringLiteral("Lost edit.")), qPrintable(shown));
+
+    // The page goes on from the file's text: the next edit is accepted and builds on it.
+    typeInPage(window, QStringLiteral(" Then more."));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return model.getText().contains(QStringLiteral("Then more.")); }, kEngineTimeout));
+    QCOMPARE(model.getText(),
+             QStringLiteral("# Garden\n\nRewritten by another program. Then more.\n"));
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()),
+             QByteArray("# Garden\n\nRewritten by another program. Then more.\n"));
+}
+
+void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
+{
+    DocumentWindow *window = open(Mode::Read);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    auto *page = qobject_cast<preview::QuorvelWebPage *>(controller(window).webView()->page());
+    QVERIFY(page);
+    QList<QUrl> opened;
+    page->openExternally = [&opened](const QUrl &url) { opened.append(url); };
+    const QUrl before = page->url();
+
+    evaluate(window, QStringLiteral("location.href = 'https://example.org/elsewhere'; 1"));
+    QVERIFY(QTest::qWaitFor([&] { return !opened.isEmpty(); }, kEngineTimeout));
+    QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/elsewhere"))});
+    QCOMPARE(page->url(), before);
+    QVERIFY(pageText(window).contains(QStringLiteral("First paragraph.")));
+}
+
+void TestPreviewPage::missingPageIsReportedOnce()
+{
+    // A process of its own: the web directory is read once per process.
+    QProcess quorvel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_WEB_DIR"), m_scratch->path(QStringLiteral("no-page")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_scratch->path(QStringLiteral("config")));
+    quorvel.setProcessEnvironment(env);
+    quorvel.start(QStringLiteral(QUORVEL_EXECUTABLE),
+                  {m_scratch->write(QStringLiteral("note.md"), kNote)});
+    QVERIFY(quorvel.waitForStarted());
+    QByteArray errors;
+    const bool reported = QTest::qWaitFor(
+        [&] {
+            errors += quorvel.readAllStandardError();
+            return errors.contains("[webview] load failed: ");
+        },
+        kEngineTimeout);
+    quorvel.kill();
+    quorvel.waitForFinished();
+    errors += quorvel.readAllStandardError();
+    QVERIFY2(reported, errors.constData());
+    QCOMPARE(errors.count("[webview] load failed: "), 1);
+}
+
+int main(int argc, char **argv)
+{
+    quorvel::app::prepareEnvironment(argc, argv);
+    QApplication app(argc, argv);
+    quorvel::app::installControllers();
+    TestPreviewPage test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_previewpage.moc"
