@@ -99,12 +99,18 @@ int main(int argc, char **argv)
         DocumentController::shared().setModelEnvironment(env);
         const QByteArray note = makeNote(100 * 1024);
         const double cold = openToFirstRender(scratch, note, Mode::Read);
-        QList<double> warm;
-        for (int i = 0; i < 5; ++i)
-            warm.append(openToFirstRender(scratch, note, Mode::Read));
+        QList<double> backToBack, afterPause;
+        for (int i = 0; i < 4; ++i)
+            backToBack.append(openToFirstRender(scratch, note, Mode::Read));
+        for (int i = 0; i < 4; ++i) {
+            // A user opens the next note seconds later; the spare page has loaded by then.
+            QTest::qWait(10000);
+            afterPause.append(openToFirstRender(scratch, note, Mode::Read));
+        }
         std::printf("open 100 KB note -> first \"rendered\": first window %.0f ms (starts the "
-                    "web engine), later windows median %.0f ms (target < 500 ms)\n",
-                    cold, median(warm));
+                    "web engine); later windows opened back to back median %.0f ms, opened 10 s "
+                    "apart median %.0f ms (target < 500 ms)\n",
+                    cold, median(backToBack), median(afterPause));
     }
 
     // Typing: the manual clock stands in for the 0.12 s debounce, so the time around it is

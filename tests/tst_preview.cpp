@@ -5,6 +5,7 @@
 #include "preview/navigationpolicy.h"
 #include "preview/pagehost.h"
 #include "preview/previewcontroller.h"
+#include "preview/webpagehost.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -190,6 +191,7 @@ private Q_SLOTS:
     // What comes from the page
     void messagesDecodeWithTheirDefaults_data();
     void messagesDecodeWithTheirDefaults();
+    void messagesWaitForTheirReceiverInOrder();
     void outlineIsReplacedOnlyWhenItDiffers();
     void findMessageSetsBothCounters();
     void resolveIsAnsweredFromAWorkerThread_data();
@@ -337,6 +339,21 @@ void TestPreview::messagesDecodeWithTheirDefaults()
     QFETCH(QByteArray, body);
     QFETCH(QString, decoded);
     QCOMPARE(describe(preview::decodeMessage(QJsonDocument::fromJson(body).object())), decoded);
+}
+
+void TestPreview::messagesWaitForTheirReceiverInOrder()
+{
+    // A spare page posts "ready" before any window takes it.
+    preview::PageBridge bridge;
+    bridge.post(parse(R"({"type":"ready"})"));
+    bridge.post(parse(R"({"type":"outline"})"));
+    QStringList received;
+    bridge.setReceiver([&](const QJsonObject &m) { received.append(m.value("type").toString()); });
+    bridge.post(parse(R"({"type":"rendered"})"));
+    QVERIFY(received.isEmpty()); // not inside the caller that is still setting itself up
+    QTRY_COMPARE(received, (QStringList{"ready", "outline", "rendered"}));
+    bridge.post(parse(R"({"type":"find"})"));
+    QCOMPARE(received.last(), QStringLiteral("find"));
 }
 
 void TestPreview::outlineIsReplacedOnlyWhenItDiffers()

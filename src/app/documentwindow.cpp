@@ -262,8 +262,10 @@ void DocumentWindow::updatePreview()
     m_previewUpdateQueued = false;
     if (!m_preview || m_model->mode() == Mode::Source)
         return;
+    // The first text of a page goes at once: waiting 0.12 s for more typing would only delay
+    // the window's first render.
     if (auto *controller = preview::PreviewController::of(*m_model))
-        controller->update(m_model->getText());
+        controller->update(m_model->getText(), !std::exchange(m_previewHasText, true));
 }
 
 void DocumentWindow::updateTitle()

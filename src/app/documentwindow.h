@@ -70,6 +70,7 @@ private:
     // The preview's web view once it took the placeholder's place; owned by the preview.
     QPointer<QWidget> m_preview;
     bool m_previewUpdateQueued = false;
+    bool m_previewHasText = false;
     QLabel *m_saveState = nullptr;
     QLabel *m_fileLabel = nullptr;
     // The text the editor shows, as it shows it; the base of the next edit's merge.

@@ -89,12 +89,14 @@ std::unique_ptr<PreviewController> PreviewController::create(core::DocumentModel
 {
     auto controller = std::make_unique<PreviewController>(
         &model, model.scheduler(), model.environment().appearance, nullptr);
-    controller->m_host = std::make_unique<WebPageHost>(
-        [self = QPointer(controller.get())](const QJsonObject &body) {
-            if (self)
-                self->receive(body);
-        });
+    auto host = WebPageHost::take();
+    host->setReceiver([self = QPointer(controller.get())](const QJsonObject &body) {
+        if (self)
+            self->receive(body);
+    });
+    controller->m_host = std::move(host);
     controller->webView()->setController(controller.get());
+    controller->m_prepareSpareAfterRender = true;
     return controller;
 }
 
@@ -135,12 +137,12 @@ void PreviewController::run(const QString &script)
 
 // Rendering ---------------------------------------------------------------------------------
 
-void PreviewController::update(const QString &text)
+void PreviewController::update(const QString &text, bool immediate)
 {
     if (!m_model)
         return;
     applyTheme(m_appearance, m_model->theme());
-    render(text, m_model->docDirURL(), false, m_model->externalVersion());
+    render(text, m_model->docDirURL(), immediate, m_model->externalVersion());
     setEditable(m_model->mode() == core::DocumentModel::Mode::Visual);
 }
 
@@ -424,6 +426,11 @@ void PreviewController::handleRendered()
                     self->scrollToHeadingText(text, false);
             });
         }
+    }
+    if (std::exchange(m_prepareSpareAfterRender, false)) {
+        // After this page's first render, not before: on two cores a spare loading alongside
+        // made the first window's page take twice as long.
+        WebPageHost::prepareSpare();
     }
     if (onRendered)
         onRendered();

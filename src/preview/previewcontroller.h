@@ -64,8 +64,9 @@ public:
 
     QuorvelWebView *webView() const;
 
-    // Everything a view update hands over: theme, text and folder, editability.
-    void update(const QString &text);
+    // Everything a view update hands over: theme, text and folder, editability. `immediate`
+    // skips the debounce (a window's first text, which nobody is typing).
+    void update(const QString &text, bool immediate = false);
 
     void render(const QString &text, const QUrl &docDir, bool immediate, int externalVersion);
     void applyTheme(const themes::Appearance &appearance, themes::ThemeKind theme);
@@ -144,6 +145,7 @@ private:
     bool m_awaitingReloadRender = false;
     int m_reloadGeneration = 0;
     QString m_contextLinkKind;
+    bool m_prepareSpareAfterRender = false;
 };
 
 } // namespace quorvel::preview

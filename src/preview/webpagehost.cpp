@@ -3,6 +3,8 @@
 #include "previewcontroller.h"
 #include "quorvelwebview.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
@@ -11,14 +13,87 @@
 
 namespace quorvel::preview {
 
-WebPageHost::WebPageHost(std::function<void(const QJsonObject &)> receive)
+void PageBridge::setReceiver(Receiver receive)
+{
+    m_receive = std::move(receive);
+    // Delivered later, not inside the caller that is still setting itself up.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            while (m_receive && !m_waiting.isEmpty())
+                m_receive(m_waiting.takeFirst());
+        },
+        Qt::QueuedConnection);
+}
+
+void PageBridge::post(const QJsonObject &message)
+{
+    if (m_receive && m_waiting.isEmpty())
+        m_receive(message);
+    else
+        m_waiting.append(message);
+}
+
+namespace {
+
+std::unique_ptr<WebPageHost> &spare()
+{
+    static std::unique_ptr<WebPageHost> host;
+    return host;
+}
+
+bool &spareScheduled()
+{
+    static bool scheduled = false;
+    return scheduled;
+}
+
+// A page must go before the web engine does.
+void dropSpare()
+{
+    spare().reset();
+}
+
+} // namespace
+
+std::unique_ptr<WebPageHost> WebPageHost::take()
+{
+    if (spare())
+        return std::move(spare());
+    // Two pages loading at once take twice as long each on two cores: this window's page goes
+    // first, and the spare waits for its render.
+    spareScheduled() = false;
+    return std::make_unique<WebPageHost>();
+}
+
+void WebPageHost::prepareSpare()
+{
+    if (spare() || spareScheduled())
+        return;
+    static const bool cleanupInstalled = [] {
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &dropSpare);
+        qAddPostRoutine(&dropSpare);
+        return true;
+    }();
+    Q_UNUSED(cleanupInstalled);
+    spareScheduled() = true;
+    QTimer::singleShot(0, qApp, [] {
+        if (!std::exchange(spareScheduled(), false))
+            return;
+        if (!spare())
+            spare() = std::make_unique<WebPageHost>();
+    });
+}
+
+WebPageHost::WebPageHost()
     : m_view(new QuorvelWebView)
 {
     m_page = new QuorvelWebPage(m_view);
     m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
 
     auto *channel = new QWebChannel(m_page);
-    channel->registerObject(QStringLiteral("bridge"), new PageBridge(std::move(receive), channel));
+    m_bridge = new PageBridge(channel);
+    channel->registerObject(QStringLiteral("bridge"), m_bridge);
     m_page->setWebChannel(channel);
 
     QObject::connect(m_page, &QWebEnginePage::loadingChanged, m_page,

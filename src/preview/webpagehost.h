@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pagehost.h"
+#include "quorvelwebview.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -19,17 +20,18 @@ class PageBridge : public QObject
     Q_OBJECT
 
 public:
-    explicit PageBridge(std::function<void(const QJsonObject &)> receive, QObject *parent)
-        : QObject(parent)
-        , m_receive(std::move(receive))
-    {
-    }
+    using Receiver = std::function<void(const QJsonObject &)>;
+    using QObject::QObject;
+
+    // Messages posted before there is a receiver wait for it, in order.
+    void setReceiver(Receiver receive);
 
 public Q_SLOTS:
-    void post(const QJsonObject &message) { m_receive(message); }
+    void post(const QJsonObject &message);
 
 private:
-    std::function<void(const QJsonObject &)> m_receive;
+    Receiver m_receive;
+    QList<QJsonObject> m_waiting;
 };
 
 // A web view with the page loaded from the web directory, its channel and its hooks.
@@ -37,8 +39,17 @@ private:
 class WebPageHost : public PageHost
 {
 public:
-    explicit WebPageHost(std::function<void(const QJsonObject &)> receive);
+    WebPageHost();
     ~WebPageHost() override;
+
+    // A host whose page has been loading in the background, or a new one. Loading the page
+    // takes seconds on a slow machine (measured: about 3.5 s here, nearly all of it in the
+    // engine even for an empty page), so the next window should not wait for it.
+    static std::unique_ptr<WebPageHost> take();
+    // Starts loading a spare page for the next window, once the event loop is idle.
+    static void prepareSpare();
+
+    void setReceiver(PageBridge::Receiver receive) { m_bridge->setReceiver(std::move(receive)); }
 
     void runScript(const QString &script, Completion completion) override;
     QuorvelWebView *webView() const override { return m_view; }
@@ -46,6 +57,7 @@ public:
 private:
     QPointer<QuorvelWebView> m_view;
     QPointer<QuorvelWebPage> m_page;
+    QPointer<PageBridge> m_bridge;
 };
 
 } // namespace quorvel::preview
