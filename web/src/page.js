@@ -53,8 +53,9 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   }
 
   function afterPatch(created) {
-    for (const el of created) markWikilinks(el);
-    if (created.some((el) => el.classList.contains('diagram') || el.querySelector?.('.diagram'))) {
+    const withLinks = created.filter((el) => blockOf(el)?.wikilinks);
+    if (withLinks.length) withLinks.forEach(markWikilinks);
+    if (created.some((el) => blockOf(el)?.mermaid)) {
       diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
     }
   }
