@@ -210,7 +210,9 @@ export function updateDocument(md, prev, src, dir) {
   while (last < body - 1 && blocks[last + 1].start <= oldEnd) last += 1;
   last = Math.min(body - 1, last + 1);
   const regionStart = Math.min(blocks[first].start, head);
-  const regionOldEnd = Math.max(blocks[last].end, oldEnd);
+  // The region runs up to the next block it leaves alone, blank lines
+  // included: a list owns the blank lines after it in a full parse too.
+  const regionOldEnd = Math.max(last + 1 < body ? blocks[last + 1].start : old.length, oldEnd);
   const delta = lines.length - old.length;
   const regionNewEnd = regionOldEnd + delta;
   // Front matter only exists from the first line, so a region starting there
@@ -220,7 +222,8 @@ export function updateDocument(md, prev, src, dir) {
   }
   const changedOld = old.slice(head, oldEnd).join('\n');
   const changedNew = lines.slice(head, newEnd).join('\n');
-  const regionNew = lines.slice(regionStart, regionNewEnd).join('\n');
+  // Every line ends with a line feed, so a trailing blank line counts as one.
+  const regionNew = `${lines.slice(regionStart, regionNewEnd).join('\n')}\n`;
   if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
     return parseDocument(md, src, dir);
   }
