@@ -13,7 +13,7 @@ import links from './plugins/links.js';
 import fences from './plugins/fences.js';
 import { resolveUrl } from './urls.js';
 
-function highlight(code, lang) {
+export function highlight(code, lang) {
   if (!lang || !hljs.getLanguage(lang)) return '';
   try {
     return hljs.highlight(code, { language: lang, ignoreIllegals: true }).value;
@@ -63,15 +63,19 @@ function inlineText(inline) {
 
 // What the page needs to know about a block besides its HTML.
 function describe(group) {
-  const info = { rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, math: false };
+  const info = {
+    rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, code: false,
+  };
   const first = group[0];
   if (first.type === 'heading_open') {
     info.heading = { level: Number(first.tag.slice(1)), text: inlineText(group[1]) };
   }
   for (const t of group) {
     if (t.type === 'html_block') info.raw = true;
-    else if (t.type === 'math_block') info.math = true;
-    else if (t.type === 'fence' && t.info.trim().split(/\s+/)[0] === 'mermaid') info.mermaid = true;
+    else if (t.type === 'fence') {
+      if (t.info.trim().split(/\s+/)[0] === 'mermaid') info.mermaid = true;
+      else if (t.info.trim()) info.code = true;
+    }
     else if (t.type === 'inline') {
       for (const c of t.children ?? []) {
         if (c.type === 'html_inline') info.raw = true;
@@ -160,8 +164,12 @@ export function splitLines(src) {
   return src.split('\n');
 }
 
+// Beyond this size a full render leaves code highlighting for later.
+export const DEFER_HIGHLIGHT_CHARS = 100000;
+
 export function parseDocument(md, src, dir) {
   const env = makeEnv(dir);
+  env.deferHighlight = src.length > DEFER_HIGHLIGHT_CHARS;
   const lines = splitLines(src);
   const tokens = md.parse(src, env);
   return { src, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };

@@ -1,7 +1,8 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, updateDocument, splitLines } from './markdown.js';
+import { createMarkdown, updateDocument, splitLines, highlight } from './markdown.js';
+import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange } from './patch.js';
 import { applyHeadingIds } from './headings.js';
@@ -31,6 +32,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   const editor = createEditor({ win, root, onChange: () => postEdit() });
   const finder = createFinder(root);
   const diagrams = createDiagrams(win, { scriptUrl: diagramScript, quietly: editor.quietly });
+  const lateHighlighter = createLateHighlighter(win, { highlight, quietly: editor.quietly });
 
   // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
   // markup, so a stray closing tag cannot end the wrapper early. The wrapper
@@ -55,6 +57,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   function afterPatch(created) {
     const withLinks = created.filter((el) => blockOf(el)?.wikilinks);
     if (withLinks.length) withLinks.forEach(markWikilinks);
+    if (state.env.deferHighlight) lateHighlighter.add(created.filter((el) => blockOf(el)?.code));
     if (created.some((el) => blockOf(el)?.mermaid)) {
       diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
     }

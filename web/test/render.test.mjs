@@ -33,6 +33,15 @@ describe('render', () => {
     page.render('```js\nconst x = "s";\n```\n', '');
     assert.ok(root.querySelector('pre code .hljs-keyword'));
   });
+
+  it('highlights the code of a long document right after showing it', () => {
+    const { page, root, clock } = makePage();
+    page.render(`${'Filler paragraph of prose.\n\n'.repeat(5000)}\`\`\`js\nconst x = 1;\n\`\`\`\n`, '');
+    const code = root.querySelector('pre code');
+    assert.equal(code.firstElementChild, null);
+    clock.advance(0);
+    assert.ok(code.querySelector('.hljs-keyword'));
+  });
 });
 
 describe('headings', () => {
