@@ -41,8 +41,9 @@ export function createMarkdown() {
   md.use(frontMatter).use(footnote).use(mark).use(math).use(wikilinks)
     .use(taskLists).use(links).use(fences, { highlight });
   // One element per block: the footnotes section draws its own rule in CSS
-  // instead of the plugin's separate <hr>.
-  md.renderer.rules.footnote_block_open = () => '<section class="footnotes">\n<ol class="footnotes-list">\n';
+  // instead of the plugin's separate <hr>. It is not editable, since the
+  // notes are written back from their definitions in the source.
+  md.renderer.rules.footnote_block_open = () => '<section class="footnotes" contenteditable="false">\n<ol class="footnotes-list">\n';
   return md;
 }
 

@@ -48,16 +48,6 @@ function selectText(win, node, start, end) {
 }
 
 describe('visual editing', () => {
-  it('makes the content element editable only when asked', () => {
-    const { page, root } = makePage();
-    page.render(DOC, '');
-    assert.notEqual(root.contentEditable, 'true');
-    page.setEditable(true);
-    assert.equal(root.contentEditable, 'true');
-    page.setEditable(false);
-    assert.equal(root.contentEditable, 'false');
-  });
-
   it('rewrites only the edited block; every other line stays byte for byte', async () => {
     const { root, page, settle } = editing();
     paragraph(root, 'Para two').firstChild.data = 'Para 2, edited.';
