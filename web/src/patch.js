@@ -7,7 +7,7 @@
 export function patchBlocks(root, state, html, keep = () => true) {
   const { oldBlocks, oldEls, blocks, changed } = state;
   const [first, removed, added] = changed ?? [0, oldBlocks.length, blocks.length];
-  const same = (o, n, el) => o.html === n.html && keep(el);
+  const same = (o, n, el) => o.html !== null && o.html === n.html && el.parentNode === root && keep(el);
   let a = 0;
   while (a < removed && a < added && same(oldBlocks[first + a], blocks[first + a], oldEls[first + a])) a += 1;
   let b = 0;
@@ -20,7 +20,7 @@ export function patchBlocks(root, state, html, keep = () => true) {
   const { fragment, els: created } = createElements(root.ownerDocument, fresh, html);
   // One insertion for all new elements: inserting them one by one costs a
   // layout invalidation (and in jsdom a list walk) each.
-  root.insertBefore(fragment, oldEls[first + removed - b] ?? null);
+  root.insertBefore(fragment, anchorAt(root, oldEls, first + removed - b));
 
   const els = oldEls.slice(0, from).concat(created, oldEls.slice(first + removed - b));
   for (let i = from; i < els.length; i += 1) {
@@ -28,6 +28,13 @@ export function patchBlocks(root, state, html, keep = () => true) {
     else setRange(els[i], blocks[i]);
   }
   return { els, created };
+}
+
+// The element to insert before: the first old one still in place (one the
+// user deleted while editing is not).
+function anchorAt(root, els, from) {
+  for (let i = from; i < els.length; i += 1) if (els[i].parentNode === root) return els[i];
+  return null;
 }
 
 // The range attributes go into the markup itself, which is far cheaper than
@@ -82,6 +89,15 @@ export function setRange(el, block) {
 
 export function blockOf(el) {
   return el?.qvBlock ?? null;
+}
+
+// Removes top-level nodes that belong to no block (what an editor typed
+// outside any block, once its edit is dropped).
+export function dropStrays(root, els) {
+  const known = new Set(els);
+  for (const node of [...root.childNodes]) {
+    if (!known.has(node) && (node.nodeType === 1 || node.data.trim())) node.remove();
+  }
 }
 
 // The top-level element of `root` that holds `node`, or null.

@@ -184,3 +184,26 @@ describe('formatting commands', () => {
     assert.deepEqual(of('pasteImage'), [{ type: 'pasteImage', data: Buffer.from(bytes).toString('base64') }]);
   });
 });
+
+describe('edits outside the blocks', () => {
+  it('turns text typed into an empty page into a paragraph', async () => {
+    const { root, page, settle, doc } = editing('');
+    root.append(doc.createTextNode('typed'));
+    await settle();
+    assert.equal(page.flushEdit(), 'typed\n');
+    assert.equal(root.querySelector('p')?.textContent, 'typed');
+  });
+
+  it('cancelEdit restores a deleted block and drops an added one', async () => {
+    const { root, page, settle, doc } = editing();
+    paragraph(root, 'Para two').remove();
+    const extra = doc.createElement('p');
+    extra.textContent = 'added';
+    root.append(extra);
+    await settle();
+    page.cancelEdit();
+    assert.ok(paragraph(root, 'Para two'));
+    assert.equal(paragraph(root, 'added'), undefined);
+    assert.equal(page.serialize().includes('added'), false);
+  });
+});
