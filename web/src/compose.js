@@ -26,7 +26,7 @@ function mergeGaps(gaps, from, to) {
   if (to - from === 1) return gaps[from];
   const all = gaps.slice(from, to).flat();
   if (all.every(blank)) return gaps[to - 1];
-  return all.filter((line, i) => !blank(line) || (i > 0 && !blank(all[i - 1])));
+  return all.filter((line, i) => !blank(line) || i === 0 || !blank(all[i - 1]));
 }
 
 // Returns { source, layout } where layout gives each top-level node its new
@@ -42,7 +42,8 @@ export function compose(root, state, isDirty) {
     if (out.length && !blank(out[out.length - 1])) out.push('');
   };
   const pushLines = (lines) => {
-    if (needBlank && lines.length && !blank(lines[0])) ensureBlank();
+    if (!lines.length) return;
+    if (needBlank && !blank(lines[0])) ensureBlank();
     needBlank = false;
     out.push(...lines);
   };
@@ -80,6 +81,10 @@ export function compose(root, state, isDirty) {
       continue;
     }
     pushLines(mergeGaps(gaps, next, i + 1));
+    // A rewritten block may have taken the blank line that ended its old
+    // range (lists own theirs), so the separation is checked again.
+    if (needBlank) ensureBlank();
+    needBlank = false;
     const start = out.length;
     out.push(...state.lines.slice(block.start, block.end));
     layout.push([node, start, out.length]);

@@ -235,7 +235,11 @@ export function createFormatter({ win, root, touch, resolve }) {
       insertNode(img);
     },
     insertText(text) {
-      insertNode(doc.createTextNode(text));
+      // The engine's own insertion keeps the undo history; DOMs without
+      // editing commands get the text node directly.
+      let done = false;
+      try { done = doc.execCommand('insertText', false, text); } catch { done = false; }
+      if (!done) insertNode(doc.createTextNode(text));
     },
     insertHtml(html) {
       const t = doc.createElement('template');

@@ -58,6 +58,7 @@ export function installGestures({ win, root, post, editable, taskIndex, beforeTa
     const a = target.closest?.('a');
     if (!a || !root.contains(a)) return;
     event.preventDefault();
+    if (!a.hasAttribute('href') && !a.hasAttribute('data-wikilink')) return;
     // While editing, a plain click places the caret; Ctrl or Cmd follows.
     if (editable() && !(event.ctrlKey || event.metaKey)) return;
     follow(a);

@@ -30,7 +30,12 @@ export function applyHeadingIds(blocks, els) {
   const ids = headingIds(headings);
   return indices.map((blockIndex, k) => {
     const el = els[blockIndex];
-    if (el.id !== ids[k]) el.id = ids[k];
+    // The last id set is remembered on the element: reading ids back from the
+    // DOM for every heading on every keystroke is measurably slow.
+    if (el.qvId !== ids[k]) {
+      el.id = ids[k];
+      el.qvId = ids[k];
+    }
     return { level: headings[k].level, text: headings[k].text, id: ids[k] };
   });
 }

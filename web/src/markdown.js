@@ -13,7 +13,7 @@ import links from './plugins/links.js';
 import fences from './plugins/fences.js';
 import { resolveUrl } from './urls.js';
 
-function highlight(code, lang) {
+export function highlight(code, lang) {
   if (!lang || !hljs.getLanguage(lang)) return '';
   try {
     return hljs.highlight(code, { language: lang, ignoreIllegals: true }).value;
@@ -41,8 +41,9 @@ export function createMarkdown() {
   md.use(frontMatter).use(footnote).use(mark).use(math).use(wikilinks)
     .use(taskLists).use(links).use(fences, { highlight });
   // One element per block: the footnotes section draws its own rule in CSS
-  // instead of the plugin's separate <hr>.
-  md.renderer.rules.footnote_block_open = () => '<section class="footnotes">\n<ol class="footnotes-list">\n';
+  // instead of the plugin's separate <hr>. It is not editable, since the
+  // notes are written back from their definitions in the source.
+  md.renderer.rules.footnote_block_open = () => '<section class="footnotes" contenteditable="false">\n<ol class="footnotes-list">\n';
   return md;
 }
 
@@ -63,15 +64,19 @@ function inlineText(inline) {
 
 // What the page needs to know about a block besides its HTML.
 function describe(group) {
-  const info = { rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, math: false };
+  const info = {
+    rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, code: false,
+  };
   const first = group[0];
   if (first.type === 'heading_open') {
     info.heading = { level: Number(first.tag.slice(1)), text: inlineText(group[1]) };
   }
   for (const t of group) {
     if (t.type === 'html_block') info.raw = true;
-    else if (t.type === 'math_block') info.math = true;
-    else if (t.type === 'fence' && t.info.trim().split(/\s+/)[0] === 'mermaid') info.mermaid = true;
+    else if (t.type === 'fence') {
+      if (t.info.trim().split(/\s+/)[0] === 'mermaid') info.mermaid = true;
+      else if (t.info.trim()) info.code = true;
+    }
     else if (t.type === 'inline') {
       for (const c of t.children ?? []) {
         if (c.type === 'html_inline') info.raw = true;
@@ -160,8 +165,12 @@ export function splitLines(src) {
   return src.split('\n');
 }
 
+// Beyond this size a full render leaves code highlighting for later.
+export const DEFER_HIGHLIGHT_CHARS = 100000;
+
 export function parseDocument(md, src, dir) {
   const env = makeEnv(dir);
+  env.deferHighlight = src.length > DEFER_HIGHLIGHT_CHARS;
   const lines = splitLines(src);
   const tokens = md.parse(src, env);
   return { src, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
@@ -210,7 +219,9 @@ export function updateDocument(md, prev, src, dir) {
   while (last < body - 1 && blocks[last + 1].start <= oldEnd) last += 1;
   last = Math.min(body - 1, last + 1);
   const regionStart = Math.min(blocks[first].start, head);
-  const regionOldEnd = Math.max(blocks[last].end, oldEnd);
+  // The region runs up to the next block it leaves alone, blank lines
+  // included: a list owns the blank lines after it in a full parse too.
+  const regionOldEnd = Math.max(last + 1 < body ? blocks[last + 1].start : old.length, oldEnd);
   const delta = lines.length - old.length;
   const regionNewEnd = regionOldEnd + delta;
   // Front matter only exists from the first line, so a region starting there
@@ -220,7 +231,8 @@ export function updateDocument(md, prev, src, dir) {
   }
   const changedOld = old.slice(head, oldEnd).join('\n');
   const changedNew = lines.slice(head, newEnd).join('\n');
-  const regionNew = lines.slice(regionStart, regionNewEnd).join('\n');
+  // Every line ends with a line feed, so a trailing blank line counts as one.
+  const regionNew = `${lines.slice(regionStart, regionNewEnd).join('\n')}\n`;
   if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
     return parseDocument(md, src, dir);
   }

@@ -1,9 +1,11 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, updateDocument, splitLines } from './markdown.js';
+import { createMarkdown, parseDocument, updateDocument, splitLines, highlight } from './markdown.js';
+import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
-import { patchBlocks, blockOf, setRange } from './patch.js';
+import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
+import { isBlockElement } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, restoreSelection } from './selection.js';
@@ -31,6 +33,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   const editor = createEditor({ win, root, onChange: () => postEdit() });
   const finder = createFinder(root);
   const diagrams = createDiagrams(win, { scriptUrl: diagramScript, quietly: editor.quietly });
+  const lateHighlighter = createLateHighlighter(win, { highlight, quietly: editor.quietly });
 
   // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
   // markup, so a stray closing tag cannot end the wrapper early. The wrapper
@@ -53,8 +56,10 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   }
 
   function afterPatch(created) {
-    for (const el of created) markWikilinks(el);
-    if (created.some((el) => el.classList.contains('diagram') || el.querySelector?.('.diagram'))) {
+    const withLinks = created.filter((el) => blockOf(el)?.wikilinks);
+    if (withLinks.length) withLinks.forEach(markWikilinks);
+    if (state.env.deferHighlight) lateHighlighter.add(created.filter((el) => blockOf(el)?.code));
+    if (created.some((el) => blockOf(el)?.mermaid)) {
       diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
     }
   }
@@ -95,7 +100,10 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     editor.cancelTimer();
     if (!state) return '';
     if (!editor.hasChanges()) return state.src;
-    const { source, layout, lines } = editor.quietly(() => compose(root, state, editor.isDirty));
+    const { source, layout, lines } = editor.quietly(() => {
+      wrapStrayInline();
+      return compose(root, state, editor.isDirty);
+    });
     const blocks = [];
     const nextEls = [];
     for (const [node, start, end] of layout) {
@@ -121,6 +129,30 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     state = { ...state, src: source, lines: splitLines(source), blocks, full: false };
     els = nextEls;
     return source;
+  }
+
+  // Text typed outside any block (into an empty page, say) becomes a
+  // paragraph, so that every top-level node is a block element.
+  function wrapStrayInline() {
+    const sel = win.getSelection();
+    const saved = sel.rangeCount ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
+    let run = [];
+    let moved = false;
+    const flush = () => {
+      if (run.some((n) => n.nodeType === 1 || n.data.trim())) {
+        const p = doc.createElement('p');
+        run[0].before(p);
+        p.append(...run);
+        moved = true;
+      }
+      run = [];
+    };
+    for (const node of [...root.childNodes]) {
+      if (node.nodeType === 1 && (isBlockElement(node) || blockOf(node))) flush();
+      else if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
+    }
+    flush();
+    if (moved && saved && saved[0]?.isConnected) sel.setBaseAndExtent(...saved);
   }
 
   function postEdit() {
@@ -163,14 +195,19 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     },
     flushEdit: () => commitEdit(),
     cancelEdit() {
+      const hadChanges = editor.hasChanges();
       const stale = editor.clear();
-      if (!stale.length || !state) return;
-      // Put back what the source says for the blocks whose edit is dropped.
+      if (!hadChanges || !state) return;
+      // Put back what the source says: blocks whose edit is dropped, blocks
+      // the user deleted, and nothing the user added.
+      const next = parseDocument(md, state.src, state.dir);
       editor.quietly(() => {
         const result = patchBlocks(root, {
-          oldBlocks: state.blocks, oldEls: els, blocks: state.blocks, changed: null,
+          oldBlocks: state.blocks, oldEls: els, blocks: next.blocks, changed: null,
         }, safeHtml, (el) => !stale.includes(el));
         els = result.els;
+        state = next;
+        dropStrays(root, els);
         afterPatch(result.created);
       });
     },

@@ -6,7 +6,7 @@ import createDOMPurify from 'dompurify';
 // restyle or hide the page; the rest can load or run code.
 const FORBID_TAGS = [
   'style', 'form', 'button', 'textarea', 'select', 'option', 'link', 'meta', 'base',
-  'iframe', 'frame', 'frameset', 'object', 'embed', 'applet', 'portal', 'script', 'noscript',
+  'iframe', 'frame', 'frameset', 'object', 'embed', 'applet', 'portal', 'script', 'noscript', 'template',
 ];
 const FORBID_ATTR = ['formaction', 'action', 'srcdoc', 'ping', 'autofocus'];
 // The attributes our own rendering puts into a block that also holds raw HTML

@@ -1,6 +1,8 @@
 // Keeping the reader's place while blocks above it change, and the scroll
 // requests of the host.
 
+import { slugify } from './headings.js';
+
 function firstVisible(els, viewTop) {
   let lo = 0;
   let hi = els.length;
@@ -38,7 +40,7 @@ export function findHeading(root, text) {
   const headings = [...root.querySelectorAll('h1, h2, h3, h4, h5, h6')];
   return headings.find((h) => h.textContent.trim() === want) ??
     headings.find((h) => h.textContent.trim().toLowerCase() === want.toLowerCase()) ??
-    headings.find((h) => h.id === want) ?? null;
+    headings.find((h) => h.id === want || h.id === slugify(want)) ?? null;
 }
 
 export function scrollToFraction(win, fraction) {

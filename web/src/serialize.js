@@ -358,8 +358,9 @@ function blockNodes(nodes, ctx, separator) {
   const flush = () => {
     if (!run.length) return;
     const text = paragraphText(inlineNodes(run, ctx));
-    if (text) out.push(text);
     run = [];
+    if (!text) return;
+    out.push(text);
     prevList = null;
   };
   for (const node of nodes) {

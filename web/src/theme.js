@@ -6,7 +6,7 @@ export const THEMES = [
 ];
 
 function number(value, fallback, min, max) {
-  const n = Number(value);
+  const n = typeof value === 'number' ? value : Number.NaN;
   return Number.isFinite(n) ? Math.min(max, Math.max(min, n)) : fallback;
 }
 

@@ -7,7 +7,11 @@ export default function fences(md, { highlight }) {
   md.renderer.rules.fence = (tokens, idx, options, env, self) => {
     const token = tokens[idx];
     const lang = token.info.trim().split(/\s+/)[0];
-    if (lang !== 'mermaid') return defaultFence(tokens, idx, options, env, self);
+    if (lang !== 'mermaid') {
+      // A long document shows first and is highlighted a moment later: the
+      // highlighter is a third of the time a full render takes.
+      return defaultFence(tokens, idx, env.deferHighlight ? { ...options, highlight: null } : options, env, self);
+    }
     // The source stays in the block: the diagram is drawn beside it once the
     // lazily loaded renderer is there, and Markdown is written back from it.
     return '<div class="diagram" contenteditable="false"><pre class="diagram-source">' +

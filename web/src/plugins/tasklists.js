@@ -49,7 +49,8 @@ export default function taskLists(md) {
   md.core.ruler.push('task_lists', taskRule);
   md.renderer.rules.task_checkbox = (tokens, idx) => {
     const { checked, line, enabled } = tokens[idx].meta;
-    return `<input type="checkbox" class="task-checkbox" data-task-line="${line}"` +
+    // Not editable itself, so that it stays clickable inside edited content.
+    return `<input type="checkbox" class="task-checkbox" contenteditable="false" data-task-line="${line}"` +
       `${checked ? ' checked' : ''}${enabled ? '' : ' disabled'}>`;
   };
 }
