@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
@@ -50,6 +51,7 @@ private Q_SLOTS:
     void openingANoteRendersItWithItsOutline();
     void modesShareOneWebView();
     void typingInSplitModeRendersOncePerBurst();
+    void splitPreviewFollowsTheEditorsScroll();
     void visualEditsReachTheFileAfterTheAutosave();
     void reloadWhileEditingVisuallyKeepsTheFilesText();
     void escapingNavigationLeavesThePageInPlace();
@@ -188,6 +190,31 @@ void TestPreviewPage::typingInSplitModeRendersOncePerBurst()
     QVERIFY(pageText(window).contains(QStringLiteral("Typed in a burst.")));
     // The probe's answer came after anything the page had to say about that render.
     QCOMPARE(typesOf(messages).count(QStringLiteral("rendered")), 1);
+}
+
+void TestPreviewPage::splitPreviewFollowsTheEditorsScroll()
+{
+    QByteArray longNote;
+    for (int i = 1; i <= 200; ++i)
+        longNote += "## Part " + QByteArray::number(i) + "\n\nSome text for part "
+            + QByteArray::number(i) + ".\n\n";
+    DocumentWindow *window = open(Mode::Split, longNote);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    const QString scrolled = QStringLiteral(
+        "(document.scrollingElement.scrollTop + innerHeight) / document.scrollingElement.scrollHeight");
+    QVERIFY(evaluate(window, scrolled).toDouble() < 0.5);
+
+    QScrollBar *bar = window->sourceEditor()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    QVERIFY(QTest::qWaitFor([&] { return evaluate(window, scrolled).toDouble() > 0.95; },
+                            kEngineTimeout));
+
+    // Only in split mode does the page follow.
+    window->model().setMode(Mode::Source);
+    bar->setValue(0);
+    window->model().setMode(Mode::Split);
+    QVERIFY(evaluate(window, scrolled).toDouble() > 0.95);
 }
 
 void TestPreviewPage::visualEditsReachTheFileAfterTheAutosave()

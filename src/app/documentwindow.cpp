@@ -1,5 +1,6 @@
 #include "documentwindow.h"
 
+#include "core/debuglog.h"
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
 #include "documentcontroller.h"
@@ -242,6 +243,9 @@ void DocumentWindow::showPreview()
     if (!controller || !controller->webView())
         return;
     m_preview = controller->webView();
+    core::previewLog(QStringLiteral("makeNSView (superview: ")
+                     + (m_preview->parentWidget() ? QStringLiteral("true") : QStringLiteral("false"))
+                     + u')');
     // The splitter hands the placeholder back without a parent.
     delete m_split->replaceWidget(m_split->indexOf(m_placeholder), m_preview);
     m_placeholder = nullptr;
