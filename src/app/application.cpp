@@ -2,7 +2,6 @@
 
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
-#include "documentwindow.h"
 #include "themes/appearance.h"
 
 #include <QApplication>
@@ -39,10 +38,8 @@ bool hasDisplay()
 
 void applyWindowAppearances()
 {
-    for (auto *model : core::DocumentModel::liveModels()) {
-        if (auto *window = qobject_cast<DocumentWindow *>(model->window()))
-            window->applyThemeAppearance();
-    }
+    for (auto *model : core::DocumentModel::liveModels())
+        model->applyWindowAppearance();
 }
 
 } // namespace

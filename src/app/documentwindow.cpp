@@ -3,6 +3,7 @@
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
 #include "documentcontroller.h"
+#include "reloadbanner.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
@@ -89,7 +90,15 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     placeholder->setMinimumWidth(260);
     placeholder->setEnabled(false);
     m_placeholder = placeholder;
-    setCentralWidget(m_split);
+
+    m_banner = new ReloadBanner(*m_model, this);
+    auto *centre = new QWidget(this);
+    auto *column = new QVBoxLayout(centre);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_banner);
+    column->addWidget(m_split, 1);
+    setCentralWidget(centre);
 
     m_saveState = new QLabel(this);
     m_fileLabel = new QLabel(this);
@@ -118,6 +127,8 @@ void DocumentWindow::buildActions()
     file->addSeparator();
     auto *save = file->addAction(tr("&Save"), this, [this] { m_model->saveNow(); });
     save->setShortcut(QKeySequence::Save);
+    file->addAction(tr("&Reload from Disk"), QKeySequence(Qt::CTRL | Qt::Key_R), this,
+                    [this] { m_model->reloadFromDisk(); });
     file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
@@ -143,10 +154,15 @@ void DocumentWindow::wire()
 {
     DocumentModel &model = *m_model;
     m_document->setPrompter(this);
+    connect(&model, &DocumentModel::windowAppearanceChanged, this,
+            &DocumentWindow::applyThemeAppearance);
+    connect(&model, &DocumentModel::attentionRequested, this,
+            [this] { QApplication::alert(this); });
     model.setWindow(this);
     model.setPlatformDocument(m_document.get());
     if (!m_document->isUntitled())
         model.setFileURL(QUrl::fromLocalFile(m_document->filePath()));
+    model.resolveFileTheme();
 
     core::MarkdownDocument &content = m_document->content();
     model.getText = [doc = QPointer(&content)] { return doc ? doc->text() : QString(); };
@@ -178,6 +194,7 @@ void DocumentWindow::wire()
     connect(m_document.get(), &core::PlatformDocument::filePathChanged, this,
             [this](const QString &path) {
                 m_model->setFileURL(QUrl::fromLocalFile(path));
+                m_model->resolveFileTheme();
                 Q_EMIT filePathChanged(path);
             });
 
@@ -221,7 +238,8 @@ void DocumentWindow::updateStatus()
 
 void DocumentWindow::applyThemeAppearance()
 {
-    switch (themes::windowAppearance(m_model->theme())) {
+    const themes::ThemeKind theme = m_model->theme();
+    switch (themes::windowAppearance(theme)) {
     case themes::WindowAppearance::Dark:
         setPalette(darkPalette());
         break;
@@ -232,6 +250,22 @@ void DocumentWindow::applyThemeAppearance()
         setPalette(QApplication::palette());
         break;
     }
+    QPalette editor = palette();
+    if (const auto colors = themes::editorColors(theme)) {
+        editor.setColor(QPalette::Base, colors->background);
+        editor.setColor(QPalette::Text, colors->text);
+        editor.setColor(QPalette::Window, colors->background);
+    }
+    m_editor->setPalette(editor);
+    m_placeholder->setPalette(editor);
+    m_placeholder->setAutoFillBackground(true);
+    QPalette banner = palette();
+    banner.setColor(QPalette::Window, banner.color(QPalette::Window).darker(
+                                          themes::windowAppearance(theme)
+                                                  == themes::WindowAppearance::Dark
+                                              ? 80
+                                              : 104));
+    m_banner->setPalette(banner);
 }
 
 void DocumentWindow::showText(const QString &text)

@@ -13,6 +13,8 @@ class QSplitter;
 
 namespace quorvel::app {
 
+class ReloadBanner;
+
 // One window per document. It owns the document and the model for its whole life, wires the
 // model to the text (getText / setText), and lays out the main area for the model's mode.
 class DocumentWindow : public QMainWindow, private core::DocumentPrompter
@@ -29,6 +31,7 @@ public:
     // Absolute path of the file, empty while untitled.
     QString filePath() const { return m_document->filePath(); }
     QPlainTextEdit *sourceEditor() const { return m_editor; }
+    ReloadBanner *reloadBanner() const { return m_banner; }
 
     // Takes the appearance of the model's theme: a dark or light palette, or the system's.
     void applyThemeAppearance();
@@ -63,6 +66,7 @@ private:
     QSplitter *m_split = nullptr;
     QPlainTextEdit *m_editor = nullptr;
     QWidget *m_placeholder = nullptr;
+    ReloadBanner *m_banner = nullptr;
     QLabel *m_saveState = nullptr;
     QLabel *m_fileLabel = nullptr;
     // The text the editor shows, as it shows it; the base of the next edit's merge.
