@@ -419,6 +419,7 @@ void TestOutsideChanges::choosingAThemeChangesOneWindowOrAll()
     QCOMPARE(a.model->theme(), ThemeKind::Dark);
     QVERIFY(b.model->theme() != ThemeKind::Dark);
     QCOMPARE(bAppearance.count(), 0);
+    scratch.fileThemes.flush();
     FileThemes reread(scratch.store);
     QCOMPARE(reread.theme(a.document->filePath()), ThemeKind::Dark);
 
@@ -446,6 +447,7 @@ void TestOutsideChanges::untitledKeepsItsThemeThroughTheFirstSave()
     h.prompter.savePath = h.scratch.path(QStringLiteral("saved.md"));
     h.model->saveNow();
     QCOMPARE(h.model->fileTheme(), given);
+    h.scratch.fileThemes.flush();
     FileThemes reread(h.scratch.store);
     QCOMPARE(reread.theme(*h.prompter.savePath), given);
 }
@@ -483,6 +485,7 @@ void TestOutsideChanges::ownSavesDoNotLoseTheThemeAcrossARename()
     }
     const QString renamed = scratch.path(QStringLiteral("renamed.md"));
     QVERIFY(QFile::rename(path, renamed));
+    scratch.fileThemes.flush();
     FileThemes reread(scratch.store);
     QCOMPARE(reread.count(), 1);
     QCOMPARE(reread.theme(renamed), ThemeKind::SolarizedLight);

@@ -476,7 +476,9 @@ void DocumentModel::reloadFromDisk()
     if (m_fileURL.isEmpty())
         return;
     if (m_externalContent) {
-        applyDiskContent(*m_externalContent);
+        // A copy: applying the text clears the banner's own.
+        const QString offered = *m_externalContent;
+        applyDiskContent(offered);
         return;
     }
     QFile file(filePath());

@@ -2,6 +2,7 @@
 
 #include "settingsstore.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -45,13 +46,39 @@ QString volumeUuid(dev_t dev)
 FileThemes::FileThemes(SettingsStore &store)
     : m_store(store)
 {
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(0);
+    QObject::connect(&m_saveTimer, &QTimer::timeout, [this] { save(); });
     load();
+}
+
+FileThemes::~FileThemes()
+{
+    flush();
+}
+
+void FileThemes::flush()
+{
+    if (m_saveTimer.isActive()) {
+        m_saveTimer.stop();
+        save();
+    }
+}
+
+void FileThemes::scheduleSave()
+{
+    m_saveTimer.start();
 }
 
 FileThemes &FileThemes::shared()
 {
-    static FileThemes instance(SettingsStore::standard());
-    return instance;
+    static FileThemes *instance = [] {
+        auto *memory = new FileThemes(SettingsStore::standard());
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                         [memory] { memory->flush(); });
+        return memory;
+    }();
+    return *instance;
 }
 
 QString FileThemes::standardizedPath(const QString &path)
@@ -150,7 +177,7 @@ void FileThemes::remember(ThemeKind theme, const QString &id, const QString &pat
         for (qsizetype i = 0; i < byAge.size() - kKeptAfterCut; ++i)
             m_entries.remove(byAge[i].first);
     }
-    save();
+    scheduleSave();
 }
 
 void FileThemes::rekey(const QString &oldId, ThemeKind theme, const QString &newId,

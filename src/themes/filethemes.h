@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <optional>
 
@@ -23,6 +24,7 @@ public:
     static constexpr int kKeptAfterCut = 4500;
 
     explicit FileThemes(SettingsStore &store);
+    ~FileThemes();
 
     static FileThemes &shared();
 
@@ -40,6 +42,10 @@ public:
     void rekey(const QString &oldId, ThemeKind theme, const QString &newId, const QString &path);
     ThemeKind nextTheme(const QSet<ThemeKind> &avoiding, ThemeKind first);
 
+    // Writes what is not yet in the store. Writes are otherwise made at the next turn of the event
+    // loop, so that a run of changes (a cut, a batch of windows) writes the memory once.
+    void flush();
+
     int count() const { return int(m_entries.size()); }
     bool contains(const QString &id) const { return m_entries.contains(id); }
 
@@ -53,11 +59,13 @@ private:
 
     void load();
     void save();
+    void scheduleSave();
     double now() const;
 
     SettingsStore &m_store;
     QHash<QString, Entry> m_entries;
     double m_lastStamp = 0;
+    QTimer m_saveTimer;
 };
 
 } // namespace quorvel::themes
