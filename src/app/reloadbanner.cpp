@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSequentialAnimationGroup>
 #include <QShortcut>
 #include <QStyle>
@@ -90,6 +91,14 @@ private:
     QSequentialAnimationGroup *m_pulse = nullptr;
     double m_scale = 1.0;
 };
+
+// The locale's short time without seconds, which some locales' short format still carries.
+QString shortTime(const QTime &time)
+{
+    QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    format.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
+    return QLocale().toString(time, format);
+}
 
 } // namespace
 
@@ -175,7 +184,7 @@ void ReloadBanner::refresh()
 {
     QString when;
     if (const auto date = m_model.externalChangeDate())
-        when = tr(" at ") + QLocale().toString(date->time(), QLocale::ShortFormat);
+        when = tr(" at ") + shortTime(date->time());
     m_title->setText(tr("This file changed on disk") + when);
     m_detail->setText(
         m_model.hasUnsavedChanges()
