@@ -285,12 +285,15 @@ void DocumentWindow::editorTextChanged()
     const QString shown = m_editor->toPlainText();
     const QString merged = core::mergeEditorEdit(m_model->getText(), m_shownText, shown);
     m_shownText = shown;
+    m_editing = true;
     m_model->setText(merged);
+    m_editing = false;
 }
 
 void DocumentWindow::documentTextChanged(const QString &text)
 {
-    if (core::toEditorText(text) == m_shownText)
+    // The editor's own edit coming back: nothing to show, and no need to convert a large text.
+    if (m_editing || core::toEditorText(text) == m_shownText)
         return;
     // A replacement from elsewhere (a reload, the page): show it, keeping the caret's place.
     const int position = m_editor->textCursor().position();

@@ -72,6 +72,7 @@ private:
     // The text the editor shows, as it shows it; the base of the next edit's merge.
     QString m_shownText;
     bool m_showingText = false;
+    bool m_editing = false;
 };
 
 } // namespace quorvel::app
