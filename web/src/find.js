@@ -1,0 +1,121 @@
+// Find in the rendered page: every match highlighted, one of them current.
+
+const SKIP = new Set(['SCRIPT', 'STYLE', 'svg', 'annotation', 'INPUT']);
+
+function skipped(node, root) {
+  for (let n = node.parentNode; n && n !== root; n = n.parentNode) {
+    if (SKIP.has(n.nodeName) || n.classList?.contains('katex-mathml')) return true;
+  }
+  return false;
+}
+
+// Text of one block with the text nodes it came from, so that a match may
+// run across formatting ("foo **bar**" finds "foo bar").
+function textMap(doc, el, root) {
+  const walker = doc.createTreeWalker(el, 4);
+  const nodes = [];
+  let text = '';
+  for (let n = walker.nextNode(); n; n = walker.nextNode()) {
+    if (!n.data || skipped(n, root)) continue;
+    nodes.push([n, text.length]);
+    text += n.data;
+  }
+  return { text, nodes };
+}
+
+function wrap(doc, node, start, end) {
+  const range = doc.createRange();
+  range.setStart(node, start);
+  range.setEnd(node, end);
+  const mark = doc.createElement('mark');
+  mark.className = 'find-hit';
+  range.surroundContents(mark);
+  return mark;
+}
+
+export function createFinder(root) {
+  const doc = root.ownerDocument;
+  let hits = [];
+  let current = -1;
+  let query = '';
+
+  const result = () => ({ count: hits.length, index: hits.length ? current + 1 : 0 });
+
+  function select(i, scroll) {
+    hits[current]?.forEach((m) => m.classList.remove('current'));
+    current = i;
+    hits[current]?.forEach((m) => m.classList.add('current'));
+    if (scroll) hits[current]?.[0].scrollIntoView?.({ block: 'center', behavior: 'instant' });
+  }
+
+  function clear() {
+    for (const mark of root.querySelectorAll('mark.find-hit')) {
+      const parent = mark.parentNode;
+      mark.replaceWith(...mark.childNodes);
+      parent.normalize();
+    }
+    hits = [];
+    current = -1;
+  }
+
+  function highlight(q) {
+    const needle = q.toLocaleLowerCase();
+    const found = [];
+    for (const el of root.children) {
+      const { text, nodes } = textMap(doc, el, root);
+      const hay = text.toLocaleLowerCase();
+      const matches = [];
+      // Lower-casing can change lengths in rare scripts; offsets are only
+      // trusted when it did not.
+      if (hay.length !== text.length) continue;
+      for (let at = hay.indexOf(needle); at >= 0; at = hay.indexOf(needle, at + needle.length)) {
+        matches.push(at);
+      }
+      const marks = matches.map(() => []);
+      // From the last match backwards, so that splitting text nodes never
+      // moves an offset still to be used.
+      for (let m = matches.length - 1; m >= 0; m -= 1) {
+        const start = matches[m];
+        const end = start + needle.length;
+        for (let k = nodes.length - 1; k >= 0; k -= 1) {
+          const [node, offset] = nodes[k];
+          const s = Math.max(start, offset) - offset;
+          const e = Math.min(end, offset + node.data.length) - offset;
+          if (s < e) marks[m].unshift(wrap(doc, node, s, e));
+        }
+      }
+      found.push(...marks);
+    }
+    hits = found;
+  }
+
+  return {
+    get query() { return query; },
+    find(q, scroll = true) {
+      clear();
+      query = String(q ?? '');
+      if (query) highlight(query);
+      if (hits.length) select(0, scroll);
+      return result();
+    },
+    // After the content changed: the same query, keeping the current match
+    // by number as far as it still exists.
+    refresh() {
+      const keep = current;
+      clear();
+      if (!query) return result();
+      highlight(query);
+      if (hits.length) select(Math.min(Math.max(keep, 0), hits.length - 1), false);
+      return result();
+    },
+    step(n) {
+      if (hits.length) select((current + (n < 0 ? -1 : 1) + hits.length) % hits.length, true);
+      return result();
+    },
+    clear() {
+      clear();
+      query = '';
+      return result();
+    },
+  };
+}

@@ -1,0 +1,261 @@
+// The formatting commands of the visual editor, done on DOM ranges so they
+// behave the same in every engine (and in tests): inline keys wrap or unwrap
+// the selection, block keys turn the selected blocks into another kind.
+
+import { topLevelOf } from './patch.js';
+
+const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strike: 'S' };
+const ALIASES = { STRONG: ['STRONG', 'B'], EM: ['EM', 'I'], S: ['S', 'DEL', 'STRIKE'], CODE: ['CODE'], MARK: ['MARK'] };
+const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', paragraph: 'P' };
+const TEXT_BLOCKS = new Set(['P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
+
+export function createFormatter({ win, root, touch, resolve }) {
+  const doc = win.document;
+  let lastRange = null;
+
+  doc.addEventListener('selectionchange', () => {
+    const sel = win.getSelection();
+    if (sel.rangeCount && root.contains(sel.anchorNode)) lastRange = sel.getRangeAt(0).cloneRange();
+  });
+
+  function currentRange() {
+    const sel = win.getSelection();
+    if (sel.rangeCount && root.contains(sel.anchorNode)) return sel.getRangeAt(0);
+    if (lastRange && root.contains(lastRange.startContainer)) return lastRange;
+    // No caret in the content: the end of the last block.
+    const range = doc.createRange();
+    const last = root.lastElementChild ?? root;
+    range.selectNodeContents(last);
+    range.collapse(false);
+    return range;
+  }
+
+  function select(range) {
+    const sel = win.getSelection();
+    sel.removeAllRanges();
+    sel.addRange(range);
+    lastRange = range.cloneRange();
+  }
+
+  function enclosing(node, tags) {
+    for (let n = node; n && n !== root; n = n.parentNode) if (tags.includes(n.nodeName)) return n;
+    return null;
+  }
+
+  // A collapsed caret formats the word it is in.
+  function expandToWord(range) {
+    const node = range.startContainer;
+    if (!range.collapsed || node.nodeType !== 3) return range;
+    const text = node.data;
+    let s = range.startOffset;
+    let e = s;
+    while (s > 0 && /[\p{L}\p{N}_]/u.test(text[s - 1])) s -= 1;
+    while (e < text.length && /[\p{L}\p{N}_]/u.test(text[e])) e += 1;
+    const word = doc.createRange();
+    word.setStart(node, s);
+    word.setEnd(node, e);
+    return word;
+  }
+
+  function wrapInline(tag, placeholder, decorate) {
+    let range = currentRange();
+    const existing = enclosing(range.commonAncestorContainer, ALIASES[tag] ?? [tag]);
+    if (existing) {
+      const parent = existing.parentNode;
+      existing.replaceWith(...existing.childNodes);
+      parent.normalize();
+      touch(parent);
+      return;
+    }
+    range = expandToWord(range);
+    const el = doc.createElement(tag);
+    decorate?.(el);
+    if (range.collapsed) el.textContent = placeholder;
+    else el.append(range.extractContents());
+    range.insertNode(el);
+    const after = doc.createRange();
+    after.selectNodeContents(el);
+    select(after);
+    touch(el);
+  }
+
+  function selectedBlocks() {
+    const range = currentRange();
+    const first = topLevelOf(root, range.startContainer) ?? root.firstElementChild;
+    const last = topLevelOf(root, range.endContainer) ?? first;
+    const out = [];
+    for (let el = first; el; el = el.nextElementSibling) {
+      out.push(el);
+      if (el === last) break;
+    }
+    return out.filter(Boolean);
+  }
+
+  function retag(el, tag) {
+    const fresh = doc.createElement(tag);
+    fresh.append(...el.childNodes);
+    el.replaceWith(fresh);
+    return fresh;
+  }
+
+  function caretAtEnd(el) {
+    const range = doc.createRange();
+    range.selectNodeContents(el);
+    range.collapse(false);
+    select(range);
+  }
+
+  // The inline content of a block, list items split into one each.
+  function pieces(el) {
+    if (el.nodeName === 'UL' || el.nodeName === 'OL') {
+      return [...el.children].map((li) => {
+        li.querySelector(':scope > input[type=checkbox]')?.remove();
+        const p = li.querySelector(':scope > p');
+        return p ? [...p.childNodes] : [...li.childNodes].filter((n) => n.nodeName !== 'UL' && n.nodeName !== 'OL');
+      });
+    }
+    if (el.nodeName === 'BLOCKQUOTE') return [...el.children].flatMap(pieces);
+    return [[...el.childNodes]];
+  }
+
+  function setBlocks(tag) {
+    const blocks = selectedBlocks();
+    let last = null;
+    for (const el of blocks) {
+      if (TEXT_BLOCKS.has(el.nodeName)) {
+        last = el.nodeName === tag ? (tag === 'P' ? el : retag(el, 'P')) : retag(el, tag);
+        continue;
+      }
+      const made = pieces(el).map((nodes) => {
+        const b = doc.createElement(tag);
+        b.append(...nodes);
+        return b;
+      });
+      el.replaceWith(...made);
+      last = made[made.length - 1] ?? last;
+    }
+    if (last) caretAtEnd(last);
+  }
+
+  function quote() {
+    const blocks = selectedBlocks();
+    if (!blocks.length) return;
+    if (blocks.length === 1 && blocks[0].nodeName === 'BLOCKQUOTE') {
+      const q = blocks[0];
+      q.replaceWith(...q.childNodes);
+      return;
+    }
+    const q = doc.createElement('blockquote');
+    blocks[0].before(q);
+    q.append(...blocks);
+    caretAtEnd(q);
+  }
+
+  function makeList(tag, task) {
+    const blocks = selectedBlocks();
+    if (!blocks.length) return;
+    if (blocks.length === 1 && blocks[0].nodeName === tag &&
+        task === Boolean(blocks[0].querySelector(':scope > li > input[type=checkbox]'))) {
+      // The same command again turns the list back into paragraphs.
+      setBlocks('P');
+      return;
+    }
+    const list = doc.createElement(tag);
+    for (const nodes of blocks.flatMap(pieces)) {
+      const li = doc.createElement('li');
+      if (task) {
+        const box = doc.createElement('input');
+        box.type = 'checkbox';
+        box.className = 'task-checkbox';
+        li.append(box);
+        li.className = 'task-list-item';
+      }
+      li.append(...nodes);
+      list.append(li);
+    }
+    blocks[0].before(list);
+    blocks.forEach((b) => b.remove());
+    if (list.lastElementChild) caretAtEnd(list.lastElementChild);
+  }
+
+  function insertNode(node) {
+    const range = currentRange();
+    const top = topLevelOf(root, range.startContainer);
+    if (!top) {
+      const p = doc.createElement('p');
+      p.append(node);
+      root.append(p);
+    } else {
+      range.deleteContents();
+      range.insertNode(node);
+    }
+    const after = doc.createRange();
+    after.setStartAfter(node);
+    after.collapse(true);
+    select(after);
+    touch(node);
+  }
+
+  function link() {
+    const url = win.prompt('Link address', 'https://');
+    if (url === null || !url.trim()) return;
+    const href = url.trim();
+    const range = expandToWord(currentRange());
+    const a = doc.createElement('a');
+    setLink(a, href);
+    if (range.collapsed) a.textContent = href;
+    else a.append(range.extractContents());
+    range.insertNode(a);
+    touch(a);
+  }
+
+  function setLink(a, written) {
+    const href = resolve(written);
+    a.setAttribute('href', href);
+    if (href !== written) a.setAttribute('data-written', written);
+    else a.removeAttribute('data-written');
+  }
+
+  return {
+    format(key) {
+      if (INLINE[key]) wrapInline(INLINE[key], key === 'code' ? 'code' : 'text');
+      else if (HEADINGS[key]) setBlocks(HEADINGS[key]);
+      else if (key === 'quote') quote();
+      else if (key === 'ul') makeList('UL', false);
+      else if (key === 'ol') makeList('OL', false);
+      else if (key === 'task') makeList('UL', true);
+      else if (key === 'link') link();
+    },
+    insertImage(path) {
+      const img = doc.createElement('img');
+      const src = resolve(path);
+      img.setAttribute('src', src);
+      img.setAttribute('alt', '');
+      if (src !== path) img.setAttribute('data-written', path);
+      insertNode(img);
+    },
+    insertText(text) {
+      // The engine's own insertion keeps the undo history; DOMs without
+      // editing commands get the text node directly.
+      let done = false;
+      try { done = doc.execCommand('insertText', false, text); } catch { done = false; }
+      if (!done) insertNode(doc.createTextNode(text));
+    },
+    insertHtml(html) {
+      const t = doc.createElement('template');
+      t.innerHTML = html;
+      const range = currentRange();
+      const top = topLevelOf(root, range.startContainer);
+      const nodes = [...t.content.childNodes].filter((n) => n.nodeType === 1 || n.data.trim());
+      if (!nodes.length) return;
+      if (top) top.after(...nodes);
+      else root.append(...nodes);
+      if (nodes[nodes.length - 1].nodeType === 1) caretAtEnd(nodes[nodes.length - 1]);
+    },
+    setLinkTarget(a, written) {
+      setLink(a, written);
+      touch(a);
+    },
+    touch,
+  };
+}

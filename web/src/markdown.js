@@ -1,0 +1,253 @@
+// Markdown to HTML, one top-level block at a time. Pure: no DOM here, so the
+// same code runs in the page, in tests and in benchmarks.
+
+import MarkdownIt from 'markdown-it';
+import footnote from 'markdown-it-footnote';
+import mark from 'markdown-it-mark';
+import hljs from 'highlight.js/lib/common';
+import wikilinks from './plugins/wikilinks.js';
+import math from './plugins/math.js';
+import frontMatter from './plugins/frontmatter.js';
+import taskLists from './plugins/tasklists.js';
+import links from './plugins/links.js';
+import fences from './plugins/fences.js';
+import { resolveUrl } from './urls.js';
+
+export function highlight(code, lang) {
+  if (!lang || !hljs.getLanguage(lang)) return '';
+  try {
+    return hljs.highlight(code, { language: lang, ignoreIllegals: true }).value;
+  } catch {
+    return '';
+  }
+}
+
+export function createMarkdown() {
+  const md = new MarkdownIt('default', { html: true, linkify: true, typographer: false });
+  // GFM autolinks only what starts with a scheme or "www."; a bare "notes.md"
+  // is a file name here, not a link to Moldova.
+  md.linkify.set({ fuzzyLink: false, fuzzyEmail: true });
+  md.linkify.add('www.', {
+    validate(text, pos) {
+      const tail = text.slice(pos);
+      const m = /^[a-z0-9-]+(\.[a-z0-9-]+)+[^\s<]*/i.exec(tail);
+      // Trailing punctuation ends the sentence, not the address.
+      return m ? m[0].replace(/[?!.,:*_~'"]+$/, '').length : 0;
+    },
+    normalize(match) {
+      match.url = `http://${match.url}`;
+    },
+  });
+  md.use(frontMatter).use(footnote).use(mark).use(math).use(wikilinks)
+    .use(taskLists).use(links).use(fences, { highlight });
+  // One element per block: the footnotes section draws its own rule in CSS
+  // instead of the plugin's separate <hr>. It is not editable, since the
+  // notes are written back from their definitions in the source.
+  md.renderer.rules.footnote_block_open = () => '<section class="footnotes" contenteditable="false">\n<ol class="footnotes-list">\n';
+  return md;
+}
+
+export function makeEnv(dir) {
+  return { dir, resolveUrl: (url) => resolveUrl(url, dir) };
+}
+
+function inlineText(inline) {
+  let text = '';
+  for (const t of inline.children ?? []) {
+    if (t.type === 'text' || t.type === 'code_inline') text += t.content;
+    else if (t.type === 'softbreak' || t.type === 'hardbreak') text += ' ';
+    else if (t.type === 'math_inline') text += t.content;
+    else if (t.type === 'wikilink' || t.type === 'wikilink_embed') text += t.meta.alias || t.meta.target;
+  }
+  return text.trim();
+}
+
+// What the page needs to know about a block besides its HTML.
+function describe(group) {
+  const info = {
+    rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, code: false,
+  };
+  const first = group[0];
+  if (first.type === 'heading_open') {
+    info.heading = { level: Number(first.tag.slice(1)), text: inlineText(group[1]) };
+  }
+  for (const t of group) {
+    if (t.type === 'html_block') info.raw = true;
+    else if (t.type === 'fence') {
+      if (t.info.trim().split(/\s+/)[0] === 'mermaid') info.mermaid = true;
+      else if (t.info.trim()) info.code = true;
+    }
+    else if (t.type === 'inline') {
+      for (const c of t.children ?? []) {
+        if (c.type === 'html_inline') info.raw = true;
+        else if (c.type === 'wikilink' || c.type === 'wikilink_embed') {
+          (info.wikilinks ??= []).push(c.meta.target);
+        }
+      }
+    }
+  }
+  return info;
+}
+
+// Splits a token stream into top-level blocks: an opening token with all it
+// encloses, or a single self-contained token (fence, hr, html block...).
+function groups(tokens) {
+  const out = [];
+  for (let i = 0; i < tokens.length; i += 1) {
+    let j = i;
+    if (tokens[i].nesting === 1) {
+      for (let depth = 0; j < tokens.length; j += 1) {
+        depth += tokens[j].nesting;
+        if (depth === 0) break;
+      }
+    }
+    out.push(tokens.slice(i, j + 1));
+    i = j;
+  }
+  return out;
+}
+
+const VOID = new Set(['area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link', 'meta',
+  'param', 'source', 'track', 'wbr']);
+
+// How many elements the raw HTML of a block leaves open (an opening <div>
+// whose </div> comes in a later block).
+export function openElements(group) {
+  let depth = 0;
+  for (const t of group) {
+    const raws = t.type === 'html_block' ? [t.content]
+      : t.type === 'inline' ? (t.children ?? []).filter((c) => c.type === 'html_inline').map((c) => c.content) : [];
+    for (const raw of raws) {
+      for (const m of raw.replace(/<!--[\s\S]*?-->/g, '').matchAll(/<(\/?)([a-zA-Z][a-zA-Z0-9-]*)\b[^>]*?(\/?)>/g)) {
+        if (VOID.has(m[2].toLowerCase()) || m[3]) continue;
+        depth += m[1] ? (depth > 0 ? -1 : 0) : 1;
+      }
+    }
+  }
+  return depth;
+}
+
+function toBlocks(md, tokens, env, lineOffset, lineCount) {
+  const blocks = [];
+  let open = null; // a raw HTML block whose elements enclose the blocks after it
+  for (const group of groups(tokens)) {
+    const html = md.renderer.render(group, md.options, env);
+    const info = describe(group);
+    const map = group[0].map;
+    // Footnotes have no source lines of their own: they trail the document.
+    const start = map ? map[0] + lineOffset : lineCount;
+    const end = map ? map[1] + lineOffset : lineCount;
+    if (open && map) {
+      // Blocks inside an element opened by raw HTML join its block, so that
+      // the browser nests them as the author meant.
+      open.html += html;
+      open.end = end;
+      open.depth += openElements(group);
+      open.heading = null;
+      if (info.wikilinks) open.wikilinks = (open.wikilinks ?? []).concat(info.wikilinks);
+      open.mermaid ||= info.mermaid;
+      if (open.depth <= 0) open = null;
+      continue;
+    }
+    open = null;
+    const block = { start, end, html, tail: !map, ...info };
+    if (group[0].type === 'html_block') {
+      const depth = openElements(group);
+      if (depth > 0) open = Object.assign(block, { depth });
+    }
+    blocks.push(block);
+  }
+  for (const b of blocks) delete b.depth;
+  return blocks;
+}
+
+export function splitLines(src) {
+  return src.split('\n');
+}
+
+// Beyond this size a full render leaves code highlighting for later.
+export const DEFER_HIGHLIGHT_CHARS = 100000;
+
+export function parseDocument(md, src, dir) {
+  const env = makeEnv(dir);
+  env.deferHighlight = src.length > DEFER_HIGHLIGHT_CHARS;
+  const lines = splitLines(src);
+  const tokens = md.parse(src, env);
+  return { src, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
+}
+
+// A change touching any of these can reach beyond its neighbouring blocks
+// (a fence or HTML block swallowing what follows, a reference definition or
+// footnote read from anywhere), so it is rendered with the whole document.
+const FAR_REACHING = /```|~~~|\$\$|<|^ {0,3}\[|\[\^/m;
+// Footnotes are numbered over the whole document.
+const NUMBERED = /\[\^/;
+const FENCE_LINE = /^---\s*$/;
+
+function firstBlockEndingAtOrAfter(blocks, line) {
+  let lo = 0;
+  let hi = blocks.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (blocks[mid].end < line) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+// Re-renders only the blocks around the lines that changed. Returns a new
+// document whose blocks reuse the unchanged block objects (and their HTML
+// strings), with `changed` = [first, removedCount, addedCount].
+export function updateDocument(md, prev, src, dir) {
+  if (!prev || prev.dir !== dir) return parseDocument(md, src, dir);
+  const lines = splitLines(src);
+  const old = prev.lines;
+  let head = 0;
+  const minLen = Math.min(old.length, lines.length);
+  while (head < minLen && old[head] === lines[head]) head += 1;
+  let tail = 0;
+  while (tail < minLen - head && old[old.length - 1 - tail] === lines[lines.length - 1 - tail]) tail += 1;
+  const oldEnd = old.length - tail;
+  const newEnd = lines.length - tail;
+  if (head === old.length && head === lines.length) return { ...prev, src, changed: [0, 0, 0] };
+
+  const blocks = prev.blocks;
+  const body = blocks.length && blocks[blocks.length - 1].tail ? blocks.length - 1 : blocks.length;
+  if (body < 3) return parseDocument(md, src, dir);
+  let first = Math.max(0, firstBlockEndingAtOrAfter(blocks, head) - 1);
+  let last = first;
+  while (last < body - 1 && blocks[last + 1].start <= oldEnd) last += 1;
+  last = Math.min(body - 1, last + 1);
+  const regionStart = Math.min(blocks[first].start, head);
+  // The region runs up to the next block it leaves alone, blank lines
+  // included: a list owns the blank lines after it in a full parse too.
+  const regionOldEnd = Math.max(last + 1 < body ? blocks[last + 1].start : old.length, oldEnd);
+  const delta = lines.length - old.length;
+  const regionNewEnd = regionOldEnd + delta;
+  // Front matter only exists from the first line, so a region starting there
+  // is rendered whole.
+  if (regionStart === 0 && (FENCE_LINE.test(old[0]) || FENCE_LINE.test(lines[0]))) {
+    return parseDocument(md, src, dir);
+  }
+  const changedOld = old.slice(head, oldEnd).join('\n');
+  const changedNew = lines.slice(head, newEnd).join('\n');
+  // Every line ends with a line feed, so a trailing blank line counts as one.
+  const regionNew = `${lines.slice(regionStart, regionNewEnd).join('\n')}\n`;
+  if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
+    return parseDocument(md, src, dir);
+  }
+
+  // Footnotes are left out: the region holds none, and their presence would
+  // make the plugin append a second footnote section.
+  const env = { dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references };
+  const tokens = md.parse(regionNew, env);
+  const fresh = toBlocks(md, tokens, env, regionStart, lines.length);
+  const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
+  const tailBlocks = blocks.slice(last + 1).map((b) => (b.tail ? { ...b, start: lines.length, end: lines.length } : shift(b)));
+  return {
+    src, lines, dir, env: prev.env,
+    blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
+    changed: [first, last + 1 - first, fresh.length],
+    full: false,
+  };
+}

@@ -1,0 +1,248 @@
+// The page: everything behind the global `quorvel`, built on a window and its
+// content element so that tests can run it on a jsdom document.
+
+import { createMarkdown, parseDocument, updateDocument, splitLines, highlight } from './markdown.js';
+import { createLateHighlighter } from './highlightlater.js';
+import { createSanitizer } from './sanitize.js';
+import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
+import { isBlockElement } from './serialize.js';
+import { applyHeadingIds } from './headings.js';
+import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
+import { captureSelection, restoreSelection } from './selection.js';
+import { createEditor } from './editor.js';
+import { compose } from './compose.js';
+import { serialize } from './serialize.js';
+import { createFinder } from './find.js';
+import { applyTheme, isDark, themeStyle } from './theme.js';
+import { exportHtml } from './exporthtml.js';
+import { createDiagrams } from './diagrams.js';
+import { installGestures } from './gestures.js';
+import { createFormatter } from './format.js';
+import { resolveUrl } from './urls.js';
+import { taskIndexOfLine } from './tasks.js';
+
+export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
+  const doc = win.document;
+  const md = createMarkdown();
+  const sanitize = createSanitizer(win);
+  let state = null;
+  let els = [];
+  let resolved = Object.create(null);
+  let theme = applyTheme(doc, {});
+
+  const editor = createEditor({ win, root, onChange: () => postEdit() });
+  const finder = createFinder(root);
+  const diagrams = createDiagrams(win, { scriptUrl: diagramScript, quietly: editor.quietly });
+  const lateHighlighter = createLateHighlighter(win, { highlight, quietly: editor.quietly });
+
+  // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
+  // markup, so a stray closing tag cannot end the wrapper early. The wrapper
+  // keeps every block one element, which the patcher and editor rely on.
+  const safeHtml = (block) => {
+    if (!block.raw && !block.rawBlock) return block.html;
+    block.safe ??= block.rawBlock ? `<div class="raw-html">${sanitize(block.html)}</div>` : sanitize(block.html);
+    return block.safe;
+  };
+
+  function markWikilinks(scope) {
+    for (const el of scope.querySelectorAll('[data-wikilink]')) {
+      const target = el.getAttribute('data-wikilink');
+      if (!(target in resolved)) continue;
+      const url = resolved[target];
+      el.classList.toggle('unresolved', url === null);
+      if (el.nodeName === 'IMG' && url) el.setAttribute('src', url);
+      else if (url) el.setAttribute('data-href', url);
+    }
+  }
+
+  function afterPatch(created) {
+    const withLinks = created.filter((el) => blockOf(el)?.wikilinks);
+    if (withLinks.length) withLinks.forEach(markWikilinks);
+    if (state.env.deferHighlight) lateHighlighter.add(created.filter((el) => blockOf(el)?.code));
+    if (created.some((el) => blockOf(el)?.mermaid)) {
+      diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
+    }
+  }
+
+  function reportDocument() {
+    post({ type: 'outline', items: applyHeadingIds(state.blocks, els) });
+    const targets = [...new Set(state.blocks.flatMap((b) => b.wikilinks ?? []))].filter(Boolean);
+    if (targets.length) post({ type: 'resolve', targets });
+  }
+
+  function render(markdown, dir) {
+    const src = String(markdown ?? '');
+    const folder = String(dir ?? '');
+    const scroll = captureScroll(win, els);
+    const caret = editor.editable ? captureSelection(win, root, els) : null;
+    const next = updateDocument(md, state, src, folder);
+    editor.quietly(() => {
+      if (!state) root.replaceChildren();
+      const result = patchBlocks(root, {
+        oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
+      }, safeHtml, (el) => !editor.isDirty(el));
+      els = result.els;
+      state = next;
+      afterPatch(result.created);
+      // Highlights in replaced blocks are gone; the host's count must follow.
+      if (finder.query) post({ type: 'find', ...finder.refresh() });
+    });
+    restoreScroll(win, els, scroll);
+    restoreSelection(win, els, caret);
+    reportDocument();
+    post({ type: 'rendered' });
+  }
+
+  // The document as Markdown after the user's edits, made current in the
+  // page's own model so that later renders compare against it.
+  function commitEdit() {
+    editor.takeRecords();
+    editor.cancelTimer();
+    if (!state) return '';
+    if (!editor.hasChanges()) return state.src;
+    const { source, layout, lines } = editor.quietly(() => {
+      wrapStrayInline();
+      return compose(root, state, editor.isDirty);
+    });
+    const blocks = [];
+    const nextEls = [];
+    for (const [node, start, end] of layout) {
+      const old = blockOf(node);
+      const block = old && !editor.isDirty(node)
+        ? { ...old, start, end }
+        : { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
+      if (node.nodeType === 1) {
+        setRange(node, block);
+        blocks.push(block);
+        nextEls.push(node);
+      }
+    }
+    const tail = state.blocks[state.blocks.length - 1];
+    if (tail?.tail) {
+      const el = els[els.length - 1];
+      if (el?.isConnected && !nextEls.includes(el)) {
+        blocks.push({ ...tail, start: lines.length, end: lines.length });
+        nextEls.push(el);
+      }
+    }
+    editor.clear();
+    state = { ...state, src: source, lines: splitLines(source), blocks, full: false };
+    els = nextEls;
+    return source;
+  }
+
+  // Text typed outside any block (into an empty page, say) becomes a
+  // paragraph, so that every top-level node is a block element.
+  function wrapStrayInline() {
+    const sel = win.getSelection();
+    const saved = sel.rangeCount ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
+    let run = [];
+    let moved = false;
+    const flush = () => {
+      if (run.some((n) => n.nodeType === 1 || n.data.trim())) {
+        const p = doc.createElement('p');
+        run[0].before(p);
+        p.append(...run);
+        moved = true;
+      }
+      run = [];
+    };
+    for (const node of [...root.childNodes]) {
+      if (node.nodeType === 1 && (isBlockElement(node) || blockOf(node))) flush();
+      else if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
+    }
+    flush();
+    if (moved && saved && saved[0]?.isConnected) sel.setBaseAndExtent(...saved);
+  }
+
+  function postEdit() {
+    const before = state?.src;
+    const source = commitEdit();
+    if (source !== before) {
+      post({ type: 'edit', source });
+      post({ type: 'outline', items: applyHeadingIds(state.blocks, els) });
+    }
+  }
+
+  const formatter = createFormatter({
+    win, root, touch: (node) => editor.touch(node), resolve: (path) => resolveUrl(path, state?.dir ?? ''),
+  });
+
+  const gestures = installGestures({
+    win, root, post,
+    editable: () => editor.editable,
+    taskIndex: (checkbox) => taskIndexOf(checkbox),
+    beforeTask: () => postEdit(),
+    markdownToHtml: (text) => sanitize(md.render(text, { resolveUrl: (u) => resolveUrl(u, state?.dir ?? '') })),
+    formatter,
+  });
+
+  function taskIndexOf(checkbox) {
+    const block = blockOf(els.find((el) => el.contains(checkbox)));
+    const rel = Number(checkbox.getAttribute('data-task-line'));
+    if (!block || !Number.isInteger(rel)) return -1;
+    return taskIndexOfLine(state.lines, block.start + rel);
+  }
+
+  return {
+    render,
+    setTheme(payload) {
+      theme = applyTheme(doc, payload);
+    },
+    setEditable(on) {
+      if (!on && editor.editable) postEdit();
+      editor.setEditable(Boolean(on));
+    },
+    flushEdit: () => commitEdit(),
+    cancelEdit() {
+      const hadChanges = editor.hasChanges();
+      const stale = editor.clear();
+      if (!hadChanges || !state) return;
+      // Put back what the source says: blocks whose edit is dropped, blocks
+      // the user deleted, and nothing the user added.
+      const next = parseDocument(md, state.src, state.dir);
+      editor.quietly(() => {
+        const result = patchBlocks(root, {
+          oldBlocks: state.blocks, oldEls: els, blocks: next.blocks, changed: null,
+        }, safeHtml, (el) => !stale.includes(el));
+        els = result.els;
+        state = next;
+        dropStrays(root, els);
+        afterPatch(result.created);
+      });
+    },
+    serialize: () => editor.quietly(() => serialize(root)),
+    format: (key) => formatter.format(String(key)),
+    insertImage: (path) => formatter.insertImage(String(path)),
+    find: (q) => editor.quietly(() => finder.find(q)),
+    findStep: (n) => editor.quietly(() => finder.step(Number(n))),
+    findClear: () => { editor.quietly(() => finder.clear()); },
+    scrollToHeading(id) {
+      scrollToElement(els.find((el) => el.id === id) ?? doc.getElementById(String(id)), false);
+    },
+    scrollToHeadingText(text, instant) {
+      scrollToElement(findHeading(root, String(text)), Boolean(instant));
+    },
+    scrollToFraction: (f) => scrollToFraction(win, f),
+    resolved(map) {
+      let m = map;
+      if (typeof m === 'string') {
+        try { m = JSON.parse(m); } catch { m = {}; }
+      }
+      resolved = Object.assign(Object.create(null), m && typeof m === 'object' ? m : {});
+      markWikilinks(root);
+    },
+    exportHTML(title, css) {
+      const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
+      return editor.quietly(() => exportHtml(win, root, { title, css, themeAttrs: { theme: theme.theme, style: vars } }));
+    },
+    editContextLink: () => gestures.editContextLink(),
+    openContextLink: () => gestures.openContextLink(),
+    unlinkContextLink: () => gestures.unlinkContextLink(),
+  };
+}
+
+function headingOf(node) {
+  if (!/^H[1-6]$/.test(node.nodeName)) return null;
+  return { level: Number(node.nodeName[1]), text: node.textContent.trim() };
+}

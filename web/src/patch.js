@@ -1,0 +1,108 @@
+// Bringing the DOM of the content element in line with a new list of blocks,
+// touching only the elements whose block changed.
+
+// `html(block)` gives the safe HTML of a block; `keep(el)` says whether an
+// element may stay when its block's HTML is unchanged (an element the user
+// is editing may not). Returns the elements, one per block.
+export function patchBlocks(root, state, html, keep = () => true) {
+  const { oldBlocks, oldEls, blocks, changed } = state;
+  const [first, removed, added] = changed ?? [0, oldBlocks.length, blocks.length];
+  const same = (o, n, el) => o.html !== null && o.html === n.html && el.parentNode === root && keep(el);
+  let a = 0;
+  while (a < removed && a < added && same(oldBlocks[first + a], blocks[first + a], oldEls[first + a])) a += 1;
+  let b = 0;
+  while (b < removed - a && b < added - a &&
+    same(oldBlocks[first + removed - 1 - b], blocks[first + added - 1 - b], oldEls[first + removed - 1 - b])) b += 1;
+
+  const from = first + a;
+  for (let i = from; i < first + removed - b; i += 1) oldEls[i].remove();
+  const fresh = blocks.slice(from, first + added - b);
+  const { fragment, els: created } = createElements(root.ownerDocument, fresh, html);
+  // One insertion for all new elements: inserting them one by one costs a
+  // layout invalidation (and in jsdom a list walk) each.
+  root.insertBefore(fragment, anchorAt(root, oldEls, first + removed - b));
+
+  const els = oldEls.slice(0, from).concat(created, oldEls.slice(first + removed - b));
+  for (let i = from; i < els.length; i += 1) {
+    if (i < from + created.length) els[i].qvBlock = blocks[i];
+    else setRange(els[i], blocks[i]);
+  }
+  return { els, created };
+}
+
+// The element to insert before: the first old one still in place (one the
+// user deleted while editing is not).
+function anchorAt(root, els, from) {
+  for (let i = from; i < els.length; i += 1) if (els[i].parentNode === root) return els[i];
+  return null;
+}
+
+// The range attributes go into the markup itself, which is far cheaper than
+// setting them on thousands of fresh elements afterwards.
+function withRange(html, block) {
+  return html.replace(/^<([a-zA-Z][a-zA-Z0-9]*)/, `<$1 data-from="${block.start}" data-to="${block.end}"`);
+}
+
+function createElements(doc, blocks, html) {
+  const template = doc.createElement('template');
+  if (!blocks.length) return { fragment: template.content, els: [] };
+  template.innerHTML = blocks.map((b) => withRange(html(b), b)).join('');
+  const els = elementChildren(template.content);
+  if (els.length === blocks.length) return { fragment: template.content, els };
+  return wrapEach(doc, blocks, html);
+}
+
+// Some block made no element or several (broken raw HTML): each one gets a
+// wrapper so that the one-element-per-block rule holds.
+function wrapEach(doc, blocks, html) {
+  const els = blocks.map((block) => {
+    const t = doc.createElement('template');
+    t.innerHTML = html(block);
+    if (t.content.children.length === 1 && t.content.childNodes.length <= 2) return t.content.firstElementChild;
+    const div = doc.createElement('div');
+    div.className = 'raw-html';
+    div.append(t.content);
+    return div;
+  });
+  els.forEach((el, i) => setRange(el, blocks[i]));
+  const fragment = doc.createDocumentFragment();
+  fragment.append(...els);
+  return { fragment, els };
+}
+
+// Walking siblings rather than indexing an HTMLCollection, which some DOMs
+// (jsdom) answer in linear time per index.
+export function elementChildren(parent) {
+  const out = [];
+  for (let el = parent.firstElementChild; el; el = el.nextElementSibling) out.push(el);
+  return out;
+}
+
+// Every top-level element carries its block's source line range [from, to).
+export function setRange(el, block) {
+  const prev = el.qvBlock;
+  el.qvBlock = block;
+  if (prev && prev.start === block.start && prev.end === block.end) return;
+  el.setAttribute('data-from', String(block.start));
+  el.setAttribute('data-to', String(block.end));
+}
+
+export function blockOf(el) {
+  return el?.qvBlock ?? null;
+}
+
+// Removes top-level nodes that belong to no block (what an editor typed
+// outside any block, once its edit is dropped).
+export function dropStrays(root, els) {
+  const known = new Set(els);
+  for (const node of [...root.childNodes]) {
+    if (!known.has(node) && (node.nodeType === 1 || node.data.trim())) node.remove();
+  }
+}
+
+// The top-level element of `root` that holds `node`, or null.
+export function topLevelOf(root, node) {
+  let n = node;
+  while (n && n.parentNode !== root) n = n.parentNode;
+  return n && n.nodeType === 1 ? n : null;
+}

@@ -1,0 +1,34 @@
+// Raw HTML in a document is untrusted: it may have been written by anyone.
+
+import createDOMPurify from 'dompurify';
+
+// Forms and their controls could post or spoof input; style elements could
+// restyle or hide the page; the rest can load or run code.
+const FORBID_TAGS = [
+  'style', 'form', 'button', 'textarea', 'select', 'option', 'link', 'meta', 'base',
+  'iframe', 'frame', 'frameset', 'object', 'embed', 'applet', 'portal', 'script', 'noscript', 'template',
+];
+const FORBID_ATTR = ['formaction', 'action', 'srcdoc', 'ping', 'autofocus'];
+// The attributes our own rendering puts into a block that also holds raw HTML
+// (and so passes through here as a whole).
+const OWN_ATTR = ['data-wikilink', 'data-heading', 'data-written', 'data-task-line', 'contenteditable'];
+
+export function createSanitizer(win) {
+  const purify = createDOMPurify(win);
+  purify.addHook('afterSanitizeAttributes', (node) => {
+    // Task checkboxes are the only live controls a rendered document holds.
+    if (node.nodeName === 'INPUT' && node.getAttribute('type') !== 'checkbox') {
+      node.setAttribute('disabled', '');
+    }
+  });
+  const config = {
+    FORBID_TAGS,
+    FORBID_ATTR,
+    ADD_ATTR: OWN_ATTR,
+    ALLOW_DATA_ATTR: false,
+    // Ids from a document are prefixed so they cannot shadow the page's own
+    // elements or globals (DOM clobbering).
+    SANITIZE_NAMED_PROPS: true,
+  };
+  return (html) => purify.sanitize(html, config);
+}

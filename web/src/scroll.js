@@ -1,0 +1,50 @@
+// Keeping the reader's place while blocks above it change, and the scroll
+// requests of the host.
+
+import { slugify } from './headings.js';
+
+function firstVisible(els, viewTop) {
+  let lo = 0;
+  let hi = els.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (els[mid].getBoundingClientRect().bottom <= viewTop) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo < els.length ? lo : -1;
+}
+
+export function captureScroll(win, els) {
+  if (!win.scrollY) return null;
+  const index = firstVisible(els, 0);
+  return index < 0 ? null : { index, top: els[index].getBoundingClientRect().top };
+}
+
+export function restoreScroll(win, els, anchor) {
+  const el = anchor && els[anchor.index];
+  if (!el) return;
+  const delta = el.getBoundingClientRect().top - anchor.top;
+  if (delta) win.scrollBy(0, delta);
+}
+
+function behavior(instant) {
+  return instant ? 'instant' : 'smooth';
+}
+
+export function scrollToElement(el, instant) {
+  el?.scrollIntoView({ behavior: behavior(instant), block: 'start' });
+}
+
+export function findHeading(root, text) {
+  const want = text.trim();
+  const headings = [...root.querySelectorAll('h1, h2, h3, h4, h5, h6')];
+  return headings.find((h) => h.textContent.trim() === want) ??
+    headings.find((h) => h.textContent.trim().toLowerCase() === want.toLowerCase()) ??
+    headings.find((h) => h.id === want || h.id === slugify(want)) ?? null;
+}
+
+export function scrollToFraction(win, fraction) {
+  const f = Math.min(1, Math.max(0, Number(fraction) || 0));
+  const max = win.document.documentElement.scrollHeight - win.innerHeight;
+  win.scrollTo({ top: Math.max(0, max) * f, behavior: 'instant' });
+}

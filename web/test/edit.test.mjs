@@ -1,0 +1,209 @@
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { makePage } from './helpers.mjs';
+import { EDIT_DELAY_MS } from '../src/editor.js';
+
+// Written the way people write: odd markers, trailing spaces, a reference
+// definition and a comment between blocks. None of it may change unless the
+// user edits that block.
+const DOC = [
+  'Title',
+  '=====',
+  '',
+  '*   star item   ',
+  '*   second',
+  '',
+  'Para one with trailing spaces   ',
+  'and a [ref link][r].',
+  '',
+  'Para two.',
+  '',
+  '[r]: http://x.com',
+  '<!-- comment -->',
+  '',
+  '|a|b|',
+  '|-|-|',
+  '|1|2|',
+  '',
+].join('\n');
+
+function editing(doc = DOC, dir = '') {
+  const env = makePage();
+  env.page.render(doc, dir);
+  env.page.setEditable(true);
+  return env;
+}
+
+function paragraph(root, text) {
+  return [...root.querySelectorAll('p')].find((p) => p.textContent.startsWith(text));
+}
+
+function selectText(win, node, start, end) {
+  const range = win.document.createRange();
+  range.setStart(node, start);
+  range.setEnd(node, end);
+  const sel = win.getSelection();
+  sel.removeAllRanges();
+  sel.addRange(range);
+}
+
+describe('visual editing', () => {
+  it('rewrites only the edited block; every other line stays byte for byte', async () => {
+    const { root, page, settle } = editing();
+    paragraph(root, 'Para two').firstChild.data = 'Para 2, edited.';
+    await settle();
+    assert.equal(page.flushEdit(), DOC.replace('Para two.', 'Para 2, edited.'));
+  });
+
+  it('posts the edit once, after the typing pauses', async () => {
+    const { root, settle, clock, of } = editing();
+    const p = paragraph(root, 'Para two').firstChild;
+    p.data = 'Para tw';
+    await settle();
+    clock.advance(EDIT_DELAY_MS - 1);
+    p.data = 'Para two!';
+    await settle();
+    clock.advance(EDIT_DELAY_MS - 1);
+    assert.equal(of('edit').length, 0);
+    clock.advance(1);
+    assert.deepEqual(of('edit'), [{ type: 'edit', source: DOC.replace('Para two.', 'Para two!') }]);
+  });
+
+  it('writes a new paragraph (Enter) between untouched blocks', async () => {
+    const { root, page, settle, doc } = editing();
+    const p = doc.createElement('p');
+    p.textContent = 'Inserted *literally*';
+    paragraph(root, 'Para one').after(p);
+    await settle();
+    assert.equal(page.flushEdit(),
+      DOC.replace('and a [ref link][r].\n', 'and a [ref link][r].\n\nInserted \\*literally\\*\n'));
+  });
+
+  it('drops a deleted block but keeps the definitions around it', async () => {
+    const { root, page, settle } = editing();
+    paragraph(root, 'Para two').remove();
+    await settle();
+    assert.equal(page.flushEdit(), DOC.replace('Para two.\n\n', ''));
+  });
+
+  it('keeps the edited text as its own after flushing, for the next edit', async () => {
+    const { root, page, settle } = editing();
+    paragraph(root, 'Para two').firstChild.data = 'First.';
+    await settle();
+    page.flushEdit();
+    root.querySelector('li').firstChild.data = 'star edited';
+    await settle();
+    const out = page.flushEdit();
+    assert.ok(out.includes('\nFirst.\n'));
+    // The list is one block, so it is written whole; the lines around it are not.
+    assert.equal(out, DOC.replace('*   star item   \n*   second', '- star edited\n- second').replace('Para two.', 'First.'));
+  });
+
+  it('cancelEdit drops what was not posted and shows the source again', async () => {
+    const { root, page, settle, clock, of } = editing();
+    paragraph(root, 'Para two').firstChild.data = 'lost';
+    await settle();
+    page.cancelEdit();
+    clock.advance(EDIT_DELAY_MS * 2);
+    assert.equal(of('edit').length, 0);
+    assert.ok(paragraph(root, 'Para two'));
+    assert.equal(page.flushEdit(), DOC);
+  });
+
+  it('ignores a render of the text it just posted', async () => {
+    const { root, page, settle, clock, of } = editing();
+    const p = paragraph(root, 'Para two');
+    p.firstChild.data = 'Para two, typed.';
+    await settle();
+    clock.advance(EDIT_DELAY_MS);
+    page.render(of('edit')[0].source, '');
+    assert.equal(paragraph(root, 'Para two'), p, 'the edited element was replaced');
+  });
+});
+
+describe('formatting commands', () => {
+  const cases = [
+    ['bold', 'Hello **world**\n'],
+    ['italic', 'Hello *world*\n'],
+    ['code', 'Hello `world`\n'],
+    ['mark', 'Hello ==world==\n'],
+    ['strike', 'Hello ~~world~~\n'],
+    ['link', 'Hello [world](https://a.example)\n'],
+    ['h1', '# Hello world\n'],
+    ['h2', '## Hello world\n'],
+    ['h3', '### Hello world\n'],
+    ['quote', '> Hello world\n'],
+    ['ul', '- Hello world\n'],
+    ['ol', '1. Hello world\n'],
+    ['task', '- [ ] Hello world\n'],
+  ];
+  for (const [key, want] of cases) {
+    it(`formats with ${key}`, async () => {
+      const { root, page, win, settle } = editing('Hello world\n');
+      win.prompt = () => 'https://a.example';
+      selectText(win, root.querySelector('p').firstChild, 6, 11);
+      page.format(key);
+      await settle();
+      assert.equal(page.flushEdit(), want);
+    });
+  }
+
+  it('turns a heading back into a paragraph', async () => {
+    const { root, page, win, settle } = editing('# Hello world\n');
+    selectText(win, root.querySelector('h1').firstChild, 0, 0);
+    page.format('paragraph');
+    await settle();
+    assert.equal(page.flushEdit(), 'Hello world\n');
+  });
+
+  it('unwraps bold when the selection is bold already', async () => {
+    const { root, page, win, settle } = editing('Hello **world**\n');
+    selectText(win, root.querySelector('strong').firstChild, 1, 3);
+    page.format('bold');
+    await settle();
+    assert.equal(page.flushEdit(), 'Hello world\n');
+  });
+
+  it('inserts an image at the caret, written as given and shown resolved', async () => {
+    const { root, page, win, settle } = editing('Hello world\n', 'file:///n/');
+    selectText(win, root.querySelector('p').firstChild, 6, 6);
+    page.insertImage('Captures/capture-1.png');
+    await settle();
+    assert.equal(root.querySelector('img').getAttribute('src'), 'file:///n/Captures/capture-1.png');
+    assert.equal(page.flushEdit(), 'Hello ![](Captures/capture-1.png)world\n');
+  });
+
+  it('sends a pasted image to the host as Base64', async () => {
+    const { root, win, of } = editing('x\n');
+    const bytes = new Uint8Array([137, 80, 78, 71]);
+    const file = new win.File([bytes], 'a.png', { type: 'image/png' });
+    const event = new win.Event('paste', { bubbles: true, cancelable: true });
+    event.clipboardData = { items: [{ kind: 'file', type: 'image/png', getAsFile: () => file }], getData: () => '' };
+    root.querySelector('p').dispatchEvent(event);
+    await new Promise((r) => setTimeout(r, 20));
+    assert.deepEqual(of('pasteImage'), [{ type: 'pasteImage', data: Buffer.from(bytes).toString('base64') }]);
+  });
+});
+
+describe('edits outside the blocks', () => {
+  it('turns text typed into an empty page into a paragraph', async () => {
+    const { root, page, settle, doc } = editing('');
+    root.append(doc.createTextNode('typed'));
+    await settle();
+    assert.equal(page.flushEdit(), 'typed\n');
+    assert.equal(root.querySelector('p')?.textContent, 'typed');
+  });
+
+  it('cancelEdit restores a deleted block and drops an added one', async () => {
+    const { root, page, settle, doc } = editing();
+    paragraph(root, 'Para two').remove();
+    const extra = doc.createElement('p');
+    extra.textContent = 'added';
+    root.append(extra);
+    await settle();
+    page.cancelEdit();
+    assert.ok(paragraph(root, 'Para two'));
+    assert.equal(paragraph(root, 'added'), undefined);
+    assert.equal(page.serialize().includes('added'), false);
+  });
+});

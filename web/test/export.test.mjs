@@ -1,0 +1,72 @@
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdtempSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
+import { JSDOM } from 'jsdom';
+import { makePage } from './helpers.mjs';
+import { parseThemePayload } from '../src/theme.js';
+
+const PNG = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==', 'base64');
+
+describe('exportHTML', () => {
+  it('writes one standalone file: stylesheet inlined, no scripts, math as MathML, local images inlined', () => {
+    const dir = mkdtempSync(join(tmpdir(), 'qv-export-'));
+    writeFileSync(join(dir, 'dot.png'), PNG);
+    const { page } = makePage();
+    page.setTheme({ theme: 'sepia', fontSize: 19, lineHeight: 1.5, width: 900, fontFamily: '' });
+    page.render('# Trip\n\nSee $e^{i\\pi}$ and ![dot](dot.png) and ![far](https://example.com/x.png).\n\n- [x] packed\n', pathToFileURL(`${dir}/`).href);
+    page.find('trip');
+    const html = page.exportHTML('Trip <notes>', 'body { color: red } </style><script>x()</script>');
+
+    const out = new JSDOM(html).window.document;
+    assert.equal(out.title, 'Trip <notes>');
+    assert.equal(out.querySelectorAll('script').length, 0);
+    assert.equal(out.querySelectorAll('style').length, 1);
+    assert.match(out.querySelector('style').textContent, /color: red/);
+    assert.equal(out.documentElement.getAttribute('data-theme'), 'sepia');
+    assert.match(out.documentElement.getAttribute('style'), /--font-size: 19px/);
+    assert.ok(out.querySelector('math annotation'), 'math kept as MathML');
+    assert.equal(out.querySelectorAll('.katex-html').length, 0);
+    const [local, remote] = out.querySelectorAll('img');
+    assert.match(local.getAttribute('src'), /^data:image\/png;base64,/);
+    assert.equal(Buffer.from(local.getAttribute('src').split(',')[1], 'base64').equals(PNG), true);
+    assert.equal(remote.getAttribute('src'), 'https://example.com/x.png');
+    assert.equal(out.querySelectorAll('mark.find-hit').length, 0, 'find highlights left out');
+    assert.ok(out.querySelector('input[type=checkbox][disabled]'));
+    assert.equal(out.querySelectorAll('[data-from], [contenteditable]').length, 0);
+  });
+
+  it('keeps an image it cannot read as a link to it', () => {
+    const { page } = makePage();
+    page.render('![gone](missing.png)\n', 'file:///nowhere/at/all/');
+    const out = new JSDOM(page.exportHTML('x', '')).window.document;
+    assert.equal(out.querySelector('img').getAttribute('src'), 'file:///nowhere/at/all/missing.png');
+  });
+});
+
+describe('themes', () => {
+  const payloads = [
+    ['host-payload', '{"fontFamily":"","fontSize":17,"lineHeight":1.6,"theme":"cream","width":1180}',
+      { theme: 'cream', fontFamily: '', fontSize: 17, lineHeight: 1.6, width: 1180 }],
+    ['unknown-theme-and-junk', { theme: 'Dark', fontSize: 'big', lineHeight: null, width: -5, fontFamily: 3 },
+      { theme: 'light-sans', fontFamily: '', fontSize: 17, lineHeight: 1.6, width: 320 }],
+    ['not-json', '{oops', { theme: 'light-sans', fontFamily: '', fontSize: 17, lineHeight: 1.6, width: 1180 }],
+  ];
+  for (const [name, input, want] of payloads) {
+    it(`reads a ${name} payload`, () => assert.deepEqual(parseThemePayload(input), want));
+  }
+
+  it('applies theme and typography to the page, and a family name cannot escape its declaration', () => {
+    const { page, doc } = makePage();
+    page.setTheme({ theme: 'dark', fontSize: 20, lineHeight: 1.8, width: 700, fontFamily: 'Iosevka"; color: red' });
+    const html = doc.documentElement;
+    assert.equal(html.getAttribute('data-theme'), 'dark');
+    assert.equal(html.style.getPropertyValue('--font-size'), '20px');
+    assert.equal(html.style.getPropertyValue('--content-width'), '700px');
+    assert.equal(html.style.getPropertyValue('--user-font'), '"Iosevka color: red"');
+    page.setTheme({ theme: 'ink', fontSize: 17, lineHeight: 1.6, width: 1180, fontFamily: '' });
+    assert.equal(html.style.getPropertyValue('--user-font'), '');
+  });
+});

@@ -1,0 +1,61 @@
+// A page on a jsdom document, with the messages it posts collected, and the
+// reader of our fixture files.
+import { readFileSync } from 'node:fs';
+import { JSDOM } from 'jsdom';
+import { createPage } from '../src/page.js';
+
+// Timers under the test's control: nothing waits on the wall clock.
+function manualClock(win) {
+  let now = 0;
+  let nextId = 1;
+  const timers = new Map();
+  win.setTimeout = (fn, ms = 0) => {
+    const id = nextId++;
+    timers.set(id, { at: now + ms, fn });
+    return id;
+  };
+  win.clearTimeout = (id) => timers.delete(id);
+  return {
+    advance(ms) {
+      now += ms;
+      for (const [id, t] of [...timers].sort((a, b) => a[1].at - b[1].at)) {
+        if (t.at <= now && timers.delete(id)) t.fn();
+      }
+    },
+    pending: () => timers.size,
+  };
+}
+
+export function makePage({ runScripts } = {}) {
+  const dom = new JSDOM('<!doctype html><html><head></head><body><main id="content"></main></body></html>', {
+    url: 'file:///opt/quorvel/web/index.html', pretendToBeVisual: true, runScripts,
+  });
+  const win = dom.window;
+  win.HTMLElement.prototype.scrollIntoView = function scrollIntoView() { this.ownerDocument.lastScrolled = this; };
+  const clock = manualClock(win);
+  const root = win.document.getElementById('content');
+  const messages = [];
+  const page = createPage({ win, root, post: (m) => messages.push(m) });
+  const of = (type) => messages.filter((m) => m.type === type);
+  // MutationObserver callbacks run as microtasks.
+  const settle = () => new Promise((r) => setImmediate(r));
+  return { dom, win, doc: win.document, root, page, messages, of, clock, settle };
+}
+
+// Fixture files hold cases as
+//   ### name
+//   input
+//   .
+//   expected
+// with "." alone on a line between the parts.
+export function readFixtures(url) {
+  const text = readFileSync(url, 'utf8');
+  const cases = [];
+  for (const chunk of text.split(/^### /m).slice(1)) {
+    const nl = chunk.indexOf('\n');
+    const name = chunk.slice(0, nl).trim();
+    const parts = chunk.slice(nl + 1).split(/^\.\n/m);
+    cases.push({ name, input: parts[0], expected: parts[1]?.replace(/\n+$/, '\n') ?? '' });
+  }
+  return cases;
+}

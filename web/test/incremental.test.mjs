@@ -1,0 +1,84 @@
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { makePage } from './helpers.mjs';
+import { canonical } from '../bench/harness.mjs';
+import { createMarkdown, parseDocument, updateDocument } from '../src/markdown.js';
+
+const paras = Array.from({ length: 12 }, (_, i) => `Paragraph ${i} with *some* text.`);
+const DOC = `# Head\n\n${paras.join('\n\n')}\n\n- a\n- b\n\nLast.\n`;
+
+describe('incremental update', () => {
+  it('replaces only the block whose source changed', () => {
+    const { page, root } = makePage();
+    page.render(DOC, '');
+    const before = [...root.children];
+    page.render(DOC.replace('Paragraph 5 with', 'Paragraph five with'), '');
+    const after = [...root.children];
+    const replaced = after.filter((el, i) => el !== before[i]);
+    assert.equal(replaced.length, 1);
+    assert.equal(replaced[0].textContent, 'Paragraph five with some text.');
+  });
+
+  it('moves the line ranges of the blocks below a new line', () => {
+    const { page, root } = makePage();
+    page.render(DOC, '');
+    const last = root.lastElementChild;
+    assert.equal(last.getAttribute('data-from'), String(DOC.split('\n').indexOf('Last.')));
+    page.render(DOC.replace('Paragraph 3 with', 'Paragraph 3\nwith'), '');
+    assert.equal(root.lastElementChild, last);
+    assert.equal(last.getAttribute('data-from'), String(DOC.split('\n').indexOf('Last.') + 1));
+  });
+
+  // Each edit, rendered incrementally, must give exactly what a fresh render
+  // of the new text gives.
+  const edits = [
+    ['type-a-character', (d) => d.replace('Paragraph 4 with', 'Paragraph 4x with')],
+    ['join-paragraphs', (d) => d.replace('text.\n\nParagraph 7', 'text.\nParagraph 7')],
+    ['paragraph-becomes-list-item', (d) => d.replace('Paragraph 11', '- Paragraph 11')],
+    ['setext-underline', (d) => d.replace('Paragraph 2 with *some* text.', 'Paragraph 2 with *some* text.\n---')],
+    ['open-a-fence', (d) => d.replace('Paragraph 6', '```\nParagraph 6')],
+    ['add-a-reference', (d) => d.replace('Paragraph 1 with *some* text.', 'See [x].\n\n[x]: /u')],
+    ['delete-everything-after', (d) => d.slice(0, d.indexOf('Paragraph 8'))],
+    ['lazy-continuation-into-quote', (d) => d.replace('Paragraph 9', '> quoted\nParagraph 9')],
+    ['footnote-added', (d) => d.replace('Paragraph 3 with', 'Paragraph 3[^1] with') + '\n[^1]: note\n'],
+    ['html-block', (d) => d.replace('Paragraph 10', '<div>\nParagraph 10')],
+    ['indent-into-code', (d) => d.replace('\n\nParagraph 5', '\n\n    Paragraph 5')],
+  ];
+  for (const [name, edit] of edits) {
+    it(`matches a full render after ${name}`, () => {
+      const inc = makePage();
+      inc.page.render(DOC, '');
+      const next = edit(DOC);
+      inc.page.render(next, '');
+      const full = makePage();
+      full.page.render(next, '');
+      assert.equal(canonical(inc.root), canonical(full.root));
+      const ranges = (root) => [...root.children].map((el) => `${el.getAttribute('data-from')}-${el.getAttribute('data-to')}`);
+      assert.deepEqual(ranges(inc.root), ranges(full.root));
+    });
+  }
+
+  it('parses only the region around the change', () => {
+    const md = createMarkdown();
+    const prev = parseDocument(md, DOC, '');
+    const next = updateDocument(md, prev, DOC.replace('Paragraph 6 with', 'Paragraph 6 and'), '');
+    assert.equal(next.full, false);
+    const [, removed, added] = next.changed;
+    assert.ok(removed <= 3 && added <= 3, `changed ${next.changed}`);
+    assert.equal(next.blocks[0], prev.blocks[0], 'blocks before the change are the same objects');
+  });
+
+  it('keeps the caret where it was while a block above is replaced', () => {
+    const { page, root, win } = makePage();
+    page.render(DOC, '');
+    page.setEditable(true);
+    const target = [...root.querySelectorAll('p')].find((p) => p.textContent.startsWith('Paragraph 9'));
+    const range = win.document.createRange();
+    range.setStart(target.firstChild, 4);
+    win.getSelection().addRange(range);
+    page.render(DOC.replace('Paragraph 1 with', 'Paragraph one with'), '');
+    const sel = win.getSelection();
+    assert.equal(sel.anchorNode, target.firstChild);
+    assert.equal(sel.anchorOffset, 4);
+  });
+});

@@ -1,0 +1,66 @@
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { makePage, readFixtures } from './helpers.mjs';
+import { canonical, canonicalHtml } from '../bench/harness.mjs';
+import { slugify, headingIds } from '../src/headings.js';
+
+describe('render', () => {
+  for (const c of readFixtures(new URL('./fixtures/render.txt', import.meta.url))) {
+    it(c.name, () => {
+      const { page, root, win } = makePage();
+      page.render(c.input, 'file:///notes/');
+      assert.equal(canonical(root), canonicalHtml(win, c.expected));
+    });
+  }
+
+  it('posts outline, resolve and rendered after each render, in that order', () => {
+    const { page, messages } = makePage();
+    page.render('# One\n\n## Two\n\n[[A]] [[B]] [[A]]\n', '');
+    assert.deepEqual(messages.map((m) => m.type), ['outline', 'resolve', 'rendered']);
+    assert.deepEqual(messages[0].items, [{ level: 1, text: 'One', id: 'one' }, { level: 2, text: 'Two', id: 'two' }]);
+    assert.deepEqual(messages[1].targets, ['A', 'B']);
+  });
+
+  it('typesets math with KaTeX, inline and as a block', () => {
+    const { page, root } = makePage();
+    page.render('Inline $a^2$ here.\n\n$$\n\\sum_i x_i\n$$\n', '');
+    assert.ok(root.querySelector('p .math .katex'));
+    assert.equal(root.querySelector('.math-block annotation').textContent, '\\sum_i x_i');
+  });
+
+  it('highlights code of known languages', () => {
+    const { page, root } = makePage();
+    page.render('```js\nconst x = "s";\n```\n', '');
+    assert.ok(root.querySelector('pre code .hljs-keyword'));
+  });
+
+  it('highlights the code of a long document right after showing it', () => {
+    const { page, root, clock } = makePage();
+    page.render(`${'Filler paragraph of prose.\n\n'.repeat(5000)}\`\`\`js\nconst x = 1;\n\`\`\`\n`, '');
+    const code = root.querySelector('pre code');
+    assert.equal(code.firstElementChild, null);
+    clock.advance(0);
+    assert.ok(code.querySelector('.hljs-keyword'));
+  });
+});
+
+describe('headings', () => {
+  it('gives repeated headings numbered ids that stay put when text before them changes', () => {
+    const { page, root } = makePage();
+    page.render('# Intro\n\ntext\n\n## Notes\n\n## Notes\n', '');
+    assert.deepEqual([...root.querySelectorAll('h1, h2')].map((h) => h.id), ['intro', 'notes', 'notes-1']);
+    page.render('# Intro\n\nother text\n\n## Notes\n\n## Notes\n', '');
+    assert.deepEqual([...root.querySelectorAll('h1, h2')].map((h) => h.id), ['intro', 'notes', 'notes-1']);
+  });
+
+  const slugs = [
+    ['punctuation-dropped', 'What? Why!', 'what-why'],
+    ['accents-kept', 'Café crème', 'café-crème'],
+    ['only-punctuation', '???', 'section'],
+  ];
+  for (const [name, text, slug] of slugs) it(`slug: ${name}`, () => assert.equal(slugify(text), slug));
+
+  it('numbers repeats per slug', () => {
+    assert.deepEqual(headingIds([{ text: 'A' }, { text: 'a' }, { text: 'B' }, { text: 'A' }]), ['a', 'a-1', 'b', 'a-2']);
+  });
+});
