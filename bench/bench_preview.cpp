@@ -96,7 +96,8 @@ int main(int argc, char **argv)
     // Opening: the real clock, as a user sees it.
     {
         ScratchEnvironment scratch;
-        core::ModelEnvironment env{core::Scheduler::main(), scratch.store, scratch.appearance};
+        core::ModelEnvironment env{core::Scheduler::main(), scratch.store, scratch.appearance,
+                                   scratch.fileThemes};
         DocumentController::shared().setModelEnvironment(env);
         const QByteArray note = makeNote(100 * 1024);
         const double cold = openToFirstRender(scratch, note, Mode::Read);

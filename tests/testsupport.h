@@ -3,6 +3,7 @@
 #include "core/manualscheduler.h"
 #include "core/documentmodel.h"
 #include "themes/appearance.h"
+#include "themes/filethemes.h"
 #include "themes/settingsstore.h"
 
 #include <QDir>
@@ -20,9 +21,10 @@ struct ScratchEnvironment
     QTemporaryDir dir;
     quorvel::themes::SettingsStore store{dir.filePath(QStringLiteral("settings.conf"))};
     quorvel::themes::Appearance appearance{store};
+    quorvel::themes::FileThemes fileThemes{store};
     quorvel::core::ManualScheduler clock;
 
-    quorvel::core::ModelEnvironment env() { return {clock, store, appearance}; }
+    quorvel::core::ModelEnvironment env() { return {clock, store, appearance, fileThemes}; }
 
     QString path(const QString &name) const { return dir.filePath(name); }
 

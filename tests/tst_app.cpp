@@ -2,12 +2,16 @@
 
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
+#include "app/reloadbanner.h"
+#include "core/filewatcher.h"
 #include "core/markdowndocument.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -36,7 +40,14 @@ private Q_SLOTS:
     void shortcutsSwitchTheMode_data();
     void shortcutsSwitchTheMode();
 
+    // outside changes, on the real clock and real kernel events
+    void outsideAppendsWhileTypingLoseNothing_data();
+    void outsideAppendsWhileTypingLoseNothing();
+    void ownSaveBurstNeverShowsTheBanner();
+    void deletedFileKeepsTheWindowAndIsNoticedAgain();
+
 private:
+    void useRealClock();
     DocumentWindow *open(const QByteArray &bytes);
     static void answerNextDialog(QMessageBox::StandardButton button);
 
@@ -58,6 +69,12 @@ void TestApp::cleanup()
         delete window;
     }
     m_scratch.reset();
+}
+
+void TestApp::useRealClock()
+{
+    DocumentController::shared().setModelEnvironment(
+        {core::Scheduler::main(), m_scratch->store, m_scratch->appearance, m_scratch->fileThemes});
 }
 
 DocumentWindow *TestApp::open(const QByteArray &bytes)
@@ -204,6 +221,113 @@ void TestApp::shortcutsSwitchTheMode()
     QCOMPARE(window->sourceEditor()->isVisible(), editorShown);
     QCOMPARE(m_scratch->store.string(QStringLiteral("lastMode")),
              core::DocumentModel::rawValue(mode));
+}
+
+void TestApp::outsideAppendsWhileTypingLoseNothing_data()
+{
+    QTest::addColumn<bool>("reload");
+    QTest::newRow("then-reload") << true;
+    QTest::newRow("then-ignore") << false;
+}
+
+void TestApp::outsideAppendsWhileTypingLoseNothing()
+{
+    QFETCH(bool, reload);
+    useRealClock();
+    DocumentWindow *window = open("# Log\n");
+    window->model().setMode(Mode::Source);
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->moveCursor(QTextCursor::End);
+    const QString path = window->filePath();
+
+    // Another program appends a line every 50 ms for 10 s.
+    QProcess writer;
+    writer.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("for i in $(seq 1 200); do echo \"outside $i\" >> \"$0\"; "
+                                 "sleep 0.05; done"),
+                  path});
+    QVERIFY(writer.waitForStarted());
+    QByteArray outside = "# Log\n";
+    for (int i = 1; i <= 200; ++i)
+        outside += "outside " + QByteArray::number(i) + '\n';
+
+    // The user types in bursts, pausing long enough for autosaves to come due.
+    QString typed;
+    int tick = 0;
+    QTimer typist;
+    typist.setInterval(40);
+    connect(&typist, &QTimer::timeout, editor, [&] {
+        if (++tick % 60 >= 35)
+            return;
+        const QChar c = QChar(char16_t(u'a' + typed.size() % 26));
+        QTest::keyClick(editor, c.toLatin1());
+        typed += c;
+    });
+    typist.start();
+    QSignalSpy finished(&writer, &QProcess::finished);
+    QVERIFY(finished.wait(30000));
+    typist.stop();
+
+    QCOMPARE(window->model().getText(), QStringLiteral("# Log\n") + typed);
+    QCOMPARE(ScratchEnvironment::read(path), outside);
+    QTRY_COMPARE_WITH_TIMEOUT(window->model().externalContent(),
+                              std::optional(QString::fromUtf8(outside)), 5000);
+    app::ReloadBanner *banner = window->reloadBanner();
+    QTRY_VERIFY(banner->isVisible());
+    QVERIFY(banner->title().startsWith(QStringLiteral("This file changed on disk at ")));
+    QVERIFY(banner->detail().startsWith(QStringLiteral("Changed by another program. Reload")));
+
+    if (reload) {
+        banner->reloadButton()->click();
+        QCOMPARE(window->model().getText(), QString::fromUtf8(outside));
+        QCOMPARE(editor->toPlainText(), QString::fromUtf8(outside));
+        QVERIFY(!window->model().dirty());
+        QTRY_VERIFY(!banner->isVisible());
+        QCOMPARE(ScratchEnvironment::read(path), outside);
+    } else {
+        banner->ignoreButton()->click();
+        const QByteArray mine = "# Log\n" + typed.toUtf8();
+        QTRY_COMPARE_WITH_TIMEOUT(ScratchEnvironment::read(path), mine, 5000);
+        QVERIFY(!window->model().externalContent());
+    }
+}
+
+void TestApp::ownSaveBurstNeverShowsTheBanner()
+{
+    useRealClock();
+    DocumentWindow *window = open("start\n");
+    window->model().setMode(Mode::Source);
+    QSignalSpy banner(&window->model(), &core::DocumentModel::externalContentChanged);
+    for (int i = 0; i < 200; ++i) {
+        QTest::keyClick(window->sourceEditor(), 'x');
+        window->model().saveNow();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(ScratchEnvironment::read(window->filePath()),
+             QByteArray(200, 'x') + QByteArray("start\n"));
+    QVERIFY(!banner.wait(1500)); // the watcher's reports of all 200 saves have come and gone
+    QVERIFY(!window->model().dirty());
+}
+
+void TestApp::deletedFileKeepsTheWindowAndIsNoticedAgain()
+{
+    useRealClock();
+    DocumentWindow *window = open("keep me\n");
+    window->model().setMode(Mode::Source);
+    const QString path = window->filePath();
+    const core::FileWatcher *watcher = window->model().watcher();
+    QVERIFY(QFile::remove(path));
+    QTRY_VERIFY(watcher->hasPendingNotification());
+    QTRY_VERIFY(!watcher->hasPendingNotification());
+    QCOMPARE(window->sourceEditor()->toPlainText(), QStringLiteral("keep me\n"));
+    QVERIFY(!window->model().externalContent());
+
+    QSignalSpy banner(&window->model(), &core::DocumentModel::externalContentChanged);
+    m_scratch->write(QStringLiteral("note.md"), "written again\n");
+    QVERIFY(banner.wait(5000));
+    QCOMPARE(window->model().externalContent(), QStringLiteral("written again\n"));
+    QCOMPARE(window->sourceEditor()->toPlainText(), QStringLiteral("keep me\n"));
 }
 
 QTEST_MAIN(TestApp)

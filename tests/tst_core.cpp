@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "modelharness.h"
 
 #include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
@@ -14,90 +14,6 @@
 using namespace quorvel::core;
 using Mode = DocumentModel::Mode;
 
-namespace {
-
-struct PreviewCalls
-{
-    int flushes = 0;
-    QList<double> fractions;
-};
-
-class FakePreview : public DocumentPreview
-{
-public:
-    explicit FakePreview(PreviewCalls &calls)
-        : m_calls(calls)
-    {
-    }
-    void flushEdits() override { ++m_calls.flushes; }
-    void prepareForReload(const QString &) override {}
-    void scrollToFraction(double fraction) override { m_calls.fractions << fraction; }
-
-private:
-    PreviewCalls &m_calls;
-};
-
-class FakePrompter : public DocumentPrompter
-{
-public:
-    std::optional<QString> savePath;
-    bool overwriteNewer = false;
-    int pathRequests = 0;
-    int overwriteQuestions = 0;
-    QStringList errors;
-
-    std::optional<QString> askSavePath(const PlatformDocument &) override
-    {
-        ++pathRequests;
-        return savePath;
-    }
-    bool confirmOverwriteNewerFile(const PlatformDocument &) override
-    {
-        ++overwriteQuestions;
-        return overwriteNewer;
-    }
-    void reportSaveError(const PlatformDocument &, const QString &message) override
-    {
-        errors << message;
-    }
-};
-
-// A model wired to a document the way a window wires it, without the window.
-struct Harness
-{
-    ScratchEnvironment scratch;
-    QObject window;
-    FakePrompter prompter;
-    std::unique_ptr<PlatformDocument> document;
-    std::unique_ptr<DocumentModel> model;
-
-    explicit Harness(const QByteArray &initial = "start\n", bool titled = true)
-    {
-        const QString path = titled ? scratch.write(QStringLiteral("note.md"), initial) : QString();
-        auto content = titled ? std::move(MarkdownDocument::open(path)).value()
-                              : std::make_unique<MarkdownDocument>();
-        document = std::make_unique<PlatformDocument>(std::move(content), path);
-        document->setPrompter(&prompter);
-        model = std::make_unique<DocumentModel>(scratch.env());
-        model->setWindow(&window);
-        model->setPlatformDocument(document.get());
-        if (titled)
-            model->setFileURL(QUrl::fromLocalFile(path));
-        MarkdownDocument *text = &document->content();
-        model->getText = [text] { return text->text(); };
-        model->setText = [this, text](const QString &t) {
-            if (t == text->text())
-                return;
-            text->setText(t);
-            document->updateChangeCount(PlatformDocument::Change::Done);
-            model->setDirty(true);
-            model->scheduleAutosave();
-        };
-    }
-    QByteArray onDisk() const { return ScratchEnvironment::read(document->filePath()); }
-};
-
-} // namespace
 
 class TestCore : public QObject
 {
@@ -587,5 +503,15 @@ void TestCore::failedSaveLeavesDirtyAfterTheLastCheck()
     QCOMPARE(h.model->getText(), QStringLiteral("still unsaveable\n"));
 }
 
-QTEST_GUILESS_MAIN(TestCore)
+int runOutsideChangeTests(int argc, char **argv);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    TestCore core;
+    int failed = QTest::qExec(&core, argc, argv);
+    failed += runOutsideChangeTests(argc, argv);
+    return failed;
+}
+
 #include "tst_core.moc"

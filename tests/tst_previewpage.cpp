@@ -248,9 +248,7 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
     m_scratch->write(QStringLiteral("note.md"), disk);
     typeInPage(window, QStringLiteral(" Lost edit."));
     core::DocumentModel &model = window->model();
-    model.preview().prepareForReload(QString::fromUtf8(disk));
-    model.replaceTextFromOutside(QString::fromUtf8(disk));
-    model.syncModificationDate(); // the window's document now knows the file's new date
+    model.reloadFromDisk(); // prepares the preview, raises the external version, sets the text
     QCoreApplication::processEvents();
     m_scratch->clock.advance(PreviewController::kRenderDelay);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));

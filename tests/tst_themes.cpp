@@ -1,12 +1,15 @@
 #include "testsupport.h"
 
 #include "themes/appearance.h"
+#include "themes/filethemes.h"
 #include "themes/papersize.h"
 #include "themes/settingsstore.h"
 #include "themes/themekind.h"
 
 #include <QSignalSpy>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace quorvel::themes;
 
@@ -26,6 +29,14 @@ private Q_SLOTS:
     void everyAssignmentIsOnDiskAtOnce();
     void payloadIsCompactSortedJson();
     void themePerFileLetsFilesResolveBeforeWindowsRepaint();
+
+    void fileKeepsItsThemeWhereverItGoes_data();
+    void fileKeepsItsThemeWhereverItGoes();
+    void rotationStartsAndSkips_data();
+    void rotationStartsAndSkips();
+    void memoryIsCutToTheNewestEntries();
+    void damagedMemoryLoadsWhatItCan_data();
+    void damagedMemoryLoadsWhatItCan();
 };
 
 void TestThemes::rawValuesMatchExactly_data()
@@ -219,6 +230,140 @@ void TestThemes::themePerFileLetsFilesResolveBeforeWindowsRepaint()
     appearance.setTheme(ThemeKind::Dark);
     appearance.setFontSize(30); // typography repaints only the page, not the windows
     QCOMPARE(order, QStringList({"keep", "repaint", "resolve", "repaint", "repaint"}));
+}
+
+void TestThemes::fileKeepsItsThemeWhereverItGoes_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("renamed") << "renamed" << true;
+    QTest::newRow("moved-to-subfolder") << "moved" << true;
+    QTest::newRow("replaced-atomically") << "replaced" << true;
+    QTest::newRow("deleted-and-written-again") << "rewritten" << true;
+    QTest::newRow("copied") << "copied" << false;
+}
+
+void TestThemes::fileKeepsItsThemeWhereverItGoes()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, kept);
+    ScratchEnvironment scratch;
+    const QString original = scratch.write(QStringLiteral("note.md"), "text\n");
+    QVERIFY(QDir(scratch.dir.path()).mkdir(QStringLiteral("sub")));
+    {
+        FileThemes memory(scratch.store);
+        memory.remember(ThemeKind::Sage, FileThemes::key(original), original);
+    }
+
+    QString now = original;
+    if (change == u"renamed" || change == u"moved") {
+        now = scratch.path(change == u"renamed" ? "renamed.md" : "sub/note.md");
+        QVERIFY(QFile::rename(original, now));
+    } else if (change == u"replaced") {
+        scratch.write(QStringLiteral("note.md.tmp"), "new text\n");
+        QVERIFY(std::rename(QFile::encodeName(original + ".tmp").constData(),
+                            QFile::encodeName(original).constData())
+                == 0);
+    } else if (change == u"rewritten") {
+        QVERIFY(QFile::remove(original));
+        scratch.write(QStringLiteral("other.md"), "takes the old inode, maybe\n");
+        scratch.write(QStringLiteral("note.md"), "text again\n");
+        QFile::remove(scratch.path(QStringLiteral("other.md")));
+    } else {
+        now = scratch.path(QStringLiteral("copy.md"));
+        QVERIFY(QFile::copy(original, now));
+    }
+
+    FileThemes memory(scratch.store); // as after a restart
+    QCOMPARE(memory.theme(now), kept ? std::optional(ThemeKind::Sage) : std::nullopt);
+    if (kept) {
+        // The entry now names the current path, so the next lookup needs no fallback.
+        memory.flush();
+        FileThemes later(scratch.store);
+        QVERIFY(later.contains(FileThemes::key(now)));
+    }
+}
+
+void TestThemes::rotationStartsAndSkips_data()
+{
+    QTest::addColumn<QString>("lastAssigned");
+    QTest::addColumn<ThemeKind>("appTheme");
+    QTest::addColumn<QList<ThemeKind>>("avoiding");
+    QTest::addColumn<QList<ThemeKind>>("handedOut");
+    using T = ThemeKind;
+    QTest::newRow("first-file-gets-the-app-theme")
+        << "" << T::Sepia << QList<T>{} << QList<T>{T::Sepia, T::Mist, T::Dark};
+    QTest::newRow("system-starts-at-the-top")
+        << "" << T::System << QList<T>{} << QList<T>{T::LightSans, T::Sepia};
+    QTest::newRow("wraps-after-the-last") << "light-serif" << T::Dark << QList<T>{}
+                                          << QList<T>{T::LightSans};
+    QTest::newRow("passes-over-shown-themes")
+        << "sepia" << T::LightSans << QList<T>{T::Mist} << QList<T>{T::Dark, T::Linen};
+    QTest::newRow("all-shown-takes-the-start")
+        << "ink" << T::LightSans << QList<T>(themeRotation()) << QList<T>{T::Sage, T::Cream};
+    QTest::newRow("legacy-last-is-no-history")
+        << "lin" << T::Cream << QList<T>{} << QList<T>{T::Cream};
+}
+
+void TestThemes::rotationStartsAndSkips()
+{
+    QFETCH(QString, lastAssigned);
+    QFETCH(ThemeKind, appTheme);
+    QFETCH(QList<ThemeKind>, avoiding);
+    QFETCH(QList<ThemeKind>, handedOut);
+    ScratchEnvironment scratch;
+    if (!lastAssigned.isEmpty())
+        scratch.store.setValue(QStringLiteral("lastAssignedTheme"), lastAssigned);
+    FileThemes memory(scratch.store);
+    const QSet<ThemeKind> avoid(avoiding.begin(), avoiding.end());
+    for (ThemeKind expected : handedOut) {
+        QCOMPARE(memory.nextTheme(avoid, appTheme), expected);
+        QCOMPARE(scratch.store.string(QStringLiteral("lastAssignedTheme")), rawValue(expected));
+    }
+}
+
+void TestThemes::memoryIsCutToTheNewestEntries()
+{
+    ScratchEnvironment scratch;
+    FileThemes memory(scratch.store);
+    for (int i = 0; i < FileThemes::kLimit; ++i)
+        memory.remember(ThemeKind::Ink, QStringLiteral("volume:%1").arg(i),
+                        QStringLiteral("/n/%1.md").arg(i));
+    QCOMPARE(memory.count(), FileThemes::kLimit);
+    memory.remember(ThemeKind::Dark, QStringLiteral("volume:new"), QStringLiteral("/n/new.md"));
+    QCOMPARE(memory.count(), FileThemes::kKeptAfterCut);
+    QVERIFY(memory.contains(QStringLiteral("volume:new")));
+    QVERIFY(!memory.contains(QStringLiteral("volume:500")));
+    QVERIFY(memory.contains(QStringLiteral("volume:501")));
+    memory.flush();
+    QCOMPARE(FileThemes(scratch.store).count(), FileThemes::kKeptAfterCut);
+}
+
+void TestThemes::damagedMemoryLoadsWhatItCan_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("entries");
+    const QVariantMap good{{"theme", "dark"}, {"path", "/a.md"}, {"opened", 5.0}};
+    QVariantMap noPath = good;
+    noPath.remove("path");
+    QVariantMap oddTime = good;
+    oddTime.insert("opened", "yesterday");
+    QTest::newRow("not-a-dictionary") << QVariant("fileThemes") << 0;
+    QTest::newRow("value-not-a-dictionary") << QVariant(QVariantMap{{"k1", good}, {"k2", 7}}) << 0;
+    QTest::newRow("entry-without-path") << QVariant(QVariantMap{{"k1", good}, {"k2", noPath}}) << 1;
+    QTest::newRow("time-not-a-number") << QVariant(QVariantMap{{"k1", oddTime}}) << 1;
+}
+
+void TestThemes::damagedMemoryLoadsWhatItCan()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, entries);
+    ScratchEnvironment scratch;
+    scratch.store.setValue(QStringLiteral("fileThemes"), stored);
+    FileThemes memory(scratch.store);
+    QCOMPARE(memory.count(), entries);
+    if (entries)
+        QCOMPARE(memory.theme(QStringLiteral("/a.md")), ThemeKind::Dark);
 }
 
 QTEST_GUILESS_MAIN(TestThemes)

@@ -3,7 +3,6 @@
 #include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
-#include "documentwindow.h"
 #include "preview/previewcontroller.h"
 #include "themes/appearance.h"
 
@@ -41,10 +40,8 @@ bool hasDisplay()
 
 void applyWindowAppearances()
 {
-    for (auto *model : core::DocumentModel::liveModels()) {
-        if (auto *window = qobject_cast<DocumentWindow *>(model->window()))
-            window->applyThemeAppearance();
-    }
+    for (auto *model : core::DocumentModel::liveModels())
+        model->applyWindowAppearance();
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "documentcontroller.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
+#include "reloadbanner.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
@@ -93,7 +94,15 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     placeholder->setMinimumWidth(260);
     placeholder->setEnabled(false);
     m_placeholder = placeholder;
-    setCentralWidget(m_split);
+
+    m_banner = new ReloadBanner(*m_model, this);
+    auto *centre = new QWidget(this);
+    auto *column = new QVBoxLayout(centre);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_banner);
+    column->addWidget(m_split, 1);
+    setCentralWidget(centre);
 
     m_saveState = new QLabel(this);
     m_fileLabel = new QLabel(this);
@@ -122,6 +131,8 @@ void DocumentWindow::buildActions()
     file->addSeparator();
     auto *save = file->addAction(tr("&Save"), this, [this] { m_model->saveNow(); });
     save->setShortcut(QKeySequence::Save);
+    file->addAction(tr("&Reload from Disk"), QKeySequence(Qt::CTRL | Qt::Key_R), this,
+                    [this] { m_model->reloadFromDisk(); });
     file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
@@ -147,10 +158,15 @@ void DocumentWindow::wire()
 {
     DocumentModel &model = *m_model;
     m_document->setPrompter(this);
+    connect(&model, &DocumentModel::windowAppearanceChanged, this,
+            &DocumentWindow::applyThemeAppearance);
+    connect(&model, &DocumentModel::attentionRequested, this,
+            [this] { QApplication::alert(this); });
     model.setWindow(this);
     model.setPlatformDocument(m_document.get());
     if (!m_document->isUntitled())
         model.setFileURL(QUrl::fromLocalFile(m_document->filePath()));
+    model.resolveFileTheme();
 
     core::MarkdownDocument &content = m_document->content();
     model.getText = [doc = QPointer(&content)] { return doc ? doc->text() : QString(); };
@@ -205,6 +221,7 @@ void DocumentWindow::wire()
     connect(m_document.get(), &core::PlatformDocument::filePathChanged, this,
             [this](const QString &path) {
                 m_model->setFileURL(QUrl::fromLocalFile(path));
+                m_model->resolveFileTheme();
                 Q_EMIT filePathChanged(path);
             });
 
@@ -249,6 +266,7 @@ void DocumentWindow::showPreview()
     // The splitter hands the placeholder back without a parent.
     delete m_split->replaceWidget(m_split->indexOf(m_placeholder), m_preview);
     m_placeholder = nullptr;
+    applyThemeAppearance();
 }
 
 void DocumentWindow::schedulePreviewUpdate()
@@ -293,7 +311,8 @@ void DocumentWindow::updateStatus()
 
 void DocumentWindow::applyThemeAppearance()
 {
-    switch (themes::windowAppearance(m_model->theme())) {
+    const themes::ThemeKind theme = m_model->theme();
+    switch (themes::windowAppearance(theme)) {
     case themes::WindowAppearance::Dark:
         setPalette(darkPalette());
         break;
@@ -304,6 +323,27 @@ void DocumentWindow::applyThemeAppearance()
         setPalette(QApplication::palette());
         break;
     }
+    QPalette editor = palette();
+    if (const auto colors = themes::editorColors(theme)) {
+        editor.setColor(QPalette::Base, colors->background);
+        editor.setColor(QPalette::Text, colors->text);
+        editor.setColor(QPalette::Window, colors->background);
+    }
+    m_editor->setPalette(editor);
+    if (m_placeholder) {
+        m_placeholder->setPalette(editor);
+        m_placeholder->setAutoFillBackground(true);
+    }
+    // The page shows this colour until it paints.
+    if (m_preview)
+        m_preview->setPalette(editor);
+    QPalette banner = palette();
+    banner.setColor(QPalette::Window, banner.color(QPalette::Window).darker(
+                                          themes::windowAppearance(theme)
+                                                  == themes::WindowAppearance::Dark
+                                              ? 80
+                                              : 104));
+    m_banner->setPalette(banner);
 }
 
 void DocumentWindow::showText(const QString &text)
@@ -323,12 +363,15 @@ void DocumentWindow::editorTextChanged()
     const QString shown = m_editor->toPlainText();
     const QString merged = core::mergeEditorEdit(m_model->getText(), m_shownText, shown);
     m_shownText = shown;
+    m_editing = true;
     m_model->setText(merged);
+    m_editing = false;
 }
 
 void DocumentWindow::documentTextChanged(const QString &text)
 {
-    if (core::toEditorText(text) == m_shownText)
+    // The editor's own edit coming back: nothing to show, and no need to convert a large text.
+    if (m_editing || core::toEditorText(text) == m_shownText)
         return;
     // A replacement from elsewhere (a reload, the page): show it, keeping the caret's place.
     const int position = m_editor->textCursor().position();

@@ -13,6 +13,8 @@ class QSplitter;
 
 namespace quorvel::app {
 
+class ReloadBanner;
+
 // One window per document. It owns the document and the model for its whole life, wires the
 // model to the text (getText / setText), and lays out the main area for the model's mode.
 class DocumentWindow : public QMainWindow, private core::DocumentPrompter
@@ -29,6 +31,7 @@ public:
     // Absolute path of the file, empty while untitled.
     QString filePath() const { return m_document->filePath(); }
     QPlainTextEdit *sourceEditor() const { return m_editor; }
+    ReloadBanner *reloadBanner() const { return m_banner; }
 
     // Takes the appearance of the model's theme: a dark or light palette, or the system's.
     void applyThemeAppearance();
@@ -67,6 +70,7 @@ private:
     QPlainTextEdit *m_editor = nullptr;
     // Stands where the preview goes until it exists; without a web engine (tests) it stays.
     QWidget *m_placeholder = nullptr;
+    ReloadBanner *m_banner = nullptr;
     // The preview's web view once it took the placeholder's place; owned by the preview.
     QPointer<QWidget> m_preview;
     bool m_previewUpdateQueued = false;
@@ -76,6 +80,7 @@ private:
     // The text the editor shows, as it shows it; the base of the next edit's merge.
     QString m_shownText;
     bool m_showingText = false;
+    bool m_editing = false;
 };
 
 } // namespace quorvel::app

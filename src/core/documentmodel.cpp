@@ -2,13 +2,19 @@
 
 #include "debuglog.h"
 #include "documentcontrollers.h"
+#include "filewatcher.h"
+#include "markdowndocument.h"
 #include "platformdocument.h"
 #include "themes/appearance.h"
+#include "themes/filethemes.h"
 #include "themes/settingsstore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <sys/stat.h>
 
 namespace quorvel::core {
 
@@ -45,7 +51,8 @@ class NullEditor : public DocumentEditor
 
 ModelEnvironment ModelEnvironment::standard()
 {
-    return {Scheduler::main(), themes::SettingsStore::standard(), themes::Appearance::shared()};
+    return {Scheduler::main(), themes::SettingsStore::standard(), themes::Appearance::shared(),
+            themes::FileThemes::shared()};
 }
 
 DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
@@ -59,11 +66,17 @@ DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     auto &refs = registry();
     refs.removeIf([](const QPointer<DocumentModel> &ref) { return ref.isNull(); });
     refs.append(this);
+
+    connect(&m_env.appearance, &themes::Appearance::themePerFileChanged, this, [this](bool on) {
+        if (on)
+            resolveFileTheme();
+    });
 }
 
 DocumentModel::~DocumentModel()
 {
     m_autosaveWork.cancel();
+    m_watcher.reset();
 }
 
 const QList<DocumentModel::Mode> &DocumentModel::allModes()
@@ -224,6 +237,7 @@ void DocumentModel::setFileTheme(std::optional<themes::ThemeKind> theme)
         return;
     m_fileTheme = theme;
     Q_EMIT fileThemeChanged();
+    applyWindowAppearance();
 }
 
 themes::ThemeKind DocumentModel::theme() const
@@ -238,6 +252,8 @@ void DocumentModel::setWindow(QObject *window)
     if (window == m_window)
         return;
     m_window = window;
+    if (window)
+        applyWindowAppearance();
 }
 
 PlatformDocument *DocumentModel::nsDocument() const
@@ -315,6 +331,13 @@ void DocumentModel::autosaveNow()
 {
     if (m_externalContent)
         return;
+    // The watcher reports a change only after its burst has settled; a save inside that window
+    // would write over another program's text unseen. Look at the disk first.
+    if (diskChangedSinceLastSeen()) {
+        fileChangedOnDisk();
+        if (m_externalContent)
+            return;
+    }
     auto *document = nsDocument();
     if (m_fileURL.isEmpty() || !document || !document->isDocumentEdited()) {
         setDirty(false);
@@ -325,6 +348,7 @@ void DocumentModel::autosaveNow()
     previewLog(QStringLiteral("autosave"));
     m_lastSavedText = text;
     m_diskSnapshot = diskAttributes();
+    refreshThemeKey();
     m_lastAutosave = m_env.scheduler.now();
     Q_EMIT lastAutosaveChanged();
     setDirty(document->isDocumentEdited());
@@ -353,8 +377,10 @@ void DocumentModel::saveNow()
         return;
     }
     if (m_externalContent) {
+        // The user has seen the outside version and chose to write over it.
         setExternalContent(std::nullopt);
         syncModificationDate();
+        m_diskSnapshot = diskAttributes();
     }
     if (m_mode == Mode::Visual)
         preview().flushEdits();
@@ -367,10 +393,17 @@ DiskAttributes DocumentModel::diskAttributes() const
 {
     if (m_fileURL.isEmpty())
         return {};
-    const QFileInfo info(filePath());
-    if (!info.exists())
+    struct stat info{};
+    if (::stat(QFile::encodeName(filePath()).constData(), &info) != 0)
         return {};
-    return {info.lastModified(), info.size()};
+    const qint64 ns = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    return {QDateTime::fromMSecsSinceEpoch(ns / 1'000'000), qint64(info.st_size), ns,
+            quint64(info.st_ino)};
+}
+
+bool DocumentModel::diskChangedSinceLastSeen() const
+{
+    return !m_fileURL.isEmpty() && diskAttributes() != m_diskSnapshot;
 }
 
 void DocumentModel::syncModificationDate()
@@ -382,22 +415,151 @@ void DocumentModel::syncModificationDate()
 
 void DocumentModel::startWatching()
 {
+    m_watcher.reset();
     setExternalContent(std::nullopt);
     if (m_fileURL.isEmpty())
         return;
     m_diskSnapshot = diskAttributes();
+    m_watcher = std::make_unique<FileWatcher>(filePath(), m_env.scheduler,
+                                              [self = QPointer(this)] {
+                                                  if (self)
+                                                      self->fileChangedOnDisk();
+                                              });
 }
 
-void DocumentModel::bumpExternalVersion()
+void DocumentModel::fileChangedOnDisk()
 {
+    if (m_fileURL.isEmpty())
+        return;
+    const DiskAttributes now = diskAttributes();
+    if (now == m_diskSnapshot)
+        return;
+    m_diskSnapshot = now;
+
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const auto text = MarkdownDocument::decodeUtf8(file.readAll());
+    if (!text || file.error() != QFileDevice::NoError)
+        return;
+    refreshThemeKey();
+
+    if (*text == getText() || (m_lastSavedText && *text == *m_lastSavedText)) {
+        setExternalContent(std::nullopt);
+        syncModificationDate();
+        return;
+    }
+    if (m_env.appearance.autoReload() && !hasUnsavedChanges()) {
+        applyDiskContent(*text);
+        return;
+    }
+    setExternalChangeDate(now.date ? now.date : m_env.scheduler.now());
+    setExternalContent(*text);
+    Q_EMIT attentionRequested();
+}
+
+void DocumentModel::applyDiskContent(const QString &text)
+{
+    m_autosaveWork.cancel();
+    preview().prepareForReload(text);
+    setExternalContent(std::nullopt);
     ++m_externalVersion;
     Q_EMIT externalVersionChanged(m_externalVersion);
+    setText(text);
+    m_lastSavedText = text;
+    syncModificationDate();
+    if (auto *document = nsDocument())
+        document->updateChangeCount(PlatformDocument::Change::Cleared);
+    setDirty(false);
 }
 
-void DocumentModel::replaceTextFromOutside(const QString &text)
+void DocumentModel::reloadFromDisk()
 {
-    bumpExternalVersion();
-    setText(text);
+    if (m_fileURL.isEmpty())
+        return;
+    if (m_externalContent) {
+        // A copy: applying the text clears the banner's own.
+        const QString offered = *m_externalContent;
+        applyDiskContent(offered);
+        return;
+    }
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    if (const auto text = MarkdownDocument::decodeUtf8(file.readAll()))
+        applyDiskContent(*text);
+}
+
+void DocumentModel::ignoreExternalChange()
+{
+    setExternalContent(std::nullopt);
+    syncModificationDate();
+    if (hasUnsavedChanges())
+        scheduleAutosave();
+}
+
+// Themes ------------------------------------------------------------------------------------
+
+void DocumentModel::applyWindowAppearance()
+{
+    if (m_window)
+        Q_EMIT windowAppearanceChanged(theme());
+}
+
+void DocumentModel::resolveFileTheme()
+{
+    if (!m_env.appearance.themePerFile())
+        return;
+    if (!m_fileURL.isEmpty()) {
+        if (const auto remembered = m_env.fileThemes.theme(filePath())) {
+            m_themeKey = themes::FileThemes::key(filePath());
+            setFileTheme(remembered);
+            return;
+        }
+    }
+    if (!m_fileTheme) {
+        QSet<themes::ThemeKind> shown;
+        for (DocumentModel *other : liveModels()) {
+            if (other != this && other->m_fileTheme && other->m_window
+                && other->m_window->property("visible").toBool())
+                shown.insert(*other->m_fileTheme);
+        }
+        setFileTheme(m_env.fileThemes.nextTheme(shown, m_env.appearance.theme()));
+    }
+    recordFileTheme();
+}
+
+void DocumentModel::chooseTheme(themes::ThemeKind theme)
+{
+    if (!m_env.appearance.themePerFile()) {
+        m_env.appearance.setTheme(theme);
+        return;
+    }
+    setFileTheme(theme);
+    recordFileTheme();
+}
+
+void DocumentModel::recordFileTheme()
+{
+    if (m_fileURL.isEmpty() || !m_fileTheme)
+        return;
+    const QString path = themes::FileThemes::standardizedPath(filePath());
+    m_themeKey = themes::FileThemes::key(path);
+    m_env.fileThemes.remember(*m_fileTheme, m_themeKey, path);
+}
+
+void DocumentModel::refreshThemeKey()
+{
+    // A save through a temporary file, ours or another program's, gives the file a new inode;
+    // move the theme's entry along so that a later rename still finds it.
+    if (m_themeKey.isEmpty() || !m_fileTheme || !m_env.appearance.themePerFile())
+        return;
+    const QString path = themes::FileThemes::standardizedPath(filePath());
+    const QString key = themes::FileThemes::key(path);
+    if (key == m_themeKey)
+        return;
+    m_env.fileThemes.rekey(m_themeKey, *m_fileTheme, key, path);
+    m_themeKey = key;
 }
 
 // The page's requests -------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 
 namespace quorvel::themes {
 class Appearance;
+class FileThemes;
 class SettingsStore;
 } // namespace quorvel::themes
 
@@ -25,6 +26,7 @@ namespace quorvel::core {
 
 class DocumentEditor;
 class DocumentPreview;
+class FileWatcher;
 class PlatformDocument;
 struct ControllerFactory;
 
@@ -35,14 +37,19 @@ struct ModelEnvironment
     Scheduler &scheduler;
     themes::SettingsStore &store;
     themes::Appearance &appearance;
+    themes::FileThemes &fileThemes;
 
     static ModelEnvironment standard();
 };
 
+// How the file looked when last seen. Besides the date and size, the nanosecond date and the
+// inode tell apart two writes within one millisecond and a same-sized replacement.
 struct DiskAttributes
 {
     std::optional<QDateTime> date;
     std::optional<qint64> size;
+    qint64 modifiedNs = 0;
+    quint64 inode = 0;
     bool operator==(const DiskAttributes &) const = default;
 };
 
@@ -113,11 +120,14 @@ public:
     // The theme the window shows: the file's own when themes are per file and it has one, else
     // the application's.
     themes::ThemeKind theme() const;
+    // The user picked a theme for this window.
+    void chooseTheme(themes::ThemeKind theme);
+    // Finds the file's remembered theme, or hands out the next one of the rotation.
+    void resolveFileTheme();
+    // Asks the window to take the light or dark appearance of `theme()`.
+    void applyWindowAppearance();
 
     int externalVersion() const { return m_externalVersion; }
-    // Replaces the text from outside both editors (a reload, a task toggle): the version goes up
-    // first, so that the editors show the new text instead of taking it for their own echo.
-    void replaceTextFromOutside(const QString &text);
 
     std::function<QString()> getText = [] { return QString(); };
     std::function<void(const QString &)> setText = [](const QString &) {};
@@ -143,8 +153,11 @@ public:
     void saveNow();
 
     // Outside changes.
+    void reloadFromDisk();
+    void ignoreExternalChange();
     DiskAttributes diskAttributes() const;
     void syncModificationDate();
+    FileWatcher *watcher() const { return m_watcher.get(); }
 
     // What the page asks of the document. Links and task toggles only log until link
     // navigation and task lists exist.
@@ -175,11 +188,19 @@ Q_SIGNALS:
     void findFocusRequested();
     void fileThemeChanged();
     void externalVersionChanged(int version);
+    // The window should take the appearance of this theme.
+    void windowAppearanceChanged(quorvel::themes::ThemeKind theme);
+    // An outside change waits for the user; the application asks for attention.
+    void attentionRequested();
 
 private:
     void refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt);
     void startWatching();
-    void bumpExternalVersion();
+    void fileChangedOnDisk();
+    void applyDiskContent(const QString &text);
+    bool diskChangedSinceLastSeen() const;
+    void recordFileTheme();
+    void refreshThemeKey();
 
     ModelEnvironment m_env;
     Mode m_mode = Mode::Read;
@@ -202,6 +223,9 @@ private:
     ScheduledWork m_autosaveWork;
     DiskAttributes m_diskSnapshot;
     std::optional<QString> m_lastSavedText;
+    std::unique_ptr<FileWatcher> m_watcher;
+    // The key the file's theme was last recorded under; our own saves replace the file's inode.
+    QString m_themeKey;
 
     QPointer<QObject> m_window;
     QPointer<PlatformDocument> m_document;

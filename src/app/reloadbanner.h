@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QVariantAnimation;
+
+namespace quorvel::core {
+class DocumentModel;
+}
+
+namespace quorvel::app {
+
+// The row above the document while another program's change waits for the user: what happened
+// and when, with Ignore and Reload. It shows and hides itself with the model's outside change.
+class ReloadBanner : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ReloadBanner(core::DocumentModel &model, QWidget *parent = nullptr);
+
+    QString title() const;
+    QString detail() const;
+    QPushButton *reloadButton() const { return m_reload; }
+    QPushButton *ignoreButton() const { return m_ignore; }
+
+private:
+    void refresh();
+    void slide(bool in);
+
+    core::DocumentModel &m_model;
+    QLabel *m_title = nullptr;
+    QLabel *m_detail = nullptr;
+    QPushButton *m_ignore = nullptr;
+    QPushButton *m_reload = nullptr;
+    QVariantAnimation *m_slide = nullptr;
+    bool m_shown = false;
+};
+
+} // namespace quorvel::app

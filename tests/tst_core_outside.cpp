@@ -1,0 +1,500 @@
+// Watching the file and deciding what an outside change means; the file's theme.
+
+#include "modelharness.h"
+
+#include "core/filewatcher.h"
+#include "themes/filethemes.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cstdio>
+
+using quorvel::themes::FileThemes;
+using quorvel::themes::ThemeKind;
+
+namespace {
+
+void append(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::Append) || file.write(bytes) != bytes.size())
+        qFatal("cannot append to a test file");
+}
+
+// As editors save: a new file beside the old one, renamed over it.
+void replaceAtomically(const QString &path, const QByteArray &bytes)
+{
+    const QString temp = path + QStringLiteral(".tmp~");
+    QFile file(temp);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write a test file");
+    file.close();
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()))
+        qFatal("cannot rename a test file");
+}
+
+// The kernel's events are real; only the merge delay runs on the manual clock.
+[[nodiscard]] bool settle(ManualScheduler &clock, const FileWatcher *watcher)
+{
+    if (!QTest::qWaitFor([watcher] { return watcher->hasPendingNotification(); }, 5000))
+        return false;
+    QCoreApplication::processEvents();
+    clock.advance(FileWatcher::kMergeDelay);
+    return true;
+}
+
+} // namespace
+
+class TestOutsideChanges : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    // the watcher
+    void burstOfWritesGivesOneNotification();
+    void atomicReplaceMovesTheWatch();
+    void deletedFileIsSeenAgainWhenItComesBack();
+    void otherFilesOfTheFolderNotify();
+    void destroyedWatcherStaysSilent();
+
+    // the decision
+    void ownSaveIsNeverAnOutsideChange();
+    void outsideChangeReloadsOrAsks_data();
+    void outsideChangeReloadsOrAsks();
+    void diskBackAtTheWindowsTextClosesTheBanner();
+    void bannerHoldsAcrossAutosaves();
+    void reloadAppliesTheOfferedText();
+    void ignoreLetsTheNextSaveWin_data();
+    void ignoreLetsTheNextSaveWin();
+    void autosaveBeforeTheNoticeDoesNotOverwrite();
+    void unreadableChangesAreIgnored_data();
+    void unreadableChangesAreIgnored();
+    void deletedFileKeepsTheWindowsText();
+
+    // the file's theme
+    void perFileOffAssignsNothing();
+    void newFilesAvoidThemesOnScreen();
+    void reopenedFileKeepsItsTheme();
+    void choosingAThemeChangesOneWindowOrAll();
+    void untitledKeepsItsThemeThroughTheFirstSave();
+    void turningPerFileOnResolvesEveryWindowInOrder();
+    void ownSavesDoNotLoseTheThemeAcrossARename();
+
+private:
+    PreviewCalls m_preview;
+};
+
+void TestOutsideChanges::init()
+{
+    m_preview = {};
+    DocumentModel::setControllerFactory(
+        {[this](DocumentModel &) { return std::make_unique<FakePreview>(m_preview); }, {}});
+}
+
+void TestOutsideChanges::cleanup()
+{
+    DocumentModel::setControllerFactory({});
+}
+
+void TestOutsideChanges::burstOfWritesGivesOneNotification()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
+    int calls = 0;
+    FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
+    QVERIFY(watcher.isWatchingFile());
+    QVERIFY(watcher.isWatchingFolder());
+    for (int i = 0; i < 5; ++i) {
+        append(path, "more\n");
+        QVERIFY(QTest::qWaitFor([&] { return watcher.hasPendingNotification(); }, 5000));
+        QCoreApplication::processEvents();
+        scratch.clock.advance(100ms);
+    }
+    QCOMPARE(calls, 0);
+    scratch.clock.advance(199ms);
+    QCOMPARE(calls, 0);
+    scratch.clock.advance(1ms);
+    QCOMPARE(calls, 1);
+}
+
+void TestOutsideChanges::atomicReplaceMovesTheWatch()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
+    int calls = 0;
+    FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
+    replaceAtomically(path, "replaced\n");
+    QVERIFY(settle(scratch.clock, &watcher));
+    QCOMPARE(calls, 1);
+    scratch.clock.advance(FileWatcher::kRearmDelay);
+    QVERIFY(watcher.isWatchingFile());
+    append(path, "written in place to the new file\n");
+    QVERIFY(settle(scratch.clock, &watcher));
+    QCOMPARE(calls, 2);
+}
+
+void TestOutsideChanges::deletedFileIsSeenAgainWhenItComesBack()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
+    int calls = 0;
+    FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
+    QVERIFY(QFile::remove(path));
+    QVERIFY(settle(scratch.clock, &watcher));
+    scratch.clock.advance(FileWatcher::kRearmDelay);
+    QCOMPARE(calls, 1);
+    QVERIFY(!watcher.isWatchingFile());
+
+    scratch.write(QStringLiteral("a.md"), "back\n");
+    QVERIFY(settle(scratch.clock, &watcher));
+    QCOMPARE(calls, 2);
+    QVERIFY(watcher.isWatchingFile());
+    append(path, "appended\n");
+    QVERIFY(settle(scratch.clock, &watcher));
+    QCOMPARE(calls, 3);
+}
+
+void TestOutsideChanges::otherFilesOfTheFolderNotify()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
+    int calls = 0;
+    FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
+    scratch.write(QStringLiteral("other.md"), "b\n");
+    QVERIFY(settle(scratch.clock, &watcher));
+    QCOMPARE(calls, 1);
+}
+
+void TestOutsideChanges::destroyedWatcherStaysSilent()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
+    int calls = 0;
+    auto watcher = std::make_unique<FileWatcher>(path, scratch.clock, [&calls] { ++calls; });
+    auto other = std::make_unique<FileWatcher>(path, scratch.clock, [] {});
+    append(path, "x\n");
+    QVERIFY(QTest::qWaitFor([&] { return watcher->hasPendingNotification(); }, 5000));
+    watcher.reset();
+    scratch.clock.advance(1s);
+    append(path, "y\n"); // the shared watch still serves the other watcher
+    QVERIFY(settle(scratch.clock, other.get()));
+    QCOMPARE(calls, 0);
+}
+
+void TestOutsideChanges::ownSaveIsNeverAnOutsideChange()
+{
+    Harness h;
+    QSignalSpy banner(h.model.get(), &DocumentModel::externalContentChanged);
+    h.model->setText(QStringLiteral("saved\n"));
+    h.scratch.clock.advance(1s);
+    QCOMPARE(h.onDisk(), QByteArray("saved\n"));
+    h.model->setText(QStringLiteral("saved\nand typed on\n")); // before the watcher reports
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QCOMPARE(banner.count(), 0);
+    QCOMPARE(h.model->getText(), QStringLiteral("saved\nand typed on\n"));
+}
+
+void TestOutsideChanges::outsideChangeReloadsOrAsks_data()
+{
+    QTest::addColumn<bool>("autoReload");
+    QTest::addColumn<bool>("unsaved");
+    QTest::addColumn<bool>("silent");
+    QTest::newRow("auto-reload-clean") << true << false << true;
+    QTest::newRow("auto-reload-unsaved") << true << true << false;
+    QTest::newRow("no-auto-reload-clean") << false << false << false;
+    QTest::newRow("no-auto-reload-unsaved") << false << true << false;
+}
+
+void TestOutsideChanges::outsideChangeReloadsOrAsks()
+{
+    QFETCH(bool, autoReload);
+    QFETCH(bool, unsaved);
+    QFETCH(bool, silent);
+    Harness h;
+    h.scratch.appearance.setAutoReload(autoReload);
+    if (unsaved)
+        h.model->setText(QStringLiteral("mine\n"));
+    QSignalSpy attention(h.model.get(), &DocumentModel::attentionRequested);
+    const QString windowText = h.model->getText();
+
+    h.scratch.write(QStringLiteral("note.md"), "theirs\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+
+    if (silent) {
+        QCOMPARE(h.model->getText(), QStringLiteral("theirs\n"));
+        QVERIFY(!h.model->externalContent());
+        QCOMPARE(h.model->externalVersion(), 1);
+        QCOMPARE(m_preview.reloads, QStringList{"theirs\n"});
+        QVERIFY(!h.model->dirty());
+        QVERIFY(!h.document->isDocumentEdited());
+        h.scratch.clock.advance(2s);
+        QCOMPARE(h.onDisk(), QByteArray("theirs\n"));
+        return;
+    }
+    QCOMPARE(h.model->getText(), windowText);
+    QCOMPARE(h.model->externalContent(), QStringLiteral("theirs\n"));
+    QCOMPARE(h.model->externalChangeDate(), QFileInfo(h.document->filePath()).lastModified());
+    QCOMPARE(attention.count(), 1);
+    QCOMPARE(h.model->externalVersion(), 0);
+}
+
+void TestOutsideChanges::diskBackAtTheWindowsTextClosesTheBanner()
+{
+    Harness h("mine\n");
+    h.scratch.write(QStringLiteral("note.md"), "theirs\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(h.model->externalContent());
+    const auto shownAt = h.model->externalChangeDate();
+    h.scratch.write(QStringLiteral("note.md"), "mine\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(!h.model->externalContent());
+    QCOMPARE(h.model->externalChangeDate(), shownAt); // kept after the banner closes
+}
+
+void TestOutsideChanges::bannerHoldsAcrossAutosaves()
+{
+    Harness h;
+    h.scratch.write(QStringLiteral("note.md"), "theirs\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    for (int i = 0; i < 3; ++i) {
+        h.model->setText(QStringLiteral("mine %1\n").arg(i));
+        h.scratch.clock.advance(2s);
+    }
+    QCOMPARE(h.model->externalContent(), QStringLiteral("theirs\n"));
+    QCOMPARE(h.onDisk(), QByteArray("theirs\n"));
+    QVERIFY(h.model->dirty());
+}
+
+void TestOutsideChanges::reloadAppliesTheOfferedText()
+{
+    Harness h;
+    h.model->setText(QStringLiteral("mine\n"));
+    h.scratch.write(QStringLiteral("note.md"), "offered\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    h.scratch.write(QStringLiteral("note.md"), "newer, not yet seen\n");
+    h.model->reloadFromDisk();
+    QCOMPARE(h.model->getText(), QStringLiteral("offered\n"));
+    QVERIFY(!h.model->externalContent());
+    QVERIFY(!h.document->isDocumentEdited());
+    // The newer version is offered in turn; nothing of ours was written over it.
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QCOMPARE(h.model->externalContent(), QStringLiteral("newer, not yet seen\n"));
+    QCOMPARE(h.onDisk(), QByteArray("newer, not yet seen\n"));
+}
+
+void TestOutsideChanges::ignoreLetsTheNextSaveWin_data()
+{
+    QTest::addColumn<bool>("unsaved");
+    QTest::addColumn<QByteArray>("onDisk");
+    QTest::newRow("with-unsaved-changes") << true << QByteArray("mine\n");
+    QTest::newRow("without-changes") << false << QByteArray("theirs\n");
+}
+
+void TestOutsideChanges::ignoreLetsTheNextSaveWin()
+{
+    QFETCH(bool, unsaved);
+    QFETCH(QByteArray, onDisk);
+    Harness h("start\n");
+    if (unsaved)
+        h.model->setText(QStringLiteral("mine\n"));
+    h.scratch.write(QStringLiteral("note.md"), "theirs\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    h.model->ignoreExternalChange();
+    QVERIFY(!h.model->externalContent());
+    h.scratch.clock.advance(1s);
+    QCOMPARE(h.onDisk(), onDisk);
+    QCOMPARE(h.prompter.overwriteQuestions, 0);
+}
+
+void TestOutsideChanges::autosaveBeforeTheNoticeDoesNotOverwrite()
+{
+    Harness h;
+    h.model->setText(QStringLiteral("mine\n"));
+    h.scratch.write(QStringLiteral("note.md"), "theirs, written a moment before the save\n");
+    h.scratch.clock.advance(1s); // no event has been delivered yet
+    QCOMPARE(h.onDisk(), QByteArray("theirs, written a moment before the save\n"));
+    QCOMPARE(h.model->externalContent(),
+             QStringLiteral("theirs, written a moment before the save\n"));
+    QCOMPARE(h.model->getText(), QStringLiteral("mine\n"));
+}
+
+void TestOutsideChanges::unreadableChangesAreIgnored_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("not-utf8") << "note.md" << QByteArray("caf\xe9\n");
+    QTest::newRow("another-file") << "other.md" << QByteArray("other\n");
+}
+
+void TestOutsideChanges::unreadableChangesAreIgnored()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    Harness h("start\n");
+    h.scratch.write(file, bytes);
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(!h.model->externalContent());
+    QCOMPARE(h.model->getText(), QStringLiteral("start\n"));
+    QCOMPARE(h.model->externalVersion(), 0);
+}
+
+void TestOutsideChanges::deletedFileKeepsTheWindowsText()
+{
+    Harness h("kept\n");
+    QVERIFY(QFile::remove(h.document->filePath()));
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    h.scratch.clock.advance(FileWatcher::kRearmDelay);
+    QCOMPARE(h.model->getText(), QStringLiteral("kept\n"));
+    QVERIFY(!h.model->externalContent());
+
+    h.scratch.write(QStringLiteral("note.md"), "written again\n");
+    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QCOMPARE(h.model->externalContent(), QStringLiteral("written again\n"));
+}
+
+void TestOutsideChanges::perFileOffAssignsNothing()
+{
+    Harness h;
+    h.scratch.appearance.setThemePerFile(false);
+    h.scratch.appearance.setTheme(ThemeKind::Cream);
+    h.model->resolveFileTheme();
+    QVERIFY(!h.model->fileTheme());
+    QCOMPARE(h.scratch.fileThemes.count(), 0);
+    QCOMPARE(h.model->theme(), ThemeKind::Cream);
+}
+
+void TestOutsideChanges::newFilesAvoidThemesOnScreen()
+{
+    ScratchEnvironment scratch;
+    scratch.appearance.setTheme(ThemeKind::Sepia);
+    Harness first(&scratch, QStringLiteral("a.md"), "a");
+    first.model->resolveFileTheme();
+    QCOMPARE(first.model->fileTheme(), ThemeKind::Sepia);
+
+    Harness second(&scratch, QStringLiteral("b.md"), "b");
+    second.model->chooseTheme(ThemeKind::Dark); // dark is on screen now
+    first.model->chooseTheme(ThemeKind::Mist);  // and so is mist, the next of the rotation
+    Harness third(&scratch, QStringLiteral("c.md"), "c");
+    third.model->resolveFileTheme();
+    QCOMPARE(third.model->fileTheme(), ThemeKind::Linen);
+    QCOMPARE(scratch.store.string(QStringLiteral("lastAssignedTheme")), QStringLiteral("linen"));
+
+    second.window.setProperty("visible", false); // hidden windows are not avoided
+    Harness fourth(&scratch, QStringLiteral("d.md"), "d");
+    scratch.store.setValue(QStringLiteral("lastAssignedTheme"), QStringLiteral("mist"));
+    fourth.model->resolveFileTheme();
+    QCOMPARE(fourth.model->fileTheme(), ThemeKind::Dark);
+}
+
+void TestOutsideChanges::reopenedFileKeepsItsTheme()
+{
+    ScratchEnvironment scratch;
+    QString path;
+    {
+        Harness h(&scratch, QStringLiteral("a.md"), "a");
+        h.model->chooseTheme(ThemeKind::Sage);
+        path = h.document->filePath();
+    }
+    Harness other(&scratch, QStringLiteral("b.md"), "b");
+    other.model->chooseTheme(ThemeKind::Sage);
+    Harness again(&scratch, QStringLiteral("a.md"), "a");
+    again.model->resolveFileTheme();
+    QCOMPARE(again.model->fileTheme(), ThemeKind::Sage);
+}
+
+void TestOutsideChanges::choosingAThemeChangesOneWindowOrAll()
+{
+    ScratchEnvironment scratch;
+    Harness a(&scratch, QStringLiteral("a.md"), "a");
+    Harness b(&scratch, QStringLiteral("b.md"), "b");
+    a.model->resolveFileTheme();
+    b.model->resolveFileTheme();
+    QSignalSpy bAppearance(b.model.get(), &DocumentModel::windowAppearanceChanged);
+
+    a.model->chooseTheme(ThemeKind::Dark);
+    QCOMPARE(a.model->theme(), ThemeKind::Dark);
+    QVERIFY(b.model->theme() != ThemeKind::Dark);
+    QCOMPARE(bAppearance.count(), 0);
+    scratch.fileThemes.flush();
+    FileThemes reread(scratch.store);
+    QCOMPARE(reread.theme(a.document->filePath()), ThemeKind::Dark);
+
+    scratch.appearance.setThemePerFile(false);
+    b.model->chooseTheme(ThemeKind::Ink);
+    QCOMPARE(scratch.appearance.theme(), ThemeKind::Ink);
+    QCOMPARE(a.model->theme(), ThemeKind::Ink);
+    QCOMPARE(a.model->fileTheme(), ThemeKind::Dark); // kept, not shown
+}
+
+void TestOutsideChanges::untitledKeepsItsThemeThroughTheFirstSave()
+{
+    Harness h("", false);
+    connect(h.document.get(), &PlatformDocument::filePathChanged, h.model.get(),
+            [&h](const QString &path) {
+                h.model->setFileURL(QUrl::fromLocalFile(path));
+                h.model->resolveFileTheme();
+            });
+    h.model->resolveFileTheme();
+    const auto given = h.model->fileTheme();
+    QVERIFY(given);
+    QCOMPARE(h.scratch.fileThemes.count(), 0);
+
+    h.model->setText(QStringLiteral("draft"));
+    h.prompter.savePath = h.scratch.path(QStringLiteral("saved.md"));
+    h.model->saveNow();
+    QCOMPARE(h.model->fileTheme(), given);
+    h.scratch.fileThemes.flush();
+    FileThemes reread(h.scratch.store);
+    QCOMPARE(reread.theme(*h.prompter.savePath), given);
+}
+
+void TestOutsideChanges::turningPerFileOnResolvesEveryWindowInOrder()
+{
+    ScratchEnvironment scratch;
+    scratch.appearance.setThemePerFile(false);
+    Harness a(&scratch, QStringLiteral("a.md"), "a");
+    Harness b(&scratch, QStringLiteral("b.md"), "b");
+    Harness c(&scratch, QStringLiteral("c.md"), "c");
+    for (Harness *h : {&a, &b, &c})
+        h->model->resolveFileTheme();
+    QVERIFY(!a.model->fileTheme());
+
+    scratch.appearance.setThemePerFile(true);
+    QCOMPARE(a.model->fileTheme(), ThemeKind::LightSans);
+    QCOMPARE(b.model->fileTheme(), ThemeKind::Sepia);
+    QCOMPARE(c.model->fileTheme(), ThemeKind::Mist);
+    QCOMPARE(scratch.fileThemes.count(), 3);
+}
+
+void TestOutsideChanges::ownSavesDoNotLoseTheThemeAcrossARename()
+{
+    ScratchEnvironment scratch;
+    QString path;
+    {
+        Harness h(&scratch, QStringLiteral("a.md"), "a");
+        h.model->chooseTheme(ThemeKind::SolarizedLight);
+        for (int i = 0; i < 3; ++i) { // each save puts a new file (a new inode) at the path
+            h.model->setText(QStringLiteral("edit %1").arg(i));
+            h.scratch.clock.advance(1s);
+        }
+        path = h.document->filePath();
+    }
+    const QString renamed = scratch.path(QStringLiteral("renamed.md"));
+    QVERIFY(QFile::rename(path, renamed));
+    scratch.fileThemes.flush();
+    FileThemes reread(scratch.store);
+    QCOMPARE(reread.count(), 1);
+    QCOMPARE(reread.theme(renamed), ThemeKind::SolarizedLight);
+}
+
+int runOutsideChangeTests(int argc, char **argv)
+{
+    TestOutsideChanges tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "tst_core_outside.moc"
