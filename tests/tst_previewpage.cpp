@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -54,6 +55,8 @@ private Q_SLOTS:
     void splitPreviewFollowsTheEditorsScroll();
     void visualEditsReachTheFileAfterTheAutosave();
     void reloadWhileEditingVisuallyKeepsTheFilesText();
+    void contextMenuIsRebuiltForTheMode_data();
+    void contextMenuIsRebuiltForTheMode();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
 
@@ -267,6 +270,56 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()),
              QByteArray("# Garden\n\nRewritten by another program. Then more.\n"));
+}
+
+void TestPreviewPage::contextMenuIsRebuiltForTheMode_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<QString>("click");
+    QTest::addColumn<QStringList>("titles");
+    const QByteArray linked = "Read [the site](https://example.org/) and [[Other]].\n";
+    QTest::newRow("selection-while-reading") << Mode::Read << kNote << "#content p"
+                                             << QStringList{"Copy"};
+    QTest::newRow("selection-while-editing")
+        << Mode::Visual << kNote << "#content p"
+        << QStringList{"Cut", "Copy", "Paste", "", "Add Link\u2026"};
+    QTest::newRow("web-link-while-reading")
+        << Mode::Read << linked << "#content a[href^=http]"
+        << QStringList{"Open Link", "Copy link address"}; // the web engine's own title
+}
+
+void TestPreviewPage::contextMenuIsRebuiltForTheMode()
+{
+    QFETCH(Mode, mode);
+    QFETCH(QByteArray, note);
+    QFETCH(QString, click);
+    QFETCH(QStringList, titles);
+    DocumentWindow *window = open(mode, note);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    // Select the element and find where it is.
+    const QVariantList box = evaluate(window, QStringLiteral(
+        "(() => { const p = document.querySelector('%1'); const r = document.createRange();"
+        " r.selectNodeContents(p); getSelection().removeAllRanges(); getSelection().addRange(r);"
+        " const b = p.getBoundingClientRect(); return [b.left + 5, b.top + b.height / 2]; })()")
+                                                  .arg(click))
+                                 .toList();
+    QCOMPARE(box.size(), 2);
+    QWidget *target = controller(window).webView()->focusProxy();
+    QVERIFY(target);
+    const QPoint at(box.at(0).toInt(), box.at(1).toInt());
+    QTest::mousePress(target, Qt::RightButton, {}, at);
+    QTest::mouseRelease(target, Qt::RightButton, {}, at);
+    QMenu *menu = nullptr;
+    QVERIFY(QTest::qWaitFor(
+        [&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); },
+        kEngineTimeout));
+    QStringList shown;
+    for (QAction *action : menu->actions())
+        shown.append(action->isSeparator() ? QString() : action->text());
+    menu->close();
+    QCOMPARE(shown.join(u'|'), titles.join(u'|'));
 }
 
 void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
