@@ -7,10 +7,13 @@
 #include "themes/settingsstore.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 using namespace std::chrono_literals;
 
@@ -42,3 +45,26 @@ struct ScratchEnvironment
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 };
+
+// Runs the event loop until `done` holds or `timeoutMs` has passed; true when it holds. Unlike
+// QTest::qWaitFor, which sleeps 10 ms between rounds of events, this loop waits on events, so
+// the web engine's message pump, which runs on Qt's event loop, is not slowed tenfold.
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start();
+    deadline.start(timeoutMs);
+    loop.exec();
+    return done();
+}

@@ -107,7 +107,7 @@ QVariant TestPreviewPage::evaluate(DocumentWindow *window, const QString &script
     auto result = std::make_shared<std::optional<QVariant>>();
     controller(window).webView()->page()->runJavaScript(
         script, [result](const QVariant &value) { *result = value; });
-    if (!QTest::qWaitFor([&] { return result->has_value(); }, kEngineTimeout))
+    if (!waitUntil([&] { return result->has_value(); }, kEngineTimeout))
         return QStringLiteral("<no answer>");
     return **result;
 }
@@ -120,7 +120,7 @@ QString TestPreviewPage::pageText(DocumentWindow *window)
 
 bool TestPreviewPage::waitFor(QSignalSpy &spy, const QString &type, int count)
 {
-    return QTest::qWaitFor([&] { return typesOf(spy).count(type) >= count; }, kEngineTimeout);
+    return waitUntil([&] { return typesOf(spy).count(type) >= count; }, kEngineTimeout);
 }
 
 void TestPreviewPage::typeInPage(DocumentWindow *window, const QString &text)
@@ -210,7 +210,7 @@ void TestPreviewPage::splitPreviewFollowsTheEditorsScroll()
 
     QScrollBar *bar = window->sourceEditor()->verticalScrollBar();
     bar->setValue(bar->maximum());
-    QVERIFY(QTest::qWaitFor([&] { return evaluate(window, scrolled).toDouble() > 0.95; },
+    QVERIFY(waitUntil([&] { return evaluate(window, scrolled).toDouble() > 0.95; },
                             kEngineTimeout));
 
     // Only in split mode does the page follow.
@@ -263,7 +263,7 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
 
     // The page goes on from the file's text: the next edit is accepted and builds on it.
     typeInPage(window, QStringLiteral(" Then more."));
-    QVERIFY(QTest::qWaitFor(
+    QVERIFY(waitUntil(
         [&] { return model.getText().contains(QStringLiteral("Then more.")); }, kEngineTimeout));
     QCOMPARE(model.getText(),
              QStringLiteral("# Garden\n\nRewritten by another program. Then more.\n"));
@@ -312,7 +312,7 @@ void TestPreviewPage::contextMenuIsRebuiltForTheMode()
     QTest::mousePress(target, Qt::RightButton, {}, at);
     QTest::mouseRelease(target, Qt::RightButton, {}, at);
     QMenu *menu = nullptr;
-    QVERIFY(QTest::qWaitFor(
+    QVERIFY(waitUntil(
         [&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); },
         kEngineTimeout));
     QStringList shown;
@@ -334,7 +334,7 @@ void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
     const QUrl before = page->url();
 
     evaluate(window, QStringLiteral("location.href = 'https://example.org/elsewhere'; 1"));
-    QVERIFY(QTest::qWaitFor([&] { return !opened.isEmpty(); }, kEngineTimeout));
+    QVERIFY(waitUntil([&] { return !opened.isEmpty(); }, kEngineTimeout));
     QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/elsewhere"))});
     QCOMPARE(page->url(), before);
     QVERIFY(pageText(window).contains(QStringLiteral("First paragraph.")));
@@ -352,7 +352,7 @@ void TestPreviewPage::missingPageIsReportedOnce()
                   {m_scratch->write(QStringLiteral("note.md"), kNote)});
     QVERIFY(quorvel.waitForStarted());
     QByteArray errors;
-    const bool reported = QTest::qWaitFor(
+    const bool reported = waitUntil(
         [&] {
             errors += quorvel.readAllStandardError();
             return errors.contains("[webview] load failed: ");
