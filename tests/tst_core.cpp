@@ -26,8 +26,6 @@ private Q_SLOTS:
     // the file
     void openingDecodesAndSavingWritesUtf8_data();
     void openingDecodesAndSavingWritesUtf8();
-    void openingFailsWithAReason_data();
-    void openingFailsWithAReason();
     void failedSaveKeepsOldFileAndReportsOnce_data();
     void failedSaveKeepsOldFileAndReportsOnce();
     void newerFileOnDiskAsksBeforeOverwriting();
@@ -113,28 +111,6 @@ void TestCore::openingDecodesAndSavingWritesUtf8()
     QVERIFY(document.saveDocument());
     QCOMPARE(ScratchEnvironment::read(path), saved);
     QVERIFY(!document.isDocumentEdited());
-}
-
-void TestCore::openingFailsWithAReason_data()
-{
-    QTest::addColumn<QString>("what");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("folder") << "folder" << "isn\u2019t in the correct format";
-    QTest::newRow("missing-file") << "missing" << "no such file";
-}
-
-void TestCore::openingFailsWithAReason()
-{
-    QFETCH(QString, what);
-    QFETCH(QString, reason);
-    ScratchEnvironment scratch;
-    QString path = scratch.path(QStringLiteral("x.md"));
-    if (what == u"folder")
-        QVERIFY(QDir().mkdir(path));
-    const auto opened = MarkdownDocument::open(path);
-    QVERIFY(!opened.ok());
-    QVERIFY2(opened.error().contains(reason), qPrintable(opened.error()));
-    QVERIFY(opened.error().contains(u"\u201Cx.md\u201D"));
 }
 
 void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()

@@ -78,7 +78,6 @@ private Q_SLOTS:
     // the file's theme
     void perFileOffAssignsNothing();
     void newFilesAvoidThemesOnScreen();
-    void reopenedFileKeepsItsTheme();
     void choosingAThemeChangesOneWindowOrAll();
     void untitledKeepsItsThemeThroughTheFirstSave();
     void turningPerFileOnResolvesEveryWindowInOrder();
@@ -388,22 +387,6 @@ void TestOutsideChanges::newFilesAvoidThemesOnScreen()
     scratch.store.setValue(QStringLiteral("lastAssignedTheme"), QStringLiteral("mist"));
     fourth.model->resolveFileTheme();
     QCOMPARE(fourth.model->fileTheme(), ThemeKind::Dark);
-}
-
-void TestOutsideChanges::reopenedFileKeepsItsTheme()
-{
-    ScratchEnvironment scratch;
-    QString path;
-    {
-        Harness h(&scratch, QStringLiteral("a.md"), "a");
-        h.model->chooseTheme(ThemeKind::Sage);
-        path = h.document->filePath();
-    }
-    Harness other(&scratch, QStringLiteral("b.md"), "b");
-    other.model->chooseTheme(ThemeKind::Sage);
-    Harness again(&scratch, QStringLiteral("a.md"), "a");
-    again.model->resolveFileTheme();
-    QCOMPARE(again.model->fileTheme(), ThemeKind::Sage);
 }
 
 void TestOutsideChanges::choosingAThemeChangesOneWindowOrAll()

@@ -185,21 +185,15 @@ private Q_SLOTS:
     // What goes to the page
     void stringArgumentsAreJsonLiterals_data();
     void stringArgumentsAreJsonLiterals();
-    void fractionsAreWrittenShortest_data();
-    void fractionsAreWrittenShortest();
 
     // What comes from the page
     void messagesDecodeWithTheirDefaults_data();
     void messagesDecodeWithTheirDefaults();
-    void messagesWaitForTheirReceiverInOrder();
     void outlineIsReplacedOnlyWhenItDiffers();
-    void findMessageSetsBothCounters();
     void resolveIsAnsweredFromAWorkerThread_data();
     void resolveIsAnsweredFromAWorkerThread();
     void findResultsReachTheCompletion_data();
     void findResultsReachTheCompletion();
-    void exportHandsOnOnlyStrings_data();
-    void exportHandsOnOnlyStrings();
 
     // Rendering
     void aBurstOfTextsRendersTheLastOnce();
@@ -220,7 +214,6 @@ private Q_SLOTS:
     void reloadTimeOutBelongsToTheNewestReload();
     void flushEditsWritesOnlyANewerText_data();
     void flushEditsWritesOnlyANewerText();
-    void editableFlagIsSentOnlyWhenItChanges();
     void pastedImages_data();
     void pastedImages();
 
@@ -262,27 +255,6 @@ void TestPreview::stringArgumentsAreJsonLiterals()
     h.ready();
     h.controller.format(text);
     QCOMPARE(h.scripts(), QStringList{QStringLiteral("quorvel.format(") + literal + u')'});
-}
-
-void TestPreview::fractionsAreWrittenShortest_data()
-{
-    QTest::addColumn<double>("fraction");
-    QTest::addColumn<QString>("script");
-    QTest::newRow("quarter") << 0.25 << "quorvel.scrollToFraction(0.25)";
-    QTest::newRow("one") << 1.0 << "quorvel.scrollToFraction(1)";
-    QTest::newRow("zero") << 0.0 << "quorvel.scrollToFraction(0)";
-    QTest::newRow("very-small") << 1e-05 << "quorvel.scrollToFraction(1e-05)";
-    QTest::newRow("not-exact-in-binary") << 0.1 + 0.2
-                                         << "quorvel.scrollToFraction(0.30000000000000004)";
-}
-
-void TestPreview::fractionsAreWrittenShortest()
-{
-    QFETCH(double, fraction);
-    QFETCH(QString, script);
-    Harness h;
-    h.controller.scrollToFraction(fraction); // does not wait for "ready"
-    QCOMPARE(h.scripts(), QStringList{script});
 }
 
 // What comes from the page -------------------------------------------------------------------
@@ -341,21 +313,6 @@ void TestPreview::messagesDecodeWithTheirDefaults()
     QCOMPARE(describe(preview::decodeMessage(QJsonDocument::fromJson(body).object())), decoded);
 }
 
-void TestPreview::messagesWaitForTheirReceiverInOrder()
-{
-    // A spare page posts "ready" before any window takes it.
-    preview::PageBridge bridge;
-    bridge.post(parse(R"({"type":"ready"})"));
-    bridge.post(parse(R"({"type":"outline"})"));
-    QStringList received;
-    bridge.setReceiver([&](const QJsonObject &m) { received.append(m.value("type").toString()); });
-    bridge.post(parse(R"({"type":"rendered"})"));
-    QVERIFY(received.isEmpty()); // not inside the caller that is still setting itself up
-    QTRY_COMPARE(received, (QStringList{"ready", "outline", "rendered"}));
-    bridge.post(parse(R"({"type":"find"})"));
-    QCOMPARE(received.last(), QStringLiteral("find"));
-}
-
 void TestPreview::outlineIsReplacedOnlyWhenItDiffers()
 {
     Harness h;
@@ -372,17 +329,6 @@ void TestPreview::outlineIsReplacedOnlyWhenItDiffers()
     h.post(R"({"type":"outline"})");
     QCOMPARE(changed.count(), 3);
     QVERIFY(h.model.outline().isEmpty());
-}
-
-void TestPreview::findMessageSetsBothCounters()
-{
-    Harness h;
-    h.post(R"({"type":"find","count":4,"index":2})");
-    QCOMPARE(h.model.findCount(), 4);
-    QCOMPARE(h.model.findIndex(), 2);
-    h.post(R"({"type":"find"})");
-    QCOMPARE(h.model.findCount(), 0);
-    QCOMPARE(h.model.findIndex(), 0);
 }
 
 void TestPreview::resolveIsAnsweredFromAWorkerThread_data()
@@ -439,36 +385,6 @@ void TestPreview::findResultsReachTheCompletion()
     for (const auto &call : h.calls)
         call.completion(result);
     QCOMPARE(answers, (QList<std::pair<int, int>>{{count, index}, {count, index}}));
-}
-
-void TestPreview::exportHandsOnOnlyStrings_data()
-{
-    QTest::addColumn<QVariant>("result");
-    QTest::addColumn<bool>("handedOn");
-    QTest::newRow("html") << QVariant(QStringLiteral("<html></html>")) << true;
-    QTest::newRow("script-error") << QVariant() << false;
-    QTest::newRow("not-a-string") << QVariant(QVariantMap{}) << false;
-}
-
-void TestPreview::exportHandsOnOnlyStrings()
-{
-    QFETCH(QVariant, result);
-    QFETCH(bool, handedOn);
-    QTemporaryDir web;
-    QFile css(web.filePath(QStringLiteral("style.css")));
-    QVERIFY(css.open(QIODevice::WriteOnly));
-    css.write("body { color: \"red\" }\n");
-    css.close();
-    qputenv("QUORVEL_WEB_DIR", web.path().toUtf8());
-    Harness h;
-    QList<std::optional<QString>> answers;
-    h.controller.exportHTML(QStringLiteral("Notes"), [&](const auto &html) { answers.append(html); });
-    qunsetenv("QUORVEL_WEB_DIR");
-    QCOMPARE(h.scripts(),
-             QStringList{R"(quorvel.exportHTML("Notes", "body { color: \"red\" }\n"))"});
-    h.calls.first().completion(result);
-    QCOMPARE(answers.size(), 1);
-    QCOMPARE(answers.first().has_value(), handedOn);
 }
 
 // Rendering --------------------------------------------------------------------------------
@@ -695,18 +611,6 @@ void TestPreview::flushEditsWritesOnlyANewerText()
     // What the flush brought in is the page's text now: its echo renders nothing.
     h.controller.render(h.text, QUrl(), true, 0);
     QCOMPARE(h.renders(), QStringList());
-}
-
-void TestPreview::editableFlagIsSentOnlyWhenItChanges()
-{
-    Harness h;
-    h.controller.setEditable(false);
-    h.ready();
-    h.controller.setEditable(true);
-    h.controller.setEditable(true);
-    h.controller.setEditable(false);
-    QCOMPARE(h.scripts(), (QStringList{QStringLiteral("quorvel.setEditable(true)"),
-                                       QStringLiteral("quorvel.setEditable(false)")}));
 }
 
 void TestPreview::pastedImages_data()

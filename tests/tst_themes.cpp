@@ -20,7 +20,6 @@ class TestThemes : public QObject
 private Q_SLOTS:
     void rawValuesMatchExactly_data();
     void rawValuesMatchExactly();
-    void everyThemeRoundTripsThroughItsRawValue();
     void rotationHandsOutEveryThemeButSystemOnce();
     void editorColoursAreReadableAndFollowTheAppearance();
 
@@ -57,20 +56,6 @@ void TestThemes::rawValuesMatchExactly()
     QFETCH(int, theme);
     const auto found = themeFromRawValue(raw);
     QCOMPARE(found ? int(*found) : -1, theme);
-}
-
-void TestThemes::everyThemeRoundTripsThroughItsRawValue()
-{
-    QSet<QString> seen;
-    for (ThemeKind theme : allThemes()) {
-        const QString raw = rawValue(theme);
-        QCOMPARE(themeFromRawValue(raw), theme);
-        QCOMPARE(raw, raw.toLower());
-        QVERIFY2(!seen.contains(raw), qPrintable(raw));
-        seen.insert(raw);
-        QVERIFY(!label(theme).isEmpty());
-    }
-    QCOMPARE(seen.size(), 11);
 }
 
 void TestThemes::rotationHandsOutEveryThemeButSystemOnce()
