@@ -21,6 +21,8 @@ import { createFormatter } from './format.js';
 import { resolveUrl } from './urls.js';
 import { taskIndexOfLine } from './tasks.js';
 
+const HUGE_BLOCKS = 2000;
+
 export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   const doc = win.document;
   const md = createMarkdown();
@@ -83,6 +85,9 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       }, safeHtml, (el) => !editor.isDirty(el));
       els = result.els;
       state = next;
+      // Past a few thousand blocks the browser's first layout and paint of the whole page
+      // took seconds; blocks out of view are then laid out only when they come near it.
+      root.classList.toggle('huge', els.length > HUGE_BLOCKS);
       afterPatch(result.created);
       // Highlights in replaced blocks are gone; the host's count must follow.
       if (finder.query) post({ type: 'find', ...finder.refresh() });
@@ -229,8 +234,13 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       if (typeof m === 'string') {
         try { m = JSON.parse(m); } catch { m = {}; }
       }
-      resolved = Object.assign(Object.create(null), m && typeof m === 'object' ? m : {});
-      markWikilinks(root);
+      const next = Object.assign(Object.create(null), m && typeof m === 'object' ? m : {});
+      // The host answers after every render; new blocks were already marked from the
+      // previous answer, so the whole page is walked only when an answer changed.
+      const same = Object.keys(next).length === Object.keys(resolved).length
+        && Object.keys(next).every((k) => k in resolved && resolved[k] === next[k]);
+      resolved = next;
+      if (!same) markWikilinks(root);
     },
     exportHTML(title, css) {
       const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
