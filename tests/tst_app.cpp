@@ -37,8 +37,6 @@ private Q_SLOTS:
     void unreadableFilesOpenNoWindow_data();
     void unreadableFilesOpenNoWindow();
     void openingAnOpenFileRaisesItsWindow();
-    void shortcutsSwitchTheMode_data();
-    void shortcutsSwitchTheMode();
 
     // outside changes, on the real clock and real kernel events
     void outsideAppendsWhileTypingLoseNothing_data();
@@ -195,32 +193,6 @@ void TestApp::openingAnOpenFileRaisesItsWindow()
     QCOMPARE(DocumentController::shared().openDocument(m_scratch->dir.path() + "/./note.md"),
              window);
     QCOMPARE(DocumentController::shared().windows().size(), 1);
-}
-
-void TestApp::shortcutsSwitchTheMode_data()
-{
-    QTest::addColumn<Qt::Key>("key");
-    QTest::addColumn<Mode>("mode");
-    QTest::addColumn<bool>("editorShown");
-    QTest::newRow("ctrl-1-read") << Qt::Key_1 << Mode::Read << false;
-    QTest::newRow("ctrl-2-visual") << Qt::Key_2 << Mode::Visual << false;
-    QTest::newRow("ctrl-3-split") << Qt::Key_3 << Mode::Split << true;
-    QTest::newRow("ctrl-4-source") << Qt::Key_4 << Mode::Source << true;
-}
-
-void TestApp::shortcutsSwitchTheMode()
-{
-    QFETCH(Qt::Key, key);
-    QFETCH(Mode, mode);
-    QFETCH(bool, editorShown);
-    DocumentWindow *window = open("a\n");
-    window->model().setMode(mode == Mode::Read ? Mode::Source : Mode::Read);
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::keyClick(window, key, Qt::ControlModifier);
-    QCOMPARE(window->model().mode(), mode);
-    QCOMPARE(window->sourceEditor()->isVisible(), editorShown);
-    QCOMPARE(m_scratch->store.string(QStringLiteral("lastMode")),
-             core::DocumentModel::rawValue(mode));
 }
 
 void TestApp::outsideAppendsWhileTypingLoseNothing_data()

@@ -47,8 +47,6 @@ private Q_SLOTS:
 
     // saving
     void autosaveWaitsForASecondOfQuiet();
-    void sameTextIsNoChange();
-    void autosaveWaitsWhileTheBannerIsShown();
     void untitledIsNeverAutosaved();
     void explicitSaveOverridesAnOutsideChange();
     void explicitSaveInVisualFlushesFirst();
@@ -382,26 +380,6 @@ void TestCore::autosaveWaitsForASecondOfQuiet()
     QVERIFY(!h.model->dirty());
     h.scratch.clock.advance(10s);
     QCOMPARE(saves.count(), 1);
-}
-
-void TestCore::sameTextIsNoChange()
-{
-    Harness h("same\n");
-    h.model->setText(QStringLiteral("same\n"));
-    QVERIFY(!h.model->dirty());
-    QVERIFY(!h.document->isDocumentEdited());
-    QCOMPARE(h.scratch.clock.pendingCount(), 0);
-}
-
-void TestCore::autosaveWaitsWhileTheBannerIsShown()
-{
-    Harness h;
-    h.model->setText(QStringLiteral("mine\n"));
-    h.model->setExternalContent(QStringLiteral("theirs\n"));
-    h.scratch.clock.advance(3s);
-    QCOMPARE(h.onDisk(), QByteArray("start\n"));
-    QVERIFY(h.model->dirty());
-    QVERIFY(h.document->isDocumentEdited());
 }
 
 void TestCore::untitledIsNeverAutosaved()
