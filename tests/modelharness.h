@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include "core/documentcontrollers.h"
+#include "core/documentmodel.h"
 #include "core/markdowndocument.h"
 #include "core/platformdocument.h"
 
@@ -29,6 +30,18 @@ public:
 
 private:
     PreviewCalls &m_calls;
+};
+
+// Gives every model made while it lives a FakePreview recording into `calls`.
+struct FakePreviewFactory
+{
+    PreviewCalls calls;
+    FakePreviewFactory()
+    {
+        DocumentModel::setControllerFactory(
+            {[this](DocumentModel &) { return std::make_unique<FakePreview>(calls); }, {}});
+    }
+    ~FakePreviewFactory() { DocumentModel::setControllerFactory({}); }
 };
 
 class FakePrompter : public DocumentPrompter

@@ -54,19 +54,18 @@ private Q_SLOTS:
     void failedSaveLeavesDirtyAfterTheLastCheck();
 
 private:
-    PreviewCalls m_preview;
+    std::optional<FakePreviewFactory> m_fakes;
+    PreviewCalls &preview() { return m_fakes->calls; }
 };
 
 void TestCore::init()
 {
-    m_preview = {};
-    DocumentModel::setControllerFactory(
-        {[this](DocumentModel &) { return std::make_unique<FakePreview>(m_preview); }, {}});
+    m_fakes.emplace();
 }
 
 void TestCore::cleanup()
 {
-    DocumentModel::setControllerFactory({});
+    m_fakes.reset();
 }
 
 void TestCore::openingDecodesAndSavingWritesUtf8_data()
@@ -300,9 +299,9 @@ void TestCore::leavingVisualFlushesThePage()
     ScratchEnvironment scratch;
     DocumentModel model(scratch.env());
     model.setMode(from);
-    m_preview = {};
+    m_fakes->calls = {};
     model.setMode(to);
-    QCOMPARE(m_preview.flushes, flushes);
+    QCOMPARE(preview().flushes, flushes);
     QCOMPARE(scratch.store.string(QStringLiteral("lastMode")), DocumentModel::rawValue(to));
 }
 
@@ -357,7 +356,7 @@ void TestCore::editorScrollMovesThePageOnlyInSplit()
         model.setMode(mode);
         model.editorScrolled(0.25);
     }
-    QCOMPARE(m_preview.fractions, QList<double>{0.25});
+    QCOMPARE(preview().fractions, QList<double>{0.25});
 }
 
 void TestCore::autosaveWaitsForASecondOfQuiet()
@@ -413,7 +412,7 @@ void TestCore::explicitSaveInVisualFlushesFirst()
     h.model->setMode(Mode::Visual);
     h.model->setText(QStringLiteral("typed\n"));
     h.model->saveNow();
-    QCOMPARE(m_preview.flushes, 1);
+    QCOMPARE(preview().flushes, 1);
     QCOMPARE(h.onDisk(), QByteArray("typed\n"));
 }
 

@@ -84,19 +84,18 @@ private Q_SLOTS:
     void ownSavesDoNotLoseTheThemeAcrossARename();
 
 private:
-    PreviewCalls m_preview;
+    std::optional<FakePreviewFactory> m_fakes;
+    PreviewCalls &preview() { return m_fakes->calls; }
 };
 
 void TestOutsideChanges::init()
 {
-    m_preview = {};
-    DocumentModel::setControllerFactory(
-        {[this](DocumentModel &) { return std::make_unique<FakePreview>(m_preview); }, {}});
+    m_fakes.emplace();
 }
 
 void TestOutsideChanges::cleanup()
 {
-    DocumentModel::setControllerFactory({});
+    m_fakes.reset();
 }
 
 void TestOutsideChanges::burstOfWritesGivesOneNotification()
@@ -227,7 +226,7 @@ void TestOutsideChanges::outsideChangeReloadsOrAsks()
         QCOMPARE(h.model->getText(), QStringLiteral("theirs\n"));
         QVERIFY(!h.model->externalContent());
         QCOMPARE(h.model->externalVersion(), 1);
-        QCOMPARE(m_preview.reloads, QStringList{"theirs\n"});
+        QCOMPARE(preview().reloads, QStringList{"theirs\n"});
         QVERIFY(!h.model->dirty());
         QVERIFY(!h.document->isDocumentEdited());
         h.scratch.clock.advance(2s);
