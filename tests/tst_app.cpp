@@ -30,7 +30,8 @@ private Q_SLOTS:
     void cleanup();
 
     void typingIsOnDiskOneSecondAfterTheLastKey();
-    void editorKeepsTheFilesLineBreaks();
+    void editorWritesOnlyWhatWasTyped_data();
+    void editorWritesOnlyWhatWasTyped();
     void closingSavesATitledFileFirst();
     void closingAnUntitledDraftAsks_data();
     void closingAnUntitledDraftAsks();
@@ -115,20 +116,31 @@ void TestApp::typingIsOnDiskOneSecondAfterTheLastKey()
     QVERIFY(!window->isWindowModified());
 }
 
-void TestApp::editorKeepsTheFilesLineBreaks()
+void TestApp::editorWritesOnlyWhatWasTyped_data()
 {
-    DocumentWindow *window = open("one\r\ntwo\r\n");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("saved");
+    // Typed at the end: "three", Return, "four".
+    QTest::newRow("crlf-endings") << "one\r\ntwo\r\n" << "one\r\ntwo\r\nthree\r\nfour";
+    QTest::newRow("lone-cr-endings") << "one\rtwo\r" << "one\rtwo\rthree\rfour";
+    QTest::newRow("no-break-spaces") << "a\u00A0b\ntwo\u00A0\n" << "a\u00A0b\ntwo\u00A0\nthree\nfour";
+    QTest::newRow("unicode-separators") << "a\u2028b\u2029c\n" << "a\u2028b\u2029c\nthree\nfour";
+    QTest::newRow("tabs-and-bom") << "\uFEFFa\tb\n" << "\uFEFFa\tb\nthree\nfour";
+}
+
+void TestApp::editorWritesOnlyWhatWasTyped()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, saved);
+    DocumentWindow *window = open(file.toUtf8());
     window->model().setMode(Mode::Source);
     QPlainTextEdit *editor = window->sourceEditor();
     editor->moveCursor(QTextCursor::End);
     QTest::keyClicks(editor, QStringLiteral("three"));
     QTest::keyClick(editor, Qt::Key_Return);
     QTest::keyClicks(editor, QStringLiteral("four"));
-    editor->moveCursor(QTextCursor::Start);
-    QTest::keyClick(editor, Qt::Key_Delete);
     m_scratch->clock.advance(1s);
-    QCOMPARE(ScratchEnvironment::read(window->filePath()),
-             QByteArray("ne\r\ntwo\r\nthree\r\nfour"));
+    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(window->filePath())), saved);
 }
 
 void TestApp::closingSavesATitledFileFirst()

@@ -55,6 +55,8 @@ private Q_SLOTS:
     void splitPreviewFollowsTheEditorsScroll();
     void visualEditsReachTheFileAfterTheAutosave();
     void reloadWhileEditingVisuallyKeepsTheFilesText();
+    void sourceEditsSurviveTheWayBackFromVisual();
+    void closingRightAfterTypingOnThePageSavesIt();
     void contextMenuIsRebuiltForTheMode_data();
     void contextMenuIsRebuiltForTheMode();
     void escapingNavigationLeavesThePageInPlace();
@@ -270,6 +272,54 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()),
              QByteArray("# Garden\n\nRewritten by another program. Then more.\n"));
+}
+
+void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
+{
+    DocumentWindow *window = open(Mode::Visual);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    core::DocumentModel &model = window->model();
+    typeInPage(window, QStringLiteral(" On the page."));
+    model.setMode(Mode::Source);
+    QVERIFY(waitUntil([&] { return model.getText().contains(QStringLiteral("On the page.")); },
+                      kEngineTimeout));
+
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral("In the source."));
+    const QString expected = QString::fromUtf8(kNote).replace(
+        QStringLiteral("First paragraph."), QStringLiteral("First paragraph. On the page."))
+        + QStringLiteral("In the source.");
+    QCOMPARE(model.getText(), expected);
+
+    messages.clear();
+    model.setMode(Mode::Read);
+    QCoreApplication::processEvents(); // the coalesced view update
+    QCOMPARE(model.getText(), expected);
+    m_scratch->clock.advance(PreviewController::kRenderDelay);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(pageText(window).contains(QStringLiteral("In the source.")));
+    QCOMPARE(evaluate(window, QStringLiteral("document.getElementById('content').isContentEditable"))
+                 .toBool(),
+             false);
+    m_scratch->clock.advance(1s);
+    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(window->filePath())), expected);
+}
+
+void TestPreviewPage::closingRightAfterTypingOnThePageSavesIt()
+{
+    DocumentWindow *window = open(Mode::Visual);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    const QString path = window->filePath();
+    typeInPage(window, QStringLiteral(" Typed just before closing."));
+    // Long before the page's own edit delay has passed.
+    QVERIFY(window->close());
+    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(path)),
+             QString::fromUtf8(kNote).replace(QStringLiteral("First paragraph."),
+                                              QStringLiteral("First paragraph. Typed just before "
+                                                             "closing.")));
 }
 
 void TestPreviewPage::contextMenuIsRebuiltForTheMode_data()

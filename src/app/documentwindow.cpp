@@ -282,12 +282,18 @@ void DocumentWindow::schedulePreviewUpdate()
 void DocumentWindow::updatePreview()
 {
     m_previewUpdateQueued = false;
-    if (!m_preview || m_model->mode() == Mode::Source)
+    auto *controller = m_preview ? preview::PreviewController::of(*m_model) : nullptr;
+    if (!controller)
         return;
+    if (m_model->mode() == Mode::Source) {
+        // Hidden, but never left editable: a page that still took itself for the editor would
+        // treat the source editor's text as stale when it shows again, and put its own back.
+        controller->setEditable(false);
+        return;
+    }
     // The first text of a page goes at once: waiting 0.12 s for more typing would only delay
     // the window's first render.
-    if (auto *controller = preview::PreviewController::of(*m_model))
-        controller->update(m_model->getText(), !std::exchange(m_previewHasText, true));
+    controller->update(m_model->getText(), !std::exchange(m_previewHasText, true));
 }
 
 void DocumentWindow::updateTitle()
@@ -360,12 +366,22 @@ void DocumentWindow::editorTextChanged()
         return;
     // The widget knows only "\n"; merge its edit into the file's text so that untouched lines
     // keep their own line breaks.
-    const QString shown = m_editor->toPlainText();
+    const QString shown = editorText();
     const QString merged = core::mergeEditorEdit(m_model->getText(), m_shownText, shown);
     m_shownText = shown;
     m_editing = true;
     m_model->setText(merged);
     m_editing = false;
+}
+
+QString DocumentWindow::editorText() const
+{
+    // toPlainText() hands back every no-break space as a plain space, which would rewrite each
+    // of them at the first keystroke. The raw text keeps every character; its paragraph
+    // separators are the widget's own line breaks.
+    QString text = m_editor->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text;
 }
 
 void DocumentWindow::documentTextChanged(const QString &text)
@@ -383,6 +399,10 @@ void DocumentWindow::documentTextChanged(const QString &text)
 
 bool DocumentWindow::prepareToClose()
 {
+    // An edit typed on the page moments ago is still in the page; it must reach the text before
+    // the window decides whether there is anything to save, and before the page goes with it.
+    if (auto *controller = preview::PreviewController::of(*m_model))
+        controller->flushEditsNow();
     if (!m_document->isUntitled()) {
         if (!m_document->isDocumentEdited())
             return true;

@@ -54,6 +54,7 @@ private:
     void updateStatus();
     void showText(const QString &text);
     void editorTextChanged();
+    QString editorText() const;
     void documentTextChanged(const QString &text);
     void showPreview();
     void schedulePreviewUpdate();

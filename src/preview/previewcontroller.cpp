@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QTextBoundaryFinder>
 #include <QThreadPool>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantMap>
 
@@ -226,15 +228,52 @@ void PreviewController::flushEdits()
         return;
     m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
                       [self = QPointer(this)](const QVariant &result) {
-                          if (!self || result.typeId() != QMetaType::QString)
-                              return;
-                          const QString text = result.toString();
-                          if (text == self->m_lastRendered)
-                              return;
-                          self->m_lastRendered = text;
-                          if (self->m_model)
-                              self->m_model->setText(text);
+                          if (self)
+                              self->applyFlushedEdit(result);
                       });
+}
+
+void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
+{
+    if (!m_ready || !m_editable || m_awaitingReloadRender)
+        return;
+    // Shared with the completion, which may come after this function gave up waiting.
+    struct Wait
+    {
+        bool answered = false;
+        QEventLoop *loop = nullptr;
+    };
+    auto wait = std::make_shared<Wait>();
+    m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
+                      [self = QPointer(this), wait](const QVariant &result) {
+                          wait->answered = true;
+                          if (wait->loop)
+                              wait->loop->quit();
+                          if (self)
+                              self->applyFlushedEdit(result);
+                      });
+    if (wait->answered)
+        return;
+    QEventLoop loop;
+    wait->loop = &loop;
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    // Keys must wait: one that reached the window now would land in a page about to go.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    wait->loop = nullptr;
+    if (!wait->answered)
+        previewLog(QStringLiteral("the page did not hand over its edit in time"));
+}
+
+void PreviewController::applyFlushedEdit(const QVariant &result)
+{
+    if (result.typeId() != QMetaType::QString)
+        return;
+    const QString text = result.toString();
+    if (text == m_lastRendered)
+        return;
+    m_lastRendered = text;
+    if (m_model)
+        m_model->setText(text);
 }
 
 void PreviewController::prepareForReload(const QString &text)

@@ -76,6 +76,9 @@ public:
 
     // DocumentPreview
     void flushEdits() override;
+    // Like flushEdits(), but returns only when the page has answered (or after `timeout`),
+    // running the event loop meanwhile: closing must not free the page with an edit in it.
+    void flushEditsNow(std::chrono::milliseconds timeout = std::chrono::seconds(3));
     void prepareForReload(const QString &text) override;
     void scrollToFraction(double fraction) override;
     void find(const QString &query, FindCompletion completion) override;
@@ -125,6 +128,7 @@ private:
     void applyStaleValueRule(const QString &text);
     void handleReady();
     void handleEdit(const QString &source);
+    void applyFlushedEdit(const QVariant &result);
     void handlePasteImage(const QString &data);
     void handleRendered();
     void handleResolve(const QStringList &targets);
