@@ -3,9 +3,11 @@
 #include "preview/bridgemessage.h"
 #include "preview/contextmenu.h"
 #include "preview/navigationpolicy.h"
+#include "preview/workspace.h"
 #include "preview/pagehost.h"
 #include "preview/previewcontroller.h"
 #include "preview/webpagehost.h"
+#include "preview/quorvelwebview.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -23,6 +25,7 @@
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(quorvel::preview::MenuEntry)
 Q_DECLARE_METATYPE(quorvel::preview::NavigationDecision)
+Q_DECLARE_METATYPE(quorvel::preview::FileLaunch)
 
 using namespace quorvel;
 using preview::MenuEntry;
@@ -222,6 +225,9 @@ private Q_SLOTS:
     void contextMenuIsRebuilt();
     void navigationStaysOnThePage_data();
     void navigationStaysOnThePage();
+    void bridgeHearsOnlyOurPage();
+    void linkedProgramsAreRevealedNotRun_data();
+    void linkedProgramsAreRevealedNotRun();
     void promptAnswersThePage_data();
     void promptAnswersThePage();
 };
@@ -720,25 +726,94 @@ void TestPreview::navigationStaysOnThePage_data()
 {
     using preview::NavigationDecision;
     QTest::addColumn<QUrl>("url");
+    QTest::addColumn<bool>("mainFrame");
+    QTest::addColumn<bool>("clicked");
     QTest::addColumn<NavigationDecision>("decision");
-    QTest::newRow("the-page") << QUrl(QStringLiteral("file:///opt/quorvel/web/index.html"))
+    const auto url = [](const char *text) { return QUrl(QString::fromUtf8(text)); };
+    QTest::newRow("the-page") << url("file:///opt/quorvel/web/index.html") << true << false
                               << NavigationDecision::Allow;
-    QTest::newRow("the-page-at-a-heading")
-        << QUrl(QStringLiteral("file:///opt/quorvel/web/index.html#intro"))
-        << NavigationDecision::Allow;
-    QTest::newRow("about-blank") << QUrl(QStringLiteral("about:blank")) << NavigationDecision::Allow;
-    QTest::newRow("web-address") << QUrl(QStringLiteral("https://example.org/a"))
-                                 << NavigationDecision::OpenExternally;
-    QTest::newRow("other-local-file") << QUrl(QStringLiteral("file:///home/me/notes.md"))
-                                      << NavigationDecision::OpenExternally;
-    QTest::newRow("no-url") << QUrl() << NavigationDecision::Cancel;
+    QTest::newRow("the-page-at-a-heading") << url("file:///opt/quorvel/web/index.html#intro")
+                                           << true << true << NavigationDecision::Allow;
+    QTest::newRow("another-index-html") << url("file:///home/me/site/index.html") << true
+                                        << false << NavigationDecision::Cancel;
+    QTest::newRow("clicked-other-index-html") << url("file:///home/me/site/index.html") << true
+                                              << true << NavigationDecision::OpenExternally;
+    QTest::newRow("the-page-in-a-frame") << url("file:///opt/quorvel/web/index.html") << false
+                                         << false << NavigationDecision::Cancel;
+    QTest::newRow("about-blank") << url("about:blank") << true << true
+                                 << NavigationDecision::Cancel;
+    QTest::newRow("clicked-web-address") << url("https://example.org/a") << true << true
+                                         << NavigationDecision::OpenExternally;
+    QTest::newRow("scripted-web-address") << url("https://example.org/a") << true << false
+                                          << NavigationDecision::Cancel;
+    QTest::newRow("clicked-custom-scheme") << url("steam://run/1") << true << true
+                                           << NavigationDecision::Cancel;
+    QTest::newRow("clicked-script-url") << url("javascript:alert(1)") << true << true
+                                        << NavigationDecision::Cancel;
+    QTest::newRow("no-url") << QUrl() << true << true << NavigationDecision::Cancel;
 }
 
 void TestPreview::navigationStaysOnThePage()
 {
     QFETCH(QUrl, url);
+    QFETCH(bool, mainFrame);
+    QFETCH(bool, clicked);
     QFETCH(preview::NavigationDecision, decision);
-    QCOMPARE(preview::decideNavigation(url), decision);
+    const QUrl page(QStringLiteral("file:///opt/quorvel/web/index.html"));
+    QCOMPARE(preview::decideNavigation(url, page, mainFrame, clicked), decision);
+}
+
+void TestPreview::bridgeHearsOnlyOurPage()
+{
+    preview::QuorvelWebPage page(QUrl::fromLocalFile(QStringLiteral("/opt/quorvel/web/index.html")));
+    preview::PageBridge bridge(&page, nullptr);
+    int heard = 0;
+    bridge.setReceiver([&heard](const QJsonObject &) { ++heard; });
+    QCoreApplication::processEvents();
+    bridge.post(QJsonObject{{QStringLiteral("type"), QStringLiteral("edit")}});
+    QCOMPARE(heard, 0); // the page shows nothing of ours (here: nothing at all)
+}
+
+void TestPreview::linkedProgramsAreRevealedNotRun_data()
+{
+    using preview::FileLaunch;
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<FileLaunch>("launch");
+    QFile self(QCoreApplication::applicationFilePath());
+    const QByteArray program = self.open(QIODevice::ReadOnly) ? self.read(4096) : QByteArray();
+    QTest::newRow("note") << "note.md" << QByteArray("# Note\n") << false << FileLaunch::Open;
+    QTest::newRow("picture") << "pic.png" << QByteArray("\x89PNG\r\n\x1a\n") << false
+                             << FileLaunch::Open;
+    QTest::newRow("script-with-exec-bit") << "run.sh" << QByteArray("#!/bin/sh\n") << true
+                                          << FileLaunch::Reveal;
+    QTest::newRow("note-with-exec-bit") << "odd.md" << QByteArray("# Odd\n") << true
+                                        << FileLaunch::Reveal;
+    QTest::newRow("desktop-launcher") << "evil.desktop"
+                                      << QByteArray("[Desktop Entry]\nType=Application\nExec=x\n")
+                                      << false << FileLaunch::Reveal;
+    QTest::newRow("program-named-as-a-note") << "tool.md" << program << false
+                                             << FileLaunch::Reveal;
+}
+
+void TestPreview::linkedProgramsAreRevealedNotRun()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, executable);
+    QFETCH(preview::FileLaunch, launch);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    if (executable)
+        QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+    QCOMPARE(preview::fileLaunch(file.fileName()), launch);
+    // Reached through a symbolic link, it is judged as itself.
+    QVERIFY(QFile::link(file.fileName(), dir.filePath(QStringLiteral("link"))));
+    QCOMPARE(preview::fileLaunch(dir.filePath(QStringLiteral("link"))), launch);
 }
 
 void TestPreview::promptAnswersThePage_data()

@@ -17,8 +17,10 @@
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
+#include <QImage>
 
 using namespace quorvel;
+using namespace Qt::StringLiterals;
 using app::DocumentController;
 using app::DocumentWindow;
 using preview::PreviewController;
@@ -59,6 +61,8 @@ private Q_SLOTS:
     void closingRightAfterTypingOnThePageSavesIt();
     void contextMenuIsRebuiltForTheMode_data();
     void contextMenuIsRebuiltForTheMode();
+    void hostileMarkupNeverLeavesThePage_data();
+    void hostileMarkupNeverLeavesThePage();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
 
@@ -372,20 +376,87 @@ void TestPreviewPage::contextMenuIsRebuiltForTheMode()
     QCOMPARE(shown.join(u'|'), titles.join(u'|'));
 }
 
-void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
+void TestPreviewPage::hostileMarkupNeverLeavesThePage_data()
 {
-    DocumentWindow *window = open(Mode::Read);
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<QString>("click");
+    // The sanitiser prefixes the map's name; the document names it as it will be.
+    const QByteArray picture
+        = "<img usemap=\"#user-content-m\" src=\"pic.png\" width=\"300\" height=\"120\">\n";
+    QTest::newRow("image-map-to-a-local-page")
+        << "<map name=\"m\"><area shape=\"rect\" coords=\"0,0,300,120\" "
+           "href=\"site/index.html\"></map>\n" + picture
+        << "img";
+    QTest::newRow("image-map-to-a-launcher")
+        << "<map name=\"m\"><area shape=\"rect\" coords=\"0,0,300,120\" "
+           "href=\"evil.desktop\"></map>\n" + picture
+        << "img";
+    QTest::newRow("svg-link-to-a-local-page")
+        << QByteArray("<svg width=\"300\" height=\"120\"><a href=\"site/index.html\">"
+                      "<rect width=\"300\" height=\"120\"/></a></svg>\n")
+        << "svg rect";
+    QTest::newRow("new-window-link-to-a-program")
+        << QByteArray("<a href=\"run.sh\" target=\"_blank\">run</a>\n") << "a";
+}
+
+void TestPreviewPage::hostileMarkupNeverLeavesThePage()
+{
+    QFETCH(QByteArray, note);
+    QFETCH(QString, click);
+    QDir(m_scratch->dir.path()).mkpath(QStringLiteral("site"));
+    m_scratch->write(QStringLiteral("site/index.html"), "<script>document.title='taken'</script>");
+    m_scratch->write(QStringLiteral("evil.desktop"), "[Desktop Entry]\nType=Application\nExec=sh\n");
+    m_scratch->write(QStringLiteral("run.sh"), "#!/bin/sh\n");
+    QImage picture(300, 120, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QVERIFY(picture.save(m_scratch->path(QStringLiteral("pic.png"))));
+
+    DocumentWindow *window = open(Mode::Read, note + "\nStill here.\n");
     QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     auto *page = qobject_cast<preview::QuorvelWebPage *>(controller(window).webView()->page());
     QVERIFY(page);
     QList<QUrl> opened;
     page->openExternally = [&opened](const QUrl &url) { opened.append(url); };
+    QSignalSpy refused(page, &preview::QuorvelWebPage::navigationRefused);
     const QUrl before = page->url();
 
-    evaluate(window, QStringLiteral("location.href = 'https://example.org/elsewhere'; 1"));
+    QVERIFY(waitUntil([&] {
+        return evaluate(window, QStringLiteral("[...document.images].every((i) => i.complete)"))
+            .toBool();
+    }, kEngineTimeout));
+    const QVariantList box = evaluate(window, QStringLiteral(
+        "(() => { const b = document.querySelector('#content %1').getBoundingClientRect();"
+        " return [b.left + b.width / 2, b.top + b.height / 2]; })()").arg(click)).toList();
+    QCOMPARE(box.size(), 2);
+    QTest::mouseClick(controller(window).webView()->focusProxy(), Qt::LeftButton, {},
+                      QPoint(box.at(0).toInt(), box.at(1).toInt()));
+    // The page hands the click over as a link; nothing is opened from it here.
+    QVERIFY(waitUntil([&] {
+        return !opened.isEmpty() || !refused.isEmpty() || typesOf(messages).contains(u"link"_s);
+    }, kEngineTimeout));
+    QCOMPARE(opened, QList<QUrl>());
+    QCOMPARE(refused.count(), 0);
+    QVERIFY(typesOf(messages).contains(u"link"_s));
+    QCOMPARE(page->url(), before);
+    QVERIFY(pageText(window).contains(QStringLiteral("Still here.")));
+}
+
+void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
+{
+    DocumentWindow *window = open(Mode::Read);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    auto *page = qobject_cast<preview::QuorvelWebPage *>(controller(window).webView()->page());
+    QList<QUrl> opened;
+    page->openExternally = [&opened](const QUrl &url) { opened.append(url); };
+    const QUrl before = page->url();
+    // Another local page, even one named like ours, never takes our page's place.
+    const QString other = m_scratch->write(QStringLiteral("index.html"), "<p>other</p>");
+    evaluate(window, QStringLiteral("location.href = %1; 1")
+                         .arg(PreviewController::json(QUrl::fromLocalFile(other).toString())));
     QVERIFY(waitUntil([&] { return !opened.isEmpty(); }, kEngineTimeout));
-    QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/elsewhere"))});
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(other)});
     QCOMPARE(page->url(), before);
     QVERIFY(pageText(window).contains(QStringLiteral("First paragraph.")));
 }

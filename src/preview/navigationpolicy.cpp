@@ -1,18 +1,19 @@
 #include "navigationpolicy.h"
 
-#include <QFileInfo>
-
 namespace quorvel::preview {
 
-NavigationDecision decideNavigation(const QUrl &url)
+NavigationDecision decideNavigation(const QUrl &url, const QUrl &page, bool isMainFrame,
+                                    bool userClicked)
 {
-    if (url.isEmpty() || !url.isValid())
+    if (url.isEmpty() || !url.isValid() || !isMainFrame)
         return NavigationDecision::Cancel;
-    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).fileName() == u"index.html")
+    if (url.adjusted(QUrl::RemoveFragment) == page.adjusted(QUrl::RemoveFragment))
         return NavigationDecision::Allow;
-    if (url.scheme() == u"about")
-        return NavigationDecision::Allow;
-    return NavigationDecision::OpenExternally;
+    const QString scheme = url.scheme().toLower();
+    const bool openable = url.isLocalFile() || scheme == u"http" || scheme == u"https"
+        || scheme == u"mailto";
+    return userClicked && openable ? NavigationDecision::OpenExternally
+                                   : NavigationDecision::Cancel;
 }
 
 } // namespace quorvel::preview

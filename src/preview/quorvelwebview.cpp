@@ -2,9 +2,10 @@
 
 #include "navigationpolicy.h"
 #include "previewcontroller.h"
+#include "workspace.h"
+#include "core/debuglog.h"
 
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QMenu>
 #include <QWebEngineContextMenuRequest>
 
@@ -79,22 +80,33 @@ void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
     menu->popup(event->globalPos());
 }
 
-QuorvelWebPage::QuorvelWebPage(QObject *parent)
+QuorvelWebPage::QuorvelWebPage(const QUrl &pageUrl, QObject *parent)
     : QWebEnginePage(parent)
-    , openExternally([](const QUrl &url) { QDesktopServices::openUrl(url); })
+    , openExternally(&preview::openExternally)
+    , m_pageUrl(pageUrl)
 {
 }
 
-bool QuorvelWebPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool)
+bool QuorvelWebPage::showsOwnPage() const
 {
-    switch (decideNavigation(url)) {
+    return url().adjusted(QUrl::RemoveFragment) == m_pageUrl.adjusted(QUrl::RemoveFragment);
+}
+
+bool QuorvelWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type,
+                                             bool isMainFrame)
+{
+    const auto decision = decideNavigation(url, m_pageUrl, isMainFrame,
+                                           type == NavigationTypeLinkClicked);
+    switch (decision) {
     case NavigationDecision::Allow:
         return true;
     case NavigationDecision::OpenExternally:
         if (openExternally)
             openExternally(url);
-        return false;
+        break;
     case NavigationDecision::Cancel:
+        core::previewLog(QStringLiteral("navigation refused: ") + url.toDisplayString());
+        Q_EMIT navigationRefused(url);
         break;
     }
     return false;

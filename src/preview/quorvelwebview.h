@@ -35,15 +35,28 @@ class QuorvelWebPage : public QWebEnginePage
     Q_OBJECT
 
 public:
-    explicit QuorvelWebPage(QObject *parent = nullptr);
+    // `pageUrl` is our page: the one address this page may show.
+    QuorvelWebPage(const QUrl &pageUrl, QObject *parent = nullptr);
 
-    // Where escaping navigations go; the default application unless a test says otherwise.
+    const QUrl &pageUrl() const { return m_pageUrl; }
+    // Whether the page shows our page now (and so may speak on the bridge).
+    bool showsOwnPage() const;
+
+    // Where links that escape the page go; the default application, with its rules for files
+    // that would run, unless a test says otherwise.
     std::function<void(const QUrl &)> openExternally;
+
+Q_SIGNALS:
+    // A navigation away from our page was stopped.
+    void navigationRefused(const QUrl &url);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
     bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
                           const QString &defaultValue, QString *result) override;
+
+private:
+    QUrl m_pageUrl;
 };
 
 } // namespace quorvel::preview

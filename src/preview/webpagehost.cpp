@@ -13,6 +13,12 @@
 
 namespace quorvel::preview {
 
+PageBridge::PageBridge(QuorvelWebPage *page, QObject *parent)
+    : QObject(parent)
+    , m_page(page)
+{
+}
+
 void PageBridge::setReceiver(Receiver receive)
 {
     m_receive = std::move(receive);
@@ -28,6 +34,10 @@ void PageBridge::setReceiver(Receiver receive)
 
 void PageBridge::post(const QJsonObject &message)
 {
+    // Any other document that found its way into the view must not edit, open or read through
+    // the bridge; navigation refuses such documents, and this holds should one slip through.
+    if (!m_page || !m_page->showsOwnPage())
+        return;
     if (m_receive && m_waiting.isEmpty())
         m_receive(message);
     else
@@ -88,11 +98,18 @@ void WebPageHost::prepareSpare()
 WebPageHost::WebPageHost()
     : m_view(new QuorvelWebView)
 {
-    m_page = new QuorvelWebPage(m_view);
+    const QUrl pageUrl = QUrl::fromLocalFile(PreviewController::webDirectory()
+                                             + QStringLiteral("index.html"));
+    m_page = new QuorvelWebPage(pageUrl, m_view);
+    // The page's own scripts and styles, and images beside the document, are local files: the
+    // engine loads none of them without this. What the page may fetch is narrowed by its
+    // content security policy, and no other page is ever let in (navigation policy).
     m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    // A file dropped on the view would otherwise be loaded in our page's place.
+    m_page->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
 
     auto *channel = new QWebChannel(m_page);
-    m_bridge = new PageBridge(channel);
+    m_bridge = new PageBridge(m_page, channel);
     channel->registerObject(QStringLiteral("bridge"), m_bridge);
     m_page->setWebChannel(channel);
 
@@ -107,8 +124,7 @@ WebPageHost::WebPageHost()
                      });
     m_view->setPage(m_page);
     m_view->setMinimumWidth(260);
-    m_page->load(QUrl::fromLocalFile(PreviewController::webDirectory()
-                                     + QStringLiteral("index.html")));
+    m_page->load(pageUrl);
 }
 
 WebPageHost::~WebPageHost()

@@ -21,7 +21,8 @@ class PageBridge : public QObject
 
 public:
     using Receiver = std::function<void(const QJsonObject &)>;
-    using QObject::QObject;
+    // Speaks for `page`, and only while it shows our own page.
+    PageBridge(QuorvelWebPage *page, QObject *parent);
 
     // Messages posted before there is a receiver wait for it, in order.
     void setReceiver(Receiver receive);
@@ -30,6 +31,7 @@ public Q_SLOTS:
     void post(const QJsonObject &message);
 
 private:
+    QPointer<QuorvelWebPage> m_page;
     Receiver m_receive;
     QList<QJsonObject> m_waiting;
 };
