@@ -38,6 +38,7 @@ private Q_SLOTS:
     void unreadableFilesOpenNoWindow_data();
     void unreadableFilesOpenNoWindow();
     void openingAnOpenFileRaisesItsWindow();
+    void pastingAnImageIntoAnUntitledDraftSaysWhy();
 
     // outside changes, on the real clock and real kernel events
     void outsideAppendsWhileTypingLoseNothing_data();
@@ -205,6 +206,24 @@ void TestApp::openingAnOpenFileRaisesItsWindow()
     QCOMPARE(DocumentController::shared().openDocument(m_scratch->dir.path() + "/./note.md"),
              window);
     QCOMPARE(DocumentController::shared().windows().size(), 1);
+}
+
+void TestApp::pastingAnImageIntoAnUntitledDraftSaysWhy()
+{
+    DocumentWindow *window = DocumentController::shared().newDocument();
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QStringList shown;
+    QTimer::singleShot(0, qApp, [&shown] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown << box->text() << box->informativeText();
+            box->accept();
+        }
+    });
+    QCOMPARE(window->model().saveImage(image), std::nullopt);
+    QCOMPARE(shown, (QStringList{QStringLiteral("Save the document first"),
+                                 QStringLiteral("Pasted images are stored in a Captures/ folder "
+                                                "next to the markdown file.")}));
 }
 
 void TestApp::outsideAppendsWhileTypingLoseNothing_data()

@@ -162,6 +162,13 @@ void DocumentWindow::wire()
             &DocumentWindow::applyThemeAppearance);
     connect(&model, &DocumentModel::attentionRequested, this,
             [this] { QApplication::alert(this); });
+    connect(&model, &DocumentModel::alertRequested, this,
+            [this](const QString &message, const QString &informativeText) {
+                QMessageBox box(QMessageBox::Warning, tr("Quorvel"), message, QMessageBox::Ok,
+                                this);
+                box.setInformativeText(informativeText);
+                box.exec();
+            });
     model.setWindow(this);
     model.setPlatformDocument(m_document.get());
     if (!m_document->isUntitled())

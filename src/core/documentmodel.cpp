@@ -587,7 +587,13 @@ std::optional<QString> DocumentModel::consumePendingHeading()
 
 std::optional<QString> DocumentModel::saveImage(const QImage &image)
 {
-    if (m_fileURL.isEmpty() || image.isNull())
+    if (m_fileURL.isEmpty()) {
+        Q_EMIT alertRequested(QStringLiteral("Save the document first"),
+                              QStringLiteral("Pasted images are stored in a Captures/ folder next "
+                                             "to the markdown file."));
+        return std::nullopt;
+    }
+    if (image.isNull())
         return std::nullopt;
     QDir folder(QFileInfo(filePath()).absolutePath());
     folder.mkpath(QStringLiteral("Captures"));

@@ -166,7 +166,8 @@ public:
     void toggleTask(int index, bool checked);
     std::optional<QString> consumePendingHeading();
     // Stores a pasted image as a PNG in Captures/ beside the file; the path to write into the
-    // Markdown, or nothing for an untitled document or a failed write.
+    // Markdown, or nothing for a failed write or an untitled document (which asks for an alert
+    // first: there is no folder to put the image in).
     std::optional<QString> saveImage(const QImage &image);
 
     Scheduler &scheduler() const { return m_env.scheduler; }
@@ -192,6 +193,8 @@ Q_SIGNALS:
     void windowAppearanceChanged(quorvel::themes::ThemeKind theme);
     // An outside change waits for the user; the application asks for attention.
     void attentionRequested();
+    // Something the user must know, shown by the window as a modal alert.
+    void alertRequested(const QString &message, const QString &informativeText);
 
 private:
     void refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt);
