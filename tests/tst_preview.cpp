@@ -596,24 +596,37 @@ void TestPreview::reloadTimeOutBelongsToTheNewestReload()
 void TestPreview::flushEditsWritesOnlyANewerText_data()
 {
     QTest::addColumn<QVariant>("result");
+    QTest::addColumn<QString>("typedMeanwhile"); // the model's text when the page answers
     QTest::addColumn<QStringList>("setTexts");
-    QTest::newRow("same-as-shown") << QVariant(QStringLiteral("shown")) << QStringList();
-    QTest::newRow("newer-text") << QVariant(QStringLiteral("shown, typed"))
-                                << QStringList{QStringLiteral("shown, typed")};
-    QTest::newRow("not-a-string") << QVariant(3.0) << QStringList();
-    QTest::newRow("script-error") << QVariant() << QStringList();
+    const QString shown = QStringLiteral("one two");
+    QTest::newRow("same-as-shown") << QVariant(shown) << shown << QStringList();
+    QTest::newRow("newer-text") << QVariant(QStringLiteral("one two, typed")) << shown
+                                << QStringList{QStringLiteral("one two, typed")};
+    QTest::newRow("not-a-string") << QVariant(3.0) << shown << QStringList();
+    QTest::newRow("script-error") << QVariant() << shown << QStringList();
+    QTest::newRow("typed-in-source-before-the-answer")
+        << QVariant(QStringLiteral("one, page two")) << QStringLiteral("one two source")
+        << QStringList{QStringLiteral("one two source"), QStringLiteral("one, page two source")};
+    QTest::newRow("typed-over-the-page-edit")
+        << QVariant(QStringLiteral("one TWO")) << QStringLiteral("one twX")
+        << QStringList{QStringLiteral("one twX")};
 }
 
 void TestPreview::flushEditsWritesOnlyANewerText()
 {
     QFETCH(QVariant, result);
+    QFETCH(QString, typedMeanwhile);
     QFETCH(QStringList, setTexts);
     Harness h;
-    h.editing(QStringLiteral("shown"));
+    h.editing(QStringLiteral("one two"));
     h.controller.flushEdits();
     QCOMPARE(h.scripts(), QStringList{QStringLiteral("quorvel.flushEdit()")});
+    if (typedMeanwhile != h.text)
+        h.model.setText(typedMeanwhile);
     h.calls.first().completion(result);
     QCOMPARE(h.setTexts, setTexts);
+    if (typedMeanwhile != u"one two")
+        return;
     // What the flush brought in is the page's text now: its echo renders nothing.
     h.controller.render(h.text, QUrl(), true, 0);
     QCOMPARE(h.renders(), QStringList());

@@ -65,6 +65,43 @@ int integerOrZero(const QVariant &value)
     return int(number);
 }
 
+// How `other` differs from `base`: one span of `base` [start, end) replaced by `inserted`.
+struct Change
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+    QStringView inserted;
+};
+
+Change changeFrom(QStringView base, QStringView other)
+{
+    const qsizetype shorter = std::min(base.size(), other.size());
+    qsizetype prefix = 0;
+    while (prefix < shorter && base[prefix] == other[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix
+           && base[base.size() - 1 - suffix] == other[other.size() - 1 - suffix])
+        ++suffix;
+    return {prefix, base.size() - suffix, other.mid(prefix, other.size() - suffix - prefix)};
+}
+
+// The page's edit and the user's typing elsewhere (the source editor), both made from `base`
+// while the page's answer was on its way. Each changed one span; where the spans do not overlap
+// both are kept. Nothing when they overlap.
+std::optional<QString> mergeBoth(const QString &base, const QString &page, const QString &mine)
+{
+    Change first = changeFrom(base, page);
+    Change second = changeFrom(base, mine);
+    if (second.start < first.start)
+        std::swap(first, second);
+    if (first.end > second.start)
+        return std::nullopt;
+    const QStringView text(base);
+    return text.left(first.start) + first.inserted + text.mid(first.end, second.start - first.end)
+        + second.inserted + text.mid(second.end);
+}
+
 QString boolean(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
@@ -227,9 +264,9 @@ void PreviewController::flushEdits()
     if (!m_ready || m_awaitingReloadRender)
         return;
     m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
-                      [self = QPointer(this)](const QVariant &result) {
+                      [self = QPointer(this), requested = modelText()](const QVariant &result) {
                           if (self)
-                              self->applyFlushedEdit(result);
+                              self->applyFlushedEdit(result, requested);
                       });
 }
 
@@ -245,12 +282,12 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
     };
     auto wait = std::make_shared<Wait>();
     m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
-                      [self = QPointer(this), wait](const QVariant &result) {
+                      [self = QPointer(this), wait, requested = modelText()](const QVariant &result) {
                           wait->answered = true;
                           if (wait->loop)
                               wait->loop->quit();
                           if (self)
-                              self->applyFlushedEdit(result);
+                              self->applyFlushedEdit(result, requested);
                       });
     if (wait->answered)
         return;
@@ -264,16 +301,30 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
         previewLog(QStringLiteral("the page did not hand over its edit in time"));
 }
 
-void PreviewController::applyFlushedEdit(const QVariant &result)
+QString PreviewController::modelText() const
 {
-    if (result.typeId() != QMetaType::QString)
+    return m_model ? m_model->getText() : QString();
+}
+
+void PreviewController::applyFlushedEdit(const QVariant &result, const QString &requested)
+{
+    if (result.typeId() != QMetaType::QString || !m_model)
         return;
     const QString text = result.toString();
     if (text == m_lastRendered)
         return;
     m_lastRendered = text;
-    if (m_model)
+    const QString now = m_model->getText();
+    if (now == requested) {
         m_model->setText(text);
+        return;
+    }
+    // The user went on typing in the source editor before the page answered (leaving the
+    // editing view, then typing at once): neither edit may be lost.
+    if (const auto merged = mergeBoth(requested, text, now))
+        m_model->setText(*merged);
+    else
+        previewLog(QStringLiteral("page edit dropped: it overlaps typing in the source"));
 }
 
 void PreviewController::prepareForReload(const QString &text)

@@ -128,7 +128,8 @@ private:
     void applyStaleValueRule(const QString &text);
     void handleReady();
     void handleEdit(const QString &source);
-    void applyFlushedEdit(const QVariant &result);
+    void applyFlushedEdit(const QVariant &result, const QString &requested);
+    QString modelText() const;
     void handlePasteImage(const QString &data);
     void handleRendered();
     void handleResolve(const QStringList &targets);
