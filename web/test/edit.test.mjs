@@ -173,14 +173,14 @@ describe('formatting commands', () => {
     assert.equal(page.flushEdit(), 'Hello ![](Captures/capture-1.png)world\n');
   });
 
-  it('sends a pasted image to the host as Base64', async () => {
-    const { root, win, of } = editing('x\n');
+  it('sends a pasted image to the host as Base64', { timeout: 10000 }, async () => {
+    const { root, win, of, posted } = editing('x\n');
     const bytes = new Uint8Array([137, 80, 78, 71]);
     const file = new win.File([bytes], 'a.png', { type: 'image/png' });
     const event = new win.Event('paste', { bubbles: true, cancelable: true });
     event.clipboardData = { items: [{ kind: 'file', type: 'image/png', getAsFile: () => file }], getData: () => '' };
     root.querySelector('p').dispatchEvent(event);
-    await new Promise((r) => setTimeout(r, 20));
+    await posted('pasteImage');
     assert.deepEqual(of('pasteImage'), [{ type: 'pasteImage', data: Buffer.from(bytes).toString('base64') }]);
   });
 });

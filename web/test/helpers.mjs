@@ -35,11 +35,26 @@ export function makePage({ runScripts } = {}) {
   const clock = manualClock(win);
   const root = win.document.getElementById('content');
   const messages = [];
-  const page = createPage({ win, root, post: (m) => messages.push(m) });
+  const waiting = [];
+  const post = (m) => {
+    messages.push(m);
+    for (const w of waiting.filter((x) => x.type === m.type)) {
+      waiting.splice(waiting.indexOf(w), 1);
+      w.resolve(m);
+    }
+  };
+  const page = createPage({ win, root, post });
   const of = (type) => messages.filter((m) => m.type === type);
+  // The first message of a type, posted already or still to come: work the
+  // page finishes later (a FileReader) is awaited as the message itself.
+  const posted = (type) => new Promise((resolve) => {
+    const m = messages.find((x) => x.type === type);
+    if (m) resolve(m);
+    else waiting.push({ type, resolve });
+  });
   // MutationObserver callbacks run as microtasks.
   const settle = () => new Promise((r) => setImmediate(r));
-  return { dom, win, doc: win.document, root, page, messages, of, clock, settle };
+  return { dom, win, doc: win.document, root, page, messages, of, posted, clock, settle };
 }
 
 // Fixture files hold cases as
