@@ -107,58 +107,24 @@ function groups(tokens) {
   return out;
 }
 
-const VOID = new Set(['area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link', 'meta',
-  'param', 'source', 'track', 'wbr']);
-
-// How many elements the raw HTML of a block leaves open (an opening <div>
-// whose </div> comes in a later block).
-export function openElements(group) {
-  let depth = 0;
-  for (const t of group) {
-    const raws = t.type === 'html_block' ? [t.content]
-      : t.type === 'inline' ? (t.children ?? []).filter((c) => c.type === 'html_inline').map((c) => c.content) : [];
-    for (const raw of raws) {
-      for (const m of raw.replace(/<!--[\s\S]*?-->/g, '').matchAll(/<(\/?)([a-zA-Z][a-zA-Z0-9-]*)\b[^>]*?(\/?)>/g)) {
-        if (VOID.has(m[2].toLowerCase()) || m[3]) continue;
-        depth += m[1] ? (depth > 0 ? -1 : 0) : 1;
-      }
-    }
-  }
-  return depth;
-}
-
+// Every top-level token group is a block of its own, raw HTML included. An
+// HTML block that opens an element ends at a blank line, as CommonMark says,
+// and the Markdown after it up to the closing tag stays Markdown blocks with
+// their own lines: merging them into the HTML block would make one block of
+// the rest of the document whenever the closing tag is missing or follows a
+// blank line, and a visual edit there would rewrite all of it as HTML.
 function toBlocks(md, tokens, env, lineOffset, lineCount) {
-  const blocks = [];
-  let open = null; // a raw HTML block whose elements enclose the blocks after it
-  for (const group of groups(tokens)) {
-    const html = md.renderer.render(group, md.options, env);
-    const info = describe(group);
+  return groups(tokens).map((group) => {
     const map = group[0].map;
     // Footnotes have no source lines of their own: they trail the document.
-    const start = map ? map[0] + lineOffset : lineCount;
-    const end = map ? map[1] + lineOffset : lineCount;
-    if (open && map) {
-      // Blocks inside an element opened by raw HTML join its block, so that
-      // the browser nests them as the author meant.
-      open.html += html;
-      open.end = end;
-      open.depth += openElements(group);
-      open.heading = null;
-      if (info.wikilinks) open.wikilinks = (open.wikilinks ?? []).concat(info.wikilinks);
-      open.mermaid ||= info.mermaid;
-      if (open.depth <= 0) open = null;
-      continue;
-    }
-    open = null;
-    const block = { start, end, html, tail: !map, ...info };
-    if (group[0].type === 'html_block') {
-      const depth = openElements(group);
-      if (depth > 0) open = Object.assign(block, { depth });
-    }
-    blocks.push(block);
-  }
-  for (const b of blocks) delete b.depth;
-  return blocks;
+    return {
+      start: map ? map[0] + lineOffset : lineCount,
+      end: map ? map[1] + lineOffset : lineCount,
+      html: md.renderer.render(group, md.options, env),
+      tail: !map,
+      ...describe(group),
+    };
+  });
 }
 
 export function splitLines(src) {

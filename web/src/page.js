@@ -39,10 +39,15 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
 
   // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
   // markup, so a stray closing tag cannot end the wrapper early. The wrapper
-  // keeps every block one element, which the patcher and editor rely on.
+  // keeps every block one element, which the patcher and editor rely on. It
+  // is not editable: what the page shows is the sanitised, balanced markup,
+  // and writing that back would change the bytes around what was typed (an
+  // opening <details> would gain its closing tag here, ids their prefix).
   const safeHtml = (block) => {
     if (!block.raw && !block.rawBlock) return block.html;
-    block.safe ??= block.rawBlock ? `<div class="raw-html">${sanitize(block.html)}</div>` : sanitize(block.html);
+    block.safe ??= block.rawBlock
+      ? `<div class="raw-html" contenteditable="false">${sanitize(block.html)}</div>`
+      : sanitize(block.html);
     return block.safe;
   };
 

@@ -121,6 +121,34 @@ describe('visual editing', () => {
   });
 });
 
+// Typing in one block changes that block's bytes and no others: each source
+// holds "EDIT" in the block typed into, and the result must be the source
+// with " typed" inserted after it. The outline lists the headings shown.
+const LOCAL_EDITS = [
+  ['after-details-closed-past-a-blank-line',
+    '<details>\n<summary>More</summary>\n\n## Inside\n\nSome **bold** and [[Note]].\n\n</details>\n\n# After\n\n- item **b**\n\nEDIT here.\n',
+    ['Inside', 'After']],
+  ['inside-details',
+    '<details>\n<summary>More</summary>\n\nEDIT **bold** and [[Note]].\n\n</details>\n\n# After\n',
+    ['After']],
+  ['after-unclosed-div', '<div class="x">\n\n# Later\n\nEDIT *x* **y**\n', ['Later']],
+];
+
+describe('edits stay local', () => {
+  for (const [name, src, headings] of LOCAL_EDITS) {
+    it(name, async () => {
+      const { root, page, settle, win, of } = editing(src);
+      assert.deepEqual(of('outline').at(-1).items.map((h) => h.text), headings);
+      assert.equal(page.flushEdit(), src, 'nothing typed, yet the text changed');
+      const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
+      while (walker.nextNode() && !walker.currentNode.data.includes('EDIT'));
+      walker.currentNode.data = walker.currentNode.data.replace('EDIT', 'EDIT typed');
+      await settle();
+      assert.equal(page.flushEdit(), src.replace('EDIT', 'EDIT typed'));
+    });
+  }
+});
+
 describe('formatting commands', () => {
   const cases = [
     ['bold', 'Hello **world**\n'],
