@@ -127,8 +127,11 @@ function toBlocks(md, tokens, env, lineOffset, lineCount) {
   });
 }
 
+// The source's lines as the parser counts them ("\r\n", "\r" and "\n" each
+// end one), each with its own line break, so that a line copied back keeps
+// its bytes and the line numbers of the parser's maps index this array.
 export function splitLines(src) {
-  return src.split('\n');
+  return src.match(/[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$/g) ?? [];
 }
 
 // Beyond this size a full render leaves code highlighting for later.
@@ -195,10 +198,9 @@ export function updateDocument(md, prev, src, dir) {
   if (regionStart === 0 && (FENCE_LINE.test(old[0]) || FENCE_LINE.test(lines[0]))) {
     return parseDocument(md, src, dir);
   }
-  const changedOld = old.slice(head, oldEnd).join('\n');
-  const changedNew = lines.slice(head, newEnd).join('\n');
-  // Every line ends with a line feed, so a trailing blank line counts as one.
-  const regionNew = `${lines.slice(regionStart, regionNewEnd).join('\n')}\n`;
+  const changedOld = old.slice(head, oldEnd).join('');
+  const changedNew = lines.slice(head, newEnd).join('');
+  const regionNew = lines.slice(regionStart, regionNewEnd).join('');
   if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
     return parseDocument(md, src, dir);
   }

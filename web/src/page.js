@@ -1,7 +1,7 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, parseDocument, updateDocument, splitLines, highlight } from './markdown.js';
+import { createMarkdown, parseDocument, updateDocument, highlight } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
@@ -136,7 +136,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       }
     }
     editor.clear();
-    state = { ...state, src: source, lines: splitLines(source), blocks, full: false };
+    state = { ...state, src: source, lines, blocks, full: false };
     els = nextEls;
     return source;
   }

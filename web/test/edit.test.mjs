@@ -132,6 +132,12 @@ const LOCAL_EDITS = [
     '<details>\n<summary>More</summary>\n\nEDIT **bold** and [[Note]].\n\n</details>\n\n# After\n',
     ['After']],
   ['after-unclosed-div', '<div class="x">\n\n# Later\n\nEDIT *x* **y**\n', ['Later']],
+  ['crlf', '# Title\r\n\r\nEDIT one\r\nline two\r\n\r\n- a\r\n- b\r\n', ['Title']],
+  ['crlf-last-block-without-final-break', 'a\r\n\r\nEDIT', []],
+  ['lone-cr', 'one\r\rEDIT\r\rthree\r', []],
+  ['single-line-without-final-break', 'EDIT and a long line', []],
+  ['blank-lines-around-kept', '# H\n\n\nEDIT\n\n\n\nnext\n', ['H']],
+  ['no-blank-line-after-heading', '# H\nEDIT\n## I\n', ['H', 'I']],
 ];
 
 describe('edits stay local', () => {
