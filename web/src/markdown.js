@@ -137,12 +137,21 @@ export function splitLines(src) {
 // Beyond this size a full render leaves code highlighting for later.
 export const DEFER_HIGHLIGHT_CHARS = 100000;
 
+// A byte-order mark is no text: seen by the parser it would turn a heading
+// or front matter on the first line into a paragraph. It stays in `src`, the
+// text as given, and nowhere else; the text written back starts with it.
+export function bomOf(src) {
+  return src.startsWith('\uFEFF') ? '\uFEFF' : '';
+}
+
 export function parseDocument(md, src, dir) {
   const env = makeEnv(dir);
   env.deferHighlight = src.length > DEFER_HIGHLIGHT_CHARS;
-  const lines = splitLines(src);
-  const tokens = md.parse(src, env);
-  return { src, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
+  const bom = bomOf(src);
+  const body = src.slice(bom.length);
+  const lines = splitLines(body);
+  const tokens = md.parse(body, env);
+  return { src, bom, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
 }
 
 // A change touching any of these can reach beyond its neighbouring blocks
@@ -168,8 +177,9 @@ function firstBlockEndingAtOrAfter(blocks, line) {
 // document whose blocks reuse the unchanged block objects (and their HTML
 // strings), with `changed` = [first, removedCount, addedCount].
 export function updateDocument(md, prev, src, dir) {
-  if (!prev || prev.dir !== dir) return parseDocument(md, src, dir);
-  const lines = splitLines(src);
+  const bom = bomOf(src);
+  if (!prev || prev.dir !== dir || prev.bom !== bom) return parseDocument(md, src, dir);
+  const lines = splitLines(src.slice(bom.length));
   const old = prev.lines;
   let head = 0;
   const minLen = Math.min(old.length, lines.length);

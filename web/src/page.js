@@ -110,10 +110,11 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     editor.cancelTimer();
     if (!state) return '';
     if (!editor.hasChanges()) return state.src;
-    const { source, layout, lines } = editor.quietly(() => {
+    const { source: body, layout, lines } = editor.quietly(() => {
       wrapStrayInline();
       return compose(root, state, editor.isDirty);
     });
+    const source = state.bom + body;
     const blocks = [];
     const nextEls = [];
     for (const [node, start, end] of layout) {
@@ -221,7 +222,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
         afterPatch(result.created);
       });
     },
-    serialize: () => editor.quietly(() => serialize(root)),
+    serialize: () => (state?.bom ?? '') + editor.quietly(() => serialize(root)),
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
     find: (q) => editor.quietly(() => finder.find(q)),

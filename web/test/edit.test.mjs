@@ -138,6 +138,8 @@ const LOCAL_EDITS = [
   ['single-line-without-final-break', 'EDIT and a long line', []],
   ['blank-lines-around-kept', '# H\n\n\nEDIT\n\n\n\nnext\n', ['H']],
   ['no-blank-line-after-heading', '# H\nEDIT\n## I\n', ['H', 'I']],
+  ['bom-first-block-edited', '\uFEFF# EDIT title\n\npara\n', ['EDIT title']],
+  ['bom-front-matter', '\uFEFF---\ntitle: T\n---\n# Title\n\nEDIT\n', ['Title']],
 ];
 
 describe('edits stay local', () => {
