@@ -5,13 +5,12 @@ import { createMarkdown, parseDocument, updateDocument, highlight } from './mark
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
-import { isBlockElement } from './serialize.js';
+import { isBlockElement, serialize as serializeDom } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, restoreSelection } from './selection.js';
 import { createEditor } from './editor.js';
 import { compose } from './compose.js';
-import { serialize } from './serialize.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
 import { exportHtml } from './exporthtml.js';
@@ -166,6 +165,23 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     if (moved && saved && saved[0]?.isConnected) sel.setBaseAndExtent(...saved);
   }
 
+  // The document as normalised Markdown, except what the page cannot show
+  // as written: an untouched block holding raw HTML (comments, attributes
+  // the sanitiser dropped, an element left open) comes back from the source.
+  function serialize() {
+    if (!state) return '';
+    editor.takeRecords();
+    const current = new Set(state.blocks);
+    const written = (el) => {
+      const block = blockOf(el);
+      if (!block || !(block.raw || block.rawBlock) || !current.has(block) || editor.isDirty(el)) return null;
+      const lines = state.lines.slice(block.start, block.end).map((l) => l.replace(/\r?\n$|\r$/, ''));
+      while (lines.length && !lines[lines.length - 1].trim()) lines.pop();
+      return lines.join('\n');
+    };
+    return state.bom + editor.quietly(() => serializeDom(root, written));
+  }
+
   function postEdit() {
     const before = state?.src;
     const source = commitEdit();
@@ -222,7 +238,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
         afterPatch(result.created);
       });
     },
-    serialize: () => (state?.bom ?? '') + editor.quietly(() => serialize(root)),
+    serialize,
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
     find: (q) => editor.quietly(() => finder.find(q)),

@@ -364,13 +364,16 @@ function blockNodes(nodes, ctx, separator) {
     prevList = null;
   };
   for (const node of nodes) {
-    if (!isBlockElement(node)) { run.push(node); continue; }
+    const own = ctx.written?.(node) ?? null;
+    if (own === null && !isBlockElement(node)) { run.push(node); continue; }
     flush();
     const isList = node.nodeName === 'UL' || node.nodeName === 'OL';
     // Two lists of the same kind in a row would merge into one unless their
     // markers differ.
-    const alternate = isList && prevList?.tag === node.nodeName && !prevList.alternate;
-    const md = serializeBlock(node, { ...ctx, alternate });
+    const alternate = own === null
+      ? isList && prevList?.tag === node.nodeName && !prevList.alternate
+      : !/^\s*(-|\d+\.)/.test(own);
+    const md = own ?? serializeBlock(node, { ...ctx, written: null, alternate });
     if (!md) continue;
     out.push(md);
     prevList = isList ? { tag: node.nodeName, alternate } : null;
@@ -383,7 +386,9 @@ export function serializeNodes(nodes) {
   return blockNodes(nodes, {}, '\n\n');
 }
 
-export function serialize(root) {
-  const md = serializeNodes([...root.childNodes]);
+// `written(node)` may give a top-level node's Markdown as the source has it,
+// to be used as is.
+export function serialize(root, written = () => null) {
+  const md = blockNodes([...root.childNodes], { written }, '\n\n');
   return md ? `${md}\n` : '';
 }
