@@ -223,7 +223,7 @@ export function updateDocument(md, prev, src, dir) {
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
   const tailBlocks = blocks.slice(last + 1).map((b) => (b.tail ? { ...b, start: lines.length, end: lines.length } : shift(b)));
   return {
-    src, lines, dir, env: prev.env,
+    src, bom, lines, dir, env: prev.env,
     blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
     changed: [first, last + 1 - first, fresh.length],
     full: false,
