@@ -23,6 +23,12 @@ export function createSanitizer(win) {
     if (node.nodeName === 'INPUT' && node.getAttribute('type') !== 'checkbox') {
       node.setAttribute('disabled', '');
     }
+    // A document may make its markup read-only, never editable: an editable
+    // island would take typing in the read mode, or inside raw HTML, that the
+    // page cannot write back as the user meant.
+    if (node.hasAttribute('contenteditable') && node.getAttribute('contenteditable') !== 'false') {
+      node.removeAttribute('contenteditable');
+    }
   });
   const config = {
     FORBID_TAGS,

@@ -67,9 +67,10 @@ describe('sanitising untrusted documents', () => {
     });
   }
 
-  it('keeps harmless raw HTML', () => {
+  it('keeps harmless raw HTML, but no editable island of its own', () => {
     const { page, root } = makePage();
-    page.render('Press <kbd>Ctrl</kbd> and <span style="color:red">red</span>.\n\n<details><summary>More</summary>\n\nInside\n\n</details>\n', '');
+    page.render('Press <kbd>Ctrl</kbd> and <span style="color:red" contenteditable="true">red</span>.\n\n<details><summary contenteditable>More</summary>\n\nInside\n\n</details>\n', '');
+    assert.deepEqual(root.querySelectorAll('[contenteditable]:not([contenteditable="false"])').length, 0);
     assert.ok(root.querySelector('kbd'));
     assert.equal(root.querySelector('span').getAttribute('style'), 'color:red');
     assert.ok(root.querySelector('details summary'));
