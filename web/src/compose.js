@@ -45,6 +45,14 @@ function rewritten(state, block, md, eol) {
   return lines.map((l, j) => l + (j < lines.length - 1 ? eol : lastBreak)).concat(own.slice(k));
 }
 
+// The bullet or delimiter a list was written with: written anew with ours,
+// it could merge with a list next to it that the user did not touch.
+function listMarker(el, firstLine) {
+  if (el.nodeName !== 'UL' && el.nodeName !== 'OL') return null;
+  const m = /^ {0,3}(?:([-*+])|\d{1,9}([.)]))[ \t]/.exec(firstLine ?? '');
+  return (el.nodeName === 'UL' ? m?.[1] : m?.[2]) ?? null;
+}
+
 // A file keeps ending as it ended: with a line break or without one.
 function fixBreaks(out, state, eol) {
   for (let k = 0; k < out.length - 1; k += 1) if (!breakOf(out[k])) out[k] += eol;
@@ -118,7 +126,7 @@ export function compose(root, state, isDirty) {
     }
     // An edited block stays where it was, between the lines that were around
     // it: only its own lines are written anew.
-    const md = isDirty(node) ? serializeBlock(node) : null;
+    const md = isDirty(node) ? serializeBlock(node, { marker: listMarker(node, state.lines[block.start]) }) : null;
     if (md === '') continue;
     pushLines(mergeGaps(gaps, next, i + 1));
     // New blocks before this one may need a blank line to end them.

@@ -278,9 +278,12 @@ function list(el, ctx) {
   const items = [...el.children].filter((c) => c.nodeName === 'LI');
   const loose = items.some((li) => [...li.children].some((c) => c.nodeName === 'P'));
   const alt = ctx.alternate;
+  // `ctx.marker` keeps the bullet or the number's delimiter a list was
+  // written with.
+  const mark = ctx.marker ?? (ordered ? (alt ? ')' : '.') : (alt ? '*' : '-'));
   return items.map((li, i) => {
-    const marker = ordered ? `${start + i}${alt ? ')' : '.'}` : (alt ? '*' : '-');
-    let content = blockNodes([...li.childNodes], { ...ctx, alternate: false }, loose ? '\n\n' : '\n');
+    const marker = ordered ? `${start + i}${mark}` : mark;
+    let content = blockNodes([...li.childNodes], { ...ctx, alternate: false, marker: null }, loose ? '\n\n' : '\n');
     const box = li.querySelector(':scope > input[type=checkbox], :scope > p:first-child > input[type=checkbox]');
     if (box) content = `[${box.checked || box.hasAttribute('checked') ? 'x' : ' '}] ${content}`;
     if (!content) return marker;

@@ -96,7 +96,7 @@ describe('visual editing', () => {
     const out = page.flushEdit();
     assert.ok(out.includes('\nFirst.\n'));
     // The list is one block, so it is written whole; the lines around it are not.
-    assert.equal(out, DOC.replace('*   star item   \n*   second', '- star edited\n- second').replace('Para two.', 'First.'));
+    assert.equal(out, DOC.replace('*   star item   \n*   second', '* star edited\n* second').replace('Para two.', 'First.'));
   });
 
   it('cancelEdit drops what was not posted and shows the source again', async () => {
@@ -138,6 +138,7 @@ const LOCAL_EDITS = [
   ['single-line-without-final-break', 'EDIT and a long line', []],
   ['blank-lines-around-kept', '# H\n\n\nEDIT\n\n\n\nnext\n', ['H']],
   ['no-blank-line-after-heading', '# H\nEDIT\n## I\n', ['H', 'I']],
+  ['second-of-two-adjacent-lists', '- a\n- b\n\n* EDIT c\n* d\n\n1) e\n', []],
   ['bom-first-block-edited', '\uFEFF# EDIT title\n\npara\n', ['EDIT title']],
   ['bom-front-matter', '\uFEFF---\ntitle: T\n---\n# Title\n\nEDIT\n', ['Title']],
 ];
