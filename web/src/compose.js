@@ -1,11 +1,15 @@
 // Writing an edited page back as Markdown while leaving alone every line the
 // user did not touch: clean blocks are copied from the source byte for byte,
 // and only elements that changed (or are new) are serialised from the DOM.
+// Source lines carry their own line breaks (see splitLines); lines written
+// anew get the file's line break, the first one it has.
 
 import { blockOf } from './patch.js';
 import { isBlockElement, serializeBlock, serializeNodes } from './serialize.js';
 
+const BREAK = /\r\n|\r|\n/;
 const blank = (line) => !line.trim();
+const breakOf = (line) => /(?:\r\n|\r|\n)$/.exec(line)?.[0] ?? '';
 
 // The lines of the source that belong to no block (blank lines, link
 // reference and footnote definitions), gathered per gap between blocks.
@@ -29,9 +33,49 @@ function mergeGaps(gaps, from, to) {
   return all.filter((line, i) => !blank(line) || i === 0 || !blank(all[i - 1]));
 }
 
-// Returns { source, layout } where layout gives each top-level node its new
-// line range.
+// An edited block in its old place: the new Markdown, then the blank lines
+// the block owned (lists own theirs). Its last line keeps the break it had,
+// none at all when it ended the file.
+function rewritten(state, block, md, eol) {
+  const own = state.lines.slice(block.start, block.end);
+  let k = own.length;
+  while (k > 0 && blank(own[k - 1])) k -= 1;
+  const lastBreak = k > 0 ? breakOf(own[k - 1]) : eol;
+  const lines = md.split(BREAK);
+  return lines.map((l, j) => l + (j < lines.length - 1 ? eol : lastBreak)).concat(own.slice(k));
+}
+
+// The bullet or delimiter a list was written with: written anew with ours,
+// it could merge with a list next to it that the user did not touch.
+function listMarker(el, firstLine) {
+  if (el.nodeName !== 'UL' && el.nodeName !== 'OL') return null;
+  const m = /^ {0,3}(?:([-*+])|\d{1,9}([.)]))[ \t]/.exec(firstLine ?? '');
+  return (el.nodeName === 'UL' ? m?.[1] : m?.[2]) ?? null;
+}
+
+// A file keeps ending as it ended: with a line break or without one.
+function fixBreaks(out, state, eol) {
+  for (let k = 0; k < out.length - 1; k += 1) if (!breakOf(out[k])) out[k] += eol;
+  const last = state.lines[state.lines.length - 1];
+  if (last === undefined || breakOf(last)) {
+    if (out.length && !breakOf(out[out.length - 1])) out[out.length - 1] += eol;
+    return;
+  }
+  while (out.length) {
+    const line = out[out.length - 1];
+    const text = line.slice(0, line.length - breakOf(line).length);
+    if (text) {
+      out[out.length - 1] = text;
+      return;
+    }
+    out.pop();
+  }
+}
+
+// Returns { source, layout, lines } where layout gives each top-level node
+// its new line range and lines are the source's lines with their breaks.
 export function compose(root, state, isDirty) {
+  const eol = BREAK.exec(state.src)?.[0] ?? '\n';
   const index = new Map(state.blocks.map((b, i) => [b, i]));
   const gaps = gapsOf(state);
   const out = [];
@@ -39,7 +83,7 @@ export function compose(root, state, isDirty) {
   let next = 0; // first original block whose gap is not written yet
   let needBlank = false;
   const ensureBlank = () => {
-    if (out.length && !blank(out[out.length - 1])) out.push('');
+    if (out.length && !blank(out[out.length - 1])) out.push(eol);
   };
   const pushLines = (lines) => {
     if (!lines.length) return;
@@ -58,7 +102,7 @@ export function compose(root, state, isDirty) {
     prevList = isList ? { tag: el.nodeName, alternate } : null;
     ensureBlank();
     const start = out.length;
-    out.push(...md.split('\n'));
+    out.push(...md.split(BREAK).map((l) => l + eol));
     for (const n of nodes) layout.push([n, start, out.length]);
     needBlank = true;
   };
@@ -76,17 +120,20 @@ export function compose(root, state, isDirty) {
     flushRun();
     const block = blockOf(node);
     const i = block ? index.get(block) : undefined;
-    if (i === undefined || i < next || isDirty(node)) {
+    if (i === undefined || i < next) {
       writeNew([node], node);
       continue;
     }
+    // An edited block stays where it was, between the lines that were around
+    // it: only its own lines are written anew.
+    const md = isDirty(node) ? serializeBlock(node, { marker: listMarker(node, state.lines[block.start]) }) : null;
+    if (md === '') continue;
     pushLines(mergeGaps(gaps, next, i + 1));
-    // A rewritten block may have taken the blank line that ended its old
-    // range (lists own theirs), so the separation is checked again.
+    // New blocks before this one may need a blank line to end them.
     if (needBlank) ensureBlank();
     needBlank = false;
     const start = out.length;
-    out.push(...state.lines.slice(block.start, block.end));
+    out.push(...(md === null ? state.lines.slice(block.start, block.end) : rewritten(state, block, md, eol)));
     layout.push([node, start, out.length]);
     next = i + 1;
     prevList = null;
@@ -94,7 +141,11 @@ export function compose(root, state, isDirty) {
   flushRun();
   const rest = mergeGaps(gaps, next, gaps.length);
   if (needBlank && rest.length && !blank(rest[0])) ensureBlank();
-  if (needBlank && !rest.length) out.push('');
   out.push(...rest);
-  return { source: out.join('\n'), layout, lines: out };
+  fixBreaks(out, state, eol);
+  for (const entry of layout) {
+    entry[1] = Math.min(entry[1], out.length);
+    entry[2] = Math.min(entry[2], out.length);
+  }
+  return { source: out.join(''), layout, lines: out };
 }

@@ -4,10 +4,27 @@
 
 import { isWebUrl } from './urls.js';
 
+const XLINK = 'http://www.w3.org/1999/xlink';
+
+const hrefOf = (a) => a.getAttribute('href') ?? a.getAttributeNS(XLINK, 'href');
+
+// The link a click lands in. SVG links, image-map areas and MathML elements
+// with an href navigate too, so every element that carries an address counts:
+// none of them may be left to the engine, which would load the address into
+// the preview itself.
+export function linkAt(root, node) {
+  for (let n = node?.nodeType === 1 ? node : node?.parentElement; n && n !== root; n = n.parentElement) {
+    if (n.localName === 'a' || n.localName === 'area' || n.hasAttribute('href') || n.hasAttributeNS(XLINK, 'href')) {
+      return n;
+    }
+  }
+  return null;
+}
+
 export function linkKind(a) {
   if (!a) return '';
   if (a.hasAttribute('data-wikilink')) return 'wikilink';
-  const href = a.getAttribute('href') ?? '';
+  const href = hrefOf(a) ?? '';
   if (isWebUrl(href)) return 'web';
   if (href.startsWith('#')) return 'anchor';
   return href.startsWith('file:') ? 'file' : 'other';
@@ -17,7 +34,7 @@ export function linkMessage(a) {
   if (a.hasAttribute('data-wikilink')) {
     return { type: 'wikilink', target: a.getAttribute('data-wikilink'), heading: a.getAttribute('data-heading') ?? '' };
   }
-  const href = a.getAttribute('href') ?? '';
+  const href = hrefOf(a) ?? '';
   return { type: 'link', href, written: a.getAttribute('data-written') ?? href };
 }
 
@@ -35,7 +52,7 @@ export function installGestures({ win, root, post, editable, taskIndex, beforeTa
   let contextLink = null;
 
   function follow(a) {
-    const href = a.getAttribute('href') ?? '';
+    const href = hrefOf(a) ?? '';
     if (!a.hasAttribute('data-wikilink') && href.startsWith('#')) {
       // A footnote or a heading of this very note: the page scrolls itself.
       const id = decodeURIComponent(href.slice(1));
@@ -55,21 +72,21 @@ export function installGestures({ win, root, post, editable, taskIndex, beforeTa
       post({ type: 'task', index, checked: target.checked });
       return;
     }
-    const a = target.closest?.('a');
-    if (!a || !root.contains(a)) return;
+    const a = linkAt(root, target);
+    if (!a) return;
     event.preventDefault();
-    if (!a.hasAttribute('href') && !a.hasAttribute('data-wikilink')) return;
+    if (hrefOf(a) === null && !a.hasAttribute('data-wikilink')) return;
     // While editing, a plain click places the caret; Ctrl or Cmd follows.
     if (editable() && !(event.ctrlKey || event.metaKey)) return;
     follow(a);
   });
+  // A middle click would open the link in a new window of the engine's own.
   root.addEventListener('auxclick', (event) => {
-    if (event.target.closest?.('a')) event.preventDefault();
+    if (linkAt(root, event.target)) event.preventDefault();
   });
 
   root.addEventListener('contextmenu', (event) => {
-    const a = event.target.closest?.('a');
-    contextLink = a && root.contains(a) ? a : null;
+    contextLink = linkAt(root, event.target);
     post({ type: 'contextmenu', link: linkKind(contextLink) });
   });
 

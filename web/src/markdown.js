@@ -107,73 +107,51 @@ function groups(tokens) {
   return out;
 }
 
-const VOID = new Set(['area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link', 'meta',
-  'param', 'source', 'track', 'wbr']);
-
-// How many elements the raw HTML of a block leaves open (an opening <div>
-// whose </div> comes in a later block).
-export function openElements(group) {
-  let depth = 0;
-  for (const t of group) {
-    const raws = t.type === 'html_block' ? [t.content]
-      : t.type === 'inline' ? (t.children ?? []).filter((c) => c.type === 'html_inline').map((c) => c.content) : [];
-    for (const raw of raws) {
-      for (const m of raw.replace(/<!--[\s\S]*?-->/g, '').matchAll(/<(\/?)([a-zA-Z][a-zA-Z0-9-]*)\b[^>]*?(\/?)>/g)) {
-        if (VOID.has(m[2].toLowerCase()) || m[3]) continue;
-        depth += m[1] ? (depth > 0 ? -1 : 0) : 1;
-      }
-    }
-  }
-  return depth;
-}
-
+// Every top-level token group is a block of its own, raw HTML included. An
+// HTML block that opens an element ends at a blank line, as CommonMark says,
+// and the Markdown after it up to the closing tag stays Markdown blocks with
+// their own lines: merging them into the HTML block would make one block of
+// the rest of the document whenever the closing tag is missing or follows a
+// blank line, and a visual edit there would rewrite all of it as HTML.
 function toBlocks(md, tokens, env, lineOffset, lineCount) {
-  const blocks = [];
-  let open = null; // a raw HTML block whose elements enclose the blocks after it
-  for (const group of groups(tokens)) {
-    const html = md.renderer.render(group, md.options, env);
-    const info = describe(group);
+  return groups(tokens).map((group) => {
     const map = group[0].map;
     // Footnotes have no source lines of their own: they trail the document.
-    const start = map ? map[0] + lineOffset : lineCount;
-    const end = map ? map[1] + lineOffset : lineCount;
-    if (open && map) {
-      // Blocks inside an element opened by raw HTML join its block, so that
-      // the browser nests them as the author meant.
-      open.html += html;
-      open.end = end;
-      open.depth += openElements(group);
-      open.heading = null;
-      if (info.wikilinks) open.wikilinks = (open.wikilinks ?? []).concat(info.wikilinks);
-      open.mermaid ||= info.mermaid;
-      if (open.depth <= 0) open = null;
-      continue;
-    }
-    open = null;
-    const block = { start, end, html, tail: !map, ...info };
-    if (group[0].type === 'html_block') {
-      const depth = openElements(group);
-      if (depth > 0) open = Object.assign(block, { depth });
-    }
-    blocks.push(block);
-  }
-  for (const b of blocks) delete b.depth;
-  return blocks;
+    return {
+      start: map ? map[0] + lineOffset : lineCount,
+      end: map ? map[1] + lineOffset : lineCount,
+      html: md.renderer.render(group, md.options, env),
+      tail: !map,
+      ...describe(group),
+    };
+  });
 }
 
+// The source's lines as the parser counts them ("\r\n", "\r" and "\n" each
+// end one), each with its own line break, so that a line copied back keeps
+// its bytes and the line numbers of the parser's maps index this array.
 export function splitLines(src) {
-  return src.split('\n');
+  return src.match(/[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$/g) ?? [];
 }
 
 // Beyond this size a full render leaves code highlighting for later.
 export const DEFER_HIGHLIGHT_CHARS = 100000;
 
+// A byte-order mark is no text: seen by the parser it would turn a heading
+// or front matter on the first line into a paragraph. It stays in `src`, the
+// text as given, and nowhere else; the text written back starts with it.
+export function bomOf(src) {
+  return src.startsWith('\uFEFF') ? '\uFEFF' : '';
+}
+
 export function parseDocument(md, src, dir) {
   const env = makeEnv(dir);
   env.deferHighlight = src.length > DEFER_HIGHLIGHT_CHARS;
-  const lines = splitLines(src);
-  const tokens = md.parse(src, env);
-  return { src, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
+  const bom = bomOf(src);
+  const body = src.slice(bom.length);
+  const lines = splitLines(body);
+  const tokens = md.parse(body, env);
+  return { src, bom, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
 }
 
 // A change touching any of these can reach beyond its neighbouring blocks
@@ -199,8 +177,9 @@ function firstBlockEndingAtOrAfter(blocks, line) {
 // document whose blocks reuse the unchanged block objects (and their HTML
 // strings), with `changed` = [first, removedCount, addedCount].
 export function updateDocument(md, prev, src, dir) {
-  if (!prev || prev.dir !== dir) return parseDocument(md, src, dir);
-  const lines = splitLines(src);
+  const bom = bomOf(src);
+  if (!prev || prev.dir !== dir || prev.bom !== bom) return parseDocument(md, src, dir);
+  const lines = splitLines(src.slice(bom.length));
   const old = prev.lines;
   let head = 0;
   const minLen = Math.min(old.length, lines.length);
@@ -229,10 +208,9 @@ export function updateDocument(md, prev, src, dir) {
   if (regionStart === 0 && (FENCE_LINE.test(old[0]) || FENCE_LINE.test(lines[0]))) {
     return parseDocument(md, src, dir);
   }
-  const changedOld = old.slice(head, oldEnd).join('\n');
-  const changedNew = lines.slice(head, newEnd).join('\n');
-  // Every line ends with a line feed, so a trailing blank line counts as one.
-  const regionNew = `${lines.slice(regionStart, regionNewEnd).join('\n')}\n`;
+  const changedOld = old.slice(head, oldEnd).join('');
+  const changedNew = lines.slice(head, newEnd).join('');
+  const regionNew = lines.slice(regionStart, regionNewEnd).join('');
   if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
     return parseDocument(md, src, dir);
   }
@@ -245,7 +223,7 @@ export function updateDocument(md, prev, src, dir) {
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
   const tailBlocks = blocks.slice(last + 1).map((b) => (b.tail ? { ...b, start: lines.length, end: lines.length } : shift(b)));
   return {
-    src, lines, dir, env: prev.env,
+    src, bom, lines, dir, env: prev.env,
     blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
     changed: [first, last + 1 - first, fresh.length],
     full: false,

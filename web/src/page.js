@@ -1,17 +1,16 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, parseDocument, updateDocument, splitLines, highlight } from './markdown.js';
+import { createMarkdown, parseDocument, updateDocument, highlight } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
-import { isBlockElement } from './serialize.js';
+import { isBlockElement, serialize as serializeDom } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, restoreSelection } from './selection.js';
 import { createEditor } from './editor.js';
 import { compose } from './compose.js';
-import { serialize } from './serialize.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
 import { exportHtml } from './exporthtml.js';
@@ -39,10 +38,15 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
 
   // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
   // markup, so a stray closing tag cannot end the wrapper early. The wrapper
-  // keeps every block one element, which the patcher and editor rely on.
+  // keeps every block one element, which the patcher and editor rely on. It
+  // is not editable: what the page shows is the sanitised, balanced markup,
+  // and writing that back would change the bytes around what was typed (an
+  // opening <details> would gain its closing tag here, ids their prefix).
   const safeHtml = (block) => {
     if (!block.raw && !block.rawBlock) return block.html;
-    block.safe ??= block.rawBlock ? `<div class="raw-html">${sanitize(block.html)}</div>` : sanitize(block.html);
+    block.safe ??= block.rawBlock
+      ? `<div class="raw-html" contenteditable="false">${sanitize(block.html)}</div>`
+      : sanitize(block.html);
     return block.safe;
   };
 
@@ -105,10 +109,11 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     editor.cancelTimer();
     if (!state) return '';
     if (!editor.hasChanges()) return state.src;
-    const { source, layout, lines } = editor.quietly(() => {
+    const { source: body, layout, lines } = editor.quietly(() => {
       wrapStrayInline();
       return compose(root, state, editor.isDirty);
     });
+    const source = state.bom + body;
     const blocks = [];
     const nextEls = [];
     for (const [node, start, end] of layout) {
@@ -131,7 +136,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       }
     }
     editor.clear();
-    state = { ...state, src: source, lines: splitLines(source), blocks, full: false };
+    state = { ...state, src: source, lines, blocks, full: false };
     els = nextEls;
     return source;
   }
@@ -158,6 +163,23 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     }
     flush();
     if (moved && saved && saved[0]?.isConnected) sel.setBaseAndExtent(...saved);
+  }
+
+  // The document as normalised Markdown, except what the page cannot show
+  // as written: an untouched block holding raw HTML (comments, attributes
+  // the sanitiser dropped, an element left open) comes back from the source.
+  function serialize() {
+    if (!state) return '';
+    editor.takeRecords();
+    const current = new Set(state.blocks);
+    const written = (el) => {
+      const block = blockOf(el);
+      if (!block || !(block.raw || block.rawBlock) || !current.has(block) || editor.isDirty(el)) return null;
+      const lines = state.lines.slice(block.start, block.end).map((l) => l.replace(/\r?\n$|\r$/, ''));
+      while (lines.length && !lines[lines.length - 1].trim()) lines.pop();
+      return lines.join('\n');
+    };
+    return state.bom + editor.quietly(() => serializeDom(root, written));
   }
 
   function postEdit() {
@@ -216,7 +238,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
         afterPatch(result.created);
       });
     },
-    serialize: () => editor.quietly(() => serialize(root)),
+    serialize,
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
     find: (q) => editor.quietly(() => finder.find(q)),

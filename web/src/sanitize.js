@@ -3,12 +3,15 @@
 import createDOMPurify from 'dompurify';
 
 // Forms and their controls could post or spoof input; style elements could
-// restyle or hide the page; the rest can load or run code.
+// restyle or hide the page; the rest can load or run code. Image maps are
+// invisible links that never worked here anyway (the map's name is prefixed
+// below, so no usemap finds it): dropped rather than policed.
 const FORBID_TAGS = [
   'style', 'form', 'button', 'textarea', 'select', 'option', 'link', 'meta', 'base',
   'iframe', 'frame', 'frameset', 'object', 'embed', 'applet', 'portal', 'script', 'noscript', 'template',
+  'map', 'area',
 ];
-const FORBID_ATTR = ['formaction', 'action', 'srcdoc', 'ping', 'autofocus'];
+const FORBID_ATTR = ['formaction', 'action', 'srcdoc', 'ping', 'autofocus', 'usemap'];
 // The attributes our own rendering puts into a block that also holds raw HTML
 // (and so passes through here as a whole).
 const OWN_ATTR = ['data-wikilink', 'data-heading', 'data-written', 'data-task-line', 'contenteditable'];
@@ -19,6 +22,12 @@ export function createSanitizer(win) {
     // Task checkboxes are the only live controls a rendered document holds.
     if (node.nodeName === 'INPUT' && node.getAttribute('type') !== 'checkbox') {
       node.setAttribute('disabled', '');
+    }
+    // A document may make its markup read-only, never editable: an editable
+    // island would take typing in the read mode, or inside raw HTML, that the
+    // page cannot write back as the user meant.
+    if (node.hasAttribute('contenteditable') && node.getAttribute('contenteditable') !== 'false') {
+      node.removeAttribute('contenteditable');
     }
   });
   const config = {

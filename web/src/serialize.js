@@ -278,9 +278,12 @@ function list(el, ctx) {
   const items = [...el.children].filter((c) => c.nodeName === 'LI');
   const loose = items.some((li) => [...li.children].some((c) => c.nodeName === 'P'));
   const alt = ctx.alternate;
+  // `ctx.marker` keeps the bullet or the number's delimiter a list was
+  // written with.
+  const mark = ctx.marker ?? (ordered ? (alt ? ')' : '.') : (alt ? '*' : '-'));
   return items.map((li, i) => {
-    const marker = ordered ? `${start + i}${alt ? ')' : '.'}` : (alt ? '*' : '-');
-    let content = blockNodes([...li.childNodes], { ...ctx, alternate: false }, loose ? '\n\n' : '\n');
+    const marker = ordered ? `${start + i}${mark}` : mark;
+    let content = blockNodes([...li.childNodes], { ...ctx, alternate: false, marker: null }, loose ? '\n\n' : '\n');
     const box = li.querySelector(':scope > input[type=checkbox], :scope > p:first-child > input[type=checkbox]');
     if (box) content = `[${box.checked || box.hasAttribute('checked') ? 'x' : ' '}] ${content}`;
     if (!content) return marker;
@@ -364,13 +367,16 @@ function blockNodes(nodes, ctx, separator) {
     prevList = null;
   };
   for (const node of nodes) {
-    if (!isBlockElement(node)) { run.push(node); continue; }
+    const own = ctx.written?.(node) ?? null;
+    if (own === null && !isBlockElement(node)) { run.push(node); continue; }
     flush();
     const isList = node.nodeName === 'UL' || node.nodeName === 'OL';
     // Two lists of the same kind in a row would merge into one unless their
     // markers differ.
-    const alternate = isList && prevList?.tag === node.nodeName && !prevList.alternate;
-    const md = serializeBlock(node, { ...ctx, alternate });
+    const alternate = own === null
+      ? isList && prevList?.tag === node.nodeName && !prevList.alternate
+      : !/^\s*(-|\d+\.)/.test(own);
+    const md = own ?? serializeBlock(node, { ...ctx, written: null, alternate });
     if (!md) continue;
     out.push(md);
     prevList = isList ? { tag: node.nodeName, alternate } : null;
@@ -383,7 +389,9 @@ export function serializeNodes(nodes) {
   return blockNodes(nodes, {}, '\n\n');
 }
 
-export function serialize(root) {
-  const md = serializeNodes([...root.childNodes]);
+// `written(node)` may give a top-level node's Markdown as the source has it,
+// to be used as is.
+export function serialize(root, written = () => null) {
+  const md = blockNodes([...root.childNodes], { written }, '\n\n');
   return md ? `${md}\n` : '';
 }

@@ -96,7 +96,7 @@ describe('visual editing', () => {
     const out = page.flushEdit();
     assert.ok(out.includes('\nFirst.\n'));
     // The list is one block, so it is written whole; the lines around it are not.
-    assert.equal(out, DOC.replace('*   star item   \n*   second', '- star edited\n- second').replace('Para two.', 'First.'));
+    assert.equal(out, DOC.replace('*   star item   \n*   second', '* star edited\n* second').replace('Para two.', 'First.'));
   });
 
   it('cancelEdit drops what was not posted and shows the source again', async () => {
@@ -119,6 +119,43 @@ describe('visual editing', () => {
     page.render(of('edit')[0].source, '');
     assert.equal(paragraph(root, 'Para two'), p, 'the edited element was replaced');
   });
+});
+
+// Typing in one block changes that block's bytes and no others: each source
+// holds "EDIT" in the block typed into, and the result must be the source
+// with " typed" inserted after it. The outline lists the headings shown.
+const LOCAL_EDITS = [
+  ['after-details-closed-past-a-blank-line',
+    '<details>\n<summary>More</summary>\n\n## Inside\n\nSome **bold** and [[Note]].\n\n</details>\n\n# After\n\n- item **b**\n\nEDIT here.\n',
+    ['Inside', 'After']],
+  ['inside-details',
+    '<details>\n<summary>More</summary>\n\nEDIT **bold** and [[Note]].\n\n</details>\n\n# After\n',
+    ['After']],
+  ['after-unclosed-div', '<div class="x">\n\n# Later\n\nEDIT *x* **y**\n', ['Later']],
+  ['crlf', '# Title\r\n\r\nEDIT one\r\nline two\r\n\r\n- a\r\n- b\r\n', ['Title']],
+  ['crlf-last-block-without-final-break', 'a\r\n\r\nEDIT', []],
+  ['lone-cr', 'one\r\rEDIT\r\rthree\r', []],
+  ['single-line-without-final-break', 'EDIT and a long line', []],
+  ['blank-lines-around-kept', '# H\n\n\nEDIT\n\n\n\nnext\n', ['H']],
+  ['no-blank-line-after-heading', '# H\nEDIT\n## I\n', ['H', 'I']],
+  ['second-of-two-adjacent-lists', '- a\n- b\n\n* EDIT c\n* d\n\n1) e\n', []],
+  ['bom-first-block-edited', '\uFEFF# EDIT title\n\npara\n', ['EDIT title']],
+  ['bom-front-matter', '\uFEFF---\ntitle: T\n---\n# Title\n\nEDIT\n', ['Title']],
+];
+
+describe('edits stay local', () => {
+  for (const [name, src, headings] of LOCAL_EDITS) {
+    it(name, async () => {
+      const { root, page, settle, win, of } = editing(src);
+      assert.deepEqual(of('outline').at(-1).items.map((h) => h.text), headings);
+      assert.equal(page.flushEdit(), src, 'nothing typed, yet the text changed');
+      const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
+      while (walker.nextNode() && !walker.currentNode.data.includes('EDIT'));
+      walker.currentNode.data = walker.currentNode.data.replace('EDIT', 'EDIT typed');
+      await settle();
+      assert.equal(page.flushEdit(), src.replace('EDIT', 'EDIT typed'));
+    });
+  }
 });
 
 describe('formatting commands', () => {
@@ -173,14 +210,14 @@ describe('formatting commands', () => {
     assert.equal(page.flushEdit(), 'Hello ![](Captures/capture-1.png)world\n');
   });
 
-  it('sends a pasted image to the host as Base64', async () => {
-    const { root, win, of } = editing('x\n');
+  it('sends a pasted image to the host as Base64', { timeout: 10000 }, async () => {
+    const { root, win, of, posted } = editing('x\n');
     const bytes = new Uint8Array([137, 80, 78, 71]);
     const file = new win.File([bytes], 'a.png', { type: 'image/png' });
     const event = new win.Event('paste', { bubbles: true, cancelable: true });
     event.clipboardData = { items: [{ kind: 'file', type: 'image/png', getAsFile: () => file }], getData: () => '' };
     root.querySelector('p').dispatchEvent(event);
-    await new Promise((r) => setTimeout(r, 20));
+    await posted('pasteImage');
     assert.deepEqual(of('pasteImage'), [{ type: 'pasteImage', data: Buffer.from(bytes).toString('base64') }]);
   });
 });

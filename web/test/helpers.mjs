@@ -1,7 +1,7 @@
 // A page on a jsdom document, with the messages it posts collected, and the
 // reader of our fixture files.
 import { readFileSync } from 'node:fs';
-import { JSDOM } from 'jsdom';
+import { JSDOM, VirtualConsole } from 'jsdom';
 import { createPage } from '../src/page.js';
 
 // Timers under the test's control: nothing waits on the wall clock.
@@ -27,19 +27,43 @@ function manualClock(win) {
 }
 
 export function makePage({ runScripts } = {}) {
+  // jsdom reports a navigation it cannot perform as an error: here that is
+  // the page leaving itself, which a test wants to see, not a log line.
+  const navigations = [];
+  const virtualConsole = new VirtualConsole().sendTo(console, { omitJSDOMErrors: true });
+  virtualConsole.on('jsdomError', (e) => (/navigation/i.test(e.message) ? navigations.push(e.message) : console.error(e)));
   const dom = new JSDOM('<!doctype html><html><head></head><body><main id="content"></main></body></html>', {
-    url: 'file:///opt/quorvel/web/index.html', pretendToBeVisual: true, runScripts,
+    url: 'file:///opt/quorvel/web/index.html', pretendToBeVisual: true, runScripts, virtualConsole,
   });
   const win = dom.window;
   win.HTMLElement.prototype.scrollIntoView = function scrollIntoView() { this.ownerDocument.lastScrolled = this; };
   const clock = manualClock(win);
   const root = win.document.getElementById('content');
   const messages = [];
-  const page = createPage({ win, root, post: (m) => messages.push(m) });
+  const waiting = [];
+  const post = (m) => {
+    messages.push(m);
+    for (const w of waiting.filter((x) => x.type === m.type)) {
+      waiting.splice(waiting.indexOf(w), 1);
+      w.resolve(m);
+    }
+  };
+  const page = createPage({ win, root, post });
   const of = (type) => messages.filter((m) => m.type === type);
+  // The first message of a type, posted already or still to come: work the
+  // page finishes later (a FileReader) is awaited as the message itself.
+  const posted = (type) => new Promise((resolve) => {
+    const m = messages.find((x) => x.type === type);
+    if (m) resolve(m);
+    else waiting.push({ type, resolve });
+  });
   // MutationObserver callbacks run as microtasks.
   const settle = () => new Promise((r) => setImmediate(r));
-  return { dom, win, doc: win.document, root, page, messages, of, clock, settle };
+  // jsdom follows a link in a timer task of its own; a zero timer queued
+  // after it runs after it (timers of one delay keep their order), so this
+  // waits for that task, not for a length of time.
+  const tasksRun = () => new Promise((r) => setTimeout(r, 0));
+  return { dom, win, doc: win.document, root, page, messages, of, posted, clock, settle, tasksRun, navigations };
 }
 
 // Fixture files hold cases as

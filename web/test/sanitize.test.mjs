@@ -24,19 +24,40 @@ function dangers(root) {
   return found;
 }
 
+// Whatever carries an address; a click on it or inside it is the page's to
+// handle, never the engine's.
+const XLINK = 'http://www.w3.org/1999/xlink';
+function addressed(el, root) {
+  for (let n = el; n && n !== root; n = n.parentElement) {
+    if (n.localName === 'area' || n.hasAttribute('href') || n.hasAttributeNS(XLINK, 'href')) return true;
+  }
+  return false;
+}
+
 describe('sanitising untrusted documents', () => {
   for (const c of readFixtures(new URL('./fixtures/xss.txt', import.meta.url))) {
     it(`neutralises ${c.name}`, async () => {
-      const { page, root, win, messages, settle } = makePage({ runScripts: 'dangerously' });
+      const { page, root, win, messages, tasksRun, navigations } = makePage({ runScripts: 'dangerously' });
+      const home = win.location.href;
       page.render(c.input, 'file:///notes/');
-      page.setEditable(true);
-      for (const el of root.querySelectorAll('*')) {
-        for (const type of ['click', 'mouseover', 'focus', 'load', 'error', 'toggle']) {
-          el.dispatchEvent(new win.Event(type, { bubbles: true }));
+      // Read mode, then edit mode where Ctrl+click follows links.
+      for (const [editable, keys] of [[false, {}], [true, { ctrlKey: true }]]) {
+        page.setEditable(editable);
+        for (const el of root.querySelectorAll('*')) {
+          for (const [type, button] of [['click', 0], ['auxclick', 1]]) {
+            const event = new win.MouseEvent(type, { bubbles: true, cancelable: true, button, ...keys });
+            el.dispatchEvent(event);
+            if (addressed(el, root)) assert.ok(event.defaultPrevented, `${type} on <${el.localName}> reached the engine`);
+          }
+          for (const type of ['mouseover', 'focus', 'load', 'error', 'toggle']) {
+            el.dispatchEvent(new win.Event(type, { bubbles: true }));
+          }
         }
       }
-      await settle();
+      await tasksRun();
       assert.equal(win.__xss, undefined, 'a script ran');
+      assert.deepEqual(navigations, [], 'the page navigated');
+      assert.equal(win.location.href, home, 'the page navigated');
       assert.deepEqual(dangers(root), []);
       assert.deepEqual(messages.filter((m) => !PAGE_MESSAGES.has(m.type) && m.type !== 'link' && m.type !== 'wikilink'), []);
       // Clicks on surviving links go to the host as data, never to the engine.
@@ -46,9 +67,10 @@ describe('sanitising untrusted documents', () => {
     });
   }
 
-  it('keeps harmless raw HTML', () => {
+  it('keeps harmless raw HTML, but no editable island of its own', () => {
     const { page, root } = makePage();
-    page.render('Press <kbd>Ctrl</kbd> and <span style="color:red">red</span>.\n\n<details><summary>More</summary>\n\nInside\n\n</details>\n', '');
+    page.render('Press <kbd>Ctrl</kbd> and <span style="color:red" contenteditable="true">red</span>.\n\n<details><summary contenteditable>More</summary>\n\nInside\n\n</details>\n', '');
+    assert.deepEqual(root.querySelectorAll('[contenteditable]:not([contenteditable="false"])').length, 0);
     assert.ok(root.querySelector('kbd'));
     assert.equal(root.querySelector('span').getAttribute('style'), 'color:red');
     assert.ok(root.querySelector('details summary'));
