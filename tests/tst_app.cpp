@@ -127,6 +127,7 @@ void TestApp::editorWritesOnlyWhatWasTyped_data()
     QTest::newRow("no-break-spaces") << "a\u00A0b\ntwo\u00A0\n" << "a\u00A0b\ntwo\u00A0\nthree\nfour";
     QTest::newRow("unicode-separators") << "a\u2028b\u2029c\n" << "a\u2028b\u2029c\nthree\nfour";
     QTest::newRow("tabs-and-bom") << "\uFEFFa\tb\n" << "\uFEFFa\tb\nthree\nfour";
+    QTest::newRow("bom-crlf") << "\uFEFF# T\r\n\r\nEnd" << "\uFEFF# T\r\n\r\nEndthree\r\nfour";
 }
 
 void TestApp::editorWritesOnlyWhatWasTyped()

@@ -102,6 +102,21 @@ std::optional<QString> mergeBoth(const QString &base, const QString &page, const
         + second.inserted + text.mid(second.end);
 }
 
+// The engine hands a script's string result over without a leading byte-order mark; the text
+// of a file that starts with one must come back whole, so it travels as JSON.
+const QString kFlushEditScript = QStringLiteral("JSON.stringify(quorvel.flushEdit())");
+
+std::optional<QString> jsonString(const QVariant &result)
+{
+    if (result.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QJsonDocument array = QJsonDocument::fromJson('[' + result.toString().toUtf8() + ']');
+    const QJsonValue value = array.array().at(0);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
 QString boolean(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
@@ -263,7 +278,7 @@ void PreviewController::flushEdits()
 {
     if (!m_ready || m_awaitingReloadRender)
         return;
-    m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
+    m_host->runScript(kFlushEditScript,
                       [self = QPointer(this), requested = modelText()](const QVariant &result) {
                           if (self)
                               self->applyFlushedEdit(result, requested);
@@ -281,7 +296,7 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
         QEventLoop *loop = nullptr;
     };
     auto wait = std::make_shared<Wait>();
-    m_host->runScript(QStringLiteral("quorvel.flushEdit()"),
+    m_host->runScript(kFlushEditScript,
                       [self = QPointer(this), wait, requested = modelText()](const QVariant &result) {
                           wait->answered = true;
                           if (wait->loop)
@@ -308,9 +323,10 @@ QString PreviewController::modelText() const
 
 void PreviewController::applyFlushedEdit(const QVariant &result, const QString &requested)
 {
-    if (result.typeId() != QMetaType::QString || !m_model)
+    const auto flushed = jsonString(result);
+    if (!flushed || !m_model)
         return;
-    const QString text = result.toString();
+    const QString &text = *flushed;
     if (text == m_lastRendered)
         return;
     m_lastRendered = text;
