@@ -141,12 +141,16 @@ const LOCAL_EDITS = [
   ['second-of-two-adjacent-lists', '- a\n- b\n\n* EDIT c\n* d\n\n1) e\n', []],
   ['bom-first-block-edited', '\uFEFF# EDIT title\n\npara\n', ['EDIT title']],
   ['bom-front-matter', '\uFEFF---\ntitle: T\n---\n# Title\n\nEDIT\n', ['Title']],
+  // Shown first with the text after the arrow, which a far-reaching change
+  // turns into a render of the whole document.
+  ['after-a-whole-render', '# A\n\n<!-- c -->\n\nSome __y__.\n\nEDIT\n', ['A'], '# A\n\n<!-- c -->\n\nSome __y__.\n\nEDIT <\n'],
 ];
 
 describe('edits stay local', () => {
-  for (const [name, src, headings] of LOCAL_EDITS) {
+  for (const [name, src, headings, shownBefore] of LOCAL_EDITS) {
     it(name, async () => {
-      const { root, page, settle, win, of } = editing(src);
+      const { root, page, settle, win, of } = editing(shownBefore ?? src);
+      if (shownBefore) page.render(src, '');
       assert.deepEqual(of('outline').at(-1).items.map((h) => h.text), headings);
       assert.equal(page.flushEdit(), src, 'nothing typed, yet the text changed');
       const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
