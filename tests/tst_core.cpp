@@ -7,13 +7,69 @@
 #include "core/platformdocument.h"
 
 #include <QSignalSpy>
-
-#include <sys/time.h>
 #include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 using namespace quorvel::core;
 using Mode = DocumentModel::Mode;
 
+namespace {
+
+// Files grow no larger than `bytes` while it lives: writes past it fail with EFBIG, as on a
+// full disk, without needing one.
+struct FileSizeLimit
+{
+    rlimit saved{};
+    void (*handler)(int) = nullptr;
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{bytes, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+};
+
+// A 64 KiB file system on a folder, for a real "No space left on device".
+struct SmallDisk
+{
+    QString folder;
+    bool mount(const QString &at)
+    {
+        if (::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0, "size=64k") != 0)
+            return false;
+        folder = at;
+        return true;
+    }
+    void fill() const
+    {
+        QFile filler(folder + QStringLiteral("/filler"));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    ~SmallDisk()
+    {
+        if (!folder.isEmpty())
+            ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    }
+};
+
+} // namespace
 
 class TestCore : public QObject
 {
@@ -28,6 +84,8 @@ private Q_SLOTS:
     void openingDecodesAndSavingWritesUtf8();
     void failedSaveKeepsOldFileAndReportsOnce_data();
     void failedSaveKeepsOldFileAndReportsOnce();
+    void savingKeepsLinks_data();
+    void savingKeepsLinks();
     void newerFileOnDiskAsksBeforeOverwriting();
     void untitledSaveAsksForAPath();
 
@@ -113,48 +171,72 @@ void TestCore::openingDecodesAndSavingWritesUtf8()
 void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
 {
     QTest::addColumn<QString>("breakage");
-    QTest::newRow("folder-removed") << "folder-removed";
-    QTest::newRow("folder-in-the-way") << "folder-in-the-way";
-    QTest::newRow("read-only-folder") << "read-only-folder";
+    QTest::addColumn<QString>("reason"); // what the system said, carried into the alert
+    const auto system = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    QTest::newRow("folder-removed") << "folder-removed" << system(ENOENT);
+    QTest::newRow("folder-in-the-way") << "folder-in-the-way"
+                                       << "A folder with that name is in the way.";
+    QTest::newRow("read-only-folder") << "read-only-folder" << system(EACCES);
+    QTest::newRow("file-size-limit") << "file-size-limit" << system(EFBIG);
+    QTest::newRow("hard-link-past-file-size-limit") << "hard-link" << system(EFBIG);
+    QTest::newRow("full-disk") << "full-disk" << system(ENOSPC);
 }
 
 void TestCore::failedSaveKeepsOldFileAndReportsOnce()
 {
     QFETCH(QString, breakage);
+    QFETCH(QString, reason);
     if (breakage == u"read-only-folder" && geteuid() == 0)
         QSKIP("root writes into read-only folders");
 
     ScratchEnvironment scratch;
-    QVERIFY(QDir(scratch.dir.path()).mkdir(QStringLiteral("notes")));
+    const QString folder = scratch.path(QStringLiteral("notes"));
+    QVERIFY(QDir().mkdir(folder));
+    SmallDisk disk;
+    if (breakage == u"full-disk" && !disk.mount(folder))
+        QSKIP("mounting a small file system needs privileges this run does not have");
     const QString path = scratch.write(QStringLiteral("notes/a.md"), "old\n");
     PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
     FakePrompter prompter;
     document.setPrompter(&prompter);
-    document.content().setText(QStringLiteral("new\n"));
+    document.content().setText(QStringLiteral("new, and longer than the limit\n"));
     document.updateChangeCount(PlatformDocument::Change::Done);
 
+    std::optional<FileSizeLimit> limit;
     if (breakage == u"folder-removed") {
-        QVERIFY(QDir(scratch.path(QStringLiteral("notes"))).removeRecursively());
+        QVERIFY(QDir(folder).removeRecursively());
     } else if (breakage == u"folder-in-the-way") {
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir().mkdir(path));
+    } else if (breakage == u"read-only-folder") {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    } else if (breakage == u"full-disk") {
+        disk.fill();
     } else {
-        QFile::setPermissions(scratch.path(QStringLiteral("notes")),
-                              QFile::ReadOwner | QFile::ExeOwner);
+        if (breakage == u"hard-link")
+            QCOMPARE(::link(QFile::encodeName(path).constData(),
+                            QFile::encodeName(folder + QStringLiteral("/b.md")).constData()),
+                     0);
+        limit.emplace(16);
     }
 
     QSignalSpy failures(&document, &PlatformDocument::saveFailed);
     QVERIFY(!document.saveDocument());
     QVERIFY(!document.saveDocument());
+    limit.reset();
     QCOMPARE(failures.count(), 2);
     QCOMPARE(prompter.errors.size(), 1);
     QVERIFY(prompter.errors.first().contains(u"\u201Ca.md\u201D could not be saved"));
+    QVERIFY2(prompter.errors.first().contains(reason), qPrintable(prompter.errors.first()));
     QVERIFY(document.isDocumentEdited());
-    if (breakage == u"read-only-folder") {
+    if (QFileInfo(path).isFile()) {
         QCOMPARE(ScratchEnvironment::read(path), QByteArray("old\n"));
-        QFile::setPermissions(scratch.path(QStringLiteral("notes")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (breakage == u"hard-link")
+            QCOMPARE(ScratchEnvironment::read(folder + QStringLiteral("/b.md")), QByteArray("old\n"));
+        // No half-written copy is left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
     }
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void TestCore::newerFileOnDiskAsksBeforeOverwriting()
@@ -202,6 +284,35 @@ void TestCore::untitledSaveAsksForAPath()
     QCOMPARE(document.filePath(), *prompter.savePath);
     QCOMPARE(moved.count(), 1);
     QCOMPARE(ScratchEnvironment::read(*prompter.savePath), QByteArray("hello"));
+}
+
+void TestCore::savingKeepsLinks_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("hard-link") << "hard";
+    QTest::newRow("symbolic-link") << "symbolic";
+}
+
+void TestCore::savingKeepsLinks()
+{
+    QFETCH(QString, link);
+    ScratchEnvironment scratch;
+    const QString target = scratch.write(QStringLiteral("target.md"), "old\n");
+    const QString other = scratch.path(QStringLiteral("other.md"));
+    const QByteArray from = QFile::encodeName(target), to = QFile::encodeName(other);
+    QCOMPARE(link == u"hard" ? ::link(from, to) : ::symlink("target.md", to), 0);
+
+    PlatformDocument document(std::move(MarkdownDocument::open(other)).value(), other);
+    document.content().setText(QStringLiteral("new\n"));
+    document.updateChangeCount(PlatformDocument::Change::Done);
+    QVERIFY(document.saveDocument());
+    QCOMPARE(ScratchEnvironment::read(target), QByteArray("new\n"));
+    QCOMPARE(ScratchEnvironment::read(other), QByteArray("new\n"));
+    struct stat a{}, b{};
+    QCOMPARE(::stat(from, &a), 0);
+    QCOMPARE(::stat(to, &b), 0);
+    QCOMPARE(a.st_ino, b.st_ino);
+    QCOMPARE(QFileInfo(other).isSymLink(), link == u"symbolic");
 }
 
 void TestCore::editKeepsUntouchedLineBreaks_data()

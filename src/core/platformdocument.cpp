@@ -1,9 +1,9 @@
 #include "platformdocument.h"
 
+#include "filewriter.h"
 #include "markdowndocument.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -88,7 +88,7 @@ bool PlatformDocument::saveTo(const QString &path)
             return false;
     }
 
-    const auto written = writeFile(path, m_content->fileData());
+    const auto written = FileWriter::write(path, m_content->fileData());
     if (!written) {
         std::fprintf(stderr, "Quorvel: %s\n", qPrintable(written.error()));
         if (!m_failureReported && m_prompter)
@@ -102,29 +102,6 @@ bool PlatformDocument::saveTo(const QString &path)
     setChangeCount(0);
     Q_EMIT saved();
     return true;
-}
-
-Result<void> PlatformDocument::writeFile(const QString &path, const QByteArray &data)
-{
-    const QString name = QFileInfo(path).fileName();
-    auto failure = [&name](const QString &reason) {
-        return Result<void>::failure(
-            QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
-    };
-    if (QFileInfo(path).isDir())
-        return failure(QStringLiteral("A folder with that name is in the way."));
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    if (file.write(data) != data.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return failure(reason);
-    }
-    if (!file.commit())
-        return failure(file.errorString());
-    return Result<void>::success();
 }
 
 } // namespace quorvel::core

@@ -28,8 +28,8 @@ public:
 };
 
 // The document as the windowing layer sees it: its file, its edited state and its saving.
-// Saving writes a temporary file and renames it over the old one (QSaveFile), so that a crash or
-// a full disk never leaves a truncated file behind.
+// Saving goes through FileWriter, so that a crash or a full disk never leaves a truncated file
+// behind.
 class PlatformDocument : public QObject
 {
     Q_OBJECT
@@ -59,9 +59,6 @@ public:
     // now on disk. A failure keeps the document edited and the old file intact, and is reported
     // once for a run of failures, not at every autosave after it.
     bool saveDocument();
-
-    // The atomic write itself, without prompts or state changes.
-    static Result<void> writeFile(const QString &path, const QByteArray &data);
 
 Q_SIGNALS:
     void editedChanged(bool edited);
