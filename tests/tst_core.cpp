@@ -7,6 +7,7 @@
 #include "core/platformdocument.h"
 
 #include <QSignalSpy>
+
 #include <QTest>
 
 #include <csignal>
@@ -80,12 +81,14 @@ private Q_SLOTS:
     void cleanup();
 
     // the file
-    void openingDecodesAndSavingWritesUtf8_data();
-    void openingDecodesAndSavingWritesUtf8();
-    void failedSaveKeepsOldFileAndReportsOnce_data();
-    void failedSaveKeepsOldFileAndReportsOnce();
+    void savingKeepsEveryUntouchedByte_data();
+    void savingKeepsEveryUntouchedByte();
+    void unencodableTextIsNeverWrittenLossy_data();
+    void unencodableTextIsNeverWrittenLossy();
     void savingKeepsLinks_data();
     void savingKeepsLinks();
+    void failedSaveKeepsOldFileAndReportsOnce_data();
+    void failedSaveKeepsOldFileAndReportsOnce();
     void newerFileOnDiskAsksBeforeOverwriting();
     void untitledSaveAsksForAPath();
 
@@ -126,30 +129,40 @@ void TestCore::cleanup()
     m_fakes.reset();
 }
 
-void TestCore::openingDecodesAndSavingWritesUtf8_data()
+void TestCore::savingKeepsEveryUntouchedByte_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<QString>("text"); // null: not opened
+    QTest::addColumn<QByteArray>("saved"); // after typing "ü" at the end
 
-    QTest::newRow("empty") << QByteArray() << QString() << QByteArray();
+    QTest::newRow("empty") << QByteArray() << QString() << QByteArray("\xc3\xbc");
     QTest::newRow("utf8") << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n") << QStringLiteral("café ✓\n")
-                          << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n");
-    QTest::newRow("latin1-becomes-utf8") << QByteArray("caf\xe9 na\xefve\n")
+                          << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n\xc3\xbc");
+    QTest::newRow("utf8-byte-order-mark") << QByteArray("\xef\xbb\xbf# T\n")
+                                          << (QChar(0xFEFF) + QStringLiteral("# T\n"))
+                                          << QByteArray("\xef\xbb\xbf# T\n\xc3\xbc");
+    QTest::newRow("latin1-stays-latin1") << QByteArray("caf\xe9 na\xefve\n")
                                          << QStringLiteral("café naïve\n")
-                                         << QByteArray("caf\xc3\xa9 na\xc3\xafve\n");
-    QTest::newRow("crlf-endings") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\r\nb\r\n")
-                                  << QByteArray("a\r\nb\r\n");
+                                         << QByteArray("caf\xe9 na\xefve\n\xfc");
+    const QByteArray stray("caf\xc3\xa9 \xe2\x80\x94 \xe6\x97\xa5\xe6\x9c\xac\xff");
+    QTest::newRow("utf8-with-a-stray-byte") << stray << QString::fromLatin1(stray)
+                                            << stray + "\xfc";
+    QTest::newRow("latin1-accent-at-the-very-end") << QByteArray("Caf\xe9") << QStringLiteral("Café")
+                                                   << QByteArray("Caf\xe9\xfc");
+    QTest::newRow("utf16le-byte-order-mark") << QByteArray("\xff\xfeh\0i\0", 6)
+                                             << (QChar(0xFEFF) + QStringLiteral("hi"))
+                                             << QByteArray("\xff\xfeh\0i\0\xfc\0", 8);
+    QTest::newRow("utf16be-byte-order-mark") << QByteArray("\xfe\xff\0h\0i", 6)
+                                             << (QChar(0xFEFF) + QStringLiteral("hi"))
+                                             << QByteArray("\xfe\xff\0h\0i\0\xfc", 8);
     QTest::newRow("mixed-endings") << QByteArray("a\rb\nc\r\n") << QStringLiteral("a\rb\nc\r\n")
-                                   << QByteArray("a\rb\nc\r\n");
-    QTest::newRow("byte-order-mark") << QByteArray("\xef\xbb\xbf# T\n")
-                                     << (QChar(0xFEFF) + QStringLiteral("# T\n"))
-                                     << QByteArray("\xef\xbb\xbf# T\n");
-    QTest::newRow("nul-byte") << QByteArray("a\0b", 3) << QString::fromUtf8("a\0b", 3)
-                              << QByteArray("a\0b", 3);
+                                   << QByteArray("a\rb\nc\r\n\xc3\xbc");
+    QTest::newRow("nul-byte") << QByteArray("a\0b", 3) << QString() << QByteArray("a\0b", 3);
+    QTest::newRow("utf16-without-byte-order-mark") << QByteArray("h\0i\0", 4) << QString()
+                                                   << QByteArray("h\0i\0", 4);
 }
 
-void TestCore::openingDecodesAndSavingWritesUtf8()
+void TestCore::savingKeepsEveryUntouchedByte()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
@@ -158,10 +171,16 @@ void TestCore::openingDecodesAndSavingWritesUtf8()
     ScratchEnvironment scratch;
     const QString path = scratch.write(QStringLiteral("in.md"), bytes);
     auto opened = MarkdownDocument::open(path);
+    if (text.isNull() && !bytes.isEmpty()) {
+        QVERIFY(!opened.ok());
+        QVERIFY2(opened.error().contains(u"isn\u2019t a text file"), qPrintable(opened.error()));
+        return;
+    }
     QVERIFY2(opened.ok(), qPrintable(opened.error()));
     QCOMPARE(opened.value()->text(), text);
 
     PlatformDocument document(std::move(opened).value(), path);
+    document.content().setText(text + QStringLiteral("\u00fc"));
     document.updateChangeCount(PlatformDocument::Change::Done);
     QVERIFY(document.saveDocument());
     QCOMPARE(ScratchEnvironment::read(path), saved);
@@ -284,6 +303,42 @@ void TestCore::untitledSaveAsksForAPath()
     QCOMPARE(document.filePath(), *prompter.savePath);
     QCOMPARE(moved.count(), 1);
     QCOMPARE(ScratchEnvironment::read(*prompter.savePath), QByteArray("hello"));
+}
+
+void TestCore::unencodableTextIsNeverWrittenLossy_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("nobody-to-ask") << "" << QByteArray("caf\xe9\n");
+    QTest::newRow("conversion-declined") << "decline" << QByteArray("caf\xe9\n");
+    QTest::newRow("converted-to-utf8") << "convert" << QByteArray("caf\xc3\xa9 \xe6\x97\xa5\n");
+}
+
+void TestCore::unencodableTextIsNeverWrittenLossy()
+{
+    QFETCH(QString, answer);
+    QFETCH(QByteArray, saved);
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "caf\xe9\n");
+    PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
+    FakePrompter prompter;
+    prompter.convert = answer == u"convert";
+    if (!answer.isEmpty())
+        document.setPrompter(&prompter);
+    document.content().setText(QStringLiteral("café 日\n"));
+    document.updateChangeCount(PlatformDocument::Change::Done);
+
+    QCOMPARE(document.saveDocument(PlatformDocument::SaveKind::Autosave), prompter.convert);
+    QCOMPARE(ScratchEnvironment::read(path), saved);
+    QCOMPARE(document.isDocumentEdited(), !prompter.convert);
+    QCOMPARE(document.content().encoding().isUtf8(), prompter.convert);
+    QCOMPARE(prompter.conversionQuestions, answer.isEmpty() ? 0 : 1);
+    if (answer == u"decline") { // asked again only when the user saves
+        QVERIFY(!document.saveDocument(PlatformDocument::SaveKind::Autosave));
+        QCOMPARE(prompter.conversionQuestions, 1);
+        QVERIFY(!document.saveDocument());
+        QCOMPARE(prompter.conversionQuestions, 2);
+    }
 }
 
 void TestCore::savingKeepsLinks_data()

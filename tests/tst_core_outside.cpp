@@ -34,6 +34,17 @@ void replaceAtomically(const QString &path, const QByteArray &bytes)
         qFatal("cannot rename a test file");
 }
 
+// Written by another program a minute from now, so that the file is newer than any version the
+// document knows, whatever the clock's resolution.
+void writeNewer(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)
+        || !file.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                             QFileDevice::FileModificationTime))
+        qFatal("cannot date a test file");
+}
+
 // The kernel's events are real; only the merge delay runs on the manual clock.
 [[nodiscard]] bool settle(ManualScheduler &clock, const FileWatcher *watcher)
 {
@@ -71,8 +82,8 @@ private Q_SLOTS:
     void ignoreLetsTheNextSaveWin_data();
     void ignoreLetsTheNextSaveWin();
     void autosaveBeforeTheNoticeDoesNotOverwrite();
-    void unreadableChangesAreIgnored_data();
-    void unreadableChangesAreIgnored();
+    void outsideVersionIsReadLikeAnOpenedFile_data();
+    void outsideVersionIsReadLikeAnOpenedFile();
     void deletedFileKeepsTheWindowsText();
 
     // the file's theme
@@ -320,24 +331,50 @@ void TestOutsideChanges::autosaveBeforeTheNoticeDoesNotOverwrite()
     QCOMPARE(h.model->getText(), QStringLiteral("mine\n"));
 }
 
-void TestOutsideChanges::unreadableChangesAreIgnored_data()
+void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("not-utf8") << "note.md" << QByteArray("caf\xe9\n");
-    QTest::newRow("another-file") << "other.md" << QByteArray("other\n");
+    QTest::addColumn<QString>("offered"); // null: nothing to offer
+    QTest::newRow("latin1") << "note.md" << QByteArray("caf\xe9\n") << QStringLiteral("café\n");
+    QTest::newRow("ends-in-a-cut-sequence") << "note.md" << QByteArray("Caf\xe9")
+                                            << QStringLiteral("Café");
+    QTest::newRow("not-text") << "note.md" << QByteArray("a\0b", 3) << QString();
+    QTest::newRow("another-file") << "other.md" << QByteArray("other\n") << QString();
 }
 
-void TestOutsideChanges::unreadableChangesAreIgnored()
+void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, offered);
     Harness h("start\n");
-    h.scratch.write(file, bytes);
+    writeNewer(h.scratch.write(file, bytes));
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QVERIFY(!h.model->externalContent());
+    QCOMPARE(h.model->externalContent(), offered.isNull() ? std::nullopt : std::optional(offered));
     QCOMPARE(h.model->getText(), QStringLiteral("start\n"));
-    QCOMPARE(h.model->externalVersion(), 0);
+
+    if (!offered.isNull()) {
+        // Reloaded, the outside version is saved back in its own encoding.
+        h.model->reloadFromDisk();
+        QCOMPARE(h.model->getText(), offered);
+        h.model->setText(offered + QStringLiteral("\u00fc"));
+        h.scratch.clock.advance(1s);
+        QCOMPARE(h.onDisk(), bytes + "\xfc");
+    } else if (file == u"note.md") {
+        // A version that cannot be shown is not written over unasked, and asked about once,
+        // not at every autosave; an explicit save asks again.
+        for (int i = 0; i < 2; ++i) {
+            h.model->setText(QStringLiteral("mine %1\n").arg(i));
+            h.scratch.clock.advance(1s);
+        }
+        QCOMPARE(h.prompter.overwriteQuestions, 1);
+        h.model->saveNow();
+        QCOMPARE(h.prompter.overwriteQuestions, 2);
+        QCOMPARE(h.onDisk(), bytes);
+        return;
+    }
+    QCOMPARE(h.prompter.overwriteQuestions, 0);
 }
 
 void TestOutsideChanges::deletedFileKeepsTheWindowsText()

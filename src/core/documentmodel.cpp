@@ -329,6 +329,11 @@ void DocumentModel::scheduleAutosave()
 
 void DocumentModel::autosaveNow()
 {
+    save(PlatformDocument::SaveKind::Autosave);
+}
+
+void DocumentModel::save(PlatformDocument::SaveKind kind)
+{
     if (m_externalContent)
         return;
     // The watcher reports a change only after its burst has settled; a save inside that window
@@ -344,7 +349,7 @@ void DocumentModel::autosaveNow()
         return;
     }
     const QString text = getText();
-    document->saveDocument();
+    document->saveDocument(kind);
     previewLog(QStringLiteral("autosave"));
     m_lastSavedText = text;
     m_diskSnapshot = diskAttributes();
@@ -384,7 +389,7 @@ void DocumentModel::saveNow()
     }
     if (m_mode == Mode::Visual)
         preview().flushEdits();
-    autosaveNow();
+    save(PlatformDocument::SaveKind::Explicit);
 }
 
 // Outside changes ---------------------------------------------------------------------------
@@ -436,37 +441,53 @@ void DocumentModel::fileChangedOnDisk()
         return;
     m_diskSnapshot = now;
 
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const auto text = MarkdownDocument::decodeUtf8(file.readAll());
-    if (!text || file.error() != QFileDevice::NoError)
+    const auto disk = readDisk();
+    if (!disk)
         return;
     refreshThemeKey();
 
-    if (*text == getText() || (m_lastSavedText && *text == *m_lastSavedText)) {
+    if (disk->text == getText() || (m_lastSavedText && disk->text == *m_lastSavedText)) {
         setExternalContent(std::nullopt);
         syncModificationDate();
         return;
     }
     if (m_env.appearance.autoReload() && !hasUnsavedChanges()) {
-        applyDiskContent(*text);
+        applyDiskContent(*disk);
         return;
     }
     setExternalChangeDate(now.date ? now.date : m_env.scheduler.now());
-    setExternalContent(*text);
+    m_externalEncoding = disk->encoding;
+    setExternalContent(disk->text);
     Q_EMIT attentionRequested();
 }
 
-void DocumentModel::applyDiskContent(const QString &text)
+TextEncoding DocumentModel::fileEncoding() const
+{
+    return m_document ? m_document->content().encoding() : TextEncoding();
+}
+
+std::optional<DecodedText> DocumentModel::readDisk() const
+{
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return TextEncoding::decode(bytes, fileEncoding());
+}
+
+void DocumentModel::applyDiskContent(const DecodedText &disk)
 {
     m_autosaveWork.cancel();
-    preview().prepareForReload(text);
+    preview().prepareForReload(disk.text);
     setExternalContent(std::nullopt);
     ++m_externalVersion;
     Q_EMIT externalVersionChanged(m_externalVersion);
-    setText(text);
-    m_lastSavedText = text;
+    if (m_document)
+        m_document->content().setEncoding(disk.encoding);
+    setText(disk.text);
+    m_lastSavedText = disk.text;
     syncModificationDate();
     if (auto *document = nsDocument())
         document->updateChangeCount(PlatformDocument::Change::Cleared);
@@ -479,15 +500,11 @@ void DocumentModel::reloadFromDisk()
         return;
     if (m_externalContent) {
         // A copy: applying the text clears the banner's own.
-        const QString offered = *m_externalContent;
-        applyDiskContent(offered);
+        applyDiskContent({*m_externalContent, m_externalEncoding});
         return;
     }
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    if (const auto text = MarkdownDocument::decodeUtf8(file.readAll()))
-        applyDiskContent(*text);
+    if (const auto disk = readDisk())
+        applyDiskContent(*disk);
 }
 
 void DocumentModel::ignoreExternalChange()

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "outlineitem.h"
+#include "platformdocument.h"
 #include "scheduler.h"
+#include "textencoding.h"
 #include "themes/themekind.h"
 
 #include <QDateTime>
@@ -27,7 +29,6 @@ namespace quorvel::core {
 class DocumentEditor;
 class DocumentPreview;
 class FileWatcher;
-class PlatformDocument;
 struct ControllerFactory;
 
 // The services a model works with; tests pass a manual clock, a scratch store and their own
@@ -194,11 +195,14 @@ Q_SIGNALS:
     void attentionRequested();
 
 private:
+    void save(PlatformDocument::SaveKind kind);
     void refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt);
     void startWatching();
     void fileChangedOnDisk();
-    void applyDiskContent(const QString &text);
+    std::optional<DecodedText> readDisk() const;
+    void applyDiskContent(const DecodedText &disk);
     bool diskChangedSinceLastSeen() const;
+    TextEncoding fileEncoding() const;
     void recordFileTheme();
     void refreshThemeKey();
 
@@ -210,6 +214,8 @@ private:
     QUrl m_fileURL;
     std::optional<QString> m_externalContent;
     std::optional<QDateTime> m_externalChangeDate;
+    // What the offered outside version was read as; a reload saves back in it.
+    TextEncoding m_externalEncoding;
     std::optional<QDateTime> m_lastAutosave;
     bool m_dirty = false;
     bool m_showFind = false;
