@@ -84,7 +84,8 @@ private Q_SLOTS:
     void autosaveBeforeTheNoticeDoesNotOverwrite();
     void outsideVersionIsReadLikeAnOpenedFile_data();
     void outsideVersionIsReadLikeAnOpenedFile();
-    void deletedFileKeepsTheWindowsText();
+    void outsideMoveIsFollowedOrReported_data();
+    void outsideMoveIsFollowedOrReported();
 
     // the file's theme
     void perFileOffAssignsNothing();
@@ -377,18 +378,56 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
     QCOMPARE(h.prompter.overwriteQuestions, 0);
 }
 
-void TestOutsideChanges::deletedFileKeepsTheWindowsText()
+void TestOutsideChanges::outsideMoveIsFollowedOrReported_data()
 {
-    Harness h("kept\n");
-    QVERIFY(QFile::remove(h.document->filePath()));
+    QTest::addColumn<QString>("move");
+    QTest::addColumn<QString>("then");
+    QTest::newRow("renamed-in-its-folder") << "renamed.md" << "";
+    QTest::newRow("moved-to-another-folder") << "elsewhere/moved.md" << "save-again";
+    QTest::newRow("deleted") << "" << "written-again";
+}
+
+void TestOutsideChanges::outsideMoveIsFollowedOrReported()
+{
+    QFETCH(QString, move);
+    QFETCH(QString, then);
+    Harness h("mine\n");
+    h.model->chooseTheme(ThemeKind::Ink);
+    const QString old = h.document->filePath();
+    const QString moved = h.scratch.path(move);
+    QVERIFY(QDir(h.scratch.dir.path()).mkpath(QStringLiteral("elsewhere")));
+    QSignalSpy banner(h.model.get(), &DocumentModel::externalContentChanged);
+    QVERIFY(move.isEmpty() ? QFile::remove(old) : QFile::rename(old, moved));
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
     h.scratch.clock.advance(FileWatcher::kRearmDelay);
-    QCOMPARE(h.model->getText(), QStringLiteral("kept\n"));
-    QVERIFY(!h.model->externalContent());
 
-    h.scratch.write(QStringLiteral("note.md"), "written again\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QCOMPARE(h.model->externalContent(), QStringLiteral("written again\n"));
+    h.model->setText(QStringLiteral("mine, typed on\n"));
+    h.scratch.clock.advance(1s);
+    QVERIFY(!QFile::exists(old)); // never recreated behind the user's back
+    QCOMPARE(banner.count(), 0);
+    QCOMPARE(h.model->fileMissing(), !then.isEmpty());
+
+    if (then.isEmpty()) {
+        QCOMPARE(h.document->filePath(), moved);
+        QCOMPARE(h.model->fileURL(), QUrl::fromLocalFile(moved));
+        QCOMPARE(ScratchEnvironment::read(moved), QByteArray("mine, typed on\n"));
+        QCOMPARE(h.scratch.fileThemes.theme(moved), ThemeKind::Ink);
+        QVERIFY(!h.model->dirty());
+        return;
+    }
+    QCOMPARE(h.document->filePath(), old);
+    QVERIFY(h.model->dirty());
+    if (then == u"save-again") {
+        h.model->saveNow();
+        QCOMPARE(ScratchEnvironment::read(old), QByteArray("mine, typed on\n"));
+        QCOMPARE(ScratchEnvironment::read(moved), QByteArray("mine\n"));
+    } else {
+        h.scratch.write(QStringLiteral("note.md"), "written again\n");
+        QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+        QCOMPARE(h.model->externalContent(), QStringLiteral("written again\n"));
+        QCOMPARE(h.model->getText(), QStringLiteral("mine, typed on\n"));
+    }
+    QVERIFY(!h.model->fileMissing());
 }
 
 void TestOutsideChanges::perFileOffAssignsNothing()
