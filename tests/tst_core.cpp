@@ -392,6 +392,14 @@ void TestCore::editKeepsUntouchedLineBreaks_data()
     QTest::newRow("empty-file") << "" << "" << "x\ny" << "x\ny";
     QTest::newRow("replace-all") << "a\r\nb" << "a\nb" << "z" << "z";
     QTest::newRow("repeated-letters") << "aa\r\naa" << "aa\naa" << "aa\naaa" << "aa\r\naaa";
+    // Only line breaks change in the widget's form: a no-break space, a tab, a byte-order mark
+    // and the missing final line break all stay as they are.
+    const QString bom(QChar(0xFEFF));
+    QTest::newRow("other-characters-kept")
+        << bom + "a\u00A0b\tc\r\nd" << bom + "a\u00A0b\tc\nd" << bom + "a\u00A0Xb\tc\nd"
+        << bom + "a\u00A0Xb\tc\r\nd";
+    QTest::newRow("paragraph-separator") << QString("a") + QChar(0x2029) + "b" << "a\nb"
+                                         << "A\nb" << QString("A") + QChar(0x2029) + "b";
 }
 
 void TestCore::editKeepsUntouchedLineBreaks()
