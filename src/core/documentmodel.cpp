@@ -478,8 +478,8 @@ void DocumentModel::followRename(const QString &path)
     // Only the name changed: an outside version on offer stays on offer.
     const auto offered = m_externalContent;
     // The window follows the document's path with its title, this model's file and the theme.
-    if (auto *document = nsDocument())
-        document->setFilePath(path);
+    if (m_document)
+        m_document->setFilePath(path);
     setFileURL(QUrl::fromLocalFile(path));
     setExternalContent(offered);
     if (m_env.appearance.themePerFile())

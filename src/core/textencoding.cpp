@@ -31,10 +31,13 @@ std::optional<QStringConverter::Encoding> qtEncoding(TextEncoding::Kind kind)
 // odd byte at the end nor a lone surrogate: the round trip catches what the flags miss.
 std::optional<QString> decodeExactly(const QByteArray &bytes, TextEncoding encoding)
 {
-    // A leading byte-order mark stays a character of the text, so that the save writes it back.
-    QStringDecoder decoder(*qtEncoding(encoding.kind()),
-                           QStringDecoder::Flag::Stateless
-                               | QStringDecoder::Flag::ConvertInitialBom);
+    // A UTF-8 byte-order mark stays a character of the text, as it always has, so that the save
+    // writes it back. UTF-16's is left out, as the save always writes one: a mark the user could
+    // delete would make the saved file unreadable as text, and its echo differ from the window.
+    QStringDecoder::Flags flags = QStringDecoder::Flag::Stateless;
+    if (encoding.isUtf8())
+        flags |= QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder decoder(*qtEncoding(encoding.kind()), flags);
     QString text = decoder.decode(bytes);
     if (decoder.hasError() || encoding.encode(text) != bytes)
         return std::nullopt;
@@ -87,8 +90,7 @@ std::optional<QByteArray> TextEncoding::encode(const QString &text) const
     case Kind::Utf16LE:
     case Kind::Utf16BE: {
         QStringEncoder encoder(*qtEncoding(m_kind), QStringEncoder::Flag::Stateless);
-        const bool marked = text.startsWith(QChar(kByteOrderMark));
-        return QByteArray(encoder.encode(marked ? text : QChar(kByteOrderMark) + text));
+        return QByteArray(encoder.encode(QChar(kByteOrderMark) + text));
     }
     case Kind::Utf8:
         break;

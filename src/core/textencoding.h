@@ -37,8 +37,8 @@ public:
                                              TextEncoding preferred = {});
 
     // The text's bytes; nothing when it holds a character this encoding cannot (beyond U+00FF
-    // in ISO Latin-1). A UTF-16 file always starts with its byte-order mark, which a reader
-    // needs to know it as text; a byte-order mark the text holds is written once.
+    // in ISO Latin-1). UTF-16 starts with its byte-order mark, which decoding took off the text:
+    // without it a reader could not tell the file from a binary one.
     std::optional<QByteArray> encode(const QString &text) const;
 
     bool operator==(const TextEncoding &) const = default;
