@@ -217,6 +217,9 @@ Result<void> FileWriter::write(const QString &path, const QByteArray &data)
         return failure(QStringLiteral("A folder with that name is in the way."));
     if (exists && !S_ISREG(existing.st_mode))
         return failure(QStringLiteral("It is not an ordinary file."));
+    // A read-only file stays read-only, although its folder would let a replacement in.
+    if (exists && ::access(encoded(target).constData(), W_OK) != 0)
+        return failure(systemMessage(errno));
 
     if (exists && existing.st_nlink > 1) {
         const InPlace result = overwriteInPlace(target, data, existing);
