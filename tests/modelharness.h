@@ -49,8 +49,10 @@ class FakePrompter : public DocumentPrompter
 public:
     std::optional<QString> savePath;
     bool overwriteNewer = false;
+    bool convert = false;
     int pathRequests = 0;
     int overwriteQuestions = 0;
+    int conversionQuestions = 0;
     QStringList errors;
 
     std::optional<QString> askSavePath(const PlatformDocument &) override
@@ -66,6 +68,11 @@ public:
     void reportSaveError(const PlatformDocument &, const QString &message) override
     {
         errors << message;
+    }
+    bool confirmConvertToUtf8(const PlatformDocument &) override
+    {
+        ++conversionQuestions;
+        return convert;
     }
 };
 

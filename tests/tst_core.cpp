@@ -8,12 +8,69 @@
 
 #include <QSignalSpy>
 
-#include <sys/time.h>
 #include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 using namespace quorvel::core;
 using Mode = DocumentModel::Mode;
 
+namespace {
+
+// Files grow no larger than `bytes` while it lives: writes past it fail with EFBIG, as on a
+// full disk, without needing one.
+struct FileSizeLimit
+{
+    rlimit saved{};
+    void (*handler)(int) = nullptr;
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{bytes, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    }
+};
+
+// A 64 KiB file system on a folder, for a real "No space left on device".
+struct SmallDisk
+{
+    QString folder;
+    bool mount(const QString &at)
+    {
+        if (::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0, "size=64k") != 0)
+            return false;
+        folder = at;
+        return true;
+    }
+    void fill() const
+    {
+        QFile filler(folder + QStringLiteral("/filler"));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+    }
+    ~SmallDisk()
+    {
+        if (!folder.isEmpty())
+            ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    }
+};
+
+} // namespace
 
 class TestCore : public QObject
 {
@@ -24,8 +81,12 @@ private Q_SLOTS:
     void cleanup();
 
     // the file
-    void openingDecodesAndSavingWritesUtf8_data();
-    void openingDecodesAndSavingWritesUtf8();
+    void savingKeepsEveryUntouchedByte_data();
+    void savingKeepsEveryUntouchedByte();
+    void unencodableTextIsNeverWrittenLossy_data();
+    void unencodableTextIsNeverWrittenLossy();
+    void savingKeepsLinks_data();
+    void savingKeepsLinks();
     void failedSaveKeepsOldFileAndReportsOnce_data();
     void failedSaveKeepsOldFileAndReportsOnce();
     void newerFileOnDiskAsksBeforeOverwriting();
@@ -68,30 +129,40 @@ void TestCore::cleanup()
     m_fakes.reset();
 }
 
-void TestCore::openingDecodesAndSavingWritesUtf8_data()
+void TestCore::savingKeepsEveryUntouchedByte_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<QString>("text"); // null: not opened
+    QTest::addColumn<QByteArray>("saved"); // after typing "ü" at the end
 
-    QTest::newRow("empty") << QByteArray() << QString() << QByteArray();
+    QTest::newRow("empty") << QByteArray() << QString() << QByteArray("\xc3\xbc");
     QTest::newRow("utf8") << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n") << QStringLiteral("café ✓\n")
-                          << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n");
-    QTest::newRow("latin1-becomes-utf8") << QByteArray("caf\xe9 na\xefve\n")
+                          << QByteArray("caf\xc3\xa9 \xe2\x9c\x93\n\xc3\xbc");
+    QTest::newRow("utf8-byte-order-mark") << QByteArray("\xef\xbb\xbf# T\n")
+                                          << (QChar(0xFEFF) + QStringLiteral("# T\n"))
+                                          << QByteArray("\xef\xbb\xbf# T\n\xc3\xbc");
+    QTest::newRow("latin1-stays-latin1") << QByteArray("caf\xe9 na\xefve\n")
                                          << QStringLiteral("café naïve\n")
-                                         << QByteArray("caf\xc3\xa9 na\xc3\xafve\n");
-    QTest::newRow("crlf-endings") << QByteArray("a\r\nb\r\n") << QStringLiteral("a\r\nb\r\n")
-                                  << QByteArray("a\r\nb\r\n");
+                                         << QByteArray("caf\xe9 na\xefve\n\xfc");
+    const QByteArray stray("caf\xc3\xa9 \xe2\x80\x94 \xe6\x97\xa5\xe6\x9c\xac\xff");
+    QTest::newRow("utf8-with-a-stray-byte") << stray << QString::fromLatin1(stray)
+                                            << stray + "\xfc";
+    QTest::newRow("latin1-accent-at-the-very-end") << QByteArray("Caf\xe9") << QStringLiteral("Café")
+                                                   << QByteArray("Caf\xe9\xfc");
+    QTest::newRow("utf16le-byte-order-mark") << QByteArray("\xff\xfeh\0i\0", 6)
+                                             << QStringLiteral("hi")
+                                             << QByteArray("\xff\xfeh\0i\0\xfc\0", 8);
+    QTest::newRow("utf16be-byte-order-mark") << QByteArray("\xfe\xff\0h\0i", 6)
+                                             << QStringLiteral("hi")
+                                             << QByteArray("\xfe\xff\0h\0i\0\xfc", 8);
     QTest::newRow("mixed-endings") << QByteArray("a\rb\nc\r\n") << QStringLiteral("a\rb\nc\r\n")
-                                   << QByteArray("a\rb\nc\r\n");
-    QTest::newRow("byte-order-mark") << QByteArray("\xef\xbb\xbf# T\n")
-                                     << (QChar(0xFEFF) + QStringLiteral("# T\n"))
-                                     << QByteArray("\xef\xbb\xbf# T\n");
-    QTest::newRow("nul-byte") << QByteArray("a\0b", 3) << QString::fromUtf8("a\0b", 3)
-                              << QByteArray("a\0b", 3);
+                                   << QByteArray("a\rb\nc\r\n\xc3\xbc");
+    QTest::newRow("nul-byte") << QByteArray("a\0b", 3) << QString() << QByteArray("a\0b", 3);
+    QTest::newRow("utf16-without-byte-order-mark") << QByteArray("h\0i\0", 4) << QString()
+                                                   << QByteArray("h\0i\0", 4);
 }
 
-void TestCore::openingDecodesAndSavingWritesUtf8()
+void TestCore::savingKeepsEveryUntouchedByte()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
@@ -100,10 +171,16 @@ void TestCore::openingDecodesAndSavingWritesUtf8()
     ScratchEnvironment scratch;
     const QString path = scratch.write(QStringLiteral("in.md"), bytes);
     auto opened = MarkdownDocument::open(path);
+    if (text.isNull() && !bytes.isEmpty()) {
+        QVERIFY(!opened.ok());
+        QVERIFY2(opened.error().contains(u"isn\u2019t a text file"), qPrintable(opened.error()));
+        return;
+    }
     QVERIFY2(opened.ok(), qPrintable(opened.error()));
     QCOMPARE(opened.value()->text(), text);
 
     PlatformDocument document(std::move(opened).value(), path);
+    document.content().setText(text + QStringLiteral("\u00fc"));
     document.updateChangeCount(PlatformDocument::Change::Done);
     QVERIFY(document.saveDocument());
     QCOMPARE(ScratchEnvironment::read(path), saved);
@@ -113,48 +190,72 @@ void TestCore::openingDecodesAndSavingWritesUtf8()
 void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
 {
     QTest::addColumn<QString>("breakage");
-    QTest::newRow("folder-removed") << "folder-removed";
-    QTest::newRow("folder-in-the-way") << "folder-in-the-way";
-    QTest::newRow("read-only-folder") << "read-only-folder";
+    QTest::addColumn<QString>("reason"); // what the system said, carried into the alert
+    const auto system = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    QTest::newRow("folder-removed") << "folder-removed" << system(ENOENT);
+    QTest::newRow("folder-in-the-way") << "folder-in-the-way"
+                                       << "A folder with that name is in the way.";
+    QTest::newRow("read-only-folder") << "read-only-folder" << system(EACCES);
+    QTest::newRow("file-size-limit") << "file-size-limit" << system(EFBIG);
+    QTest::newRow("hard-link-past-file-size-limit") << "hard-link" << system(EFBIG);
+    QTest::newRow("full-disk") << "full-disk" << system(ENOSPC);
 }
 
 void TestCore::failedSaveKeepsOldFileAndReportsOnce()
 {
     QFETCH(QString, breakage);
+    QFETCH(QString, reason);
     if (breakage == u"read-only-folder" && geteuid() == 0)
         QSKIP("root writes into read-only folders");
 
     ScratchEnvironment scratch;
-    QVERIFY(QDir(scratch.dir.path()).mkdir(QStringLiteral("notes")));
+    const QString folder = scratch.path(QStringLiteral("notes"));
+    QVERIFY(QDir().mkdir(folder));
+    SmallDisk disk;
+    if (breakage == u"full-disk" && !disk.mount(folder))
+        QSKIP("mounting a small file system needs privileges this run does not have");
     const QString path = scratch.write(QStringLiteral("notes/a.md"), "old\n");
     PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
     FakePrompter prompter;
     document.setPrompter(&prompter);
-    document.content().setText(QStringLiteral("new\n"));
+    document.content().setText(QStringLiteral("new, and longer than the limit\n"));
     document.updateChangeCount(PlatformDocument::Change::Done);
 
+    std::optional<FileSizeLimit> limit;
     if (breakage == u"folder-removed") {
-        QVERIFY(QDir(scratch.path(QStringLiteral("notes"))).removeRecursively());
+        QVERIFY(QDir(folder).removeRecursively());
     } else if (breakage == u"folder-in-the-way") {
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir().mkdir(path));
+    } else if (breakage == u"read-only-folder") {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    } else if (breakage == u"full-disk") {
+        disk.fill();
     } else {
-        QFile::setPermissions(scratch.path(QStringLiteral("notes")),
-                              QFile::ReadOwner | QFile::ExeOwner);
+        if (breakage == u"hard-link")
+            QCOMPARE(::link(QFile::encodeName(path).constData(),
+                            QFile::encodeName(folder + QStringLiteral("/b.md")).constData()),
+                     0);
+        limit.emplace(16);
     }
 
     QSignalSpy failures(&document, &PlatformDocument::saveFailed);
     QVERIFY(!document.saveDocument());
     QVERIFY(!document.saveDocument());
+    limit.reset();
     QCOMPARE(failures.count(), 2);
     QCOMPARE(prompter.errors.size(), 1);
     QVERIFY(prompter.errors.first().contains(u"\u201Ca.md\u201D could not be saved"));
+    QVERIFY2(prompter.errors.first().contains(reason), qPrintable(prompter.errors.first()));
     QVERIFY(document.isDocumentEdited());
-    if (breakage == u"read-only-folder") {
+    if (QFileInfo(path).isFile()) {
         QCOMPARE(ScratchEnvironment::read(path), QByteArray("old\n"));
-        QFile::setPermissions(scratch.path(QStringLiteral("notes")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (breakage == u"hard-link")
+            QCOMPARE(ScratchEnvironment::read(folder + QStringLiteral("/b.md")), QByteArray("old\n"));
+        // No half-written copy is left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
     }
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void TestCore::newerFileOnDiskAsksBeforeOverwriting()
@@ -204,6 +305,71 @@ void TestCore::untitledSaveAsksForAPath()
     QCOMPARE(ScratchEnvironment::read(*prompter.savePath), QByteArray("hello"));
 }
 
+void TestCore::unencodableTextIsNeverWrittenLossy_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("nobody-to-ask") << "" << QByteArray("caf\xe9\n");
+    QTest::newRow("conversion-declined") << "decline" << QByteArray("caf\xe9\n");
+    QTest::newRow("converted-to-utf8") << "convert" << QByteArray("caf\xc3\xa9 \xe6\x97\xa5\n");
+}
+
+void TestCore::unencodableTextIsNeverWrittenLossy()
+{
+    QFETCH(QString, answer);
+    QFETCH(QByteArray, saved);
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "caf\xe9\n");
+    PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
+    FakePrompter prompter;
+    prompter.convert = answer == u"convert";
+    if (!answer.isEmpty())
+        document.setPrompter(&prompter);
+    document.content().setText(QStringLiteral("café 日\n"));
+    document.updateChangeCount(PlatformDocument::Change::Done);
+
+    QCOMPARE(document.saveDocument(PlatformDocument::SaveKind::Autosave), prompter.convert);
+    QCOMPARE(ScratchEnvironment::read(path), saved);
+    QCOMPARE(document.isDocumentEdited(), !prompter.convert);
+    QCOMPARE(document.content().encoding().isUtf8(), prompter.convert);
+    QCOMPARE(prompter.conversionQuestions, answer.isEmpty() ? 0 : 1);
+    if (answer == u"decline") { // asked again only when the user saves
+        QVERIFY(!document.saveDocument(PlatformDocument::SaveKind::Autosave));
+        QCOMPARE(prompter.conversionQuestions, 1);
+        QVERIFY(!document.saveDocument());
+        QCOMPARE(prompter.conversionQuestions, 2);
+    }
+}
+
+void TestCore::savingKeepsLinks_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("hard-link") << "hard";
+    QTest::newRow("symbolic-link") << "symbolic";
+}
+
+void TestCore::savingKeepsLinks()
+{
+    QFETCH(QString, link);
+    ScratchEnvironment scratch;
+    const QString target = scratch.write(QStringLiteral("target.md"), "old\n");
+    const QString other = scratch.path(QStringLiteral("other.md"));
+    const QByteArray from = QFile::encodeName(target), to = QFile::encodeName(other);
+    QCOMPARE(link == u"hard" ? ::link(from, to) : ::symlink("target.md", to), 0);
+
+    PlatformDocument document(std::move(MarkdownDocument::open(other)).value(), other);
+    document.content().setText(QStringLiteral("new\n"));
+    document.updateChangeCount(PlatformDocument::Change::Done);
+    QVERIFY(document.saveDocument());
+    QCOMPARE(ScratchEnvironment::read(target), QByteArray("new\n"));
+    QCOMPARE(ScratchEnvironment::read(other), QByteArray("new\n"));
+    struct stat a{}, b{};
+    QCOMPARE(::stat(from, &a), 0);
+    QCOMPARE(::stat(to, &b), 0);
+    QCOMPARE(a.st_ino, b.st_ino);
+    QCOMPARE(QFileInfo(other).isSymLink(), link == u"symbolic");
+}
+
 void TestCore::editKeepsUntouchedLineBreaks_data()
 {
     QTest::addColumn<QString>("file");
@@ -226,6 +392,14 @@ void TestCore::editKeepsUntouchedLineBreaks_data()
     QTest::newRow("empty-file") << "" << "" << "x\ny" << "x\ny";
     QTest::newRow("replace-all") << "a\r\nb" << "a\nb" << "z" << "z";
     QTest::newRow("repeated-letters") << "aa\r\naa" << "aa\naa" << "aa\naaa" << "aa\r\naaa";
+    // Only line breaks change in the widget's form: a no-break space, a tab, a byte-order mark
+    // and the missing final line break all stay as they are.
+    const QString bom(QChar(0xFEFF));
+    QTest::newRow("other-characters-kept")
+        << bom + "a\u00A0b\tc\r\nd" << bom + "a\u00A0b\tc\nd" << bom + "a\u00A0Xb\tc\nd"
+        << bom + "a\u00A0Xb\tc\r\nd";
+    QTest::newRow("paragraph-separator") << QString("a") + QChar(0x2029) + "b" << "a\nb"
+                                         << "A\nb" << QString("A") + QChar(0x2029) + "b";
 }
 
 void TestCore::editKeepsUntouchedLineBreaks()

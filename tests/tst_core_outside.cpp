@@ -34,6 +34,17 @@ void replaceAtomically(const QString &path, const QByteArray &bytes)
         qFatal("cannot rename a test file");
 }
 
+// Written by another program a minute from now, so that the file is newer than any version the
+// document knows, whatever the clock's resolution.
+void writeNewer(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)
+        || !file.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                             QFileDevice::FileModificationTime))
+        qFatal("cannot date a test file");
+}
+
 // The kernel's events are real; only the merge delay runs on the manual clock.
 [[nodiscard]] bool settle(ManualScheduler &clock, const FileWatcher *watcher)
 {
@@ -62,6 +73,7 @@ private Q_SLOTS:
     void destroyedWatcherStaysSilent();
 
     // the decision
+    void ownSaveIsNeverAnOutsideChange_data();
     void ownSaveIsNeverAnOutsideChange();
     void outsideChangeReloadsOrAsks_data();
     void outsideChangeReloadsOrAsks();
@@ -71,9 +83,10 @@ private Q_SLOTS:
     void ignoreLetsTheNextSaveWin_data();
     void ignoreLetsTheNextSaveWin();
     void autosaveBeforeTheNoticeDoesNotOverwrite();
-    void unreadableChangesAreIgnored_data();
-    void unreadableChangesAreIgnored();
-    void deletedFileKeepsTheWindowsText();
+    void outsideVersionIsReadLikeAnOpenedFile_data();
+    void outsideVersionIsReadLikeAnOpenedFile();
+    void outsideMoveIsFollowedOrReported_data();
+    void outsideMoveIsFollowedOrReported();
 
     // the file's theme
     void perFileOffAssignsNothing();
@@ -183,17 +196,27 @@ void TestOutsideChanges::destroyedWatcherStaysSilent()
     QCOMPARE(calls, 0);
 }
 
+void TestOutsideChanges::ownSaveIsNeverAnOutsideChange_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("utf8") << QByteArray("start\n");
+    QTest::newRow("latin1") << QByteArray("caf\xe9\n");
+    QTest::newRow("utf16-byte-order-mark") << QByteArray("\xff\xfeh\0\n\0", 6);
+}
+
 void TestOutsideChanges::ownSaveIsNeverAnOutsideChange()
 {
-    Harness h;
+    QFETCH(QByteArray, bytes);
+    Harness h(bytes);
     QSignalSpy banner(h.model.get(), &DocumentModel::externalContentChanged);
-    h.model->setText(QStringLiteral("saved\n"));
+    const QString start = h.model->getText();
+    h.model->setText(start + QStringLiteral("saved\n"));
     h.scratch.clock.advance(1s);
-    QCOMPARE(h.onDisk(), QByteArray("saved\n"));
-    h.model->setText(QStringLiteral("saved\nand typed on\n")); // before the watcher reports
+    QVERIFY(h.onDisk().startsWith(bytes));
+    h.model->setText(start + QStringLiteral("saved\nand typed on\n")); // before the watcher reports
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
     QCOMPARE(banner.count(), 0);
-    QCOMPARE(h.model->getText(), QStringLiteral("saved\nand typed on\n"));
+    QCOMPARE(h.model->getText(), start + QStringLiteral("saved\nand typed on\n"));
 }
 
 void TestOutsideChanges::outsideChangeReloadsOrAsks_data()
@@ -320,38 +343,102 @@ void TestOutsideChanges::autosaveBeforeTheNoticeDoesNotOverwrite()
     QCOMPARE(h.model->getText(), QStringLiteral("mine\n"));
 }
 
-void TestOutsideChanges::unreadableChangesAreIgnored_data()
+void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("not-utf8") << "note.md" << QByteArray("caf\xe9\n");
-    QTest::newRow("another-file") << "other.md" << QByteArray("other\n");
+    QTest::addColumn<QString>("offered"); // null: nothing to offer
+    QTest::newRow("latin1") << "note.md" << QByteArray("caf\xe9\n") << QStringLiteral("café\n");
+    QTest::newRow("ends-in-a-cut-sequence") << "note.md" << QByteArray("Caf\xe9")
+                                            << QStringLiteral("Café");
+    QTest::newRow("not-text") << "note.md" << QByteArray("a\0b", 3) << QString();
+    QTest::newRow("another-file") << "other.md" << QByteArray("other\n") << QString();
 }
 
-void TestOutsideChanges::unreadableChangesAreIgnored()
+void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, offered);
     Harness h("start\n");
-    h.scratch.write(file, bytes);
+    writeNewer(h.scratch.write(file, bytes));
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QVERIFY(!h.model->externalContent());
+    QCOMPARE(h.model->externalContent(), offered.isNull() ? std::nullopt : std::optional(offered));
     QCOMPARE(h.model->getText(), QStringLiteral("start\n"));
-    QCOMPARE(h.model->externalVersion(), 0);
+
+    if (!offered.isNull()) {
+        // Reloaded, the outside version is saved back in its own encoding.
+        h.model->reloadFromDisk();
+        QCOMPARE(h.model->getText(), offered);
+        h.model->setText(offered + QStringLiteral("\u00fc"));
+        h.scratch.clock.advance(1s);
+        QCOMPARE(h.onDisk(), bytes + "\xfc");
+    } else if (file == u"note.md") {
+        // A version that cannot be shown is not written over unasked, and asked about once,
+        // not at every autosave; an explicit save asks again.
+        for (int i = 0; i < 2; ++i) {
+            h.model->setText(QStringLiteral("mine %1\n").arg(i));
+            h.scratch.clock.advance(1s);
+        }
+        QCOMPARE(h.prompter.overwriteQuestions, 1);
+        h.model->saveNow();
+        QCOMPARE(h.prompter.overwriteQuestions, 2);
+        QCOMPARE(h.onDisk(), bytes);
+        return;
+    }
+    QCOMPARE(h.prompter.overwriteQuestions, 0);
 }
 
-void TestOutsideChanges::deletedFileKeepsTheWindowsText()
+void TestOutsideChanges::outsideMoveIsFollowedOrReported_data()
 {
-    Harness h("kept\n");
-    QVERIFY(QFile::remove(h.document->filePath()));
+    QTest::addColumn<QString>("move");
+    QTest::addColumn<QString>("then");
+    QTest::newRow("renamed-in-its-folder") << "renamed.md" << "";
+    QTest::newRow("moved-to-another-folder") << "elsewhere/moved.md" << "save-again";
+    QTest::newRow("deleted") << "" << "written-again";
+}
+
+void TestOutsideChanges::outsideMoveIsFollowedOrReported()
+{
+    QFETCH(QString, move);
+    QFETCH(QString, then);
+    Harness h("mine\n");
+    h.model->chooseTheme(ThemeKind::Ink);
+    const QString old = h.document->filePath();
+    const QString moved = h.scratch.path(move);
+    QVERIFY(QDir(h.scratch.dir.path()).mkpath(QStringLiteral("elsewhere")));
+    QSignalSpy banner(h.model.get(), &DocumentModel::externalContentChanged);
+    QVERIFY(move.isEmpty() ? QFile::remove(old) : QFile::rename(old, moved));
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
     h.scratch.clock.advance(FileWatcher::kRearmDelay);
-    QCOMPARE(h.model->getText(), QStringLiteral("kept\n"));
-    QVERIFY(!h.model->externalContent());
 
-    h.scratch.write(QStringLiteral("note.md"), "written again\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QCOMPARE(h.model->externalContent(), QStringLiteral("written again\n"));
+    h.model->setText(QStringLiteral("mine, typed on\n"));
+    h.scratch.clock.advance(1s);
+    QVERIFY(!QFile::exists(old)); // never recreated behind the user's back
+    QCOMPARE(banner.count(), 0);
+    QCOMPARE(h.model->fileMissing(), !then.isEmpty());
+
+    if (then.isEmpty()) {
+        QCOMPARE(h.document->filePath(), moved);
+        QCOMPARE(h.model->fileURL(), QUrl::fromLocalFile(moved));
+        QCOMPARE(ScratchEnvironment::read(moved), QByteArray("mine, typed on\n"));
+        QCOMPARE(h.scratch.fileThemes.theme(moved), ThemeKind::Ink);
+        QVERIFY(!h.model->dirty());
+        return;
+    }
+    QCOMPARE(h.document->filePath(), old);
+    QVERIFY(h.model->dirty());
+    if (then == u"save-again") {
+        h.model->saveNow();
+        QCOMPARE(ScratchEnvironment::read(old), QByteArray("mine, typed on\n"));
+        QCOMPARE(ScratchEnvironment::read(moved), QByteArray("mine\n"));
+    } else {
+        h.scratch.write(QStringLiteral("note.md"), "written again\n");
+        QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+        QCOMPARE(h.model->externalContent(), QStringLiteral("written again\n"));
+        QCOMPARE(h.model->getText(), QStringLiteral("mine, typed on\n"));
+    }
+    QVERIFY(!h.model->fileMissing());
 }
 
 void TestOutsideChanges::perFileOffAssignsNothing()

@@ -232,6 +232,7 @@ void DocumentWindow::wire()
                 Q_EMIT filePathChanged(path);
             });
 
+    wireFileSafety();
     applyMode();
     updateTitle();
     updateStatus();
@@ -481,6 +482,47 @@ void DocumentWindow::reportSaveError(const core::PlatformDocument &, const QStri
     box.setInformativeText(tr("Your text is still here; it is saved again after your next change "
                               "or with Ctrl+S."));
     box.exec();
+}
+
+bool DocumentWindow::confirmConvertToUtf8(const core::PlatformDocument &document)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Quorvel"),
+                    tr("\u201C%1\u201D is saved as %2, which cannot hold some of the characters "
+                       "you typed.")
+                        .arg(QFileInfo(document.filePath()).fileName(),
+                             document.content().encoding().name()),
+                    QMessageBox::Save | QMessageBox::Cancel, this);
+    box.setInformativeText(tr("Convert the file to UTF-8 and save it? Its other accented "
+                              "characters are rewritten in UTF-8 too. Cancel keeps your text "
+                              "unsaved in this window."));
+    box.button(QMessageBox::Save)->setText(tr("Convert to UTF-8"));
+    // Typing goes on while the question is up; a stray Return must not convert the file.
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Save;
+}
+
+void DocumentWindow::wireFileSafety()
+{
+    m_encodingLabel = new QLabel(this);
+    statusBar()->insertPermanentWidget(0, m_encodingLabel);
+    connect(&m_document->content(), &core::MarkdownDocument::encodingChanged, this,
+            &DocumentWindow::showEncoding);
+    showEncoding();
+    const core::TextEncoding encoding = m_document->content().encoding();
+    if (!encoding.isUtf8())
+        statusBar()->showMessage(tr("This file is not UTF-8: it is read and saved as %1.")
+                                     .arg(encoding.name()),
+                                 10000);
+}
+
+void DocumentWindow::showEncoding()
+{
+    const core::TextEncoding encoding = m_document->content().encoding();
+    m_encodingLabel->setText(encoding.name());
+    m_encodingLabel->setToolTip(tr("This file is not UTF-8. It is saved back as %1, so that "
+                                   "every byte you do not edit stays as it was.")
+                                    .arg(encoding.name()));
+    m_encodingLabel->setVisible(!encoding.isUtf8());
 }
 
 } // namespace quorvel::app

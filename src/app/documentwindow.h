@@ -64,6 +64,11 @@ private:
     std::optional<QString> askSavePath(const core::PlatformDocument &document) override;
     bool confirmOverwriteNewerFile(const core::PlatformDocument &document) override;
     void reportSaveError(const core::PlatformDocument &document, const QString &message) override;
+    bool confirmConvertToUtf8(const core::PlatformDocument &document) override;
+
+    // The file's encoding and what keeps its bytes safe, shown in the window.
+    void wireFileSafety();
+    void showEncoding();
 
     std::unique_ptr<core::PlatformDocument> m_document;
     core::DocumentModel *m_model = nullptr;
@@ -82,6 +87,7 @@ private:
     QString m_shownText;
     bool m_showingText = false;
     bool m_editing = false;
+    QLabel *m_encodingLabel = nullptr;
 };
 
 } // namespace quorvel::app

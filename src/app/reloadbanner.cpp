@@ -136,6 +136,9 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
     row->addLayout(text, 1);
     row->addWidget(m_ignore, 0, Qt::AlignVCenter);
     row->addWidget(m_reload, 0, Qt::AlignVCenter);
+    m_saveAgain = new QPushButton(tr("Save Again"), this);
+    m_saveAgain->setToolTip(tr("Write this text to the file\u2019s old name (Ctrl+S)"));
+    row->addWidget(m_saveAgain, 0, Qt::AlignVCenter);
 
     // Return reloads only while the banner has the focus: in the editor it is a new line.
     auto *enter = new QShortcut(QKeySequence(Qt::Key_Return), this);
@@ -144,6 +147,8 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
 
     connect(m_ignore, &QPushButton::clicked, this, [this] { m_model.ignoreExternalChange(); });
     connect(m_reload, &QPushButton::clicked, this, [this] { m_model.reloadFromDisk(); });
+    connect(m_saveAgain, &QPushButton::clicked, this, [this] { m_model.saveNow(); });
+    connect(&m_model, &core::DocumentModel::fileMissingChanged, this, &ReloadBanner::refresh);
     connect(&m_model, &core::DocumentModel::externalContentChanged, this, &ReloadBanner::refresh);
     connect(&m_model, &core::DocumentModel::externalChangeDateChanged, this,
             &ReloadBanner::refresh);
@@ -160,12 +165,13 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
         else
             setMaximumHeight(QWIDGETSIZE_MAX);
     });
-    connect(&m_model, &core::DocumentModel::externalContentChanged, this,
-            [this, icon] {
-                const bool present = m_model.externalContent().has_value();
-                icon->setPulsing(present);
-                slide(present);
-            });
+    const auto showOrHide = [this, icon] {
+        const bool present = m_model.externalContent().has_value() || m_model.fileMissing();
+        icon->setPulsing(present);
+        slide(present);
+    };
+    connect(&m_model, &core::DocumentModel::externalContentChanged, this, showOrHide);
+    connect(&m_model, &core::DocumentModel::fileMissingChanged, this, showOrHide);
     hide();
     refresh();
 }
@@ -182,6 +188,16 @@ QString ReloadBanner::detail() const
 
 void ReloadBanner::refresh()
 {
+    const bool missing = m_model.fileMissing() && !m_model.externalContent();
+    m_ignore->setVisible(!missing);
+    m_reload->setVisible(!missing);
+    m_saveAgain->setVisible(missing);
+    if (missing) {
+        m_title->setText(tr("This file was moved or deleted"));
+        m_detail->setText(tr("It is no longer where it was. Your text stays here and is not "
+                             "saved on its own; Save Again writes it back under its old name."));
+        return;
+    }
     QString when;
     if (const auto date = m_model.externalChangeDate())
         when = tr(" at ") + shortTime(date->time());

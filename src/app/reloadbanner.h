@@ -13,7 +13,8 @@ class DocumentModel;
 namespace quorvel::app {
 
 // The row above the document while another program's change waits for the user: what happened
-// and when, with Ignore and Reload. It shows and hides itself with the model's outside change.
+// and when, with Ignore and Reload; or, when the file was moved or deleted, Save Again. It shows
+// and hides itself with the model's outside change and missing file.
 class ReloadBanner : public QWidget
 {
     Q_OBJECT
@@ -25,6 +26,7 @@ public:
     QString detail() const;
     QPushButton *reloadButton() const { return m_reload; }
     QPushButton *ignoreButton() const { return m_ignore; }
+    QPushButton *saveAgainButton() const { return m_saveAgain; }
 
 private:
     void refresh();
@@ -35,6 +37,7 @@ private:
     QLabel *m_detail = nullptr;
     QPushButton *m_ignore = nullptr;
     QPushButton *m_reload = nullptr;
+    QPushButton *m_saveAgain = nullptr;
     QVariantAnimation *m_slide = nullptr;
     bool m_shown = false;
 };

@@ -14,8 +14,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <sys/stat.h>
-
 namespace quorvel::core {
 
 namespace {
@@ -58,6 +56,7 @@ ModelEnvironment ModelEnvironment::standard()
 DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     : QObject(parent)
     , m_env(environment)
+    , m_disk(environment.scheduler)
 {
     m_mode = modeFromRawValue(m_env.store.string(kLastModeKey).value_or(QString()))
                  .value_or(Mode::Read);
@@ -76,7 +75,6 @@ DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
 DocumentModel::~DocumentModel()
 {
     m_autosaveWork.cancel();
-    m_watcher.reset();
 }
 
 const QList<DocumentModel::Mode> &DocumentModel::allModes()
@@ -190,6 +188,14 @@ void DocumentModel::setExternalChangeDate(const std::optional<QDateTime> &date)
         return;
     m_externalChangeDate = date;
     Q_EMIT externalChangeDateChanged();
+}
+
+void DocumentModel::setFileMissing(bool missing)
+{
+    if (missing == m_fileMissing)
+        return;
+    m_fileMissing = missing;
+    Q_EMIT fileMissingChanged(missing);
 }
 
 void DocumentModel::setDirty(bool dirty)
@@ -329,11 +335,16 @@ void DocumentModel::scheduleAutosave()
 
 void DocumentModel::autosaveNow()
 {
+    save(PlatformDocument::SaveKind::Autosave);
+}
+
+void DocumentModel::save(PlatformDocument::SaveKind kind)
+{
     if (m_externalContent)
         return;
     // The watcher reports a change only after its burst has settled; a save inside that window
     // would write over another program's text unseen. Look at the disk first.
-    if (diskChangedSinceLastSeen()) {
+    if (m_disk.changedSinceLastSeen()) {
         fileChangedOnDisk();
         if (m_externalContent)
             return;
@@ -343,11 +354,13 @@ void DocumentModel::autosaveNow()
         setDirty(false);
         return;
     }
+    if (m_fileMissing)
+        return;
     const QString text = getText();
-    document->saveDocument();
+    document->saveDocument(kind);
     previewLog(QStringLiteral("autosave"));
     m_lastSavedText = text;
-    m_diskSnapshot = diskAttributes();
+    m_disk.refresh();
     refreshThemeKey();
     m_lastAutosave = m_env.scheduler.now();
     Q_EMIT lastAutosaveChanged();
@@ -380,93 +393,110 @@ void DocumentModel::saveNow()
         // The user has seen the outside version and chose to write over it.
         setExternalContent(std::nullopt);
         syncModificationDate();
-        m_diskSnapshot = diskAttributes();
+        m_disk.refresh();
+    }
+    if (m_fileMissing) {
+        // The user wants the file back under its old name, also when nothing was typed since.
+        setFileMissing(false);
+        if (auto *document = nsDocument())
+            document->updateChangeCount(PlatformDocument::Change::Done);
     }
     if (m_mode == Mode::Visual)
         preview().flushEdits();
-    autosaveNow();
+    save(PlatformDocument::SaveKind::Explicit);
 }
 
 // Outside changes ---------------------------------------------------------------------------
 
-DiskAttributes DocumentModel::diskAttributes() const
+TextEncoding DocumentModel::fileEncoding() const
 {
-    if (m_fileURL.isEmpty())
-        return {};
-    struct stat info{};
-    if (::stat(QFile::encodeName(filePath()).constData(), &info) != 0)
-        return {};
-    const qint64 ns = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-    return {QDateTime::fromMSecsSinceEpoch(ns / 1'000'000), qint64(info.st_size), ns,
-            quint64(info.st_ino)};
-}
-
-bool DocumentModel::diskChangedSinceLastSeen() const
-{
-    return !m_fileURL.isEmpty() && diskAttributes() != m_diskSnapshot;
+    return m_document ? m_document->content().encoding() : TextEncoding();
 }
 
 void DocumentModel::syncModificationDate()
 {
-    const auto date = diskAttributes().date;
+    const auto date = m_disk.attributes().date;
     if (auto *document = nsDocument(); date && document)
         document->setFileModificationDate(*date);
 }
 
 void DocumentModel::startWatching()
 {
-    m_watcher.reset();
     setExternalContent(std::nullopt);
-    if (m_fileURL.isEmpty())
-        return;
-    m_diskSnapshot = diskAttributes();
-    m_watcher = std::make_unique<FileWatcher>(filePath(), m_env.scheduler,
-                                              [self = QPointer(this)] {
-                                                  if (self)
-                                                      self->fileChangedOnDisk();
-                                              });
+    setFileMissing(false);
+    m_disk.watch(filePath(), [self = QPointer(this)] {
+        if (self)
+            self->fileChangedOnDisk();
+    });
 }
 
 void DocumentModel::fileChangedOnDisk()
 {
     if (m_fileURL.isEmpty())
         return;
-    const DiskAttributes now = diskAttributes();
-    if (now == m_diskSnapshot)
+    const DiskAttributes now = m_disk.attributes();
+    if (now == m_disk.lastSeen())
         return;
-    m_diskSnapshot = now;
-
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
+    if (!now.exists()) {
+        fileLeftItsPath();
         return;
-    const auto text = MarkdownDocument::decodeUtf8(file.readAll());
-    if (!text || file.error() != QFileDevice::NoError)
+    }
+    m_disk.setLastSeen(now);
+    setFileMissing(false);
+    const auto disk = m_disk.read(fileEncoding());
+    if (!disk)
         return;
     refreshThemeKey();
 
-    if (*text == getText() || (m_lastSavedText && *text == *m_lastSavedText)) {
+    if (disk->text == getText() || (m_lastSavedText && disk->text == *m_lastSavedText)) {
         setExternalContent(std::nullopt);
         syncModificationDate();
         return;
     }
     if (m_env.appearance.autoReload() && !hasUnsavedChanges()) {
-        applyDiskContent(*text);
+        applyDiskContent(*disk);
         return;
     }
     setExternalChangeDate(now.date ? now.date : m_env.scheduler.now());
-    setExternalContent(*text);
+    m_externalEncoding = disk->encoding;
+    setExternalContent(disk->text);
     Q_EMIT attentionRequested();
 }
 
-void DocumentModel::applyDiskContent(const QString &text)
+void DocumentModel::fileLeftItsPath()
+{
+    if (const auto renamed = m_disk.findRenamed()) {
+        followRename(*renamed);
+        return;
+    }
+    m_disk.setLastSeen({});
+    setFileMissing(true);
+}
+
+void DocumentModel::followRename(const QString &path)
+{
+    // Only the name changed: an outside version on offer stays on offer.
+    const auto offered = m_externalContent;
+    // The window follows the document's path with its title, this model's file and the theme.
+    if (m_document)
+        m_document->setFilePath(path);
+    setFileURL(QUrl::fromLocalFile(path));
+    setExternalContent(offered);
+    if (m_env.appearance.themePerFile())
+        recordFileTheme();
+}
+
+void DocumentModel::applyDiskContent(const DecodedText &disk)
 {
     m_autosaveWork.cancel();
-    preview().prepareForReload(text);
+    preview().prepareForReload(disk.text);
     setExternalContent(std::nullopt);
     ++m_externalVersion;
     Q_EMIT externalVersionChanged(m_externalVersion);
-    setText(text);
-    m_lastSavedText = text;
+    if (m_document)
+        m_document->content().setEncoding(disk.encoding);
+    setText(disk.text);
+    m_lastSavedText = disk.text;
     syncModificationDate();
     if (auto *document = nsDocument())
         document->updateChangeCount(PlatformDocument::Change::Cleared);
@@ -479,15 +509,11 @@ void DocumentModel::reloadFromDisk()
         return;
     if (m_externalContent) {
         // A copy: applying the text clears the banner's own.
-        const QString offered = *m_externalContent;
-        applyDiskContent(offered);
+        applyDiskContent({*m_externalContent, m_externalEncoding});
         return;
     }
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    if (const auto text = MarkdownDocument::decodeUtf8(file.readAll()))
-        applyDiskContent(*text);
+    if (const auto disk = m_disk.read(fileEncoding()))
+        applyDiskContent(*disk);
 }
 
 void DocumentModel::ignoreExternalChange()

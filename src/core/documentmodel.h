@@ -1,6 +1,8 @@
 #pragma once
 
+#include "diskfile.h"
 #include "outlineitem.h"
+#include "platformdocument.h"
 #include "scheduler.h"
 #include "themes/themekind.h"
 
@@ -27,7 +29,6 @@ namespace quorvel::core {
 class DocumentEditor;
 class DocumentPreview;
 class FileWatcher;
-class PlatformDocument;
 struct ControllerFactory;
 
 // The services a model works with; tests pass a manual clock, a scratch store and their own
@@ -40,17 +41,6 @@ struct ModelEnvironment
     themes::FileThemes &fileThemes;
 
     static ModelEnvironment standard();
-};
-
-// How the file looked when last seen. Besides the date and size, the nanosecond date and the
-// inode tell apart two writes within one millisecond and a same-sized replacement.
-struct DiskAttributes
-{
-    std::optional<QDateTime> date;
-    std::optional<qint64> size;
-    qint64 modifiedNs = 0;
-    quint64 inode = 0;
-    bool operator==(const DiskAttributes &) const = default;
 };
 
 // The state of one document window: view mode, outline, file, saving and outside changes, find
@@ -101,6 +91,10 @@ public:
     void setExternalContent(const std::optional<QString> &content);
     std::optional<QDateTime> externalChangeDate() const { return m_externalChangeDate; }
     void setExternalChangeDate(const std::optional<QDateTime> &date);
+    // The file left its path and could not be found in its folder under another name (moved
+    // elsewhere or deleted). The text stays in the window and autosaves stop, so that the file is
+    // not recreated behind the user's back; saveNow() writes it again under its old name.
+    bool fileMissing() const { return m_fileMissing; }
     std::optional<QDateTime> lastAutosave() const { return m_lastAutosave; }
     bool dirty() const { return m_dirty; }
     void setDirty(bool dirty);
@@ -155,9 +149,9 @@ public:
     // Outside changes.
     void reloadFromDisk();
     void ignoreExternalChange();
-    DiskAttributes diskAttributes() const;
+    DiskAttributes diskAttributes() const { return m_disk.attributes(); }
     void syncModificationDate();
-    FileWatcher *watcher() const { return m_watcher.get(); }
+    FileWatcher *watcher() const { return m_disk.watcher(); }
 
     // What the page asks of the document. Links and task toggles only log until link
     // navigation and task lists exist.
@@ -181,6 +175,7 @@ Q_SIGNALS:
     void fileURLChanged(const QUrl &url);
     void externalContentChanged();
     void externalChangeDateChanged();
+    void fileMissingChanged(bool missing);
     void lastAutosaveChanged();
     void dirtyChanged(bool dirty);
     void showFindChanged(bool show);
@@ -197,11 +192,15 @@ Q_SIGNALS:
     void alertRequested(const QString &message, const QString &informativeText);
 
 private:
+    void save(PlatformDocument::SaveKind kind);
     void refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt);
     void startWatching();
     void fileChangedOnDisk();
-    void applyDiskContent(const QString &text);
-    bool diskChangedSinceLastSeen() const;
+    void fileLeftItsPath();
+    void followRename(const QString &path);
+    void setFileMissing(bool missing);
+    void applyDiskContent(const DecodedText &disk);
+    TextEncoding fileEncoding() const;
     void recordFileTheme();
     void refreshThemeKey();
 
@@ -213,6 +212,9 @@ private:
     QUrl m_fileURL;
     std::optional<QString> m_externalContent;
     std::optional<QDateTime> m_externalChangeDate;
+    // What the offered outside version was read as; a reload saves back in it.
+    TextEncoding m_externalEncoding;
+    bool m_fileMissing = false;
     std::optional<QDateTime> m_lastAutosave;
     bool m_dirty = false;
     bool m_showFind = false;
@@ -224,9 +226,8 @@ private:
     int m_externalVersion = 0;
 
     ScheduledWork m_autosaveWork;
-    DiskAttributes m_diskSnapshot;
+    DiskFile m_disk;
     std::optional<QString> m_lastSavedText;
-    std::unique_ptr<FileWatcher> m_watcher;
     // The key the file's theme was last recorded under; our own saves replace the file's inode.
     QString m_themeKey;
 

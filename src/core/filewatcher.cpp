@@ -165,8 +165,12 @@ void FileWatcher::fire()
         return;
     m_pending.cancel();
     m_pending = m_scheduler.after(kMergeDelay, [self = QPointer(this)] {
-        if (self && !self->m_stopped)
-            self->m_onChange();
+        if (!self || self->m_stopped)
+            return;
+        // The owner may replace this watcher from the callback (it follows a renamed file), so
+        // the call runs on a copy that outlives the watcher.
+        const auto onChange = self->m_onChange;
+        onChange();
     });
 }
 

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 namespace quorvel::core {
 
@@ -17,6 +16,12 @@ QString corruptFileError(const QString &path)
 {
     return QStringLiteral("The file %1 couldn\u2019t be opened because it isn\u2019t in the correct "
                           "format.")
+        .arg(quotedName(path));
+}
+
+QString notTextError(const QString &path)
+{
+    return QStringLiteral("The file %1 couldn\u2019t be opened because it isn\u2019t a text file.")
         .arg(quotedName(path));
 }
 
@@ -36,9 +41,10 @@ QString readError(const QString &path, const QFile &file)
 
 } // namespace
 
-MarkdownDocument::MarkdownDocument(const QString &text, QObject *parent)
+MarkdownDocument::MarkdownDocument(const QString &text, TextEncoding encoding, QObject *parent)
     : QObject(parent)
     , m_text(text)
+    , m_encoding(encoding)
 {
 }
 
@@ -53,36 +59,10 @@ Result<std::unique_ptr<MarkdownDocument>> MarkdownDocument::open(const QString &
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return Result<std::unique_ptr<MarkdownDocument>>::failure(readError(path, file));
-    auto text = decode(bytes, path);
-    if (!text)
-        return Result<std::unique_ptr<MarkdownDocument>>::failure(text.error());
-    return std::make_unique<MarkdownDocument>(std::move(text).value());
-}
-
-std::optional<QString> MarkdownDocument::decodeUtf8(const QByteArray &bytes)
-{
-    // Keep a leading byte-order mark as a character, so that saving writes it back.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        return std::nullopt;
-    return text;
-}
-
-Result<QString> MarkdownDocument::decode(const QByteArray &bytes, const QString &fileName)
-{
-    if (auto text = decodeUtf8(bytes))
-        return *text;
-    // Every byte sequence is valid ISO Latin-1, so this cannot fail; the check stays for the
-    // day another fallback takes its place.
-    QStringDecoder latin1(QStringDecoder::Latin1);
-    QString text = latin1.decode(bytes);
-    if (latin1.hasError())
-        return Result<QString>::failure(
-            QStringLiteral("The file %1 couldn\u2019t be opened because the text encoding of its "
-                           "contents can\u2019t be determined.")
-                .arg(quotedName(fileName)));
-    return text;
+    auto decoded = TextEncoding::decode(bytes);
+    if (!decoded)
+        return Result<std::unique_ptr<MarkdownDocument>>::failure(notTextError(path));
+    return std::make_unique<MarkdownDocument>(decoded->text, decoded->encoding);
 }
 
 void MarkdownDocument::setText(const QString &text)
@@ -93,9 +73,17 @@ void MarkdownDocument::setText(const QString &text)
     Q_EMIT textChanged(m_text);
 }
 
-QByteArray MarkdownDocument::fileData() const
+void MarkdownDocument::setEncoding(TextEncoding encoding)
 {
-    return m_text.toUtf8();
+    if (encoding == m_encoding)
+        return;
+    m_encoding = encoding;
+    Q_EMIT encodingChanged(encoding);
+}
+
+std::optional<QByteArray> MarkdownDocument::fileData() const
+{
+    return m_encoding.encode(m_text);
 }
 
 } // namespace quorvel::core

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "result.h"
+#include "textencoding.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,34 +11,39 @@
 
 namespace quorvel::core {
 
-// The one copy of a document's text that gets saved. Nothing is normalised: line endings, a
-// byte-order mark and every other character stay as read.
+// The one copy of a document's text that gets saved, and the encoding it is saved in. Nothing is
+// normalised: line endings, a byte-order mark and every other character stay as read.
 class MarkdownDocument : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
 
 public:
-    explicit MarkdownDocument(const QString &text = QString(), QObject *parent = nullptr);
+    explicit MarkdownDocument(const QString &text = QString(), TextEncoding encoding = {},
+                              QObject *parent = nullptr);
 
-    // Reads a file: UTF-8, else ISO Latin-1. A folder or anything but a regular file fails with
-    // the corrupt-file error; an unreadable file with the reason.
+    // Reads a file in the encoding its bytes have (TextEncoding::decode). A folder or anything
+    // but a regular file fails with the corrupt-file error, a file that is not text (a program,
+    // an image) with its own message, an unreadable file with the reason.
     static Result<std::unique_ptr<MarkdownDocument>> open(const QString &path);
-    static Result<QString> decode(const QByteArray &bytes, const QString &fileName);
-    // Strict UTF-8 only, as outside changes are read; nothing when the bytes are not UTF-8.
-    static std::optional<QString> decodeUtf8(const QByteArray &bytes);
 
     const QString &text() const { return m_text; }
     void setText(const QString &text);
 
-    // What a save writes: always UTF-8, whatever the file was read as.
-    QByteArray fileData() const;
+    TextEncoding encoding() const { return m_encoding; }
+    void setEncoding(TextEncoding encoding);
+
+    // What a save writes: the text in its encoding; nothing when the encoding cannot hold one of
+    // its characters, for the caller to ask before converting the file.
+    std::optional<QByteArray> fileData() const;
 
 Q_SIGNALS:
     void textChanged(const QString &text);
+    void encodingChanged(quorvel::core::TextEncoding encoding);
 
 private:
     QString m_text;
+    TextEncoding m_encoding;
 };
 
 } // namespace quorvel::core

@@ -1,9 +1,9 @@
 #include "platformdocument.h"
 
+#include "filewriter.h"
 #include "markdowndocument.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -62,69 +62,96 @@ void PlatformDocument::setFileModificationDate(const QDateTime &date)
     m_fileModificationDate = date;
 }
 
-bool PlatformDocument::saveDocument()
+void PlatformDocument::setFilePath(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (absolute == m_filePath)
+        return;
+    m_filePath = absolute;
+    Q_EMIT filePathChanged(m_filePath);
+}
+
+bool PlatformDocument::saveDocument(SaveKind kind)
 {
     if (!isUntitled())
-        return saveTo(m_filePath);
+        return saveTo(m_filePath, kind);
     if (!m_prompter)
         return false;
     const auto path = m_prompter->askSavePath(*this);
     if (!path || path->isEmpty())
         return false;
-    if (!saveTo(*path))
+    if (!saveTo(*path, kind))
         return false;
     m_filePath = QFileInfo(*path).absoluteFilePath();
     Q_EMIT filePathChanged(m_filePath);
     return true;
 }
 
-bool PlatformDocument::saveTo(const QString &path)
+bool PlatformDocument::mayOverwrite(const QString &path, SaveKind kind)
 {
-    const bool sameFile = path == m_filePath;
-    if (sameFile && m_fileModificationDate) {
-        const auto onDisk = modificationDate(path);
-        if (onDisk && *onDisk > *m_fileModificationDate && m_prompter
-            && !m_prompter->confirmOverwriteNewerFile(*this))
-            return false;
-    }
+    if (path != m_filePath || !m_fileModificationDate)
+        return true;
+    const auto onDisk = modificationDate(path);
+    if (!onDisk || *onDisk <= *m_fileModificationDate || !m_prompter)
+        return true;
+    // Asked once for this version of the file; autosaves do not ask again at every keystroke.
+    if (kind == SaveKind::Autosave && m_keptNewerFile == onDisk)
+        return false;
+    if (m_prompter->confirmOverwriteNewerFile(*this))
+        return true;
+    m_keptNewerFile = onDisk;
+    return false;
+}
 
-    const auto written = writeFile(path, m_content->fileData());
+std::optional<QByteArray> PlatformDocument::fileData(SaveKind kind)
+{
+    if (auto data = m_content->fileData())
+        return data;
+    // Never a silent replacement of what the encoding cannot hold: converting rewrites every
+    // character beyond ASCII, so the user decides.
+    if (!m_prompter) {
+        fail(QStringLiteral("The document \u201C%1\u201D was not saved: its text has characters "
+                            "that %2 cannot hold.")
+                 .arg(QFileInfo(m_filePath).fileName(), m_content->encoding().name()),
+             false);
+        return std::nullopt;
+    }
+    if (kind == SaveKind::Autosave && m_conversionDeclined)
+        return std::nullopt;
+    m_conversionDeclined = !m_prompter->confirmConvertToUtf8(*this);
+    if (m_conversionDeclined)
+        return std::nullopt;
+    m_content->setEncoding(TextEncoding::Kind::Utf8);
+    return m_content->fileData();
+}
+
+bool PlatformDocument::saveTo(const QString &path, SaveKind kind)
+{
+    if (!mayOverwrite(path, kind))
+        return false;
+    const auto data = fileData(kind);
+    if (!data)
+        return false;
+    const auto written = FileWriter::write(path, *data);
     if (!written) {
-        std::fprintf(stderr, "Quorvel: %s\n", qPrintable(written.error()));
-        if (!m_failureReported && m_prompter)
-            m_prompter->reportSaveError(*this, written.error());
-        m_failureReported = true;
-        Q_EMIT saveFailed(written.error());
+        fail(written.error(), true);
         return false;
     }
     m_failureReported = false;
+    m_keptNewerFile.reset();
     m_fileModificationDate = modificationDate(path);
     setChangeCount(0);
     Q_EMIT saved();
     return true;
 }
 
-Result<void> PlatformDocument::writeFile(const QString &path, const QByteArray &data)
+void PlatformDocument::fail(const QString &message, bool alert)
 {
-    const QString name = QFileInfo(path).fileName();
-    auto failure = [&name](const QString &reason) {
-        return Result<void>::failure(
-            QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
-    };
-    if (QFileInfo(path).isDir())
-        return failure(QStringLiteral("A folder with that name is in the way."));
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    if (file.write(data) != data.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return failure(reason);
-    }
-    if (!file.commit())
-        return failure(file.errorString());
-    return Result<void>::success();
+    std::fprintf(stderr, "Quorvel: %s\n", qPrintable(message));
+    if (alert && !m_failureReported && m_prompter)
+        m_prompter->reportSaveError(*this, message);
+    m_failureReported = m_failureReported || alert;
+    Q_EMIT saveFailed(message);
 }
 
 } // namespace quorvel::core

@@ -25,17 +25,23 @@ public:
     // The file on disk is newer than the version the document knows; true saves over it.
     virtual bool confirmOverwriteNewerFile(const PlatformDocument &document) = 0;
     virtual void reportSaveError(const PlatformDocument &document, const QString &message) = 0;
+    // The text holds characters the file's encoding (content().encoding()) cannot; true converts
+    // the file to UTF-8 and saves it, false keeps the text unsaved in the window.
+    virtual bool confirmConvertToUtf8(const PlatformDocument &document) = 0;
 };
 
 // The document as the windowing layer sees it: its file, its edited state and its saving.
-// Saving writes a temporary file and renames it over the old one (QSaveFile), so that a crash or
-// a full disk never leaves a truncated file behind.
+// Saving writes the text in the encoding the file was read in, through FileWriter, so that a
+// crash or a full disk never leaves a truncated file behind.
 class PlatformDocument : public QObject
 {
     Q_OBJECT
 
 public:
     enum class Change { Done, Undone, Cleared };
+    // An autosave asks nothing the user has already declined for the same file; an explicit save
+    // asks again.
+    enum class SaveKind { Explicit, Autosave };
 
     // Takes the content; `filePath` is empty for an untitled document.
     PlatformDocument(std::unique_ptr<MarkdownDocument> content, const QString &filePath,
@@ -45,6 +51,8 @@ public:
     MarkdownDocument &content() const { return *m_content; }
     QString filePath() const { return m_filePath; }
     bool isUntitled() const { return m_filePath.isEmpty(); }
+    // Another program renamed the file; the document follows it.
+    void setFilePath(const QString &path);
 
     bool isDocumentEdited() const { return m_changeCount != 0; }
     void updateChangeCount(Change change);
@@ -58,10 +66,7 @@ public:
     // Saves to the document's file, or asks where when it has none. Returns whether the text is
     // now on disk. A failure keeps the document edited and the old file intact, and is reported
     // once for a run of failures, not at every autosave after it.
-    bool saveDocument();
-
-    // The atomic write itself, without prompts or state changes.
-    static Result<void> writeFile(const QString &path, const QByteArray &data);
+    bool saveDocument(SaveKind kind = SaveKind::Explicit);
 
 Q_SIGNALS:
     void editedChanged(bool edited);
@@ -70,7 +75,10 @@ Q_SIGNALS:
     void saveFailed(const QString &message);
 
 private:
-    bool saveTo(const QString &path);
+    bool saveTo(const QString &path, SaveKind kind);
+    bool mayOverwrite(const QString &path, SaveKind kind);
+    std::optional<QByteArray> fileData(SaveKind kind);
+    void fail(const QString &message, bool alert);
     void setChangeCount(int count);
 
     std::unique_ptr<MarkdownDocument> m_content;
@@ -79,6 +87,9 @@ private:
     std::optional<QDateTime> m_fileModificationDate;
     DocumentPrompter *m_prompter = nullptr;
     bool m_failureReported = false;
+    // The on-disk date of a newer file the user chose not to overwrite.
+    std::optional<QDateTime> m_keptNewerFile;
+    bool m_conversionDeclined = false;
 };
 
 } // namespace quorvel::core

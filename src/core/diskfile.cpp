@@ -1,0 +1,85 @@
+#include "diskfile.h"
+
+#include "filewatcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace quorvel::core {
+
+namespace {
+
+bool looksLikeBackup(const QString &name)
+{
+    static const QStringList suffixes{QStringLiteral("~"), QStringLiteral(".bak"),
+                                      QStringLiteral(".tmp"), QStringLiteral(".swp"),
+                                      QStringLiteral(".orig")};
+    return std::any_of(suffixes.cbegin(), suffixes.cend(), [&name](const QString &suffix) {
+        return name.endsWith(suffix, Qt::CaseInsensitive);
+    });
+}
+
+} // namespace
+
+DiskFile::DiskFile(Scheduler &scheduler)
+    : m_scheduler(scheduler)
+{
+}
+
+DiskFile::~DiskFile() = default;
+
+void DiskFile::watch(const QString &path, std::function<void()> onChange)
+{
+    m_watcher.reset();
+    m_path = path;
+    m_lastSeen = attributes();
+    if (!path.isEmpty())
+        m_watcher = std::make_unique<FileWatcher>(path, m_scheduler, std::move(onChange));
+}
+
+DiskAttributes DiskFile::attributes() const
+{
+    if (m_path.isEmpty())
+        return {};
+    struct stat info{};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) != 0)
+        return {};
+    const qint64 ns = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    return {QDateTime::fromMSecsSinceEpoch(ns / 1'000'000), qint64(info.st_size), ns,
+            quint64(info.st_ino), quint64(info.st_dev)};
+}
+
+std::optional<DecodedText> DiskFile::read(TextEncoding preferred) const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return TextEncoding::decode(bytes, preferred);
+}
+
+std::optional<QString> DiskFile::findRenamed() const
+{
+    if (!m_lastSeen.exists())
+        return std::nullopt;
+    const QDir folder = QFileInfo(m_path).absoluteDir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort);
+    for (const QString &name : names) {
+        if (looksLikeBackup(name))
+            continue;
+        const QString candidate = folder.filePath(name);
+        struct stat info{};
+        if (::lstat(QFile::encodeName(candidate).constData(), &info) == 0
+            && S_ISREG(info.st_mode) && quint64(info.st_ino) == m_lastSeen.inode
+            && quint64(info.st_dev) == m_lastSeen.device)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+} // namespace quorvel::core

@@ -1,0 +1,238 @@
+#include "filewriter.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvel::core {
+
+namespace {
+
+QString systemMessage(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error)) + u'.';
+}
+
+// errno of the first failing call, 0 when every byte went out.
+int writeAll(int fd, const QByteArray &data, off_t offset)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.constData() + done, size_t(data.size() - done),
+                                   offset + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;
+        done += n;
+    }
+    return 0;
+}
+
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    // close() is where some file systems (NFS) report a failed write.
+    int close()
+    {
+        const int result = ::close(std::exchange(m_fd, -1));
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// The file a write lands in: symbolic links followed, so that the link stays a link.
+QString writtenPath(const QString &path)
+{
+    QFileInfo info(path);
+    for (int hops = 0; info.isSymLink() && hops < 40; ++hops)
+        info.setFile(info.symLinkTarget());
+    return info.absoluteFilePath();
+}
+
+struct Copy
+{
+    QString path;
+    int error = 0;
+};
+
+// A hidden, flushed copy of `data` beside `target`, with the permissions of `existing`.
+Copy writeCopy(const QString &target, const QByteArray &data, const struct stat *existing)
+{
+    const QFileInfo info(target);
+    const mode_t mode = existing ? (existing->st_mode & 07777) : 0666;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = info.absolutePath() + QStringLiteral("/.")
+            + info.fileName().left(64) + u'.'
+            + QString::number(QRandomGenerator::global()->generate(), 36) + u'~';
+        Descriptor fd(::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                             mode));
+        if (fd.get() < 0 && errno == EEXIST)
+            continue;
+        if (fd.get() < 0)
+            return {QString(), errno};
+        int error = writeAll(fd.get(), data, 0);
+        if (!error && existing) {
+            // The umask may have taken bits the file had; ownership as far as we may set it.
+            if (::fchmod(fd.get(), mode) != 0)
+                error = errno;
+            else if (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid()) {
+                if (::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0) {
+                    // Only root may give a file away; the copy stays ours then.
+                }
+            }
+        }
+        if (!error && ::fsync(fd.get()) != 0)
+            error = errno;
+        if (!error)
+            error = fd.close();
+        if (error) {
+            ::unlink(encoded(path).constData());
+            return {QString(), error};
+        }
+        return {path, 0};
+    }
+    return {QString(), EEXIST};
+}
+
+int replace(const QString &target, const QByteArray &data, const struct stat *existing)
+{
+    const Copy copy = writeCopy(target, data, existing);
+    if (copy.error)
+        return copy.error;
+    if (::rename(encoded(copy.path).constData(), encoded(target).constData()) != 0) {
+        const int error = errno;
+        ::unlink(encoded(copy.path).constData());
+        return error;
+    }
+    return 0;
+}
+
+int overwrite(int fd, const QByteArray &data)
+{
+    if (const int error = writeAll(fd, data, 0))
+        return error;
+    if (::ftruncate(fd, off_t(data.size())) != 0 || ::fsync(fd) != 0)
+        return errno;
+    return 0;
+}
+
+QByteArray readAll(int fd, off_t size)
+{
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return {};
+        done += n;
+    }
+    return bytes;
+}
+
+struct InPlace
+{
+    int error = 0;
+    QString keptCopy; // the new text, when the old bytes could not be put back
+};
+
+InPlace overwriteInPlace(const QString &target, const QByteArray &data,
+                         const struct stat &existing)
+{
+    const Copy copy = writeCopy(target, data, &existing);
+    if (copy.error)
+        return {copy.error, QString()};
+    auto done = [&copy](int error, bool restored) -> InPlace {
+        if (error && !restored)
+            return {error, copy.path};
+        ::unlink(encoded(copy.path).constData());
+        return {error, QString()};
+    };
+
+    Descriptor fd(::open(encoded(target).constData(), O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0)
+        return done(errno, true);
+    const QByteArray old = readAll(fd.get(), existing.st_size);
+    if (old.size() != existing.st_size)
+        return done(EIO, true);
+#ifdef __linux__
+    // Reserving the growth first means the writes below cannot run out of space half way.
+    if (data.size() > old.size()) {
+        if (const int error = ::posix_fallocate(fd.get(), off_t(old.size()),
+                                                off_t(data.size() - old.size()))) {
+            const bool restored = ::ftruncate(fd.get(), off_t(old.size())) == 0;
+            return done(error, restored);
+        }
+    }
+#endif
+    if (const int error = overwrite(fd.get(), data))
+        return done(error, overwrite(fd.get(), old) == 0);
+    if (const int error = fd.close())
+        return done(error, false);
+    return done(0, true);
+}
+
+} // namespace
+
+Result<void> FileWriter::write(const QString &path, const QByteArray &data)
+{
+    const QString name = QFileInfo(path).fileName();
+    auto failure = [&name](const QString &reason) {
+        return Result<void>::failure(
+            QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
+    };
+    const QString target = writtenPath(path);
+    struct stat existing{};
+    const bool exists = ::stat(encoded(target).constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        return failure(QStringLiteral("A folder with that name is in the way."));
+    if (exists && !S_ISREG(existing.st_mode))
+        return failure(QStringLiteral("It is not an ordinary file."));
+    // A read-only file stays read-only, although its folder would let a replacement in.
+    if (exists && ::access(encoded(target).constData(), W_OK) != 0)
+        return failure(systemMessage(errno));
+
+    if (exists && existing.st_nlink > 1) {
+        const InPlace result = overwriteInPlace(target, data, existing);
+        if (!result.error)
+            return Result<void>::success();
+        QString reason = systemMessage(result.error);
+        if (!result.keptCopy.isEmpty())
+            reason += QStringLiteral(" The new text is kept in \u201C%1\u201D.").arg(result.keptCopy);
+        return failure(reason);
+    }
+    if (const int error = replace(target, data, exists ? &existing : nullptr))
+        return failure(systemMessage(error));
+    return Result<void>::success();
+}
+
+} // namespace quorvel::core

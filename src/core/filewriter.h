@@ -1,0 +1,26 @@
+#pragma once
+
+#include "result.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace quorvel::core {
+
+// Writes a document's bytes so that a failure never leaves a truncated file behind, and says
+// what the system said when it fails ("No space left on device"). QSaveFile was not enough: on
+// Qt 6.4 a write that fails in its final flush (a full disk, a file size limit) still commits,
+// leaving the file empty or cut short, and its error string is "Unknown error".
+//
+// An ordinary file is replaced atomically by a hidden copy written and flushed beside it, which
+// keeps its permissions. A file with more than one hard link is overwritten in place, so that
+// every name keeps showing the same text: the new bytes are first written and flushed to a copy
+// beside it, space is reserved, and a failed write puts the old bytes back. A symbolic link
+// stays a link; its target is written.
+class FileWriter
+{
+public:
+    static Result<void> write(const QString &path, const QByteArray &data);
+};
+
+} // namespace quorvel::core
