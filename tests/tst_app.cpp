@@ -119,30 +119,39 @@ void TestApp::typingIsOnDiskOneSecondAfterTheLastKey()
 
 void TestApp::editorWritesOnlyWhatWasTyped_data()
 {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("saved");
-    // Typed at the end: "three", Return, "four".
-    QTest::newRow("crlf-endings") << "one\r\ntwo\r\n" << "one\r\ntwo\r\nthree\r\nfour";
-    QTest::newRow("lone-cr-endings") << "one\rtwo\r" << "one\rtwo\rthree\rfour";
-    QTest::newRow("no-break-spaces") << "a\u00A0b\ntwo\u00A0\n" << "a\u00A0b\ntwo\u00A0\nthree\nfour";
-    QTest::newRow("unicode-separators") << "a\u2028b\u2029c\n" << "a\u2028b\u2029c\nthree\nfour";
-    QTest::newRow("tabs-and-bom") << "\uFEFFa\tb\n" << "\uFEFFa\tb\nthree\nfour";
-    QTest::newRow("bom-crlf") << "\uFEFF# T\r\n\r\nEnd" << "\uFEFF# T\r\n\r\nEndthree\r\nfour";
+    // Bytes: QString::fromUtf8 would drop a leading byte-order mark on both sides.
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("saved");
+    // Typed at the end: "three", Return, "four", Shift+Return, "5".
+    QTest::newRow("crlf-endings") << QByteArray("one\r\ntwo\r\n")
+                      << QByteArray("one\r\ntwo\r\nthree\r\nfour\r\n5");
+    QTest::newRow("lone-cr-endings") << QByteArray("one\rtwo\r")
+                      << QByteArray("one\rtwo\rthree\rfour\r5");
+    QTest::newRow("no-break-spaces") << QByteArray("a\u00A0b\ntwo\u00A0\n")
+                      << QByteArray("a\u00A0b\ntwo\u00A0\nthree\nfour\n5");
+    QTest::newRow("unicode-separators") << QByteArray("a\u2028b\u2029c\n")
+                      << QByteArray("a\u2028b\u2029c\nthree\nfour\n5");
+    QTest::newRow("tabs-and-bom") << QByteArray("\uFEFFa\tb\n")
+                      << QByteArray("\uFEFFa\tb\nthree\nfour\n5");
+    QTest::newRow("bom-crlf") << QByteArray("\uFEFF# T\r\n\r\nEnd")
+                      << QByteArray("\uFEFF# T\r\n\r\nEndthree\r\nfour\r\n5");
 }
 
 void TestApp::editorWritesOnlyWhatWasTyped()
 {
-    QFETCH(QString, file);
-    QFETCH(QString, saved);
-    DocumentWindow *window = open(file.toUtf8());
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, saved);
+    DocumentWindow *window = open(file);
     window->model().setMode(Mode::Source);
     QPlainTextEdit *editor = window->sourceEditor();
     editor->moveCursor(QTextCursor::End);
     QTest::keyClicks(editor, QStringLiteral("three"));
     QTest::keyClick(editor, Qt::Key_Return);
     QTest::keyClicks(editor, QStringLiteral("four"));
+    QTest::keyClick(editor, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(editor, QStringLiteral("5"));
     m_scratch->clock.advance(1s);
-    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(window->filePath())), saved);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()), saved);
 }
 
 void TestApp::closingSavesATitledFileFirst()

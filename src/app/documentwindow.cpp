@@ -385,10 +385,12 @@ void DocumentWindow::editorTextChanged()
 QString DocumentWindow::editorText() const
 {
     // toPlainText() hands back every no-break space as a plain space, which would rewrite each
-    // of them at the first keystroke. The raw text keeps every character; its paragraph
-    // separators are the widget's own line breaks.
+    // of them at the first keystroke. The raw text keeps every character; its separators are
+    // the widget's own line breaks (Shift+Return makes a line separator), since the file's
+    // own U+2028 and U+2029 are shown as line breaks.
     QString text = m_editor->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, u'\n');
+    text.replace(QChar::LineSeparator, u'\n');
     return text;
 }
 
