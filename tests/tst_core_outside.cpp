@@ -2,6 +2,7 @@
 
 #include "modelharness.h"
 
+#include "core/diskfile.h"
 #include "core/filewatcher.h"
 #include "themes/filethemes.h"
 
@@ -87,6 +88,7 @@ private Q_SLOTS:
     void outsideVersionIsReadLikeAnOpenedFile();
     void outsideMoveIsFollowedOrReported_data();
     void outsideMoveIsFollowedOrReported();
+    void aNewFileOnAFreedInodeIsNoRename();
 
     // the file's theme
     void perFileOffAssignsNothing();
@@ -387,6 +389,29 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
         return;
     }
     QCOMPARE(h.prompter.overwriteQuestions, 0);
+}
+
+void TestOutsideChanges::aNewFileOnAFreedInodeIsNoRename()
+{
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "mine\n");
+    DiskFile disk(scratch.clock);
+    disk.watch(path, [] {});
+    const QString other = scratch.write(QStringLiteral("settings.conf"), "[General]\n");
+    DiskFile otherDisk(scratch.clock);
+    otherDisk.watch(other, [] {});
+    QVERIFY(QFile::remove(path));
+
+    // The note as last seen had the inode the new file has now, as after the inode's reuse,
+    // but not its time and size: no rename.
+    DiskAttributes reused = otherDisk.lastSeen();
+    reused.modifiedNs -= 1'000'000;
+    reused.size = *reused.size + 1;
+    disk.setLastSeen(reused);
+    QCOMPARE(disk.findRenamed(), std::nullopt);
+    // All of it alike is the file itself, renamed.
+    disk.setLastSeen(otherDisk.lastSeen());
+    QCOMPARE(disk.findRenamed(), std::optional(other));
 }
 
 void TestOutsideChanges::outsideMoveIsFollowedOrReported_data()

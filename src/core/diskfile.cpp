@@ -74,9 +74,15 @@ std::optional<QString> DiskFile::findRenamed() const
             continue;
         const QString candidate = folder.filePath(name);
         struct stat info{};
-        if (::lstat(QFile::encodeName(candidate).constData(), &info) == 0
-            && S_ISREG(info.st_mode) && quint64(info.st_ino) == m_lastSeen.inode
-            && quint64(info.st_dev) == m_lastSeen.device)
+        if (::lstat(QFile::encodeName(candidate).constData(), &info) != 0
+            || !S_ISREG(info.st_mode))
+            continue;
+        // The inode alone is not enough: a deleted file's inode goes to the next file made, at
+        // once on most file systems (seen here: our own settings file, saved right after the
+        // note was deleted). A rename keeps the modification time and the size as well.
+        const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+        if (quint64(info.st_ino) == m_lastSeen.inode && quint64(info.st_dev) == m_lastSeen.device
+            && qint64(info.st_size) == m_lastSeen.size && modifiedNs == m_lastSeen.modifiedNs)
             return candidate;
     }
     return std::nullopt;
