@@ -66,7 +66,7 @@ QString dominantLineBreak(QStringView text)
     return QStringLiteral("\n");
 }
 
-QString mergeEditorEdit(const QString &text, QStringView before, QStringView after)
+TextChange textChange(QStringView before, QStringView after)
 {
     const qsizetype shorter = std::min(before.size(), after.size());
     qsizetype prefix = 0;
@@ -76,10 +76,15 @@ QString mergeEditorEdit(const QString &text, QStringView before, QStringView aft
     while (suffix < shorter - prefix
            && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
         ++suffix;
+    return {prefix, before.size() - suffix, after.mid(prefix, after.size() - prefix - suffix)};
+}
 
-    const qsizetype start = forwardOffset(text, prefix);
-    const qsizetype end = std::max(start, backwardOffset(text, suffix));
-    QString inserted = after.mid(prefix, after.size() - prefix - suffix).toString();
+QString mergeEditorEdit(const QString &text, QStringView before, QStringView after)
+{
+    const TextChange change = textChange(before, after);
+    const qsizetype start = forwardOffset(text, change.start);
+    const qsizetype end = std::max(start, backwardOffset(text, before.size() - change.end));
+    QString inserted = change.inserted.toString();
     const QString lineBreak = dominantLineBreak(text);
     if (lineBreak != u"\n")
         inserted.replace(u'\n', lineBreak);

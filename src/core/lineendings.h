@@ -9,6 +9,16 @@ namespace quorvel::core {
 // the file's own line breaks through an edit in such a widget: only the part the user changed is
 // rewritten, with the file's line break for new lines.
 
+// How `after` differs from `before`, as one span: `before`'s [start, end) replaced by
+// `inserted` (a view into `after`). The common prefix and suffix are left out.
+struct TextChange
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+    QStringView inserted;
+};
+TextChange textChange(QStringView before, QStringView after);
+
 // The text as a Qt text widget shows it.
 QString toEditorText(QStringView text);
 

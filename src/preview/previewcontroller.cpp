@@ -3,6 +3,7 @@
 #include "bridgemessage.h"
 #include "core/debuglog.h"
 #include "core/documentmodel.h"
+#include "core/lineendings.h"
 #include "pagehost.h"
 #include "quorvelwebview.h"
 #include "themes/appearance.h"
@@ -65,34 +66,13 @@ int integerOrZero(const QVariant &value)
     return int(number);
 }
 
-// How `other` differs from `base`: one span of `base` [start, end) replaced by `inserted`.
-struct Change
-{
-    qsizetype start = 0;
-    qsizetype end = 0;
-    QStringView inserted;
-};
-
-Change changeFrom(QStringView base, QStringView other)
-{
-    const qsizetype shorter = std::min(base.size(), other.size());
-    qsizetype prefix = 0;
-    while (prefix < shorter && base[prefix] == other[prefix])
-        ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < shorter - prefix
-           && base[base.size() - 1 - suffix] == other[other.size() - 1 - suffix])
-        ++suffix;
-    return {prefix, base.size() - suffix, other.mid(prefix, other.size() - suffix - prefix)};
-}
-
 // The page's edit and the user's typing elsewhere (the source editor), both made from `base`
 // while the page's answer was on its way. Each changed one span; where the spans do not overlap
 // both are kept. Nothing when they overlap.
 std::optional<QString> mergeBoth(const QString &base, const QString &page, const QString &mine)
 {
-    Change first = changeFrom(base, page);
-    Change second = changeFrom(base, mine);
+    core::TextChange first = core::textChange(base, page);
+    core::TextChange second = core::textChange(base, mine);
     if (second.start < first.start)
         std::swap(first, second);
     if (first.end > second.start)
