@@ -5,9 +5,9 @@ import { readdirSync, readFileSync, statSync } from 'node:fs';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const modules = join(dirname(fileURLToPath(import.meta.url)), '..', 'node_modules');
+export const modules = join(dirname(fileURLToPath(import.meta.url)), '..', 'node_modules');
 
-function markdownFiles(dir, depth, out) {
+export function markdownFiles(dir, depth, out) {
   let entries;
   try { entries = readdirSync(dir).sort(); } catch { return; }
   for (const name of entries) {

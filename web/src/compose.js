@@ -5,6 +5,7 @@
 // anew get the file's line break, the first one it has.
 
 import { blockOf } from './patch.js';
+import { splitLines } from './markdown.js';
 import { isBlockElement, serializeBlock, serializeNodes } from './serialize.js';
 
 const BREAK = /\r\n|\r|\n/;
@@ -33,21 +34,29 @@ function mergeGaps(gaps, from, to) {
   return all.filter((line, i) => !blank(line) || i === 0 || !blank(all[i - 1]));
 }
 
-// An edited block in its old place: the new Markdown, then the blank lines
-// the block owned (lists own theirs). Its last line keeps the break it had,
-// none at all when it ended the file.
-function rewritten(state, block, md, eol) {
+// An edited block in its old place: its new text, then the blank lines the
+// block owned (lists own theirs). Its last line keeps the break it had, none
+// at all when it ended the file. Only the characters the user changed are
+// written anew where `rewrite` can carry them over onto the source; else the
+// whole block in the page's own form.
+function rewritten(state, block, node, eol, rewrite) {
   const own = state.lines.slice(block.start, block.end);
   let k = own.length;
   while (k > 0 && blank(own[k - 1])) k -= 1;
   const lastBreak = k > 0 ? breakOf(own[k - 1]) : eol;
-  const lines = md.split(BREAK);
-  return lines.map((l, j) => l + (j < lines.length - 1 ? eol : lastBreak)).concat(own.slice(k));
+  const after = serializeBlock(node, { marker: listMarker(node, own[0]) });
+  if (!after) return [];
+  const original = own.slice(0, k).join('').slice(0, -lastBreak.length || undefined);
+  const text = rewrite?.(original, after, eol) ?? after.split('\n').join(eol);
+  const lines = splitLines(text);
+  if (/(?:\r\n|\r|\n)$/.test(text) || !lines.length) lines.push('');
+  lines[lines.length - 1] += lastBreak;
+  return lines.concat(own.slice(k));
 }
 
 // The bullet or delimiter a list was written with: written anew with ours,
 // it could merge with a list next to it that the user did not touch.
-function listMarker(el, firstLine) {
+export function listMarker(el, firstLine) {
   if (el.nodeName !== 'UL' && el.nodeName !== 'OL') return null;
   const m = /^ {0,3}(?:([-*+])|\d{1,9}([.)]))[ \t]/.exec(firstLine ?? '');
   return (el.nodeName === 'UL' ? m?.[1] : m?.[2]) ?? null;
@@ -72,9 +81,10 @@ function fixBreaks(out, state, eol) {
   }
 }
 
-// Returns { source, layout, lines } where layout gives each top-level node
+// `rewrite(original, after, eol)` carries an edit over onto a block's source
+// (see rewrite.js). Returns { source, layout, lines } where layout gives each top-level node
 // its new line range and lines are the source's lines with their breaks.
-export function compose(root, state, isDirty) {
+export function compose(root, state, isDirty, rewrite) {
   const eol = BREAK.exec(state.src)?.[0] ?? '\n';
   const index = new Map(state.blocks.map((b, i) => [b, i]));
   const gaps = gapsOf(state);
@@ -126,14 +136,14 @@ export function compose(root, state, isDirty) {
     }
     // An edited block stays where it was, between the lines that were around
     // it: only its own lines are written anew.
-    const md = isDirty(node) ? serializeBlock(node, { marker: listMarker(node, state.lines[block.start]) }) : null;
-    if (md === '') continue;
+    const lines = isDirty(node) ? rewritten(state, block, node, eol, rewrite) : state.lines.slice(block.start, block.end);
+    if (!lines.length) continue;
     pushLines(mergeGaps(gaps, next, i + 1));
     // New blocks before this one may need a blank line to end them.
     if (needBlank) ensureBlank();
     needBlank = false;
     const start = out.length;
-    out.push(...(md === null ? state.lines.slice(block.start, block.end) : rewritten(state, block, md, eol)));
+    out.push(...lines);
     layout.push([node, start, out.length]);
     next = i + 1;
     prevList = null;

@@ -44,6 +44,15 @@ export function createMarkdown() {
   // instead of the plugin's separate <hr>. It is not editable, since the
   // notes are written back from their definitions in the source.
   md.renderer.rules.footnote_block_open = () => '<section class="footnotes" contenteditable="false">\n<ol class="footnotes-list">\n';
+  // A reference keeps its label: written back, it is the one in the source,
+  // not its number.
+  const footnoteRef = md.renderer.rules.footnote_ref;
+  md.renderer.rules.footnote_ref = (tokens, idx, ...rest) => {
+    const html = footnoteRef(tokens, idx, ...rest);
+    const label = tokens[idx].meta.label;
+    return label === undefined ? html
+      : html.replace('<sup class="footnote-ref"', `<sup class="footnote-ref" data-label="${md.utils.escapeHtml(label)}"`);
+  };
   return md;
 }
 
@@ -132,6 +141,20 @@ function toBlocks(md, tokens, env, lineOffset, lineCount) {
 // its bytes and the line numbers of the parser's maps index this array.
 export function splitLines(src) {
   return src.match(/[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$/g) ?? [];
+}
+
+// The blocks of a piece of the document as they render in it: its link
+// references and footnote labels known, nothing of the document changed.
+export function renderPiece(md, text, docEnv) {
+  const refs = docEnv.footnotes?.refs;
+  const env = {
+    ...docEnv,
+    references: { ...docEnv.references },
+    footnotes: refs ? { refs: Object.fromEntries(Object.keys(refs).map((k) => [k, -1])) } : undefined,
+  };
+  const tokens = md.parse(text, env);
+  const notes = tokens.findIndex((t) => t.type === 'footnote_block_open');
+  return toBlocks(md, notes < 0 ? tokens : tokens.slice(0, notes), env, 0, 0);
 }
 
 // Beyond this size a full render leaves code highlighting for later.

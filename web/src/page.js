@@ -1,16 +1,17 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, parseDocument, updateDocument, highlight } from './markdown.js';
+import { createMarkdown, parseDocument, updateDocument, highlight, renderPiece } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
-import { isBlockElement, serialize as serializeDom } from './serialize.js';
+import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, restoreSelection } from './selection.js';
 import { createEditor } from './editor.js';
-import { compose } from './compose.js';
+import { compose, listMarker } from './compose.js';
+import { rewriteBlock } from './rewrite.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
 import { exportHtml } from './exporthtml.js';
@@ -111,7 +112,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     if (!editor.hasChanges()) return state.src;
     const { source: body, layout, lines } = editor.quietly(() => {
       wrapStrayInline();
-      return compose(root, state, editor.isDirty);
+      return compose(root, state, editor.isDirty, rewrite);
     });
     const source = state.bom + body;
     const blocks = [];
@@ -140,6 +141,20 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     els = nextEls;
     return source;
   }
+
+  // A block's source as the page would write it: rendered as the page shows
+  // it, then serialised. Two texts with the same form show the same.
+  function normalForm(text) {
+    const t = doc.createElement('template');
+    t.innerHTML = renderPiece(md, text, state.env)
+      .map((b) => (b.rawBlock ? `<div class="raw-html">${sanitize(b.html)}</div>` : b.raw ? sanitize(b.html) : b.html))
+      .join('');
+    const nodes = [...t.content.childNodes].filter((n) => n.nodeType === 1);
+    if (nodes.length !== 1) return serializeNodes(nodes);
+    return serializeBlock(nodes[0], { marker: listMarker(nodes[0], text) });
+  }
+
+  const rewrite = (original, after, eol) => rewriteBlock(original, after, normalForm, eol);
 
   // Text typed outside any block (into an empty page, say) becomes a
   // paragraph, so that every top-level node is a block element.

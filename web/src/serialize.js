@@ -130,17 +130,35 @@ function wikilink(el, embed) {
   return `${embed || el.classList.contains('embed') ? '!' : ''}[[${inner}]]`;
 }
 
+const OWN_ATTRS = ['data-written', 'data-ref', 'data-ref-form', 'data-auto'];
+
+// A link or image from a reference definition, in the form it was written.
+function reference(el, inner) {
+  const ref = el.getAttribute('data-ref');
+  const form = el.getAttribute('data-ref-form');
+  if (form !== 'full' && inner === ref) return form === 'collapsed' ? `[${inner}][]` : `[${inner}]`;
+  return `[${inner}][${ref}]`;
+}
+
 function link(el, ctx) {
   if (el.hasAttribute('data-wikilink')) return wikilink(el, false);
   if (el.classList.contains('footnote-backref')) return '';
   const names = [...el.attributes].map((a) => a.name);
-  const plain = names.every((n) => n === 'href' || n === 'title' || n === 'data-written');
+  const plain = names.every((n) => n === 'href' || n === 'title' || OWN_ATTRS.includes(n));
   const inner = inlineChildren(el, ctx);
-  if (!plain || !el.hasAttribute('href')) return `<a${attrs(el, ['data-written'])}>${inner}</a>`;
+  if (!plain || !el.hasAttribute('href')) return `<a${attrs(el, OWN_ATTRS)}>${inner}</a>`;
+  if (el.hasAttribute('data-ref') && !ctx.noReferences) return reference(el, inner);
   const href = el.getAttribute('data-written') ?? el.getAttribute('href');
   const text = el.textContent;
-  if (!el.hasAttribute('title') && el.children.length === 0 &&
-      /^[a-z][a-z0-9+.-]{1,31}:[^\s<>]*$/i.test(href)) {
+  const uri = /^[a-z][a-z0-9+.-]{1,31}:[^\s<>]*$/i;
+  const auto = el.getAttribute('data-auto');
+  // A bare address stays bare and an <address> stays one, even once its
+  // text is edited: the address is what the reader sees.
+  if (auto && el.children.length === 0) {
+    if (auto === 'linkify' && /^[^\s<>*_`\\[\]~=$&|!]+$/.test(text)) return text;
+    if (uri.test(text) || /^[^\s<>@\\]+@[^\s<>@\\]+$/.test(text)) return `<${text}>`;
+  }
+  if (!el.hasAttribute('title') && el.children.length === 0 && uri.test(href)) {
     if (text === href) return `<${href}>`;
     if (`mailto:${text}` === href && /^[^\s<>@]+@[^\s<>@]+$/.test(text)) return `<${text}>`;
   }
@@ -150,9 +168,10 @@ function link(el, ctx) {
 function image(el, ctx) {
   if (el.hasAttribute('data-wikilink')) return wikilink(el, true);
   const names = [...el.attributes].map((a) => a.name);
-  if (!el.hasAttribute('alt') || !names.every((n) => ['src', 'alt', 'title', 'data-written'].includes(n))) {
-    return `<img${attrs(el, ['data-written'])}>`;
+  if (!el.hasAttribute('alt') || !names.every((n) => ['src', 'alt', 'title'].includes(n) || OWN_ATTRS.includes(n))) {
+    return `<img${attrs(el, OWN_ATTRS)}>`;
   }
+  if (el.hasAttribute('data-ref') && !ctx.noReferences) return `!${reference(el, escapeText(el.getAttribute('alt') ?? '', ctx))}`;
   const src = el.getAttribute('data-written') ?? el.getAttribute('src') ?? '';
   return `![${escapeText(el.getAttribute('alt') ?? '', ctx)}](${destination(src)}${title(el)})`;
 }
@@ -168,16 +187,28 @@ function delimited(el, ctx, before) {
   const body = inner.slice(lead.length, inner.length - trail.length);
   const prev = (before + lead).slice(-1) || ' ';
   const next = trail ? trail[0] : firstChar(el.nextSibling);
-  const d = delim === '*' && ctx.emDepth % 2 === 1 ? '_' : delim;
   const first = body[0];
   const last = body[body.length - 1];
-  const opens = !SPACE.test(first) && (!PUNCT.test(first) || SPACE.test(prev) || PUNCT.test(prev));
-  const closes = !SPACE.test(last) && (!PUNCT.test(last) || SPACE.test(next) || PUNCT.test(next));
-  const clash = prev === d[0] || next === d[0] || first === d[0] || last === d[0] ||
-    (d === '_' && (/[\p{L}\p{N}]/u.test(prev) || /[\p{L}\p{N}]/u.test(next)));
-  if (opens && closes && !clash) return lead + d + body + d + trail;
+  const opens = (d) => !SPACE.test(first) && (!PUNCT.test(first) || SPACE.test(prev) || PUNCT.test(prev)) &&
+    !(d[0] === '_' && /[\p{L}\p{N}]/u.test(prev));
+  const closes = (d) => !SPACE.test(last) && (!PUNCT.test(last) || SPACE.test(next) || PUNCT.test(next)) &&
+    !(d[0] === '_' && /[\p{L}\p{N}]/u.test(next));
+  const clash = (d) => prev === d[0] || next === d[0] || first === d[0] || last === d[0];
+  // Asterisks first, underscores where asterisks would run into a nested
+  // element's own (bold around italic): either is Markdown, never HTML.
+  const star = delim === '*' && ctx.emDepth % 2 === 1 ? '_' : delim;
+  const choices = delim === '**' ? ['**', '__'] : delim === '*' ? [star, star === '*' ? '_' : '*'] : [delim];
+  const d = choices.find((c) => opens(c) && closes(c) && !clash(c));
+  if (d) return lead + d + body + d + trail;
   const tag = CANONICAL[el.nodeName] ?? el.nodeName.toLowerCase();
   return `${lead}<${tag}>${body}</${tag}>${trail}`;
+}
+
+// The engine keeps the look of text it moves (a heading joined to a
+// paragraph) in spans with nothing but a style; they are no one's markup.
+function engineStyled(el) {
+  return el.attributes.length === 1 && el.hasAttribute('style') &&
+    /^(\s*(font|color|background|letter|word|line|text|white)[a-z-]*:[^;]*;?)*\s*$/.test(el.getAttribute('style'));
 }
 
 function inlineNode(node, ctx, before) {
@@ -202,10 +233,11 @@ function inlineNode(node, ctx, before) {
     case 'INPUT': return '';
     case 'SPAN':
       if (el.classList.contains('math') || el.classList.contains('katex')) return `$${texOf(el)}$`;
-      if (el.attributes.length === 0 || el.classList.contains('find-hit')) return inlineChildren(el, ctx);
+      if (el.attributes.length === 0 || el.classList.contains('find-hit') || engineStyled(el)) return inlineChildren(el, ctx);
       return `<span${attrs(el)}>${inlineChildren(el, ctx)}</span>`;
     case 'SUP':
       if (el.classList.contains('footnote-ref')) {
+        if (el.hasAttribute('data-label')) return `[^${el.getAttribute('data-label')}]`;
         const m = /#fn(\d+)/.exec(el.querySelector('a')?.getAttribute('href') ?? '');
         return m ? `[^${m[1]}]` : '';
       }
@@ -391,7 +423,9 @@ export function serializeNodes(nodes) {
 
 // `written(node)` may give a top-level node's Markdown as the source has it,
 // to be used as is.
+// The definitions of reference links are no part of the page, so links are
+// written inline here.
 export function serialize(root, written = () => null) {
-  const md = blockNodes([...root.childNodes], { written }, '\n\n');
+  const md = blockNodes([...root.childNodes], { written, noReferences: true }, '\n\n');
   return md ? `${md}\n` : '';
 }

@@ -1,0 +1,133 @@
+// An edited block written back with only the characters the user changed.
+//
+// The page can only write Markdown in its own normalised form, which differs
+// from what people write (`_x_` for `*x*`, `*` bullets, padded tables,
+// reference links...). So the block is written in that form twice, as its
+// source renders (`before`) and as the edited page shows it (`after`), and
+// the difference between the two is carried over onto the source, placed by
+// aligning the source with `before`. The result counts only if it reads back
+// as the edited page; otherwise the caller writes `after` as it is.
+
+import DiffMatchPatch from 'diff-match-patch';
+
+const dmp = new DiffMatchPatch();
+// A coarser alignment of a huge block is still a valid one; a slow keystroke
+// is not.
+dmp.Diff_Timeout = 0.1;
+const [DELETE, INSERT] = [DiffMatchPatch.DIFF_DELETE, DiffMatchPatch.DIFF_INSERT];
+
+// The source with every line break as "\n", and each break as it was
+// ("\r\n", "\r" or "\n") by offset, to put them back.
+function unify(text) {
+  const breaks = new Map();
+  let out = '';
+  let from = 0;
+  const re = /\r\n?|\n/g;
+  for (let m = re.exec(text); m; m = re.exec(text)) {
+    out += text.slice(from, m.index);
+    breaks.set(out.length, m[0]);
+    out += '\n';
+    from = m.index + m[0].length;
+  }
+  return { text: out + text.slice(from), breaks };
+}
+
+// The edits turning `a` into `b`: [start, end, inserted] in `a`'s offsets.
+function editsBetween(a, b) {
+  const edits = [];
+  let at = 0;
+  for (const [op, s] of dmp.diff_main(a, b, false)) {
+    const last = edits[edits.length - 1];
+    const joined = last && last[1] === at;
+    if (op === INSERT) {
+      if (joined) last[2] += s;
+      else edits.push([at, at, s]);
+    } else if (op === DELETE) {
+      if (joined) last[1] += s.length;
+      else edits.push([at, at + s.length, '']);
+    }
+    if (op !== INSERT) at += s.length;
+  }
+  return edits;
+}
+
+// Where offset `loc` of `before` lies in the source. Where the source has
+// text that `before` lacks (trailing spaces, a wider list marker, an
+// underscore for an asterisk), the offset is ambiguous: `late` puts it after
+// that text, else before it.
+function mapOffset(align, loc, late) {
+  let a = 0;
+  let b = 0;
+  for (const [op, s] of align) {
+    if (op === INSERT) {
+      if (a === loc && !late) return b;
+      b += s.length;
+    } else if (loc < a + s.length) {
+      return op === DELETE ? b : b + (loc - a);
+    } else {
+      a += s.length;
+      if (op !== DELETE) b += s.length;
+    }
+  }
+  return b;
+}
+
+// The edits placed in the source: [from, to, inserted], last first. A late
+// placement deletes as little as it can, an early one as much.
+function place(edits, align, late) {
+  const spans = [];
+  let limit = Infinity;
+  for (let i = edits.length - 1; i >= 0; i -= 1) {
+    const [s, e, ins] = edits[i];
+    const from = mapOffset(align, s, late);
+    const to = s === e ? from : Math.max(from, mapOffset(align, e, !late));
+    if (to > limit) return null;
+    spans.push([from, to, ins]);
+    limit = from;
+  }
+  return spans;
+}
+
+// `original`: the block's source with its own line breaks, without the one
+// that ends it. `normal(text)`: a block's source in normalised form. `after`:
+// the edited block in normalised form. `eol`: the break for new lines.
+// Returns the new source of the block, or null when the edit cannot be
+// carried over.
+export function rewriteBlock(original, after, normal, eol) {
+  const { text: source, breaks } = unify(original);
+  const before = normal(source);
+  if (before === after) return original;
+  const edits = editsBetween(before, after);
+  const align = dmp.diff_main(before, source, true);
+  for (const late of [true, false]) {
+    const spans = place(edits, align, late);
+    if (!spans) continue;
+    let text = source;
+    for (const [from, to, ins] of spans) text = text.slice(0, from) + ins + text.slice(to);
+    if (normal(text) === after) return restoreBreaks(text, spans.reverse(), breaks, eol);
+  }
+  return null;
+}
+
+// Every line break the source had stays as it was; new ones are the file's.
+function restoreBreaks(text, spans, breaks, eol) {
+  if (eol === '\n' && [...breaks.values()].every((br) => br === '\n')) return text;
+  const kept = new Map();
+  let delta = 0;
+  let k = 0;
+  for (const [at, br] of breaks) {
+    while (k < spans.length && spans[k][1] <= at) {
+      delta += spans[k][2].length - (spans[k][1] - spans[k][0]);
+      k += 1;
+    }
+    const span = spans[k];
+    if (!(span && span[0] <= at && at < span[1])) kept.set(at + delta, br);
+  }
+  let out = '';
+  let from = 0;
+  for (let i = text.indexOf('\n'); i >= 0; i = text.indexOf('\n', i + 1)) {
+    out += text.slice(from, i) + (kept.get(i) ?? eol);
+    from = i + 1;
+  }
+  return out + text.slice(from);
+}
