@@ -1,6 +1,8 @@
-// The formatting commands of the visual editor, done on DOM ranges so they
-// behave the same in every engine (and in tests): inline keys wrap or unwrap
-// the selection, block keys turn the selected blocks into another kind.
+// The formatting commands of the visual editor. Inline keys wrap or unwrap
+// the selection: through the engine's editing commands where they give the
+// elements Markdown writes, so that one undo takes the change back, else on
+// DOM ranges (as in tests). Block keys turn the selected blocks into another
+// kind, on DOM ranges so they behave the same in every engine.
 
 import { topLevelOf } from './patch.js';
 
@@ -8,6 +10,7 @@ const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strik
 const ALIASES = { STRONG: ['STRONG', 'B'], EM: ['EM', 'I'], S: ['S', 'DEL', 'STRIKE'], CODE: ['CODE'], MARK: ['MARK'] };
 const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', paragraph: 'P' };
 const TEXT_BLOCKS = new Set(['P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
+const COMMANDS = { STRONG: 'bold', EM: 'italic', S: 'strikeThrough' };
 
 export function createFormatter({ win, root, touch, resolve }) {
   const doc = win.document;
@@ -57,9 +60,42 @@ export function createFormatter({ win, root, touch, resolve }) {
     return word;
   }
 
+  function run(command, value = null) {
+    try {
+      return typeof doc.execCommand === 'function' && doc.execCommand(command, false, value);
+    } catch {
+      return false;
+    }
+  }
+
+  // The engine's command, where it adds or removes the very element: it
+  // styles text that only looks bold (a heading, a header cell) with CSS,
+  // which Markdown cannot write, and puts code in place with its own styles.
+  function inlineByEngine(tag, range, existing) {
+    if (typeof doc.execCommand !== 'function' || !root.contains(range.startContainer)) return false;
+    const word = expandToWord(range);
+    if (tag === 'CODE') {
+      if (existing || word.collapsed || word.cloneContents().querySelector('*')) return false;
+      select(word);
+      const text = word.toString().replace(/[&<>]/g, (c) => `&#${c.charCodeAt(0)};`);
+      return run('insertHTML', `<code>${text}</code>`);
+    }
+    const command = COMMANDS[tag];
+    if (!command) return false;
+    select(word);
+    run('styleWithCSS', false);
+    let state;
+    try { state = doc.queryCommandState(command); } catch { return false; }
+    return state === Boolean(existing) && run(command);
+  }
+
   function wrapInline(tag, placeholder, decorate) {
     let range = currentRange();
     const existing = enclosing(range.commonAncestorContainer, ALIASES[tag] ?? [tag]);
+    if (inlineByEngine(tag, range, existing)) {
+      touch(existing ?? range.commonAncestorContainer);
+      return;
+    }
     if (existing) {
       const parent = existing.parentNode;
       existing.replaceWith(...existing.childNodes);
