@@ -47,10 +47,18 @@ export function createFormatter({ win, root, touch, resolve }) {
 
   // A collapsed caret formats the word it is in.
   function expandToWord(range) {
-    const node = range.startContainer;
-    if (!range.collapsed || node.nodeType !== 3) return range;
-    const text = node.data;
+    if (!range.collapsed) return range;
+    let node = range.startContainer;
     let s = range.startOffset;
+    // A caret between nodes (the end of a block, say) is in the text beside it.
+    if (node.nodeType === 1) {
+      const before = node.childNodes[s - 1];
+      const after = node.childNodes[s];
+      if (before?.nodeType === 3) [node, s] = [before, before.data.length];
+      else if (after?.nodeType === 3) [node, s] = [after, 0];
+      else return range;
+    }
+    const text = node.data;
     let e = s;
     while (s > 0 && /[\p{L}\p{N}_]/u.test(text[s - 1])) s -= 1;
     while (e < text.length && /[\p{L}\p{N}_]/u.test(text[e])) e += 1;
@@ -78,7 +86,12 @@ export function createFormatter({ win, root, touch, resolve }) {
       if (existing || word.collapsed || word.cloneContents().querySelector('*')) return false;
       select(word);
       const text = word.toString().replace(/[&<>]/g, (c) => `&#${c.charCodeAt(0)};`);
-      return run('insertHTML', `<code>${text}</code>`);
+      const before = root.querySelectorAll('code').length;
+      if (!run('insertHTML', `<code>${text}</code>`)) return false;
+      if (root.querySelectorAll('code').length > before) return true;
+      // Some engines put the text in a span styled like code instead.
+      run('undo');
+      return false;
     }
     const command = COMMANDS[tag];
     if (!command) return false;
@@ -96,6 +109,7 @@ export function createFormatter({ win, root, touch, resolve }) {
       touch(existing ?? range.commonAncestorContainer);
       return;
     }
+    range = currentRange();
     if (existing) {
       const parent = existing.parentNode;
       existing.replaceWith(...existing.childNodes);

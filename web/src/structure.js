@@ -8,6 +8,8 @@
 // commands: those build blocks differently in every engine (and not at all in
 // tests), and the serialiser needs exactly the elements the renderer makes.
 
+import { topLevelOf } from './patch.js';
+
 const HEADING = /^H[1-6]$/;
 const LIST = new Set(['UL', 'OL']);
 const OWN_BLOCKS = new Set(['P', 'UL', 'OL', 'PRE', 'BLOCKQUOTE', 'TABLE', 'HR', 'DIV',
@@ -84,7 +86,11 @@ export function installStructure({ win, root, editable, formatter }) {
   // takes over the old one's lines.
   function replaceBlock(old, fresh) {
     old.replaceWith(fresh);
-    if (old.qvBlock && fresh.parentNode === root) {
+    return takeOver(old, fresh);
+  }
+
+  function takeOver(old, fresh) {
+    if (old.qvBlock && !old.isConnected && fresh.parentNode === root && !fresh.qvBlock) {
       fresh.qvBlock = old.qvBlock;
       for (const name of ['data-from', 'data-to']) {
         if (old.hasAttribute(name)) fresh.setAttribute(name, old.getAttribute(name));
@@ -113,11 +119,17 @@ export function installStructure({ win, root, editable, formatter }) {
 
   // ---- typed prefixes ----
 
+  // Through the engine where it can: the characters typed are in its undo
+  // history, and taking them away behind its back would make a later undo
+  // take away other characters in their place.
   function removeTyped(block, range) {
     const r = doc.createRange();
     r.setStart(block, 0);
     r.setEnd(range.startContainer, range.startOffset);
-    r.deleteContents();
+    const sel = win.getSelection();
+    sel.removeAllRanges();
+    sel.addRange(r);
+    if (!run('delete')) r.deleteContents();
   }
 
   function makeTask(li) {
@@ -128,23 +140,52 @@ export function installStructure({ win, root, editable, formatter }) {
     caretAtStart(li);
   }
 
+  function run(command, value = null) {
+    try {
+      return typeof doc.execCommand === 'function' && doc.execCommand(command, false, value);
+    } catch {
+      return false;
+    }
+  }
+
+  // The engine's own block command, so that one undo takes the conversion
+  // back; kept only when it made what the renderer makes (`tag` around the
+  // caret), else undone. Returns that element.
+  function byEngine(block, command, value, tag) {
+    const top = topLevelOf(root, block);
+    if (!run(command, value)) return null;
+    const range = caret();
+    const el = range && closest(range.startContainer, (n) => n.nodeName === tag);
+    if (!el) {
+      run('undo');
+      return null;
+    }
+    if (top) takeOver(top, topLevelOf(root, el));
+    return el;
+  }
+
   // `prefix` is one of those onSpace accepts.
   function convertPrefix(block, prefix) {
     let m;
     if ((m = /^(#{1,6})$/.exec(prefix))) {
       const tag = `H${m[1].length}`;
-      caretAtStart(fill(block.nodeName === tag ? block : retag(block, tag)));
+      if (block.nodeName === tag) return;
+      if (!byEngine(block, 'formatBlock', tag.toLowerCase(), tag)) caretAtStart(fill(retag(block, tag)));
       return;
     }
     if (prefix === '>') {
+      if (byEngine(block, 'formatBlock', 'blockquote', 'BLOCKQUOTE')) return;
       const quote = doc.createElement('blockquote');
       replaceBlock(block, quote);
       quote.append(fill(block));
       caretAtStart(block);
       return;
     }
-    // The marker typed is the one the file gets.
-    const list = doc.createElement((m = /^(\d{1,9})([.)])$/.exec(prefix)) ? 'ol' : 'ul');
+    // The marker typed is the one the file gets. Not the engine's list
+    // commands: they put the list inside the paragraph or join it to the
+    // list next to it.
+    m = /^(\d{1,9})([.)])$/.exec(prefix);
+    const list = doc.createElement(m ? 'ol' : 'ul');
     list.setAttribute('data-marker', m ? m[2] : prefix);
     if (m && Number(m[1]) !== 1) list.setAttribute('start', String(Number(m[1])));
     const li = doc.createElement('li');
