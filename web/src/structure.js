@@ -4,9 +4,13 @@
 // itself the engine would keep "## " as text (written back escaped), make
 // list items without their checkbox and move the focus out of the page.
 //
-// The changes are made on the DOM directly, not through the engine's editing
-// commands: those build blocks differently in every engine (and not at all in
-// tests), and the serialiser needs exactly the elements the renderer makes.
+// Headings and quotes go through the engine's block command where it makes
+// the renderer's element, so one undo takes them back. Lists, items and
+// tables are made on the DOM directly: the engine's list commands nest the
+// list in the paragraph or merge it with its neighbour, and the serialiser
+// needs exactly the elements the renderer makes. Those changes are not in
+// the engine's undo history; the typed prefix is removed through the engine
+// so that an undo never takes away other characters in its place.
 
 import { topLevelOf } from './patch.js';
 
