@@ -18,6 +18,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <QImage>
+#include <QRegularExpression>
 
 using namespace quorvel;
 using namespace Qt::StringLiterals;
@@ -59,6 +60,8 @@ private Q_SLOTS:
     void reloadWhileEditingVisuallyKeepsTheFilesText();
     void sourceEditsSurviveTheWayBackFromVisual();
     void closingRightAfterTypingOnThePageSavesIt();
+    void structureTypedInThePageReachesTheFile_data();
+    void structureTypedInThePageReachesTheFile();
     void contextMenuIsRebuiltForTheMode_data();
     void contextMenuIsRebuiltForTheMode();
     void hostileMarkupNeverLeavesThePage_data();
@@ -326,6 +329,76 @@ void TestPreviewPage::closingRightAfterTypingOnThePageSavesIt()
              QString::fromUtf8(kNote).replace(QStringLiteral("First paragraph."),
                                               QStringLiteral("First paragraph. Typed just before "
                                                              "closing.")));
+}
+
+// Real key presses, so the engine's own handling of Enter, Tab and the shortcuts is what the
+// page has to work with. `keys` is typed text with "{Enter}", "{Tab}", "{Ctrl+B}" presses.
+void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
+{
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<QString>("caret"); // a selector; the caret goes to the end of its text
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray table = "# Plan\n\n| a | b |\n| --- | --- |\n| c | d |\n";
+    QTest::newRow("heading") << QByteArray("Intro.\n\nBeds\n") << "#content p:last-child"
+                             << "{Home}## " << QByteArray("Intro.\n\n## Beds\n");
+    QTest::newRow("heading-undone") << QByteArray("Intro.\n\nBeds\n") << "#content p:last-child"
+                                    << "{Home}## {Ctrl+Z}x" << QByteArray("Intro.\n\nxBeds\n");
+    QTest::newRow("list-then-enter")
+        << QByteArray("Intro.\n\nBeds\n") << "#content p:last-child" << "{Home}- {End}{Enter}Paths"
+        << QByteArray("Intro.\n\n- Beds\n- Paths\n");
+    QTest::newRow("enter-in-a-task") << QByteArray("# Jobs\n\n- [ ] Dig\n") << "#content li"
+                                     << "{Enter}Sow" << QByteArray("# Jobs\n\n- [ ] Dig\n- [ ] Sow\n");
+    QTest::newRow("tab-in-a-table-cell") << table << "#content th" << "{Tab}x"
+                                         << QByteArray(table).replace("b |", "x |");
+    QTest::newRow("bold-then-italic") << QByteArray("Hello world\n") << "#content p"
+                                      << "{Ctrl+B}{Ctrl+I}" << QByteArray("Hello ***world***\n");
+    QTest::newRow("italic-undone") << QByteArray("Hello world\n") << "#content p"
+                                   << "{Ctrl+B}{Ctrl+I}{Ctrl+Z}" << QByteArray("Hello **world**\n");
+}
+
+void TestPreviewPage::structureTypedInThePageReachesTheFile()
+{
+    QFETCH(QByteArray, note);
+    QFETCH(QString, caret);
+    QFETCH(QString, keys);
+    QFETCH(QByteArray, expected);
+    DocumentWindow *window = open(Mode::Visual, note);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QWidget *target = controller(window).webView()->focusProxy();
+    QVERIFY(target);
+    window->activateWindow();
+    target->setFocus();
+    QVERIFY(evaluate(window, QStringLiteral(
+        "(() => { const el = document.querySelector(%1); document.getElementById('content').focus();"
+        " const r = document.createRange(); r.selectNodeContents(el); r.collapse(false);"
+        " getSelection().removeAllRanges(); getSelection().addRange(r);"
+        " return document.activeElement.id; })()").arg(PreviewController::json(caret)))
+                == QStringLiteral("content"));
+
+    static const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> presses = {
+        {u"Enter"_s, {Qt::Key_Return, {}}}, {u"Tab"_s, {Qt::Key_Tab, {}}},
+        {u"Home"_s, {Qt::Key_Home, {}}}, {u"End"_s, {Qt::Key_End, {}}},
+        {u"Ctrl+B"_s, {Qt::Key_B, Qt::ControlModifier}},
+        {u"Ctrl+I"_s, {Qt::Key_I, Qt::ControlModifier}},
+        {u"Ctrl+Z"_s, {Qt::Key_Z, Qt::ControlModifier}},
+    };
+    static const QRegularExpression token(u"\\{([^}]+)\\}|[^{]+"_s);
+    for (const auto &m : token.globalMatch(keys)) {
+        if (m.captured(1).isEmpty()) {
+            QTest::keyClicks(target, m.captured(0));
+        } else {
+            QVERIFY2(presses.contains(m.captured(1)), qPrintable(m.captured(1)));
+            const auto [key, modifiers] = presses.value(m.captured(1));
+            QTest::keyClick(target, key, modifiers);
+        }
+    }
+    core::DocumentModel &model = window->model();
+    waitUntil([&] { return model.getText().toUtf8() == expected; }, kEngineTimeout);
+    QCOMPARE(model.getText(), QString::fromUtf8(expected));
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()), expected);
 }
 
 void TestPreviewPage::contextMenuIsRebuiltForTheMode_data()

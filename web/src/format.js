@@ -1,6 +1,8 @@
-// The formatting commands of the visual editor, done on DOM ranges so they
-// behave the same in every engine (and in tests): inline keys wrap or unwrap
-// the selection, block keys turn the selected blocks into another kind.
+// The formatting commands of the visual editor. Inline keys wrap or unwrap
+// the selection: through the engine's editing commands where they give the
+// elements Markdown writes, so that one undo takes the change back, else on
+// DOM ranges (as in tests). Block keys turn the selected blocks into another
+// kind, on DOM ranges so they behave the same in every engine.
 
 import { topLevelOf } from './patch.js';
 
@@ -8,6 +10,7 @@ const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strik
 const ALIASES = { STRONG: ['STRONG', 'B'], EM: ['EM', 'I'], S: ['S', 'DEL', 'STRIKE'], CODE: ['CODE'], MARK: ['MARK'] };
 const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', paragraph: 'P' };
 const TEXT_BLOCKS = new Set(['P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
+const COMMANDS = { STRONG: 'bold', EM: 'italic', S: 'strikeThrough' };
 
 export function createFormatter({ win, root, touch, resolve }) {
   const doc = win.document;
@@ -44,10 +47,18 @@ export function createFormatter({ win, root, touch, resolve }) {
 
   // A collapsed caret formats the word it is in.
   function expandToWord(range) {
-    const node = range.startContainer;
-    if (!range.collapsed || node.nodeType !== 3) return range;
-    const text = node.data;
+    if (!range.collapsed) return range;
+    let node = range.startContainer;
     let s = range.startOffset;
+    // A caret between nodes (the end of a block, say) is in the text beside it.
+    if (node.nodeType === 1) {
+      const before = node.childNodes[s - 1];
+      const after = node.childNodes[s];
+      if (before?.nodeType === 3) [node, s] = [before, before.data.length];
+      else if (after?.nodeType === 3) [node, s] = [after, 0];
+      else return range;
+    }
+    const text = node.data;
     let e = s;
     while (s > 0 && /[\p{L}\p{N}_]/u.test(text[s - 1])) s -= 1;
     while (e < text.length && /[\p{L}\p{N}_]/u.test(text[e])) e += 1;
@@ -57,9 +68,48 @@ export function createFormatter({ win, root, touch, resolve }) {
     return word;
   }
 
+  function run(command, value = null) {
+    try {
+      return typeof doc.execCommand === 'function' && doc.execCommand(command, false, value);
+    } catch {
+      return false;
+    }
+  }
+
+  // The engine's command, where it adds or removes the very element: it
+  // styles text that only looks bold (a heading, a header cell) with CSS,
+  // which Markdown cannot write, and puts code in place with its own styles.
+  function inlineByEngine(tag, range, existing) {
+    if (typeof doc.execCommand !== 'function' || !root.contains(range.startContainer)) return false;
+    const word = expandToWord(range);
+    if (tag === 'CODE') {
+      if (existing || word.collapsed || word.cloneContents().querySelector('*')) return false;
+      select(word);
+      const text = word.toString().replace(/[&<>]/g, (c) => `&#${c.charCodeAt(0)};`);
+      const before = root.querySelectorAll('code').length;
+      if (!run('insertHTML', `<code>${text}</code>`)) return false;
+      if (root.querySelectorAll('code').length > before) return true;
+      // Some engines put the text in a span styled like code instead.
+      run('undo');
+      return false;
+    }
+    const command = COMMANDS[tag];
+    if (!command) return false;
+    select(word);
+    run('styleWithCSS', false);
+    let state;
+    try { state = doc.queryCommandState(command); } catch { return false; }
+    return state === Boolean(existing) && run(command);
+  }
+
   function wrapInline(tag, placeholder, decorate) {
     let range = currentRange();
     const existing = enclosing(range.commonAncestorContainer, ALIASES[tag] ?? [tag]);
+    if (inlineByEngine(tag, range, existing)) {
+      touch(existing ?? range.commonAncestorContainer);
+      return;
+    }
+    range = currentRange();
     if (existing) {
       const parent = existing.parentNode;
       existing.replaceWith(...existing.childNodes);

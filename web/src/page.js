@@ -18,6 +18,7 @@ import { exportHtml } from './exporthtml.js';
 import { createDiagrams } from './diagrams.js';
 import { installGestures } from './gestures.js';
 import { createFormatter } from './format.js';
+import { installStructure } from './structure.js';
 import { resolveUrl } from './urls.js';
 import { taskIndexOfLine } from './tasks.js';
 
@@ -209,6 +210,8 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   const formatter = createFormatter({
     win, root, touch: (node) => editor.touch(node), resolve: (path) => resolveUrl(path, state?.dir ?? ''),
   });
+
+  installStructure({ win, root, editable: () => editor.editable, formatter });
 
   const gestures = installGestures({
     win, root, post,

@@ -311,8 +311,10 @@ function list(el, ctx) {
   const loose = items.some((li) => [...li.children].some((c) => c.nodeName === 'P'));
   const alt = ctx.alternate;
   // `ctx.marker` keeps the bullet or the number's delimiter a list was
-  // written with.
-  const mark = ctx.marker ?? (ordered ? (alt ? ')' : '.') : (alt ? '*' : '-'));
+  // written with; a list made on the page carries the one typed.
+  const typed = el.getAttribute('data-marker');
+  const own = (ordered ? /^[.)]$/ : /^[-*+]$/).test(typed ?? '') ? typed : null;
+  const mark = ctx.marker ?? own ?? (ordered ? (alt ? ')' : '.') : (alt ? '*' : '-'));
   return items.map((li, i) => {
     const marker = ordered ? `${start + i}${mark}` : mark;
     let content = blockNodes([...li.childNodes], { ...ctx, alternate: false, marker: null }, loose ? '\n\n' : '\n');

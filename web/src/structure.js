@@ -1,0 +1,488 @@
+// The keys that shape blocks in the visual editor. Markdown's block syntax
+// typed at the start of a paragraph becomes the block it stands for; Enter,
+// Backspace and Tab work lists and tables the way word processors do. Left to
+// itself the engine would keep "## " as text (written back escaped), make
+// list items without their checkbox and move the focus out of the page.
+//
+// Headings and quotes go through the engine's block command where it makes
+// the renderer's element, so one undo takes them back. Lists, items and
+// tables are made on the DOM directly: the engine's list commands nest the
+// list in the paragraph or merge it with its neighbour, and the serialiser
+// needs exactly the elements the renderer makes. Those changes are not in
+// the engine's undo history; the typed prefix is removed through the engine
+// so that an undo never takes away other characters in its place.
+
+import { topLevelOf } from './patch.js';
+
+const HEADING = /^H[1-6]$/;
+const LIST = new Set(['UL', 'OL']);
+const OWN_BLOCKS = new Set(['P', 'UL', 'OL', 'PRE', 'BLOCKQUOTE', 'TABLE', 'HR', 'DIV',
+  'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
+const FENCE = /^(`{3,}|~{3,})[ \t]*([^`\s]*)$/;
+const RULE = /^(?:-{3,}|\*{3,}|_{3,})$/;
+const FORMAT_KEYS = { b: 'bold', i: 'italic' };
+
+export function installStructure({ win, root, editable, formatter }) {
+  const doc = win.document;
+
+  const closest = (node, test) => {
+    for (let n = node; n && n !== root; n = n.parentNode) if (n.nodeType === 1 && test(n)) return n;
+    return null;
+  };
+  // Code, tables and the page's own widgets keep the engine's keys (or ours for tables).
+  const sealed = (node) => closest(node, (n) => n.nodeName === 'PRE' || n.nodeName === 'TABLE' ||
+    n.getAttribute('contenteditable') === 'false');
+
+  function caret() {
+    const sel = win.getSelection();
+    if (!sel.rangeCount || !root.contains(sel.anchorNode)) return null;
+    return sel.getRangeAt(0);
+  }
+
+  function place(node, offset) {
+    win.getSelection().collapse(node, offset);
+  }
+
+  // The text from the start of `el` to the caret, as typed (the engine types
+  // a space at the end of a line as a no-break space).
+  function textBefore(el, range) {
+    const r = doc.createRange();
+    r.setStart(el, 0);
+    r.setEnd(range.startContainer, range.startOffset);
+    return r.toString().replace(/\u00a0/g, ' ');
+  }
+
+  function atStart(el, range) {
+    const r = doc.createRange();
+    r.setStart(el, 0);
+    r.setEnd(range.startContainer, range.startOffset);
+    return !r.toString() && !r.cloneContents().querySelector('img');
+  }
+
+  const checkboxOf = (li) => li.querySelector(':scope > input[type=checkbox], :scope > p:first-child > input[type=checkbox]');
+
+  function newCheckbox() {
+    const box = doc.createElement('input');
+    box.type = 'checkbox';
+    box.className = 'task-checkbox';
+    box.setAttribute('contenteditable', 'false');
+    return box;
+  }
+
+  // An empty block has no height to hold the caret without a line break.
+  function fill(el) {
+    if (!el.textContent.trim() && !el.querySelector('img, br')) el.append(doc.createElement('br'));
+    return el;
+  }
+
+  // Where typing into an item or block goes: its first line, past the checkbox.
+  function caretAtStart(el) {
+    let target = el;
+    if (el.nodeName === 'LI' && el.firstElementChild?.nodeName === 'P' && !el.firstChild.nodeValue?.trim()) {
+      target = el.firstElementChild;
+    }
+    let offset = 0;
+    while (target.childNodes[offset]?.nodeName === 'INPUT') offset += 1;
+    place(target, offset);
+  }
+
+  // A block that changes kind keeps its place in the file: the new element
+  // takes over the old one's lines.
+  function replaceBlock(old, fresh) {
+    old.replaceWith(fresh);
+    return takeOver(old, fresh);
+  }
+
+  function takeOver(old, fresh) {
+    if (old.qvBlock && !old.isConnected && fresh.parentNode === root && !fresh.qvBlock) {
+      fresh.qvBlock = old.qvBlock;
+      for (const name of ['data-from', 'data-to']) {
+        if (old.hasAttribute(name)) fresh.setAttribute(name, old.getAttribute(name));
+      }
+    }
+    return fresh;
+  }
+
+  function retag(el, tag) {
+    const fresh = doc.createElement(tag);
+    fresh.append(...el.childNodes);
+    return replaceBlock(el, fresh);
+  }
+
+  // A new list beside the given one, of its kind and marker.
+  function listLike(list, start) {
+    const fresh = doc.createElement(list.nodeName);
+    for (const name of ['data-marker', 'class']) {
+      if (list.hasAttribute(name)) fresh.setAttribute(name, list.getAttribute(name));
+    }
+    if (list.nodeName === 'OL' && start !== 1) fresh.setAttribute('start', String(start));
+    return fresh;
+  }
+
+  const startOf = (list) => Number(list.getAttribute('start') ?? 1) || 0;
+
+  // ---- typed prefixes ----
+
+  // Through the engine where it can: the characters typed are in its undo
+  // history, and taking them away behind its back would make a later undo
+  // take away other characters in their place.
+  function removeTyped(block, range) {
+    const r = doc.createRange();
+    r.setStart(block, 0);
+    r.setEnd(range.startContainer, range.startOffset);
+    const sel = win.getSelection();
+    sel.removeAllRanges();
+    sel.addRange(r);
+    if (!run('delete')) r.deleteContents();
+  }
+
+  function makeTask(li) {
+    li.classList.add('task-list-item');
+    li.parentNode.classList.add('contains-task-list');
+    const first = li.firstElementChild?.nodeName === 'P' ? li.firstElementChild : li;
+    first.prepend(newCheckbox());
+    caretAtStart(li);
+  }
+
+  function run(command, value = null) {
+    try {
+      return typeof doc.execCommand === 'function' && doc.execCommand(command, false, value);
+    } catch {
+      return false;
+    }
+  }
+
+  // The engine's own block command, so that one undo takes the conversion
+  // back; kept only when it made what the renderer makes (`tag` around the
+  // caret), else undone. Returns that element.
+  function byEngine(block, command, value, tag) {
+    const top = topLevelOf(root, block);
+    if (!run(command, value)) return null;
+    const range = caret();
+    const el = range && closest(range.startContainer, (n) => n.nodeName === tag);
+    if (!el) {
+      run('undo');
+      return null;
+    }
+    if (top) takeOver(top, topLevelOf(root, el));
+    return el;
+  }
+
+  // `prefix` is one of those onSpace accepts.
+  function convertPrefix(block, prefix) {
+    let m;
+    if ((m = /^(#{1,6})$/.exec(prefix))) {
+      const tag = `H${m[1].length}`;
+      if (block.nodeName === tag) return;
+      if (!byEngine(block, 'formatBlock', tag.toLowerCase(), tag)) caretAtStart(fill(retag(block, tag)));
+      return;
+    }
+    if (prefix === '>') {
+      if (byEngine(block, 'formatBlock', 'blockquote', 'BLOCKQUOTE')) return;
+      const quote = doc.createElement('blockquote');
+      replaceBlock(block, quote);
+      quote.append(fill(block));
+      caretAtStart(block);
+      return;
+    }
+    // The marker typed is the one the file gets. Not the engine's list
+    // commands: they put the list inside the paragraph or join it to the
+    // list next to it.
+    m = /^(\d{1,9})([.)])$/.exec(prefix);
+    const list = doc.createElement(m ? 'ol' : 'ul');
+    list.setAttribute('data-marker', m ? m[2] : prefix);
+    if (m && Number(m[1]) !== 1) list.setAttribute('start', String(Number(m[1])));
+    const li = doc.createElement('li');
+    li.append(...block.childNodes);
+    list.append(fill(li));
+    replaceBlock(block, list);
+    caretAtStart(li);
+  }
+
+  function onSpace(event) {
+    const range = caret();
+    if (!range?.collapsed || sealed(range.startContainer)) return;
+    const block = closest(range.startContainer, (n) => n.nodeName === 'P' || n.nodeName === 'LI' || HEADING.test(n.nodeName));
+    if (!block) return;
+    const prefix = textBefore(block, range);
+    const li = block.nodeName === 'LI' ? block
+      : block.parentNode.nodeName === 'LI' && block === block.parentNode.firstElementChild ? block.parentNode : null;
+    if (li && /^\[[ xX]\]$/.test(prefix) && !checkboxOf(li)) {
+      event.preventDefault();
+      removeTyped(block, range);
+      const checked = prefix[1] !== ' ';
+      makeTask(li);
+      if (checked) checkboxOf(li).setAttribute('checked', '');
+      return;
+    }
+    const wanted = block.nodeName === 'P' ? /^(#{1,6}|[-*+]|\d{1,9}[.)]|>)$/ : /^#{1,6}$/;
+    if (block.nodeName === 'LI' || !wanted.test(prefix)) return;
+    event.preventDefault();
+    removeTyped(block, range);
+    convertPrefix(block, prefix);
+  }
+
+  // ---- Enter ----
+
+  // The item's own content: what comes before its nested lists.
+  function itemIsEmpty(li) {
+    const own = [...li.childNodes].filter((n) => !LIST.has(n.nodeName));
+    return own.every((n) => !n.textContent.trim() && !(n.nodeType === 1 && (n.nodeName === 'IMG' || n.querySelector('img'))));
+  }
+
+  function splitItem(li, range) {
+    const rest = doc.createRange();
+    rest.setStart(range.startContainer, range.startOffset);
+    rest.setEnd(li, li.childNodes.length);
+    const box = checkboxOf(li);
+    if (box && rest.intersectsNode(box)) rest.setStartAfter(box);
+    const fresh = doc.createElement('li');
+    if (li.className) fresh.className = li.className;
+    fresh.append(rest.extractContents());
+    const firstP = fresh.firstChild?.nodeName === 'P' ? fresh.firstChild : null;
+    if (box) (firstP ?? fresh).prepend(newCheckbox());
+    fill(firstP ?? fresh);
+    const leftP = li.firstElementChild?.nodeName === 'P' ? li.firstElementChild : li;
+    if (itemIsEmpty(li)) fill(leftP);
+    li.after(fresh);
+    caretAtStart(fresh);
+  }
+
+  function onEnter(event) {
+    const range = caret();
+    if (!range || closest(range.startContainer, (n) => n.nodeName === 'PRE' || n.getAttribute('contenteditable') === 'false')) return;
+    const p = closest(range.startContainer, (n) => n.nodeName === 'P');
+    const line = p?.textContent.replace(/\u00a0/g, ' ').trim();
+    if (p && range.collapsed && !sealed(p) && textBefore(p, range).trim() === line) {
+      let m;
+      if ((m = FENCE.exec(line))) {
+        event.preventDefault();
+        const pre = doc.createElement('pre');
+        const code = doc.createElement('code');
+        if (m[2]) code.className = `language-${m[2]}`;
+        code.append(doc.createElement('br'));
+        pre.append(code);
+        replaceBlock(p, pre);
+        place(code, 0);
+        return;
+      }
+      if (RULE.test(line)) {
+        event.preventDefault();
+        const hr = doc.createElement('hr');
+        hr.setAttribute('data-marker', line);
+        const next = fill(doc.createElement('p'));
+        replaceBlock(p, hr);
+        hr.after(next);
+        place(next, 0);
+        return;
+      }
+    }
+    const li = closest(range.startContainer, (n) => n.nodeName === 'LI');
+    if (!li || sealed(range.startContainer)) return;
+    event.preventDefault();
+    if (!range.collapsed) range.deleteContents();
+    if (!itemIsEmpty(li)) splitItem(li, range);
+    else if (li.parentNode.parentNode?.nodeName === 'LI') outdent(li);
+    else itemToParagraph(li);
+  }
+
+  // ---- lists ----
+
+  // The item leaves its list as paragraphs (the list split around it when it
+  // was in the middle), at the place it had.
+  function itemToParagraph(li) {
+    const list = li.parentNode;
+    checkboxOf(li)?.remove();
+    const nodes = [];
+    let p = null;
+    for (const child of [...li.childNodes]) {
+      if (child.nodeType === 1 && OWN_BLOCKS.has(child.nodeName)) {
+        nodes.push(child);
+        p = null;
+      } else {
+        if (!p) nodes.push((p = doc.createElement('p')));
+        p.append(child);
+      }
+    }
+    if (nodes[0]?.nodeName !== 'P') nodes.unshift(doc.createElement('p'));
+    fill(nodes[0]);
+    const before = [];
+    for (let n = li.previousElementSibling; n; n = n.previousElementSibling) before.unshift(n);
+    const after = [];
+    for (let n = li.nextElementSibling; n; n = n.nextElementSibling) after.push(n);
+    li.remove();
+    if (!before.length && !after.length) {
+      replaceBlock(list, nodes[0]);
+      nodes[0].after(...nodes.slice(1));
+    } else if (!before.length) {
+      if (list.nodeName === 'OL') list.setAttribute('start', String(startOf(list) + 1));
+      list.before(...nodes);
+    } else if (!after.length) {
+      list.after(...nodes);
+    } else {
+      const tail = listLike(list, startOf(list) + before.length + 1);
+      tail.append(...after);
+      list.after(...nodes, tail);
+    }
+    caretAtStart(nodes[0]);
+  }
+
+  // Selection points survive moving the nodes they are in only if put back.
+  function keepingSelection(fn) {
+    const sel = win.getSelection();
+    const saved = sel.rangeCount ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
+    fn();
+    if (saved && root.contains(saved[0]) && root.contains(saved[2])) sel.setBaseAndExtent(...saved);
+  }
+
+  function indent(li) {
+    const prev = li.previousElementSibling;
+    if (!prev) return;
+    const list = li.parentNode;
+    keepingSelection(() => {
+      let sub = prev.lastElementChild;
+      if (sub?.nodeName !== list.nodeName) {
+        sub = listLike(list, 1);
+        prev.append(sub);
+      }
+      // Its own sub-items come along, one level deeper.
+      sub.append(li);
+    });
+  }
+
+  // Up one level: after the item it was nested in, taking the items that
+  // followed it along as its own sub-items. An item of a top-level list
+  // becomes a paragraph.
+  function outdent(li) {
+    const list = li.parentNode;
+    const parentItem = list.parentNode;
+    if (parentItem?.nodeName !== 'LI') {
+      itemToParagraph(li);
+      return;
+    }
+    keepingSelection(() => {
+      const after = [];
+      for (let n = li.nextElementSibling; n; n = n.nextElementSibling) after.push(n);
+      if (after.length) {
+        let sub = li.lastElementChild;
+        if (sub?.nodeName !== list.nodeName) {
+          sub = listLike(list, 1);
+          li.append(sub);
+        }
+        sub.append(...after);
+      }
+      parentItem.after(li);
+      if (!list.children.length) list.remove();
+    });
+  }
+
+  function onBackspace(event) {
+    const range = caret();
+    if (!range?.collapsed || sealed(range.startContainer)) return;
+    const block = closest(range.startContainer, (n) => n.nodeName === 'LI' || HEADING.test(n.nodeName));
+    if (!block || !atStart(block, range)) return;
+    event.preventDefault();
+    if (block.nodeName !== 'LI') {
+      caretAtStart(fill(retag(block, 'P')));
+      return;
+    }
+    const box = checkboxOf(block);
+    if (box) {
+      // A task goes back to a plain item first, as it came.
+      box.remove();
+      block.classList.remove('task-list-item');
+      if (!block.className) block.removeAttribute('class');
+      caretAtStart(fill(block.firstElementChild?.nodeName === 'P' ? block.firstElementChild : block));
+      return;
+    }
+    outdent(block);
+  }
+
+  // ---- tables ----
+
+  function addRow(table) {
+    const head = table.rows[0];
+    const tr = doc.createElement('tr');
+    for (const cell of head.cells) {
+      const td = doc.createElement('td');
+      const style = cell.getAttribute('style');
+      if (style) td.setAttribute('style', style);
+      tr.append(td);
+    }
+    let body = table.tBodies[0];
+    if (!body) {
+      body = doc.createElement('tbody');
+      table.append(body);
+    }
+    body.append(tr);
+    return tr.cells[0];
+  }
+
+  function moveCell(cell, back) {
+    const table = cell.closest('table');
+    const cells = [...table.rows].flatMap((tr) => [...tr.cells]);
+    let target = cells[cells.indexOf(cell) + (back ? -1 : 1)];
+    if (!target) {
+      if (back) return;
+      target = addRow(table);
+    }
+    const r = doc.createRange();
+    r.selectNodeContents(target);
+    const sel = win.getSelection();
+    sel.removeAllRanges();
+    sel.addRange(r);
+  }
+
+  function onTab(event) {
+    // Nothing in the page is left for Tab to reach: it would take the focus,
+    // and with it the next typed text, away from the page.
+    event.preventDefault();
+    const range = caret();
+    if (!range) return;
+    const node = range.startContainer;
+    const cell = closest(node, (n) => n.nodeName === 'TD' || n.nodeName === 'TH');
+    if (cell) {
+      moveCell(cell, event.shiftKey);
+      return;
+    }
+    if (closest(node, (n) => n.nodeName === 'PRE')) {
+      if (!event.shiftKey) formatter.insertText('\t');
+      return;
+    }
+    const li = closest(node, (n) => n.nodeName === 'LI');
+    if (!li || sealed(node)) return;
+    if (event.shiftKey) outdent(li);
+    else indent(li);
+  }
+
+  // ---- wiring ----
+
+  const active = (event) => editable() && !event.defaultPrevented && !event.isComposing &&
+    root.contains(event.target);
+
+  root.addEventListener('beforeinput', (event) => {
+    if (!active(event)) return;
+    if (event.inputType === 'insertText' && (event.data === ' ' || event.data === '\u00a0')) onSpace(event);
+  });
+
+  root.addEventListener('keydown', (event) => {
+    if (!active(event)) return;
+    const mod = event.ctrlKey || event.metaKey;
+    if (mod && !event.altKey && !event.shiftKey) {
+      const key = event.key.toLowerCase();
+      if (FORMAT_KEYS[key]) {
+        event.preventDefault();
+        formatter.format(FORMAT_KEYS[key]);
+      } else if (key === 'u') {
+        // Markdown has no underline.
+        event.preventDefault();
+      }
+      return;
+    }
+    if (mod || event.altKey) return;
+    if (event.key === 'Tab') onTab(event);
+    else if (event.shiftKey) return;
+    else if (event.key === 'Enter') onEnter(event);
+    else if (event.key === 'Backspace') onBackspace(event);
+  });
+}

@@ -1,0 +1,132 @@
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { makePage } from './helpers.mjs';
+
+// jsdom has no editing engine: keys are dispatched as the engine would, and
+// text the page does not take over is inserted at the caret the way the
+// engine inserts it (replacing the selection, or an empty block's <br>).
+function typeChar(win, root, ch) {
+  const event = new win.InputEvent('beforeinput', { inputType: 'insertText', data: ch, bubbles: true, cancelable: true });
+  if (!root.dispatchEvent(event)) return;
+  const range = win.getSelection().getRangeAt(0);
+  range.deleteContents();
+  let { startContainer: node, startOffset: offset } = range;
+  if (node.nodeType !== 3) {
+    const at = node.childNodes[offset];
+    const text = win.document.createTextNode('');
+    if (at?.nodeName === 'BR' && !at.nextSibling) at.replaceWith(text);
+    else node.insertBefore(text, at ?? null);
+    [node, offset] = [text, 0];
+  }
+  node.insertData(offset, ch);
+  win.getSelection().collapse(node, offset + 1);
+}
+
+function press(win, root, spec) {
+  const [, mods, key] = /^([CS]-)?(.+)$/.exec(spec);
+  const event = new win.KeyboardEvent('keydown', {
+    key, ctrlKey: mods === 'C-', shiftKey: mods === 'S-', bubbles: true, cancelable: true,
+  });
+  const open = root.dispatchEvent(event);
+  if (open && key === 'End') {
+    const sel = win.getSelection();
+    const node = sel.anchorNode.nodeType === 1 ? sel.anchorNode : sel.anchorNode.parentElement;
+    const block = node.closest('p, li, h1, h2, h3, h4, h5, h6');
+    sel.collapse(block, block.childNodes.length);
+  }
+  return open;
+}
+
+// The caret at "selector@offset": a character offset in that element's
+// text, "$" for its end.
+function putCaret(win, root, spec) {
+  const [selector, at] = spec.split('@');
+  const el = root.querySelector(selector);
+  const walker = win.document.createTreeWalker(el, win.NodeFilter.SHOW_TEXT);
+  let left = at === '$' ? Infinity : Number(at);
+  let point = [el, 0];
+  for (let n = walker.nextNode(); n; n = walker.nextNode()) {
+    point = [n, Math.min(left, n.data.length)];
+    if (left <= n.data.length) break;
+    left -= n.data.length;
+  }
+  win.getSelection().collapse(...point);
+}
+
+// "{Key}", "{C-b}", "{S-Tab}" are key presses; anything else is typed.
+async function perform(env, spec, input) {
+  const { win, root, page, settle } = env;
+  putCaret(win, root, spec);
+  for (const [, key, ch] of input.matchAll(/\{([^}]+)\}|(.)/gsu)) {
+    if (key) press(win, root, key);
+    else typeChar(win, root, ch);
+  }
+  await settle();
+  return page.flushEdit();
+}
+
+function editing(md) {
+  const env = makePage();
+  env.page.render(md, '');
+  env.page.setEditable(true);
+  return env;
+}
+
+const TABLE = '| a | b |\n| --- | --- |\n| c | d |\n';
+
+// [name, document, caret, keys and text, the file afterwards]
+const CASES = [
+  ['heading', 'Intro\n\nHello\n', 'p:nth-of-type(2)@0', '## ', 'Intro\n\n## Hello\n'],
+  ['heading-level-changed', '# Hello\n', 'h1@0', '### ', '### Hello\n'],
+  ['hash-inside-text-stays-text', 'ab\n', 'p@1', '# x', 'a# xb\n'],
+  ['bullet-keeps-its-marker', 'Hello\n', 'p@0', '* ', '* Hello\n'],
+  ['ordered-keeps-number-and-delimiter', 'Hello\n', 'p@0', '3) ', '3) Hello\n'],
+  ['quote', 'Hello\n', 'p@0', '> ', '> Hello\n'],
+  ['task-typed-in-a-new-item', 'Hello\n', 'p@0', '- [ ] ', '- [ ] Hello\n'],
+  ['list-continues-on-enter', 'first\n', 'p@0', '- {End}{Enter}second', '- first\n- second\n'],
+  ['enter-splits-an-item', '1. ab\n', 'li@1', '{Enter}', '1. a\n2. b\n'],
+  ['task-continues-unchecked', '- [x] a\n', 'li@$', '{Enter}b', '- [x] a\n- [ ] b\n'],
+  ['empty-item-ends-the-list', '- a\n\nafter\n', 'li@$', '{Enter}{Enter}p', '- a\n\np\n\nafter\n'],
+  ['empty-nested-item-outdents', '- a\n  - b\n', 'li li@$', '{Enter}{Enter}c', '- a\n  - b\n- c\n'],
+  ['fence-with-language', '``js\n', 'p@0', '`{End}{Enter}let a', '```js\nlet a\n```\n'],
+  ['rule-then-paragraph', '--\n', 'p@$', '-{Enter}after', '***\n\nafter\n'],
+  ['backspace-unmakes-heading', '## Title\n', 'h2@0', '{Backspace}', 'Title\n'],
+  ['backspace-splits-the-list', '- a\n- b\n- c\n', 'li:nth-child(2)@0', '{Backspace}', '- a\n\nb\n\n- c\n'],
+  ['backspace-unchecks-a-task-first', '- [ ] a\n', 'li@0', '{Backspace}', '- a\n'],
+  ['tab-indents', '- a\n- b\n', 'li:nth-child(2)@0', '{Tab}', '- a\n  - b\n'],
+  ['shift-tab-outdents-with-followers', '- a\n  - b\n  - c\n', 'li li@0', '{S-Tab}', '- a\n- b\n  - c\n'],
+  ['tab-to-next-cell', TABLE, 'th@0', '{Tab}x', TABLE.replace('b |', 'x |')],
+  ['shift-tab-to-previous-cell', TABLE, 'td:nth-child(1)@0', '{S-Tab}y', TABLE.replace('b |', 'y |')],
+  ['tab-in-last-cell-adds-a-row', TABLE, 'td:nth-child(2)@$', '{Tab}e', `${TABLE}| e |   |\n`],
+  ['tab-in-a-paragraph-changes-nothing', 'Hello\n', 'p@0', '{Tab}x', 'xHello\n'],
+  ['ctrl-b', 'Hello world\n', 'p@8', '{C-b}', 'Hello **world**\n'],
+  ['ctrl-i', 'Hello world\n', 'p@8', '{C-i}', 'Hello *world*\n'],
+  ['ctrl-u-is-no-format', 'Hello world\n', 'p@8', '{C-u}', 'Hello world\n'],
+];
+
+describe('structure typed on the page', () => {
+  for (const [name, md, caret, input, want] of CASES) {
+    it(name, async () => {
+      assert.equal(await perform(editing(md), caret, input), want);
+    });
+  }
+
+  it('leaves the keys it does not shape to the engine', () => {
+    const { win, root } = editing('Para\n\n- item\n\n```\ncode\n```\n');
+    for (const [caret, key] of [['p@2', 'Enter'], ['li@2', 'Backspace'], ['code@2', 'Enter'], ['li@$', 'S-Enter']]) {
+      putCaret(win, root, caret);
+      assert.equal(press(win, root, key), true, `${key} at ${caret}`);
+    }
+  });
+
+  it('makes task items shaped like the rendered ones', async () => {
+    const made = editing('a\n');
+    await perform(made, 'p@0', '- [ ] ');
+    const rendered = editing('- [ ] a\n');
+    const shape = (root) => {
+      const box = root.querySelector('li > input');
+      return [box.parentNode.className, box.className, box.type, box.getAttribute('contenteditable'), box.checked];
+    };
+    assert.deepEqual(shape(made.root), shape(rendered.root));
+  });
+});
