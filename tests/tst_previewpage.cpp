@@ -352,7 +352,16 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
     QTest::newRow("tab-in-a-table-cell") << table << "#content th" << "{Tab}x"
                                          << QByteArray(table).replace("b |", "x |");
     QTest::newRow("bold-then-italic") << QByteArray("Hello world\n") << "#content p"
-                                      << "{Ctrl+B}{Ctrl+I}" << QByteArray("Hello ***world***\n");
+                                      << "{Ctrl+B}{Ctrl+I}" << QByteArray("Hello **_world_**\n");
+    // What people write stays as written around what they type.
+    QTest::newRow("star-list-enter")
+        << QByteArray("*   Dig\n*   Sow\n\nSee [the plan][p] and _why_.\n\n[p]: plan.md\n")
+        << "#content li:last-child" << "{Enter}Reap"
+        << QByteArray("*   Dig\n*   Sow\n*   Reap\n\nSee [the plan][p] and _why_.\n\n[p]: plan.md\n");
+    QTest::newRow("crlf-next-to-a-reference")
+        << QByteArray("Intro.\r\n\r\nSee [the plan][p] and _why_\r\nto sow.\r\n\r\n[p]: plan.md\r\n")
+        << "#content p:last-child" << " early"
+        << QByteArray("Intro.\r\n\r\nSee [the plan][p] and _why_\r\nto sow. early\r\n\r\n[p]: plan.md\r\n");
     QTest::newRow("italic-undone") << QByteArray("Hello world\n") << "#content p"
                                    << "{Ctrl+B}{Ctrl+I}{Ctrl+Z}" << QByteArray("Hello **world**\n");
 }

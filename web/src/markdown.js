@@ -44,6 +44,19 @@ export function createMarkdown() {
   // instead of the plugin's separate <hr>. It is not editable, since the
   // notes are written back from their definitions in the source.
   md.renderer.rules.footnote_block_open = () => '<section class="footnotes" contenteditable="false">\n<ol class="footnotes-list">\n';
+  // A list and a rule say how they were written, so that what the editor
+  // makes of them (a list split in two, say) is written the same way.
+  md.core.ruler.push('written_markers', (state) => {
+    const { tokens } = state;
+    for (let i = 0; i < tokens.length; i += 1) {
+      const t = tokens[i];
+      if ((t.type === 'bullet_list_open' || t.type === 'ordered_list_open') && tokens[i + 1]?.markup) {
+        t.attrSet('data-marker', tokens[i + 1].markup);
+      } else if (t.type === 'hr') {
+        t.attrSet('data-marker', t.markup);
+      }
+    }
+  });
   // A reference keeps its label: written back, it is the one in the source,
   // not its number.
   const footnoteRef = md.renderer.rules.footnote_ref;

@@ -100,13 +100,34 @@ export function rewriteBlock(original, after, normal, eol) {
   const edits = editsBetween(before, after);
   const align = dmp.diff_main(before, source, true);
   for (const late of [true, false]) {
-    const spans = place(edits, align, late);
-    if (!spans) continue;
-    let text = source;
-    for (const [from, to, ins] of spans) text = text.slice(0, from) + ins + text.slice(to);
-    if (normal(text) === after) return restoreBreaks(text, spans.reverse(), breaks, eol);
+    const placed = place(edits, align, late);
+    if (!placed) continue;
+    const alike = placed.map(([from, to, ins]) => [from, to, likeItsLine(source, from, ins)]);
+    for (const spans of alike.some((s, i) => s[2] !== placed[i][2]) ? [alike, placed] : [placed]) {
+      let text = source;
+      for (const [from, to, ins] of spans) text = text.slice(0, from) + ins + text.slice(to);
+      if (normal(text) === after) return restoreBreaks(text, spans.reverse(), breaks, eol);
+    }
   }
   return null;
+}
+
+const ITEM = /^([ \t>]*)([-*+]|\d{1,9}[.)])( +)(?=\S)/;
+
+// New list items (Enter at the end of one) take the spacing after the marker
+// that the item they were typed in has: "*   next" under "*   this".
+function likeItsLine(source, at, ins) {
+  if (!ins.includes('\n')) return ins;
+  const line = source.slice(source.lastIndexOf('\n', at - 1) + 1);
+  const own = ITEM.exec(line);
+  if (!own) return ins;
+  const column = own[1].length + own[2].length + own[3].length;
+  return ins.replace(/\n([^\n]*)/g, (whole, next) => {
+    const m = ITEM.exec(next);
+    if (!m || m[1] !== own[1] || /\d/.test(m[2]) !== /\d/.test(own[2])) return whole;
+    const pad = ' '.repeat(Math.max(1, column - m[1].length - m[2].length));
+    return `\n${m[1]}${m[2]}${pad}${next.slice(m[0].length)}`;
+  });
 }
 
 // Every line break the source had stays as it was; new ones are the file's.

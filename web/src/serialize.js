@@ -195,8 +195,12 @@ function delimited(el, ctx, before) {
     !(d[0] === '_' && /[\p{L}\p{N}]/u.test(next));
   const clash = (d) => prev === d[0] || next === d[0] || first === d[0] || last === d[0];
   // Asterisks first, underscores where asterisks would run into a nested
-  // element's own (bold around italic): either is Markdown, never HTML.
-  const star = delim === '*' && ctx.emDepth % 2 === 1 ? '_' : delim;
+  // element's own: either is Markdown, never HTML.
+  // Italic filling all of a bold takes underscores: **_word_**.
+  const parent = el.parentNode;
+  const fills = (parent?.nodeName === 'STRONG' || parent?.nodeName === 'B') &&
+    [...parent.childNodes].every((n) => n === el || (n.nodeType === 3 && !n.data.trim()));
+  const star = delim === '*' && (ctx.emDepth % 2 === 1 || fills) ? '_' : delim;
   const choices = delim === '**' ? ['**', '__'] : delim === '*' ? [star, star === '*' ? '_' : '*'] : [delim];
   const d = choices.find((c) => opens(c) && closes(c) && !clash(c));
   if (d) return lead + d + body + d + trail;
@@ -366,7 +370,11 @@ export function serializeBlock(el, ctx = {}) {
     case 'UL': case 'OL': return list(el, ctx);
     case 'PRE': return codeBlock(el);
     case 'TABLE': return table(el, ctx);
-    case 'HR': return '***';
+    case 'HR': {
+      // "---" first in a file could open front matter.
+      const m = el.getAttribute('data-marker') ?? '';
+      return /^([-*_])\1\1+$/.test(m) && (m[0] !== '-' || el.previousElementSibling) ? m : '***';
+    }
     case 'SECTION':
       if (el.classList.contains('footnotes')) return footnotes(el, ctx);
       break;

@@ -141,6 +141,21 @@ const LOCAL_EDITS = [
   ['second-of-two-adjacent-lists', '- a\n- b\n\n* EDIT c\n* d\n\n1) e\n', []],
   ['bom-first-block-edited', '\uFEFF# EDIT title\n\npara\n', ['EDIT title']],
   ['bom-front-matter', '\uFEFF---\ntitle: T\n---\n# Title\n\nEDIT\n', ['Title']],
+  // The block typed into keeps every form it was written in.
+  ['emphasis-as-written', 'EDIT _x_, __y__, ***z*** and **_w_**\n', []],
+  ['reference-links', 'EDIT [a][r], [r][], [r] and ![i][r]\n\n[r]: http://x.com "T"\n', []],
+  ['links-and-addresses', "EDIT [a](<u v> 't') <https://x.y> www.x.org https://b.c/d_e\n", []],
+  ['code-escapes-entities', 'EDIT ``a`b`` \\* \\_ &amp; &copy; &#35;\n', []],
+  ['hard-breaks', 'EDIT one  \ntwo\\\nthree\n', []],
+  ['raw-inline-html', 'EDIT <kbd>K</kbd> and <br/> and <span class="x">s</span>\n', []],
+  ['list-markers-and-numbers', '1. one\n1. EDIT\n1. three\n\n+ a\n', []],
+  ['table-delimiters-and-padding', '|  a  |b|\n|-----|----:|\n| EDIT | 2 |\n', []],
+  ['comment-inside-a-list', '- EDIT\n  <!-- c -->\n- b\n', []],
+  ['footnote-label', 'EDIT[^note] here.\n\n[^note]: The note.\n', []],
+  ['strike-mark-math-wikilink', 'EDIT ~~s~~ ==m== $x^2$ [[Note|alias]]\n', []],
+  ['setext-heading', 'EDIT title\n===\n', ['EDIT title']],
+  ['lazy-quote', '> EDIT one\ncontinued lazily\n', []],
+  ['crlf-mixed-in-a-block', 'EDIT one\r\ntwo\nthree\r\n', []],
   // Shown first with the text after the arrow, which a far-reaching change
   // turns into a render of the whole document.
   ['after-a-whole-render', '# A\n\n<!-- c -->\n\nSome __y__.\n\nEDIT\n', ['A'], '# A\n\n<!-- c -->\n\nSome __y__.\n\nEDIT <\n'],
