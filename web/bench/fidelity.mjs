@@ -7,6 +7,10 @@
 import { readFileSync } from 'node:fs';
 import { makeWindow, freshPage } from './harness.mjs';
 import { markdownFiles, modules } from './corpus.mjs';
+import DiffMatchPatch from 'diff-match-patch';
+import { press, putCaret, typeChar } from '../test/keys.mjs';
+
+const dmp = new DiffMatchPatch();
 
 const KINDS = { P: 'paragraph', LI: 'list item', TD: 'table cell', TH: 'table cell', BLOCKQUOTE: 'quote' };
 const SKIP = 'pre, code, .raw-html, .frontmatter, .footnotes, .math, .katex, .math-block, .diagram, [contenteditable=false]';
@@ -135,7 +139,136 @@ export function runFidelity({ perDoc = 12, maxBytes = 60000, maxDocs = 60, seed 
   return results;
 }
 
+// Structural actions as a user does them, on blocks picked at random, with
+// what the file must show afterwards: only insertions (or only deletions)
+// that together are `expect`.
+const MARKER = String.raw`([-*+]|\d+[.)]) +(\[ \] )?`;
+const ACTIONS = [
+  // A paragraph of several lines becomes a heading of several lines, which
+  // Markdown writes with an underline.
+  ['"## " typed at the start of a paragraph', ':scope > p', '@0', '## ',
+    (el) => ({ inserted: el.textContent.includes('\n') ? /^\r?\n-{3}$/ : /^## $/, rotate: true })],
+  ['"- " typed at the start of a paragraph', ':scope > p', '@0', '- ', () => ({ inserted: /^- $/ })],
+  // A line inserted next to another may be found shifted by a few
+  // characters: any rotation of the new line counts.
+  ['Enter at the end of a list item, then text', ':scope > ul > li, :scope > ol > li', '@$', '{Enter}new',
+    () => ({ inserted: new RegExp(`^\\r?\\n[ \\t]*${MARKER}new$`), rotate: true })],
+  // Tab selects the next cell, and what is typed replaces its text.
+  ['Tab in a table cell, then text', ':scope > table th, :scope > table td', '@0', '{Tab}x', (el) => {
+    const next = el.nextElementSibling ?? el.parentElement.nextElementSibling?.firstElementChild ??
+      el.closest('table').querySelector('tbody tr')?.firstElementChild;
+    return next ? { inserted: /^x$/, deleted: next.textContent.trim() } : null;
+  }],
+  ['Ctrl+B in a word of a paragraph', ':scope > p', '@word', '{C-b}', () => ({ inserted: /^(\*\*\*\*|____)$/ })],
+  ['Backspace at the start of a heading', ':scope > h1, :scope > h2, :scope > h3', '@0', '{Backspace}',
+    () => ({ deletedLike: /^#{1,6} +$/ })],
+];
+
+const rotations = (s) => [...s].map((_, i) => s.slice(i) + s.slice(0, i));
+
+function meets(want, { inserted, deleted }) {
+  if (want.deletedLike) return !inserted && want.deletedLike.test(deleted);
+  if (deleted !== (want.deleted ?? '')) return false;
+  return (want.rotate ? rotations(inserted) : [inserted]).some((s) => want.inserted.test(s));
+}
+
+function changes(orig, out) {
+  let inserted = '';
+  let deleted = '';
+  for (const [op, text] of dmp.diff_main(orig, out)) {
+    if (op === 1) inserted += text;
+    else if (op === -1) deleted += text;
+  }
+  return { inserted, deleted };
+}
+
+async function act(win, page, root, el, caret, keys) {
+  el.setAttribute('data-bench', '');
+  let at = caret;
+  if (caret === '@word') {
+    const m = /\p{L}{3,}/u.exec(el.firstChild?.data ?? '');
+    if (!m) return false;
+    at = `@${m.index + 1}`;
+  }
+  putCaret(win, root, `[data-bench]${at}`);
+  el.removeAttribute('data-bench');
+  for (const [, key, ch] of keys.matchAll(/\{([^}]+)\}|(.)/gsu)) {
+    if (key) press(win, root, key);
+    else typeChar(win, root, ch);
+  }
+  await new Promise((r) => setImmediate(r));
+  return true;
+}
+
+export async function runStructure({ maxDocs = 60, perAction = 3, maxBytes = 60000, seed = 11 } = {}) {
+  const next = random(seed);
+  const results = [];
+  for (const [name, files] of documents()) {
+    const tally = new Map();
+    const misses = [];
+    let docs = 0;
+    for (const file of files) {
+      const orig = readFileSync(file, 'utf8');
+      if (orig.length > maxBytes || orig.includes('\0')) continue;
+      if (++docs > maxDocs) break;
+      const win = makeWindow();
+      const { page, root } = freshPage(win);
+      const checkWin = makeWindow();
+      const check = freshPage(checkWin);
+      for (const [kind, selector, caret, keys, want] of ACTIONS) {
+        for (let k = 0; k < perAction; k += 1) {
+          page.render(orig, '/tmp');
+          page.setEditable(true);
+          const els = [...root.querySelectorAll(selector)].filter((el) => el.firstChild?.nodeType === 3 &&
+            el.textContent.trim() && !el.closest('[contenteditable=false]'));
+          if (!els.length) break;
+          const el = els[Math.floor(next() * els.length)];
+          const expected = want(el);
+          if (!expected) continue;
+          if (!(await act(win, page, root, el, caret, keys))) continue;
+          const shown = root.textContent;
+          const out = page.flushEdit();
+          page.setEditable(false);
+          check.page.render(out, '/tmp');
+          const flat = (t) => t.replace(/\s+/g, ' ').trim();
+          const { inserted, deleted } = changes(orig, out);
+          const exact = flat(check.root.textContent) === flat(shown) && meets(expected, { inserted, deleted });
+          const t = tally.get(kind) ?? { exact: 0, total: 0 };
+          t.total += 1;
+          if (exact) t.exact += 1;
+          else if (misses.length < (process.env.FIDELITY_DEBUG ? 40 : 6)) misses.push({ file, kind, inserted, deleted, ...(process.env.FIDELITY_DEBUG ? changed(orig, out) : {}) });
+          tally.set(kind, t);
+        }
+      }
+      win.close();
+      checkWin.close();
+    }
+    results.push({ name, docs: Math.min(docs, maxDocs), tally, misses });
+  }
+  return results;
+}
+
+function print(title, results, target) {
+  for (const { name, docs, tally, misses } of results) {
+    let exact = 0;
+    let total = 0;
+    console.log(`${title} on ${name} (${docs} documents)`);
+    for (const [kind, t] of [...tally].sort()) {
+      console.log(`  ${kind.padEnd(46)} ${String(t.exact).padStart(4)} / ${String(t.total).padEnd(4)} ${(100 * t.exact / t.total).toFixed(1)} %`);
+      exact += t.exact;
+      total += t.total;
+    }
+    console.log(`  ${'all'.padEnd(46)} ${String(exact).padStart(4)} / ${String(total).padEnd(4)} ${(100 * exact / total).toFixed(1)} %${target}`);
+    for (const m of misses) console.log(`    missed: ${JSON.stringify(m)}`);
+  }
+}
+
 if (import.meta.url === `file://${process.argv[1]}`) {
+  print('Visual-edit fidelity, single insertions and deletions,', runFidelity(), ' (target 99 %)');
+  print('Visual-edit fidelity, structural actions,', await runStructure(), '');
+}
+
+if (false) {
   for (const { name, docs, tally, misses } of runFidelity()) {
     let exact = 0;
     let total = 0;

@@ -264,6 +264,8 @@ export function createFormatter({ win, root, touch, resolve }) {
     a.setAttribute('href', href);
     if (href !== written) a.setAttribute('data-written', written);
     else a.removeAttribute('data-written');
+    // A new address is no longer the reference's, nor the text's own.
+    for (const name of ['data-ref', 'data-ref-form', 'data-auto']) a.removeAttribute(name);
   }
 
   return {

@@ -23,10 +23,11 @@ export function patchBlocks(root, state, html, keep = () => true) {
   root.insertBefore(fragment, anchorAt(root, oldEls, first + removed - b));
 
   const els = oldEls.slice(0, from).concat(created, oldEls.slice(first + removed - b));
-  // After a whole render every block is a new object, the kept ones too: an
+  // After a whole render every block is a new object, the kept ones too (and
+  // after a partial one, those of the changed region and after it): an
   // element left pointing at its old block would count as new markup and be
   // written back from the DOM at the next edit, not copied from the source.
-  for (let i = changed ? from : 0; i < els.length; i += 1) {
+  for (let i = changed ? first : 0; i < els.length; i += 1) {
     if (i >= from && i < from + created.length) els[i].qvBlock = blocks[i];
     else setRange(els[i], blocks[i]);
   }

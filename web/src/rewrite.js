@@ -103,7 +103,13 @@ export function rewriteBlock(original, after, normal, eol) {
     const placed = place(edits, align, late);
     if (!placed) continue;
     const alike = placed.map(([from, to, ins]) => [from, to, likeItsLine(source, from, ins)]);
-    for (const spans of alike.some((s, i) => s[2] !== placed[i][2]) ? [alike, placed] : [placed]) {
+    // Line breaks and indentation the page's form needs but the source does
+    // not (a blank line between blocks, a lazy continuation line) are left
+    // out where the result still reads the same.
+    const lean = alike.filter(([from, to, ins]) => from !== to || ins.trim());
+    const tries = [lean, alike, placed].filter((s, i, all) => i === 0 || s.length !== all[i - 1].length ||
+      s.some((span, k) => span[2] !== all[i - 1][k][2]));
+    for (const spans of tries) {
       let text = source;
       for (const [from, to, ins] of spans) text = text.slice(0, from) + ins + text.slice(to);
       if (normal(text) === after) return restoreBreaks(text, spans.reverse(), breaks, eol);

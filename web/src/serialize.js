@@ -230,7 +230,8 @@ function inlineNode(node, ctx, before) {
       return delimited(el, ctx, before);
     case 'MARK':
       return el.classList.contains('find-hit') ? inlineChildren(el, ctx) : delimited(el, ctx, before);
-    case 'CODE': return codeSpan(el.textContent);
+    // An empty one (the engine leaves them behind) is nothing.
+    case 'CODE': return el.textContent ? codeSpan(el.textContent) : '';
     case 'A': return link(el, ctx);
     case 'IMG': return image(el, ctx);
     case 'BR': return ctx.inTable ? '<br>' : '\\\n';

@@ -99,6 +99,18 @@ describe('visual editing', () => {
     assert.equal(out, DOC.replace('star item', 'star edited').replace('Para two.', 'First.'));
   });
 
+  it('keeps the lines around a block edited after the page showed another text', async () => {
+    const src = '## Licensing\nAlways read.\n\n- a\n- b\n';
+    const { root, page, settle } = editing(src);
+    root.querySelector('li').firstChild.data = 'a2';
+    await settle();
+    page.flushEdit();
+    page.render(src, '');
+    paragraph(root, 'Always').firstChild.data = 'Always read it.';
+    await settle();
+    assert.equal(page.flushEdit(), src.replace('read.', 'read it.'));
+  });
+
   it('cancelEdit drops what was not posted and shows the source again', async () => {
     const { root, page, settle, clock, of } = editing();
     paragraph(root, 'Para two').firstChild.data = 'lost';
