@@ -349,6 +349,10 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
         << QByteArray("Intro.\n\n- Beds\n- Paths\n");
     QTest::newRow("enter-in-a-task") << QByteArray("# Jobs\n\n- [ ] Dig\n") << "#content li"
                                      << "{Enter}Sow" << QByteArray("# Jobs\n\n- [ ] Dig\n- [ ] Sow\n");
+    // The caret must stay on the new item's own line, not fall into the nested list.
+    QTest::newRow("enter-after-an-item-with-children")
+        << QByteArray("# Jobs\n\n- [ ] Mulch\n  - [ ] Ask\n") << "#content li"
+        << "{Up}{End}{Enter}Sow" << QByteArray("# Jobs\n\n- [ ] Mulch\n- [ ] Sow\n  - [ ] Ask\n");
     QTest::newRow("tab-in-a-table-cell") << table << "#content th" << "{Tab}x"
                                          << QByteArray(table).replace("b |", "x |");
     QTest::newRow("bold-then-italic") << QByteArray("Hello world\n") << "#content p"
@@ -389,6 +393,7 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile()
     static const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> presses = {
         {u"Enter"_s, {Qt::Key_Return, {}}}, {u"Tab"_s, {Qt::Key_Tab, {}}},
         {u"Home"_s, {Qt::Key_Home, {}}}, {u"End"_s, {Qt::Key_End, {}}},
+        {u"Up"_s, {Qt::Key_Up, {}}},
         {u"Ctrl+B"_s, {Qt::Key_B, Qt::ControlModifier}},
         {u"Ctrl+I"_s, {Qt::Key_I, Qt::ControlModifier}},
         {u"Ctrl+Z"_s, {Qt::Key_Z, Qt::ControlModifier}},

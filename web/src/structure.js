@@ -241,7 +241,17 @@ export function installStructure({ win, root, editable, formatter }) {
     fresh.append(rest.extractContents());
     const firstP = fresh.firstChild?.nodeName === 'P' ? fresh.firstChild : null;
     if (box) (firstP ?? fresh).prepend(newCheckbox());
-    fill(firstP ?? fresh);
+    // An item split at the end of its text takes its nested lists along;
+    // its own line needs a break to hold the caret, or what is typed next
+    // goes into the first nested item.
+    if (itemIsEmpty(fresh)) {
+      const holder = firstP ?? fresh;
+      if (!holder.querySelector(':scope > br')) {
+        holder.insertBefore(doc.createElement('br'), firstP ? null : [...fresh.childNodes].find((n) => LIST.has(n.nodeName)) ?? null);
+      }
+    } else {
+      fill(firstP ?? fresh);
+    }
     const leftP = li.firstElementChild?.nodeName === 'P' ? li.firstElementChild : li;
     if (itemIsEmpty(li)) fill(leftP);
     li.after(fresh);
