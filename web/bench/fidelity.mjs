@@ -118,7 +118,8 @@ export function runFidelity({ perDoc = 12, maxBytes = 60000, maxDocs = 60, seed 
         const out = page.flushEdit();
         page.setEditable(false);
         check.page.render(out, '/tmp');
-        const flat = (t) => t.replace(/\s+/g, ' ').trim();
+        // Text as shown, white space aside (the page leaves none between new items).
+        const flat = (t) => t.replace(/\s+/g, '');
         const same = flat(check.root.textContent) === flat(shown);
         let written = out;
         const ref = node.parentElement?.closest('a[data-ref]');
@@ -230,7 +231,8 @@ export async function runStructure({ maxDocs = 60, perAction = 3, maxBytes = 600
           const out = page.flushEdit();
           page.setEditable(false);
           check.page.render(out, '/tmp');
-          const flat = (t) => t.replace(/\s+/g, ' ').trim();
+          // Text as shown, white space aside (the page leaves none between new items).
+          const flat = (t) => t.replace(/\s+/g, '');
           const { inserted, deleted } = changes(orig, out);
           const exact = flat(check.root.textContent) === flat(shown) && meets(expected, { inserted, deleted });
           const t = tally.get(kind) ?? { exact: 0, total: 0 };

@@ -130,9 +130,11 @@ function likeItsLine(source, at, ins) {
   const column = own[1].length + own[2].length + own[3].length;
   return ins.replace(/\n([^\n]*)/g, (whole, next) => {
     const m = ITEM.exec(next);
-    if (!m || m[1] !== own[1] || /\d/.test(m[2]) !== /\d/.test(own[2])) return whole;
-    const pad = ' '.repeat(Math.max(1, column - m[1].length - m[2].length));
-    return `\n${m[1]}${m[2]}${pad}${next.slice(m[0].length)}`;
+    // The page writes a top-level item without the few spaces some put before it.
+    const indent = m && !m[1] && /^ {1,3}$/.test(own[1]) ? own[1] : m?.[1];
+    if (!m || indent !== own[1] || /\d/.test(m[2]) !== /\d/.test(own[2])) return whole;
+    const pad = ' '.repeat(Math.max(1, column - indent.length - m[2].length));
+    return `\n${indent}${m[2]}${pad}${next.slice(m[0].length)}`;
   });
 }
 

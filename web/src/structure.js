@@ -239,6 +239,10 @@ export function installStructure({ win, root, editable, formatter }) {
     const fresh = doc.createElement('li');
     if (li.className) fresh.className = li.className;
     fresh.append(rest.extractContents());
+    // A split at the end of a link or emphasis leaves an empty copy of it.
+    for (const el of [...fresh.querySelectorAll('a, strong, em, b, i, s, del, code, mark, span')]) {
+      if (!el.textContent && !el.querySelector('img, br, input')) el.remove();
+    }
     const firstP = fresh.firstChild?.nodeName === 'P' ? fresh.firstChild : null;
     if (box) (firstP ?? fresh).prepend(newCheckbox());
     // An item split at the end of its text takes its nested lists along;
