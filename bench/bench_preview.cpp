@@ -49,6 +49,18 @@ double median(QList<double> values)
     return values.isEmpty() ? 0 : values.at(values.size() / 2);
 }
 
+// The result of a script run in `page`, or an invalid value when it never answers.
+QVariant evaluate(QWebEnginePage *page, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant &v) {
+        result = v;
+        done = true;
+    });
+    return waitUntil([&] { return done; }, kTimeout) ? result : QVariant();
+}
+
 double g_readyAt = -1;
 
 // Waits for the next "rendered" of the window's page; the elapsed milliseconds, or -1.
@@ -174,19 +186,11 @@ int main(int argc, char **argv)
         const QString script = PreviewController::json(window->model().getText());
         const double encode = timer.nsecsElapsed() / 1e6;
         timer.restart();
-        const QVariant pageMs = [&] {
-            QVariant result;
-            bool done = false;
-            PreviewController::of(window->model())->webView()->page()->runJavaScript(
-                QStringLiteral("(() => { const t = performance.now(); quorvel.render(%1 + 'b', "
-                               "''); return performance.now() - t; })()")
-                    .arg(script),
-                [&](const QVariant &v) {
-                    result = v;
-                    done = true;
-                });
-            return waitUntil([&] { return done; }, kTimeout) ? result : QVariant();
-        }();
+        const QVariant pageMs = evaluate(
+            PreviewController::of(window->model())->webView()->page(),
+            QStringLiteral("(() => { const t = performance.now(); quorvel.render(%1 + 'b', "
+                           "''); return performance.now() - t; })()")
+                .arg(script));
         const double roundTrip = timer.nsecsElapsed() / 1e6;
         timer.restart();
         {
@@ -239,19 +243,10 @@ int main(int argc, char **argv)
         QWidget *target = controller->webView()->focusProxy();
         window->activateWindow();
         target->setFocus();
-        auto evaluate = [&](const QString &script) {
-            QVariant result;
-            bool done = false;
-            controller->webView()->page()->runJavaScript(script, [&](const QVariant &v) {
-                result = v;
-                done = true;
-            });
-            return waitUntil([&] { return done; }, kTimeout) ? result : QVariant();
-        };
         QList<double> toEdit, flush;
         for (int i = 0; i < 12; ++i) {
             // The caret at the end of a paragraph somewhere in the note.
-            evaluate(QStringLiteral(
+            evaluate(controller->webView()->page(), QStringLiteral(
                 "(() => { const ps = document.querySelectorAll('#content > p');"
                 " const p = ps[Math.floor(ps.length * %1 / 12)];"
                 " document.getElementById('content').focus(); p.scrollIntoView();"
@@ -268,7 +263,7 @@ int main(int argc, char **argv)
             toEdit.append(timer.nsecsElapsed() / 1e6);
             QObject::disconnect(c);
             // The same work alone: a character typed and the edit written back at once.
-            flush.append(evaluate(QStringLiteral(
+            flush.append(evaluate(controller->webView()->page(), QStringLiteral(
                 "(() => { document.execCommand('insertText', false, 'y');"
                 " const t = performance.now(); quorvel.flushEdit();"
                 " return performance.now() - t; })()")).toDouble());

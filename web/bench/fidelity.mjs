@@ -80,8 +80,13 @@ function documents() {
   return sets;
 }
 
-export function runFidelity({ perDoc = 12, maxBytes = 60000, maxDocs = 60, seed = 7 } = {}) {
-  const next = random(seed);
+const DEBUG = Boolean(process.env.FIDELITY_DEBUG);
+// Text as shown, white space aside (the page leaves none between new items).
+const flat = (t) => t.replace(/\s+/g, '');
+
+// Runs `trial` on each document of each set, on a page of its own (a page
+// lives as long as its window), and tallies what it reports per kind.
+async function survey({ maxDocs, maxBytes }, trial) {
   const results = [];
   for (const [name, files] of documents()) {
     const tally = new Map();
@@ -90,7 +95,7 @@ export function runFidelity({ perDoc = 12, maxBytes = 60000, maxDocs = 60, seed 
       const t = tally.get(kind) ?? { exact: 0, total: 0 };
       t.total += 1;
       if (exact) t.exact += 1;
-      else if (misses.length < (process.env.FIDELITY_DEBUG ? 60 : 8)) misses.push(sample);
+      else if (misses.length < (DEBUG ? 60 : 8)) misses.push(sample);
       tally.set(kind, t);
     };
     let docs = 0;
@@ -98,46 +103,55 @@ export function runFidelity({ perDoc = 12, maxBytes = 60000, maxDocs = 60, seed 
       const orig = readFileSync(file, 'utf8');
       if (orig.length > maxBytes || orig.includes('\0')) continue;
       if (++docs > maxDocs) break;
-      // A window per document: a page lives as long as its window.
       const win = makeWindow();
-      const { page, root } = freshPage(win);
       const checkWin = makeWindow();
+      const { page, root } = freshPage(win);
       const check = freshPage(checkWin);
-      for (let k = 0; k < perDoc; k += 1) {
-        page.render(orig, '/tmp');
-        page.setEditable(true);
-        const nodes = textNodes(win, root);
-        if (!nodes.length) break;
-        const [node, kind] = nodes[Math.floor(next() * nodes.length)];
-        const deleting = next() < 0.4;
-        const at = Math.floor(next() * (node.data.length + (deleting ? 0 : 1)));
-        const ch = deleting ? node.data[Math.min(at, node.data.length - 1)] : 'xyzqk'[Math.floor(next() * 5)];
-        const pos = Math.min(at, node.data.length - (deleting ? 1 : 0));
-        node.data = deleting ? node.data.slice(0, pos) + node.data.slice(pos + 1) : node.data.slice(0, pos) + ch + node.data.slice(pos);
+      // What the page shows, and whether the file it wrote shows the same.
+      const flush = () => {
         const shown = root.textContent;
         const out = page.flushEdit();
         page.setEditable(false);
         check.page.render(out, '/tmp');
-        // Text as shown, white space aside (the page leaves none between new items).
-        const flat = (t) => t.replace(/\s+/g, '');
-        const same = flat(check.root.textContent) === flat(shown);
-        let written = out;
-        const ref = node.parentElement?.closest('a[data-ref]');
-        if (kind === 'reference link text' && ref) {
-          const form = ref.getAttribute('data-ref-form');
-          written = out.replace(`][${ref.getAttribute('data-ref')}]`, form === 'collapsed' ? '][]' : ']');
-        }
-        const exact = onlyThat(orig, written, ch, deleting) && same;
-        count(`${deleting ? 'deletion' : 'insertion'} in a ${kind}`, exact, { file, kind, deleting, ch, text: node.data.slice(0, 80), ...(process.env.FIDELITY_DEBUG ? { same, ...changed(orig, out), shown: changed(flat(check.root.textContent), flat(shown)) } : {}) });
+        return { out, same: flat(check.root.textContent) === flat(shown) };
+      };
+      const edit = () => {
         page.render(orig, '/tmp');
-      }
+        page.setEditable(true);
+      };
+      await trial({ file, orig, win, root, edit, flush, count });
       win.close();
       checkWin.close();
     }
-    docs = Math.min(docs, maxDocs);
-    results.push({ name, docs, tally, misses });
+    results.push({ name, docs: Math.min(docs, maxDocs), tally, misses });
   }
   return results;
+}
+
+export function runFidelity({ perDoc = 12, maxBytes = 60000, maxDocs = 60, seed = 7 } = {}) {
+  const next = random(seed);
+  return survey({ maxDocs, maxBytes }, ({ file, orig, win, root, edit, flush, count }) => {
+    for (let k = 0; k < perDoc; k += 1) {
+      edit();
+      const nodes = textNodes(win, root);
+      if (!nodes.length) break;
+      const [node, kind] = nodes[Math.floor(next() * nodes.length)];
+      const deleting = next() < 0.4;
+      const at = Math.floor(next() * (node.data.length + (deleting ? 0 : 1)));
+      const ch = deleting ? node.data[Math.min(at, node.data.length - 1)] : 'xyzqk'[Math.floor(next() * 5)];
+      const pos = Math.min(at, node.data.length - (deleting ? 1 : 0));
+      node.data = deleting ? node.data.slice(0, pos) + node.data.slice(pos + 1) : node.data.slice(0, pos) + ch + node.data.slice(pos);
+      const { out, same } = flush();
+      let written = out;
+      const ref = node.parentElement?.closest('a[data-ref]');
+      if (kind === 'reference link text' && ref) {
+        const form = ref.getAttribute('data-ref-form');
+        written = out.replace(`][${ref.getAttribute('data-ref')}]`, form === 'collapsed' ? '][]' : ']');
+      }
+      count(`${deleting ? 'deletion' : 'insertion'} in a ${kind}`, onlyThat(orig, written, ch, deleting) && same,
+        { file, kind, deleting, ch, text: node.data.slice(0, 80), ...(DEBUG ? changed(orig, out) : {}) });
+    }
+  });
 }
 
 // Structural actions as a user does them, on blocks picked at random, with
@@ -183,7 +197,7 @@ function changes(orig, out) {
   return { inserted, deleted };
 }
 
-async function act(win, page, root, el, caret, keys) {
+async function act(win, root, el, caret, keys) {
   el.setAttribute('data-bench', '');
   let at = caret;
   if (caret === '@word') {
@@ -201,53 +215,25 @@ async function act(win, page, root, el, caret, keys) {
   return true;
 }
 
-export async function runStructure({ maxDocs = 60, perAction = 3, maxBytes = 60000, seed = 11 } = {}) {
+export function runStructure({ maxDocs = 60, perAction = 3, maxBytes = 60000, seed = 11 } = {}) {
   const next = random(seed);
-  const results = [];
-  for (const [name, files] of documents()) {
-    const tally = new Map();
-    const misses = [];
-    let docs = 0;
-    for (const file of files) {
-      const orig = readFileSync(file, 'utf8');
-      if (orig.length > maxBytes || orig.includes('\0')) continue;
-      if (++docs > maxDocs) break;
-      const win = makeWindow();
-      const { page, root } = freshPage(win);
-      const checkWin = makeWindow();
-      const check = freshPage(checkWin);
-      for (const [kind, selector, caret, keys, want] of ACTIONS) {
-        for (let k = 0; k < perAction; k += 1) {
-          page.render(orig, '/tmp');
-          page.setEditable(true);
-          const els = [...root.querySelectorAll(selector)].filter((el) => el.firstChild?.nodeType === 3 &&
-            el.textContent.trim() && !el.closest('[contenteditable=false]'));
-          if (!els.length) break;
-          const el = els[Math.floor(next() * els.length)];
-          const expected = want(el);
-          if (!expected) continue;
-          if (!(await act(win, page, root, el, caret, keys))) continue;
-          const shown = root.textContent;
-          const out = page.flushEdit();
-          page.setEditable(false);
-          check.page.render(out, '/tmp');
-          // Text as shown, white space aside (the page leaves none between new items).
-          const flat = (t) => t.replace(/\s+/g, '');
-          const { inserted, deleted } = changes(orig, out);
-          const exact = flat(check.root.textContent) === flat(shown) && meets(expected, { inserted, deleted });
-          const t = tally.get(kind) ?? { exact: 0, total: 0 };
-          t.total += 1;
-          if (exact) t.exact += 1;
-          else if (misses.length < (process.env.FIDELITY_DEBUG ? 40 : 6)) misses.push({ file, kind, inserted, deleted, ...(process.env.FIDELITY_DEBUG ? changed(orig, out) : {}) });
-          tally.set(kind, t);
-        }
+  return survey({ maxDocs, maxBytes }, async ({ file, orig, win, root, edit, flush, count }) => {
+    for (const [kind, selector, caret, keys, want] of ACTIONS) {
+      for (let k = 0; k < perAction; k += 1) {
+        edit();
+        const els = [...root.querySelectorAll(selector)].filter((el) => el.firstChild?.nodeType === 3 &&
+          el.textContent.trim() && !el.closest('[contenteditable=false]'));
+        if (!els.length) break;
+        const el = els[Math.floor(next() * els.length)];
+        const expected = want(el);
+        if (!expected || !(await act(win, root, el, caret, keys))) continue;
+        const { out, same } = flush();
+        const { inserted, deleted } = changes(orig, out);
+        count(kind, same && meets(expected, { inserted, deleted }),
+          { file, kind, inserted, deleted, ...(DEBUG ? changed(orig, out) : {}) });
       }
-      win.close();
-      checkWin.close();
     }
-    results.push({ name, docs: Math.min(docs, maxDocs), tally, misses });
-  }
-  return results;
+  });
 }
 
 function print(title, results, target) {
@@ -266,21 +252,6 @@ function print(title, results, target) {
 }
 
 if (import.meta.url === `file://${process.argv[1]}`) {
-  print('Visual-edit fidelity, single insertions and deletions,', runFidelity(), ' (target 99 %)');
+  print('Visual-edit fidelity, single insertions and deletions,', await runFidelity(), ' (target 99 %)');
   print('Visual-edit fidelity, structural actions,', await runStructure(), '');
-}
-
-if (false) {
-  for (const { name, docs, tally, misses } of runFidelity()) {
-    let exact = 0;
-    let total = 0;
-    console.log(`Visual-edit fidelity on ${name} (${docs} documents)`);
-    for (const [kind, t] of [...tally].sort()) {
-      console.log(`  ${kind.padEnd(28)} ${String(t.exact).padStart(4)} / ${String(t.total).padEnd(4)} ${(100 * t.exact / t.total).toFixed(1)} %`);
-      exact += t.exact;
-      total += t.total;
-    }
-    console.log(`  ${'all single edits'.padEnd(28)} ${String(exact).padStart(4)} / ${String(total).padEnd(4)} ${(100 * exact / total).toFixed(1)} % (target 99 %)`);
-    for (const m of misses) console.log(`    missed: ${JSON.stringify(m)}`);
-  }
 }
