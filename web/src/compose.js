@@ -26,11 +26,11 @@ function gapsOf(state) {
 }
 
 // Joins the gaps of blocks that are gone: definitions survive, runs of blank
-// lines shrink to the last one.
+// lines shrink to the last one, and the file does not start with one.
 function mergeGaps(gaps, from, to) {
   if (to - from === 1) return gaps[from];
   const all = gaps.slice(from, to).flat();
-  if (all.every(blank)) return gaps[to - 1];
+  if (all.every(blank)) return from === 0 ? gaps[0] : gaps[to - 1];
   return all.filter((line, i) => !blank(line) || i === 0 || !blank(all[i - 1]));
 }
 

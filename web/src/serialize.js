@@ -209,10 +209,15 @@ function delimited(el, ctx, before) {
 }
 
 // The engine keeps the look of text it moves (a heading joined to a
-// paragraph) in spans with nothing but a style; they are no one's markup.
+// paragraph) in spans with nothing but a style of computed values (colours
+// as rgb()); they are no one's markup. A span someone wrote stays.
+const ENGINE_STYLE = /^\s*(font|line|letter|word|text|white|color|background-color)[a-z-]*\s*:\s*([^;]*)$/;
 function engineStyled(el) {
-  return el.attributes.length === 1 && el.hasAttribute('style') &&
-    /^(\s*(font|color|background|letter|word|line|text|white)[a-z-]*:[^;]*;?)*\s*$/.test(el.getAttribute('style'));
+  if (el.attributes.length !== 1 || !el.hasAttribute('style')) return false;
+  return el.getAttribute('style').split(';').filter((d) => d.trim()).every((d) => {
+    const m = ENGINE_STYLE.exec(d);
+    return m && (!/color/.test(m[1]) || /^rgba?\(/.test(m[2].trim()));
+  });
 }
 
 function inlineNode(node, ctx, before) {

@@ -111,6 +111,17 @@ describe('visual editing', () => {
     assert.equal(page.flushEdit(), src.replace('read.', 'read it.'));
   });
 
+  it('writes the styled spans the engine leaves when it joins blocks as plain text', async () => {
+    const { root, page, settle, doc } = editing('# Title\n\nPara two.\n');
+    const span = doc.createElement('span');
+    span.setAttribute('style', 'font-size: 1.4em; font-weight: 600; color: rgb(26, 32, 44);');
+    span.textContent = 'Title';
+    paragraph(root, 'Para two').prepend(span);
+    root.querySelector('h1').remove();
+    await settle();
+    assert.equal(page.flushEdit(), 'TitlePara two.\n');
+  });
+
   it('cancelEdit drops what was not posted and shows the source again', async () => {
     const { root, page, settle, clock, of } = editing();
     paragraph(root, 'Para two').firstChild.data = 'lost';
@@ -159,7 +170,7 @@ const LOCAL_EDITS = [
   ['links-and-addresses', "EDIT [a](<u v> 't') <https://x.y> www.x.org https://b.c/d_e\n", []],
   ['code-escapes-entities', 'EDIT ``a`b`` \\* \\_ &amp; &copy; &#35;\n', []],
   ['hard-breaks', 'EDIT one  \ntwo\\\nthree\n', []],
-  ['raw-inline-html', 'EDIT <kbd>K</kbd> and <br/> and <span class="x">s</span>\n', []],
+  ['raw-inline-html', 'EDIT <kbd>K</kbd>, <br/>, <span class="x">s</span> <span style="color:red">r</span>\n', []],
   ['list-markers-and-numbers', '1. one\n1. EDIT\n1. three\n\n+ a\n', []],
   ['table-delimiters-and-padding', '|  a  |b|\n|-----|----:|\n| EDIT | 2 |\n', []],
   ['comment-inside-a-list', '- EDIT\n  <!-- c -->\n- b\n', []],
