@@ -159,3 +159,48 @@ export function compose(root, state, isDirty, rewrite) {
   }
   return { source: out.join(''), layout, lines: out };
 }
+
+// The index of `block` in the blocks, which are in the order of their lines.
+function indexOf(blocks, block) {
+  let lo = 0;
+  let hi = blocks.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (blocks[mid].start < block.start) lo = mid + 1;
+    else hi = mid;
+  }
+  for (let i = lo; i < blocks.length && blocks[i].start === block.start; i += 1) if (blocks[i] === block) return i;
+  return -1;
+}
+
+// Typing as it mostly is: blocks edited in place, none added, removed or
+// moved. Their lines are replaced and the rest of the source is left as it
+// is, without walking the whole page. Null when that is not the case.
+// Returns { source, lines, edits } with edits [index, node, start, end] in
+// the new lines.
+export function composeInPlace(root, state, changed, rewrite) {
+  const edits = [];
+  for (const node of changed) {
+    if (node.nodeType !== 1 || node.parentNode !== root) return null;
+    const block = blockOf(node);
+    const i = block ? indexOf(state.blocks, block) : -1;
+    if (i < 0 || block.tail) return null;
+    edits.push([i, node, block]);
+  }
+  edits.sort((a, b) => a[0] - b[0]);
+  const eol = BREAK.exec(state.src)?.[0] ?? '\n';
+  let lines = [];
+  let from = 0;
+  const placed = [];
+  for (const [i, node, block] of edits) {
+    const written = rewritten(state, block, node, eol, rewrite);
+    if (!written.length) return null;
+    lines = lines.concat(state.lines.slice(from, block.start));
+    placed.push([i, node, lines.length, lines.length + written.length]);
+    lines = lines.concat(written);
+    from = block.end;
+  }
+  lines = lines.concat(state.lines.slice(from));
+  fixBreaks(lines, state, eol);
+  return { source: lines.join(''), lines, edits: placed };
+}

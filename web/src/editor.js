@@ -54,6 +54,7 @@ export function createEditor({ win, root, onChange }) {
       }
     },
     isDirty: (el) => dirty.has(el),
+    changed: () => [...dirty],
     hasChanges: () => dirty.size > 0,
     // Changes made by the page itself (rendering, find highlights, diagrams)
     // are no edits.

@@ -10,7 +10,7 @@ import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, restoreSelection } from './selection.js';
 import { createEditor } from './editor.js';
-import { compose, listMarker } from './compose.js';
+import { compose, composeInPlace, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
@@ -111,6 +111,8 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     editor.cancelTimer();
     if (!state) return '';
     if (!editor.hasChanges()) return state.src;
+    const inPlace = editor.quietly(() => composeInPlace(root, state, editor.changed(), rewrite));
+    if (inPlace) return commitInPlace(inPlace);
     const { source: body, layout, lines } = editor.quietly(() => {
       wrapStrayInline();
       return compose(root, state, editor.isDirty, rewrite);
@@ -140,6 +142,30 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     editor.clear();
     state = { ...state, src: source, lines, blocks, full: false };
     els = nextEls;
+    return source;
+  }
+
+  // The edited blocks get their new lines; those after them move with them.
+  function commitInPlace({ source: body, lines, edits }) {
+    const blocks = state.blocks.slice();
+    let shift = 0;
+    for (let i = 0, k = 0; i < blocks.length; i += 1) {
+      const edit = edits[k];
+      if (edit?.[0] === i) {
+        const [, node, start, end] = edit;
+        blocks[i] = { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
+        shift = end - state.blocks[i].end;
+        k += 1;
+      } else if (shift) {
+        blocks[i] = { ...blocks[i], start: blocks[i].start + shift, end: blocks[i].end + shift };
+      } else {
+        continue;
+      }
+      setRange(els[i], blocks[i]);
+    }
+    editor.clear();
+    const source = state.bom + body;
+    state = { ...state, src: source, lines, blocks, full: false };
     return source;
   }
 

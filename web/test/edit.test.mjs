@@ -99,6 +99,18 @@ describe('visual editing', () => {
     assert.equal(out, DOC.replace('star item', 'star edited').replace('Para two.', 'First.'));
   });
 
+  it('moves the blocks after an edit that added lines, for the next edit', async () => {
+    const { root, page, settle, doc } = editing();
+    const li = doc.createElement('li');
+    li.textContent = 'third';
+    root.querySelector('ul').append(li);
+    await settle();
+    page.flushEdit();
+    paragraph(root, 'Para two').firstChild.data = 'Para 2.';
+    await settle();
+    assert.equal(page.flushEdit(), DOC.replace('*   second\n', '*   second\n*   third\n').replace('Para two.', 'Para 2.'));
+  });
+
   it('keeps the lines around a block edited after the page showed another text', async () => {
     const src = '## Licensing\nAlways read.\n\n- a\n- b\n';
     const { root, page, settle } = editing(src);
