@@ -82,8 +82,9 @@ function fixBreaks(out, state, eol) {
 }
 
 // `rewrite(original, after, eol)` carries an edit over onto a block's source
-// (see rewrite.js). Returns { source, layout, lines } where layout gives each top-level node
-// its new line range and lines are the source's lines with their breaks.
+// (see rewrite.js). Returns { source, layout, lines } where layout gives each
+// top-level node its new line range and lines are the source's lines with
+// their breaks.
 export function compose(root, state, isDirty, rewrite) {
   const eol = BREAK.exec(state.src)?.[0] ?? '\n';
   const index = new Map(state.blocks.map((b, i) => [b, i]));
