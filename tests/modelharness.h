@@ -15,6 +15,7 @@ struct PreviewCalls
     int flushes = 0;
     QStringList reloads;
     QList<double> fractions;
+    QStringList headings; // scrolled to, "!" before an instant scroll
 };
 
 class FakePreview : public DocumentPreview
@@ -27,6 +28,10 @@ public:
     void flushEdits() override { ++m_calls.flushes; }
     void prepareForReload(const QString &text) override { m_calls.reloads << text; }
     void scrollToFraction(double fraction) override { m_calls.fractions << fraction; }
+    void scrollToHeadingText(const QString &text, bool instant) override
+    {
+        m_calls.headings << (instant ? u'!' + text : text);
+    }
 
 private:
     PreviewCalls &m_calls;

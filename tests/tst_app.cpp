@@ -8,7 +8,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QImage>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void unreadableFilesOpenNoWindow();
     void openingAnOpenFileRaisesItsWindow();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
+    void imagesPastedIntoTheSourceAreStoredBesideTheNote();
 
     // outside changes, on the real clock and real kernel events
     void outsideAppendsWhileTypingLoseNothing_data();
@@ -234,6 +238,35 @@ void TestApp::pastingAnImageIntoAnUntitledDraftSaysWhy()
     QCOMPARE(shown, (QStringList{QStringLiteral("Save the document first"),
                                  QStringLiteral("Pasted images are stored in a Captures/ folder "
                                                 "next to the markdown file.")}));
+}
+
+void TestApp::imagesPastedIntoTheSourceAreStoredBesideTheNote()
+{
+    DocumentWindow *window = open("Intro\n");
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    const QString copied = m_scratch->path(QStringLiteral("copied.png"));
+    QVERIFY(image.save(copied));
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->moveCursor(QTextCursor::End);
+    // An image, then an image file copied in the file manager, both within one second: the
+    // second gets a name of its own.
+    for (int round = 0; round < 2; ++round) {
+        auto *data = new QMimeData;
+        if (round == 0)
+            data->setImageData(image);
+        else
+            data->setUrls({QUrl::fromLocalFile(copied)});
+        QApplication::clipboard()->setMimeData(data);
+        editor->paste();
+    }
+    const QString stamp = m_scratch->clock.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString first = QStringLiteral("Captures/capture-%1.png").arg(stamp);
+    const QString second = QStringLiteral("Captures/capture-%1-2.png").arg(stamp);
+    QCOMPARE(window->model().getText(),
+             QStringLiteral("Intro\n![](%1)![](%2)").arg(first, second));
+    QCOMPARE(QImage(m_scratch->path(first)).pixelColor(0, 0), QColor(Qt::red));
+    QVERIFY(QFileInfo::exists(m_scratch->path(second)));
 }
 
 void TestApp::outsideAppendsWhileTypingLoseNothing_data()

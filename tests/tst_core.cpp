@@ -631,6 +631,7 @@ void TestCore::failedSaveLeavesDirtyAfterTheLastCheck()
 }
 
 int runOutsideChangeTests(int argc, char **argv);
+int runPageRequestTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -638,6 +639,7 @@ int main(int argc, char **argv)
     TestCore core;
     int failed = QTest::qExec(&core, argc, argv);
     failed += runOutsideChangeTests(argc, argv);
+    failed += runPageRequestTests(argc, argv);
     return failed;
 }
 

@@ -4,6 +4,7 @@
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
 #include "preview/previewcontroller.h"
+#include "preview/workspace.h"
 #include "themes/appearance.h"
 
 #include <QApplication>
@@ -64,6 +65,9 @@ void installControllers()
              return preview::PreviewController::create(model);
          },
          {}});
+    core::DocumentModel::setWorkspace(
+        {[](const QString &path) { DocumentController::shared().openDocument(path); },
+         [](const QUrl &url) { preview::openExternally(url); }});
 }
 
 int runApplication(int argc, char **argv)

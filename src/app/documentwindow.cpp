@@ -19,6 +19,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QImage>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
@@ -30,10 +32,55 @@
 
 namespace quorvel::app {
 
+using namespace Qt::StringLiterals;
 using core::DocumentModel;
 using Mode = core::DocumentModel::Mode;
 
 namespace {
+
+// The source editor, which stores a pasted image (or a copied image file) beside the document
+// and writes its link where the caret is.
+class SourceEdit : public QPlainTextEdit
+{
+public:
+    SourceEdit(DocumentModel *model, QWidget *parent)
+        : QPlainTextEdit(parent)
+        , m_model(model)
+    {
+    }
+
+protected:
+    bool canInsertFromMimeData(const QMimeData *source) const override
+    {
+        return !imageIn(source).isNull() || QPlainTextEdit::canInsertFromMimeData(source);
+    }
+    void insertFromMimeData(const QMimeData *source) override
+    {
+        const QImage image = imageIn(source);
+        if (image.isNull()) {
+            QPlainTextEdit::insertFromMimeData(source);
+            return;
+        }
+        if (const auto path = m_model->saveImage(image))
+            insertPlainText(QStringLiteral("![](") + *path + u')');
+    }
+
+private:
+    static QImage imageIn(const QMimeData *source)
+    {
+        if (source->hasImage())
+            return qvariant_cast<QImage>(source->imageData());
+        static const QStringList kinds{u"png"_s, u"jpg"_s, u"jpeg"_s, u"gif"_s,
+                                       u"webp"_s, u"bmp"_s, u"tif"_s, u"tiff"_s};
+        const QList<QUrl> urls = source->urls();
+        if (urls.size() == 1 && urls.first().isLocalFile()
+            && kinds.contains(QFileInfo(urls.first().toLocalFile()).suffix().toLower()))
+            return QImage(urls.first().toLocalFile());
+        return {};
+    }
+
+    DocumentModel *m_model;
+};
 
 QPalette darkPalette()
 {
@@ -79,7 +126,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
 
     m_split = new QSplitter(Qt::Horizontal, this);
     m_split->setChildrenCollapsible(false);
-    m_editor = new QPlainTextEdit(m_split);
+    m_editor = new SourceEdit(m_model, m_split);
     m_editor->setMinimumWidth(260);
     m_editor->setFrameShape(QFrame::NoFrame);
     m_editor->setTabChangesFocus(false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -50,6 +51,17 @@ class DocumentEditor
 {
 public:
     virtual ~DocumentEditor() = default;
+};
+
+// What the model asks of the desktop. The application installs the real one; without it links
+// lead nowhere.
+struct DocumentWorkspace
+{
+    // Opens the note in its window, or raises the window it is open in.
+    std::function<void(const QString &path)> openNote;
+    // Hands a web address or a file that is no note to the default application; a program is
+    // only ever shown in the file manager.
+    std::function<void(const QUrl &url)> openExternally;
 };
 
 struct ControllerFactory

@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace quorvel::core {
 
@@ -25,6 +24,12 @@ QList<QPointer<DocumentModel>> &registry()
 {
     static QList<QPointer<DocumentModel>> refs;
     return refs;
+}
+
+DocumentWorkspace &installedWorkspace()
+{
+    static DocumentWorkspace w;
+    return w;
 }
 
 ControllerFactory &factory()
@@ -125,6 +130,16 @@ QList<DocumentModel *> DocumentModel::liveModels()
 void DocumentModel::setControllerFactory(ControllerFactory f)
 {
     factory() = std::move(f);
+}
+
+void DocumentModel::setWorkspace(DocumentWorkspace w)
+{
+    installedWorkspace() = std::move(w);
+}
+
+const DocumentWorkspace &DocumentModel::workspace()
+{
+    return installedWorkspace();
 }
 
 void DocumentModel::setMode(Mode mode)
@@ -586,52 +601,6 @@ void DocumentModel::refreshThemeKey()
         return;
     m_env.fileThemes.rekey(m_themeKey, *m_fileTheme, key, path);
     m_themeKey = key;
-}
-
-// The page's requests -------------------------------------------------------------------------
-
-void DocumentModel::openLink(const QString &href, const QString &written)
-{
-    previewLog(QStringLiteral("link not followed yet: ") + href + QStringLiteral(" (") + written
-               + u')');
-}
-
-void DocumentModel::openWikilink(const QString &target, const QString &heading)
-{
-    previewLog(QStringLiteral("wikilink not followed yet: ") + target + u'#' + heading);
-}
-
-void DocumentModel::toggleTask(int index, bool checked)
-{
-    previewLog(QStringLiteral("task toggle not applied yet: %1 %2").arg(index).arg(checked));
-}
-
-std::optional<QString> DocumentModel::consumePendingHeading()
-{
-    return std::nullopt;
-}
-
-std::optional<QString> DocumentModel::saveImage(const QImage &image)
-{
-    if (m_fileURL.isEmpty()) {
-        Q_EMIT alertRequested(QStringLiteral("Save the document first"),
-                              QStringLiteral("Pasted images are stored in a Captures/ folder next "
-                                             "to the markdown file."));
-        return std::nullopt;
-    }
-    if (image.isNull())
-        return std::nullopt;
-    QDir folder(QFileInfo(filePath()).absolutePath());
-    folder.mkpath(QStringLiteral("Captures"));
-    const QString stamp = m_env.scheduler.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    // A second image within the same second gets a counter; nothing is ever overwritten.
-    QString name = QStringLiteral("capture-") + stamp + QStringLiteral(".png");
-    for (int n = 2; folder.exists(QStringLiteral("Captures/") + name); ++n)
-        name = QStringLiteral("capture-%1-%2.png").arg(stamp).arg(n);
-    QSaveFile file(folder.filePath(QStringLiteral("Captures/") + name));
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-        return std::nullopt;
-    return QStringLiteral("Captures/") + name;
 }
 
 } // namespace quorvel::core

@@ -30,6 +30,7 @@ class DocumentEditor;
 class DocumentPreview;
 class FileWatcher;
 struct ControllerFactory;
+struct DocumentWorkspace;
 
 // The services a model works with; tests pass a manual clock, a scratch store and their own
 // settings object.
@@ -73,6 +74,8 @@ public:
 
     // Installed once by the application; without it the model gets controllers that do nothing.
     static void setControllerFactory(ControllerFactory factory);
+    static void setWorkspace(DocumentWorkspace workspace);
+    static const DocumentWorkspace &workspace();
 
     Mode mode() const { return m_mode; }
     void setMode(Mode mode);
@@ -153,12 +156,15 @@ public:
     void syncModificationDate();
     FileWatcher *watcher() const { return m_disk.watcher(); }
 
-    // What the page asks of the document. Links and task toggles only log until link
-    // navigation and task lists exist.
+    // What the page asks of the document (pagerequests.cpp). A link to a web page or a file
+    // that is no note leaves the program; a link to a note opens it in its window, at the
+    // heading it names once that note has rendered; a link that leads nowhere is an alert.
     void openLink(const QString &href, const QString &written);
     void openWikilink(const QString &target, const QString &heading);
-    void toggleTask(int index, bool checked);
+    static void openNote(const QString &path, const QString &heading = {});
     std::optional<QString> consumePendingHeading();
+    // Ticks or unticks the index-th task line of the text, counted as the page counts them.
+    void toggleTask(int index, bool checked);
     // Stores a pasted image as a PNG in Captures/ beside the file; the path to write into the
     // Markdown, or nothing for a failed write or an untitled document (which asks for an alert
     // first: there is no folder to put the image in).

@@ -1,0 +1,196 @@
+// What the rendered page asks of its document: following links and wikilinks, ticking task
+// items, storing pasted images.
+
+#include "debuglog.h"
+#include "documentcontrollers.h"
+#include "documentmodel.h"
+#include "vault/vaultindex.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
+#include <QUrl>
+
+namespace quorvel::core {
+
+namespace {
+
+const QSet<QString> &noteExtensions()
+{
+    static const QSet<QString> extensions{
+        QStringLiteral("md"),  QStringLiteral("markdown"), QStringLiteral("mdown"),
+        QStringLiteral("mkd"), QStringLiteral("mkdn"),     QStringLiteral("txt")};
+    return extensions;
+}
+
+// Headings to scroll to once the note at a path has rendered; the newest request wins.
+QHash<QString, QString> &pendingHeadings()
+{
+    static QHash<QString, QString> headings;
+    return headings;
+}
+
+QString standardized(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+bool isNote(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.isDir() && noteExtensions().contains(info.suffix().toLower());
+}
+
+// A note opens in a window of its own; anything else goes to the desktop, which never runs a
+// program for a link.
+void openTarget(const QString &path, const QString &heading)
+{
+    if (isNote(path))
+        DocumentModel::openNote(path, heading);
+    else if (const auto &open = DocumentModel::workspace().openExternally)
+        open(QUrl::fromLocalFile(path));
+}
+
+} // namespace
+
+void DocumentModel::openLink(const QString &href, const QString &written)
+{
+    const QUrl url(href, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return;
+    if (!url.isLocalFile()) {
+        if (const auto &open = workspace().openExternally)
+            open(url);
+        return;
+    }
+    const auto target = vault::VaultIndex::linkTarget(url, written,
+                                                      m_fileURL.isEmpty() ? QString() : filePath());
+    if (!target) {
+        Q_EMIT alertRequested(QStringLiteral("File not found"),
+                              QStringLiteral("\u201C") + QUrl::fromPercentEncoding(written.toUtf8())
+                                  + QStringLiteral("\u201D doesn't exist at this location or "
+                                                   "anywhere else in the vault."));
+        return;
+    }
+    const QString heading = QUrl::fromPercentEncoding(url.fragment(QUrl::FullyEncoded).toUtf8());
+    if (!m_fileURL.isEmpty() && standardized(filePath()) == *target) {
+        if (!heading.isEmpty())
+            preview().scrollToHeadingText(heading, false);
+        return;
+    }
+    openTarget(*target, heading);
+}
+
+void DocumentModel::openWikilink(const QString &target, const QString &heading)
+{
+    if (m_fileURL.isEmpty())
+        return;
+    if (target.isEmpty()) {
+        if (!heading.isEmpty())
+            preview().scrollToHeadingText(heading, false);
+        return;
+    }
+    auto &index = vault::VaultIndex::index(filePath());
+    if (const auto found = index.resolve(target, filePath())) {
+        openTarget(*found, heading);
+        return;
+    }
+    Q_EMIT alertRequested(QStringLiteral("Note not found"),
+                          QStringLiteral("No file named \u201C") + target
+                              + QStringLiteral("\u201D in the ") + QFileInfo(index.root()).fileName()
+                              + QStringLiteral(" vault."));
+}
+
+void DocumentModel::openNote(const QString &file, const QString &heading)
+{
+    const QString path = standardized(file);
+    previewLog(QStringLiteral("opening ") + path
+               + (heading.isEmpty() ? QString() : QStringLiteral(" #") + heading));
+    if (!heading.isEmpty()) {
+        DocumentModel *open = nullptr;
+        for (const auto &ref : liveRefs()) {
+            if (ref && !ref->m_fileURL.isEmpty() && standardized(ref->filePath()) == path) {
+                open = ref.data();
+                break;
+            }
+        }
+        if (open) {
+            previewLog(QStringLiteral("already open: scrolling to #") + heading);
+            open->preview().scrollToHeadingText(heading, true);
+        } else {
+            pendingHeadings().insert(path, heading);
+        }
+    }
+    if (const auto &openNote = workspace().openNote)
+        openNote(path);
+}
+
+std::optional<QString> DocumentModel::consumePendingHeading()
+{
+    if (m_fileURL.isEmpty())
+        return std::nullopt;
+    const auto found = pendingHeadings().find(standardized(filePath()));
+    if (found == pendingHeadings().end())
+        return std::nullopt;
+    const QString heading = *found;
+    pendingHeadings().erase(found);
+    return heading;
+}
+
+void DocumentModel::toggleTask(int index, bool checked)
+{
+    static const QRegularExpression taskItem(QStringLiteral("^(\\s*(?:[-*+]|\\d+[.)])\\s+)\\[( |x|X)\\]"),
+                                             QRegularExpression::UseUnicodePropertiesOption);
+    // Lines as the page counts them when it numbers its checkboxes: "\r\n", "\r" and "\n" each
+    // end one, and a byte-order mark is no part of the first.
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+    QString text = getText();
+    const qsizetype bom = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
+    int counter = 0;
+    qsizetype start = bom;
+    while (start <= text.size()) {
+        const auto br = lineBreak.match(text, start);
+        const qsizetype end = br.hasMatch() ? br.capturedStart() : text.size();
+        const auto m = taskItem.match(QStringView(text).mid(start, end - start));
+        if (m.hasMatch() && counter++ == index) {
+            ++m_externalVersion;
+            Q_EMIT externalVersionChanged(m_externalVersion);
+            text[start + m.capturedStart(2)] = checked ? u'x' : u' ';
+            if (text != getText())
+                setText(text);
+            return;
+        }
+        if (!br.hasMatch())
+            break;
+        start = br.capturedEnd();
+    }
+}
+
+std::optional<QString> DocumentModel::saveImage(const QImage &image)
+{
+    if (m_fileURL.isEmpty()) {
+        Q_EMIT alertRequested(QStringLiteral("Save the document first"),
+                              QStringLiteral("Pasted images are stored in a Captures/ folder next "
+                                             "to the markdown file."));
+        return std::nullopt;
+    }
+    if (image.isNull())
+        return std::nullopt;
+    QDir folder(QFileInfo(filePath()).absolutePath());
+    folder.mkpath(QStringLiteral("Captures"));
+    const QString stamp = m_env.scheduler.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // A second image within the same second gets a counter; nothing is ever overwritten.
+    QString name = QStringLiteral("capture-") + stamp + QStringLiteral(".png");
+    for (int n = 2; folder.exists(QStringLiteral("Captures/") + name); ++n)
+        name = QStringLiteral("capture-%1-%2.png").arg(stamp).arg(n);
+    QSaveFile file(folder.filePath(QStringLiteral("Captures/") + name));
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+        return std::nullopt;
+    return QStringLiteral("Captures/") + name;
+}
+
+} // namespace quorvel::core
