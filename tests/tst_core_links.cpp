@@ -156,9 +156,12 @@ void TestPageRequests::linksGoWhereTheyLead()
     FakeWorkspace workspace;
     Harness h(&vault.scratch, u"Garden/Welcome.md"_s, "# Welcome\n\n## Modes\n");
     QSignalSpy alerts(h.model.get(), &DocumentModel::alertRequested);
-    const QString resolved = first.startsWith(u"Garden/") ? vault.url(first.section(u'#', 0, 0))
-            + (first.contains(u'#') ? u'#' + first.section(u'#', 1) : QString())
-                                                         : first;
+    QString resolved = first;
+    if (first.startsWith(u"Garden/")) {
+        resolved = vault.url(first.section(u'#', 0, 0));
+        if (first.contains(u'#'))
+            resolved += u'#' + first.section(u'#', 1);
+    }
     if (kind == u"link")
         h.model->openLink(resolved, second);
     else
@@ -173,9 +176,8 @@ void TestPageRequests::linksGoWhereTheyLead()
                     + opened.model->consumePendingHeading().value_or(QString());
     }
     for (const QUrl &url : workspace.external) {
-        seen << (url.isLocalFile()
-                     ? u"external file " + top.relativeFilePath(url.toLocalFile())
-                     : u"external " + url.toString());
+        seen << (url.isLocalFile() ? QString(u"external file " + top.relativeFilePath(url.toLocalFile()))
+                                   : QString(u"external " + url.toString()));
     }
     for (const QString &heading : m_fakes->calls.headings)
         seen << u"scroll " + heading;
