@@ -18,7 +18,7 @@ namespace {
 // above the link's target would go unseen.
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB
     | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
-// Each kept folder costs a watch per folder above it and its names in memory.
+// Each kept folder costs its names in memory and a watch on it and on each folder above it.
 constexpr qsizetype kMaxFolders = 64;
 
 } // namespace
@@ -29,6 +29,17 @@ FolderListings::~FolderListings()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+// Folders asked about long ago make way for the ones asked about now; their watches go with them,
+// so a long session does not gather watches without end.
+void FolderListings::restart()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    m_watched.clear();
+    m_listings.clear();
 }
 
 FolderListings &FolderListings::shared()
@@ -142,7 +153,9 @@ const FolderListings::Listing *FolderListings::listing(const QString &folder)
 {
     if (const auto found = m_listings.constFind(folder); found != m_listings.cend())
         return &*found;
-    if (m_fd < 0 || m_listings.size() >= kMaxFolders || !folder.startsWith(u'/'))
+    if (m_listings.size() >= kMaxFolders)
+        restart();
+    if (m_fd < 0 || !folder.startsWith(u'/'))
         return nullptr;
     // Watched before it is read: a change while it is read is then seen by the next question.
     if (!watchDown(folder))

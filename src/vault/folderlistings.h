@@ -48,6 +48,7 @@ private:
         QSet<QString> uncertain; // symbolic links, whose answer depends on their target
     };
 
+    void restart();
     void drain();
     void forget(const QString &folder, bool withSubfolders);
     const Listing *listing(const QString &folder);
