@@ -106,7 +106,7 @@ void FolderListings::drain()
                 continue;
             }
             if (event->len == 0) {
-                forget(*folder, true);
+                forget(*folder);
                 continue;
             }
             // Only the folder whose entries changed and what lies under the entry matter; the
@@ -116,16 +116,14 @@ void FolderListings::drain()
             const QString child = (folder->endsWith(u'/') ? *folder : *folder + u'/')
                 + QFile::decodeName(event->name);
             m_listings.remove(*folder);
-            forget(child, true);
+            forget(child);
         }
     }
 }
 
-void FolderListings::forget(const QString &folder, bool withSubfolders)
+void FolderListings::forget(const QString &folder)
 {
     m_listings.remove(folder);
-    if (!withSubfolders)
-        return;
     const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
     m_listings.removeIf([&](const auto &entry) { return entry.key().startsWith(prefix); });
 }

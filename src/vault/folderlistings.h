@@ -50,7 +50,7 @@ private:
 
     void restart();
     void drain();
-    void forget(const QString &folder, bool withSubfolders);
+    void forget(const QString &folder); // and every folder under it
     const Listing *listing(const QString &folder);
     bool watchDown(const QString &folder);
 
