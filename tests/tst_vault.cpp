@@ -2,14 +2,18 @@
 
 #include "vaultprobe.h"
 
+#include "vault/folderlistings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
+using quorvel::vault::FolderListings;
 using quorvel::vault::VaultIndex;
 using quorvel::vault::VaultIndexProbe;
 
@@ -33,8 +37,14 @@ struct Tree
         return relative.isEmpty() ? dir.path() : dir.filePath(relative);
     }
 
+    // "name -> target" makes a symbolic link.
     void add(const QString &entry) const
     {
+        if (const qsizetype arrow = entry.indexOf(QLatin1String(" -> ")); arrow > 0) {
+            if (!QFile::link(entry.mid(arrow + 4), path(entry.left(arrow))))
+                qFatal("cannot make a test link");
+            return;
+        }
         const QString full = path(entry);
         if (entry.endsWith(u'/')) {
             if (!QDir().mkpath(full))
@@ -71,6 +81,8 @@ private Q_SLOTS:
     void linkTargets_data();
     void linkTargets();
     void lookupsStayValidWhileTheIndexIsRebuilt();
+    void directAnswersFollowChanges_data();
+    void directAnswersFollowChanges();
 };
 
 void TestVault::rootIsTheNearestFolderWithObsidian_data()
@@ -273,6 +285,59 @@ void TestVault::lookupsStayValidWhileTheIndexIsRebuilt()
     builder.join();
     QVERIFY2(valid.contains(seen), qPrintable(QStringList(seen.begin(), seen.end()).join(u',')));
     QCOMPARE(t.relative(index.resolve("Other117")), "f17/Other117.md");
+}
+
+void TestVault::directAnswersFollowChanges_data()
+{
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QStringList>("changes"); // "add ENTRY", "remove PATH", "rename FROM TO"
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("added") << QStringList{"a/"} << "a/X.md" << QStringList{"add a/X.md"} << true;
+    QTest::newRow("removed") << QStringList{"a/X.md"} << "a/X.md" << QStringList{"remove a/X.md"}
+                             << false;
+    QTest::newRow("renamed-away") << QStringList{"a/X.md"} << "a/X.md"
+                                  << QStringList{"rename a/X.md a/Y.md"} << false;
+    QTest::newRow("renamed-in") << QStringList{"a/Y.md"} << "a/X.md"
+                                << QStringList{"rename a/Y.md a/X.md"} << true;
+    QTest::newRow("folder-renamed")
+        << QStringList{"a/X.md"} << "a/X.md" << QStringList{"rename a b"} << false;
+    QTest::newRow("folder-above-renamed")
+        << QStringList{"p/q/a/X.md"} << "p/q/a/X.md" << QStringList{"rename p r"} << false;
+    QTest::newRow("folder-replaced")
+        << QStringList{"a/", "b/X.md"} << "a/X.md" << QStringList{"remove a", "rename b a"}
+        << true;
+    QTest::newRow("link-added") << QStringList{"t/X.md", "a/"} << "a/L.md"
+                                << QStringList{"add a/L.md -> ../t/X.md"} << true;
+    QTest::newRow("link-target-removed")
+        << QStringList{"t/X.md", "a/", "a/L.md -> ../t/X.md"} << "a/L.md"
+        << QStringList{"remove t/X.md"} << false;
+    QTest::newRow("folder-through-a-link")
+        << QStringList{"t/", "a -> t"} << "a/X.md" << QStringList{"add t/X.md"} << true;
+}
+
+// The answers are kept between questions; each is asked once before the change so that it is.
+void TestVault::directAnswersFollowChanges()
+{
+    QFETCH(QStringList, tree);
+    QFETCH(QString, asked);
+    QFETCH(QStringList, changes);
+    QFETCH(bool, exists);
+    const Tree t(tree);
+    FolderListings listings;
+    QCOMPARE(FolderListings::Batch(listings).exists(t.path(asked)), !exists);
+    for (const QString &change : std::as_const(changes)) {
+        const QStringList words = change.split(u' ');
+        const QByteArray from = QFile::encodeName(t.path(words.value(1)));
+        if (words[0] == u"add")
+            t.add(change.mid(4));
+        else if (words[0] == u"remove")
+            QVERIFY(::remove(from.constData()) == 0);
+        else
+            QVERIFY(::rename(from.constData(), QFile::encodeName(t.path(words[2])).constData())
+                    == 0);
+    }
+    QCOMPARE(FolderListings::Batch(listings).exists(t.path(asked)), exists);
 }
 
 QTEST_GUILESS_MAIN(TestVault)

@@ -1,5 +1,7 @@
 #include "vaultindex.h"
 
+#include "folderlistings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
@@ -19,14 +21,9 @@ namespace {
 
 constexpr qint64 kRebuildAfterMs = 10'000;
 
-// `stat` on the path as UTF-8 bytes: a lookup tries up to four direct paths before the index,
-// and QFileInfo's own bookkeeping would cost more than the system call.
 bool exists(const QString &path)
 {
-    if (path.isEmpty())
-        return false;
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    return FolderListings::statExists(path);
 }
 
 // The folder part of an absolute, cleaned path ("/" for an item in "/").
@@ -227,14 +224,17 @@ std::optional<QString> VaultIndex::resolve(const QString &rawTarget, const QStri
     const QString sourceFolder =
         sourcePath.isEmpty() ? QString() : folderOf(QDir::cleanPath(sourcePath));
 
-    for (const QString &name : names) {
-        const QString underRoot = join(m_root, name);
-        if (exists(underRoot))
-            return underRoot;
-        if (!sourceFolder.isEmpty()) {
-            const QString besideSource = join(sourceFolder, name);
-            if (besideSource != underRoot && exists(besideSource))
-                return besideSource;
+    {
+        FolderListings::Batch direct(FolderListings::shared());
+        for (const QString &name : names) {
+            const QString underRoot = join(m_root, name);
+            if (direct.exists(underRoot))
+                return underRoot;
+            if (!sourceFolder.isEmpty()) {
+                const QString besideSource = join(sourceFolder, name);
+                if (besideSource != underRoot && direct.exists(besideSource))
+                    return besideSource;
+            }
         }
     }
 
