@@ -68,9 +68,11 @@ private Q_SLOTS:
     void hostileMarkupNeverLeavesThePage();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
+    void checkboxesAndWikilinksWorkFromTheReadingView();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
+    QList<QUrl> m_external; // what the page's links handed to the desktop
     PreviewController &controller(DocumentWindow *window);
     // Runs a probe script in the page and returns its result.
     QVariant evaluate(DocumentWindow *window, const QString &script);
@@ -86,6 +88,11 @@ void TestPreviewPage::init()
     m_scratch = std::make_unique<ScratchEnvironment>();
     DocumentController::shared().setAlertsEnabled(false);
     DocumentController::shared().setModelEnvironment(m_scratch->env());
+    // Notes open in windows as they do for a user; nothing leaves for the desktop.
+    m_external.clear();
+    core::DocumentModel::setWorkspace(
+        {[](const QString &path) { DocumentController::shared().openDocument(path); },
+         [this](const QUrl &url) { m_external.append(url); }});
 }
 
 void TestPreviewPage::cleanup()
@@ -573,6 +580,56 @@ void TestPreviewPage::missingPageIsReportedOnce()
     errors += quorvel.readAllStandardError();
     QVERIFY2(reported, errors.constData());
     QCOMPARE(errors.count("[webview] load failed: "), 1);
+}
+
+// A task ticked with the mouse changes its own line of the file, counted past a task-looking
+// line in code; a wikilink opens its note in a window of its own, scrolled to the heading.
+void TestPreviewPage::checkboxesAndWikilinksWorkFromTheReadingView()
+{
+    QDir(m_scratch->dir.path()).mkpath(QStringLiteral(".obsidian"));
+    QDir(m_scratch->dir.path()).mkpath(QStringLiteral("Projects"));
+    QByteArray beds = "# Beds\n\n";
+    for (int i = 0; i < 80; ++i)
+        beds += "Filler line " + QByteArray::number(i) + ".\n\n";
+    beds += "## Two\n\n" + beds;
+    m_scratch->write(QStringLiteral("Projects/Beds.md"), beds);
+    const QByteArray note = "See [[beds#Two]].\n\n```\n- [ ] in code\n```\n\n- [ ] first\n- [ ] second\n";
+    DocumentWindow *window = open(Mode::Read, note);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    const auto clickOn = [&](DocumentWindow *in, const QString &selector) {
+        const QVariantList box = evaluate(in, QStringLiteral(
+            "(() => { const b = document.querySelector('#content %1').getBoundingClientRect();"
+            " return [b.left + b.width / 2, b.top + b.height / 2]; })()").arg(selector)).toList();
+        QTest::mouseClick(controller(in).webView()->focusProxy(), Qt::LeftButton, {},
+                          QPoint(box.value(0).toInt(), box.value(1).toInt()));
+    };
+
+    clickOn(window, QStringLiteral("li:nth-child(2) input"));
+    QVERIFY(waitUntil([&] { return window->model().getText().contains(u"- [x] second"); },
+                      kEngineTimeout));
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()),
+             QByteArray(note).replace("- [ ] second", "- [x] second"));
+
+    clickOn(window, QStringLiteral("a[data-wikilink]"));
+    DocumentWindow *opened = nullptr;
+    QVERIFY(waitUntil([&] {
+        return (opened = DocumentController::shared().windowForPath(
+                    m_scratch->path(QStringLiteral("Projects/Beds.md"))));
+    }, kEngineTimeout));
+    // Rendered, then the heading is revealed a moment later (on the test's clock).
+    QVERIFY(waitUntil([&] {
+        return evaluate(opened, QStringLiteral("!!document.querySelector('#content h2')")).toBool();
+    }, kEngineTimeout));
+    m_scratch->clock.advance(1s);
+    QVERIFY(waitUntil([&] {
+        return evaluate(opened, QStringLiteral("(() => { const top = document.querySelector("
+                                               "'#content h2').getBoundingClientRect().top;"
+                                               " return top >= 0 && top < 120; })()"))
+            .toBool();
+    }, kEngineTimeout));
+    QCOMPARE(m_external, QList<QUrl>());
 }
 
 int main(int argc, char **argv)
