@@ -79,6 +79,8 @@ private:
     QString pageText(DocumentWindow *window);
     bool waitFor(QSignalSpy &spy, const QString &type, int count = 1);
     void typeInPage(DocumentWindow *window, const QString &text);
+    // A real mouse click in the middle of the first element of the content that matches.
+    void clickOn(DocumentWindow *window, const QString &selector);
 
     std::unique_ptr<ScratchEnvironment> m_scratch;
 };
@@ -150,6 +152,15 @@ void TestPreviewPage::typeInPage(DocumentWindow *window, const QString &text)
                                     " s.removeAllRanges(); s.addRange(r);"
                                     " return document.execCommand('insertText', false, %1); })()")
                          .arg(PreviewController::json(text)));
+}
+
+void TestPreviewPage::clickOn(DocumentWindow *window, const QString &selector)
+{
+    const QVariantList box = evaluate(window, QStringLiteral(
+        "(() => { const b = document.querySelector('#content %1').getBoundingClientRect();"
+        " return [b.left + b.width / 2, b.top + b.height / 2]; })()").arg(selector)).toList();
+    QTest::mouseClick(controller(window).webView()->focusProxy(), Qt::LeftButton, {},
+                      QPoint(box.value(0).toInt(), box.value(1).toInt()));
 }
 
 void TestPreviewPage::openingANoteRendersItWithItsOutline()
@@ -519,17 +530,10 @@ void TestPreviewPage::hostileMarkupNeverLeavesThePage()
             .toBool();
     }, kEngineTimeout));
 
-    const auto clickOn = [&](const QString &selector) {
-        const QVariantList box = evaluate(window, QStringLiteral(
-            "(() => { const b = document.querySelector('#content %1').getBoundingClientRect();"
-            " return [b.left + b.width / 2, b.top + b.height / 2]; })()").arg(selector)).toList();
-        QTest::mouseClick(controller(window).webView()->focusProxy(), Qt::LeftButton, {},
-                          QPoint(box.value(0).toInt(), box.value(1).toInt()));
-    };
-    clickOn(click);
+    clickOn(window, click);
     // The engine hears of the two clicks in order: once the plain link's message is here,
     // whatever the first click set off has been decided too.
-    clickOn(QStringLiteral("a[href^=http]"));
+    clickOn(window, QStringLiteral("a[href^=http]"));
     QVERIFY(waitFor(messages, QStringLiteral("link"), links));
     QCOMPARE(typesOf(messages).count(u"link"_s), links);
     QCOMPARE(opened, QList<QUrl>());
@@ -597,13 +601,6 @@ void TestPreviewPage::checkboxesAndWikilinksWorkFromTheReadingView()
     DocumentWindow *window = open(Mode::Read, note);
     QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    const auto clickOn = [&](DocumentWindow *in, const QString &selector) {
-        const QVariantList box = evaluate(in, QStringLiteral(
-            "(() => { const b = document.querySelector('#content %1').getBoundingClientRect();"
-            " return [b.left + b.width / 2, b.top + b.height / 2]; })()").arg(selector)).toList();
-        QTest::mouseClick(controller(in).webView()->focusProxy(), Qt::LeftButton, {},
-                          QPoint(box.value(0).toInt(), box.value(1).toInt()));
-    };
 
     clickOn(window, QStringLiteral("li:nth-child(2) input"));
     QVERIFY(waitUntil([&] { return window->model().getText().contains(u"- [x] second"); },
