@@ -4,6 +4,8 @@
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
 #include "documentcontroller.h"
+#include "editor/editorcontroller.h"
+#include "editor/markdowntextview.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 #include "reloadbanner.h"
@@ -37,50 +39,6 @@ using core::DocumentModel;
 using Mode = core::DocumentModel::Mode;
 
 namespace {
-
-// The source editor, which stores a pasted image (or a copied image file) beside the document
-// and writes its link where the caret is.
-class SourceEdit : public QPlainTextEdit
-{
-public:
-    SourceEdit(DocumentModel *model, QWidget *parent)
-        : QPlainTextEdit(parent)
-        , m_model(model)
-    {
-    }
-
-protected:
-    bool canInsertFromMimeData(const QMimeData *source) const override
-    {
-        return !imageIn(source).isNull() || QPlainTextEdit::canInsertFromMimeData(source);
-    }
-    void insertFromMimeData(const QMimeData *source) override
-    {
-        const QImage image = imageIn(source);
-        if (image.isNull()) {
-            QPlainTextEdit::insertFromMimeData(source);
-            return;
-        }
-        if (const auto path = m_model->saveImage(image))
-            insertPlainText(QStringLiteral("![](") + *path + u')');
-    }
-
-private:
-    static QImage imageIn(const QMimeData *source)
-    {
-        if (source->hasImage())
-            return qvariant_cast<QImage>(source->imageData());
-        static const QStringList kinds{u"png"_s, u"jpg"_s, u"jpeg"_s, u"gif"_s,
-                                       u"webp"_s, u"bmp"_s, u"tif"_s, u"tiff"_s};
-        const QList<QUrl> urls = source->urls();
-        if (urls.size() == 1 && urls.first().isLocalFile()
-            && kinds.contains(QFileInfo(urls.first().toLocalFile()).suffix().toLower()))
-            return QImage(urls.first().toLocalFile());
-        return {};
-    }
-
-    DocumentModel *m_model;
-};
 
 QPalette darkPalette()
 {
@@ -126,13 +84,10 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
 
     m_split = new QSplitter(Qt::Horizontal, this);
     m_split->setChildrenCollapsible(false);
-    m_editor = new SourceEdit(m_model, m_split);
+    m_editor = new editor::MarkdownTextView(m_split);
     m_editor->setMinimumWidth(260);
-    m_editor->setFrameShape(QFrame::NoFrame);
-    m_editor->setTabChangesFocus(false);
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(environment.appearance.editorFontSize());
-    m_editor->setFont(mono);
+    m_editor->setEditorFontSize(environment.appearance.editorFontSize());
+    m_editor->setImageSaver([model = m_model](const QImage &image) { return model->saveImage(image); });
 
     auto *placeholder = new QLabel(tr("The rendered view is on its way.\n"
                                       "Press Ctrl+4 to edit the source."),
@@ -236,10 +191,9 @@ void DocumentWindow::wire()
         weak->scheduleAutosave();
     };
 
-    showText(content.text());
-    connect(m_editor, &QPlainTextEdit::textChanged, this, &DocumentWindow::editorTextChanged);
-    connect(&content, &core::MarkdownDocument::textChanged, this,
-            &DocumentWindow::documentTextChanged);
+    m_editorController = new editor::EditorController(model, *m_editor, this);
+    connect(&content, &core::MarkdownDocument::textChanged, m_editorController,
+            &editor::EditorController::modelTextChanged);
 
     connect(&model, &DocumentModel::modeChanged, this, &DocumentWindow::applyMode);
     // The preview follows everything it shows: the text, the folder, the theme, the mode.
@@ -261,10 +215,6 @@ void DocumentWindow::wire()
             &DocumentWindow::schedulePreviewUpdate);
     connect(&appearance, &themes::Appearance::fontFamilyChanged, this,
             &DocumentWindow::schedulePreviewUpdate);
-    connect(m_editor->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        const int range = m_editor->verticalScrollBar()->maximum();
-        m_model->editorScrolled(range > 0 ? double(value) / range : 0.0);
-    });
     connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::updateStatus);
     connect(&model, &DocumentModel::fileURLChanged, this, [this] {
         updateTitle();
@@ -405,53 +355,6 @@ void DocumentWindow::applyThemeAppearance()
                                               ? 80
                                               : 104));
     m_banner->setPalette(banner);
-}
-
-void DocumentWindow::showText(const QString &text)
-{
-    m_shownText = core::toEditorText(text);
-    m_showingText = true;
-    m_editor->setPlainText(m_shownText);
-    m_showingText = false;
-}
-
-void DocumentWindow::editorTextChanged()
-{
-    if (m_showingText)
-        return;
-    // The widget knows only "\n"; merge its edit into the file's text so that untouched lines
-    // keep their own line breaks.
-    const QString shown = editorText();
-    const QString merged = core::mergeEditorEdit(m_model->getText(), m_shownText, shown);
-    m_shownText = shown;
-    m_editing = true;
-    m_model->setText(merged);
-    m_editing = false;
-}
-
-QString DocumentWindow::editorText() const
-{
-    // toPlainText() hands back every no-break space as a plain space, which would rewrite each
-    // of them at the first keystroke. The raw text keeps every character; its separators are
-    // the widget's own line breaks (Shift+Return makes a line separator), since the file's
-    // own U+2028 and U+2029 are shown as line breaks.
-    QString text = m_editor->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, u'\n');
-    text.replace(QChar::LineSeparator, u'\n');
-    return text;
-}
-
-void DocumentWindow::documentTextChanged(const QString &text)
-{
-    // The editor's own edit coming back: nothing to show, and no need to convert a large text.
-    if (m_editing || core::toEditorText(text) == m_shownText)
-        return;
-    // A replacement from elsewhere (a reload, the page): show it, keeping the caret's place.
-    const int position = m_editor->textCursor().position();
-    showText(text);
-    QTextCursor cursor = m_editor->textCursor();
-    cursor.setPosition(std::min<int>(position, m_editor->document()->characterCount() - 1));
-    m_editor->setTextCursor(cursor);
 }
 
 bool DocumentWindow::prepareToClose()

@@ -2,6 +2,7 @@
 
 #include "core/documentmodel.h"
 #include "core/platformdocument.h"
+#include "editor/markdowntextview.h"
 
 #include <QMainWindow>
 
@@ -10,6 +11,10 @@
 class QLabel;
 class QPlainTextEdit;
 class QSplitter;
+
+namespace quorvel::editor {
+class EditorController;
+}
 
 namespace quorvel::app {
 
@@ -30,7 +35,7 @@ public:
     core::PlatformDocument &document() { return *m_document; }
     // Absolute path of the file, empty while untitled.
     QString filePath() const { return m_document->filePath(); }
-    QPlainTextEdit *sourceEditor() const { return m_editor; }
+    editor::MarkdownTextView *sourceEditor() const { return m_editor; }
     ReloadBanner *reloadBanner() const { return m_banner; }
 
     // Takes the appearance of the model's theme: a dark or light palette, or the system's.
@@ -52,10 +57,6 @@ private:
     void applyMode();
     void updateTitle();
     void updateStatus();
-    void showText(const QString &text);
-    void editorTextChanged();
-    QString editorText() const;
-    void documentTextChanged(const QString &text);
     void showPreview();
     void schedulePreviewUpdate();
     void updatePreview();
@@ -73,7 +74,8 @@ private:
     std::unique_ptr<core::PlatformDocument> m_document;
     core::DocumentModel *m_model = nullptr;
     QSplitter *m_split = nullptr;
-    QPlainTextEdit *m_editor = nullptr;
+    editor::MarkdownTextView *m_editor = nullptr;
+    editor::EditorController *m_editorController = nullptr;
     // Stands where the preview goes until it exists; without a web engine (tests) it stays.
     QWidget *m_placeholder = nullptr;
     ReloadBanner *m_banner = nullptr;
@@ -83,10 +85,6 @@ private:
     bool m_previewHasText = false;
     QLabel *m_saveState = nullptr;
     QLabel *m_fileLabel = nullptr;
-    // The text the editor shows, as it shows it; the base of the next edit's merge.
-    QString m_shownText;
-    bool m_showingText = false;
-    bool m_editing = false;
     QLabel *m_encodingLabel = nullptr;
 };
 

@@ -1,0 +1,181 @@
+#include "markdowntextview.h"
+
+#include "markdownhighlighter.h"
+
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QImage>
+#include <QMenu>
+#include <QMimeData>
+#include <QTextBlock>
+
+namespace quorvel::editor {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QImage imageIn(const QMimeData *source)
+{
+    if (source->hasImage())
+        return qvariant_cast<QImage>(source->imageData());
+    static const QStringList kinds{u"png"_s, u"jpg"_s, u"jpeg"_s, u"gif"_s,
+                                   u"webp"_s, u"bmp"_s, u"tif"_s, u"tiff"_s};
+    const QList<QUrl> urls = source->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile()
+        && kinds.contains(QFileInfo(urls.first().toLocalFile()).suffix().toLower()))
+        return QImage(urls.first().toLocalFile());
+    return {};
+}
+
+} // namespace
+
+MarkdownTextView::MarkdownTextView(QWidget *parent)
+    : QPlainTextEdit(parent)
+{
+    setFrameShape(QFrame::NoFrame);
+    setTabChangesFocus(false);
+    setEditorFontSize(QFontDatabase::systemFont(QFontDatabase::FixedFont).pointSizeF());
+    document()->setDocumentMargin(12);
+    m_highlighter = new MarkdownHighlighter(nullptr);
+    m_highlighter->setParent(this);
+    m_highlighter->setPalette(palette());
+    updateHighlighting(0);
+}
+
+void MarkdownTextView::updateHighlighting(qsizetype characters)
+{
+    const bool small = characters <= MarkdownHighlighter::kMaxCharacters;
+    if (small && m_highlighter->document() != document())
+        m_highlighter->setDocument(document());
+    else if (!small && m_highlighter->document())
+        m_highlighter->setDocument(nullptr);
+}
+
+bool MarkdownTextView::isHighlighting() const
+{
+    return m_highlighter->document() == document();
+}
+
+void MarkdownTextView::changeEvent(QEvent *event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        m_highlighter->setPalette(palette());
+}
+
+void MarkdownTextView::setEditorFontSize(double points)
+{
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(points);
+    setFont(mono);
+    updateMargins();
+}
+
+void MarkdownTextView::setMaxTextWidth(int pixels)
+{
+    m_maxTextWidth = pixels;
+    updateMargins();
+}
+
+void MarkdownTextView::updateMargins()
+{
+    const int side = std::max(0, (width() - m_maxTextWidth) / 2);
+    setViewportMargins(side, 0, side, 0);
+}
+
+void MarkdownTextView::resizeEvent(QResizeEvent *event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    updateMargins();
+}
+
+QString MarkdownTextView::rawText() const
+{
+    // toPlainText() would turn a no-break space into a space and a typed U+2028 into "\n". The
+    // raw text keeps both; only the document's own paragraph breaks become "\n".
+    QString text = document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text;
+}
+
+void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffix)
+{
+    QTextCursor cursor = textCursor();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    cursor.beginEditBlock();
+    cursor.setPosition(end);
+    cursor.insertText(suffix);
+    cursor.setPosition(start);
+    cursor.insertText(prefix);
+    cursor.endEditBlock();
+    // The wrapped text stays selected, so a second wrap nests.
+    cursor.setPosition(start + prefix.size());
+    cursor.setPosition(end + prefix.size(), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+bool MarkdownTextView::canInsertFromMimeData(const QMimeData *source) const
+{
+    return !imageIn(source).isNull() || QPlainTextEdit::canInsertFromMimeData(source);
+}
+
+void MarkdownTextView::insertFromMimeData(const QMimeData *source)
+{
+    const QImage image = imageIn(source);
+    if (image.isNull()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    if (!m_saveImage)
+        return;
+    if (const auto path = m_saveImage(image))
+        insertPlainText(u"![]("_s + *path + u')');
+}
+
+QMenu *MarkdownTextView::createEditMenu()
+{
+    auto *menu = new QMenu(this);
+    const bool selected = textCursor().hasSelection();
+    auto *cut = menu->addAction(tr("Cu&t"), QKeySequence::Cut, this, &QPlainTextEdit::cut);
+    cut->setEnabled(selected && !isReadOnly());
+    auto *copy = menu->addAction(tr("&Copy"), QKeySequence::Copy, this, &QPlainTextEdit::copy);
+    copy->setEnabled(selected);
+    auto *paste = menu->addAction(tr("&Paste"), QKeySequence::Paste, this, &QPlainTextEdit::paste);
+    paste->setEnabled(canPaste());
+    menu->addSeparator();
+    menu->addAction(tr("Select &All"), QKeySequence::SelectAll, this, &QPlainTextEdit::selectAll);
+    return menu;
+}
+
+void MarkdownTextView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createEditMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void MarkdownTextView::keyPressEvent(QKeyEvent *event)
+{
+    // Shift+Return would put a U+2028 into the file, which other programs do not show as a
+    // line break; in a Markdown source it is meant as a new line.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && event->modifiers() == Qt::ShiftModifier) {
+        textCursor().insertBlock();
+        ensureCursorVisible();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void MarkdownTextView::inputMethodEvent(QInputMethodEvent *event)
+{
+    QPlainTextEdit::inputMethodEvent(event);
+    const bool composing = !event->preeditString().isEmpty();
+    if (std::exchange(m_composing, composing) && !composing)
+        Q_EMIT compositionEnded();
+}
+
+} // namespace quorvel::editor

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <functional>
+#include <optional>
+
+namespace quorvel::editor {
+
+// The source editor's widget: the Markdown text as typed, in a centred readable column.
+class MarkdownHighlighter;
+
+class MarkdownTextView : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    using ImageSaver = std::function<std::optional<QString>(const QImage &)>;
+
+    explicit MarkdownTextView(QWidget *parent = nullptr);
+
+    // Where a pasted image goes; returns the link target, or nothing when it could not be stored.
+    void setImageSaver(ImageSaver saver) { m_saveImage = std::move(saver); }
+    void setEditorFontSize(double points);
+    // The widest the text column gets, in pixels; the rest of a wide window is margin.
+    void setMaxTextWidth(int pixels);
+
+    // The text exactly as shown: every character as typed, a line break as "\n".
+    QString rawText() const;
+    // Puts prefix and suffix around the selection (or the caret) as one undo step.
+    void wrapSelection(const QString &prefix, const QString &suffix);
+
+    // Colours the Markdown marks while the text is small enough to colour at every keystroke.
+    void updateHighlighting(qsizetype characters);
+    bool isHighlighting() const;
+
+    bool isComposing() const { return m_composing; }
+    QMenu *createEditMenu();
+
+Q_SIGNALS:
+    void compositionEnded();
+
+protected:
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void updateMargins();
+
+    ImageSaver m_saveImage;
+    MarkdownHighlighter *m_highlighter = nullptr;
+    int m_maxTextWidth = 760;
+    bool m_composing = false;
+};
+
+} // namespace quorvel::editor

@@ -1,0 +1,318 @@
+#include "modelharness.h"
+
+#include "editor/editorcontroller.h"
+#include "editor/markdownhighlighter.h"
+#include "editor/markdowntextview.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quorvel::editor;
+using namespace Qt::StringLiterals;
+
+// A harness model with the source editor on it, wired as the window wires it.
+struct EditorRig
+{
+    FakePreviewFactory previews;
+    Harness h;
+    MarkdownTextView view;
+    std::unique_ptr<EditorController> controller;
+    int sets = 0;
+
+    explicit EditorRig(const QByteArray &initial)
+        : h(initial)
+    {
+        auto store = h.model->setText;
+        h.model->setText = [this, store](const QString &text) {
+            ++sets;
+            store(text);
+        };
+        controller = std::make_unique<EditorController>(*h.model, view);
+        QObject::connect(&h.document->content(), &MarkdownDocument::textChanged,
+                         controller.get(), &EditorController::modelTextChanged);
+        view.resize(600, 300);
+    }
+    QString text() const { return h.model->getText(); }
+    bool focus()
+    {
+        view.show();
+        view.activateWindow();
+        view.setFocus();
+        return QTest::qWaitForWindowActive(&view) && view.hasFocus();
+    }
+    // A write by another program, taken in as a reload.
+    void reload(const QByteArray &bytes)
+    {
+        h.scratch.write(u"note.md"_s, bytes);
+        h.model->reloadFromDisk();
+    }
+    void compose(const QString &preedit, const QString &commit = {})
+    {
+        QInputMethodEvent event(preedit, {});
+        event.setCommitString(commit);
+        QCoreApplication::sendEvent(&view, &event);
+    }
+};
+
+class TestEditor : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void keystrokeSetsTheTextOnceAndItsEchoChangesNothing();
+    void focusedTypingWinsOverAStaleText();
+    void changeFromThePageIsShown();
+    void externalVersionReplacesKeepingCaretAndScroll();
+    void compositionDefersReplacementUntilItEnds();
+    void scrollFractionReachesThePreview();
+    void wrapSelectionUndoesInOneStep();
+    void charactersPassUnchanged_data();
+    void charactersPassUnchanged();
+    void editsReachTheModelExactly_data();
+    void editsReachTheModelExactly();
+    void pastedImageIsStoredAndLinked();
+    void largeTextIsNotColoured();
+};
+
+void TestEditor::keystrokeSetsTheTextOnceAndItsEchoChangesNothing()
+{
+    EditorRig rig("start\n");
+    rig.view.moveCursor(QTextCursor::End);
+    QTest::keyClick(&rig.view, 'x');
+    QCOMPARE(rig.sets, 1);
+    QCOMPARE(rig.text(), u"start\nx"_s);
+    const int caret = rig.view.textCursor().position();
+    rig.controller->modelTextChanged(rig.text());
+    QCOMPARE(rig.view.textCursor().position(), caret);
+    QCOMPARE(rig.sets, 1);
+    QVERIFY(rig.view.document()->isUndoAvailable());
+}
+
+void TestEditor::focusedTypingWinsOverAStaleText()
+{
+    EditorRig rig("start\n");
+    QVERIFY(rig.focus());
+    rig.view.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&rig.view, u"ab"_s);
+    // A late update carrying the text from before the last keystroke.
+    rig.h.document->content().setText(u"start\na"_s);
+    QCOMPARE(rig.view.toPlainText(), u"start\nab"_s);
+    QCOMPARE(rig.text(), u"start\nab"_s);
+    QTest::keyClick(&rig.view, 'c');
+    QCOMPARE(rig.text(), u"start\nabc"_s);
+}
+
+void TestEditor::changeFromThePageIsShown()
+{
+    // A new text from the other editor, not one this editor ever had: shown, focus or not.
+    for (bool focused : {false, true}) {
+        EditorRig rig("one\ntwo\n");
+        if (focused)
+            QVERIFY(rig.focus());
+        rig.h.document->content().setText(u"one\ntwo edited\n"_s);
+        QCOMPARE(rig.view.toPlainText(), u"one\ntwo edited\n"_s);
+        rig.view.moveCursor(QTextCursor::End);
+        QTest::keyClick(&rig.view, 'x');
+        QCOMPARE(rig.text(), u"one\ntwo edited\nx"_s);
+    }
+}
+
+void TestEditor::externalVersionReplacesKeepingCaretAndScroll()
+{
+    QByteArray lines;
+    for (int i = 0; i < 300; ++i)
+        lines += "line " + QByteArray::number(i) + "\n";
+    EditorRig rig(lines);
+    QVERIFY(rig.focus());
+    QTextCursor cursor = rig.view.textCursor();
+    cursor.setPosition(1000);
+    rig.view.setTextCursor(cursor);
+    QScrollBar *bar = rig.view.verticalScrollBar();
+    QTest::keyClick(&rig.view, 'x');
+    QVERIFY(bar->maximum() > 150);
+    bar->setValue(150);
+
+    rig.reload("changed\n" + lines);
+    QCOMPARE(rig.view.toPlainText(), u"changed\n"_s + QString::fromUtf8(lines));
+    QCOMPARE(rig.view.textCursor().position(), 1001);
+    QCOMPARE(bar->value(), 150);
+    QCOMPARE(rig.text(), rig.view.toPlainText());
+
+    rig.reload("short");
+    QCOMPARE(rig.view.toPlainText(), u"short"_s);
+    QCOMPARE(rig.view.textCursor().position(), 5);
+}
+
+void TestEditor::compositionDefersReplacementUntilItEnds()
+{
+    EditorRig rig("start\n");
+    QVERIFY(rig.focus());
+    rig.view.moveCursor(QTextCursor::End);
+    rig.compose(u"ka"_s);
+    QVERIFY(rig.view.isComposing());
+    rig.reload("from disk\n");
+    QCOMPARE(rig.view.toPlainText(), u"start\n"_s);
+    rig.compose(u"kan"_s);
+    QCOMPARE(rig.view.toPlainText(), u"start\n"_s);
+    rig.compose({}, u"\u304B\u3093"_s);
+    QVERIFY(!rig.view.isComposing());
+    QCOMPARE(rig.view.toPlainText(), u"from disk\n"_s);
+    QCOMPARE(rig.text(), u"from disk\n"_s);
+}
+
+void TestEditor::scrollFractionReachesThePreview()
+{
+    QByteArray lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line\n";
+    EditorRig rig(lines);
+    rig.h.model->setMode(DocumentModel::Mode::Split);
+    QScrollBar *bar = rig.view.verticalScrollBar();
+    bar->setValue(bar->maximum());
+    bar->setValue(bar->maximum() / 2);
+    bar->setValue(0);
+    const auto &fractions = rig.previews.calls.fractions;
+    QCOMPARE(fractions.size(), 3);
+    QCOMPARE(fractions[0], 1.0);
+    QVERIFY(qAbs(fractions[1] - 0.5) < 0.01);
+    QCOMPARE(fractions[2], 0.0);
+    QCOMPARE(rig.controller->scrollFraction(), 0.0);
+}
+
+void TestEditor::wrapSelectionUndoesInOneStep()
+{
+    EditorRig rig("a word here");
+    QTextCursor cursor = rig.view.textCursor();
+    cursor.setPosition(2);
+    cursor.setPosition(6, QTextCursor::KeepAnchor);
+    rig.view.setTextCursor(cursor);
+    rig.view.wrapSelection(u"**"_s, u"**"_s);
+    QCOMPARE(rig.text(), u"a **word** here"_s);
+    QCOMPARE(rig.view.textCursor().selectedText(), u"word"_s);
+    rig.view.undo();
+    QCOMPARE(rig.text(), u"a word here"_s);
+    QVERIFY(!rig.view.document()->isUndoAvailable());
+}
+
+void TestEditor::charactersPassUnchanged_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("typedAtEnd");
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("nbsp") << u"a\u00A0b\n"_s << u"c\u00A0"_s << u"a\u00A0b\nc\u00A0"_s;
+    QTest::newRow("line-separator-in-file") << u"a\u2028b"_s << u"c"_s << u"a\u2028bc"_s;
+    QTest::newRow("line-separator-typed") << u"a\n"_s << u"b\u2028c"_s << u"a\nb\u2028c"_s;
+    QTest::newRow("tab") << u"\ta\n"_s << u"\tb"_s << u"\ta\n\tb"_s;
+    QTest::newRow("lone-cr") << u"a\rb\r"_s << u"c\nd"_s << u"a\rb\rc\rd"_s;
+    QTest::newRow("crlf") << u"a\r\nb\r\n"_s << u"c\nd"_s << u"a\r\nb\r\nc\r\nd"_s;
+    QTest::newRow("paragraph-separator") << u"a\u2029b"_s << u"c"_s << u"a\u2029bc"_s;
+}
+
+void TestEditor::charactersPassUnchanged()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, typedAtEnd);
+    QFETCH(QString, saved);
+    EditorRig rig(file.toUtf8());
+    QCOMPARE(rig.text(), file);
+    rig.view.moveCursor(QTextCursor::End);
+    rig.view.insertPlainText(typedAtEnd);
+    QCOMPARE(rig.text(), saved);
+    // And typed in the middle, one key at a time, with everything else kept.
+    rig.view.moveCursor(QTextCursor::Start);
+    QTest::keyClick(&rig.view, 'z');
+    QCOMPARE(rig.text(), u'z' + saved);
+}
+
+void TestEditor::editsReachTheModelExactly_data()
+{
+    // Each edit is followed span by span; the model must end with exactly what is shown.
+    QTest::addColumn<int>("edit");
+    QTest::newRow("type") << 0;
+    QTest::newRow("backspace-joins-lines") << 1;
+    QTest::newRow("replace-selection-across-lines") << 2;
+    QTest::newRow("paste-lines") << 3;
+    QTest::newRow("undo-redo") << 4;
+    QTest::newRow("delete-everything") << 5;
+}
+
+void TestEditor::editsReachTheModelExactly()
+{
+    QFETCH(int, edit);
+    EditorRig rig("# One\n\ntwo\u00A0words\nthree\n");
+    QTextCursor cursor = rig.view.textCursor();
+    cursor.setPosition(7);
+    rig.view.setTextCursor(cursor);
+    switch (edit) {
+    case 0:
+        QTest::keyClicks(&rig.view, u"abc"_s);
+        break;
+    case 1:
+        QTest::keyClick(&rig.view, Qt::Key_Backspace);
+        QTest::keyClick(&rig.view, Qt::Key_Backspace);
+        break;
+    case 2:
+        cursor.setPosition(3);
+        cursor.setPosition(12, QTextCursor::KeepAnchor);
+        rig.view.setTextCursor(cursor);
+        QTest::keyClick(&rig.view, 'Q');
+        break;
+    case 3:
+        QGuiApplication::clipboard()->setText(u"p\nq\n"_s);
+        rig.view.paste();
+        break;
+    case 4:
+        QTest::keyClicks(&rig.view, u"ab"_s);
+        QTest::keyClick(&rig.view, Qt::Key_Return);
+        rig.view.undo();
+        rig.view.redo();
+        rig.view.undo();
+        break;
+    case 5:
+        rig.view.selectAll();
+        QTest::keyClick(&rig.view, Qt::Key_Delete);
+        QTest::keyClick(&rig.view, 'n');
+        break;
+    }
+    QCOMPARE(rig.text(), rig.view.rawText());
+}
+
+void TestEditor::pastedImageIsStoredAndLinked()
+{
+    MarkdownTextView view;
+    int stored = 0;
+    view.setImageSaver([&](const QImage &image) -> std::optional<QString> {
+        ++stored;
+        return image.width() == 3 ? std::optional(u"Captures/c.png"_s) : std::nullopt;
+    });
+    view.setPlainText(u"x"_s);
+    view.moveCursor(QTextCursor::End);
+    auto *mime = new QMimeData; // the clipboard owns it
+    QImage image(3, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    mime->setImageData(image);
+    QGuiApplication::clipboard()->setMimeData(mime);
+    QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
+    view.paste();
+    QCOMPARE(stored, 1);
+    QCOMPARE(view.toPlainText(), u"x![](Captures/c.png)"_s);
+}
+
+void TestEditor::largeTextIsNotColoured()
+{
+    MarkdownTextView view;
+    view.updateHighlighting(10);
+    QVERIFY(view.isHighlighting());
+    view.updateHighlighting(MarkdownHighlighter::kMaxCharacters + 1);
+    QVERIFY(!view.isHighlighting());
+    view.updateHighlighting(10);
+    QVERIFY(view.isHighlighting());
+}
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"
