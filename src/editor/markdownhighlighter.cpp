@@ -49,6 +49,9 @@ void MarkdownHighlighter::highlightBlock(const QString &text)
             setCurrentBlockState(InFrontMatter);
         return;
     }
+    // One huge line (a minified file) would be scanned whole at every keystroke in it.
+    if (text.size() > kMaxBlockCharacters)
+        return;
     const QStringView trimmed = QStringView(text).trimmed();
     const bool fence = trimmed.startsWith(u"```") || trimmed.startsWith(u"~~~");
     if (previous == InFence) {

@@ -14,6 +14,7 @@ class MarkdownHighlighter : public QSyntaxHighlighter
 public:
     // Above this many characters a keystroke would cost more in colouring than it is worth.
     static constexpr int kMaxCharacters = 2'000'000;
+    static constexpr int kMaxBlockCharacters = 20'000;
 
     explicit MarkdownHighlighter(QTextDocument *document);
 

@@ -1,0 +1,112 @@
+// How long a keystroke takes in the source editor on large documents. See README.md.
+
+#include "modelharness.h"
+
+#include "editor/editorcontroller.h"
+#include "editor/markdownhighlighter.h"
+#include "editor/markdowntextview.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace quorvel::editor;
+
+namespace {
+
+constexpr int kKeys = 15;
+
+QByteArray markdown(qsizetype size)
+{
+    QByteArray text;
+    text.reserve(size + 200);
+    for (int i = 0; text.size() < size; ++i) {
+        if (i % 40 == 0)
+            text += "## Section " + QByteArray::number(i) + "\n\n";
+        text += "Some *emphasis*, a [link](https://example.com/" + QByteArray::number(i)
+            + ") and `code` in paragraph " + QByteArray::number(i) + ".\n\n";
+    }
+    return text;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Figures
+{
+    double load = 0, model = 0, painted = 0;
+};
+
+Figures typeInto(const QByteArray &content, QPlainTextEdit::LineWrapMode wrap)
+{
+    Harness h(content);
+    MarkdownTextView view;
+    view.setLineWrapMode(wrap);
+    view.resize(900, 900);
+    view.show();
+    QElapsedTimer load;
+    load.start();
+    EditorController controller(*h.model, view);
+    QObject::connect(&h.document->content(), &MarkdownDocument::textChanged, &controller,
+                     &EditorController::modelTextChanged);
+    view.repaint();
+    Figures figures;
+    figures.load = load.nsecsElapsed() / 1e6;
+    QTextCursor cursor = view.textCursor();
+    cursor.setPosition(view.document()->characterCount() / 2);
+    view.setTextCursor(cursor);
+    view.setFocus();
+    QCoreApplication::processEvents();
+    std::vector<double> toModel, toPaint;
+    for (int i = 0; i < kKeys; ++i) {
+        const qsizetype before = h.model->getText().size();
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(&view, 'x');
+        if (h.model->getText().size() != before + 1)
+            qFatal("the keystroke did not reach the model");
+        toModel.push_back(timer.nsecsElapsed() / 1e6);
+        view.viewport()->repaint();
+        toPaint.push_back(timer.nsecsElapsed() / 1e6);
+        QCoreApplication::processEvents();
+    }
+    figures.model = median(toModel);
+    figures.painted = median(toPaint);
+    return figures;
+}
+
+void report(const char *what, const Figures &f, double modelTarget, double paintTarget)
+{
+    std::printf("%-44s load %8.1f ms   key->model %7.2f ms (target %g)   key->painted %7.2f ms "
+                "(target %g)\n",
+                what, f.load, f.model, modelTarget, f.painted, paintTarget);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::printf("highlighting cutoff: %d characters\n", MarkdownHighlighter::kMaxCharacters);
+    for (qsizetype size : {qsizetype(1'000'000), qsizetype(1'900'000), qsizetype(5'000'000)}) {
+        const QByteArray text = markdown(size);
+        const QByteArray name = QByteArray::number(size / 1e6, 'g', 2) + " MB Markdown, "
+            + (text.size() <= MarkdownHighlighter::kMaxCharacters ? "coloured" : "not coloured");
+        report(name.constData(), typeInto(text, QPlainTextEdit::WidgetWidth), 5, 16);
+    }
+    QByteArray line;
+    while (line.size() < 1'000'000)
+        line += "words in one long paragraph, ";
+    report("1 MB single line, wrapped", typeInto(line, QPlainTextEdit::WidgetWidth), 50, 50);
+    report("1 MB single line, not wrapped", typeInto(line, QPlainTextEdit::NoWrap), 50, 50);
+    return 0;
+}
