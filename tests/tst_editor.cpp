@@ -11,6 +11,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 
 using namespace quorvel::editor;
 using namespace Qt::StringLiterals;
@@ -77,6 +79,8 @@ private Q_SLOTS:
     void editsReachTheModelExactly();
     void pastedImageIsStoredAndLinked();
     void largeTextIsNotColoured();
+    void marksAreColouredBlockByBlock_data();
+    void marksAreColouredBlockByBlock();
 };
 
 void TestEditor::keystrokeSetsTheTextOnceAndItsEchoChangesNothing()
@@ -312,6 +316,45 @@ void TestEditor::largeTextIsNotColoured()
     QVERIFY(!view.isHighlighting());
     view.updateHighlighting(10);
     QVERIFY(view.isHighlighting());
+}
+
+void TestEditor::marksAreColouredBlockByBlock_data()
+{
+    // The text, its last line, and the characters of that line that are coloured.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("coloured");
+    QTest::newRow("plain") << u"just words"_s << u""_s;
+    QTest::newRow("heading") << u"## Title"_s << u"##"_s; // the title itself is bold
+    QTest::newRow("not-a-heading") << u"#hashtag"_s << u""_s;
+    QTest::newRow("inside-a-fence") << u"```\nplain *x*"_s << u"plain *x*"_s;
+    QTest::newRow("after-a-fence") << u"```\ncode\n```\nplain"_s << u""_s;
+    QTest::newRow("front-matter") << u"---\ntitle: x"_s << u"title: x"_s;
+    QTest::newRow("rule-later-is-no-front-matter") << u"a\n---\ntitle: x"_s << u""_s;
+    QTest::newRow("inline-code") << u"a `b` c"_s << u"`b`"_s;
+    QTest::newRow("link") << u"see [x](y)."_s << u"[x](y)"_s;
+    QTest::newRow("list-marker") << u"- item"_s << u"- "_s;
+    QTest::newRow("quote-marker") << u"> said"_s << u"> "_s;
+}
+
+void TestEditor::marksAreColouredBlockByBlock()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, coloured);
+    MarkdownTextView view;
+    QPalette palette = view.palette();
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Base, Qt::white);
+    view.setPalette(palette);
+    view.setPlainText(text);
+    view.updateHighlighting(text.size());
+    const QTextBlock last = view.document()->lastBlock();
+    QString found;
+    for (const QTextLayout::FormatRange &range : last.layout()->formats()) {
+        if (range.format.hasProperty(QTextFormat::ForegroundBrush)
+            && range.format.foreground().color() != Qt::black)
+            found += last.text().mid(range.start, range.length);
+    }
+    QCOMPARE(found, coloured);
 }
 
 QTEST_MAIN(TestEditor)
