@@ -16,6 +16,9 @@ struct PreviewCalls
     QStringList reloads;
     QList<double> fractions;
     QStringList headings; // scrolled to, "!" before an instant scroll
+    QStringList finds;    // "find:<query>", "step:<n>", "clear", "focus"
+    int findCount = 0;    // what each find and step answers
+    int findIndex = 0;
 };
 
 class FakePreview : public DocumentPreview
@@ -32,6 +35,18 @@ public:
     {
         m_calls.headings << (instant ? u'!' + text : text);
     }
+    void find(const QString &query, FindCompletion completion) override
+    {
+        m_calls.finds << QStringLiteral("find:") + query;
+        completion(m_calls.findCount, m_calls.findIndex);
+    }
+    void findStep(int step, FindCompletion completion) override
+    {
+        m_calls.finds << QStringLiteral("step:%1").arg(step);
+        completion(m_calls.findCount, m_calls.findIndex);
+    }
+    void findClear() override { m_calls.finds << QStringLiteral("clear"); }
+    void takeFocus() override { m_calls.finds << QStringLiteral("focus"); }
 
 private:
     PreviewCalls &m_calls;

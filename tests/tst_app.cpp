@@ -1,7 +1,10 @@
+#include "modelharness.h"
 #include "testsupport.h"
 
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
+#include "app/findbar.h"
+#include "app/sourcefindbar.h"
 #include "app/reloadbanner.h"
 #include "core/filewatcher.h"
 #include "core/markdowndocument.h"
@@ -10,16 +13,20 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 using namespace quorvel;
+using namespace Qt::StringLiterals;
 using app::DocumentController;
 using app::DocumentWindow;
 using Mode = core::DocumentModel::Mode;
@@ -44,6 +51,15 @@ private Q_SLOTS:
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
 
+    // find
+    void findShowsTheBarAndSearchesOnlyATypedQuery();
+    void findBarShowsThePagesAnswer_data();
+    void findBarShowsThePagesAnswer();
+    void escapeClosesTheFindBarKeepingTheQuery();
+    void findNextWithTheBarHiddenOnlyOpensIt();
+    void sourceModeHasAFindOfItsOwn();
+    void sourceFindCountsEveryMatchButMarksOnlyTheScreen();
+
     // outside changes, on the real clock and real kernel events
     void outsideAppendsWhileTypingLoseNothing_data();
     void outsideAppendsWhileTypingLoseNothing();
@@ -54,6 +70,7 @@ private:
     void useRealClock();
     DocumentWindow *open(const QByteArray &bytes);
     static void answerNextDialog(QMessageBox::StandardButton button);
+    static void press(DocumentWindow *window, QKeyCombination key);
 
     std::unique_ptr<ScratchEnvironment> m_scratch;
 };
@@ -267,6 +284,197 @@ void TestApp::imagesPastedIntoTheSourceAreStoredBesideTheNote()
              QStringLiteral("Intro\n![](%1)![](%2)").arg(first, second));
     QCOMPARE(QImage(m_scratch->path(first)).pixelColor(0, 0), QColor(Qt::red));
     QVERIFY(QFileInfo::exists(m_scratch->path(second)));
+}
+
+void TestApp::press(DocumentWindow *window, QKeyCombination key)
+{
+    // Where the focus is, as a key press goes, so that the window's shortcuts see it.
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : window;
+    QTest::keyClick(target, key.key(), key.keyboardModifiers());
+}
+
+void TestApp::findShowsTheBarAndSearchesOnlyATypedQuery()
+{
+    FakePreviewFactory fake;
+    DocumentWindow *window = open("# Note\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QCOMPARE(window->model().mode(), Mode::Read);
+    app::FindBar *bar = window->findBar();
+    QVERIFY(!bar->isVisible());
+
+    press(window, Qt::CTRL | Qt::Key_F);
+    QVERIFY(bar->isVisible());
+    QVERIFY(window->model().showFind());
+    QCOMPARE(QApplication::focusWidget(), bar->field());
+    QCOMPARE(fake.calls.finds, QStringList());
+    QCOMPARE(bar->resultText(), QString());
+
+    fake.calls.findCount = 4;
+    fake.calls.findIndex = 1;
+    QTest::keyClicks(bar->field(), QStringLiteral("no"));
+    QCOMPARE(window->model().findQuery(), QStringLiteral("no"));
+    QCOMPARE(fake.calls.finds, (QStringList{u"find:n"_s, u"find:no"_s}));
+    QCOMPARE(bar->resultText(), QStringLiteral("1/4"));
+}
+
+void TestApp::findBarShowsThePagesAnswer_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("red");
+    // The index as the page counts it, shown unchanged.
+    QTest::newRow("a match") << u"beds"_s << 7 << 3 << u"3/7"_s << false;
+    QTest::newRow("no match") << u"zebra"_s << 0 << 0 << u"None"_s << true;
+    QTest::newRow("empty query") << QString() << 0 << 0 << QString() << false;
+}
+
+void TestApp::findBarShowsThePagesAnswer()
+{
+    QFETCH(QString, query);
+    QFETCH(int, count);
+    QFETCH(int, index);
+    QFETCH(QString, shown);
+    QFETCH(bool, red);
+    FakePreviewFactory fake;
+    fake.calls.findCount = count;
+    fake.calls.findIndex = index;
+    DocumentWindow *window = open("# Note\n");
+    window->model().setFindQuery(u"x"_s);
+    window->model().find();
+    app::FindBar *bar = window->findBar();
+    bar->field()->selectAll();
+    QTest::keyClick(bar->field(), Qt::Key_Backspace);
+    QTest::keyClicks(bar->field(), query);
+    QCOMPARE(fake.calls.finds.last(), u"find:"_s + query);
+    QCOMPARE(bar->resultText(), shown);
+    QLabel *label = bar->resultLabel();
+    QCOMPARE(label->palette().color(QPalette::WindowText) == QColor(0xD7, 0x3A, 0x31), red);
+}
+
+void TestApp::escapeClosesTheFindBarKeepingTheQuery()
+{
+    FakePreviewFactory fake;
+    fake.calls.findCount = 2;
+    fake.calls.findIndex = 1;
+    DocumentWindow *window = open("# Note\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    press(window, Qt::CTRL | Qt::Key_F);
+    QTest::keyClicks(window->findBar()->field(), QStringLiteral("note"));
+    QCOMPARE(window->model().findCount(), 2);
+
+    QTest::keyClick(window->findBar()->field(), Qt::Key_Escape);
+    QVERIFY(!window->findBar()->isVisible());
+    QVERIFY(!window->model().showFind());
+    QCOMPARE(window->model().findQuery(), QStringLiteral("note"));
+    QCOMPARE(window->model().findCount(), 0);
+    QCOMPARE(window->model().findIndex(), 0);
+    QCOMPARE(fake.calls.finds.mid(fake.calls.finds.size() - 2),
+             (QStringList{u"clear"_s, u"focus"_s}));
+
+    // Open again: the kept query is searched at once.
+    fake.calls.finds.clear();
+    press(window, Qt::CTRL | Qt::Key_F);
+    QCOMPARE(fake.calls.finds, QStringList{u"find:note"_s});
+    QCOMPARE(window->findBar()->field()->selectedText(), QStringLiteral("note"));
+}
+
+void TestApp::findNextWithTheBarHiddenOnlyOpensIt()
+{
+    FakePreviewFactory fake;
+    DocumentWindow *window = open("# Note\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    for (QKeyCombination key : {QKeyCombination(Qt::Key_F3), Qt::CTRL | Qt::Key_G,
+                                Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}) {
+        window->model().closeFind();
+        window->sourceEditor()->setFocus();
+        fake.calls.finds.clear();
+        press(window, key);
+        QVERIFY(window->findBar()->isVisible());
+        QCOMPARE(fake.calls.finds, QStringList());
+        const int step = key.keyboardModifiers() & Qt::ShiftModifier ? -1 : 1;
+        press(window, key);
+        QCOMPARE(fake.calls.finds, QStringList{u"step:%1"_s.arg(step)});
+    }
+    // The page's bar never shows over the source.
+    window->model().setMode(Mode::Source);
+    QVERIFY(!window->model().showFind());
+    QVERIFY(!window->findBar()->isVisible());
+}
+
+void TestApp::sourceModeHasAFindOfItsOwn()
+{
+    DocumentWindow *window = open("Apple pie.\nNo apples here?\nAn APPLE a day.\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->model().setMode(Mode::Source);
+    QPlainTextEdit *editor = window->sourceEditor();
+    app::SourceFindBar *bar = window->sourceFindBar();
+
+    press(window, Qt::CTRL | Qt::Key_F);
+    QVERIFY(bar->isVisible());
+    QVERIFY(!window->model().showFind());
+    QVERIFY(!window->findBar()->isVisible());
+    QCOMPARE(QApplication::focusWidget(), bar->field());
+    QTest::keyClicks(bar->field(), QStringLiteral("apple"));
+    QCOMPARE(bar->resultText(), QStringLiteral("1/3"));
+    QCOMPARE(bar->highlighted(), 3);
+    QCOMPARE(editor->extraSelections().size(), 3);
+
+    const auto selection = [editor] {
+        const QTextCursor c = editor->textCursor();
+        return std::pair(c.selectionStart(), c.selectedText());
+    };
+    QCOMPARE(selection(), std::pair(0, u"Apple"_s));
+    press(window, Qt::Key_F3);
+    QCOMPARE(selection(), std::pair(14, u"apple"_s));
+    QCOMPARE(bar->resultText(), QStringLiteral("2/3"));
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    QCOMPARE(selection(), std::pair(30, u"APPLE"_s));
+    press(window, Qt::CTRL | Qt::Key_G);
+    QCOMPARE(selection(), std::pair(0, u"Apple"_s));
+    press(window, Qt::SHIFT | Qt::Key_F3);
+    QCOMPARE(selection(), std::pair(30, u"APPLE"_s));
+    QCOMPARE(bar->resultText(), QStringLiteral("3/3"));
+
+    // Typing in the text searches again.
+    editor->setFocus();
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral("apple"));
+    QVERIFY(waitUntil([bar] { return bar->count() == 4; }, 5000));
+    QCOMPARE(editor->extraSelections().size(), 4);
+
+    QTest::keyClicks(bar->field(), QStringLiteral("zzz"));
+    QCOMPARE(bar->resultText(), QStringLiteral("None"));
+    QCOMPARE(editor->extraSelections().size(), 0);
+    QTest::keyClick(bar->field(), Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(editor->extraSelections().size(), 0);
+    QCOMPARE(QApplication::focusWidget(), editor);
+    QVERIFY(!window->model().showFind());
+}
+
+void TestApp::sourceFindCountsEveryMatchButMarksOnlyTheScreen()
+{
+    QByteArray text;
+    for (int line = 0; line < 20000; ++line)
+        text += "the quick brown fox jumps over the lazy dog\n";
+    DocumentWindow *window = open(text);
+    window->model().setMode(Mode::Source);
+    app::SourceFindBar *bar = window->sourceFindBar();
+    window->model().find();
+    bar->setQuery(QStringLiteral("THE"));
+    QCOMPARE(bar->count(), 40000);
+    QVERIFY2(bar->highlighted() > 0 && bar->highlighted() < 2000,
+             qPrintable(QString::number(bar->highlighted())));
+
+    // Far down, the marks are those of the new screen.
+    QPlainTextEdit *editor = window->sourceEditor();
+    editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum() / 2);
+    const auto marks = editor->extraSelections();
+    QVERIFY(!marks.isEmpty());
+    const int middle = editor->cursorForPosition(editor->viewport()->rect().center()).position();
+    QVERIFY(marks.first().cursor.position() < middle && middle < marks.last().cursor.position());
 }
 
 void TestApp::outsideAppendsWhileTypingLoseNothing_data()

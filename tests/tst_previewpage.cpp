@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
+#include "app/findbar.h"
 #include "core/markdowndocument.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
@@ -18,6 +19,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <QImage>
+#include <QLineEdit>
 #include <QRegularExpression>
 
 using namespace quorvel;
@@ -69,6 +71,8 @@ private Q_SLOTS:
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
     void checkboxesAndWikilinksWorkFromTheReadingView();
+    void findBarShowsWhatThePageFound_data();
+    void findBarShowsWhatThePageFound();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
@@ -627,6 +631,52 @@ void TestPreviewPage::checkboxesAndWikilinksWorkFromTheReadingView()
             .toBool();
     }, kEngineTimeout));
     QCOMPARE(m_external, QList<QUrl>());
+}
+
+void TestPreviewPage::findBarShowsWhatThePageFound_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::newRow("read") << Mode::Read;
+    QTest::newRow("visual") << Mode::Visual;
+    QTest::newRow("split") << Mode::Split;
+}
+
+void TestPreviewPage::findBarShowsWhatThePageFound()
+{
+    QFETCH(Mode, mode);
+    DocumentWindow *window = open(mode);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    core::DocumentModel &model = window->model();
+    app::FindBar *bar = window->findBar();
+    const auto marks = [&] {
+        return evaluate(window, u"document.querySelectorAll('mark.find-hit').length"_s).toInt();
+    };
+
+    model.find();
+    QVERIFY(bar->isVisible());
+    QTest::keyClicks(bar->field(), QStringLiteral("PARAGRAPH"));
+    QVERIFY(waitUntil([&] { return bar->resultText() == u"1/2"_s; }, kEngineTimeout));
+    QCOMPARE(marks(), 2);
+    QTest::keyClick(bar->field(), Qt::Key_Return);
+    QVERIFY(waitUntil([&] { return bar->resultText() == u"2/2"_s; }, kEngineTimeout));
+    QTest::keyClick(bar->field(), Qt::Key_Return, Qt::ShiftModifier);
+    QVERIFY(waitUntil([&] { return bar->resultText() == u"1/2"_s; }, kEngineTimeout));
+
+    QTest::keyClicks(bar->field(), QStringLiteral("zebra"));
+    QVERIFY(waitUntil([&] { return bar->resultText() == u"None"_s; }, kEngineTimeout));
+    QCOMPARE(model.findCount(), 0);
+
+    bar->field()->setText(QString());
+    QTest::keyClicks(bar->field(), QStringLiteral("first"));
+    QVERIFY(waitUntil([&] { return model.findCount() == 1; }, kEngineTimeout));
+    QTest::keyClick(bar->field(), Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(model.findQuery(), u"first"_s);
+    QCOMPARE(model.findCount(), 0);
+    QVERIFY(waitUntil([&] { return marks() == 0; }, kEngineTimeout));
+    // Leaving the marks behind must not have touched the text.
+    QCOMPARE(window->document().content().text(), QString::fromUtf8(kNote));
 }
 
 int main(int argc, char **argv)

@@ -6,9 +6,11 @@
 #include "documentcontroller.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
+#include "findbar.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 #include "reloadbanner.h"
+#include "sourcefindbar.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
@@ -105,6 +107,10 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     column->addWidget(m_banner);
     column->addWidget(m_split, 1);
     setCentralWidget(centre);
+    m_findBar = new FindBar(*m_model, m_split);
+    m_sourceFindBar = new SourceFindBar(m_editor, m_split);
+    connect(m_model, &DocumentModel::textFinderActionRequested, m_sourceFindBar,
+            &SourceFindBar::perform);
 
     m_saveState = new QLabel(this);
     m_fileLabel = new QLabel(this);
@@ -118,6 +124,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
 
 DocumentWindow::~DocumentWindow()
 {
+    // The source bar watches the editor; it must not see the editor's own teardown.
+    delete m_sourceFindBar;
     // The model goes with this window; the document must outlive its last use by the model.
     delete m_model;
     m_model = nullptr;
@@ -138,6 +146,23 @@ void DocumentWindow::buildActions()
     file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
+
+    auto *edit = menuBar()->addMenu(tr("&Edit"));
+    const struct
+    {
+        const char *label;
+        void (DocumentModel::*command)();
+        QList<QKeySequence> keys;
+    } finds[] = {
+        {"&Find\u2026", &DocumentModel::find, {QKeySequence::Find}},
+        {"Find &Next", &DocumentModel::findNext, {Qt::Key_F3, Qt::CTRL | Qt::Key_G}},
+        {"Find Pre&vious", &DocumentModel::findPrevious,
+         {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}},
+    };
+    for (const auto &entry : finds) {
+        auto *action = edit->addAction(tr(entry.label), m_model, entry.command);
+        action->setShortcuts(entry.keys);
+    }
 
     auto *view = menuBar()->addMenu(tr("&View"));
     const struct
@@ -239,6 +264,11 @@ void DocumentWindow::wire()
 void DocumentWindow::applyMode()
 {
     const Mode mode = m_model->mode();
+    // Each view has its own find: the page's bar goes when the page goes, and the other way.
+    if (mode == Mode::Source && m_model->showFind())
+        m_model->closeFind();
+    if (mode != Mode::Source && m_sourceFindBar->isVisible())
+        m_sourceFindBar->close();
     if (mode != Mode::Source)
         showPreview();
     QWidget *preview = m_preview ? m_preview.data() : m_placeholder;

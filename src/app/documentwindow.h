@@ -18,7 +18,9 @@ class EditorController;
 
 namespace quorvel::app {
 
+class FindBar;
 class ReloadBanner;
+class SourceFindBar;
 
 // One window per document. It owns the document and the model for its whole life, wires the
 // model to the text (getText / setText), and lays out the main area for the model's mode.
@@ -37,6 +39,8 @@ public:
     QString filePath() const { return m_document->filePath(); }
     editor::MarkdownTextView *sourceEditor() const { return m_editor; }
     ReloadBanner *reloadBanner() const { return m_banner; }
+    FindBar *findBar() const { return m_findBar; }
+    SourceFindBar *sourceFindBar() const { return m_sourceFindBar; }
 
     // Takes the appearance of the model's theme: a dark or light palette, or the system's.
     void applyThemeAppearance();
@@ -79,6 +83,8 @@ private:
     // Stands where the preview goes until it exists; without a web engine (tests) it stays.
     QWidget *m_placeholder = nullptr;
     ReloadBanner *m_banner = nullptr;
+    FindBar *m_findBar = nullptr;
+    SourceFindBar *m_sourceFindBar = nullptr;
     // The preview's web view once it took the placeholder's place; owned by the preview.
     QPointer<QWidget> m_preview;
     bool m_previewUpdateQueued = false;

@@ -38,6 +38,8 @@ public:
         completion(0, 0);
     }
     virtual void findClear() {}
+    // Puts the keyboard focus in the page, so that the keys scroll it at once.
+    virtual void takeFocus() {}
     virtual void scrollToHeading(const QString &id) { Q_UNUSED(id); }
     virtual void scrollToHeadingText(const QString &text, bool instant)
     {

@@ -252,6 +252,66 @@ void DocumentModel::requestFindFocus()
     Q_EMIT findFocusRequested();
 }
 
+void DocumentModel::find()
+{
+    if (m_mode == Mode::Source) {
+        Q_EMIT textFinderActionRequested(TextFinderAction::Show);
+        return;
+    }
+    setShowFind(true);
+    requestFindFocus();
+    // An empty field has nothing to look for; the page keeps whatever it shows.
+    if (!m_findQuery.isEmpty())
+        runFind();
+}
+
+void DocumentModel::runFind()
+{
+    preview().find(m_findQuery, [weak = QPointer(this)](int count, int index) {
+        if (weak)
+            weak->setFindResult(count, index);
+    });
+}
+
+void DocumentModel::findNext()
+{
+    if (m_mode == Mode::Source)
+        Q_EMIT textFinderActionRequested(TextFinderAction::Next);
+    else
+        findStep(1);
+}
+
+void DocumentModel::findPrevious()
+{
+    if (m_mode == Mode::Source)
+        Q_EMIT textFinderActionRequested(TextFinderAction::Previous);
+    else
+        findStep(-1);
+}
+
+void DocumentModel::findStep(int step)
+{
+    // The first press only brings the bar back: the user sees where the search stands before
+    // it moves.
+    if (!m_showFind) {
+        find();
+        return;
+    }
+    preview().findStep(step, [weak = QPointer(this)](int count, int index) {
+        if (weak)
+            weak->setFindResult(count, index);
+    });
+}
+
+void DocumentModel::closeFind()
+{
+    setShowFind(false);
+    setFindResult(0, 0);
+    preview().findClear();
+    if (m_window)
+        preview().takeFocus();
+}
+
 void DocumentModel::setFileTheme(std::optional<themes::ThemeKind> theme)
 {
     if (theme == m_fileTheme)

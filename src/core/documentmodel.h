@@ -112,6 +112,17 @@ public:
     int findFocusRequest() const { return m_findFocusRequest; }
     void requestFindFocus();
 
+    // What the source view's own find bar is asked to do; the values are the commands' codes.
+    enum class TextFinderAction { Show = 1, Next = 2, Previous = 3 };
+    Q_ENUM(TextFinderAction)
+
+    // The Find commands. The page's bar in the rendered modes, the source bar in source mode.
+    void find();
+    void runFind();
+    void findNext();
+    void findPrevious();
+    void closeFind();
+
     std::optional<themes::ThemeKind> fileTheme() const { return m_fileTheme; }
     void setFileTheme(std::optional<themes::ThemeKind> theme);
     // The theme the window shows: the file's own when themes are per file and it has one, else
@@ -188,6 +199,7 @@ Q_SIGNALS:
     void findQueryChanged(const QString &query);
     void findResultChanged(int count, int index);
     void findFocusRequested();
+    void textFinderActionRequested(quorvel::core::DocumentModel::TextFinderAction action);
     void fileThemeChanged();
     void externalVersionChanged(int version);
     // The window should take the appearance of this theme.
@@ -208,6 +220,7 @@ private:
     void applyDiskContent(const DecodedText &disk);
     TextEncoding fileEncoding() const;
     void recordFileTheme();
+    void findStep(int step);
     void refreshThemeKey();
 
     ModelEnvironment m_env;

@@ -418,6 +418,12 @@ void PreviewController::findClear()
     run(QStringLiteral("quorvel.findClear()"));
 }
 
+void PreviewController::takeFocus()
+{
+    if (QWidget *view = webView())
+        view->setFocus();
+}
+
 void PreviewController::exportHTML(const QString &title,
                                    std::function<void(const std::optional<QString> &)> completion)
 {

@@ -84,6 +84,7 @@ public:
     void find(const QString &query, FindCompletion completion) override;
     void findStep(int step, FindCompletion completion) override;
     void findClear() override;
+    void takeFocus() override;
     void scrollToHeading(const QString &id) override;
     void scrollToHeadingText(const QString &text, bool instant) override;
 

@@ -1,0 +1,84 @@
+// How fast the source view's find answers on a large note. See README.md.
+
+#include "app/findbar.h"
+#include "app/sourcefindbar.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using quorvel::app::SourceFindBar;
+
+namespace {
+
+constexpr int kRuns = 7;
+
+// About 1 MB of prose in which "the" is as common as in English.
+QString note()
+{
+    const QString line = QStringLiteral(
+        "The garden lies behind the house, and the beds along the wall get the morning sun.\n");
+    QString text;
+    while (text.size() < 1'000'000)
+        text += line;
+    return text;
+}
+
+template <typename F>
+double medianMs(F &&run)
+{
+    std::vector<double> times;
+    for (int i = 0; i < kRuns; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        run(i);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QWidget window;
+    auto *column = new QVBoxLayout(&window);
+    auto *editor = new QPlainTextEdit(&window);
+    column->addWidget(editor);
+    SourceFindBar bar(editor, editor);
+    window.resize(900, 900);
+    editor->setPlainText(note());
+    window.show();
+    QApplication::processEvents();
+    bar.perform(quorvel::core::DocumentModel::TextFinderAction::Show);
+
+    // A query typed anew each run: every match counted, the screen's marked, the first
+    // selected and scrolled to.
+    const double search = medianMs([&](int i) {
+        bar.setQuery(i % 2 ? QStringLiteral("the") : QStringLiteral("THE"));
+    });
+    std::printf("search \"the\" in %lld characters: %d matches, %d marked, median %.1f ms "
+                "(target: 100 ms)\n",
+                static_cast<long long>(editor->document()->characterCount()), bar.count(),
+                bar.highlighted(), search);
+
+    const double step = medianMs([&](int) { bar.step(1); });
+    std::printf("next match: median %.2f ms\n", step);
+
+    const double scroll = medianMs([&](int i) {
+        editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum() * (i + 1)
+                                              / (kRuns + 1));
+    });
+    std::printf("scroll and mark the new screen: median %.2f ms\n", scroll);
+    return 0;
+}
