@@ -471,10 +471,12 @@ void TestApp::sourceFindCountsEveryMatchButMarksOnlyTheScreen()
     // Far down, the marks are those of the new screen.
     QPlainTextEdit *editor = window->sourceEditor();
     editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum() / 2);
-    const auto marks = editor->extraSelections();
-    QVERIFY(!marks.isEmpty());
     const int middle = editor->cursorForPosition(editor->viewport()->rect().center()).position();
-    QVERIFY(marks.first().cursor.position() < middle && middle < marks.last().cursor.position());
+    QVERIFY(waitUntil([&] {
+        const auto marks = editor->extraSelections();
+        return !marks.isEmpty() && marks.first().cursor.position() < middle
+            && middle < marks.last().cursor.position();
+    }, 5000));
 }
 
 void TestApp::outsideAppendsWhileTypingLoseNothing_data()

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocument>
 
 #include <algorithm>
 
@@ -26,15 +27,22 @@ SourceFindBar::SourceFindBar(QPlainTextEdit *editor, QWidget *anchor)
     connect(this, &FindRow::nextRequested, this, [this] { step(1); });
     connect(this, &FindRow::previousRequested, this, [this] { step(-1); });
     connect(this, &FindRow::closeRequested, this, &SourceFindBar::close);
-    connect(editor, &QPlainTextEdit::textChanged, this, [this] {
+    // The document's own signal: the editor's comes after the layout has already scrolled,
+    // which would mark with the old positions.
+    connect(editor->document(), &QTextDocument::contentsChange, this, [this] {
         // The positions held are the old text's until the search runs again.
         m_stale = !m_matches.isEmpty();
         if (isVisible() && !m_query.isEmpty())
             m_research.start();
     });
-    // Only what is on screen is marked, so scrolling and resizing mark anew.
-    connect(editor->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            &SourceFindBar::highlight);
+    // Only what is on screen is marked, so scrolling and resizing mark anew. Never from inside
+    // the signal: the scroll bar also moves while the document is being cleared, and cursors
+    // dropped then are left dangling in the document.
+    m_remark.setSingleShot(true);
+    m_remark.setInterval(0);
+    connect(&m_remark, &QTimer::timeout, this, &SourceFindBar::highlight);
+    connect(editor->verticalScrollBar(), &QScrollBar::valueChanged, &m_remark,
+            qOverload<>(&QTimer::start));
     editor->viewport()->installEventFilter(this);
     editor->installEventFilter(this);
 }
@@ -133,10 +141,10 @@ void SourceFindBar::highlight()
         // marks at once.
         const QRect view = m_editor->viewport()->rect();
         const int first = m_editor->cursorForPosition(QPoint(0, -view.height())).position();
-        const int last = m_editor->cursorForPosition(QPoint(view.width(), 2 * view.height()))
-                             .block()
-                             .next()
-                             .position();
+        // A position, not a block: one line can hold the whole document. The slack covers the
+        // rest of the last line on screen.
+        int last = m_editor->cursorForPosition(QPoint(view.width(), 2 * view.height())).position()
+            + 1000;
         const QPalette p = m_editor->palette();
         QColor all = p.color(QPalette::Highlight);
         all.setAlphaF(0.28f);
@@ -146,8 +154,11 @@ void SourceFindBar::highlight()
         current.setBackground(p.color(QPalette::Highlight));
         current.setForeground(p.color(QPalette::HighlightedText));
         const int length = int(m_query.size());
+        // Never past the end, whatever the order in which an edit's signals arrive.
+        const int end = m_editor->document()->characterCount() - 1;
+        last = last <= 0 ? end : std::min(last, end);
         auto it = std::lower_bound(m_matches.cbegin(), m_matches.cend(), first - length);
-        for (; it != m_matches.cend() && (last <= 0 || *it < last); ++it) {
+        for (; it != m_matches.cend() && *it + length <= last; ++it) {
             QTextCursor cursor(m_editor->document());
             cursor.setPosition(*it);
             cursor.setPosition(*it + length, QTextCursor::KeepAnchor);
@@ -162,7 +173,7 @@ void SourceFindBar::highlight()
 bool SourceFindBar::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_editor->viewport() && event->type() == QEvent::Resize)
-        highlight();
+        m_remark.start();
     else if (watched == m_editor && event->type() == QEvent::KeyPress && isVisible()
              && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
         close();

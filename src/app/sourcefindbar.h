@@ -46,6 +46,7 @@ private:
     bool m_stale = false;
     // Typing coalesces into one search after the burst; the event loop turn is enough.
     QTimer m_research;
+    QTimer m_remark;
 };
 
 } // namespace quorvel::app
