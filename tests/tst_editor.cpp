@@ -320,26 +320,31 @@ void TestEditor::largeTextIsNotColoured()
 
 void TestEditor::marksAreColouredBlockByBlock_data()
 {
-    // The text, its last line, and the characters of that line that are coloured.
+    // The text, and in its last line the characters that are coloured and those set in bold
+    // ("B:") or italics ("I:").
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("coloured");
-    QTest::newRow("plain") << u"just words"_s << u""_s;
-    QTest::newRow("heading") << u"## Title"_s << u"##"_s; // the title itself is bold
-    QTest::newRow("not-a-heading") << u"#hashtag"_s << u""_s;
-    QTest::newRow("inside-a-fence") << u"```\nplain *x*"_s << u"plain *x*"_s;
-    QTest::newRow("after-a-fence") << u"```\ncode\n```\nplain"_s << u""_s;
-    QTest::newRow("front-matter") << u"---\ntitle: x"_s << u"title: x"_s;
-    QTest::newRow("rule-later-is-no-front-matter") << u"a\n---\ntitle: x"_s << u""_s;
-    QTest::newRow("inline-code") << u"a `b` c"_s << u"`b`"_s;
-    QTest::newRow("link") << u"see [x](y)."_s << u"[x](y)"_s;
-    QTest::newRow("list-marker") << u"- item"_s << u"- "_s;
-    QTest::newRow("quote-marker") << u"> said"_s << u"> "_s;
+    QTest::addColumn<QString>("styled");
+    QTest::newRow("plain") << u"just words"_s << u""_s << u""_s;
+    QTest::newRow("heading") << u"## Title"_s << u"##"_s << u"B: Title"_s;
+    QTest::newRow("not-a-heading") << u"#hashtag"_s << u""_s << u""_s;
+    QTest::newRow("inside-a-fence") << u"```\nplain *x*"_s << u"plain *x*"_s << u""_s;
+    QTest::newRow("after-a-fence") << u"```\ncode\n```\nplain"_s << u""_s << u""_s;
+    QTest::newRow("front-matter") << u"---\ntitle: x"_s << u"title: x"_s << u""_s;
+    QTest::newRow("rule-later-is-no-front-matter") << u"a\n---\ntitle: x"_s << u""_s << u""_s;
+    QTest::newRow("inline-code") << u"a `b` c"_s << u"`b`"_s << u""_s;
+    QTest::newRow("link") << u"see [x](y)."_s << u"[x](y)"_s << u""_s;
+    QTest::newRow("list-marker") << u"- item"_s << u"- "_s << u""_s;
+    QTest::newRow("quote-marker") << u"> said"_s << u"> "_s << u""_s;
+    QTest::newRow("strong-and-emphasis") << u"**a** *b* __c__ _d_"_s << u""_s
+                                         << u"B:**a** I:*b* B:__c__ I:_d_"_s;
 }
 
 void TestEditor::marksAreColouredBlockByBlock()
 {
     QFETCH(QString, text);
     QFETCH(QString, coloured);
+    QFETCH(QString, styled);
     MarkdownTextView view;
     QPalette palette = view.palette();
     palette.setColor(QPalette::Text, Qt::black);
@@ -349,12 +354,19 @@ void TestEditor::marksAreColouredBlockByBlock()
     view.updateHighlighting(text.size());
     const QTextBlock last = view.document()->lastBlock();
     QString found;
+    QStringList shapes;
     for (const QTextLayout::FormatRange &range : last.layout()->formats()) {
+        const QString part = last.text().mid(range.start, range.length);
         if (range.format.hasProperty(QTextFormat::ForegroundBrush)
             && range.format.foreground().color() != Qt::black)
-            found += last.text().mid(range.start, range.length);
+            found += part;
+        if (range.format.fontWeight() >= QFont::Bold)
+            shapes << u"B:"_s + part;
+        if (range.format.fontItalic())
+            shapes << u"I:"_s + part;
     }
     QCOMPARE(found, coloured);
+    QCOMPARE(shapes.join(u' '), styled);
 }
 
 QTEST_MAIN(TestEditor)

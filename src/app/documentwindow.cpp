@@ -19,14 +19,11 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QImage>
-#include <QMimeData>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -240,6 +237,8 @@ void DocumentWindow::wire()
             &DocumentWindow::schedulePreviewUpdate);
     connect(&appearance, &themes::Appearance::fontFamilyChanged, this,
             &DocumentWindow::schedulePreviewUpdate);
+    connect(&appearance, &themes::Appearance::editorFontSizeChanged, m_editor,
+            &editor::MarkdownTextView::setEditorFontSize);
     connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::updateStatus);
     connect(&model, &DocumentModel::fileURLChanged, this, [this] {
         updateTitle();

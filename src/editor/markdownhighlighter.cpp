@@ -34,6 +34,7 @@ void MarkdownHighlighter::setPalette(const QPalette &palette)
     m_code.setForeground(mix(text, QColor(0xB0, 0x50, 0x30), 0.35));
     m_link.setForeground(mix(text, palette.color(QPalette::Link), 0.55));
     m_emphasis.setFontItalic(true);
+    m_strong.setFontWeight(QFont::Bold);
     if (document())
         rehighlight();
 }
@@ -80,7 +81,9 @@ void MarkdownHighlighter::highlightBlock(const QString &text)
         QStringLiteral("(\\*\\*|__)(?=\\S).+?\\1|(?<![*\\w])([*_])(?=\\S)[^*_]+?\\2(?![*\\w])"));
     for (auto it = emphasis.globalMatch(text); it.hasNext();) {
         const auto m = it.next();
-        setFormat(int(m.capturedStart()), int(m.capturedLength()), m_emphasis);
+        // Strong keeps its own weight: `**w**` in italics would read as the other kind.
+        setFormat(int(m.capturedStart()), int(m.capturedLength()),
+                  m.capturedLength(1) > 0 ? m_strong : m_emphasis);
     }
     for (auto it = link.globalMatch(text); it.hasNext();) {
         const auto m = it.next();

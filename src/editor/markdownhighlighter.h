@@ -25,7 +25,7 @@ protected:
     void highlightBlock(const QString &text) override;
 
 private:
-    QTextCharFormat m_marker, m_heading, m_code, m_link, m_emphasis;
+    QTextCharFormat m_marker, m_heading, m_code, m_link, m_emphasis, m_strong;
 };
 
 } // namespace quorvel::editor
