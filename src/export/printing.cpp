@@ -1,0 +1,95 @@
+#include "printing.h"
+
+#include "themes/appearance.h"
+
+#include <QFileInfo>
+#include <QMarginsF>
+#include <QPageSize>
+#include <QPointer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+namespace quorvel::exporter {
+
+namespace {
+
+QList<PrintCompletion *> &liveCompletions()
+{
+    static QList<PrintCompletion *> live;
+    return live;
+}
+
+} // namespace
+
+QSizeF paperSizePoints(themes::PaperSize size)
+{
+    switch (size) {
+    case themes::PaperSize::Letter:
+        return {612, 792};
+    case themes::PaperSize::A5:
+        return {419.53, 595.28};
+    case themes::PaperSize::A4:
+        break;
+    }
+    return {595.28, 841.89};
+}
+
+double marginPoints(double marginMM)
+{
+    return marginMM * 72.0 / 25.4;
+}
+
+QPageLayout printInfo(const themes::Appearance &appearance)
+{
+    // The exact point sizes, not the nearest named size: the page is laid out on them.
+    const QPageSize paper(paperSizePoints(appearance.paperSize()), QPageSize::Point, QString(),
+                          QPageSize::ExactMatch);
+    const double margin = marginPoints(appearance.marginMM());
+    QPageLayout layout(paper, QPageLayout::Portrait, QMarginsF(), QPageLayout::Point);
+    layout.setOrientation(appearance.landscape() ? QPageLayout::Landscape
+                                                 : QPageLayout::Portrait);
+    // Margins larger than the paper allows are the user's choice; the layout must not refuse them.
+    layout.setMode(QPageLayout::FullPageMode);
+    layout.setMargins(QMarginsF(margin, margin, margin, margin));
+    return layout;
+}
+
+PrintCompletion::PrintCompletion(std::function<void(bool)> completion)
+    : m_completion(std::move(completion))
+{
+    liveCompletions().append(this);
+}
+
+void PrintCompletion::printOperationDidRun(bool success)
+{
+    liveCompletions().removeAll(this);
+    if (auto completion = std::exchange(m_completion, nullptr))
+        completion(success);
+    deleteLater();
+}
+
+const QList<PrintCompletion *> &PrintCompletion::live()
+{
+    return liveCompletions();
+}
+
+void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
+              std::function<void(bool)> completion)
+{
+    if (!view || !view->page()) {
+        completion(false);
+        return;
+    }
+    auto *done = new PrintCompletion([path, completion = std::move(completion)](bool success) {
+        completion(success && QFileInfo(path).isFile());
+    });
+    QWebEnginePage *page = view->page();
+    QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, done,
+                     [done, path](const QString &written, bool success) {
+                         if (written == path)
+                             done->printOperationDidRun(success);
+                     });
+    page->printToPdf(path, printInfo(appearance));
+}
+
+} // namespace quorvel::exporter

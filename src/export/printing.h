@@ -1,0 +1,57 @@
+#pragma once
+
+#include "themes/papersize.h"
+
+#include <QList>
+#include <QObject>
+#include <QPageLayout>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+
+class QWebEngineView;
+
+namespace quorvel::themes {
+class Appearance;
+}
+
+namespace quorvel::exporter {
+
+// Portrait paper sizes in points (1/72 inch).
+QSizeF paperSizePoints(themes::PaperSize size);
+// One margin for all four sides, from millimetres to points.
+double marginPoints(double marginMM);
+
+// The page set-up of the settings as a page layout: paper in portrait order, then the
+// orientation, the same margin on every side, in points. The margin is taken as it is, never
+// clamped. The page is scaled to the printable width by the engine (fit to width) and flows over
+// as many sheets as it needs.
+QPageLayout printInfo(const themes::Appearance &appearance);
+
+// Keeps the completion of one asynchronous print alive until the engine reports, and calls it
+// exactly once.
+class PrintCompletion : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PrintCompletion(std::function<void(bool)> completion);
+    PrintCompletion() = delete;
+
+    // Calls the completion with `success`, then drops this object from `live()`.
+    void printOperationDidRun(bool success);
+
+    // Every completion whose operation has not reported yet.
+    static const QList<PrintCompletion *> &live();
+
+private:
+    std::function<void(bool)> m_completion;
+};
+
+// Writes the page of `view` to a PDF file at `path` with the page set-up of `appearance`, without
+// any panel. Success means the engine said so and a file exists at `path` afterwards.
+void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
+              std::function<void(bool)> completion);
+
+} // namespace quorvel::exporter
