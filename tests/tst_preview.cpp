@@ -172,6 +172,8 @@ QString describe(const std::optional<preview::BridgeMessage> &decoded)
                 return QStringLiteral("outline [%1]").arg(items.join(u','));
             } else if constexpr (std::is_same_v<T, Ready>)
                 return QStringLiteral("ready");
+            else if constexpr (std::is_same_v<T, Drawn>)
+                return QStringLiteral("drawn");
             else
                 return QStringLiteral("rendered");
         },
@@ -310,6 +312,7 @@ void TestPreview::messagesDecodeWithTheirDefaults_data()
         << QByteArray(R"({"type":"outline","items":[{"level":1,"text":"A","id":"a"},3]})")
         << "outline []";
     QTest::newRow("rendered") << QByteArray(R"({"type":"rendered","extra":1})") << "rendered";
+    QTest::newRow("drawn") << QByteArray(R"({"type":"drawn"})") << "drawn";
 }
 
 void TestPreview::messagesDecodeWithTheirDefaults()

@@ -123,6 +123,8 @@ std::optional<BridgeMessage> decodeMessage(const QJsonObject &body)
                              integer(body.value(QStringLiteral("index"))).value_or(0)};
     if (type == u"rendered")
         return message::Rendered{};
+    if (type == u"drawn")
+        return message::Drawn{};
     return std::nullopt;
 }
 

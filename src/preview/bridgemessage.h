@@ -24,12 +24,13 @@ struct Resolve { QStringList targets; };
 struct Task { int index = 0; bool checked = false; };
 struct Find { int count = 0; int index = 0; };
 struct Rendered {};
+struct Drawn {};
 } // namespace message
 
 using BridgeMessage = std::variant<message::Ready, message::Edit, message::PasteImage,
                                    message::Outline, message::Link, message::Wikilink,
                                    message::ContextMenu, message::Resolve, message::Task,
-                                   message::Find, message::Rendered>;
+                                   message::Find, message::Rendered, message::Drawn>;
 
 // The message's "type", when it holds a string.
 std::optional<QString> messageType(const QJsonObject &body);

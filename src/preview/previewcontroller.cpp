@@ -424,6 +424,12 @@ void PreviewController::takeFocus()
         view->setFocus();
 }
 
+void PreviewController::whenDrawn(std::function<void()> done)
+{
+    m_whenDrawn.push_back(std::move(done));
+    run(QStringLiteral("quorvel.reportDrawn()"));
+}
+
 void PreviewController::exportHTML(const QString &title,
                                    std::function<void(const std::optional<QString> &)> completion)
 {
@@ -475,6 +481,11 @@ struct BridgeMessageHandler
             c.m_model->setFindResult(m.count, m.index);
     }
     void operator()(const message::Rendered &) { c.handleRendered(); }
+    void operator()(const message::Drawn &)
+    {
+        for (auto &done : std::exchange(c.m_whenDrawn, {}))
+            done();
+    }
 };
 
 void PreviewController::receive(const QJsonObject &body)

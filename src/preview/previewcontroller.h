@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -95,6 +96,9 @@ public:
 
     // Called after each "rendered" message (the headless export waits on it).
     std::function<void()> onRendered;
+    // Calls `done` once everything the page draws after a render (diagrams, late code
+    // highlighting, images, fonts) is drawn.
+    void whenDrawn(std::function<void()> done);
 
     // A message posted by the page on "bridge".
     void receive(const QJsonObject &body);
@@ -143,6 +147,7 @@ private:
     std::unique_ptr<PageHost> m_host;
     bool m_ready = false;
     std::optional<QString> m_lastRendered;
+    std::vector<std::function<void()>> m_whenDrawn;
     std::optional<QString> m_lastDocDir;
     std::optional<QString> m_lastTheme;
     bool m_editable = false;

@@ -10,6 +10,7 @@ export function createLateHighlighter(win, { highlight, quietly }) {
   let queue = [];
   let head = 0;
   let scheduled = false;
+  let waiting = [];
 
   const now = () => win.performance?.now() ?? Date.now();
 
@@ -30,6 +31,9 @@ export function createLateHighlighter(win, { highlight, quietly }) {
     else {
       queue = [];
       head = 0;
+      const done = waiting;
+      waiting = [];
+      done.forEach((resolve) => resolve());
     }
   }
 
@@ -47,6 +51,11 @@ export function createLateHighlighter(win, { highlight, quietly }) {
         }
       }
       if (head < queue.length) schedule();
+    },
+    // Settles once every queued block is highlighted.
+    idle() {
+      if (head >= queue.length) return Promise.resolve();
+      return new Promise((resolve) => waiting.push(resolve));
     },
   };
 }

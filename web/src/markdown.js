@@ -66,6 +66,14 @@ export function createMarkdown() {
     return label === undefined ? html
       : html.replace('<sup class="footnote-ref"', `<sup class="footnote-ref" data-label="${md.utils.escapeHtml(label)}"`);
   };
+  // A note keeps its label too, for its definition.
+  const footnoteOpen = md.renderer.rules.footnote_open;
+  md.renderer.rules.footnote_open = (tokens, idx, ...rest) => {
+    const html = footnoteOpen(tokens, idx, ...rest);
+    const label = tokens[idx].meta.label;
+    return label === undefined ? html
+      : html.replace('<li ', `<li data-label="${md.utils.escapeHtml(label)}" `);
+  };
   return md;
 }
 

@@ -24,6 +24,9 @@ import { taskIndexOfLine } from './tasks.js';
 
 const HUGE_BLOCKS = 2000;
 
+// The start of a link reference definition (a footnote's is no link's).
+const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
+
 export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   const doc = win.document;
   const md = createMarkdown();
@@ -68,8 +71,32 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     if (withLinks.length) withLinks.forEach(markWikilinks);
     if (state.env.deferHighlight) lateHighlighter.add(created.filter((el) => blockOf(el)?.code));
     if (created.some((el) => blockOf(el)?.mermaid)) {
-      diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
+      const drawn = diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
+      drawing = Promise.all([drawing, drawn.catch(() => {})]);
     }
+  }
+
+  // Everything a render starts and finishes later: diagrams, late code highlighting, images,
+  // web fonts. A PDF or an export taken before all of it is done shows a half-drawn document.
+  let drawing = Promise.resolve();
+
+  function imagesLoaded() {
+    const pending = [...root.querySelectorAll('img')].filter((img) => !img.complete);
+    return Promise.all(pending.map((img) => new Promise((resolve) => {
+      img.addEventListener('load', resolve, { once: true });
+      img.addEventListener('error', resolve, { once: true });
+    })));
+  }
+
+  async function reportDrawn() {
+    // A diagram drawn late can hold an image, and a late render can start new work: look again
+    // until a pass finds nothing new.
+    for (let pass = 0; pass < 5; pass += 1) {
+      const before = drawing;
+      await Promise.all([before, lateHighlighter.idle(), imagesLoaded(), doc.fonts?.ready]);
+      if (drawing === before) break;
+    }
+    post({ type: 'drawn' });
   }
 
   function reportDocument() {
@@ -221,7 +248,35 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       while (lines.length && !lines[lines.length - 1].trim()) lines.pop();
       return lines.join('\n');
     };
-    return state.bom + editor.quietly(() => serializeDom(root, written));
+    return state.bom + editor.quietly(() => serializeDom(root, written, definitionsBefore()));
+  }
+
+  // Link reference definitions render as nothing, so no block holds them: they are taken from
+  // the lines between blocks, where they were written, for the block that follows them. The
+  // links that use them may come back as written (a block kept from the source).
+  function definitionsBefore() {
+    const out = new Map();
+    const byBlock = new Map(els.map((el) => [blockOf(el), el]));
+    let from = 0;
+    const take = (to, key) => {
+      // Runs of non-blank lines; a definition is one that starts like one.
+      const chunks = [[]];
+      for (const line of state.lines.slice(from, to)) {
+        const text = line.replace(/\r?\n$|\r$/, '');
+        if (text.trim()) chunks[chunks.length - 1].push(text);
+        else if (chunks[chunks.length - 1].length) chunks.push([]);
+      }
+      const defs = chunks.filter((c) => c.length && DEFINITION.test(c[0])).map((c) => c.join('\n'));
+      if (defs.length) out.set(key, defs.join('\n\n'));
+    };
+    for (const block of state.blocks) {
+      if (block.tail || block.start < from) continue;
+      const el = byBlock.get(block);
+      if (el) take(block.start, el);
+      from = Math.max(from, block.end);
+    }
+    take(state.lines.length, 'end');
+    return out;
   }
 
   function postEdit() {
@@ -283,6 +338,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       });
     },
     serialize,
+    reportDrawn: () => { reportDrawn(); },
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
     find: (q) => editor.quietly(() => finder.find(q)),

@@ -353,7 +353,7 @@ function table(el, ctx) {
 
 function footnotes(el, ctx) {
   return [...el.querySelectorAll('li.footnote-item')].map((li) => {
-    const n = /^fn(\d+)$/.exec(li.id)?.[1] ?? '';
+    const n = li.getAttribute('data-label') ?? /^fn(\d+)$/.exec(li.id)?.[1] ?? '';
     const content = blockNodes([...li.childNodes], ctx, '\n\n');
     return prefixLines(content, `[^${n}]: `, '    ');
   }).join('\n\n');
@@ -415,6 +415,11 @@ function blockNodes(nodes, ctx, separator) {
     prevList = null;
   };
   for (const node of nodes) {
+    const before = ctx.before?.get(node);
+    if (before) {
+      flush();
+      out.push(before);
+    }
     const own = ctx.written?.(node) ?? null;
     if (own === null && !isBlockElement(node)) { run.push(node); continue; }
     flush();
@@ -441,7 +446,11 @@ export function serializeNodes(nodes) {
 // to be used as is.
 // The definitions of reference links are no part of the page, so links are
 // written inline here.
-export function serialize(root, written = () => null) {
-  const md = blockNodes([...root.childNodes], { written, noReferences: true }, '\n\n');
-  return md ? `${md}\n` : '';
+// `before` maps a top-level node to source text that goes before it, and its "end" key to what
+// goes after the last.
+export function serialize(root, written = () => null, before = new Map()) {
+  const md = blockNodes([...root.childNodes], { written, noReferences: true, before }, '\n\n');
+  const end = before.get('end');
+  const all = end ? [md, end].filter(Boolean).join('\n\n') : md;
+  return all ? `${all}\n` : '';
 }

@@ -70,3 +70,19 @@ describe('themes', () => {
     assert.equal(html.style.getPropertyValue('--user-font'), '');
   });
 });
+
+describe('reportDrawn', () => {
+  it('reports only once the late code highlighting is done', async () => {
+    const { page, root, of, posted, clock, settle } = makePage();
+    // Long enough that the first render leaves the code plain and highlights it later.
+    page.render(`${'```js\nconst x = 1;\n```\n\n'.repeat(200)}${'word '.repeat(20000)}`, '/tmp/');
+    const codes = [...root.querySelectorAll('pre code')];
+    assert.equal(codes[0].firstElementChild, null);
+    page.reportDrawn();
+    await settle();
+    assert.equal(of('drawn').length, 0);
+    while (clock.pending()) clock.advance(10);
+    await posted('drawn');
+    assert.ok(codes.every((c) => c.firstElementChild));
+  });
+});

@@ -2,6 +2,9 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { makePage, readFixtures } from './helpers.mjs';
 import { canonical } from '../bench/harness.mjs';
+import { readdirSync, readFileSync } from 'node:fs';
+
+const VAULT = new URL('../../examples/vault/', import.meta.url);
 
 function renderAndSerialize(markdown) {
   const { page } = makePage();
@@ -28,6 +31,11 @@ describe('serialize', () => {
     ['footnotes', 'a[^1] b[^2]\n\n[^1]: one\n[^2]: two\n\n    more\n'],
     ['exclamation-before-link', 'Hi![x](y)\n'],
     ['table-with-code-and-pipe', '| `a|b` | c |\n|---|---|\n| d | e |\n'],
+    // A block kept as written keeps its reference links, so their definitions must stay too.
+    ['raw-block-keeps-its-reference', 'Some [l][ref] <span class="x">raw</span>.\n\n[ref]: https://e.com "T"\n\n[^n]: x\n'],
+    ['named-footnotes', 'a[^note] b[^x]\n\n[^note]: one\n[^x]: two\n'],
+    ...readdirSync(VAULT, { recursive: true }).filter((f) => f.endsWith('.md'))
+      .map((f) => [`vault ${f}`, readFileSync(new URL(f, VAULT), 'utf8')]),
   ];
   for (const [name, md] of roundTrips) {
     it(`round-trips ${name}`, () => {
