@@ -9,7 +9,6 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
 
-#include <cstdio>
 
 namespace quorvel::preview {
 
@@ -117,10 +116,9 @@ WebPageHost::WebPageHost()
                      [](const QWebEngineLoadingInfo &info) {
                          if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
                              return;
-                         // Always written: a missing page is otherwise a silent blank view.
-                         std::fprintf(stderr, "[webview] load failed: %s\n",
-                                      info.errorString().toUtf8().constData());
-                         std::fflush(stderr);
+                         // A warning, never quiet by default: a missing page is otherwise a
+                         // silent blank view.
+                         qWarning("[webview] load failed: %s", qUtf8Printable(info.errorString()));
                      });
     m_view->setPage(m_page);
     m_view->setMinimumWidth(260);

@@ -1,0 +1,161 @@
+#include "headlessexport.h"
+
+#include "export/printing.h"
+#include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
+#include "themes/appearance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace quorvel::app {
+
+namespace {
+
+// The time-out may be shortened (tests, scripts that would rather fail fast); never lengthened
+// past reason by a typo: anything unreadable keeps the default.
+std::chrono::milliseconds timeout()
+{
+    bool ok = false;
+    const double seconds = qEnvironmentVariable("QUORVEL_EXPORT_TIMEOUT").toDouble(&ok);
+    if (ok && seconds > 0 && seconds <= 3600)
+        return std::chrono::milliseconds(qint64(seconds * 1000));
+    return HeadlessExport::kTimeout;
+}
+
+std::optional<QString> readUtf8(const QString &path)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    // The byte-order mark stays in the text: the page keeps it for Markdown output.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+HeadlessExport::HeadlessExport(QString format, QString input, QString output, QObject *parent)
+    : QObject(parent)
+    , m_format(std::move(format))
+    , m_input(QFileInfo(input).absoluteFilePath())
+    , m_output(QFileInfo(output).absoluteFilePath())
+{
+}
+
+HeadlessExport::~HeadlessExport()
+{
+    // The page's view lives in the window; the model's preview controller must go first.
+    m_model.reset();
+}
+
+bool HeadlessExport::knownFormat(const QString &format)
+{
+    return format == u"html" || format == u"md" || format == u"pdf";
+}
+
+void HeadlessExport::run()
+{
+    const std::optional<QString> text = readUtf8(m_input);
+    if (!text)
+        return finish(1, QStringLiteral("Quorvel: cannot read %1\n").arg(m_input));
+    // Everything that can be known before the page starts is checked now: a wrong format or a
+    // missing folder must not wait for a render, nor turn into a time-out.
+    if (!knownFormat(m_format))
+        return finish(1, QStringLiteral("Quorvel: unknown format %1 (pdf|html|md)\n").arg(m_format));
+    if (!QFileInfo(m_output).absoluteDir().exists())
+        return finish(1, QStringLiteral("Quorvel: cannot write %1: no such folder\n").arg(m_output));
+    m_text = *text;
+
+    m_model = std::make_unique<core::DocumentModel>();
+    m_model->setFileURL(QUrl::fromLocalFile(m_input));
+    m_model->getText = [this] { return m_text; };
+
+    auto *controller = preview::PreviewController::of(*m_model);
+    if (!controller)
+        return finish(2);
+    // The page is laid out on the paper's portrait size, whatever the orientation, and never
+    // shown: a command on a desktop must not flash a window.
+    const QSizeF paper =
+        exporter::paperSizePoints(m_model->environment().appearance.paperSize());
+    m_window = std::make_unique<QWidget>();
+    m_window->setAttribute(Qt::WA_DontShowOnScreen);
+    m_window->resize(qRound(paper.width()), qRound(paper.height()));
+    auto *layout = new QVBoxLayout(m_window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(controller->webView());
+    m_window->show();
+
+    QTimer::singleShot(timeout(), this, [this] {
+        finish(3, QStringLiteral("Quorvel: timed out, rendering did not finish\n"));
+    });
+    controller->onRendered = [this, controller] {
+        controller->onRendered = nullptr;
+        // Not a fixed pause: diagrams, late highlighting and images are waited for, so that
+        // nothing half drawn is written and a small note is not held up.
+        controller->whenDrawn([this] { exportAs(m_format); });
+    };
+    controller->applyTheme(m_model->environment().appearance, m_model->theme());
+    controller->render(m_text, m_model->docDirURL(), true, m_model->externalVersion());
+}
+
+void HeadlessExport::exportAs(const QString &format)
+{
+    auto *controller = preview::PreviewController::of(*m_model);
+    if (format == u"html") {
+        controller->exportHTML(m_model->displayName(), [this](const std::optional<QString> &html) {
+            writeOutput(html);
+        });
+    } else if (format == u"md") {
+        controller->setEditable(true);
+        controller->webView()->page()->runJavaScript(
+            QStringLiteral("quorvel.serialize()"), [this](const QVariant &result) {
+                if (result.typeId() != QMetaType::QString)
+                    return writeOutput(std::nullopt);
+                writeOutput(result.toString());
+            });
+    } else {
+        exporter::writePDF(controller->webView(), m_output, m_model->environment().appearance,
+                           [this](bool success) { finish(success ? 0 : 2); });
+    }
+}
+
+void HeadlessExport::writeOutput(const std::optional<QString> &text)
+{
+    if (!text)
+        return finish(2);
+    QSaveFile file(m_output);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text->toUtf8()) < 0 || !file.commit())
+        return finish(2);
+    finish(0);
+}
+
+void HeadlessExport::finish(int status, const QString &message)
+{
+    // The first ending decides: a late render after the time-out changes nothing.
+    if (std::exchange(m_done, true))
+        return;
+    if (!message.isEmpty()) {
+        const QByteArray bytes = message.toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    }
+    Q_EMIT finished(status);
+}
+
+} // namespace quorvel::app

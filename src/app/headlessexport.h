@@ -1,0 +1,53 @@
+#pragma once
+
+#include "core/documentmodel.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+class QWidget;
+
+namespace quorvel::app {
+
+// One Markdown file to PDF, HTML or Markdown from the command line, through the same page that
+// renders documents in windows. Ends with finished(status): 0 written; 1 bad arguments or
+// unreadable input (said on standard error); 2 rendered but the output could not be produced or
+// written (silent); 3 the page did not finish in time (said on standard error).
+class HeadlessExport : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::seconds kTimeout{30};
+
+    HeadlessExport(QString format, QString input, QString output, QObject *parent = nullptr);
+    ~HeadlessExport() override;
+
+    // Checks the arguments, then starts the page; returns at once.
+    void run();
+
+    // What `format` may be, compared exactly.
+    static bool knownFormat(const QString &format);
+
+Q_SIGNALS:
+    void finished(int status);
+
+private:
+    void exportAs(const QString &format);
+    void writeOutput(const std::optional<QString> &text);
+    void finish(int status, const QString &message = QString());
+
+    QString m_format;
+    QString m_input;
+    QString m_output;
+    std::unique_ptr<core::DocumentModel> m_model;
+    std::unique_ptr<QWidget> m_window;
+    QString m_text;
+    bool m_done = false;
+};
+
+} // namespace quorvel::app

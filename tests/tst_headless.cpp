@@ -1,0 +1,180 @@
+#include <QByteArray>
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// The command line as a user or a script meets it: the real program, in a process of its own,
+// with no display and no platform chosen for it.
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void exportEndsWithItsStatusAndMessage_data();
+    void exportEndsWithItsStatusAndMessage();
+    void exportWritesEachFormat_data();
+    void exportWritesEachFormat();
+    void optionsAnswerAsCommandLineToolsDo_data();
+    void optionsAnswerAsCommandLineToolsDo();
+
+private:
+    struct Run
+    {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run run(const QStringList &args, const QProcessEnvironment &extra = {});
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    void write(const QString &name, const QByteArray &bytes);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestHeadless::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    write(u"note.md"_s, "# Heading\n\nSome *text* and a [link][r].\n\n<!-- kept -->\n\n[r]: https://example.com\n");
+}
+
+void TestHeadless::write(const QString &name, const QByteArray &bytes)
+{
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+TestHeadless::Run TestHeadless::run(const QStringList &args, const QProcessEnvironment &extra)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
+    env.insert(u"XDG_RUNTIME_DIR"_s, m_dir->path());
+    for (const QString &key : extra.keys())
+        env.insert(key, extra.value(key));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(m_dir->path());
+    process.start(QStringLiteral(QUORVEL_EXECUTABLE), args);
+    // Bounded by the export's own time-out; a hang here is a failure, not a wait.
+    if (!process.waitForFinished(90'000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+void TestHeadless::exportEndsWithItsStatusAndMessage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("webDir");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message"); // "%1" is the scratch folder
+    QTest::newRow("format-is-case-sensitive")
+        << QStringList{u"HTML"_s, u"note.md"_s, u"out.html"_s} << QString() << 1
+        << u"Quorvel: unknown format HTML (pdf|html|md)\n"_s;
+    QTest::newRow("missing-input") << QStringList{u"html"_s, u"gone.md"_s, u"out.html"_s}
+                                   << QString() << 1 << u"Quorvel: cannot read %1/gone.md\n"_s;
+    QTest::newRow("not-utf8") << QStringList{u"md"_s, u"latin1.md"_s, u"out.md"_s} << QString()
+                              << 1 << u"Quorvel: cannot read %1/latin1.md\n"_s;
+    QTest::newRow("input-is-a-folder") << QStringList{u"md"_s, u"config"_s, u"out.md"_s}
+                                       << QString() << 1 << u"Quorvel: cannot read %1/config\n"_s;
+    QTest::newRow("missing-output-folder")
+        << QStringList{u"pdf"_s, u"note.md"_s, u"no/out.pdf"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/no/out.pdf: no such folder\n"_s;
+    // Rendered, but the output cannot be written: silent.
+    QTest::newRow("output-is-a-folder")
+        << QStringList{u"html"_s, u"note.md"_s, u"config"_s} << QString() << 2 << QString();
+    QTest::newRow("page-never-renders")
+        << QStringList{u"html"_s, u"note.md"_s, u"out.html"_s} << u"empty"_s << 3
+        << u"Quorvel: timed out, rendering did not finish\n"_s;
+}
+
+void TestHeadless::exportEndsWithItsStatusAndMessage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, webDir);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    write(u"latin1.md"_s, "caf\xe9\n");
+    QDir(m_dir->path()).mkpath(u"config"_s);
+    QDir(m_dir->path()).mkpath(u"empty"_s);
+    QProcessEnvironment extra;
+    if (!webDir.isEmpty()) {
+        extra.insert(u"QUORVEL_WEB_DIR"_s, path(webDir));
+        extra.insert(u"QUORVEL_EXPORT_TIMEOUT"_s, u"3"_s);
+    }
+    const Run result = run(QStringList{u"--export"_s} + args, extra);
+    QCOMPARE(result.status, status);
+    QCOMPARE(QString::fromUtf8(result.err), message.arg(QDir(m_dir->path()).canonicalPath()));
+    QVERIFY(result.out.isEmpty());
+    QVERIFY(!QFileInfo::exists(path(args.last())) || QFileInfo(path(args.last())).isDir());
+}
+
+void TestHeadless::exportWritesEachFormat_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("expected"); // what the output must hold
+    QTest::newRow("html") << u"html"_s << QByteArray("<h1 id=\"heading\"");
+    QTest::newRow("pdf") << u"pdf"_s << QByteArray("%PDF-");
+    // The page's Markdown keeps what it cannot show as written.
+    QTest::newRow("md") << u"md"_s
+                        << QByteArray("# Heading\n\nSome *text* and a [link](https://example.com).\n"
+                                      "\n<!-- kept -->\n\n[r]: https://example.com\n");
+}
+
+void TestHeadless::exportWritesEachFormat()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, expected);
+    const QString out = u"out."_s + format;
+    write(out, "an earlier file");
+    const Run result = run({u"--export"_s, format, u"note.md"_s, out});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.err, QByteArray());
+    QFile file(path(out));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    if (format == u"md")
+        QCOMPARE(written, expected);
+    else
+        QVERIFY2(written.contains(expected), written.left(200).constData());
+}
+
+void TestHeadless::optionsAnswerAsCommandLineToolsDo_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("usageOnStdout");
+    QTest::addColumn<bool>("usageOnStderr");
+    QTest::newRow("help") << QStringList{u"--help"_s} << 0 << true << false;
+    QTest::newRow("h") << QStringList{u"-h"_s} << 0 << true << false;
+    QTest::newRow("unknown") << QStringList{u"--frobnicate"_s} << 1 << false << true;
+    QTest::newRow("export-short") << QStringList{u"--export"_s, u"html"_s} << 1 << false << true;
+}
+
+void TestHeadless::optionsAnswerAsCommandLineToolsDo()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(bool, usageOnStdout);
+    QFETCH(bool, usageOnStderr);
+    const Run result = run(args);
+    QCOMPARE(result.status, status);
+    QCOMPARE(result.out.startsWith("Usage: quorvel"), usageOnStdout);
+    QCOMPARE(result.err.contains("Usage: quorvel"), usageOnStderr);
+
+    const Run version = run({u"--version"_s});
+    QCOMPARE(version.status, 0);
+    QVERIFY(version.out.startsWith("Quorvel "));
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"
