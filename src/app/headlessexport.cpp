@@ -99,7 +99,10 @@ void HeadlessExport::run()
     auto *layout = new QVBoxLayout(m_window.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(controller->webView());
-    m_window->show();
+    // Only paper needs the page laid out; the text formats are taken from the document as it
+    // is built, and a page that is never shown is never laid out or painted.
+    if (m_format == u"pdf")
+        m_window->show();
 
     QTimer::singleShot(timeout(), this, [this] {
         finish(3, QStringLiteral("Quorvel: timed out, rendering did not finish\n"));
@@ -108,7 +111,7 @@ void HeadlessExport::run()
         controller->onRendered = nullptr;
         // Not a fixed pause: diagrams, late highlighting and images are waited for, so that
         // nothing half drawn is written and a small note is not held up.
-        controller->whenDrawn([this] { exportAs(m_format); });
+        controller->whenDrawn([this] { exportAs(m_format); }, true, m_format == u"pdf");
     };
     controller->applyTheme(m_model->environment().appearance, m_model->theme());
     controller->render(m_text, m_model->docDirURL(), true, m_model->externalVersion());

@@ -424,10 +424,11 @@ void PreviewController::takeFocus()
         view->setFocus();
 }
 
-void PreviewController::whenDrawn(std::function<void()> done)
+void PreviewController::whenDrawn(std::function<void()> done, bool now, bool laidOut)
 {
     m_whenDrawn.push_back(std::move(done));
-    run(QStringLiteral("quorvel.reportDrawn()"));
+    run(QStringLiteral("quorvel.reportDrawn(%1, %2)")
+            .arg(now ? u"true" : u"false", laidOut ? u"true" : u"false"));
 }
 
 void PreviewController::exportHTML(const QString &title,

@@ -97,8 +97,9 @@ public:
     // Called after each "rendered" message (the headless export waits on it).
     std::function<void()> onRendered;
     // Calls `done` once everything the page draws after a render (diagrams, late code
-    // highlighting, images, fonts) is drawn.
-    void whenDrawn(std::function<void()> done);
+    // highlighting, images, fonts) is drawn. `now`: the page may finish its work in one go, as
+    // nobody is typing. `laidOut`: images and fonts count (a shown or printed page).
+    void whenDrawn(std::function<void()> done, bool now = false, bool laidOut = true);
 
     // A message posted by the page on "bridge".
     void receive(const QJsonObject &body);

@@ -14,9 +14,9 @@ export function createLateHighlighter(win, { highlight, quietly }) {
 
   const now = () => win.performance?.now() ?? Date.now();
 
-  function tick() {
+  function tick(budget = BUDGET_MS) {
     scheduled = false;
-    const end = now() + BUDGET_MS;
+    const end = now() + budget;
     quietly(() => {
       while (head < queue.length && now() < end) {
         const code = queue[head++];
@@ -51,6 +51,10 @@ export function createLateHighlighter(win, { highlight, quietly }) {
         }
       }
       if (head < queue.length) schedule();
+    },
+    // Highlights what is left at once: nobody is typing, a document is being written out.
+    finish() {
+      if (head < queue.length) tick(Infinity);
     },
     // Settles once every queued block is highlighted.
     idle() {

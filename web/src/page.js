@@ -88,12 +88,16 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     })));
   }
 
-  async function reportDrawn() {
+  async function reportDrawn(now, laidOut) {
+    if (now) lateHighlighter.finish();
     // A diagram drawn late can hold an image, and a late render can start new work: look again
     // until a pass finds nothing new.
     for (let pass = 0; pass < 5; pass += 1) {
       const before = drawing;
-      await Promise.all([before, lateHighlighter.idle(), imagesLoaded(), doc.fonts?.ready]);
+      // Images and fonts matter only to a page that is laid out (on screen, on paper); the
+      // fonts of a page that never was take a quarter of a second to settle.
+      const looks = laidOut ? [imagesLoaded(), doc.fonts?.ready] : [];
+      await Promise.all([before, lateHighlighter.idle(), ...looks]);
       if (drawing === before) break;
     }
     post({ type: 'drawn' });
@@ -338,7 +342,9 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       });
     },
     serialize,
-    reportDrawn: () => { reportDrawn(); },
+    // `now`: nobody waits on the page but the caller, so what is left is done at once.
+    // `laidOut`: the page is shown or printed, so its images and fonts count too.
+    reportDrawn: (now = false, laidOut = true) => { reportDrawn(Boolean(now), Boolean(laidOut)); },
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
     find: (q) => editor.quietly(() => finder.find(q)),
