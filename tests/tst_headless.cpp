@@ -39,7 +39,9 @@ private:
 void TestHeadless::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    write(u"note.md"_s, "# Heading\n\nSome *text* and a [link][r].\n\n<!-- kept -->\n\n[r]: https://example.com\n");
+    write(u"note.md"_s, "# Heading\n\nSome *text* and a [link][r].\n\n<!-- kept -->\n\n"
+                        "[r]: https://example.com\n\nSee [[Other]].\n");
+    write(u"Other.md"_s, "# Other\n");
 }
 
 void TestHeadless::write(const QString &name, const QByteArray &bytes)
@@ -122,12 +124,13 @@ void TestHeadless::exportWritesEachFormat_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QByteArray>("expected"); // what the output must hold
-    QTest::newRow("html") << u"html"_s << QByteArray("<h1 id=\"heading\"");
+    // The wikilink resolved: its answer comes from a thread of its own, after the render.
+    QTest::newRow("html") << u"html"_s << QByteArray("Other.md\">Other</a>");
     QTest::newRow("pdf") << u"pdf"_s << QByteArray("%PDF-");
     // The page's Markdown keeps what it cannot show as written.
     QTest::newRow("md") << u"md"_s
                         << QByteArray("# Heading\n\nSome *text* and a [link](https://example.com).\n"
-                                      "\n<!-- kept -->\n\n[r]: https://example.com\n");
+                                      "\n<!-- kept -->\n\n[r]: https://example.com\n\nSee [[Other]].\n");
 }
 
 void TestHeadless::exportWritesEachFormat()

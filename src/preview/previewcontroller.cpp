@@ -427,8 +427,9 @@ void PreviewController::takeFocus()
 void PreviewController::whenDrawn(std::function<void()> done, bool now, bool laidOut)
 {
     m_whenDrawn.push_back(std::move(done));
-    run(QStringLiteral("quorvel.reportDrawn(%1, %2)")
-            .arg(now ? u"true" : u"false", laidOut ? u"true" : u"false"));
+    m_drawnScript = QStringLiteral("quorvel.reportDrawn(%1, %2)")
+                        .arg(now ? u"true" : u"false", laidOut ? u"true" : u"false");
+    run(m_drawnScript);
 }
 
 void PreviewController::exportHTML(const QString &title,
@@ -484,6 +485,11 @@ struct BridgeMessageHandler
     void operator()(const message::Rendered &) { c.handleRendered(); }
     void operator()(const message::Drawn &)
     {
+        // Links marked resolved or not are part of the drawing.
+        if (c.m_resolving > 0) {
+            c.m_drawnWhileResolving = true;
+            return;
+        }
         for (auto &done : std::exchange(c.m_whenDrawn, {}))
             done();
     }
@@ -545,13 +551,21 @@ void PreviewController::handleResolve(const QStringList &targets)
     if (!m_model || m_model->fileURL().isEmpty())
         return;
     const QString path = m_model->filePath();
+    ++m_resolving;
     QThreadPool::globalInstance()->start([self = QPointer(this), targets, path] {
         const QString resolved = resolveWikilinkTargets(targets, path);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, resolved] {
-                if (self)
-                    self->run(QStringLiteral("quorvel.resolved(") + resolved + u')');
+                if (!self)
+                    return;
+                self->run(QStringLiteral("quorvel.resolved(") + resolved + u')');
+                if (--self->m_resolving == 0 && self->m_drawnWhileResolving) {
+                    // The page was drawn with links still unresolved; ask again, now that the
+                    // answer is ahead of the question.
+                    self->m_drawnWhileResolving = false;
+                    self->run(self->m_drawnScript);
+                }
             },
             Qt::QueuedConnection);
     });

@@ -149,6 +149,9 @@ private:
     bool m_ready = false;
     std::optional<QString> m_lastRendered;
     std::vector<std::function<void()>> m_whenDrawn;
+    QString m_drawnScript;
+    int m_resolving = 0; // link resolutions the page has asked for and not been given yet
+    bool m_drawnWhileResolving = false;
     std::optional<QString> m_lastDocDir;
     std::optional<QString> m_lastTheme;
     bool m_editable = false;
