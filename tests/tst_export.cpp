@@ -1,12 +1,15 @@
 #include "modelharness.h"
 #include "testsupport.h"
 
+#include "app/documentcontroller.h"
+#include "app/documentwindow.h"
 #include "export/exporter.h"
 #include "export/printing.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -33,6 +36,7 @@ private Q_SLOTS:
     void cancellingTheDialogDoesNothing();
     void withoutPandocWordExportOffersTheInstallCommand();
     void withoutAPageThereIsNothingToExport();
+    void theWindowsFileMenuExportsItsDocument();
 
 private:
     // A stand-in pandoc that records its arguments and its input, then runs `body`; without a
@@ -42,6 +46,7 @@ private:
     std::unique_ptr<ScratchEnvironment> m_scratch;
     QString m_answer; // what the save dialog answers
     QStringList m_asked, m_alerts, m_revealed;
+    QWidget *m_dialogParent = nullptr;
 };
 
 void TestExport::init()
@@ -51,8 +56,9 @@ void TestExport::init()
     m_asked.clear();
     m_alerts.clear();
     m_revealed.clear();
-    exporter::Hooks::askSavePath = [this](QWidget *, const QString &suggested,
+    exporter::Hooks::askSavePath = [this](QWidget *parent, const QString &suggested,
                                           const QString &filter, exporter::Hooks::SaveDone done) {
+        m_dialogParent = parent;
         m_asked << suggested << filter;
         done(m_answer);
     };
@@ -264,6 +270,37 @@ void TestExport::withoutAPageThereIsNothingToExport()
                                     u"Export failed|HTML export failed."_s,
                                     u"Print failed|There is no page to print."_s}));
     QCOMPARE(m_asked + m_revealed, QStringList());
+}
+
+void TestExport::theWindowsFileMenuExportsItsDocument()
+{
+    standIn("exit 0");
+    m_answer.clear();
+    app::DocumentController::shared().setAlertsEnabled(false);
+    app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    std::unique_ptr<app::DocumentWindow> window(app::DocumentController::shared().openDocument(
+        m_scratch->write(u"note.md"_s, "text\n")));
+    QVERIFY(window);
+    QMenu *exports = nullptr;
+    for (QMenu *menu : window->findChildren<QMenu *>())
+        exports = menu->title() == u"&Export"_s ? menu : exports;
+    QVERIFY(exports);
+    QStringList labels;
+    for (QAction *action : exports->actions()) {
+        labels << action->text();
+        action->trigger();
+    }
+    QCOMPARE(labels, (QStringList{u"&PDF\u2026"_s, u"&HTML\u2026"_s, u"&Word\u2026"_s}));
+    QCOMPARE(m_alerts, (QStringList{u"Export failed|PDF export failed."_s,
+                                    u"Export failed|HTML export failed."_s}));
+    QCOMPARE(m_asked.value(0), m_scratch->path(u"note.docx"_s));
+    QCOMPARE(m_dialogParent, window.get());
+    QAction *print = nullptr;
+    for (QAction *action : window->findChildren<QAction *>())
+        print = action->shortcut() == QKeySequence::Print ? action : print;
+    QVERIFY(print);
+    print->trigger();
+    QCOMPARE(m_alerts.value(2), u"Print failed|There is no page to print."_s);
 }
 
 QTEST_MAIN(TestExport)
