@@ -1,10 +1,12 @@
 #include "modelharness.h"
 #include "testsupport.h"
 
+#include "app/application.h"
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
 #include "export/exporter.h"
 #include "export/printing.h"
+#include "preview/previewcontroller.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,6 +15,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -37,6 +41,7 @@ private Q_SLOTS:
     void withoutPandocWordExportOffersTheInstallCommand();
     void withoutAPageThereIsNothingToExport();
     void theWindowsFileMenuExportsItsDocument();
+    void pdfAndHtmlComeFromTheRenderedPage();
 
 private:
     // A stand-in pandoc that records its arguments and its input, then runs `body`; without a
@@ -303,5 +308,43 @@ void TestExport::theWindowsFileMenuExportsItsDocument()
     QCOMPARE(m_alerts.value(2), u"Print failed|There is no page to print."_s);
 }
 
-QTEST_MAIN(TestExport)
+void TestExport::pdfAndHtmlComeFromTheRenderedPage()
+{
+    app::installControllers();
+    const auto noPages = qScopeGuard([] { core::DocumentModel::setControllerFactory({}); });
+    app::DocumentController::shared().setAlertsEnabled(false);
+    app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    std::unique_ptr<app::DocumentWindow> window(app::DocumentController::shared().openDocument(
+        m_scratch->write(u"note.md"_s, "# Heading\n\nOnly the page says *this*.\n")));
+    QVERIFY(window);
+    QSignalSpy messages(preview::PreviewController::of(window->model()),
+                        &preview::PreviewController::messageReceived);
+    QVERIFY(waitUntil([&] { return messages.contains({u"rendered"_s}); }, 60000));
+
+    const auto exportTo = [&](const QString &name, void (*run)(core::DocumentModel &)) {
+        m_answer = m_scratch->path(name);
+        m_revealed.clear();
+        run(window->model());
+        return waitUntil([&] { return !m_revealed.isEmpty() || !m_alerts.isEmpty(); }, 60000);
+    };
+    QVERIFY(exportTo(u"out.pdf"_s, exporter::exportPDF));
+    QCOMPARE(m_revealed, QStringList{m_answer});
+    QVERIFY(ScratchEnvironment::read(m_answer).startsWith("%PDF"));
+    QVERIFY(exportTo(u"out.html"_s, exporter::exportHTML));
+    QCOMPARE(m_revealed, QStringList{m_answer});
+    QVERIFY(ScratchEnvironment::read(m_answer).contains("Only the page says <em>this</em>."));
+    QCOMPARE(m_asked, (QStringList{m_scratch->path(u"note.pdf"_s), u"PDF (*.pdf)"_s,
+                                   m_scratch->path(u"note.html"_s), u"HTML (*.html *.htm)"_s}));
+    QCOMPARE(m_alerts, QStringList());
+}
+
+int main(int argc, char **argv)
+{
+    // The web engine must be prepared for before the application starts.
+    quorvel::app::prepareEnvironment(argc, argv);
+    QApplication app(argc, argv);
+    TestExport test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_export.moc"
