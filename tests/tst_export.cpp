@@ -38,6 +38,7 @@ private Q_SLOTS:
     void wordExportRunsPandocOnACopyOfTheText_data();
     void wordExportRunsPandocOnACopyOfTheText();
     void cancellingTheDialogDoesNothing();
+    void wordExportAsksThePageForItsLastEdit();
     void withoutPandocWordExportOffersTheInstallCommand();
     void withoutAPageThereIsNothingToExport();
     void theWindowsFileMenuExportsItsDocument();
@@ -239,6 +240,19 @@ void TestExport::cancellingTheDialogDoesNothing()
     QCOMPARE(m_asked.size(), 2);
     QCOMPARE(m_alerts + m_revealed, QStringList());
     QVERIFY(!QFile::exists(m_scratch->path(u"args"_s)));
+}
+
+void TestExport::wordExportAsksThePageForItsLastEdit()
+{
+    standIn("exit 0");
+    m_answer.clear();
+    FakePreviewFactory fake;
+    Harness doc(m_scratch.get(), u"note.md"_s, "text\n");
+    for (auto mode : {DocumentModel::Mode::Source, DocumentModel::Mode::Visual}) {
+        doc.model->setMode(mode);
+        exporter::exportDOCX(*doc.model);
+    }
+    QCOMPARE(fake.calls.flushes, 1);
 }
 
 void TestExport::withoutPandocWordExportOffersTheInstallCommand()

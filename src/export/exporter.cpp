@@ -370,6 +370,10 @@ void exportDOCX(DocumentModel &model)
         showPandocMissing(window);
         return;
     }
+    // pandoc converts the text, not the page: an edit the page holds back is asked for now and
+    // is in the text by the time a path is chosen.
+    if (model.mode() == DocumentModel::Mode::Visual)
+        model.preview().flushEdits();
     const QString folder = model.docDirURL().isEmpty()
         ? QString()
         : QDir::cleanPath(model.docDirURL().toLocalFile());
