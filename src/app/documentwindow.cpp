@@ -6,6 +6,7 @@
 #include "documentcontroller.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
+#include "export/exporter.h"
 #include "findbar.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
@@ -141,6 +142,13 @@ void DocumentWindow::buildActions()
     file->addAction(tr("&Reload from Disk"), QKeySequence(Qt::CTRL | Qt::Key_R), this,
                     [this] { m_model->reloadFromDisk(); });
     file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
+    file->addSeparator();
+    auto *exports = file->addMenu(tr("&Export"));
+    exports->addAction(tr("&PDF\u2026"), this, [this] { exporter::exportPDF(*m_model); });
+    exports->addAction(tr("&HTML\u2026"), this, [this] { exporter::exportHTML(*m_model); });
+    exports->addAction(tr("&Word\u2026"), this, [this] { exporter::exportDOCX(*m_model); });
+    file->addAction(tr("&Print\u2026"), QKeySequence::Print, this,
+                    [this] { exporter::printDocument(*m_model); });
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
 

@@ -1,0 +1,419 @@
+#include "exporter.h"
+
+#include "core/documentmodel.h"
+#include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
+#include "preview/workspace.h"
+#include "printing.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QStringDecoder>
+#include <QUuid>
+
+#include <memory>
+
+namespace quorvel::exporter {
+
+using core::DocumentModel;
+using preview::PreviewController;
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Exporter", text);
+}
+
+QString exportFailed()
+{
+    return tr("Export failed");
+}
+
+QWidget *windowOf(DocumentModel &model, QWidget *view = nullptr)
+{
+    if (auto *window = qobject_cast<QWidget *>(model.window()))
+        return window;
+    return view ? view->window() : nullptr;
+}
+
+QWebEngineView *webViewOf(DocumentModel &model)
+{
+    PreviewController *controller = PreviewController::of(model);
+    return controller ? controller->webView() : nullptr;
+}
+
+void alert(QWidget *parent, const QString &message, const QString &informativeText)
+{
+    if (Hooks::alert) {
+        Hooks::alert(message, informativeText);
+        return;
+    }
+    // Shown without a nested event loop: alerts come from callbacks, often deep in the engine's.
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Quorvel"), message, QMessageBox::Ok,
+                                parent);
+    box->setInformativeText(informativeText);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+void reveal(const QString &path)
+{
+    if (Hooks::reveal)
+        Hooks::reveal(path);
+    else
+        preview::revealInFileManager(path);
+}
+
+void askSavePath(QWidget *parent, const QString &suggestedPath, const QString &filter,
+                 Hooks::SaveDone done)
+{
+    if (Hooks::askSavePath) {
+        Hooks::askSavePath(parent, suggestedPath, filter, std::move(done));
+        return;
+    }
+    auto *dialog = new QFileDialog(parent, tr("Export"), suggestedPath, filter);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QFileInfo(suggestedPath).suffix());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Accepting emits both fileSelected and accepted; whichever answer comes first is the one.
+    auto pending = std::make_shared<Hooks::SaveDone>(std::move(done));
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [pending](const QString &path) {
+        if (auto answer = std::exchange(*pending, nullptr))
+            answer(path);
+    });
+    QObject::connect(dialog, &QDialog::rejected, dialog, [pending] {
+        if (auto answer = std::exchange(*pending, nullptr))
+            answer(QString());
+    });
+    dialog->open();
+}
+
+// The document's name with the export's suffix, in the document's folder when it has one.
+QString suggestedPath(const DocumentModel &model, const QString &suffix)
+{
+    QString folder = model.docDirURL().toLocalFile();
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir(folder).filePath(model.displayName() + u'.' + suffix);
+}
+
+// The error's description, or nothing once the bytes are in place. A failed write leaves any
+// earlier file at `path` as it was.
+std::optional<QString> writeAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString();
+    return std::nullopt;
+}
+
+// A note on the window's status bar while an export runs, so that a slow one is seen working.
+class Busy
+{
+public:
+    Busy(QWidget *window, const QString &text)
+        : m_window(qobject_cast<QMainWindow *>(window))
+        , m_text(text)
+    {
+        if (m_window)
+            m_window->statusBar()->showMessage(m_text);
+    }
+    ~Busy() { done(); }
+    Busy(const Busy &) = delete;
+    Busy &operator=(const Busy &) = delete;
+
+    void done()
+    {
+        // Only our own note: something else may have been shown since.
+        if (m_window && m_window->statusBar()->currentMessage() == m_text)
+            m_window->statusBar()->clearMessage();
+        m_window = nullptr;
+    }
+
+private:
+    QPointer<QMainWindow> m_window;
+    QString m_text;
+};
+
+bool isExecutableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+struct InstallHint
+{
+    QString tool;
+    QString command; // empty where we know no one-line install
+};
+
+InstallHint pandocInstallHint()
+{
+#ifdef Q_OS_MACOS
+    return {QStringLiteral("Homebrew"), QStringLiteral("brew install pandoc")};
+#else
+    const struct
+    {
+        const char *marker, *tool, *command;
+    } systems[] = {
+        {"/etc/debian_version", "apt", "sudo apt install pandoc"},
+        {"/etc/fedora-release", "dnf", "sudo dnf install pandoc"},
+        {"/etc/arch-release", "pacman", "sudo pacman -S pandoc"},
+    };
+    for (const auto &system : systems) {
+        if (QFileInfo::exists(QString::fromLatin1(system.marker)))
+            return {QString::fromLatin1(system.tool), QString::fromLatin1(system.command)};
+    }
+    return {};
+#endif
+}
+
+void showPandocMissing(QWidget *parent)
+{
+    const QString message = tr("Word export requires pandoc");
+    const InstallHint hint = pandocInstallHint();
+    const QString info = hint.command.isEmpty()
+        ? tr("Install it with your system's package manager or from "
+             "https://pandoc.org/installing.html, then export again.")
+        : tr("Install it once with %1:\n\n%2\n\nthen export again.").arg(hint.tool, hint.command);
+    if (Hooks::alert || hint.command.isEmpty()) {
+        alert(parent, message, info);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Quorvel"), message, QMessageBox::NoButton,
+                                parent);
+    box->setInformativeText(info);
+    QPushButton *copy = box->addButton(tr("Copy Command"), QMessageBox::AcceptRole);
+    box->addButton(QMessageBox::Close);
+    box->setDefaultButton(copy);
+    QObject::connect(copy, &QAbstractButton::clicked, box, [command = hint.command] {
+        QGuiApplication::clipboard()->setText(command);
+    });
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+// pandoc's complaints are UTF-8; anything else is not worth showing garbled.
+QString decodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    return decoder.hasError() ? QString() : text.trimmed();
+}
+
+void runPandoc(const QString &pandoc, const QString &text, const QString &folder,
+               const QString &output, QPointer<QWidget> window)
+{
+    // pandoc reads a file, not the unsaved text of the window: a scratch copy of it.
+    const QString source = QDir(QDir::tempPath())
+                               .filePath(QStringLiteral("quorvel-")
+                                         + QUuid::createUuid().toString(QUuid::WithoutBraces)
+                                         + QStringLiteral(".md"));
+    if (const auto error = writeAtomically(source, text.toUtf8())) {
+        alert(window, exportFailed(), *error);
+        return;
+    }
+
+    QStringList arguments;
+    // Relative image paths are the document's; an untitled one has none to resolve.
+    if (!folder.isEmpty())
+        arguments << QStringLiteral("--resource-path") << folder;
+    arguments << QStringLiteral("--from") << QStringLiteral("gfm+tex_math_dollars+footnotes")
+              << QStringLiteral("--to") << QStringLiteral("docx") << QStringLiteral("-o") << output
+              << source;
+
+    // Owned by the application, not the window: closing the window must not orphan the scratch
+    // copy halfway.
+    auto *process = new QProcess(qApp);
+    process->setProgram(pandoc);
+    process->setArguments(arguments);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    auto busy = std::make_shared<Busy>(window, tr("Exporting Word document\u2026"));
+    auto errors = std::make_shared<QByteArray>();
+    // Drained as it comes: a converter with a lot to say must not stall on a full pipe.
+    QObject::connect(process, &QProcess::readyReadStandardError, process,
+                     [process, errors] { errors->append(process->readAllStandardError()); });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, source, busy, window](QProcess::ProcessError error) {
+                         // Every other error is followed by finished().
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         QFile::remove(source);
+                         busy->done();
+                         alert(window, exportFailed(), process->errorString());
+                         process->deleteLater();
+                     });
+    QObject::connect(
+        process, &QProcess::finished, process,
+        [process, source, output, busy, errors, window](int code, QProcess::ExitStatus status) {
+            errors->append(process->readAllStandardError());
+            QFile::remove(source);
+            busy->done();
+            process->deleteLater();
+            if (status != QProcess::NormalExit || code != 0) {
+                alert(window, exportFailed(), tr("pandoc failed:\n") + decodeUtf8(*errors));
+                return;
+            }
+            reveal(output);
+        });
+    process->start();
+}
+
+} // namespace
+
+std::optional<QString> findPandoc(const QStringList &searchPath, const QStringList &fallbacks)
+{
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("pandoc"), searchPath);
+    if (!onPath.isEmpty())
+        return onPath;
+    // A program started from the desktop often has a short PATH without these.
+    for (const QString &candidate : fallbacks) {
+        if (isExecutableFile(candidate))
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> pandocPath()
+{
+    if (qEnvironmentVariableIsSet("QUORVEL_PANDOC")) {
+        const QString only = qEnvironmentVariable("QUORVEL_PANDOC");
+        return isExecutableFile(only) ? std::optional(only) : std::nullopt;
+    }
+    return findPandoc({}, {QStringLiteral("/opt/homebrew/bin/pandoc"),
+                           QStringLiteral("/usr/local/bin/pandoc"),
+                           QStringLiteral("/usr/bin/pandoc")});
+}
+
+void exportPDF(DocumentModel &model)
+{
+    QPointer<QWebEngineView> view = webViewOf(model);
+    QPointer<QWidget> window = windowOf(model, view);
+    if (!view || !window) {
+        alert(window, exportFailed(), tr("PDF export failed."));
+        return;
+    }
+    themes::Appearance *appearance = &model.environment().appearance;
+    askSavePath(window, suggestedPath(model, QStringLiteral("pdf")), tr("PDF (*.pdf)"),
+                [view, window, appearance](const QString &path) {
+                    if (path.isEmpty())
+                        return;
+                    auto busy = std::make_shared<Busy>(window, tr("Exporting PDF\u2026"));
+                    writePDF(view, path, *appearance, [path, window, busy](bool success) {
+                        busy->done();
+                        if (success)
+                            reveal(path);
+                        else
+                            alert(window, exportFailed(), tr("PDF export failed."));
+                    });
+                });
+}
+
+void exportHTML(DocumentModel &model)
+{
+    QPointer<QWidget> window = windowOf(model, webViewOf(model));
+    if (!PreviewController::of(model)) {
+        alert(window, exportFailed(), tr("HTML export failed."));
+        return;
+    }
+    askSavePath(
+        window, suggestedPath(model, QStringLiteral("html")), tr("HTML (*.html *.htm)"),
+        [weak = QPointer(&model), window](const QString &path) {
+            if (path.isEmpty() || !weak)
+                return;
+            PreviewController *controller = PreviewController::of(*weak);
+            if (!controller) {
+                alert(window, exportFailed(), tr("HTML export failed."));
+                return;
+            }
+            auto busy = std::make_shared<Busy>(window, tr("Exporting HTML\u2026"));
+            controller->exportHTML(
+                weak->displayName(),
+                [path, window, busy](const std::optional<QString> &html) {
+                    busy->done();
+                    if (!html) {
+                        alert(window, exportFailed(), tr("HTML export failed."));
+                        return;
+                    }
+                    if (const auto error = writeAtomically(path, html->toUtf8())) {
+                        alert(window, exportFailed(), *error);
+                        return;
+                    }
+                    reveal(path);
+                });
+        });
+}
+
+void exportDOCX(DocumentModel &model)
+{
+    QPointer<QWidget> window = windowOf(model, webViewOf(model));
+    const std::optional<QString> pandoc = pandocPath();
+    if (!pandoc) {
+        showPandocMissing(window);
+        return;
+    }
+    // pandoc converts the text, not the page: an edit the page holds back is asked for now and
+    // is in the text by the time a path is chosen.
+    if (model.mode() == DocumentModel::Mode::Visual)
+        model.preview().flushEdits();
+    const QString folder = model.docDirURL().isEmpty()
+        ? QString()
+        : QDir::cleanPath(model.docDirURL().toLocalFile());
+    askSavePath(window, suggestedPath(model, QStringLiteral("docx")), tr("Word (*.docx)"),
+                [weak = QPointer(&model), window, pandoc = *pandoc, folder](const QString &path) {
+                    if (path.isEmpty() || !weak)
+                        return;
+                    runPandoc(pandoc, weak->getText(), folder, path, window);
+                });
+}
+
+void printDocument(DocumentModel &model)
+{
+    QPointer<QWebEngineView> view = webViewOf(model);
+    QPointer<QWidget> window = windowOf(model, view);
+    if (!view || !window) {
+        alert(window, tr("Print failed"), tr("There is no page to print."));
+        return;
+    }
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setPageLayout(printInfo(model.environment().appearance));
+    printer->setDocName(model.displayName());
+    auto *dialog = new QPrintDialog(printer.get(), window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The dialog holds the printer until it goes; the completion holds it until the engine is
+    // done with it.
+    QObject::connect(dialog, &QDialog::accepted, dialog, [printer, view, window] {
+        if (!view)
+            return;
+        auto busy = std::make_shared<Busy>(window, tr("Printing\u2026"));
+        auto *completion = new PrintCompletion([printer, busy, window](bool success) {
+            busy->done();
+            if (!success)
+                alert(window, tr("Print failed"), tr("The page could not be printed."));
+        });
+        QObject::connect(view, &QWebEngineView::printFinished, completion,
+                         &PrintCompletion::printOperationDidRun);
+        view->print(printer.get());
+    });
+    dialog->open();
+}
+
+} // namespace quorvel::exporter

@@ -1,0 +1,364 @@
+#include "modelharness.h"
+#include "testsupport.h"
+
+#include "app/application.h"
+#include "app/documentcontroller.h"
+#include "app/documentwindow.h"
+#include "export/exporter.h"
+#include "export/printing.h"
+#include "preview/previewcontroller.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace quorvel;
+using namespace Qt::StringLiterals;
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void pageLayoutFollowsTheSettings_data();
+    void pageLayoutFollowsTheSettings();
+    void pandocIsLookedUpOnPathFirst_data();
+    void pandocIsLookedUpOnPathFirst();
+    void wordExportRunsPandocOnACopyOfTheText_data();
+    void wordExportRunsPandocOnACopyOfTheText();
+    void cancellingTheDialogDoesNothing();
+    void wordExportAsksThePageForItsLastEdit();
+    void withoutPandocWordExportOffersTheInstallCommand();
+    void withoutAPageThereIsNothingToExport();
+    void theWindowsFileMenuExportsItsDocument();
+    void pdfAndHtmlComeFromTheRenderedPage();
+
+private:
+    // A stand-in pandoc that records its arguments and its input, then runs `body`; without a
+    // body it cannot even start.
+    void standIn(const QByteArray &body);
+
+    std::unique_ptr<ScratchEnvironment> m_scratch;
+    QString m_answer; // what the save dialog answers
+    QStringList m_asked, m_alerts, m_revealed;
+    QWidget *m_dialogParent = nullptr;
+};
+
+void TestExport::init()
+{
+    m_scratch = std::make_unique<ScratchEnvironment>();
+    m_answer = m_scratch->path(u"out.docx"_s);
+    m_asked.clear();
+    m_alerts.clear();
+    m_revealed.clear();
+    exporter::Hooks::askSavePath = [this](QWidget *parent, const QString &suggested,
+                                          const QString &filter, exporter::Hooks::SaveDone done) {
+        m_dialogParent = parent;
+        m_asked << suggested << filter;
+        done(m_answer);
+    };
+    exporter::Hooks::alert = [this](const QString &message, const QString &info) {
+        m_alerts << message + u'|' + info;
+    };
+    exporter::Hooks::reveal = [this](const QString &path) { m_revealed << path; };
+}
+
+void TestExport::cleanup()
+{
+    exporter::Hooks::askSavePath = nullptr;
+    exporter::Hooks::alert = nullptr;
+    exporter::Hooks::reveal = nullptr;
+    qunsetenv("QUORVEL_PANDOC");
+    m_scratch.reset();
+}
+
+void TestExport::standIn(const QByteArray &body)
+{
+    const QByteArray script = (body.isEmpty() ? "#!/nonexistent/sh\n"_ba : "#!/bin/sh\n"_ba)
+        + "printf '%s\\n' \"$@\" > '" + m_scratch->path(u"args"_s).toUtf8() + "'\n"
+        + "for last; do :; done; cp \"$last\" '" + m_scratch->path(u"seen"_s).toUtf8() + "'\n"
+        + body + '\n';
+    const QString path = m_scratch->write(u"pandoc"_s, script);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("QUORVEL_PANDOC", path.toUtf8());
+}
+
+void TestExport::pageLayoutFollowsTheSettings_data()
+{
+    QTest::addColumn<themes::PaperSize>("paper");
+    QTest::addColumn<bool>("landscape");
+    QTest::addColumn<double>("marginMM");
+    QTest::addColumn<QSize>("portrait"); // QPageSize keeps a custom size in whole points
+    QTest::addColumn<double>("margin");
+    using enum themes::PaperSize;
+    QTest::newRow("A4") << A4 << false << 20.0 << QSize(595, 842) << 56.69;
+    QTest::newRow("A4 landscape") << A4 << true << 20.0 << QSize(595, 842) << 56.69;
+    QTest::newRow("Letter landscape") << Letter << true << 0.0 << QSize(612, 792) << 0.0;
+    QTest::newRow("A5") << A5 << false << 0.0 << QSize(420, 595) << 0.0;
+}
+
+void TestExport::pageLayoutFollowsTheSettings()
+{
+    QFETCH(themes::PaperSize, paper);
+    QFETCH(bool, landscape);
+    QFETCH(double, marginMM);
+    QFETCH(QSize, portrait);
+    QFETCH(double, margin);
+    m_scratch->appearance.setPaperSize(paper);
+    m_scratch->appearance.setLandscape(landscape);
+    m_scratch->appearance.setMarginMM(marginMM);
+
+    const QPageLayout layout = exporter::printInfo(m_scratch->appearance);
+    QCOMPARE(layout.pageSize().sizePoints(), portrait);
+    QCOMPARE(layout.orientation(), landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+    const QRectF sheet = layout.fullRect(QPageLayout::Point);
+    QCOMPARE(sheet.width() > sheet.height(), landscape);
+    const QMarginsF m = layout.margins();
+    for (double side : {m.left(), m.top(), m.right(), m.bottom()})
+        QVERIFY2(qAbs(side - margin) < 0.01, qPrintable(QString::number(side)));
+}
+
+void TestExport::pandocIsLookedUpOnPathFirst_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<QStringList>("fallbacks");
+    QTest::addColumn<QString>("found");
+
+    const QStringList fallbacks{u"missing/pandoc"_s, u"plain/pandoc"_s, u"folder/pandoc"_s,
+                                u"first/pandoc"_s, u"second/pandoc"_s};
+    QTest::newRow("on PATH") << QStringList{u"empty"_s, u"bin"_s} << fallbacks << u"bin/pandoc"_s;
+    QTest::newRow("first runnable fallback")
+        << QStringList{u"empty"_s} << fallbacks << u"first/pandoc"_s;
+    QTest::newRow("none") << QStringList{u"empty"_s} << fallbacks.mid(0, 3) << QString();
+}
+
+void TestExport::pandocIsLookedUpOnPathFirst()
+{
+    QFETCH(QStringList, path);
+    QFETCH(QStringList, fallbacks);
+    QFETCH(QString, found);
+    const QDir root(m_scratch->dir.path());
+    for (const char *folder : {"empty", "bin", "plain", "folder/pandoc", "first", "second"})
+        QVERIFY(root.mkpath(QString::fromLatin1(folder)));
+    for (const char *program : {"bin/pandoc", "plain/pandoc", "first/pandoc", "second/pandoc"}) {
+        const QString file = m_scratch->write(QString::fromLatin1(program), "#!/bin/sh\n");
+        if (QByteArray(program) != "plain/pandoc")
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    for (QStringList *list : {&path, &fallbacks})
+        for (QString &entry : *list)
+            entry = root.filePath(entry);
+
+    const auto result = exporter::findPandoc(path, fallbacks);
+    QCOMPARE(result.value_or(QString()), found.isEmpty() ? QString() : root.filePath(found));
+}
+
+void TestExport::wordExportRunsPandocOnACopyOfTheText_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("titled");
+    QTest::addColumn<QString>("alert"); // a pattern; empty: the output is revealed
+
+    const QByteArray writeOutput = "while [ \"$1\" != -o ]; do shift; done; echo docx > \"$2\"";
+    QTest::newRow("titled") << writeOutput << true << QString();
+    QTest::newRow("untitled") << writeOutput << false << QString();
+    QTest::newRow("fails") << "echo boom >&2; exit 3"_ba << true
+                           << u"Export failed\\|pandoc failed:\\nboom"_s;
+    QTest::newRow("crashes") << "kill -9 $$"_ba << true << u"Export failed\\|pandoc failed:\\n"_s;
+    QTest::newRow("says a lot") << "head -c 1048576 /dev/zero | tr '\\0' x >&2; exit 1"_ba << true
+                                << u"Export failed\\|pandoc failed:\\nx{65535}.*"_s;
+    QTest::newRow("cannot start") << QByteArray() << true << u"Export failed\\|.+"_s;
+}
+
+void TestExport::wordExportRunsPandocOnACopyOfTheText()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, titled);
+    QFETCH(QString, alert);
+    standIn(body);
+    const auto copies = [] { return QDir(QDir::tempPath()).entryList({u"quorvel-*.md"_s}); };
+    const QStringList copiesBefore = copies();
+    Harness doc(m_scratch.get(), u"note.md"_s, "", titled);
+    doc.model->setText(u"# Café\n\nSome text.\n"_s);
+
+    exporter::exportDOCX(*doc.model);
+    QVERIFY(waitUntil([&] { return !m_alerts.isEmpty() || !m_revealed.isEmpty(); }, 20000));
+
+    QCOMPARE(m_asked.value(0), titled ? m_scratch->path(u"note.docx"_s)
+                                      : QDir(QStandardPaths::writableLocation(
+                                                 QStandardPaths::DocumentsLocation))
+                                            .filePath(u"Untitled.docx"_s));
+    QVERIFY(m_asked.value(1).contains(u"*.docx"_s));
+    QCOMPARE(copies(), copiesBefore);
+    if (alert.isEmpty()) {
+        QCOMPARE(m_alerts, QStringList());
+        QCOMPARE(m_revealed, QStringList{m_answer});
+        QCOMPARE(ScratchEnvironment::read(m_answer), "docx\n"_ba);
+    } else {
+        QCOMPARE(m_revealed, QStringList());
+        QCOMPARE(m_alerts.size(), 1);
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(alert),
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(m_alerts.first())
+                     .hasMatch(),
+                 qPrintable(m_alerts.first().left(200)));
+    }
+    if (body.isEmpty())
+        return; // never ran
+    QStringList args = QString::fromUtf8(ScratchEnvironment::read(m_scratch->path(u"args"_s)))
+                           .split(u'\n', Qt::SkipEmptyParts);
+    const QString copy = args.takeLast();
+    QVERIFY2(copy.startsWith(QDir::tempPath() + u"/quorvel-"_s) && !QFile::exists(copy),
+             qPrintable(copy));
+    QStringList expected{u"--from"_s, u"gfm+tex_math_dollars+footnotes"_s, u"--to"_s, u"docx"_s,
+                         u"-o"_s, m_answer};
+    if (titled)
+        expected = QStringList{u"--resource-path"_s, m_scratch->dir.path()} + expected;
+    QCOMPARE(args, expected);
+    QCOMPARE(ScratchEnvironment::read(m_scratch->path(u"seen"_s)),
+             u"# Café\n\nSome text.\n"_s.toUtf8());
+}
+
+void TestExport::cancellingTheDialogDoesNothing()
+{
+    standIn("echo docx > out.docx");
+    m_answer.clear();
+    Harness doc(m_scratch.get(), u"note.md"_s, "text\n");
+    exporter::exportDOCX(*doc.model);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_asked.size(), 2);
+    QCOMPARE(m_alerts + m_revealed, QStringList());
+    QVERIFY(!QFile::exists(m_scratch->path(u"args"_s)));
+}
+
+void TestExport::wordExportAsksThePageForItsLastEdit()
+{
+    standIn("exit 0");
+    m_answer.clear();
+    FakePreviewFactory fake;
+    Harness doc(m_scratch.get(), u"note.md"_s, "text\n");
+    for (auto mode : {DocumentModel::Mode::Source, DocumentModel::Mode::Visual}) {
+        doc.model->setMode(mode);
+        exporter::exportDOCX(*doc.model);
+    }
+    QCOMPARE(fake.calls.flushes, 1);
+}
+
+void TestExport::withoutPandocWordExportOffersTheInstallCommand()
+{
+    if (!QFile::exists(u"/etc/debian_version"_s))
+        QSKIP("the install command checked here is apt's");
+    qputenv("QUORVEL_PANDOC", m_scratch->path(u"nowhere/pandoc"_s).toUtf8());
+    exporter::Hooks::alert = nullptr;
+    Harness doc(m_scratch.get(), u"note.md"_s, "text\n");
+    exporter::exportDOCX(*doc.model);
+    QCOMPARE(m_asked, QStringList());
+
+    QMessageBox *box = nullptr;
+    QVERIFY(waitUntil(
+        [&] { return (box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())); },
+        5000));
+    QCOMPARE(box->text(), u"Word export requires pandoc"_s);
+    QCOMPARE(box->informativeText(),
+             u"Install it once with apt:\n\nsudo apt install pandoc\n\nthen export again."_s);
+    QCOMPARE(box->buttons().size(), 2);
+    QCOMPARE(box->defaultButton()->text(), u"Copy Command"_s);
+    QGuiApplication::clipboard()->clear();
+    box->defaultButton()->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"sudo apt install pandoc"_s);
+}
+
+void TestExport::withoutAPageThereIsNothingToExport()
+{
+    Harness doc(m_scratch.get(), u"note.md"_s, "text\n");
+    exporter::exportPDF(*doc.model);
+    exporter::exportHTML(*doc.model);
+    exporter::printDocument(*doc.model);
+    QCOMPARE(m_alerts, (QStringList{u"Export failed|PDF export failed."_s,
+                                    u"Export failed|HTML export failed."_s,
+                                    u"Print failed|There is no page to print."_s}));
+    QCOMPARE(m_asked + m_revealed, QStringList());
+}
+
+void TestExport::theWindowsFileMenuExportsItsDocument()
+{
+    standIn("exit 0");
+    m_answer.clear();
+    app::DocumentController::shared().setAlertsEnabled(false);
+    app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    std::unique_ptr<app::DocumentWindow> window(app::DocumentController::shared().openDocument(
+        m_scratch->write(u"note.md"_s, "text\n")));
+    QVERIFY(window);
+    QMenu *exports = nullptr;
+    for (QMenu *menu : window->findChildren<QMenu *>())
+        exports = menu->title() == u"&Export"_s ? menu : exports;
+    QVERIFY(exports);
+    QStringList labels;
+    for (QAction *action : exports->actions()) {
+        labels << action->text();
+        action->trigger();
+    }
+    QCOMPARE(labels, (QStringList{u"&PDF\u2026"_s, u"&HTML\u2026"_s, u"&Word\u2026"_s}));
+    QCOMPARE(m_alerts, (QStringList{u"Export failed|PDF export failed."_s,
+                                    u"Export failed|HTML export failed."_s}));
+    QCOMPARE(m_asked.value(0), m_scratch->path(u"note.docx"_s));
+    QCOMPARE(m_dialogParent, window.get());
+    QAction *print = nullptr;
+    for (QAction *action : window->findChildren<QAction *>())
+        print = action->shortcut() == QKeySequence::Print ? action : print;
+    QVERIFY(print);
+    print->trigger();
+    QCOMPARE(m_alerts.value(2), u"Print failed|There is no page to print."_s);
+}
+
+void TestExport::pdfAndHtmlComeFromTheRenderedPage()
+{
+    app::installControllers();
+    const auto noPages = qScopeGuard([] { core::DocumentModel::setControllerFactory({}); });
+    app::DocumentController::shared().setAlertsEnabled(false);
+    app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    std::unique_ptr<app::DocumentWindow> window(app::DocumentController::shared().openDocument(
+        m_scratch->write(u"note.md"_s, "# Heading\n\nOnly the page says *this*.\n")));
+    QVERIFY(window);
+    QSignalSpy messages(preview::PreviewController::of(window->model()),
+                        &preview::PreviewController::messageReceived);
+    QVERIFY(waitUntil([&] { return messages.contains({u"rendered"_s}); }, 60000));
+
+    const auto exportTo = [&](const QString &name, void (*run)(core::DocumentModel &)) {
+        m_answer = m_scratch->path(name);
+        m_revealed.clear();
+        run(window->model());
+        return waitUntil([&] { return !m_revealed.isEmpty() || !m_alerts.isEmpty(); }, 60000);
+    };
+    QVERIFY(exportTo(u"out.pdf"_s, exporter::exportPDF));
+    QCOMPARE(m_revealed, QStringList{m_answer});
+    QVERIFY(ScratchEnvironment::read(m_answer).startsWith("%PDF"));
+    QVERIFY(exportTo(u"out.html"_s, exporter::exportHTML));
+    QCOMPARE(m_revealed, QStringList{m_answer});
+    QVERIFY(ScratchEnvironment::read(m_answer).contains("Only the page says <em>this</em>."));
+    QCOMPARE(m_asked, (QStringList{m_scratch->path(u"note.pdf"_s), u"PDF (*.pdf)"_s,
+                                   m_scratch->path(u"note.html"_s), u"HTML (*.html *.htm)"_s}));
+    QCOMPARE(m_alerts, QStringList());
+}
+
+int main(int argc, char **argv)
+{
+    // The web engine must be prepared for before the application starts.
+    quorvel::app::prepareEnvironment(argc, argv);
+    QApplication app(argc, argv);
+    TestExport test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_export.moc"
