@@ -99,7 +99,7 @@ void TestExport::pageLayoutFollowsTheSettings_data()
     QTest::addColumn<themes::PaperSize>("paper");
     QTest::addColumn<bool>("landscape");
     QTest::addColumn<double>("marginMM");
-    QTest::addColumn<QSize>("portrait"); // QPageSize keeps a custom size in whole points
+    QTest::addColumn<QSize>("portrait"); // QPageSize answers in whole points
     QTest::addColumn<double>("margin");
     using enum themes::PaperSize;
     QTest::newRow("A4") << A4 << false << 20.0 << QSize(595, 842) << 56.69;
@@ -121,6 +121,7 @@ void TestExport::pageLayoutFollowsTheSettings()
 
     const QPageLayout layout = exporter::printInfo(m_scratch->appearance);
     QCOMPARE(layout.pageSize().sizePoints(), portrait);
+    QVERIFY(layout.pageSize().id() != QPageSize::Custom);
     QCOMPARE(layout.orientation(), landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
     const QRectF sheet = layout.fullRect(QPageLayout::Point);
     QCOMPARE(sheet.width() > sheet.height(), landscape);

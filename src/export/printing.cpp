@@ -41,9 +41,19 @@ double marginPoints(double marginMM)
 
 QPageLayout printInfo(const themes::Appearance &appearance)
 {
-    // The exact point sizes, not the nearest named size: the page is laid out on them.
-    const QPageSize paper(paperSizePoints(appearance.paperSize()), QPageSize::Point, QString(),
-                          QPageSize::ExactMatch);
+    // The named sizes, which hold their exact dimensions; a size given in points would be kept
+    // in whole points only.
+    const QPageSize paper([&] {
+        switch (appearance.paperSize()) {
+        case themes::PaperSize::Letter:
+            return QPageSize::Letter;
+        case themes::PaperSize::A5:
+            return QPageSize::A5;
+        case themes::PaperSize::A4:
+            break;
+        }
+        return QPageSize::A4;
+    }());
     const double margin = marginPoints(appearance.marginMM());
     QPageLayout layout(paper, QPageLayout::Portrait, QMarginsF(), QPageLayout::Point);
     layout.setOrientation(appearance.landscape() ? QPageLayout::Landscape
