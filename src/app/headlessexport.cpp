@@ -104,14 +104,26 @@ void HeadlessExport::run()
     if (m_format == u"pdf")
         m_window->show();
 
-    QTimer::singleShot(timeout(), this, [this] {
+    // The time-out is for a page that does not finish drawing. Once it has, writing a large
+    // document may take longer than that (a 5 MB PDF does); it is bounded apart, and a write
+    // that never ends is a failed write.
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
         finish(3, QStringLiteral("Quorvel: timed out, rendering did not finish\n"));
     });
+    m_deadline.start(timeout());
     controller->onRendered = [this, controller] {
         controller->onRendered = nullptr;
         // Not a fixed pause: diagrams, late highlighting and images are waited for, so that
         // nothing half drawn is written and a small note is not held up.
-        controller->whenDrawn([this] { exportAs(m_format); }, true, m_format == u"pdf");
+        controller->whenDrawn(
+            [this] {
+                m_deadline.disconnect(this);
+                connect(&m_deadline, &QTimer::timeout, this, [this] { finish(2); });
+                m_deadline.start(kWriteTimeout);
+                exportAs(m_format);
+            },
+            true, m_format == u"pdf");
     };
     controller->applyTheme(m_model->environment().appearance, m_model->theme());
     controller->render(m_text, m_model->docDirURL(), true, m_model->externalVersion());

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -23,6 +24,7 @@ class HeadlessExport : public QObject
 
 public:
     static constexpr std::chrono::seconds kTimeout{30};
+    static constexpr std::chrono::minutes kWriteTimeout{10};
 
     HeadlessExport(QString format, QString input, QString output, QObject *parent = nullptr);
     ~HeadlessExport() override;
@@ -47,6 +49,7 @@ private:
     std::unique_ptr<core::DocumentModel> m_model;
     std::unique_ptr<QWidget> m_window;
     QString m_text;
+    QTimer m_deadline;
     bool m_done = false;
 };
 
