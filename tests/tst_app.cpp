@@ -47,6 +47,7 @@ private Q_SLOTS:
     void closingAnUntitledDraftAsks();
     void unreadableFilesOpenNoWindow_data();
     void unreadableFilesOpenNoWindow();
+    void aNewPathOpensEmptyAndIsWrittenAtTheFirstSave();
     void openingAnOpenFileRaisesItsWindow();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
@@ -211,22 +212,39 @@ void TestApp::unreadableFilesOpenNoWindow_data()
 {
     QTest::addColumn<QString>("what");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("folder") << "folder" << "isn\u2019t in the correct format";
-    QTest::newRow("missing") << "missing" << "no such file";
+    QTest::newRow("folder") << "folder" << "is a folder";
+    QTest::newRow("missing-folder") << "missing-folder" << "no such file";
 }
 
 void TestApp::unreadableFilesOpenNoWindow()
 {
     QFETCH(QString, what);
     QFETCH(QString, reason);
-    const QString path = m_scratch->path(QStringLiteral("x.md"));
+    QString path = m_scratch->path(QStringLiteral("x.md"));
     if (what == u"folder")
         QVERIFY(QDir().mkdir(path));
+    else
+        path = m_scratch->path(QStringLiteral("gone/x.md"));
     QSignalSpy failed(&DocumentController::shared(), &DocumentController::openFailed);
     QVERIFY(!DocumentController::shared().openDocument(path));
     QCOMPARE(failed.count(), 1);
     QVERIFY(failed.first().at(1).toString().contains(reason));
     QVERIFY(DocumentController::shared().windows().isEmpty());
+}
+
+void TestApp::aNewPathOpensEmptyAndIsWrittenAtTheFirstSave()
+{
+    const QString path = m_scratch->path(QStringLiteral("new.md"));
+    DocumentWindow *window = DocumentController::shared().openDocument(path);
+    QVERIFY(window);
+    QVERIFY(!QFileInfo::exists(path));
+    // Nothing typed, nothing written: the file appears with the first keystroke's save.
+    m_scratch->clock.advance(5s);
+    QVERIFY(!QFileInfo::exists(path));
+    window->model().setMode(Mode::Source);
+    QTest::keyClicks(window->sourceEditor(), QStringLiteral("Hello"));
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(path), QByteArray("Hello"));
 }
 
 void TestApp::openingAnOpenFileRaisesItsWindow()

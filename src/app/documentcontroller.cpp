@@ -59,6 +59,14 @@ DocumentWindow *DocumentController::openDocument(const QString &path, bool displ
         }
         return open;
     }
+    const QFileInfo info(path);
+    // A path that does not exist yet is a new note to be written there, as editors do; only a
+    // missing folder is an error, since the first save could not succeed.
+    if (!info.exists() && !info.isSymLink() && info.absoluteDir().exists()) {
+        auto document = std::make_unique<core::PlatformDocument>(
+            std::make_unique<core::MarkdownDocument>(), info.absoluteFilePath());
+        return adopt(new DocumentWindow(std::move(document), environment()), display);
+    }
     auto content = core::MarkdownDocument::open(path);
     if (!content) {
         std::fprintf(stderr, "Quorvel: %s\n", qPrintable(content.error()));

@@ -51,6 +51,10 @@ MarkdownDocument::MarkdownDocument(const QString &text, TextEncoding encoding, Q
 Result<std::unique_ptr<MarkdownDocument>> MarkdownDocument::open(const QString &path)
 {
     const QFileInfo info(path);
+    if (info.isDir())
+        return Result<std::unique_ptr<MarkdownDocument>>::failure(
+            QStringLiteral("%1 is a folder, not a file: open a Markdown file inside it.")
+                .arg(quotedName(path)));
     if (info.exists() && !info.isFile())
         return Result<std::unique_ptr<MarkdownDocument>>::failure(corruptFileError(path));
     QFile file(path);
