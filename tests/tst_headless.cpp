@@ -1,4 +1,9 @@
+#include "app/commandline.h"
+#include "app/singleinstance.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QLocalSocket>
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -21,6 +26,9 @@ private Q_SLOTS:
     void exportWritesEachFormat();
     void optionsAnswerAsCommandLineToolsDo_data();
     void optionsAnswerAsCommandLineToolsDo();
+    void commandLineChoosesTheMode_data();
+    void commandLineChoosesTheMode();
+    void aSecondStartHandsItsFileToTheRunningOne();
 
 private:
     struct Run
@@ -177,6 +185,86 @@ void TestHeadless::optionsAnswerAsCommandLineToolsDo()
     const Run version = run({u"--version"_s});
     QCOMPARE(version.status, 0);
     QVERIFY(version.out.startsWith("Quorvel "));
+}
+
+void TestHeadless::commandLineChoosesTheMode_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("chosen"); // mode, then what it takes
+    QTest::newRow("nothing") << QStringList() << u"windows:"_s;
+    QTest::newRow("files-in-order") << QStringList{u"b.md"_s, u"a.md"_s} << u"windows:b.md,a.md"_s;
+    QTest::newRow("export") << QStringList{u"--export"_s, u"html"_s, u"a.md"_s, u"o.html"_s}
+                            << u"export:html,a.md,o.html"_s;
+    QTest::newRow("selftest-wins-over-export")
+        << QStringList{u"--selftest"_s, u"/tmp/x.md"_s, u"--export"_s, u"pdf"_s, u"a"_s, u"b"_s}
+        << u"selftest:/tmp/x.md"_s;
+    QTest::newRow("export-short") << QStringList{u"--export"_s, u"pdf"_s, u"a"_s} << u"invalid"_s;
+    QTest::newRow("selftest-last") << QStringList{u"a.md"_s, u"--selftest"_s} << u"invalid"_s;
+    QTest::newRow("unknown") << QStringList{u"-x"_s} << u"invalid"_s;
+    QTest::newRow("dash-dash-files") << QStringList{u"--"_s, u"-x.md"_s, u"--help"_s}
+                                     << u"windows:-x.md,--help"_s;
+    QTest::newRow("version") << QStringList{u"a.md"_s, u"--version"_s} << u"version"_s;
+}
+
+void TestHeadless::commandLineChoosesTheMode()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, chosen);
+    using Mode = quorvel::app::CommandLine::Mode;
+    const auto line = quorvel::app::CommandLine::parse(args);
+    QString got;
+    switch (line.mode) {
+    case Mode::Windows: got = u"windows:"_s + line.files.join(u','); break;
+    case Mode::Export: got = u"export:"_s + QStringList{line.format, line.input, line.output}.join(u','); break;
+    case Mode::SelfTest: got = u"selftest:"_s + line.selfTestFile; break;
+    case Mode::Help: got = u"help"_s; break;
+    case Mode::Version: got = u"version"_s; break;
+    case Mode::Invalid: got = u"invalid"_s; break;
+    }
+    QCOMPARE(got, chosen);
+}
+
+void TestHeadless::aSecondStartHandsItsFileToTheRunningOne()
+{
+    // A socket file left by a crash must not stop the first start.
+    qputenv("XDG_RUNTIME_DIR", m_dir->path().toLocal8Bit());
+    const QString socket = quorvel::app::SingleInstance::serverName();
+    QVERIFY(socket.startsWith(m_dir->path()));
+    write(u"quorvel-instance"_s, "left by a crash");
+    write(u"b.md"_s, "# B\n");
+
+    QProcess first;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
+    env.insert(u"QUORVEL_DEBUG"_s, u"1"_s);
+    first.setProcessEnvironment(env);
+    first.setWorkingDirectory(m_dir->path());
+    first.start(QStringLiteral(QUORVEL_EXECUTABLE), {path(u"note.md"_s)});
+    QVERIFY(first.waitForStarted());
+    auto stop = qScopeGuard([&] {
+        first.kill();
+        first.waitForFinished();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QLocalSocket probe;
+            probe.connectToServer(socket);
+            return probe.waitForConnected(100);
+        }(),
+        60'000);
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.setWorkingDirectory(m_dir->path());
+    second.start(QStringLiteral(QUORVEL_EXECUTABLE), {u"b.md"_s}); // relative to its own folder
+    QVERIFY(second.waitForFinished(30'000));
+    QCOMPARE(second.exitCode(), 0);
+    QByteArray log;
+    const QByteArray opened = QByteArray("[app] window for ") + path(u"b.md"_s).toUtf8();
+    QTRY_VERIFY_WITH_TIMEOUT((log += first.readAllStandardError()).contains(opened), 30'000);
+    const QByteArray own = QByteArray("[app] window for ") + path(u"note.md"_s).toUtf8();
+    QVERIFY(log.contains(own));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -1,5 +1,7 @@
 #include "documentcontroller.h"
 
+#include "core/debuglog.h"
+
 #include "core/markdowndocument.h"
 #include "core/platformdocument.h"
 #include "documentwindow.h"
@@ -103,6 +105,7 @@ DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
 {
     m_windows.removeIf([](const QPointer<DocumentWindow> &w) { return w.isNull(); });
     m_windows.append(window);
+    core::appLog(QStringLiteral("window for %1").arg(window->filePath().isEmpty() ? QStringLiteral("an untitled document") : window->filePath()));
     if (display)
         window->show();
     return window;
@@ -110,8 +113,13 @@ DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
 
 void DocumentController::showOpenDialog(QWidget *parent)
 {
+    // From the folder of the note the user is in, not wherever the program was started.
+    QString folder;
+    if (auto *window = qobject_cast<DocumentWindow *>(parent ? parent->window() : nullptr);
+        window && !window->filePath().isEmpty())
+        folder = QFileInfo(window->filePath()).absolutePath();
     const QStringList paths = QFileDialog::getOpenFileNames(
-        parent, tr("Open"), QString(),
+        parent, tr("Open"), folder,
         tr("Markdown (*.md *.markdown *.mdown *.mkd *.txt);;All files (*)"));
     for (const QString &path : paths)
         openDocument(path);

@@ -32,4 +32,9 @@ void bridgeLog(const QString &line)
     write("[bridge] ", line);
 }
 
+void appLog(const QString &line)
+{
+    write("[app] ", line);
+}
+
 } // namespace quorvel::core

@@ -9,5 +9,6 @@ namespace quorvel::core {
 bool debugEnabled();
 void previewLog(const QString &line);
 void bridgeLog(const QString &line);
+void appLog(const QString &line);
 
 } // namespace quorvel::core
