@@ -76,9 +76,11 @@ void SingleInstance::accept()
                 if (file.isString())
                     files.append(file.toString());
             }
-            Q_EMIT filesReceived(files);
+            // The answer first: the other start ends at once instead of waiting for windows.
             socket->write("ok\n");
             socket->flush();
+            QMetaObject::invokeMethod(
+                this, [this, files] { Q_EMIT filesReceived(files); }, Qt::QueuedConnection);
         });
     }
 }
