@@ -87,6 +87,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     m_editor = new editor::MarkdownTextView(m_split);
     m_editor->setMinimumWidth(260);
     m_editor->setEditorFontSize(environment.appearance.editorFontSize());
+    m_editor->setPlaceholderText(tr("Start writing\u2026"));
     m_editor->setImageSaver([model = m_model](const QImage &image) { return model->saveImage(image); });
 
     auto *placeholder = new QLabel(tr("The rendered view is on its way.\n"
@@ -262,6 +263,10 @@ void DocumentWindow::wire()
             });
 
     wireFileSafety();
+    // Nothing to read: a new or empty note opens ready for typing, whatever view the last
+    // window was in, and without making that the view of the next.
+    if (model.mode() == Mode::Read && model.getText().isEmpty())
+        model.setMode(Mode::Visual, false);
     applyMode();
     updateTitle();
     updateStatus();

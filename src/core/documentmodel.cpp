@@ -142,10 +142,11 @@ const DocumentWorkspace &DocumentModel::workspace()
     return installedWorkspace();
 }
 
-void DocumentModel::setMode(Mode mode)
+void DocumentModel::setMode(Mode mode, bool remember)
 {
     const Mode previous = m_mode;
-    m_env.store.setValue(kLastModeKey, rawValue(mode));
+    if (remember)
+        m_env.store.setValue(kLastModeKey, rawValue(mode));
     if (previous == mode)
         return;
     m_mode = mode;

@@ -78,7 +78,8 @@ public:
     static const DocumentWorkspace &workspace();
 
     Mode mode() const { return m_mode; }
-    void setMode(Mode mode);
+    // `remember`: the mode is also the one later windows open in.
+    void setMode(Mode mode, bool remember = true);
     bool showOutline() const { return m_showOutline; }
     void setShowOutline(bool show);
     bool presentation() const { return m_presentation; }

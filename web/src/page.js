@@ -322,6 +322,8 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     setEditable(on) {
       if (!on && editor.editable) postEdit();
       editor.setEditable(Boolean(on));
+      // An empty note takes typing at once: the caret goes where the text will be.
+      if (on && !root.firstChild) root.focus();
     },
     flushEdit: () => commitEdit(),
     cancelEdit() {
