@@ -79,6 +79,8 @@ private Q_SLOTS:
     void editsReachTheModelExactly();
     void pastedImageIsStoredAndLinked();
     void largeTextIsNotColoured();
+    void outlineEntriesFindTheirLine_data();
+    void outlineEntriesFindTheirLine();
     void marksAreColouredBlockByBlock_data();
     void marksAreColouredBlockByBlock();
 };
@@ -367,6 +369,30 @@ void TestEditor::marksAreColouredBlockByBlock()
     }
     QCOMPARE(found, coloured);
     QCOMPARE(shapes.join(u' '), styled);
+}
+
+void TestEditor::outlineEntriesFindTheirLine_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("line"); // -1: not found
+    QTest::newRow("atx") << 2 << u"Two"_s << 4;
+    QTest::newRow("not-a-deeper-level") << 3 << u"Two"_s << 6;
+    QTest::newRow("marks-looked-past") << 1 << u"See docs now"_s << 8;
+    QTest::newRow("setext") << 1 << u"Under"_s << 10;
+    QTest::newRow("code-line-is-no-heading") << 1 << u"fake"_s << -1;
+}
+
+void TestEditor::outlineEntriesFindTheirLine()
+{
+    QFETCH(int, level);
+    QFETCH(QString, text);
+    QFETCH(int, line);
+    MarkdownTextView view;
+    view.setPlainText(u"# One\n\n    # fake\n\n## Two\n\n### Two\n\n# See [docs](x) *now* #\n\nUnder\n====\n"_s);
+    QCOMPARE(view.scrollToHeading(level, text), line >= 0);
+    if (line >= 0)
+        QCOMPARE(view.textCursor().blockNumber(), line);
 }
 
 QTEST_MAIN(TestEditor)

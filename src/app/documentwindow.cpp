@@ -11,7 +11,9 @@
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 #include "reloadbanner.h"
+#include "outlinesidebar.h"
 #include "sourcefindbar.h"
+#include "statusbar.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
@@ -99,23 +101,33 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     m_placeholder = placeholder;
 
     m_banner = new ReloadBanner(*m_model, this);
-    auto *centre = new QWidget(this);
+    m_columns = new QSplitter(Qt::Horizontal, this);
+    m_columns->setChildrenCollapsible(false);
+    m_outline = new OutlineSidebar(*m_model, m_columns);
+    m_outline->setMinimumWidth(180);
+    m_outline->setMaximumWidth(360);
+    auto *centre = new QWidget(m_columns);
     auto *column = new QVBoxLayout(centre);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(m_banner);
     column->addWidget(m_split, 1);
-    setCentralWidget(centre);
+    m_columns->addWidget(m_outline);
+    m_columns->addWidget(centre);
+    m_columns->setStretchFactor(1, 1);
+    m_columns->setSizes({230, 652});
+    setCentralWidget(m_columns);
     m_findBar = new FindBar(*m_model, m_split);
     m_sourceFindBar = new SourceFindBar(m_editor, m_split);
     connect(m_model, &DocumentModel::textFinderActionRequested, m_sourceFindBar,
             &SourceFindBar::perform);
 
-    m_saveState = new QLabel(this);
-    m_fileLabel = new QLabel(this);
-    statusBar()->addPermanentWidget(m_fileLabel);
-    statusBar()->addPermanentWidget(m_saveState);
+    // The counts and the save state live in our own bar; the window's bar around it still
+    // shows passing messages (an export under way) and the file's encoding.
+    m_status = new StatusBar(*m_model, this);
+    statusBar()->addWidget(m_status, 1);
     statusBar()->setSizeGripEnabled(false);
+    statusBar()->setContentsMargins(0, 0, 0, 0);
 
     buildActions();
     wire();
@@ -248,10 +260,14 @@ void DocumentWindow::wire()
             &DocumentWindow::schedulePreviewUpdate);
     connect(&appearance, &themes::Appearance::editorFontSizeChanged, m_editor,
             &editor::MarkdownTextView::setEditorFontSize);
-    connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::updateStatus);
+    connect(&content, &core::MarkdownDocument::textChanged, m_status, &StatusBar::textChanged);
+    connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::updateChrome);
+    connect(&model, &DocumentModel::presentationChanged, this, &DocumentWindow::updateChrome);
+    connect(&appearance, &themes::Appearance::showStatusBarChanged, this,
+            &DocumentWindow::updateChrome);
+    connect(m_outline, &OutlineSidebar::headingChosen, this, &DocumentWindow::showHeading);
     connect(&model, &DocumentModel::fileURLChanged, this, [this] {
         updateTitle();
-        updateStatus();
     });
     connect(m_document.get(), &core::PlatformDocument::editedChanged, this,
             &DocumentWindow::updateTitle);
@@ -269,7 +285,7 @@ void DocumentWindow::wire()
         model.setMode(Mode::Visual, false);
     applyMode();
     updateTitle();
-    updateStatus();
+    updateChrome();
     applyThemeAppearance();
 }
 
@@ -351,15 +367,19 @@ void DocumentWindow::updateTitle()
     setWindowModified(m_document->isDocumentEdited());
 }
 
-void DocumentWindow::updateStatus()
+void DocumentWindow::updateChrome()
 {
-    if (m_document->isUntitled()) {
-        m_fileLabel->clear();
-        m_saveState->setText(tr("New document, unsaved"));
-        return;
-    }
-    m_saveState->setText(m_model->dirty() ? tr("Unsaved") : tr("Saved"));
-    m_fileLabel->setText(tr("Opened: %1").arg(QFileInfo(filePath()).fileName()));
+    const themes::Appearance &appearance = m_model->environment().appearance;
+    statusBar()->setVisible(appearance.showStatusBar() && !m_model->presentation());
+    m_outline->setVisible(m_model->showOutline());
+}
+
+void DocumentWindow::showHeading(const core::OutlineItem &item)
+{
+    if (m_model->mode() != Mode::Source)
+        m_model->preview().scrollToHeading(item.id);
+    if (m_editor->isVisible())
+        m_editor->scrollToHeading(item.level, item.text);
 }
 
 void DocumentWindow::applyThemeAppearance()

@@ -19,6 +19,8 @@ class EditorController;
 namespace quorvel::app {
 
 class FindBar;
+class OutlineSidebar;
+class StatusBar;
 class ReloadBanner;
 class SourceFindBar;
 
@@ -41,6 +43,8 @@ public:
     ReloadBanner *reloadBanner() const { return m_banner; }
     FindBar *findBar() const { return m_findBar; }
     SourceFindBar *sourceFindBar() const { return m_sourceFindBar; }
+    StatusBar *statusView() const { return m_status; }
+    OutlineSidebar *outlineSidebar() const { return m_outline; }
 
     // Takes the appearance of the model's theme: a dark or light palette, or the system's.
     void applyThemeAppearance();
@@ -60,7 +64,8 @@ private:
     void wire();
     void applyMode();
     void updateTitle();
-    void updateStatus();
+    void updateChrome();
+    void showHeading(const core::OutlineItem &item);
     void showPreview();
     void schedulePreviewUpdate();
     void updatePreview();
@@ -89,8 +94,9 @@ private:
     QPointer<QWidget> m_preview;
     bool m_previewUpdateQueued = false;
     bool m_previewHasText = false;
-    QLabel *m_saveState = nullptr;
-    QLabel *m_fileLabel = nullptr;
+    QSplitter *m_columns = nullptr; // the outline beside the document
+    OutlineSidebar *m_outline = nullptr;
+    StatusBar *m_status = nullptr;
     QLabel *m_encodingLabel = nullptr;
 };
 

@@ -1,5 +1,11 @@
 #include "markdowntextview.h"
 
+#include <algorithm>
+
+#include <QScrollBar>
+
+#include <QRegularExpression>
+
 #include "markdownhighlighter.h"
 
 #include <QContextMenuEvent>
@@ -89,6 +95,43 @@ void MarkdownTextView::resizeEvent(QResizeEvent *event)
 {
     QPlainTextEdit::resizeEvent(event);
     updateMargins();
+}
+
+bool MarkdownTextView::scrollToHeading(int level, const QString &text)
+{
+    const QString marks = QString(std::clamp(level, 1, 6), u'#');
+    const QString wanted = text.simplified();
+    // An underlined heading (a line of = or - below) has no marks; its text line is the one.
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        const QString raw = block.text();
+        const QString line = raw.trimmed();
+        // Four spaces or a tab in front make it code, not a heading.
+        if (raw.startsWith(u'\t') || raw.startsWith(QStringLiteral("    ")))
+            continue;
+        QString title;
+        if (line.startsWith(marks) && (line.size() == marks.size() || line.at(marks.size()) == u' '))
+            title = line.mid(marks.size());
+        else if (const QTextBlock next = block.next(); next.isValid() && !line.isEmpty()) {
+            const QString under = next.text().trimmed();
+            if (!under.isEmpty() && (under.count(u'=') == under.size() || under.count(u'-') == under.size()))
+                title = line;
+        }
+        if (title.isEmpty())
+            continue;
+        // Emphasis, code and link marks are not in the outline's text.
+        static const QRegularExpression link(QStringLiteral("!?\\[([^\\]]*)\\]\\([^)]*\\)"));
+        static const QRegularExpression decoration(QStringLiteral("[*_`~]|\\s#+\\s*$"));
+        title.replace(link, QStringLiteral("\\1"));
+        title.remove(decoration);
+        if (title.simplified() != wanted && !title.simplified().contains(wanted))
+            continue;
+        QTextCursor cursor(block);
+        setTextCursor(cursor);
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        ensureCursorVisible();
+        return true;
+    }
+    return false;
 }
 
 QString MarkdownTextView::rawText() const

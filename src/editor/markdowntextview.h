@@ -27,6 +27,9 @@ public:
 
     // The text exactly as shown: every character as typed, a line break as "\n".
     QString rawText() const;
+    // Puts the first heading of that level and text at the top of the view, the caret on it.
+    // The text is the heading as the outline shows it, so its Markdown marks are looked past.
+    bool scrollToHeading(int level, const QString &text);
     // Puts prefix and suffix around the selection (or the caret) as one undo step.
     void wrapSelection(const QString &prefix, const QString &suffix);
 
