@@ -13,10 +13,12 @@
 #include "reloadbanner.h"
 #include "outlinesidebar.h"
 #include "sourcefindbar.h"
+#include "typography.h"
 #include "statusbar.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
+#include <QActionGroup>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -144,6 +146,9 @@ DocumentWindow::~DocumentWindow()
 
 void DocumentWindow::buildActions()
 {
+    DocumentModel &model = *m_model;
+    themes::Appearance &appearance = model.environment().appearance;
+
     auto *file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&New"), QKeySequence::New, this,
                     [] { DocumentController::shared().newDocument(); });
@@ -152,18 +157,24 @@ void DocumentWindow::buildActions()
     file->addSeparator();
     auto *save = file->addAction(tr("&Save"), this, [this] { m_model->saveNow(); });
     save->setShortcut(QKeySequence::Save);
-    file->addAction(tr("&Reload from Disk"), QKeySequence(Qt::CTRL | Qt::Key_R), this,
-                    [this] { m_model->reloadFromDisk(); });
-    file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
+    auto *reload = file->addAction(tr("&Reload from Disk"), QKeySequence(Qt::CTRL | Qt::Key_R),
+                                   this, [this] { m_model->reloadFromDisk(); });
     file->addSeparator();
     auto *exports = file->addMenu(tr("&Export"));
-    exports->addAction(tr("&PDF\u2026"), this, [this] { exporter::exportPDF(*m_model); });
+    exports->addAction(tr("&PDF\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), this,
+                       [this] { exporter::exportPDF(*m_model); });
     exports->addAction(tr("&HTML\u2026"), this, [this] { exporter::exportHTML(*m_model); });
-    exports->addAction(tr("&Word\u2026"), this, [this] { exporter::exportDOCX(*m_model); });
+    exports->addAction(tr("&Word (.docx)\u2026"), this,
+                       [this] { exporter::exportDOCX(*m_model); });
     file->addAction(tr("&Print\u2026"), QKeySequence::Print, this,
                     [this] { exporter::printDocument(*m_model); });
     file->addSeparator();
+    file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
+    // A file to reload exists only once the note has one.
+    const auto updateReload = [this, reload] { reload->setEnabled(!m_model->fileURL().isEmpty()); };
+    connect(&model, &DocumentModel::fileURLChanged, reload, updateReload);
+    updateReload();
 
     auto *edit = menuBar()->addMenu(tr("&Edit"));
     const struct
@@ -181,22 +192,162 @@ void DocumentWindow::buildActions()
         auto *action = edit->addAction(tr(entry.label), m_model, entry.command);
         action->setShortcuts(entry.keys);
     }
+    m_editMenu = edit;
+
+    // Markdown formatting: on the page in the editing view, in the source everywhere else.
+    auto *format = menuBar()->addMenu(tr("F&ormat"));
+    const struct
+    {
+        const char *label;
+        const char *command;
+        const char *prefix;
+        const char *suffix;
+        QKeySequence key;
+    } formats[] = {
+        {"&Bold", "bold", "**", "**", QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {"&Italic", "italic", "*", "*", QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {"&Code", "code", "`", "`", QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft)},
+        {"&Link", "link", "[", "](url)", QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {"&Highlight", "mark", "==", "==", {}},
+        {"&Strikethrough", "strike", "~~", "~~", {}},
+        {nullptr, nullptr, nullptr, nullptr, {}},
+        {"Heading &1", "h1", "# ", "", {}},
+        {"Heading &2", "h2", "## ", "", {}},
+        {"Heading &3", "h3", "### ", "", {}},
+        {"&Paragraph", "paragraph", "", "", {}},
+        {"&Quote", "quote", "> ", "", {}},
+        {"B&ulleted List", "ul", "- ", "", {}},
+        {"&Numbered List", "ol", "1. ", "", {}},
+        {"Chec&kbox", "task", "- [ ] ", "", {}},
+    };
+    for (const auto &entry : formats) {
+        if (!entry.label) {
+            format->addSeparator();
+            continue;
+        }
+        auto *action = format->addAction(tr(entry.label), this,
+                                          [this, command = QString::fromLatin1(entry.command),
+                                           prefix = QString::fromUtf8(entry.prefix),
+                                           suffix = QString::fromUtf8(entry.suffix)] {
+                                              applyFormat(command, prefix, suffix);
+                                          });
+        action->setShortcut(entry.key);
+    }
+    const auto updateFormat = [this, format] {
+        // The reading view takes no edits: the menu says so rather than doing nothing.
+        for (QAction *action : format->actions())
+            action->setEnabled(m_model->mode() != Mode::Read);
+    };
+    connect(&model, &DocumentModel::modeChanged, format, updateFormat);
+    updateFormat();
 
     auto *view = menuBar()->addMenu(tr("&View"));
+    auto *modes = new QActionGroup(view);
     const struct
     {
         Mode mode;
         const char *label;
         Qt::Key key;
-    } modes[] = {{Mode::Read, "Reading View", Qt::Key_1},
-                 {Mode::Visual, "Editing View", Qt::Key_2},
-                 {Mode::Split, "Split View", Qt::Key_3},
-                 {Mode::Source, "Source View", Qt::Key_4}};
-    for (const auto &entry : modes) {
+    } modeItems[] = {{Mode::Read, "&Reading View", Qt::Key_1},
+                     {Mode::Visual, "&Editing View", Qt::Key_2},
+                     {Mode::Split, "S&plit View", Qt::Key_3},
+                     {Mode::Source, "So&urce View", Qt::Key_4}};
+    for (const auto &entry : modeItems) {
         auto *action = view->addAction(tr(entry.label), this,
                                        [this, mode = entry.mode] { m_model->setMode(mode); });
         action->setShortcut(QKeySequence(Qt::CTRL | entry.key));
+        action->setCheckable(true);
+        action->setData(int(entry.mode));
+        modes->addAction(action);
     }
+    const auto markMode = [this, modes] {
+        for (QAction *action : modes->actions())
+            action->setChecked(action->data().toInt() == int(m_model->mode()));
+    };
+    connect(&model, &DocumentModel::modeChanged, modes, markMode);
+    markMode();
+    view->addSeparator();
+    auto *outline = view->addAction(QString(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+                                    this, [this] { m_model->setShowOutline(!m_model->showOutline()); });
+    auto *presentation = view->addAction(QString(), this, [this] { togglePresentation(); });
+    presentation->setShortcuts({QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P), QKeySequence(Qt::Key_F11)});
+    const auto nameToggles = [this, outline, presentation] {
+        outline->setText(m_model->showOutline() ? tr("Hide &Outline") : tr("Show &Outline"));
+        presentation->setText(m_model->presentation() ? tr("Exit Presentation &Mode")
+                                                      : tr("Presentation &Mode"));
+    };
+    connect(&model, &DocumentModel::showOutlineChanged, this, nameToggles);
+    connect(&model, &DocumentModel::presentationChanged, this, nameToggles);
+    nameToggles();
+    view->addSeparator();
+
+    auto *themeMenu = view->addMenu(tr("&Theme"));
+    auto *themeGroup = new QActionGroup(themeMenu);
+    for (const themes::ThemeKind theme : themes::allThemes()) {
+        auto *action = themeMenu->addAction(themes::label(theme), this,
+                                            [this, theme] { m_model->chooseTheme(theme); });
+        action->setCheckable(true);
+        action->setData(themes::rawValue(theme));
+        themeGroup->addAction(action);
+    }
+    const auto markTheme = [this, themeGroup] {
+        for (QAction *action : themeGroup->actions())
+            action->setChecked(action->data().toString() == themes::rawValue(m_model->theme()));
+    };
+    connect(themeMenu, &QMenu::aboutToShow, themeMenu, markTheme);
+
+    const auto step = [&appearance](auto set, auto get, auto next) {
+        return [&appearance, set, get, next] { (appearance.*set)(next((appearance.*get)())); };
+    };
+    using themes::Appearance;
+    view->addAction(tr("&Larger Text"), this,
+                    step(&Appearance::setFontSize, &Appearance::fontSize, typography::larger))
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    view->addAction(tr("&Smaller Text"), QKeySequence(Qt::CTRL | Qt::Key_Minus), this,
+                    step(&Appearance::setFontSize, &Appearance::fontSize, typography::smaller));
+    view->addAction(tr("&Default Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [&appearance] {
+        appearance.setFontSize(typography::kDefaultFontSize);
+        appearance.setContentWidth(typography::kDefaultContentWidth);
+        appearance.setLineHeight(typography::kDefaultLineHeight);
+    });
+    view->addAction(tr("&Narrower Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), this,
+                    step(&Appearance::setContentWidth, &Appearance::contentWidth, typography::narrower));
+    view->addAction(tr("&Wider Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketRight), this,
+                    step(&Appearance::setContentWidth, &Appearance::contentWidth, typography::wider));
+    view->addAction(tr("&Tighter Line Spacing"), this,
+                    step(&Appearance::setLineHeight, &Appearance::lineHeight, typography::tighter));
+    view->addAction(tr("L&ooser Line Spacing"), this,
+                    step(&Appearance::setLineHeight, &Appearance::lineHeight, typography::looser));
+    view->addSeparator();
+    auto *statusToggle = view->addAction(tr("Status &Bar"));
+    statusToggle->setCheckable(true);
+    statusToggle->setChecked(appearance.showStatusBar());
+    connect(statusToggle, &QAction::toggled, &appearance, &Appearance::setShowStatusBar);
+    connect(&appearance, &Appearance::showStatusBarChanged, statusToggle, &QAction::setChecked);
+
+    m_helpMenu = menuBar()->addMenu(tr("&Help"));
+}
+
+void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
+                                 const QString &suffix)
+{
+    if (m_model->mode() == Mode::Read)
+        return;
+    if (m_model->mode() == Mode::Visual) {
+        if (auto *controller = preview::PreviewController::of(*m_model))
+            controller->format(command);
+        return;
+    }
+    m_editor->wrapSelection(prefix, suffix);
+    m_editor->setFocus();
+}
+
+void DocumentWindow::togglePresentation()
+{
+    // Presentation is for reading: it starts in the reading view and leaves the view as it is.
+    if (!m_model->presentation())
+        m_model->setMode(Mode::Read);
+    m_model->setPresentation(!m_model->presentation());
 }
 
 void DocumentWindow::wire()

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QSplitter;
 
@@ -65,6 +66,9 @@ private:
     void applyMode();
     void updateTitle();
     void updateChrome();
+    // The Format menu's and the toolbar's commands.
+    void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
+    void togglePresentation();
     void showHeading(const core::OutlineItem &item);
     void showPreview();
     void schedulePreviewUpdate();
@@ -97,6 +101,8 @@ private:
     QSplitter *m_columns = nullptr; // the outline beside the document
     OutlineSidebar *m_outline = nullptr;
     StatusBar *m_status = nullptr;
+    QMenu *m_editMenu = nullptr;
+    QMenu *m_helpMenu = nullptr;
     QLabel *m_encodingLabel = nullptr;
 };
 
