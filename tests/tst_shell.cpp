@@ -383,6 +383,7 @@ void TestShell::switchesWriteTheirSetting()
 void TestShell::themePickerShowsOnlyWithoutPerFileThemes()
 {
     WindowFixture f;
+    f.window.show();
     auto *perFile = f.find<QCheckBox>(u"themePerFile"_s);
     auto *picker = f.find<QComboBox>(u"theme"_s);
     auto *note = f.find<QLabel>(u"themePerFileNote"_s);
@@ -392,6 +393,8 @@ void TestShell::themePickerShowsOnlyWithoutPerFileThemes()
     perFile->click();
     QVERIFY(!f.scratch.appearance.themePerFile());
     QVERIFY(!picker->isHidden() && note->isHidden());
+    // Shown, and given room: a row once laid out hidden must not come back flat.
+    QTRY_COMPARE(picker->height(), picker->sizeHint().height());
     picker->setCurrentIndex(picker->findText(themes::label(themes::ThemeKind::Sepia)));
     Q_EMIT picker->activated(picker->currentIndex());
     QCOMPARE(f.scratch.appearance.theme(), themes::ThemeKind::Sepia);

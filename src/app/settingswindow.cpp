@@ -55,7 +55,22 @@ QLabel *explanation(const QString &text)
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     label->setFont(font);
+    // The tab is of fixed width, so the sentence's height is known now; the window, of fixed
+    // size, then needs no height-for-width pass to fit it.
+    const int width = kTabWidth - 2 * kPadding - 8;
+    label->setFixedSize(width, label->heightForWidth(width));
     return label;
+}
+
+// Buttons keep the width of their text instead of stretching across the form.
+QPushButton *button(const QString &text, const QString &name)
+{
+    auto *made = new QPushButton(text);
+    made->setObjectName(name);
+    made->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Fusion's buttons hug their text; a little air makes them read as buttons.
+    made->setMinimumWidth(std::max(110, made->sizeHint().width() + 24));
+    return made;
 }
 
 // Breathing room between groups of a form.
@@ -183,11 +198,14 @@ QWidget *SettingsWindow::appearanceTab()
     form->addRow(perFile);
     connect(perFile, &QCheckBox::toggled, &m_appearance, &Appearance::setThemePerFile);
 
-    auto *theme = new QComboBox;
+    auto *theme = new QComboBox(page);
+    theme->hide();
     theme->setObjectName(QStringLiteral("theme"));
     for (ThemeKind kind : themes::allThemes())
         theme->addItem(themes::label(kind), themes::rawValue(kind));
-    form->addRow(tr("Theme"), theme);
+    auto *themeLabel = new QLabel(tr("Theme"), page);
+    themeLabel->hide();
+    themeLabel->setBuddy(theme);
     connect(theme, &QComboBox::activated, this, [this](int index) {
         m_appearance.setTheme(themes::allThemes().at(std::size_t(index)));
     });
@@ -196,15 +214,37 @@ QWidget *SettingsWindow::appearanceTab()
         tr("A file gets a theme the first time it opens and keeps it, even once edited, renamed "
            "or moved. View > Theme changes the front window's file."));
     perFileNote->setObjectName(QStringLiteral("themePerFileNote"));
-    form->addRow(perFileNote);
+    perFileNote->setParent(page);
+    perFileNote->hide();
+    constexpr int kThemeRow = 1;
 
     m_refreshers.push_back([=, this] {
         const QSignalBlocker quiet(perFile), quietTheme(theme);
         perFile->setChecked(m_appearance.themePerFile());
         const auto &all = themes::allThemes();
         theme->setCurrentIndex(int(std::find(all.begin(), all.end(), m_appearance.theme()) - all.begin()));
-        form->setRowVisible(theme, !m_appearance.themePerFile());
-        form->setRowVisible(perFileNote, m_appearance.themePerFile());
+        // The picker and the sentence take turns in one row. The row is rebuilt rather than
+        // hidden: Qt 6.4's form gives a row shown again after a first hidden layout no height.
+        const bool perFileOn = m_appearance.themePerFile();
+        QWidget *wanted = perFileOn ? static_cast<QWidget *>(perFileNote) : theme;
+        if (form->indexOf(wanted) >= 0)
+            return;
+        if (form->indexOf(theme) >= 0 || form->indexOf(perFileNote) >= 0) {
+            const QFormLayout::TakeRowResult taken = form->takeRow(kThemeRow);
+            for (QLayoutItem *item : {taken.labelItem, taken.fieldItem}) {
+                if (item && item->widget())
+                    item->widget()->hide();
+                delete item;
+            }
+        }
+        if (perFileOn) {
+            form->insertRow(kThemeRow, perFileNote);
+            perFileNote->show();
+        } else {
+            form->insertRow(kThemeRow, themeLabel, theme);
+            themeLabel->show();
+            theme->show();
+        }
     });
     addGap(form);
 
@@ -253,8 +293,7 @@ QWidget *SettingsWindow::appearanceTab()
     });
     addGap(form);
 
-    auto *reset = new QPushButton(tr("Reset Typography"));
-    reset->setObjectName(QStringLiteral("resetTypography"));
+    auto *reset = button(tr("Reset Typography"), QStringLiteral("resetTypography"));
     form->addRow(QString(), reset);
     connect(reset, &QPushButton::clicked, this, [this] {
         m_appearance.setFontSize(Appearance::kDefaultFontSize);
@@ -332,8 +371,7 @@ QWidget *SettingsWindow::updatesTab()
             .arg(host)));
     addGap(form);
 
-    auto *checkNow = new QPushButton(tr("Check Now"));
-    checkNow->setObjectName(QStringLiteral("checkNow"));
+    auto *checkNow = button(tr("Check Now"), QStringLiteral("checkNow"));
     auto *version = new QLabel(support::versionLabel());
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(version, checkNow);
@@ -353,8 +391,7 @@ QWidget *SettingsWindow::updatesTab()
     divider->setFrameShadow(QFrame::Sunken);
     form->addRow(divider);
 
-    auto *support = new QPushButton(tr("Support Quorvel…"));
-    support->setObjectName(QStringLiteral("supportQuorvel"));
+    auto *support = button(tr("Support Quorvel…"), QStringLiteral("supportQuorvel"));
     form->addRow(tr("Quorvel is free for everyone."), support);
     connect(support, &QPushButton::clicked, this, [] { support::openSupport(); });
     form->addRow(explanation(tr("If it's useful to you, a donation of the amount you choose "
