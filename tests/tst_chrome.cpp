@@ -4,6 +4,7 @@
 #include "app/outlinesidebar.h"
 #include "app/statusbar.h"
 #include "app/textcounts.h"
+#include "app/typography.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -22,6 +23,8 @@ class TestChrome : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
+    void typographyStepsKeepTheirBounds_data();
+    void typographyStepsKeepTheirBounds();
 
     void countsWordsAndCharacters_data();
     void countsWordsAndCharacters();
@@ -321,6 +324,36 @@ void TestChrome::choosingARowReportsItsHeading()
     list->setCurrentIndex(list->model()->index(2, 0));
     QTest::keyClick(list, Qt::Key_Return);
     QCOMPARE(chosen, (QList<core::OutlineItem>{outline.at(1), outline.at(2)}));
+}
+
+void TestChrome::typographyStepsKeepTheirBounds_data()
+{
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::newRow("smaller-to-the-floor") << u"smaller"_s << 10.5 << 10.0;
+    QTest::newRow("smaller-at-the-floor") << u"smaller"_s << 10.0 << 10.0;
+    QTest::newRow("larger-has-no-ceiling") << u"larger"_s << 40.0 << 41.0;
+    QTest::newRow("wider-to-the-ceiling") << u"wider"_s << 1380.0 << 1400.0;
+    QTest::newRow("narrower-to-the-floor") << u"narrower"_s << 540.0 << 520.0;
+    QTest::newRow("tighter-floor") << u"tighter"_s << 1.22 << 1.2;
+    QTest::newRow("looser-ceiling") << u"looser"_s << 2.19 << 2.2;
+    QTest::newRow("looser") << u"looser"_s << 1.6 << 1.65;
+}
+
+void TestChrome::typographyStepsKeepTheirBounds()
+{
+    QFETCH(QString, step);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    namespace t = quorvel::app::typography;
+    const QMap<QString, double (*)(double)> steps{
+        {u"smaller"_s, t::smaller}, {u"larger"_s, t::larger},   {u"wider"_s, t::wider},
+        {u"narrower"_s, t::narrower}, {u"tighter"_s, t::tighter}, {u"looser"_s, t::looser}};
+    QVERIFY(qFuzzyCompare(steps.value(step)(from), to));
+    // The toolbar's labels: 1000 wide with the outline shown is narrow, an unknown width is not.
+    QVERIFY(!t::wideToolbar(1000, true));
+    QVERIFY(t::wideToolbar(1200, true));
 }
 
 QTEST_MAIN(TestChrome)

@@ -310,7 +310,7 @@ void TestExport::theWindowsFileMenuExportsItsDocument()
         labels << action->text();
         action->trigger();
     }
-    QCOMPARE(labels, (QStringList{u"&PDF\u2026"_s, u"&HTML\u2026"_s, u"&Word\u2026"_s}));
+    QCOMPARE(labels, (QStringList{u"&PDF\u2026"_s, u"&HTML\u2026"_s, u"&Word (.docx)\u2026"_s}));
     QCOMPARE(m_alerts, (QStringList{u"Export failed|PDF export failed."_s,
                                     u"Export failed|HTML export failed."_s}));
     QCOMPARE(m_asked.value(0), m_scratch->path(u"note.docx"_s));

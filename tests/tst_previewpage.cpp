@@ -193,7 +193,8 @@ void TestPreviewPage::modesShareOneWebView()
     QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     QWidget *view = controller(window).webView();
-    auto *split = window->findChild<QSplitter *>();
+    auto *split = qobject_cast<QSplitter *>(window->sourceEditor()->parentWidget());
+    QVERIFY(split);
     for (Mode mode : {Mode::Split, Mode::Source, Mode::Visual, Mode::Read, Mode::Split}) {
         window->model().setMode(mode);
         QCOMPARE(view->isVisible(), mode != Mode::Source);

@@ -9,6 +9,7 @@
 #include "preview/previewcontroller.h"
 #include "preview/workspace.h"
 #include "singleinstance.h"
+#include "updater.h"
 #include "themes/appearance.h"
 
 #include <QApplication>
@@ -168,6 +169,9 @@ int runApplication(int argc, char **argv)
     }
 
     installControllers();
+    // Only a program with windows may ask the network anything, and only from here on.
+    Updater::setNetworkAllowed(true);
+    Updater::shared().start();
     SingleInstance instance;
     instance.listen();
     QObject::connect(&instance, &SingleInstance::filesReceived, &app, [](const QStringList &paths) {

@@ -12,13 +12,17 @@
 #include "preview/quorvelwebview.h"
 #include "reloadbanner.h"
 #include "outlinesidebar.h"
+#include "settingswindow.h"
 #include "sourcefindbar.h"
+#include "support.h"
+#include "updater.h"
 #include "typography.h"
 #include "statusbar.h"
 #include "themes/appearance.h"
 
 #include <QAbstractButton>
 #include <QActionGroup>
+#include <QKeyEvent>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -133,6 +137,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
 
     buildActions();
     wire();
+    qApp->installEventFilter(this);
 }
 
 DocumentWindow::~DocumentWindow()
@@ -192,6 +197,10 @@ void DocumentWindow::buildActions()
         auto *action = edit->addAction(tr(entry.label), m_model, entry.command);
         action->setShortcuts(entry.keys);
     }
+    edit->addSeparator();
+    // Where Linux programs keep it.
+    edit->addAction(tr("Pr&eferences\u2026"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
+                    [] { SettingsWindow::showShared(); });
     m_editMenu = edit;
 
     // Markdown formatting: on the page in the editing view, in the source everywhere else.
@@ -325,7 +334,32 @@ void DocumentWindow::buildActions()
     connect(statusToggle, &QAction::toggled, &appearance, &Appearance::setShowStatusBar);
     connect(&appearance, &Appearance::showStatusBarChanged, statusToggle, &QAction::setChecked);
 
+    // Linux has no application menu: what it would hold goes to Help.
     m_helpMenu = menuBar()->addMenu(tr("&Help"));
+    m_helpMenu->addAction(tr("Send &Feedback\u2026"), this, [] { support::openFeedback(); });
+    m_helpMenu->addAction(tr("&Support Quorvel\u2026"), this, [] { support::openSupport(); });
+    m_helpMenu->addSeparator();
+    auto *updates = m_helpMenu->addAction(tr("Check for &Updates\u2026"), this,
+                                          [] { Updater::shared().checkNow(); });
+    updates->setEnabled(Updater::shared().canCheck());
+    connect(&Updater::shared(), &Updater::canCheckChanged, updates, &QAction::setEnabled);
+}
+
+bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // In the editing view the page formats on its own keys, as one step that Ctrl+Z takes back;
+    // the Format menu's shortcuts must not take those keys from it.
+    if (event->type() == QEvent::ShortcutOverride && m_model->mode() == Mode::Visual && m_preview
+        && watched->isWidgetType() && m_preview->isAncestorOf(static_cast<QWidget *>(watched))) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const auto combo = key->keyCombination();
+        if (combo.keyboardModifiers() == Qt::ControlModifier
+            && (combo.key() == Qt::Key_B || combo.key() == Qt::Key_I)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void DocumentWindow::applyFormat(const QString &command, const QString &prefix,

@@ -360,14 +360,14 @@ QWidget *SettingsWindow::updatesTab()
     checks->setObjectName(QStringLiteral("automaticallyChecks"));
     form->addRow(checks);
     connect(checks, &QCheckBox::toggled, &m_updater, &Updater::setAutomaticallyChecks);
-    auto *downloads = new QCheckBox(tr("Download and install updates automatically"));
+    auto *downloads = new QCheckBox(tr("Open the download page of a new version by itself"));
     downloads->setObjectName(QStringLiteral("automaticallyDownloads"));
     form->addRow(downloads);
     connect(downloads, &QCheckBox::toggled, &m_updater, &Updater::setAutomaticallyDownloads);
     const QString host = QUrl(support::siteBase()).host();
     form->addRow(explanation(
-        tr("Once a day, Quorvel asks %1 whether a new version exists. An update installs only "
-           "if it carries the signature built into Quorvel.")
+        tr("Once a day, Quorvel asks %1 whether a new version exists. It installs nothing: "
+           "the new version comes from its download page or your package manager.")
             .arg(host)));
     addGap(form);
 

@@ -307,6 +307,13 @@ void Updater::showOutcome(Outcome outcome, const Release &release, const QString
     if (!userInitiated && m_store.string(kSkippedVersionKey) == release.version)
         return;
 
+    // Nothing is ever installed here; the most the user can ask for is to be taken to the
+    // download without a question.
+    if (!userInitiated && outcome == Outcome::UpdateAvailable && automaticallyDownloads()
+        && isWebPage(release.page)) {
+        QDesktopServices::openUrl(release.page);
+        return;
+    }
     auto *box = new QMessageBox(QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(tr("Software Update"));
