@@ -1,5 +1,11 @@
-#include "app/icons.h"
+#include "modelharness.h"
+#include "testsupport.h"
 
+#include "app/icons.h"
+#include "app/reloadbanner.h"
+#include "core/filewatcher.h"
+
+#include <QAbstractAnimation>
 #include <QApplication>
 #include <QImage>
 #include <QTest>
@@ -48,6 +54,8 @@ private Q_SLOTS:
     void everyToolbarIconIsDrawnInTheAskedColor_data();
     void everyToolbarIconIsDrawnInTheAskedColor();
     void unknownIconIsNull();
+
+    void reloadBannerIconComesToRest();
 };
 
 void TestDesktop::everyToolbarIconIsDrawnInTheAskedColor_data()
@@ -87,6 +95,33 @@ void TestDesktop::everyToolbarIconIsDrawnInTheAskedColor()
 void TestDesktop::unknownIconIsNull()
 {
     QVERIFY(app::themedIcon(QStringLiteral("no-such-icon"), Qt::black).isNull());
+}
+
+void TestDesktop::reloadBannerIconComesToRest()
+{
+    FakePreviewFactory previews;
+    Harness h("mine\n");
+    h.scratch.appearance.setAutoReload(false); // so the change waits in the banner
+    QWidget window;
+    auto *banner = new app::ReloadBanner(*h.model, &window);
+    window.show();
+    h.scratch.write(QStringLiteral("note.md"), "theirs\n");
+    QVERIFY(QTest::qWaitFor([&] { return h.model->watcher()->hasPendingNotification(); }, 5000));
+    QCoreApplication::processEvents();
+    h.scratch.clock.advance(FileWatcher::kMergeDelay);
+    QVERIFY(h.model->externalContent());
+
+    const auto running = [banner] {
+        int n = 0;
+        for (const QAbstractAnimation *a : banner->findChildren<QAbstractAnimation *>())
+            n += a->state() == QAbstractAnimation::Running;
+        return n;
+    };
+    QVERIFY(waitUntil([&] { return banner->isVisible(); }, 5000));
+    QVERIFY(running() > 0); // it does draw the eye
+    // Then everything stops while the change still waits: an idle window repaints nothing.
+    QVERIFY(waitUntil([&] { return running() == 0; }, 10000));
+    QVERIFY(banner->isVisible());
 }
 
 QTEST_MAIN(TestDesktop)
