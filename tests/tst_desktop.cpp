@@ -8,9 +8,13 @@
 #include <QAbstractAnimation>
 #include <QApplication>
 #include <QImage>
+#include <QSettings>
 #include <QTest>
 
 using namespace quorvel;
+using themes::FileThemes;
+using themes::SettingsStore;
+using themes::ThemeKind;
 
 namespace {
 
@@ -44,6 +48,17 @@ Ink inkOf(const QPixmap &pixmap, const QColor &color)
     return ink;
 }
 
+// A copy of the settings file under a new name: a store opened on it reads the file's text,
+// not the typed values a store on the original keeps in memory for this process.
+QString copyOf(const ScratchEnvironment &scratch, const QString &name)
+{
+    const QString copy = scratch.path(name);
+    QFile::remove(copy);
+    if (!QFile::copy(scratch.store.fileName(), copy))
+        qFatal("cannot copy the settings file");
+    return copy;
+}
+
 } // namespace
 
 class TestDesktop : public QObject
@@ -56,6 +71,9 @@ private Q_SLOTS:
     void unknownIconIsNull();
 
     void reloadBannerIconComesToRest();
+
+    void fileThemesAreStoredAsEditableText();
+    void fileThemesOfEarlierVersionsAreReadAndRewritten();
 };
 
 void TestDesktop::everyToolbarIconIsDrawnInTheAskedColor_data()
@@ -122,6 +140,62 @@ void TestDesktop::reloadBannerIconComesToRest()
     // Then everything stops while the change still waits: an idle window repaints nothing.
     QVERIFY(waitUntil([&] { return running() == 0; }, 10000));
     QVERIFY(banner->isVisible());
+}
+
+void TestDesktop::fileThemesAreStoredAsEditableText()
+{
+    ScratchEnvironment scratch;
+    const QString odd = QStringLiteral("/notes/caf\u00e9, \"draft\" = 1.md");
+    {
+        FileThemes memory(scratch.store);
+        memory.remember(ThemeKind::Sage, QStringLiteral("volume:11"), QStringLiteral("/notes/a.md"));
+        memory.remember(ThemeKind::Ink, QStringLiteral("path:") + odd, odd);
+    }
+    const QByteArray text = ScratchEnvironment::read(scratch.store.fileName());
+    QVERIFY2(!text.contains("@Variant"), text.constData());
+    QVERIFY2(text.contains("theme=sage"), text.constData());
+
+    {
+        SettingsStore reread(copyOf(scratch, QStringLiteral("reread.conf")));
+        FileThemes memory(reread);
+        QCOMPARE(memory.count(), 2);
+        QCOMPARE(memory.theme(QStringLiteral("/notes/a.md")), ThemeKind::Sage);
+        QCOMPARE(memory.theme(odd), ThemeKind::Ink);
+    }
+
+    // What a user changes by hand is what the next run reads.
+    QFile edited(scratch.path(QStringLiteral("edited.conf")));
+    QVERIFY(edited.open(QIODevice::WriteOnly));
+    edited.write(QByteArray(text).replace("theme=sage", "theme=dark"));
+    edited.close();
+    SettingsStore store(edited.fileName());
+    QCOMPARE(FileThemes(store).theme(QStringLiteral("/notes/a.md")), ThemeKind::Dark);
+}
+
+void TestDesktop::fileThemesOfEarlierVersionsAreReadAndRewritten()
+{
+    ScratchEnvironment scratch;
+    const QString old = scratch.path(QStringLiteral("old.conf"));
+    {
+        // What earlier versions wrote: the whole memory as one serialized map.
+        QSettings settings(old, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("fileThemes"),
+                          QVariantMap{{QStringLiteral("volume:7"),
+                                       QVariantMap{{QStringLiteral("theme"), QStringLiteral("mist")},
+                                                   {QStringLiteral("path"), QStringLiteral("/n/b.md")},
+                                                   {QStringLiteral("opened"), 42.0}}}});
+    }
+    QVERIFY(ScratchEnvironment::read(old).contains("@Variant"));
+    {
+        SettingsStore store(old);
+        FileThemes memory(store);
+        QCOMPARE(memory.count(), 1);
+        QVERIFY(memory.contains(QStringLiteral("volume:7")));
+        QCOMPARE(memory.theme(QStringLiteral("/n/b.md")), ThemeKind::Mist);
+    }
+    const QByteArray text = ScratchEnvironment::read(old);
+    QVERIFY2(!text.contains("@Variant"), text.constData());
+    QVERIFY2(text.contains("theme=mist"), text.constData());
 }
 
 QTEST_MAIN(TestDesktop)
