@@ -139,22 +139,18 @@ void FileThemes::addEntry(const QString &id, const QVariantMap &fields)
 
 void FileThemes::save()
 {
-    QList<std::pair<QString, const Entry *>> newestFirst;
-    newestFirst.reserve(m_entries.size());
-    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
-        newestFirst.append({it.key(), &it.value()});
-    // A stable order keeps the file from reshuffling at every save, which eases reading it.
-    std::sort(newestFirst.begin(), newestFirst.end(), [](const auto &a, const auto &b) {
-        return a.second->opened != b.second->opened ? a.second->opened > b.second->opened
-                                                    : a.first < b.first;
-    });
+    // In the order of their keys, so that each entry keeps its number from save to save and
+    // opening a file changes only its own lines, not the numbering of all the others.
+    QStringList ids = m_entries.keys();
+    ids.sort();
     QList<QVariantMap> records;
-    records.reserve(newestFirst.size());
-    for (const auto &[id, entry] : newestFirst) {
+    records.reserve(ids.size());
+    for (const QString &id : std::as_const(ids)) {
+        const Entry &entry = *m_entries.constFind(id);
         records.append(QVariantMap{{QStringLiteral("id"), id},
-                                   {QStringLiteral("theme"), entry->theme},
-                                   {QStringLiteral("path"), entry->path},
-                                   {QStringLiteral("opened"), entry->opened}});
+                                   {QStringLiteral("theme"), entry.theme},
+                                   {QStringLiteral("path"), entry.path},
+                                   {QStringLiteral("opened"), entry.opened}});
     }
     m_store.setRecords(kFileThemesKey, records);
 }
