@@ -20,7 +20,9 @@ namespace quorvel::app {
 
 namespace {
 
-// Two arrows chasing each other round an exclamation mark, breathing while the change waits.
+// Two arrows chasing each other round an exclamation mark. It breathes a few times when the
+// change arrives, to draw the eye, then rests: a loop that ran for as long as the banner shows
+// would repaint sixty times a second and keep a core busy in a window nobody is using.
 class PulseIcon : public QWidget
 {
 public:
@@ -28,15 +30,16 @@ public:
         : QWidget(parent)
     {
         setFixedSize(30, 30);
+        constexpr int kHalfBreath = 700; // ms
         auto *grow = new QVariantAnimation(this);
         grow->setStartValue(1.0);
         grow->setEndValue(1.12);
-        grow->setDuration(800);
+        grow->setDuration(kHalfBreath);
         grow->setEasingCurve(QEasingCurve::InOutSine);
         auto *shrink = new QVariantAnimation(this);
         shrink->setStartValue(1.12);
         shrink->setEndValue(1.0);
-        shrink->setDuration(800);
+        shrink->setDuration(kHalfBreath);
         shrink->setEasingCurve(QEasingCurve::InOutSine);
         for (auto *a : {grow, shrink})
             connect(a, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) {
@@ -46,15 +49,21 @@ public:
         m_pulse = new QSequentialAnimationGroup(this);
         m_pulse->addAnimation(grow);
         m_pulse->addAnimation(shrink);
-        m_pulse->setLoopCount(-1);
+        m_pulse->setLoopCount(kBreaths);
     }
 
+    static constexpr int kBreaths = 3;
+
+    // Starts the breaths over, so that a second change draws the eye again.
     void setPulsing(bool on)
     {
-        if (on)
+        m_pulse->stop();
+        if (on) {
             m_pulse->start();
-        else
-            m_pulse->stop();
+        } else if (m_scale != 1.0) {
+            m_scale = 1.0;
+            update();
+        }
     }
 
 protected:

@@ -104,6 +104,10 @@ WebPageHost::WebPageHost()
     // engine loads none of them without this. What the page may fetch is narrowed by its
     // content security policy, and no other page is ever let in (navigation policy).
     m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    // A file: page may load nothing from the network without this, so a document's web images
+    // stayed blank. The policy's img-src lets images in; its script-src, object-src, frame-src
+    // and default-src keep every other remote load out.
+    m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     // A file dropped on the view would otherwise be loaded in our page's place.
     m_page->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
 

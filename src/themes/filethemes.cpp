@@ -101,35 +101,58 @@ QString FileThemes::key(const QString &path)
 
 void FileThemes::load()
 {
+    const QList<QVariantMap> records = m_store.records(kFileThemesKey);
+    for (const QVariantMap &record : records) {
+        const QVariant id = record.value(QStringLiteral("id"));
+        if (id.typeId() != QMetaType::QString || id.toString().isEmpty())
+            continue;
+        addEntry(id.toString(), record);
+    }
+    if (!records.isEmpty())
+        return;
+    // Earlier versions kept the memory as one serialized map, which a user cannot read; it is
+    // read this once and written back in the text form at the next turn of the event loop.
     const QVariant stored = m_store.value(kFileThemesKey);
     if (stored.typeId() != QMetaType::QVariantMap)
         return;
+    scheduleSave();
     const QVariantMap map = stored.toMap();
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         if (it->typeId() != QMetaType::QVariantMap)
             return m_entries.clear();
     }
-    for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        const QVariantMap entry = it->toMap();
-        const QVariant theme = entry.value(QStringLiteral("theme"));
-        const QVariant path = entry.value(QStringLiteral("path"));
-        if (theme.typeId() != QMetaType::QString || path.typeId() != QMetaType::QString)
-            continue;
-        bool ok = false;
-        const double opened = entry.value(QStringLiteral("opened")).toDouble(&ok);
-        m_entries.insert(it.key(), {theme.toString(), path.toString(), ok ? opened : 0});
-    }
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        addEntry(it.key(), it->toMap());
+}
+
+// Takes an entry whose theme and path are text; a time that is not a number counts as never.
+void FileThemes::addEntry(const QString &id, const QVariantMap &fields)
+{
+    const QVariant theme = fields.value(QStringLiteral("theme"));
+    const QVariant path = fields.value(QStringLiteral("path"));
+    if (theme.typeId() != QMetaType::QString || path.typeId() != QMetaType::QString)
+        return;
+    bool ok = false;
+    const double opened = fields.value(QStringLiteral("opened")).toDouble(&ok);
+    m_entries.insert(id, {theme.toString(), path.toString(), ok ? opened : 0});
 }
 
 void FileThemes::save()
 {
-    QVariantMap map;
-    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
-        map.insert(it.key(), QVariantMap{{QStringLiteral("theme"), it->theme},
-                                         {QStringLiteral("path"), it->path},
-                                         {QStringLiteral("opened"), it->opened}});
+    // In the order of their keys, so that each entry keeps its number from save to save and
+    // opening a file changes only its own lines, not the numbering of all the others.
+    QStringList ids = m_entries.keys();
+    ids.sort();
+    QList<QVariantMap> records;
+    records.reserve(ids.size());
+    for (const QString &id : std::as_const(ids)) {
+        const Entry &entry = *m_entries.constFind(id);
+        records.append(QVariantMap{{QStringLiteral("id"), id},
+                                   {QStringLiteral("theme"), entry.theme},
+                                   {QStringLiteral("path"), entry.path},
+                                   {QStringLiteral("opened"), entry.opened}});
     }
-    m_store.setValue(kFileThemesKey, map);
+    m_store.setRecords(kFileThemesKey, records);
 }
 
 double FileThemes::now() const

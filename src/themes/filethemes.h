@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <QVariantMap>
 
 #include <optional>
 
@@ -58,6 +59,7 @@ private:
     };
 
     void load();
+    void addEntry(const QString &id, const QVariantMap &fields);
     void save();
     void scheduleSave();
     double now() const;

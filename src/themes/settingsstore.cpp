@@ -98,4 +98,36 @@ void SettingsStore::remove(const QString &key)
     m_settings->sync();
 }
 
+QList<QVariantMap> SettingsStore::records(const QString &name) const
+{
+    QList<QVariantMap> list;
+    const int size = m_settings->beginReadArray(name);
+    list.reserve(size);
+    for (int i = 0; i < size; ++i) {
+        m_settings->setArrayIndex(i);
+        QVariantMap record;
+        const QStringList fields = m_settings->childKeys();
+        for (const QString &field : fields)
+            record.insert(field, m_settings->value(field));
+        list.append(record);
+    }
+    m_settings->endArray();
+    return list;
+}
+
+void SettingsStore::setRecords(const QString &name, const QList<QVariantMap> &records)
+{
+    // Removing first drops records beyond the new size, which would otherwise linger unread.
+    m_settings->remove(name);
+    m_settings->beginWriteArray(name, int(records.size()));
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        m_settings->setArrayIndex(int(i));
+        const QVariantMap &record = records[i];
+        for (auto it = record.cbegin(); it != record.cend(); ++it)
+            m_settings->setValue(it.key(), it.value());
+    }
+    m_settings->endArray();
+    m_settings->sync();
+}
+
 } // namespace quorvel::themes

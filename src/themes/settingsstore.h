@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QVariant>
+#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -35,6 +37,13 @@ public:
     // Writes through to the file at once, so that a crash right after a change keeps it.
     void setValue(const QString &key, const QVariant &value);
     void remove(const QString &key);
+
+    // A list of records kept as an INI array: a [name] section of "1\field=value" lines and a
+    // size, which a user can read and edit, unlike a serialized map. Values come back as text
+    // unless written in this run. setRecords replaces the whole list, and a plain value stored
+    // under the same name (as older versions did) with it.
+    QList<QVariantMap> records(const QString &name) const;
+    void setRecords(const QString &name, const QList<QVariantMap> &records);
 
 private:
     std::unique_ptr<QSettings> m_settings;
