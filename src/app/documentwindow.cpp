@@ -13,6 +13,7 @@
 #include "reloadbanner.h"
 #include "outlinesidebar.h"
 #include "settingswindow.h"
+#include "icons.h"
 #include "sourcefindbar.h"
 #include "support.h"
 #include "updater.h"
@@ -22,6 +23,9 @@
 
 #include <QAbstractButton>
 #include <QActionGroup>
+#include <QMenu>
+#include <QToolButton>
+#include <QToolBar>
 #include <QKeyEvent>
 #include <QAction>
 #include <QApplication>
@@ -136,6 +140,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     statusBar()->setContentsMargins(0, 0, 0, 0);
 
     buildActions();
+    buildToolbar();
     wire();
     qApp->installEventFilter(this);
 }
@@ -362,6 +367,194 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void DocumentWindow::buildToolbar()
+{
+    DocumentModel &model = *m_model;
+    m_toolbar = addToolBar(tr("Document"));
+    m_toolbar->setObjectName(QStringLiteral("documentToolbar"));
+    m_toolbar->setMovable(false);
+    m_toolbar->setFloatable(false);
+    m_toolbar->setIconSize(QSize(16, 16));
+    m_toolbar->toggleViewAction()->setVisible(false);
+    m_toolbar->setContentsMargins(6, 2, 6, 2);
+
+    const auto addIcon = [this](QAction *action, const QString &icon) {
+        m_toolbarIcons.append({action, icon});
+        return action;
+    };
+
+    // The views, in the order of the switcher: reading, editing, source, split.
+    auto *modes = new QActionGroup(m_toolbar);
+    const struct
+    {
+        Mode mode;
+        const char *icon;
+        const char *help;
+    } switcher[] = {{Mode::Read, "read", "Reading View (Ctrl+1)"},
+                    {Mode::Visual, "edit", "Editing View (Ctrl+2)"},
+                    {Mode::Source, "source", "Source View (Ctrl+4)"},
+                    {Mode::Split, "split", "Split View (Ctrl+3)"}};
+    for (const auto &entry : switcher) {
+        auto *action = addIcon(m_toolbar->addAction(QString(), this,
+                                                    [this, mode = entry.mode] { m_model->setMode(mode); }),
+                               QString::fromLatin1(entry.icon));
+        action->setToolTip(tr(entry.help));
+        action->setCheckable(true);
+        action->setData(int(entry.mode));
+        modes->addAction(action);
+    }
+    const auto markMode = [this, modes] {
+        for (QAction *action : modes->actions())
+            action->setChecked(action->data().toInt() == int(m_model->mode()));
+    };
+    connect(&model, &DocumentModel::modeChanged, modes, markMode);
+    markMode();
+    m_toolbar->addSeparator();
+
+    auto *openMenu = new QMenu(this);
+    openMenu->addAction(tr("Open\u2026"), this, [this] { DocumentController::shared().showOpenDialog(this); });
+    auto *open = addIcon(openMenu->menuAction(), QStringLiteral("open"));
+    open->setText(tr("Open"));
+    open->setToolTip(tr("Open (Ctrl+O)"));
+    connect(open, &QAction::triggered, this, [this] { DocumentController::shared().showOpenDialog(this); });
+    m_toolbar->addAction(open);
+    auto *save = addIcon(m_toolbar->addAction(tr("Save"), this, [this] { m_model->saveNow(); }),
+                         QStringLiteral("save"));
+    save->setToolTip(tr("Save (Ctrl+S)"));
+    auto *exportMenu = new QMenu(this);
+    exportMenu->addAction(tr("PDF\u2026"), this, [this] { exporter::exportPDF(*m_model); });
+    exportMenu->addAction(tr("HTML\u2026"), this, [this] { exporter::exportHTML(*m_model); });
+    exportMenu->addAction(tr("Word (.docx)\u2026"), this, [this] { exporter::exportDOCX(*m_model); });
+    exportMenu->addSeparator();
+    exportMenu->addAction(tr("Print\u2026"), this, [this] { exporter::printDocument(*m_model); });
+    auto *exports = addIcon(exportMenu->menuAction(), QStringLiteral("export"));
+    exports->setText(tr("Export"));
+    exports->setToolTip(tr("Export"));
+    m_toolbar->addAction(exports);
+    for (QAction *withMenu : {open, exports}) {
+        if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(withMenu))) {
+            button->setPopupMode(QToolButton::InstantPopup);
+            // Fusion draws the menu arrow under the label, where it reads as a stray mark.
+            button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+        }
+    }
+
+    // The title in the middle: the file's name, and a dot while there are unsaved changes.
+    auto *left = new QWidget(m_toolbar);
+    left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolbar->addWidget(left);
+    m_titleLabel = new QLabel(m_toolbar);
+    m_titleLabel->setAlignment(Qt::AlignCenter);
+    m_toolbar->addWidget(m_titleLabel);
+    auto *right = new QWidget(m_toolbar);
+    right->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolbar->addWidget(right);
+
+    auto *find = addIcon(m_toolbar->addAction(QString(), m_model, &DocumentModel::find),
+                         QStringLiteral("find"));
+    find->setToolTip(tr("Find (Ctrl+F)"));
+    const struct
+    {
+        const char *icon;
+        const char *help;
+        const char *command;
+        const char *mark;
+    } buttons[] = {{"bold", "Bold (Ctrl+B)", "bold", "**"},
+                   {"italic", "Italic (Ctrl+I)", "italic", "*"},
+                   {"strike", "Strikethrough", "strike", "~~"}};
+    QList<QAction *> formatActions;
+    for (const auto &entry : buttons) {
+        auto *action = addIcon(
+            m_toolbar->addAction(QString(), this,
+                                 [this, command = QString::fromLatin1(entry.command),
+                                  mark = QString::fromLatin1(entry.mark)] {
+                                     applyFormat(command, mark, mark);
+                                 }),
+            QString::fromLatin1(entry.icon));
+        action->setToolTip(tr(entry.help));
+        formatActions.append(action);
+    }
+    const auto updateFormat = [this, formatActions] {
+        for (QAction *action : formatActions)
+            action->setEnabled(m_model->mode() != Mode::Read);
+    };
+    connect(&model, &DocumentModel::modeChanged, this, updateFormat);
+    updateFormat();
+
+    auto *settingsMenu = new QMenu(this);
+    auto *themeMenu = settingsMenu->addMenu(tr("Theme"));
+    auto *themeGroup = new QActionGroup(themeMenu);
+    for (const themes::ThemeKind theme : themes::allThemes()) {
+        auto *action = themeMenu->addAction(themes::label(theme), this,
+                                            [this, theme] { m_model->chooseTheme(theme); });
+        action->setCheckable(true);
+        action->setData(themes::rawValue(theme));
+        themeGroup->addAction(action);
+    }
+    connect(themeMenu, &QMenu::aboutToShow, themeMenu, [this, themeGroup] {
+        for (QAction *action : themeGroup->actions())
+            action->setChecked(action->data().toString() == themes::rawValue(m_model->theme()));
+    });
+    settingsMenu->addSeparator();
+    themes::Appearance &appearance = model.environment().appearance;
+    settingsMenu->addAction(tr("Larger Text"), this, [&appearance] {
+        appearance.setFontSize(typography::larger(appearance.fontSize()));
+    });
+    settingsMenu->addAction(tr("Smaller Text"), this, [&appearance] {
+        appearance.setFontSize(typography::smaller(appearance.fontSize()));
+    });
+    settingsMenu->addAction(tr("Reset Typography"), this, [&appearance] {
+        appearance.setFontSize(typography::kDefaultFontSize);
+        appearance.setContentWidth(typography::kDefaultContentWidth);
+        appearance.setLineHeight(typography::kDefaultLineHeight);
+    });
+    settingsMenu->addSeparator();
+    settingsMenu->addAction(tr("Full-Screen Presentation"), this, [this] {
+        m_model->setMode(Mode::Read);
+        m_model->setPresentation(true);
+    });
+    settingsMenu->addSeparator();
+    settingsMenu->addAction(tr("Settings\u2026"), this, [] { SettingsWindow::showShared(); });
+    auto *settings = addIcon(settingsMenu->menuAction(), QStringLiteral("settings"));
+    settings->setText(tr("Settings"));
+    settings->setToolTip(tr("Theme and Settings"));
+    m_toolbar->addAction(settings);
+    if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(settings))) {
+        button->setPopupMode(QToolButton::InstantPopup);
+        // The gear says "menu" by itself; the arrow would only crowd it.
+        button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+    }
+    m_labelled = {open, save, exports};
+    refreshToolbar();
+}
+
+void DocumentWindow::refreshToolbar()
+{
+    if (!m_toolbar)
+        return;
+    const QColor ink = palette().color(QPalette::ButtonText);
+    for (const auto &[action, icon] : m_toolbarIcons)
+        action->setIcon(themedIcon(icon, ink));
+    // Labels beside Open, Save and Export only while the window has room for them.
+    const bool wide = typography::wideToolbar(width(), m_model->showOutline());
+    for (QAction *action : m_labelled) {
+        if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(action)))
+            button->setToolButtonStyle(wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    }
+    const QString name = m_document->isUntitled() ? tr("Untitled") : QFileInfo(filePath()).fileName();
+    QColor secondary = palette().color(QPalette::WindowText);
+    secondary.setAlphaF(0.6f);
+    const QString dot = m_model->dirty()
+        ? QStringLiteral("<span style=\"color:%1\">\u25CF</span>&nbsp;&nbsp;")
+              .arg(palette().color(QPalette::Highlight).name())
+        : QString();
+    const int room = wide ? 320 : 150;
+    const QString shown = m_titleLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, room - 20);
+    m_titleLabel->setFixedWidth(room);
+    m_titleLabel->setText(QStringLiteral("%1<span style=\"color:%2\">%3</span>")
+                              .arg(dot, secondary.name(QColor::HexArgb), shown.toHtmlEscaped()));
+}
+
 void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
                                  const QString &suffix)
 {
@@ -446,6 +639,9 @@ void DocumentWindow::wire()
     connect(&appearance, &themes::Appearance::editorFontSizeChanged, m_editor,
             &editor::MarkdownTextView::setEditorFontSize);
     connect(&content, &core::MarkdownDocument::textChanged, m_status, &StatusBar::textChanged);
+    connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::refreshToolbar);
+    connect(&model, &DocumentModel::fileURLChanged, this, &DocumentWindow::refreshToolbar);
+    connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::updateChrome);
     connect(&model, &DocumentModel::presentationChanged, this, &DocumentWindow::updateChrome);
     connect(&appearance, &themes::Appearance::showStatusBarChanged, this,
@@ -555,8 +751,33 @@ void DocumentWindow::updateTitle()
 void DocumentWindow::updateChrome()
 {
     const themes::Appearance &appearance = m_model->environment().appearance;
-    statusBar()->setVisible(appearance.showStatusBar() && !m_model->presentation());
+    const bool presenting = m_model->presentation();
+    statusBar()->setVisible(appearance.showStatusBar() && !presenting);
+    if (m_toolbar)
+        m_toolbar->setVisible(!presenting);
+    // Presentation and full screen go together: entering one enters the other, and leaving
+    // full screen by any means leaves presentation.
+    if (presenting && m_model->showOutline())
+        m_model->setShowOutline(false);
+    if (presenting != isFullScreen())
+        presenting ? showFullScreen() : showNormal();
     m_outline->setVisible(m_model->showOutline());
+}
+
+void DocumentWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        refreshToolbar();
+    else if (event->type() == QEvent::WindowStateChange && !isFullScreen() && m_model
+             && m_model->presentation())
+        m_model->setPresentation(false);
+}
+
+void DocumentWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    refreshToolbar();
 }
 
 void DocumentWindow::showHeading(const core::OutlineItem &item)

@@ -10,6 +10,7 @@
 
 class QLabel;
 class QMenu;
+class QToolBar;
 class QPlainTextEdit;
 class QSplitter;
 
@@ -60,6 +61,8 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildActions();
@@ -70,6 +73,9 @@ private:
     // The Format menu's and the toolbar's commands.
     void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
     void togglePresentation();
+    void buildToolbar();
+    // Icons in the palette's colour, labels by width, the title and its unsaved dot.
+    void refreshToolbar();
     void showHeading(const core::OutlineItem &item);
     void showPreview();
     void schedulePreviewUpdate();
@@ -104,6 +110,10 @@ private:
     StatusBar *m_status = nullptr;
     QMenu *m_editMenu = nullptr;
     QMenu *m_helpMenu = nullptr;
+    QToolBar *m_toolbar = nullptr;
+    QLabel *m_titleLabel = nullptr;
+    QList<std::pair<QAction *, QString>> m_toolbarIcons;
+    QList<QAction *> m_labelled;
     QLabel *m_encodingLabel = nullptr;
 };
 
