@@ -274,12 +274,7 @@ void DocumentWindow::buildActions()
         action->setData(int(entry.mode));
         modes->addAction(action);
     }
-    const auto markMode = [this, modes] {
-        for (QAction *action : modes->actions())
-            action->setChecked(action->data().toInt() == int(m_model->mode()));
-    };
-    connect(&model, &DocumentModel::modeChanged, modes, markMode);
-    markMode();
+    followMode(modes);
     view->addSeparator();
     auto *outline = view->addAction(QString(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
                                     this, [this] { m_model->setShowOutline(!m_model->showOutline()); });
@@ -295,20 +290,7 @@ void DocumentWindow::buildActions()
     nameToggles();
     view->addSeparator();
 
-    auto *themeMenu = view->addMenu(tr("&Theme"));
-    auto *themeGroup = new QActionGroup(themeMenu);
-    for (const themes::ThemeKind theme : themes::allThemes()) {
-        auto *action = themeMenu->addAction(themes::label(theme), this,
-                                            [this, theme] { m_model->chooseTheme(theme); });
-        action->setCheckable(true);
-        action->setData(themes::rawValue(theme));
-        themeGroup->addAction(action);
-    }
-    const auto markTheme = [this, themeGroup] {
-        for (QAction *action : themeGroup->actions())
-            action->setChecked(action->data().toString() == themes::rawValue(m_model->theme()));
-    };
-    connect(themeMenu, &QMenu::aboutToShow, themeMenu, markTheme);
+    addThemePicker(view->addMenu(tr("&Theme")));
 
     const auto step = [&appearance](auto set, auto get, auto next) {
         return [&appearance, set, get, next] { (appearance.*set)(next((appearance.*get)())); };
@@ -367,6 +349,33 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void DocumentWindow::followMode(QActionGroup *modes)
+{
+    const auto mark = [this, modes] {
+        for (QAction *action : modes->actions())
+            action->setChecked(action->data().toInt() == int(m_model->mode()));
+    };
+    connect(m_model, &DocumentModel::modeChanged, modes, mark);
+    mark();
+}
+
+void DocumentWindow::addThemePicker(QMenu *menu)
+{
+    auto *group = new QActionGroup(menu);
+    for (const themes::ThemeKind theme : themes::allThemes()) {
+        auto *action = menu->addAction(themes::label(theme), this,
+                                       [this, theme] { m_model->chooseTheme(theme); });
+        action->setCheckable(true);
+        action->setData(themes::rawValue(theme));
+        group->addAction(action);
+    }
+    // The window's theme, as it is when the menu opens (another window may have changed it).
+    connect(menu, &QMenu::aboutToShow, menu, [this, group] {
+        for (QAction *action : group->actions())
+            action->setChecked(action->data().toString() == themes::rawValue(m_model->theme()));
+    });
+}
+
 void DocumentWindow::buildToolbar()
 {
     DocumentModel &model = *m_model;
@@ -403,12 +412,7 @@ void DocumentWindow::buildToolbar()
         action->setData(int(entry.mode));
         modes->addAction(action);
     }
-    const auto markMode = [this, modes] {
-        for (QAction *action : modes->actions())
-            action->setChecked(action->data().toInt() == int(m_model->mode()));
-    };
-    connect(&model, &DocumentModel::modeChanged, modes, markMode);
-    markMode();
+    followMode(modes);
     m_toolbar->addSeparator();
 
     auto *openMenu = new QMenu(this);
@@ -482,19 +486,7 @@ void DocumentWindow::buildToolbar()
     updateFormat();
 
     auto *settingsMenu = new QMenu(this);
-    auto *themeMenu = settingsMenu->addMenu(tr("Theme"));
-    auto *themeGroup = new QActionGroup(themeMenu);
-    for (const themes::ThemeKind theme : themes::allThemes()) {
-        auto *action = themeMenu->addAction(themes::label(theme), this,
-                                            [this, theme] { m_model->chooseTheme(theme); });
-        action->setCheckable(true);
-        action->setData(themes::rawValue(theme));
-        themeGroup->addAction(action);
-    }
-    connect(themeMenu, &QMenu::aboutToShow, themeMenu, [this, themeGroup] {
-        for (QAction *action : themeGroup->actions())
-            action->setChecked(action->data().toString() == themes::rawValue(m_model->theme()));
-    });
+    addThemePicker(settingsMenu->addMenu(tr("Theme")));
     settingsMenu->addSeparator();
     themes::Appearance &appearance = model.environment().appearance;
     settingsMenu->addAction(tr("Larger Text"), this, [&appearance] {

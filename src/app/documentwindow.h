@@ -9,6 +9,7 @@
 #include <memory>
 
 class QLabel;
+class QActionGroup;
 class QMenu;
 class QToolBar;
 class QPlainTextEdit;
@@ -74,6 +75,9 @@ private:
     void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
     void togglePresentation();
     void buildToolbar();
+    // Checks the action of the model's mode among `modes`, now and at every change.
+    void followMode(QActionGroup *modes);
+    void addThemePicker(QMenu *menu);
     // Icons in the palette's colour, labels by width, the title and its unsaved dot.
     void refreshToolbar();
     void showHeading(const core::OutlineItem &item);
