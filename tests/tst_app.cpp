@@ -49,6 +49,7 @@ private Q_SLOTS:
     void unreadableFilesOpenNoWindow();
     void aNewPathOpensEmptyAndIsWrittenAtTheFirstSave();
     void openingAnOpenFileRaisesItsWindow();
+    void theNextWindowOpensWithTheLastFrame();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
 
@@ -245,6 +246,16 @@ void TestApp::aNewPathOpensEmptyAndIsWrittenAtTheFirstSave()
     QTest::keyClicks(window->sourceEditor(), QStringLiteral("Hello"));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(path), QByteArray("Hello"));
+}
+
+void TestApp::theNextWindowOpensWithTheLastFrame()
+{
+    DocumentWindow *first = open("a\n");
+    QCOMPARE(first->size(), QSize(882, 916));
+    first->resize(700, 500);
+    QVERIFY(first->close());
+    DocumentWindow *second = DocumentController::shared().newDocument();
+    QCOMPARE(second->size(), QSize(700, 500));
 }
 
 void TestApp::openingAnOpenFileRaisesItsWindow()

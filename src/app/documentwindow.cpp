@@ -20,6 +20,7 @@
 #include "typography.h"
 #include "statusbar.h"
 #include "themes/appearance.h"
+#include "themes/settingsstore.h"
 
 #include <QAbstractButton>
 #include <QActionGroup>
@@ -51,6 +52,9 @@ using core::DocumentModel;
 using Mode = core::DocumentModel::Mode;
 
 namespace {
+
+const QString kWindowFrameKey = QStringLiteral("windowFrame");
+
 
 QPalette darkPalette()
 {
@@ -91,6 +95,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(520, 360);
     resize(882, 916);
+    if (const auto frame = environment.store.string(kWindowFrameKey))
+        restoreGeometry(QByteArray::fromBase64(frame->toLatin1()));
 
     m_model = new DocumentModel(environment, this);
 
@@ -860,6 +866,10 @@ void DocumentWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // Every document window shares one remembered frame: the next one opens where this was.
+    if (!isFullScreen())
+        m_model->environment().store.setValue(kWindowFrameKey,
+                                              QString::fromLatin1(saveGeometry().toBase64()));
     event->accept();
 }
 
