@@ -637,6 +637,8 @@ void DocumentWindow::wire()
     connect(&appearance, &themes::Appearance::editorFontSizeChanged, m_editor,
             &editor::MarkdownTextView::setEditorFontSize);
     connect(&content, &core::MarkdownDocument::textChanged, m_status, &StatusBar::textChanged);
+    connect(&model, &DocumentModel::editorScrollRequested, m_editorController,
+            &editor::EditorController::scrollToFraction);
     connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::fileURLChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::refreshToolbar);
@@ -685,6 +687,9 @@ void DocumentWindow::applyMode()
     if (mode == Mode::Split) {
         const int half = std::max(m_split->width() / 2, 260);
         m_split->setSizes({half, half});
+        // Entering split view, the page comes to where the source is.
+        if (m_editorController)
+            m_model->editorScrolled(m_editorController->scrollFraction());
     }
     if (m_editor->isVisible())
         m_editor->setFocus();

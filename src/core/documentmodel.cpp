@@ -398,6 +398,12 @@ void DocumentModel::editorScrolled(double fraction)
         preview().scrollToFraction(fraction);
 }
 
+void DocumentModel::previewScrolled(double fraction)
+{
+    if (m_mode == Mode::Split)
+        Q_EMIT editorScrollRequested(fraction);
+}
+
 // Saving ------------------------------------------------------------------------------------
 
 void DocumentModel::scheduleAutosave()

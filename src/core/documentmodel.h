@@ -155,6 +155,8 @@ public:
     // The folder holding the file, with a trailing slash; empty when there is no file.
     QUrl docDirURL() const;
     void editorScrolled(double fraction);
+    // The reader scrolled the page; in split view the source follows.
+    void previewScrolled(double fraction);
 
     // Saving.
     void scheduleAutosave();
@@ -203,6 +205,8 @@ Q_SIGNALS:
     void textFinderActionRequested(quorvel::core::DocumentModel::TextFinderAction action);
     void fileThemeChanged();
     void externalVersionChanged(int version);
+    // The source editor should show this fraction of its text (split view follows the page).
+    void editorScrollRequested(double fraction);
     // The window should take the appearance of this theme.
     void windowAppearanceChanged(quorvel::themes::ThemeKind theme);
     // An outside change waits for the user; the application asks for attention.

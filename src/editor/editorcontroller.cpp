@@ -6,6 +6,7 @@
 #include "markdowntextview.h"
 
 #include <QScrollBar>
+#include <QScopedValueRollback>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -42,9 +43,18 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
     connect(view.document(), &QTextDocument::contentsChange, this,
             &EditorController::contentsChanged);
     connect(&view, &MarkdownTextView::compositionEnded, this, &EditorController::applyPending);
-    connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this] { m_model.editorScrolled(scrollFraction()); });
+    connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!m_followingPage)
+            m_model.editorScrolled(scrollFraction());
+    });
     showText(model.getText());
+}
+
+void EditorController::scrollToFraction(double fraction)
+{
+    QScrollBar *bar = m_view.verticalScrollBar();
+    const QScopedValueRollback following(m_followingPage, true);
+    bar->setValue(bar->minimum() + qRound(std::clamp(fraction, 0.0, 1.0) * (bar->maximum() - bar->minimum())));
 }
 
 double EditorController::scrollFraction() const

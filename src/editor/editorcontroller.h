@@ -30,6 +30,8 @@ public:
     void showText(const QString &text);
     // How far down the editor is scrolled, 0 to 1.
     double scrollFraction() const;
+    // Shows that fraction of the text without telling the model, which asked for it.
+    void scrollToFraction(double fraction);
 
 private:
     void contentsChanged(int position, int removed, int added);
@@ -54,6 +56,7 @@ private:
     // The editor's last few texts before the current one: a model update bringing one of them
     // back is an old echo, not news.
     QList<QString> m_recent;
+    bool m_followingPage = false;
 };
 
 // The model's text as the editor shows it: every line break but a U+2028 as "\n".

@@ -1,5 +1,6 @@
 #include "bridgemessage.h"
 
+#include <algorithm>
 #include <QJsonArray>
 
 #include <cmath>
@@ -125,6 +126,12 @@ std::optional<BridgeMessage> decodeMessage(const QJsonObject &body)
         return message::Rendered{};
     if (type == u"drawn")
         return message::Drawn{};
+    if (type == u"scroll") {
+        const QJsonValue fraction = body.value(QStringLiteral("fraction"));
+        if (!fraction.isDouble())
+            return std::nullopt;
+        return message::Scroll{std::clamp(fraction.toDouble(), 0.0, 1.0)};
+    }
     return std::nullopt;
 }
 

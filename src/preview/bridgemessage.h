@@ -25,12 +25,13 @@ struct Task { int index = 0; bool checked = false; };
 struct Find { int count = 0; int index = 0; };
 struct Rendered {};
 struct Drawn {};
+struct Scroll { double fraction = 0; };
 } // namespace message
 
 using BridgeMessage = std::variant<message::Ready, message::Edit, message::PasteImage,
                                    message::Outline, message::Link, message::Wikilink,
                                    message::ContextMenu, message::Resolve, message::Task,
-                                   message::Find, message::Rendered, message::Drawn>;
+                                   message::Find, message::Rendered, message::Drawn, message::Scroll>;
 
 // The message's "type", when it holds a string.
 std::optional<QString> messageType(const QJsonObject &body);

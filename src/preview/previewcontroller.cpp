@@ -483,6 +483,11 @@ struct BridgeMessageHandler
             c.m_model->setFindResult(m.count, m.index);
     }
     void operator()(const message::Rendered &) { c.handleRendered(); }
+    void operator()(const message::Scroll &m)
+    {
+        if (c.m_model)
+            c.m_model->previewScrolled(m.fraction);
+    }
     void operator()(const message::Drawn &)
     {
         // Links marked resolved or not are part of the drawing.

@@ -7,7 +7,7 @@ import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
-import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
+import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction, reportScrolling } from './scroll.js';
 import { captureSelection, restoreSelection } from './selection.js';
 import { createEditor } from './editor.js';
 import { compose, composeInPlace, listMarker } from './compose.js';
@@ -29,6 +29,7 @@ const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 
 export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   const doc = win.document;
+  reportScrolling(win, post);
   const md = createMarkdown();
   const sanitize = createSanitizer(win);
   let state = null;

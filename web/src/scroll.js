@@ -43,8 +43,31 @@ export function findHeading(root, text) {
     headings.find((h) => h.id === want || h.id === slugify(want)) ?? null;
 }
 
+// Reports the reader's own scrolling as a fraction of the page, at most once a frame; a
+// scroll the host asked for is not reported back, so that two views following each other never
+// chase one another.
+export function reportScrolling(win, post) {
+  let pending = false;
+  win.addEventListener('scroll', () => {
+    if (win.qvHostScroll) {
+      win.qvHostScroll = false;
+      return;
+    }
+    if (pending) return;
+    pending = true;
+    (win.requestAnimationFrame ?? ((fn) => win.setTimeout(fn, 16)))(() => {
+      pending = false;
+      const max = win.document.documentElement.scrollHeight - win.innerHeight;
+      post({ type: 'scroll', fraction: max > 0 ? Math.min(1, win.scrollY / max) : 0 });
+    });
+  }, { passive: true });
+}
+
 export function scrollToFraction(win, fraction) {
   const f = Math.min(1, Math.max(0, Number(fraction) || 0));
   const max = win.document.documentElement.scrollHeight - win.innerHeight;
-  win.scrollTo({ top: Math.max(0, max) * f, behavior: 'instant' });
+  const top = Math.round(Math.max(0, max) * f);
+  if (top === Math.round(win.scrollY)) return;
+  win.qvHostScroll = true;
+  win.scrollTo({ top, behavior: 'instant' });
 }
