@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -50,6 +51,7 @@ private Q_SLOTS:
     void aNewPathOpensEmptyAndIsWrittenAtTheFirstSave();
     void openingAnOpenFileRaisesItsWindow();
     void theNextWindowOpensWithTheLastFrame();
+    void menuItemsFollowTheirEnablingRules();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
 
@@ -256,6 +258,40 @@ void TestApp::theNextWindowOpensWithTheLastFrame()
     QVERIFY(first->close());
     DocumentWindow *second = DocumentController::shared().newDocument();
     QCOMPARE(second->size(), QSize(700, 500));
+}
+
+void TestApp::menuItemsFollowTheirEnablingRules()
+{
+    const auto item = [](DocumentWindow *window, const QString &menu, const QString &label) {
+        for (QAction *top : window->menuBar()->actions()) {
+            if (top->text().remove(u'&') != menu)
+                continue;
+            for (QAction *action : top->menu()->actions()) {
+                if (action->text().remove(u'&') == label)
+                    return action;
+            }
+        }
+        return static_cast<QAction *>(nullptr);
+    };
+    DocumentWindow *titled = open("a\n");
+    DocumentWindow *untitled = DocumentController::shared().newDocument();
+    QVERIFY(item(titled, u"File"_s, u"Reload from Disk"_s)->isEnabled());
+    QVERIFY(!item(untitled, u"File"_s, u"Reload from Disk"_s)->isEnabled());
+    QVERIFY(item(untitled, u"File"_s, u"Print\u2026"_s)->isEnabled());
+
+    // Formatting needs somewhere to type: never in the reading view.
+    QAction *bold = item(titled, u"Format"_s, u"Bold"_s);
+    for (Mode mode : {Mode::Read, Mode::Visual, Mode::Split, Mode::Source, Mode::Read}) {
+        titled->model().setMode(mode);
+        QCOMPARE(bold->isEnabled(), mode != Mode::Read);
+        QVERIFY(item(titled, u"View"_s, u"Reading View"_s)->isChecked() == (mode == Mode::Read));
+    }
+    // In the source, Bold wraps the selection.
+    titled->model().setMode(Mode::Split);
+    titled->sourceEditor()->moveCursor(QTextCursor::Start);
+    titled->sourceEditor()->moveCursor(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    bold->trigger();
+    QCOMPARE(titled->model().getText(), u"**a**\n"_s);
 }
 
 void TestApp::openingAnOpenFileRaisesItsWindow()
