@@ -52,6 +52,7 @@ private Q_SLOTS:
     void openingAnOpenFileRaisesItsWindow();
     void theNextWindowOpensWithTheLastFrame();
     void menuItemsFollowTheirEnablingRules();
+    void recentDocumentsAreNewestFirstAndStillThere();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
 
@@ -292,6 +293,19 @@ void TestApp::menuItemsFollowTheirEnablingRules()
     titled->sourceEditor()->moveCursor(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
     bold->trigger();
     QCOMPARE(titled->model().getText(), u"**a**\n"_s);
+}
+
+void TestApp::recentDocumentsAreNewestFirstAndStillThere()
+{
+    const QString a = m_scratch->write(u"a.md"_s, "a");
+    const QString b = m_scratch->write(u"b.md"_s, "b");
+    auto &controller = DocumentController::shared();
+    for (const QString &path : {a, b, a})
+        controller.openDocument(path);
+    controller.newDocument();
+    QCOMPARE(controller.recentDocuments(), (QStringList{a, b}));
+    QVERIFY(QFile::remove(b));
+    QCOMPARE(controller.recentDocuments(), QStringList{a});
 }
 
 void TestApp::openingAnOpenFileRaisesItsWindow()

@@ -5,6 +5,7 @@
 #include "core/markdowndocument.h"
 #include "core/platformdocument.h"
 #include "documentwindow.h"
+#include "themes/settingsstore.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +14,11 @@
 #include <cstdio>
 
 namespace quorvel::app {
+
+namespace {
+const QString kRecentKey = QStringLiteral("recentDocuments");
+constexpr int kMaxRecent = 10;
+} // namespace
 
 namespace {
 
@@ -54,6 +60,7 @@ DocumentWindow *DocumentController::windowForPath(const QString &path) const
 DocumentWindow *DocumentController::openDocument(const QString &path, bool display)
 {
     if (auto *open = windowForPath(path)) {
+        remember(open->filePath());
         if (display) {
             open->show();
             open->raise();
@@ -105,10 +112,28 @@ DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
 {
     m_windows.removeIf([](const QPointer<DocumentWindow> &w) { return w.isNull(); });
     m_windows.append(window);
+    remember(window->filePath());
     core::appLog(QStringLiteral("window for %1").arg(window->filePath().isEmpty() ? QStringLiteral("an untitled document") : window->filePath()));
     if (display)
         window->show();
     return window;
+}
+
+void DocumentController::remember(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    QStringList recent = environment().store.value(kRecentKey).toStringList();
+    recent.removeAll(path);
+    recent.prepend(path);
+    environment().store.setValue(kRecentKey, recent.mid(0, kMaxRecent));
+}
+
+QStringList DocumentController::recentDocuments() const
+{
+    QStringList recent = environment().store.value(kRecentKey).toStringList();
+    recent.removeIf([](const QString &path) { return !QFileInfo(path).isFile(); });
+    return recent.mid(0, kMaxRecent);
 }
 
 void DocumentController::showOpenDialog(QWidget *parent)

@@ -29,6 +29,8 @@ public:
     void showOpenDialog(QWidget *parent = nullptr);
 
     QList<DocumentWindow *> windows() const;
+    // The files opened last, newest first, at most ten, those gone since left out.
+    QStringList recentDocuments() const;
     DocumentWindow *windowForPath(const QString &path) const;
 
     // Turned off by tests and command-line modes, where a modal alert would block forever.
@@ -41,6 +43,7 @@ Q_SIGNALS:
 
 private:
     DocumentWindow *adopt(DocumentWindow *window, bool display);
+    void remember(const QString &path);
     core::ModelEnvironment environment() const;
 
     QList<QPointer<DocumentWindow>> m_windows;

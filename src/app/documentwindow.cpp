@@ -422,7 +422,20 @@ void DocumentWindow::buildToolbar()
     m_toolbar->addSeparator();
 
     auto *openMenu = new QMenu(this);
-    openMenu->addAction(tr("Open\u2026"), this, [this] { DocumentController::shared().showOpenDialog(this); });
+    // Rebuilt each time it opens: another window may have opened a file since.
+    connect(openMenu, &QMenu::aboutToShow, openMenu, [this, openMenu] {
+        openMenu->clear();
+        openMenu->addAction(tr("Open\u2026"), this,
+                            [this] { DocumentController::shared().showOpenDialog(this); });
+        const QStringList recent = DocumentController::shared().recentDocuments();
+        if (!recent.isEmpty())
+            openMenu->addSeparator();
+        for (const QString &path : recent) {
+            auto *item = openMenu->addAction(QFileInfo(path).fileName(), this,
+                                             [path] { DocumentController::shared().openDocument(path); });
+            item->setToolTip(path);
+        }
+    });
     auto *open = addIcon(openMenu->menuAction(), QStringLiteral("open"));
     open->setText(tr("Open"));
     open->setToolTip(tr("Open (Ctrl+O)"));
