@@ -54,6 +54,8 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
+// Fusion draws a menu button's arrow under its label, where it reads as a stray mark.
+const QString kMenuButtonStyle = QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }");
 
 
 QPalette darkPalette()
@@ -458,7 +460,7 @@ void DocumentWindow::buildToolbar()
         if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(withMenu))) {
             button->setPopupMode(QToolButton::InstantPopup);
             // Fusion draws the menu arrow under the label, where it reads as a stray mark.
-            button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+            button->setStyleSheet(kMenuButtonStyle);
         }
     }
 
@@ -533,7 +535,7 @@ void DocumentWindow::buildToolbar()
     if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(settings))) {
         button->setPopupMode(QToolButton::InstantPopup);
         // The gear says "menu" by itself; the arrow would only crowd it.
-        button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+        button->setStyleSheet(kMenuButtonStyle);
     }
     m_labelled = {open, save, exports};
     refreshToolbar();
@@ -544,8 +546,12 @@ void DocumentWindow::refreshToolbar()
     if (!m_toolbar)
         return;
     const QColor ink = palette().color(QPalette::ButtonText);
-    for (const auto &[action, icon] : m_toolbarIcons)
+    for (const auto &[action, icon] : m_toolbarIcons) {
         action->setIcon(themedIcon(icon, ink));
+        // A button with a style sheet takes its text colour from the sheet, not the palette.
+        if (auto *button = m_toolbar->widgetForAction(action); button && !button->styleSheet().isEmpty())
+            button->setStyleSheet(kMenuButtonStyle + QStringLiteral(" QToolButton { color: %1; }").arg(ink.name()));
+    }
     // Labels beside Open, Save and Export only while the window has room for them.
     const bool wide = typography::wideToolbar(width(), m_model->showOutline());
     for (QAction *action : m_labelled) {
