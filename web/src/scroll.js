@@ -49,10 +49,10 @@ export function findHeading(root, text) {
 export function reportScrolling(win, post) {
   let pending = false;
   win.addEventListener('scroll', () => {
-    if (win.qvHostScroll) {
-      win.qvHostScroll = false;
-      return;
-    }
+    // Where the host put the page is not news to it; anywhere else is, even when the reader's
+    // scroll and the host's arrive as one event.
+    if (win.qvHostScrollTop !== undefined && Math.abs(win.scrollY - win.qvHostScrollTop) < 2) return;
+    win.qvHostScrollTop = undefined;
     if (pending) return;
     pending = true;
     (win.requestAnimationFrame ?? ((fn) => win.setTimeout(fn, 16)))(() => {
@@ -68,6 +68,6 @@ export function scrollToFraction(win, fraction) {
   const max = win.document.documentElement.scrollHeight - win.innerHeight;
   const top = Math.round(Math.max(0, max) * f);
   if (top === Math.round(win.scrollY)) return;
-  win.qvHostScroll = true;
+  win.qvHostScrollTop = top;
   win.scrollTo({ top, behavior: 'instant' });
 }
