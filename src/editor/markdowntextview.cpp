@@ -1,5 +1,7 @@
 #include "markdowntextview.h"
 
+#include <QKeyEvent>
+
 #include <algorithm>
 
 #include <QScrollBar>
@@ -132,6 +134,19 @@ bool MarkdownTextView::scrollToHeading(int level, const QString &text)
         return true;
     }
     return false;
+}
+
+bool MarkdownTextView::event(QEvent *event)
+{
+    // Ctrl+K is the window's Link command; the editor would take it to cut to the line's end.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_K)) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QPlainTextEdit::event(event);
 }
 
 QString MarkdownTextView::rawText() const
