@@ -309,11 +309,7 @@ void DocumentWindow::buildActions()
         ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     view->addAction(tr("&Smaller Text"), QKeySequence(Qt::CTRL | Qt::Key_Minus), this,
                     step(&Appearance::setFontSize, &Appearance::fontSize, typography::smaller));
-    view->addAction(tr("&Default Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [&appearance] {
-        appearance.setFontSize(typography::kDefaultFontSize);
-        appearance.setContentWidth(typography::kDefaultContentWidth);
-        appearance.setLineHeight(typography::kDefaultLineHeight);
-    });
+    view->addAction(tr("&Default Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [&appearance] { typography::reset(appearance); });
     view->addAction(tr("&Narrower Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), this,
                     step(&Appearance::setContentWidth, &Appearance::contentWidth, typography::narrower));
     view->addAction(tr("&Wider Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketRight), this,
@@ -516,11 +512,7 @@ void DocumentWindow::buildToolbar()
     settingsMenu->addAction(tr("Smaller Text"), this, [&appearance] {
         appearance.setFontSize(typography::smaller(appearance.fontSize()));
     });
-    settingsMenu->addAction(tr("Reset Typography"), this, [&appearance] {
-        appearance.setFontSize(typography::kDefaultFontSize);
-        appearance.setContentWidth(typography::kDefaultContentWidth);
-        appearance.setLineHeight(typography::kDefaultLineHeight);
-    });
+    settingsMenu->addAction(tr("Reset Typography"), this, [&appearance] { typography::reset(appearance); });
     settingsMenu->addSeparator();
     settingsMenu->addAction(tr("Full-Screen Presentation"), this, [this] {
         m_model->setMode(Mode::Read);
@@ -538,13 +530,15 @@ void DocumentWindow::buildToolbar()
         button->setStyleSheet(kMenuButtonStyle);
     }
     m_labelled = {open, save, exports};
+    paintToolbarIcons();
     refreshToolbar();
 }
 
-void DocumentWindow::refreshToolbar()
+void DocumentWindow::paintToolbarIcons()
 {
     if (!m_toolbar)
         return;
+    // Drawn from SVG: only when the colours change, never at each step of a resize.
     const QColor ink = palette().color(QPalette::ButtonText);
     for (const auto &[action, icon] : m_toolbarIcons) {
         action->setIcon(themedIcon(icon, ink));
@@ -552,6 +546,12 @@ void DocumentWindow::refreshToolbar()
         if (auto *button = m_toolbar->widgetForAction(action); button && !button->styleSheet().isEmpty())
             button->setStyleSheet(kMenuButtonStyle + QStringLiteral(" QToolButton { color: %1; }").arg(ink.name()));
     }
+}
+
+void DocumentWindow::refreshToolbar()
+{
+    if (!m_toolbar)
+        return;
     // Labels beside Open, Save and Export only while the window has room for them.
     const bool wide = typography::wideToolbar(width(), m_model->showOutline());
     for (QAction *action : m_labelled) {
@@ -789,8 +789,10 @@ void DocumentWindow::updateChrome()
 void DocumentWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
+        paintToolbarIcons();
         refreshToolbar();
+    }
     else if (event->type() == QEvent::WindowStateChange && !isFullScreen() && m_model
              && m_model->presentation())
         m_model->setPresentation(false);

@@ -78,7 +78,9 @@ private:
     // Checks the action of the model's mode among `modes`, now and at every change.
     void followMode(QActionGroup *modes);
     void addThemePicker(QMenu *menu);
-    // Icons in the palette's colour, labels by width, the title and its unsaved dot.
+    // Icons in the palette's colour.
+    void paintToolbarIcons();
+    // Labels by width, the title and its unsaved dot.
     void refreshToolbar();
     void showHeading(const core::OutlineItem &item);
     void showPreview();

@@ -1,5 +1,7 @@
 #include "settingswindow.h"
 
+#include "typography.h"
+
 #include "support.h"
 #include "updater.h"
 #include "themes/appearance.h"
@@ -295,11 +297,7 @@ QWidget *SettingsWindow::appearanceTab()
 
     auto *reset = button(tr("Reset Typography"), QStringLiteral("resetTypography"));
     form->addRow(QString(), reset);
-    connect(reset, &QPushButton::clicked, this, [this] {
-        m_appearance.setFontSize(Appearance::kDefaultFontSize);
-        m_appearance.setContentWidth(Appearance::kDefaultContentWidth);
-        m_appearance.setLineHeight(Appearance::kDefaultLineHeight);
-    });
+    connect(reset, &QPushButton::clicked, this, [this] { typography::reset(m_appearance); });
     return page;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "themes/appearance.h"
+
 #include <algorithm>
 
 namespace quorvel::app::typography {
@@ -13,9 +15,13 @@ inline double wider(double width) { return std::min(width + 40, 1400.0); }
 inline double tighter(double lineHeight) { return std::max(lineHeight - 0.05, 1.2); }
 inline double looser(double lineHeight) { return std::min(lineHeight + 0.05, 2.2); }
 
-constexpr double kDefaultFontSize = 17;
-constexpr double kDefaultContentWidth = 1180;
-constexpr double kDefaultLineHeight = 1.6;
+// Text size, content width and line height as they are out of the box.
+inline void reset(themes::Appearance &appearance)
+{
+    appearance.setFontSize(themes::Appearance::kDefaultFontSize);
+    appearance.setContentWidth(themes::Appearance::kDefaultContentWidth);
+    appearance.setLineHeight(themes::Appearance::kDefaultLineHeight);
+}
 
 // Toolbar labels beside the icons only when the window is wide enough for them: the width,
 // less the outline column when it shows, at least 880.
