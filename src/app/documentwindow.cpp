@@ -1,5 +1,7 @@
 #include "documentwindow.h"
 
+#include "chromepalette.h"
+
 #include "core/debuglog.h"
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
@@ -54,38 +56,13 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
-// Fusion draws a menu button's arrow under its label, where it reads as a stray mark.
-const QString kMenuButtonStyle = QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }");
+// Fusion draws a menu button's arrow under its label, where it reads as a stray mark; and once a
+// button has a style sheet, its open state is drawn as a white square unless told otherwise.
+const QString kMenuButtonStyle = QStringLiteral(
+    "QToolButton::menu-indicator { image: none; width: 0; }"
+    "QToolButton:pressed, QToolButton:open { background-color: rgba(128, 128, 128, 0.22);"
+     " border: 1px solid rgba(128, 128, 128, 0.35); border-radius: 4px; }");
 
-
-QPalette darkPalette()
-{
-    QPalette p;
-    const QColor window(0x2A, 0x2A, 0x2D), base(0x1C, 0x1C, 0x1E), text(0xE6, 0xE6, 0xE8);
-    const QColor highlight(0x3D, 0x6F, 0xD9), disabled(0x80, 0x80, 0x85);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::ToolTipBase, window);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Highlight, highlight);
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x6C, 0xA0, 0xF0));
-    p.setColor(QPalette::PlaceholderText, disabled);
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, disabled);
-    return p;
-}
-
-QPalette lightPalette()
-{
-    return QApplication::style()->standardPalette();
-}
 
 } // namespace
 
@@ -815,17 +792,10 @@ void DocumentWindow::showHeading(const core::OutlineItem &item)
 void DocumentWindow::applyThemeAppearance()
 {
     const themes::ThemeKind theme = m_model->theme();
-    switch (themes::windowAppearance(theme)) {
-    case themes::WindowAppearance::Dark:
-        setPalette(darkPalette());
-        break;
-    case themes::WindowAppearance::Light:
-        setPalette(lightPalette());
-        break;
-    case themes::WindowAppearance::System:
-        setPalette(QApplication::palette());
-        break;
-    }
+    setPalette(chromePalette(theme));
+    // Menus are windows of their own, and a palette does not flow into other windows.
+    for (QMenu *menu : findChildren<QMenu *>())
+        menu->setPalette(palette());
     QPalette editor = palette();
     if (const auto colors = themes::editorColors(theme)) {
         editor.setColor(QPalette::Base, colors->background);

@@ -1,5 +1,7 @@
 #include "settingswindow.h"
 
+#include "chromepalette.h"
+
 #include "typography.h"
 
 #include "support.h"
@@ -143,6 +145,10 @@ SettingsWindow::SettingsWindow(Appearance &appearance, Updater &updater, QWidget
     follow(&Appearance::paperSizeChanged);
     follow(&Appearance::landscapeChanged);
     follow(&Appearance::marginMMChanged);
+    // Preferences are the settings' own window, so they wear the settings' theme.
+    const auto wearTheme = [this] { setPalette(chromePalette(m_appearance.theme())); };
+    connect(&m_appearance, &Appearance::themeChanged, this, wearTheme);
+    wearTheme();
     connect(&m_updater, &Updater::automaticallyChecksChanged, this, &SettingsWindow::refresh);
     connect(&m_updater, &Updater::automaticallyDownloadsChanged, this, &SettingsWindow::refresh);
     connect(&m_updater, &Updater::canCheckChanged, this, &SettingsWindow::refresh);
