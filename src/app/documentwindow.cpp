@@ -57,11 +57,13 @@ namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
 // Fusion draws a menu button's arrow under its label, where it reads as a stray mark; and once a
-// button has a style sheet, its open state is drawn as a white square unless told otherwise.
+// button has a style sheet, its hovered and open states are white squares unless told otherwise.
 const QString kMenuButtonStyle = QStringLiteral(
     "QToolButton::menu-indicator { image: none; width: 0; }"
     "QToolButton:pressed, QToolButton:open { background-color: rgba(128, 128, 128, 0.22);"
-     " border: 1px solid rgba(128, 128, 128, 0.35); border-radius: 4px; }");
+     " border: 1px solid rgba(128, 128, 128, 0.35); border-radius: 4px; }"
+    "QToolButton:hover:!pressed:!open { background-color: rgba(128, 128, 128, 0.12);"
+    " border: 1px solid rgba(128, 128, 128, 0.25); border-radius: 4px; }");
 
 
 } // namespace
