@@ -15,7 +15,7 @@ export function patchBlocks(root, state, html, keep = () => true) {
     same(oldBlocks[first + removed - 1 - b], blocks[first + added - 1 - b], oldEls[first + removed - 1 - b])) b += 1;
 
   const from = first + a;
-  for (let i = from; i < first + removed - b; i += 1) oldEls[i].remove();
+  removeRun(root, oldEls, from, first + removed - b);
   const fresh = blocks.slice(from, first + added - b);
   const { fragment, els: created } = createElements(root.ownerDocument, fresh, html);
   // One insertion for all new elements: inserting them one by one costs a
@@ -32,6 +32,27 @@ export function patchBlocks(root, state, html, keep = () => true) {
     else setRange(els[i], blocks[i]);
   }
   return { els, created };
+}
+
+// Elements leave in one operation: removed one by one, each removal made the engine look at
+// every sibling after it again, and a full render of a large note after another took seconds.
+function removeRun(root, els, from, to) {
+  const gone = [];
+  for (let i = from; i < to; i += 1) if (els[i].parentNode === root) gone.push(els[i]);
+  if (!gone.length) return;
+  // Anything else between them (text typed outside any block) stays where it is.
+  let k = 0;
+  for (let n = gone[0]; n && k < gone.length; n = n.nextSibling) {
+    if (n === gone[k]) k += 1;
+    else if (n.nodeType !== 3 || n.data.trim()) {
+      gone.forEach((el) => el.remove());
+      return;
+    }
+  }
+  const range = root.ownerDocument.createRange();
+  range.setStartBefore(gone[0]);
+  range.setEndAfter(gone[gone.length - 1]);
+  range.deleteContents();
 }
 
 // The element to insert before: the first old one still in place (one the

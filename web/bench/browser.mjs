@@ -1,0 +1,197 @@
+// The built page in a real browser engine (the machine's Chromium, headless), timed where the
+// user waits: from the call into the page to the second animation frame after it, layout and
+// paint included, in a page that has already lived through many renders.
+//
+//   node bench/browser.mjs [--sizes 1,10] [--quick]
+//
+// Chromium comes from `scripts/setup --bench` (or CHROMIUM=/path/to/chrome).
+import { spawn } from 'node:child_process';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, dirname } from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import CDP from 'chrome-remote-interface';
+import { buildCorpus } from './corpus.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const NODE_DOCS = '/usr/share/doc/nodejs/api';
+
+// Real documentation: the machine's Node.js API docs when installed, else what the packages in
+// node_modules ship. Repeated up to the size asked for.
+export function documentation(bytes) {
+  let parts = [];
+  if (existsSync(NODE_DOCS)) {
+    parts = readdirSync(NODE_DOCS).filter((n) => n.endsWith('.md')).sort()
+      .map((n) => readFileSync(join(NODE_DOCS, n), 'utf8'));
+  }
+  let base = parts.join('\n');
+  if (base.length < 100000) base = buildCorpus(bytes).doc;
+  let doc = base;
+  while (doc.length < bytes) doc += `\n${base}`;
+  return doc.slice(0, doc.lastIndexOf('\n', bytes) + 1);
+}
+
+function findChromium() {
+  const candidates = [process.env.CHROMIUM, '/usr/bin/chromium', '/usr/bin/chromium-browser',
+    '/usr/bin/google-chrome'].filter(Boolean);
+  return candidates.find((c) => existsSync(c));
+}
+
+async function launch(exe) {
+  const profile = mkdtempSync(join(tmpdir(), 'qv-bench-'));
+  const child = spawn(exe, [
+    '--headless=new', '--no-sandbox', '--disable-gpu', '--remote-debugging-port=0',
+    `--user-data-dir=${profile}`, '--allow-file-access-from-files', '--enable-precise-memory-info',
+    '--js-flags=--expose-gc', '--window-size=900,1000', 'about:blank',
+  ], { stdio: ['ignore', 'ignore', 'pipe'] });
+  const port = await new Promise((resolve, reject) => {
+    let err = '';
+    child.stderr.on('data', (d) => {
+      err += d;
+      const m = /DevTools listening on ws:\/\/[^:]+:(\d+)\//.exec(err);
+      if (m) resolve(Number(m[1]));
+    });
+    child.on('exit', () => reject(new Error(`chromium exited: ${err.slice(-400)}`)));
+  });
+  return { child, port, profile };
+}
+
+async function buildPage() {
+  const dir = mkdtempSync(join(tmpdir(), 'qv-page-'));
+  await new Promise((resolve, reject) => {
+    const b = spawn(process.execPath, [join(here, '..', 'build.mjs'), '--outdir', dir], { stdio: 'inherit' });
+    b.on('exit', (code) => (code === 0 ? resolve() : reject(new Error('page build failed'))));
+  });
+  return dir;
+}
+
+// Runs in the page: helpers that time a call up to the second frame after it.
+const PAGE_HELPERS = `
+  window.qvFrames = () => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)));
+  window.qvTime = async (fn) => { const t0 = performance.now(); fn(); await qvFrames(); return performance.now() - t0; };
+  window.qvHeap = () => { gc(); gc(); return performance.memory.usedJSHeapSize; };
+  window.qvDocs = {};
+  true;
+`;
+
+const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
+const mean = (xs) => xs.reduce((a, b) => a + b, 0) / xs.length;
+const f = (x) => `${Math.round(x)} ms`;
+
+// A line in the middle of the document that is plain prose, where typing happens.
+function typingLine(doc) {
+  const lines = doc.split('\n');
+  let i = lines.length >> 1;
+  while (!/^[A-Za-z][^|<`$[*_]*[a-z] [a-z][^|<`$[*_]*$/.test(lines[i])) i += 1;
+  return { offset: lines.slice(0, i).join('\n').length + 1 + lines[i].length, line: i };
+}
+
+async function main() {
+  const args = process.argv.slice(2);
+  const sizes = (args.includes('--sizes') ? args[args.indexOf('--sizes') + 1] : '1,10').split(',').map(Number);
+  const quick = args.includes('--quick');
+  const exe = findChromium();
+  if (!exe) {
+    console.error('bench: no Chromium here; run scripts/setup --bench, or set CHROMIUM=/path/to/chrome');
+    process.exit(2);
+  }
+  const pageDir = await buildPage();
+  const { child, port, profile } = await launch(exe);
+  let client;
+  try {
+    client = await CDP({ port });
+    const { Page, Runtime } = client;
+    await Page.enable();
+    await Page.navigate({ url: pathToFileURL(join(pageDir, 'index.html')).href });
+    await Page.loadEventFired();
+    const evaluate = async (expression) => {
+      const r = await Runtime.evaluate({ expression, awaitPromise: true, returnByValue: true });
+      if (r.exceptionDetails) throw new Error(r.exceptionDetails.exception?.description ?? r.exceptionDetails.text);
+      return r.result.value;
+    };
+    const setDoc = async (name, text) => {
+      await Runtime.callFunctionOn({
+        functionDeclaration: 'function (name, text) { window.qvDocs[name] = text; }',
+        executionContextId: undefined,
+        objectId: (await Runtime.evaluate({ expression: 'window' })).result.objectId,
+        arguments: [{ value: name }, { value: text }],
+      });
+    };
+    await evaluate(PAGE_HELPERS);
+    const small = readFileSync(join(here, '..', '..', 'examples', 'vault', 'Welcome.md'), 'utf8');
+    await setDoc('small', small);
+    const hasUpdate = await evaluate('typeof quorvel.update === "function"');
+
+    for (const mb of sizes) {
+      const doc = documentation(mb * 1024 * 1024);
+      await setDoc('large', doc);
+      const { offset } = typingLine(doc);
+      console.log(`${mb} MB of documentation (${(doc.length / 1048576).toFixed(2)} M characters), Chromium ${await evaluate('navigator.userAgent.match(/Chrome\\/([\\d.]+)/)[1]')}`);
+
+      // Full renders of the same text, one after another in one page.
+      const fulls = [];
+      for (let i = 0; i < (quick ? 2 : 4); i += 1) {
+        await evaluate('quorvel.render("", "file:///docs/"); qvFrames()');
+        fulls.push(await evaluate('qvTime(() => quorvel.render(qvDocs.large, "file:///docs/"))'));
+      }
+      const call = await evaluate(`(async () => { quorvel.render("", "file:///docs/"); await qvFrames();
+        const t0 = performance.now(); quorvel.render(qvDocs.large, "file:///docs/"); return performance.now() - t0; })()`);
+      console.log(`  full render to the second frame:     ${fulls.map(f).join(', ')} (target 250 ms, no growth)`);
+      console.log(`  of which the render call itself:     ${f(call)}`);
+
+      // One typed character in a paragraph in the middle, again and again.
+      await evaluate('quorvel.render(qvDocs.large, "file:///docs/"); qvFrames()');
+      const typed = await evaluate(`(async () => {
+        let text = qvDocs.large; const times = []; let at = ${offset};
+        for (let i = 0; i < ${quick ? 10 : 30}; i += 1) {
+          const next = text.slice(0, at) + 'x' + text.slice(at);
+          const useDelta = ${hasUpdate};
+          times.push(await qvTime(() => useDelta
+            ? quorvel.update({ start: at, removed: 0, inserted: 'x', length: next.length, version: i + 1 })
+            : quorvel.render(next, "file:///docs/")));
+          text = next; at += 1;
+        }
+        return times;
+      })()`);
+      console.log(`  one typed character to the second frame: median ${f(median(typed))}, worst ${f(Math.max(...typed))} (target 20 ms)${hasUpdate ? ' (as a delta)' : ''}`);
+
+      // A small note right after a large one, round after round.
+      const rounds = await evaluate(`(async () => { const out = [];
+        for (let i = 0; i < ${quick ? 4 : 12}; i += 1) {
+          await qvTime(() => quorvel.render(qvDocs.large, "file:///docs/"));
+          out.push(await qvTime(() => quorvel.render(qvDocs.small, "file:///docs/")));
+        } return out; })()`);
+      console.log(`  small note after a large one, per round: ${rounds.map(f).join(', ')} (target flat)`);
+    }
+
+    // Many renders of alternating documents in one page: no growth in time or heap.
+    const many = quick ? 200 : 1000;
+    const alt = documentation(20 * 1024);
+    await setDoc('alt', alt);
+    const churn = await evaluate(`(async () => {
+      quorvel.render("", "file:///docs/"); await qvFrames();
+      const heap0 = qvHeap(); const times = [];
+      for (let i = 0; i < ${many}; i += 1) {
+        times.push(await qvTime(() => quorvel.render(i % 2 ? qvDocs.small : qvDocs.alt, "file:///docs/")));
+      }
+      quorvel.render("", "file:///docs/"); await qvFrames();
+      await new Promise((r) => setTimeout(r, 200));
+      return { times, heap0, heap1: qvHeap() };
+    })()`);
+    const tenth = Math.floor(many / 10);
+    const first = mean(churn.times.slice(0, tenth));
+    const last = mean(churn.times.slice(-tenth));
+    console.log(`${many} renders alternating a 20 KB and a 1 KB note in one page`);
+    console.log(`  first ${tenth}: ${first.toFixed(1)} ms, last ${tenth}: ${last.toFixed(1)} ms (target: last no slower)`);
+    console.log(`  heap after a collection: ${(churn.heap0 / 1048576).toFixed(1)} MB before, ${(churn.heap1 / 1048576).toFixed(1)} MB after (target within 10 %)`);
+  } finally {
+    await client?.close();
+    child.kill('SIGKILL');
+    rmSync(profile, { recursive: true, force: true });
+    rmSync(pageDir, { recursive: true, force: true });
+  }
+}
+
+if (process.argv[1] === fileURLToPath(import.meta.url)) {
+  main().catch((e) => { console.error(e); process.exit(1); });
+}
