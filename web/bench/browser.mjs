@@ -187,7 +187,8 @@ async function main() {
   } finally {
     await client?.close();
     child.kill('SIGKILL');
-    rmSync(profile, { recursive: true, force: true });
+    await new Promise((r) => (child.exitCode !== null ? r() : child.once('exit', r)));
+    rmSync(profile, { recursive: true, force: true, maxRetries: 3 });
     rmSync(pageDir, { recursive: true, force: true });
   }
 }

@@ -36,6 +36,10 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   let els = [];
   let resolved = Object.create(null);
   let theme = applyTheme(doc, {});
+  // Which text the page holds, as the host counts: a delta applies only to the text it was
+  // made from. Edits made in the page make it unknown to the host (-1).
+  let version = 0;
+  let outlineJson = '';
 
   const editor = createEditor({ win, root, onChange: () => postEdit() });
   const finder = createFinder(root);
@@ -104,13 +108,30 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     post({ type: 'drawn' });
   }
 
-  function reportDocument() {
-    post({ type: 'outline', items: applyHeadingIds(state.blocks, els) });
+  // The outline changes only when a heading does; typing in a paragraph of a long note then
+  // sends nothing.
+  function reportOutline(changed) {
+    if (changed && outlineJson) {
+      const [first, removed, added] = changed;
+      const touched = (blocks, from, n) => blocks.slice(from, from + n).some((b) => b.heading);
+      if (!touched(previous, first, removed) && !touched(state.blocks, first, added)) return;
+    }
+    const items = applyHeadingIds(state.blocks, els);
+    const json = JSON.stringify(items);
+    if (json === outlineJson) return;
+    outlineJson = json;
+    post({ type: 'outline', items });
+  }
+  let previous = [];
+
+  function reportDocument(changed) {
+    reportOutline(changed);
     const targets = [...new Set(state.blocks.flatMap((b) => b.wikilinks ?? []))].filter(Boolean);
     if (targets.length) post({ type: 'resolve', targets });
   }
 
-  function render(markdown, dir) {
+  function render(markdown, dir, nextVersion) {
+    version = Number.isInteger(nextVersion) ? nextVersion : version + 1;
     const src = String(markdown ?? '');
     const folder = String(dir ?? '');
     const scroll = captureScroll(win, els);
@@ -122,6 +143,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
         oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
       }, safeHtml, (el) => !editor.isDirty(el));
       els = result.els;
+      previous = state?.blocks ?? [];
       state = next;
       // Past a few thousand blocks the browser's first layout and paint of the whole page
       // took seconds; blocks out of view are then laid out only when they come near it.
@@ -132,13 +154,38 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     });
     restoreScroll(win, els, scroll);
     restoreSelection(win, els, caret);
-    reportDocument();
+    reportDocument(next.full ? null : next.changed);
     post({ type: 'rendered' });
+  }
+
+  // A change made from the text the page holds: `base` is the version it was made from,
+  // `length` the length of the text after it. Anything that does not line up is refused, and
+  // the host sends the whole text instead.
+  function update(delta) {
+    let d = delta;
+    if (typeof d === 'string') {
+      try { d = JSON.parse(d); } catch { return false; }
+    }
+    if (!state || !d || typeof d !== 'object' || d.base !== version || editor.hasChanges()) return false;
+    const { start, removed, length } = d;
+    const inserted = typeof d.inserted === 'string' ? d.inserted : null;
+    const src = state.src;
+    if (inserted === null || !Number.isInteger(start) || !Number.isInteger(removed) || start < 0 || removed < 0
+      || start + removed > src.length || src.length - removed + inserted.length !== length) return false;
+    render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, d.version);
+    return true;
   }
 
   // The document as Markdown after the user's edits, made current in the
   // page's own model so that later renders compare against it.
   function commitEdit() {
+    const before = state?.src;
+    const source = commitPageEdit();
+    if (source !== before) version = -1;
+    return source;
+  }
+
+  function commitPageEdit() {
     editor.takeRecords();
     editor.cancelTimer();
     if (!state) return '';
@@ -248,7 +295,8 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     const current = new Set(state.blocks);
     const written = (el) => {
       const block = blockOf(el);
-      if (!block || !(block.raw || block.rawBlock) || !current.has(block) || editor.isDirty(el)) return null;
+      // The footnotes come from definitions all over the text, not from lines of their own.
+      if (!block || block.tail || !(block.raw || block.rawBlock) || !current.has(block) || editor.isDirty(el)) return null;
       const lines = state.lines.slice(block.start, block.end).map((l) => l.replace(/\r?\n$|\r$/, ''));
       while (lines.length && !lines[lines.length - 1].trim()) lines.pop();
       return lines.join('\n');
@@ -289,7 +337,8 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     const source = commitEdit();
     if (source !== before) {
       post({ type: 'edit', source });
-      post({ type: 'outline', items: applyHeadingIds(state.blocks, els) });
+      outlineJson = '';
+      reportOutline(null);
     }
   }
 
@@ -317,6 +366,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
 
   return {
     render,
+    update,
     setTheme(payload) {
       theme = applyTheme(doc, payload);
     },

@@ -14,7 +14,7 @@ const FORBID_TAGS = [
 const FORBID_ATTR = ['formaction', 'action', 'srcdoc', 'ping', 'autofocus', 'usemap'];
 // The attributes our own rendering puts into a block that also holds raw HTML
 // (and so passes through here as a whole).
-const OWN_ATTR = ['data-wikilink', 'data-heading', 'data-written', 'data-task-line', 'contenteditable'];
+const OWN_ATTR = ['data-wikilink', 'data-heading', 'data-written', 'data-task-line', 'data-label', 'contenteditable'];
 
 export function createSanitizer(win) {
   const purify = createDOMPurify(win);

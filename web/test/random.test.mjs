@@ -1,0 +1,139 @@
+// Random edits on real documents, from a fixed seed: whatever the edit, the page's
+// incremental result must be the one a full render of the new text gives, and nothing throws.
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync, readdirSync } from 'node:fs';
+import { makePage } from './helpers.mjs';
+import { canonical } from '../bench/harness.mjs';
+import { createMarkdown, parseDocument, updateDocument } from '../src/markdown.js';
+
+const SEED = Number(process.env.QUORVEL_SEED ?? 20261207);
+
+export function random(seed) {
+  let a = seed >>> 0;
+  const next = () => {
+    a = (a + 0x6D2B79F5) >>> 0;
+    let t = a;
+    t = Math.imul(t ^ (t >>> 15), t | 1);
+    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+  const int = (n) => Math.floor(next() * n);
+  return { next, int, pick: (xs) => xs[int(xs.length)] };
+}
+
+const vault = new URL('../../examples/vault/', import.meta.url);
+function notes(dir) {
+  return readdirSync(dir, { withFileTypes: true }).flatMap((e) => {
+    const url = new URL(e.name + (e.isDirectory() ? '/' : ''), dir);
+    if (e.isDirectory()) return notes(url);
+    return e.name.endsWith('.md') ? [readFileSync(url, 'utf8')] : [];
+  });
+}
+const modules = new URL('../node_modules/', import.meta.url);
+const DOCS = [
+  ...notes(vault),
+  readFileSync(new URL('markdown-it/README.md', modules), 'utf8'),
+  readFileSync(new URL('dompurify/README.md', modules), 'utf8').slice(0, 12000),
+];
+
+// Pieces that change the structure around them, as well as plain typing.
+const PIECES = ['x', 'word ', ' ', '\n', '\n\n', '\r\n', '# ', '## ', '- ', '* ', '1. ', '> ', '    ', '```', '```\n',
+  '~~~\n', '---\n', '===', '*', '**', '_', '`', '[', ']', '(', ')', '[x]: /u\n', '[^1]', '[^1]: note\n', '|', '| a | b |\n|---|---|\n',
+  '<div>', '</div>', '<!--', '-->', '$$', '$', '[[Note]]', '- [ ] ', '\\', '&amp;', 'é', '😀'];
+
+function edit(rng, text) {
+  const at = rng.int(text.length + 1);
+  const removed = rng.next() < 0.4 ? Math.min(text.length - at, rng.int(12)) : 0;
+  const inserted = rng.next() < 0.8 ? rng.pick(PIECES) : '';
+  return { start: at, removed, inserted, text: text.slice(0, at) + inserted + text.slice(at + removed) };
+}
+
+const shape = (doc) => doc.blocks.map((b) => `${b.start}-${b.end}:${b.html}`);
+
+describe('random edits', () => {
+  it('the incremental parse equals a full parse after every edit', () => {
+    const md = createMarkdown();
+    const rng = random(SEED);
+    let edits = 0;
+    for (const original of DOCS) {
+      let text = original;
+      let doc = parseDocument(md, text, 'file:///v/');
+      for (let i = 0; i < 600; i += 1) {
+        const e = edit(rng, text);
+        const next = updateDocument(md, doc, e.text, 'file:///v/');
+        const full = parseDocument(md, e.text, 'file:///v/');
+        assert.deepEqual(shape(next), shape(full),
+          `seed ${SEED}, edit ${edits}: ${JSON.stringify(e.inserted)} at ${e.start} (removed ${e.removed})`);
+        text = e.text;
+        doc = next;
+        edits += 1;
+        // Now and then the document drifts too far from anything real: start it over.
+        if (i % 150 === 149) {
+          text = original;
+          doc = parseDocument(md, text, 'file:///v/');
+        }
+      }
+    }
+    assert.ok(edits >= 3000);
+  });
+
+  it('the page shows what a full render shows after deltas, and refuses ones that do not apply', () => {
+    const rng = random(SEED + 1);
+    const original = DOCS[0];
+    const { page, root } = makePage();
+    page.render(original, 'file:///v/', 1);
+    let text = original;
+    for (let v = 1; v < 120; v += 1) {
+      const e = edit(rng, text);
+      const ok = page.update({ base: v, version: v + 1, start: e.start, removed: e.removed, inserted: e.inserted,
+        length: e.text.length });
+      assert.equal(ok, true);
+      text = e.text;
+      if (v % 20 === 0) {
+        const fresh = makePage();
+        fresh.page.render(text, 'file:///v/');
+        assert.equal(canonical(root), canonical(fresh.root), `after delta ${v}`);
+      }
+    }
+    assert.equal(page.serialize().length > 0, true);
+    const base = 120;
+    const refused = [
+      { base: base - 1, version: base + 1, start: 0, removed: 0, inserted: 'x', length: text.length + 1 },
+      { base, version: base + 1, start: 0, removed: 0, inserted: 'x', length: text.length },
+      { base, version: base + 1, start: text.length + 1, removed: 0, inserted: 'x', length: text.length + 1 },
+      { base, version: base + 1, start: 0, removed: -1, inserted: '', length: text.length + 1 },
+      { base, version: base + 1, start: 0, removed: 0, length: text.length },
+      'not json',
+    ];
+    for (const d of refused) assert.equal(page.update(d), false, JSON.stringify(d));
+    assert.equal(page.update({ base, version: base + 1, start: 0, removed: 0, inserted: 'x', length: text.length + 1 }), true);
+  });
+
+  // Documents made of well-formed blocks with random inline content: what a user writes, in
+  // random combinations.
+  const INLINE = ['word', 'two words', '*em*', '**strong**', '`code`', '[link](u)', '<https://e.org>', '~~gone~~',
+    '==mark==', '$x^2$', '[[Note]]', 'a_b', '1. not a list', 'é😀', '\\*', '&amp;', '<br>'];
+  const BLOCKS = [
+    (t) => `${t}\n`, (t) => `# ${t}\n`, (t) => `### ${t}\n`, (t) => `- ${t}\n- ${t}\n`, (t) => `1. ${t}\n2. ${t}\n`,
+    (t) => `> ${t}\n`, (t) => `- [ ] ${t}\n- [x] ${t}\n`, (t) => `\`\`\`js\nlet ${t.length} = 1;\n\`\`\`\n`,
+    (t) => `| a | b |\n|---|--:|\n| ${t} | 1 |\n`, () => '---\n', (t) => `${t}\n===\n`, (t) => `    ${t}\n`,
+    (t) => `- ${t}\n  - ${t}\n`, () => '$$\nx = 1\n$$\n', (t) => `<div>${t}</div>\n`, (t) => `${t}[^n]\n\n[^n]: A *note*.\n`,
+  ];
+  it('random Markdown renders, and an untouched page serialises to text that renders the same', () => {
+    const rng = random(SEED + 2);
+    for (let n = 0; n < 80; n += 1) {
+      const blocks = [];
+      for (let b = 0; b < 6; b += 1) {
+        const inline = Array.from({ length: 1 + rng.int(4) }, () => rng.pick(INLINE)).join(' ');
+        blocks.push(rng.pick(BLOCKS)(inline));
+      }
+      const text = blocks.join('\n');
+      const { page, root } = makePage();
+      page.render(text, 'file:///v/');
+      const again = makePage();
+      again.page.render(page.serialize(), 'file:///v/');
+      assert.equal(canonical(again.root), canonical(root), `seed ${SEED + 2}, document ${n}: ${JSON.stringify(text)}`);
+    }
+  });
+});
