@@ -1,3 +1,4 @@
+#include <QJsonObject>
 #include "testsupport.h"
 
 #include "preview/bridgemessage.h"
@@ -32,6 +33,8 @@ using preview::MenuEntry;
 using preview::MenuRole;
 using preview::PageHost;
 using preview::PreviewController;
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -101,7 +104,36 @@ struct Harness
             list.append(call.script);
         return list;
     }
-    QStringList renders() const { return scripts().filter(QStringLiteral("quorvel.render(")); }
+    // What the page was given to show, one entry per render or change, each written as the
+    // whole render that shows the same; a change must apply to what the page holds.
+    QString shownBefore, shownBeforeDir; // what the page held when the calls were last cleared
+    QStringList renders() const
+    {
+        QStringList out;
+        QString text = shownBefore, dir = shownBeforeDir;
+        for (const QString &script : scripts()) {
+            if (script.startsWith(u"quorvel.render(")) {
+                const QJsonArray args = QJsonDocument::fromJson(
+                    ('[' + script.mid(15, script.size() - 16) + ']').toUtf8()).array();
+                text = args.at(0).toString();
+                dir = args.at(1).toString();
+            } else if (script.startsWith(u"quorvel.update(")) {
+                const QJsonObject d = QJsonDocument::fromJson(
+                    script.mid(15, script.size() - 16).toUtf8()).object();
+                const qsizetype start = d[u"start"].toInteger(), removed = d[u"removed"].toInteger();
+                if (start + removed > text.size())
+                    return {QStringLiteral("a change that does not apply: ") + script};
+                text = text.left(start) + d[u"inserted"].toString() + text.mid(start + removed);
+                if (text.size() != d[u"length"].toInteger())
+                    return {QStringLiteral("a change of the wrong length: ") + script};
+            } else {
+                continue;
+            }
+            out << QStringLiteral("quorvel.render(") + PreviewController::json(text)
+                    + QStringLiteral(", ") + PreviewController::json(dir) + u')';
+        }
+        return out;
+    }
     void post(const char *json) { controller.receive(parse(json)); }
     void ready()
     {
@@ -115,6 +147,7 @@ struct Harness
         text = shown;
         controller.render(shown, QUrl(), true, 0);
         controller.setEditable(true);
+        shownBefore = shown;
         calls.clear();
     }
     // The page finishes its last render.
@@ -201,6 +234,9 @@ private Q_SLOTS:
     void findResultsReachTheCompletion();
 
     // Rendering
+    void changesTravelWholeCharacters_data();
+    void changesTravelWholeCharacters();
+    void onlyTheChangeTravelsUntilThePageHoldsAnotherText();
     void aBurstOfTextsRendersTheLastOnce();
     void repeatedRequestsSendNothing_data();
     void repeatedRequestsSendNothing();
@@ -373,6 +409,61 @@ void TestPreview::resolveIsAnsweredFromAWorkerThread()
     QTRY_COMPARE(h.scripts(), QStringList{expected});
 }
 
+void TestPreview::changesTravelWholeCharacters_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("inserted");
+    QTest::newRow("typed") << u"ab"_s << u"axb"_s << 1 << 0 << u"x"_s;
+    QTest::newRow("deleted") << u"abc"_s << u"ac"_s << 1 << 1 << QString();
+    QTest::newRow("replaced-at-end") << u"abc"_s << u"abXY"_s << 2 << 1 << u"XY"_s;
+    QTest::newRow("same") << u"abc"_s << u"abc"_s << 3 << 0 << QString();
+    // Two emoji that share their first half: the change must not start between the halves.
+    QTest::newRow("pair-before") << u"\U0001F601"_s << u"\U0001F600\U0001F601"_s << 0 << 2
+                                 << u"\U0001F600\U0001F601"_s;
+    QTest::newRow("pair-after") << u"\U0001F600"_s << u"\U0001F600\U0001F601"_s << 2 << 0
+                                << u"\U0001F601"_s;
+    QTest::newRow("pair-replaced") << u"a\U0001F600b"_s << u"a\U0001F601b"_s << 1 << 2
+                                   << u"\U0001F601"_s;
+}
+
+void TestPreview::changesTravelWholeCharacters()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(int, start);
+    QFETCH(int, removed);
+    QFETCH(QString, inserted);
+    const auto delta = PreviewController::pageDelta(from, to);
+    QCOMPARE(delta.start, start);
+    QCOMPARE(delta.removed, removed);
+    QCOMPARE(delta.inserted, inserted);
+    QCOMPARE(from.left(delta.start) + delta.inserted + from.mid(delta.start + delta.removed), to);
+}
+
+void TestPreview::onlyTheChangeTravelsUntilThePageHoldsAnotherText()
+{
+    Harness h;
+    h.ready();
+    const QString note = u"# Note\n\nA paragraph that goes on for a while.\n"_s;
+    h.controller.render(note, QUrl(), true, 0);
+    h.controller.render(note + u"More."_s, QUrl(), true, 0);
+    QVERIFY(h.calls.last().script.startsWith(u"quorvel.update("));
+    QVERIFY(!h.calls.last().script.contains(u"paragraph"));
+    // The page says the change does not fit what it holds: it gets the whole text.
+    h.calls.last().completion(QVariant(false));
+    QCOMPARE(h.renders().size(), 3);
+    QVERIFY(h.calls.last().script.startsWith(u"quorvel.render("));
+    QCOMPARE(h.renders().last(), renderCall(note + u"More."_s));
+    // After an edit made in the page, this side no longer knows what the page holds.
+    h.calls.last().completion(QVariant(1));
+    h.edit(note + u"Typed."_s);
+    h.controller.render(note + u"Typed. And more."_s, QUrl(), true, 0);
+    QVERIFY(h.calls.last().script.startsWith(u"quorvel.render("));
+}
+
 void TestPreview::findResultsReachTheCompletion_data()
 {
     QTest::addColumn<QVariant>("result");
@@ -468,7 +559,7 @@ void TestPreview::readySendsTheLatestOfEachOnce()
     h.post(R"({"type":"ready"})");
     const QString theme = QStringLiteral("quorvel.setTheme(")
         + h.scratch.appearance.jsPayload(h.model.theme()) + u')';
-    QCOMPARE(h.scripts(), (QStringList{theme, renderCall(QStringLiteral("new")),
+    QCOMPARE(h.scripts(), (QStringList{theme, QStringLiteral(R"(quorvel.render("new", "", 1))"),
                                        QStringLiteral("quorvel.setEditable(true)")}));
     h.scratch.clock.advance(1s); // the cancelled debounce of "old" stays cancelled
     QCOMPARE(h.scripts().size(), 3);
@@ -501,7 +592,8 @@ void TestPreview::viewUpdateFollowsTheModel()
     h.scratch.clock.advance(PreviewController::kRenderDelay);
     const QString dir = QUrl::fromLocalFile(h.scratch.dir.path() + u'/').toString();
     QCOMPARE(h.scripts(), (QStringList{QStringLiteral("quorvel.setEditable(true)"),
-                                              renderCall(QStringLiteral("# T"), dir)}));
+                                              renderCall(QStringLiteral("# T"), dir).chopped(1)
+                                                  + QStringLiteral(", 1)")}));
     h.model.setMode(core::DocumentModel::Mode::Read);
     h.controller.update(QStringLiteral("# T"));
     QCOMPARE(h.scripts().last(), QStringLiteral("quorvel.setEditable(false)"));

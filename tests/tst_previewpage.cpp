@@ -225,6 +225,15 @@ void TestPreviewPage::typingInSplitModeRendersOncePerBurst()
     QVERIFY(pageText(window).contains(QStringLiteral("Typed in a burst.")));
     // The probe's answer came after anything the page had to say about that render.
     QCOMPARE(typesOf(messages).count(QStringLiteral("rendered")), 1);
+
+    // Later bursts travel as changes; a deletion and a character outside the first plane too.
+    for (int i = 0; i < 6; ++i)
+        QTest::keyClick(editor, Qt::Key_Backspace);
+    editor->insertPlainText(u"\U0001F600 ok"_s);
+    QCoreApplication::processEvents();
+    m_scratch->clock.advance(PreviewController::kRenderDelay);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(pageText(window).contains(u"Typed in a \U0001F600 ok"_s));
 }
 
 void TestPreviewPage::splitPreviewFollowsTheEditorsScroll()

@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -34,6 +35,8 @@
 #include <cmath>
 
 namespace quorvel::preview {
+
+using namespace Qt::StringLiterals;
 
 using core::previewLog;
 
@@ -219,17 +222,67 @@ void PreviewController::applyStaleValueRule(const QString &text)
         m_model->setText(*m_lastRendered);
 }
 
+// The change from the text the page holds to `to`, never splitting a surrogate pair: half a
+// character would not survive the trip as JSON.
+PreviewController::PageDelta PreviewController::pageDelta(const QString &from, const QString &to)
+{
+    const core::TextChange change = core::textChange(from, to);
+    qsizetype prefix = change.start;
+    qsizetype suffix = from.size() - change.end;
+    if (prefix > 0 && to.at(prefix - 1).isHighSurrogate())
+        --prefix;
+    if (suffix > 0 && to.at(to.size() - suffix).isLowSurrogate())
+        --suffix;
+    return {prefix, from.size() - suffix - prefix, to.mid(prefix, to.size() - suffix - prefix)};
+}
+
 void PreviewController::flush()
 {
     if (!m_ready || !m_lastRendered)
         return;
-    if (core::debugEnabled())
-        previewLog(QStringLiteral("render flush (%1 characters)").arg(visibleLength(*m_lastRendered)));
-    const QString script = QStringLiteral("quorvel.render(") + json(*m_lastRendered)
-        + QStringLiteral(", ") + json(m_lastDocDir.value_or(QString())) + u')';
-    m_host->runScript(script, [self = QPointer(this)](const QVariant &) {
-        if (self)
-            self->m_awaitingReloadRender = false;
+    const QString &text = *m_lastRendered;
+    const QString dir = m_lastDocDir.value_or(QString());
+    const int base = m_pageVersion;
+    const int version = ++m_pageVersion;
+    QString script;
+    // After the first render only what changed travels: a keystroke in a 10 MB note is a few
+    // bytes, not 20 MB of script for the engine to read.
+    if (m_pageText && m_pageDir == dir) {
+        const PageDelta delta = pageDelta(*m_pageText, text);
+        if (delta.inserted.size() < text.size() / 2) {
+            const QJsonObject change{{u"base"_s, base},
+                                     {u"version"_s, version},
+                                     {u"start"_s, delta.start},
+                                     {u"removed"_s, delta.removed},
+                                     {u"length"_s, text.size()},
+                                     {u"inserted"_s, delta.inserted}};
+            script = QStringLiteral("quorvel.update(")
+                + QString::fromUtf8(QJsonDocument(change).toJson(QJsonDocument::Compact)) + u')';
+        }
+    }
+    if (script.isEmpty()) {
+        script = QStringLiteral("quorvel.render(") + json(text) + QStringLiteral(", ") + json(dir)
+            + QStringLiteral(", ") + QString::number(version) + u')';
+    }
+    if (core::debugEnabled()) {
+        previewLog(QStringLiteral("render flush (%1 characters, %2)")
+                       .arg(visibleLength(text))
+                       .arg(script.startsWith(u"quorvel.update") ? u"delta" : u"whole"));
+    }
+    m_pageText = text;
+    m_pageDir = dir;
+    m_host->runScript(script, [self = QPointer(this), version](const QVariant &result) {
+        if (!self)
+            return;
+        self->m_awaitingReloadRender = false;
+        // The page held another text than this side thought (it was edited, or reloaded): it
+        // refused the change, and gets the whole text. Later changes of a burst fail the same
+        // way, so only the last one sent asks.
+        if (result.typeId() == QMetaType::Bool && !result.toBool() && version == self->m_pageVersion) {
+            previewLog(QStringLiteral("the page refused a change; sending the whole text"));
+            self->m_pageText.reset();
+            self->flush();
+        }
     });
 }
 
@@ -310,6 +363,7 @@ void PreviewController::applyFlushedEdit(const QVariant &result, const QString &
     if (text == m_lastRendered)
         return;
     m_lastRendered = text;
+    m_pageText.reset();
     const QString now = m_model->getText();
     if (now == requested) {
         m_model->setText(text);
@@ -352,6 +406,7 @@ void PreviewController::handleEdit(const QString &source)
         return;
     }
     m_lastRendered = source;
+    m_pageText.reset();
     if (m_model)
         m_model->setText(source);
 }
@@ -520,6 +575,7 @@ void PreviewController::handleReady()
 {
     m_ready = true;
     m_lastTheme.reset();
+    m_pageText.reset();
     applyTheme(m_appearance, m_model ? m_model->theme() : m_appearance.theme());
     flush();
     if (m_editable)

@@ -59,6 +59,13 @@ public:
 
     // A string as a JSON string literal, quotes included.
     static QString json(const QString &text);
+    struct PageDelta
+    {
+        qsizetype start = 0;
+        qsizetype removed = 0;
+        QString inserted;
+    };
+    static PageDelta pageDelta(const QString &from, const QString &to);
     // The folder holding index.html, with a trailing slash: QUORVEL_WEB_DIR when set, else
     // web/ beside the executable, else ../share/quorvel/web from it.
     static QString webDirectory();
@@ -148,6 +155,11 @@ private:
     std::unique_ptr<PageHost> m_host;
     bool m_ready = false;
     std::optional<QString> m_lastRendered;
+    // The text the page holds as of the last render or change sent, and its version; none when
+    // the page may hold another (it was edited or loaded again).
+    std::optional<QString> m_pageText;
+    QString m_pageDir;
+    int m_pageVersion = 0;
     std::vector<std::function<void()>> m_whenDrawn;
     QString m_drawnScript;
     int m_resolving = 0; // link resolutions the page has asked for and not been given yet
