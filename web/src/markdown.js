@@ -74,6 +74,21 @@ export function createMarkdown() {
     return label === undefined ? html
       : html.replace('<li ', `<li data-label="${md.utils.escapeHtml(label)}" `);
   };
+  // A document parsed a piece at a time renders its links with the definitions guessed up
+  // front; the definitions the parser really finds are kept apart, so that the guess can be
+  // checked once every piece is parsed.
+  const reference = md.block.ruler.__rules__.find((r) => r.name === 'reference').fn;
+  md.block.ruler.at('reference', (state, startLine, endLine, silent) => {
+    const found = state.env.foundReferences;
+    if (silent || !found) return reference(state, startLine, endLine, silent);
+    const shown = state.env.references;
+    state.env.references = found;
+    try {
+      return reference(state, startLine, endLine, silent);
+    } finally {
+      state.env.references = shown;
+    }
+  });
   return md;
 }
 
@@ -220,9 +235,9 @@ function firstBlockEndingAtOrAfter(blocks, line) {
 // Re-renders only the blocks around the lines that changed. Returns a new
 // document whose blocks reuse the unchanged block objects (and their HTML
 // strings), with `changed` = [first, removedCount, addedCount].
-export function updateDocument(md, prev, src, dir) {
+export function updateDocument(md, prev, src, dir, whole = parseDocument) {
   const bom = bomOf(src);
-  if (!prev || prev.dir !== dir || prev.bom !== bom) return parseDocument(md, src, dir);
+  if (!prev || prev.dir !== dir || prev.bom !== bom) return whole(md, src, dir);
   const lines = splitLines(src.slice(bom.length));
   const old = prev.lines;
   let head = 0;
@@ -236,7 +251,7 @@ export function updateDocument(md, prev, src, dir) {
 
   const blocks = prev.blocks;
   const body = blocks.length && blocks[blocks.length - 1].tail ? blocks.length - 1 : blocks.length;
-  if (body < 3) return parseDocument(md, src, dir);
+  if (body < 3) return whole(md, src, dir);
   let first = Math.max(0, firstBlockEndingAtOrAfter(blocks, head) - 1);
   let last = first;
   while (last < body - 1 && blocks[last + 1].start <= oldEnd) last += 1;
@@ -250,18 +265,18 @@ export function updateDocument(md, prev, src, dir) {
   // Front matter only exists from the first line, so a region starting there
   // is rendered whole.
   if (regionStart === 0 && (FENCE_LINE.test(old[0]) || FENCE_LINE.test(lines[0]))) {
-    return parseDocument(md, src, dir);
+    return whole(md, src, dir);
   }
   const changedOld = old.slice(head, oldEnd).join('');
   const changedNew = lines.slice(head, newEnd).join('');
   const regionNew = lines.slice(regionStart, regionNewEnd).join('');
   if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
-    return parseDocument(md, src, dir);
+    return whole(md, src, dir);
   }
 
   // Footnotes are left out: the region holds none, and their presence would
   // make the plugin append a second footnote section.
-  const env = { dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references };
+  const env = { dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references, midDocument: regionStart > 0 };
   const tokens = md.parse(regionNew, env);
   const fresh = toBlocks(md, tokens, env, regionStart, lines.length);
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
@@ -272,4 +287,134 @@ export function updateDocument(md, prev, src, dir) {
     changed: [first, last + 1 - first, fresh.length],
     full: false,
   };
+}
+
+// Past this size a whole render shows the first screen's blocks at once and parses the rest a
+// piece at a time, so that the page never holds still for long.
+export const PROGRESSIVE_CHARS = 200000;
+export const PIECE_CHARS = 16384;
+// Footnotes are numbered and gathered over the whole document: such a document is parsed whole.
+const FOOTNOTE_DEFINITION = /^ {0,3}\[\^[^\]\n]+\]:/m;
+const REFERENCE_START = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
+const blank = (line) => !line.trim();
+
+// The link reference definitions of a document, guessed from the lines that look like one
+// (starting a paragraph) without parsing the rest; the parse checks the guess afterwards.
+function guessReferences(md, lines) {
+  const runs = [];
+  for (let i = 0; i < lines.length; i += 1) {
+    if (!REFERENCE_START.test(lines[i]) || (i > 0 && !blank(lines[i - 1]))) continue;
+    let j = i;
+    while (j < lines.length && !blank(lines[j])) j += 1;
+    runs.push(lines.slice(i, j).join(''));
+    i = j;
+  }
+  const env = { references: {} };
+  if (runs.length) {
+    const state = new md.block.State(runs.join('\n'), md, env, []);
+    md.block.tokenize(state, 0, state.lineMax);
+  }
+  return env.references;
+}
+
+function sameReferences(a, b) {
+  const keys = Object.keys(a);
+  if (keys.length !== Object.keys(b).length) return false;
+  return keys.every((k) => b[k] && b[k].href === a[k].href && b[k].title === a[k].title);
+}
+
+// The end of a piece: about `chars` characters from `from`, at a blank line, and never inside
+// front matter or display math, the two blocks that look past blank lines for their end (a
+// piece cut there would show them as paragraphs).
+function pieceEnd(lines, from, chars) {
+  let i = from;
+  for (let n = 0; i < lines.length && n < chars; i += 1) n += lines[i].length;
+  if (from === 0 && FENCE_LINE.test(lines[0] ?? '')) i = Math.max(i, closingLine(lines, 1, FRONT_MATTER_CLOSE) + 1);
+  for (let checked = from; ;) {
+    while (i < lines.length && !blank(lines[i])) i += 1;
+    const open = openMath(lines, checked, i);
+    if (open < 0) return i;
+    const close = closingLine(lines, i, MATH_CLOSE);
+    if (close >= lines.length) return i;
+    checked = close + 1;
+    i = close + 1;
+  }
+}
+
+const FRONT_MATTER_CLOSE = /^(---|\.\.\.)\s*$/;
+const MATH_OPEN = /^ {0,3}\$\$/;
+const MATH_CLOSE = /\$\$\s*$/;
+
+function closingLine(lines, from, pattern) {
+  let i = from;
+  while (i < lines.length && !pattern.test(lines[i])) i += 1;
+  return i;
+}
+
+// The line of a display math block still open at `to`, or -1. Math inside code counts too:
+// a piece then only grows, which is always safe.
+function openMath(lines, from, to) {
+  let open = -1;
+  for (let i = from; i < to; i += 1) {
+    if (open >= 0) {
+      if (MATH_CLOSE.test(lines[i])) open = -1;
+    } else if (MATH_OPEN.test(lines[i])) {
+      const after = lines[i].trim().slice(2).trim();
+      if (!after.endsWith('$$')) open = i;
+    }
+  }
+  return open;
+}
+
+// A whole document, parsed now when small, else a piece at a time. `rest.next()` parses the
+// next piece and returns its blocks; every block but a piece's last is final (a block after it
+// has started), so the last one is parsed again with the next piece.
+export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceChars = PIECE_CHARS } = {}) {
+  const bom = bomOf(src);
+  const body = src.slice(bom.length);
+  if (body.length < from || FOOTNOTE_DEFINITION.test(body)) {
+    return { doc: parseDocument(md, src, dir), rest: null };
+  }
+  const lines = splitLines(body);
+  const env = makeEnv(dir);
+  env.deferHighlight = body.length > DEFER_HIGHLIGHT_CHARS;
+  env.references = guessReferences(md, lines);
+  env.foundReferences = {};
+  const doc = { src, bom, lines, dir, env, blocks: [], full: true };
+  let at = 0;
+  const rest = {
+    done: false,
+    get line() { return at; },
+    next() {
+      let size = pieceChars;
+      for (;;) {
+        const end = pieceEnd(lines, at, size);
+        env.midDocument = at > 0;
+        const blocks = toBlocks(md, md.parse(lines.slice(at, end).join(''), env), env, at, lines.length);
+        // Footnotes after all, in a form the quick look missed: only a whole parse numbers them.
+        if (env.footnotes) {
+          rest.done = true;
+          rest.failed = true;
+          return [];
+        }
+        if (end >= lines.length) {
+          at = lines.length;
+          rest.done = true;
+          delete env.midDocument;
+          return blocks;
+        }
+        if (blocks.length > 1) {
+          at = blocks.pop().start;
+          return blocks;
+        }
+        // One block runs on past the piece (a long fence, a long list): a larger piece.
+        size *= 2;
+      }
+    },
+    failed: false,
+    // Whether the blocks are those of a whole parse: the links were rendered with the
+    // definitions the document really has, and there were no footnotes.
+    exact: () => !rest.failed && sameReferences(env.references, env.foundReferences),
+  };
+  return { doc, rest };
 }

@@ -1,7 +1,7 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, parseDocument, updateDocument, highlight, renderPiece } from './markdown.js';
+import { createMarkdown, parseDocument, updateDocument, beginDocument, highlight, renderPiece } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
@@ -23,11 +23,17 @@ import { resolveUrl } from './urls.js';
 import { taskIndexOfLine } from './tasks.js';
 
 const HUGE_BLOCKS = 2000;
+// A large document's first render shows this much at once (more than a screen holds), then
+// builds the rest in slices of a few milliseconds.
+const FIRST_SCREEN_CHARS = 24000;
+const SLICE_MS = 8;
 
 // The start of a link reference definition (a footnote's is no link's).
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 
-export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
+export function createPage({
+  win, root, post, diagramScript = 'mermaid.js', sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS },
+}) {
   const doc = win.document;
   reportScrolling(win, post);
   const md = createMarkdown();
@@ -94,7 +100,10 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   }
 
   async function reportDrawn(now, laidOut) {
-    if (now) lateHighlighter.finish();
+    if (now) {
+      complete();
+      lateHighlighter.finish();
+    }
     // A diagram drawn late can hold an image, and a late render can start new work: look again
     // until a pass finds nothing new.
     for (let pass = 0; pass < 5; pass += 1) {
@@ -130,13 +139,32 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     if (targets.length) post({ type: 'resolve', targets });
   }
 
+  // The rest of a large document still to be parsed and shown, while it is.
+  let rest = null;
+  let restTimer = null;
+  let restDone = null;
+
   function render(markdown, dir, nextVersion) {
     version = Number.isInteger(nextVersion) ? nextVersion : version + 1;
     const src = String(markdown ?? '');
     const folder = String(dir ?? '');
     const scroll = captureScroll(win, els);
     const caret = editor.editable ? captureSelection(win, root, els) : null;
-    const next = updateDocument(md, state, src, folder);
+    // A document still being built is shown again from the start: its blocks are not all there
+    // to compare with.
+    const partial = rest !== null;
+    stopRest();
+    const whole = (m, text, d) => {
+      const begun = beginDocument(m, text, d, { from: sizes.progressive, pieceChars: sizes.piece });
+      rest = begun.rest;
+      if (rest) {
+        while (!rest.done && (begun.doc.blocks.length === 0 || rest.line < lineAt(begun.doc, sizes.firstScreen))) {
+          begun.doc.blocks = begun.doc.blocks.concat(rest.next());
+        }
+      }
+      return begun.doc;
+    };
+    const next = partial ? whole(md, src, folder) : updateDocument(md, state, src, folder, whole);
     editor.quietly(() => {
       if (!state) root.replaceChildren();
       const result = patchBlocks(root, {
@@ -150,12 +178,101 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       root.classList.toggle('huge', els.length > HUGE_BLOCKS);
       afterPatch(result.created);
       // Highlights in replaced blocks are gone; the host's count must follow.
-      if (finder.query) post({ type: 'find', ...finder.refresh() });
+      if (finder.query && !rest) post({ type: 'find', ...finder.refresh() });
     });
     restoreScroll(win, els, scroll);
     restoreSelection(win, els, caret);
-    reportDocument(next.full ? null : next.changed);
+    if (rest) continueRest();
+    else {
+      reportDocument(next.full ? null : next.changed);
+      // A document whose building this render cut short is no longer awaited.
+      restDone?.resolve();
+      restDone = null;
+    }
     post({ type: 'rendered' });
+  }
+
+  // The line where the first `chars` characters of a document end.
+  function lineAt(document, chars) {
+    let n = 0;
+    let i = 0;
+    while (i < document.lines.length && n < chars) n += document.lines[i++].length;
+    return i;
+  }
+
+  function stopRest() {
+    if (restTimer !== null) win.clearTimeout(restTimer);
+    restTimer = null;
+    rest = null;
+  }
+
+  function continueRest() {
+    if (!restDone) {
+      let resolve;
+      const done = new Promise((r) => { resolve = r; });
+      restDone = { done, resolve };
+      drawing = Promise.all([drawing, done]);
+    }
+    restTimer = win.setTimeout(() => {
+      restTimer = null;
+      buildRest(SLICE_MS);
+    }, 0);
+  }
+
+  function now() {
+    return win.performance?.now() ?? Date.now();
+  }
+
+  // Parses and shows pieces of the rest for `budget` milliseconds.
+  function buildRest(budget) {
+    const end = now() + budget;
+    editor.quietly(() => {
+      while (rest && !rest.done && now() < end) {
+        const blocks = rest.next();
+        const from = state.blocks.length;
+        const all = state.blocks.concat(blocks);
+        const result = patchBlocks(root, { oldBlocks: state.blocks, oldEls: els, blocks: all, changed: [from, 0, blocks.length] }, safeHtml);
+        els = result.els;
+        state = { ...state, blocks: all };
+        afterPatch(result.created);
+      }
+      root.classList.toggle('huge', els.length > HUGE_BLOCKS);
+    });
+    if (rest && !rest.done) {
+      continueRest();
+      return;
+    }
+    finishRest();
+  }
+
+  function finishRest() {
+    const finished = rest;
+    rest = null;
+    // The quick guess at the link definitions was wrong, or footnotes turned up: the whole
+    // parse decides, and only the blocks it renders differently change.
+    if (finished && !finished.exact()) {
+      const next = parseDocument(md, state.src, state.dir);
+      editor.quietly(() => {
+        const result = patchBlocks(root, { oldBlocks: state.blocks, oldEls: els, blocks: next.blocks, changed: null }, safeHtml);
+        els = result.els;
+        state = next;
+        afterPatch(result.created);
+      });
+    }
+    outlineJson = '';
+    reportDocument(null);
+    if (finder.query) post({ type: 'find', ...finder.refresh() });
+    restDone?.resolve();
+    restDone = null;
+  }
+
+  // Whatever needs the whole document (find, export, editing, a change to apply) has it built
+  // at once.
+  function complete() {
+    if (!rest) return;
+    if (restTimer !== null) win.clearTimeout(restTimer);
+    restTimer = null;
+    buildRest(Infinity);
   }
 
   // A change made from the text the page holds: `base` is the version it was made from,
@@ -167,6 +284,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       try { d = JSON.parse(d); } catch { return false; }
     }
     if (!state || !d || typeof d !== 'object' || d.base !== version || editor.hasChanges()) return false;
+    complete();
     const { start, removed, length } = d;
     const inserted = typeof d.inserted === 'string' ? d.inserted : null;
     const src = state.src;
@@ -179,6 +297,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   // The document as Markdown after the user's edits, made current in the
   // page's own model so that later renders compare against it.
   function commitEdit() {
+    complete();
     const before = state?.src;
     const source = commitPageEdit();
     if (source !== before) version = -1;
@@ -290,6 +409,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
   // as written: an untouched block holding raw HTML (comments, attributes
   // the sanitiser dropped, an element left open) comes back from the source.
   function serialize() {
+    complete();
     if (!state) return '';
     editor.takeRecords();
     const current = new Set(state.blocks);
@@ -371,6 +491,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       theme = applyTheme(doc, payload);
     },
     setEditable(on) {
+      if (on) complete();
       if (!on && editor.editable) postEdit();
       editor.setEditable(Boolean(on));
       // An empty note takes typing at once: the caret goes where the text will be.
@@ -378,6 +499,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     },
     flushEdit: () => commitEdit(),
     cancelEdit() {
+      complete();
       const hadChanges = editor.hasChanges();
       const stale = editor.clear();
       if (!hadChanges || !state) return;
@@ -400,16 +522,24 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
     reportDrawn: (now = false, laidOut = true) => { reportDrawn(Boolean(now), Boolean(laidOut)); },
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
-    find: (q) => editor.quietly(() => finder.find(q)),
+    find: (q) => {
+      complete();
+      return editor.quietly(() => finder.find(q));
+    },
     findStep: (n) => editor.quietly(() => finder.step(Number(n))),
     findClear: () => { editor.quietly(() => finder.clear()); },
     scrollToHeading(id) {
+      complete();
       scrollToElement(els.find((el) => el.id === id) ?? doc.getElementById(String(id)), false);
     },
     scrollToHeadingText(text, instant) {
+      complete();
       scrollToElement(findHeading(root, String(text)), Boolean(instant));
     },
-    scrollToFraction: (f) => scrollToFraction(win, f),
+    scrollToFraction: (f) => {
+      complete();
+      scrollToFraction(win, f);
+    },
     resolved(map) {
       let m = map;
       if (typeof m === 'string') {
@@ -424,6 +554,7 @@ export function createPage({ win, root, post, diagramScript = 'mermaid.js' }) {
       if (!same) markWikilinks(root);
     },
     exportHTML(title, css) {
+      complete();
       const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
       return editor.quietly(() => exportHtml(win, root, { title, css, themeAttrs: { theme: theme.theme, style: vars } }));
     },

@@ -26,7 +26,7 @@ function manualClock(win) {
   };
 }
 
-export function makePage({ runScripts } = {}) {
+export function makePage({ runScripts, sizes } = {}) {
   // jsdom reports a navigation it cannot perform as an error: here that is
   // the page leaving itself, which a test wants to see, not a log line.
   const navigations = [];
@@ -48,7 +48,7 @@ export function makePage({ runScripts } = {}) {
       w.resolve(m);
     }
   };
-  const page = createPage({ win, root, post });
+  const page = createPage({ win, root, post, ...(sizes ? { sizes } : {}) });
   const of = (type) => messages.filter((m) => m.type === type);
   // The first message of a type, posted already or still to come: work the
   // page finishes later (a FileReader) is awaited as the message itself.

@@ -85,3 +85,61 @@ describe('incremental update', () => {
     assert.equal(sel.anchorOffset, 4);
   });
 });
+
+describe('a large document', () => {
+  // Small sizes stand in for megabytes: shown at once from 2 000 characters, 600 at first.
+  const sizes = { progressive: 2000, piece: 300, firstScreen: 600 };
+  const sections = Array.from({ length: 120 }, (_, i) => `## Part ${i}\n\nSome [text][t] for part ${i}.\n\n- one\n- two\n`);
+  const LARGE = `# Large\n\n${sections.join('\n')}\n[t]: /target\n`;
+  const built = (p) => {
+    while (p.clock.pending()) p.clock.advance(0);
+  };
+  const full = (text) => {
+    const p = makePage();
+    p.page.render(text, '');
+    return p;
+  };
+
+  it('shows the first screen at once and the rest in slices, ending as a whole render does', () => {
+    const p = makePage({ sizes });
+    p.page.render(LARGE, '');
+    const whole = full(LARGE);
+    assert.ok(p.root.children.length < whole.root.children.length / 4, `${p.root.children.length} blocks at first`);
+    assert.equal(p.of('rendered').length, 1);
+    // The definition at the very end was guessed: the first screen's links already work.
+    assert.ok(p.root.querySelector('a[href="/target"]'));
+    built(p);
+    assert.equal(canonical(p.root), canonical(whole.root));
+    assert.equal(p.of('outline').at(-1).items.length, 121);
+  });
+
+  const during = [
+    ['find', (p) => {
+      assert.equal(p.page.find('part').count, 240);
+      p.page.findClear();
+    }],
+    ['serialize', (p) => assert.equal(p.page.serialize(), full(LARGE).page.serialize())],
+    ['a change', (p) => assert.equal(p.page.update({ base: 1, version: 2, start: LARGE.length - 1, removed: 0, inserted: 'x', length: LARGE.length + 1 }), true)],
+    ['another text', (p) => p.page.render(LARGE.replace('# Large', '# Other'), '', 2)],
+  ];
+  for (const [name, act] of during) {
+    it(`${name} while it is built sees the whole document`, () => {
+      const p = makePage({ sizes });
+      p.page.render(LARGE, '', 1);
+      act(p);
+      built(p);
+      const expected = name === 'a change' ? `${LARGE.slice(0, -1)}x\n` : name === 'another text' ? LARGE.replace('# Large', '# Other') : LARGE;
+      assert.equal(canonical(p.root), canonical(full(expected).root));
+    });
+  }
+
+  it('reports drawn only once the whole document is built', async () => {
+    const p = makePage({ sizes });
+    p.page.render(LARGE, '');
+    p.page.reportDrawn(false, false);
+    await p.settle();
+    assert.equal(p.of('drawn').length, 0);
+    built(p);
+    await p.posted('drawn');
+  });
+});

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import { makePage } from './helpers.mjs';
 import { canonical } from '../bench/harness.mjs';
-import { createMarkdown, parseDocument, updateDocument } from '../src/markdown.js';
+import { createMarkdown, parseDocument, updateDocument, beginDocument } from '../src/markdown.js';
 
 const SEED = Number(process.env.QUORVEL_SEED ?? 20261207);
 
@@ -49,6 +49,14 @@ function edit(rng, text) {
   return { start: at, removed, inserted, text: text.slice(0, at) + inserted + text.slice(at + removed) };
 }
 
+function piecewise(md, text) {
+  const { doc, rest } = beginDocument(md, text, 'file:///v/', { from: 0, pieceChars: 64 });
+  if (!rest) return doc;
+  let blocks = [];
+  while (!rest.done) blocks = blocks.concat(rest.next());
+  return rest.exact() ? { blocks } : parseDocument(md, text, 'file:///v/');
+}
+
 const shape = (doc) => doc.blocks.map((b) => `${b.start}-${b.end}:${b.html}`);
 
 describe('random edits', () => {
@@ -68,6 +76,8 @@ describe('random edits', () => {
         text = e.text;
         doc = next;
         edits += 1;
+        // A document parsed a piece at a time, in small pieces, is the same document.
+        if (i % 40 === 0) assert.deepEqual(shape(piecewise(md, text)), shape(full), `pieces, seed ${SEED}, edit ${edits}`);
         // Now and then the document drifts too far from anything real: start it over.
         if (i % 150 === 149) {
           text = original;

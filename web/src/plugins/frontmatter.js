@@ -4,7 +4,8 @@ const FENCE = /^---\s*$/;
 const CLOSE = /^(---|\.\.\.)\s*$/;
 
 function frontMatterRule(state, startLine, endLine, silent) {
-  if (startLine !== 0 || state.blkIndent !== 0 || state.parentType !== 'root') return false;
+  // A piece of the document parsed on its own starts at its line 0 too, and has none.
+  if (startLine !== 0 || state.env?.midDocument || state.blkIndent !== 0 || state.parentType !== 'root') return false;
   const line = (n) => state.src.slice(state.bMarks[n], state.eMarks[n]);
   if (!FENCE.test(line(0))) return false;
   let close = 1;
