@@ -235,16 +235,24 @@ function firstBlockEndingAtOrAfter(blocks, line) {
 // Re-renders only the blocks around the lines that changed. Returns a new
 // document whose blocks reuse the unchanged block objects (and their HTML
 // strings), with `changed` = [first, removedCount, addedCount].
-export function updateDocument(md, prev, src, dir, whole = parseDocument) {
-  const bom = bomOf(src);
+export function updateDocument(md, prev, src, dir, whole = parseDocument, known = null) {
+  const bom = known ? prev.bom : bomOf(src);
   if (!prev || prev.dir !== dir || prev.bom !== bom) return whole(md, src, dir);
-  const lines = splitLines(src.slice(bom.length));
   const old = prev.lines;
-  let head = 0;
-  const minLen = Math.min(old.length, lines.length);
-  while (head < minLen && old[head] === lines[head]) head += 1;
-  let tail = 0;
-  while (tail < minLen - head && old[old.length - 1 - tail] === lines[lines.length - 1 - tail]) tail += 1;
+  let lines;
+  let head;
+  let tail;
+  if (known) {
+    ({ lines, head } = known);
+    tail = old.length - known.oldEnd;
+  } else {
+    lines = splitLines(src.slice(bom.length));
+    head = 0;
+    const minLen = Math.min(old.length, lines.length);
+    while (head < minLen && old[head] === lines[head]) head += 1;
+    tail = 0;
+    while (tail < minLen - head && old[old.length - 1 - tail] === lines[lines.length - 1 - tail]) tail += 1;
+  }
   const oldEnd = old.length - tail;
   const newEnd = lines.length - tail;
   if (head === old.length && head === lines.length) return { ...prev, src, changed: [0, 0, 0] };
@@ -380,6 +388,8 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
   env.deferHighlight = body.length > DEFER_HIGHLIGHT_CHARS;
   env.references = guessReferences(md, lines);
   env.foundReferences = {};
+  // Built a piece at a time, so laid out as its blocks come into view.
+  env.pieced = true;
   const doc = { src, bom, lines, dir, env, blocks: [], full: true };
   let at = 0;
   const rest = {
@@ -417,4 +427,24 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
     exact: () => !rest.failed && sameReferences(env.references, env.foundReferences),
   };
   return { doc, rest };
+}
+
+// The lines of a document after a change of its text (`start`, `removed` characters, then
+// `inserted`), found from the lines it touches rather than by splitting the whole text again:
+// { lines, head, oldEnd } with lines [head, oldEnd) of the old ones replaced. The line after
+// the change is taken along, in case the change removed the line break before it.
+export function changeLines(doc, start, removed, inserted) {
+  const old = doc.lines;
+  let offset = doc.bom.length;
+  let head = 0;
+  while (head < old.length && offset + old[head].length <= start && head < old.length - 1) offset += old[head++].length;
+  const lineStart = offset;
+  let end = head;
+  let endOffset = offset;
+  while (end < old.length && endOffset + old[end].length < start + removed) endOffset += old[end++].length;
+  const oldEnd = Math.min(old.length, end + 2);
+  const piece = old.slice(head, oldEnd).join('');
+  const from = start - lineStart;
+  const fresh = splitLines(piece.slice(0, from) + inserted + piece.slice(from + removed));
+  return { lines: old.slice(0, head).concat(fresh, old.slice(oldEnd)), head, oldEnd };
 }

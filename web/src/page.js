@@ -1,7 +1,7 @@
 // The page: everything behind the global `quorvel`, built on a window and its
 // content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, parseDocument, updateDocument, beginDocument, highlight, renderPiece } from './markdown.js';
+import { createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, highlight, renderPiece } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
@@ -144,7 +144,7 @@ export function createPage({
   let restTimer = null;
   let restDone = null;
 
-  function render(markdown, dir, nextVersion) {
+  function render(markdown, dir, nextVersion, known = null) {
     version = Number.isInteger(nextVersion) ? nextVersion : version + 1;
     const src = String(markdown ?? '');
     const folder = String(dir ?? '');
@@ -164,7 +164,7 @@ export function createPage({
       }
       return begun.doc;
     };
-    const next = partial ? whole(md, src, folder) : updateDocument(md, state, src, folder, whole);
+    const next = partial ? whole(md, src, folder) : updateDocument(md, state, src, folder, whole, known);
     editor.quietly(() => {
       if (!state) root.replaceChildren();
       const result = patchBlocks(root, {
@@ -175,7 +175,7 @@ export function createPage({
       state = next;
       // Past a few thousand blocks the browser's first layout and paint of the whole page
       // took seconds; blocks out of view are then laid out only when they come near it.
-      root.classList.toggle('huge', els.length > HUGE_BLOCKS);
+      root.classList.toggle('huge', els.length > HUGE_BLOCKS || Boolean(state.env.pieced));
       afterPatch(result.created);
       // Highlights in replaced blocks are gone; the host's count must follow.
       if (finder.query && !rest) post({ type: 'find', ...finder.refresh() });
@@ -236,7 +236,7 @@ export function createPage({
         state = { ...state, blocks: all };
         afterPatch(result.created);
       }
-      root.classList.toggle('huge', els.length > HUGE_BLOCKS);
+      root.classList.toggle('huge', els.length > HUGE_BLOCKS || Boolean(state.env.pieced));
     });
     if (rest && !rest.done) {
       continueRest();
@@ -290,7 +290,10 @@ export function createPage({
     const src = state.src;
     if (inserted === null || !Number.isInteger(start) || !Number.isInteger(removed) || start < 0 || removed < 0
       || start + removed > src.length || src.length - removed + inserted.length !== length) return false;
-    render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, d.version);
+    // The byte-order mark is part of the text as given: a change at the very start may add or
+    // remove it, and then the lines are found again from the whole text.
+    const known = start > 0 ? changeLines(state, start, removed, inserted) : null;
+    render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, d.version, known);
     return true;
   }
 

@@ -49,6 +49,11 @@ function removeRun(root, els, from, to) {
       return;
     }
   }
+  // A few go one by one: a range costs more than it saves there.
+  if (gone.length < 16) {
+    gone.forEach((el) => el.remove());
+    return;
+  }
   const range = root.ownerDocument.createRange();
   range.setStartBefore(gone[0]);
   range.setEndAfter(gone[gone.length - 1]);

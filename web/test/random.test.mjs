@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import { makePage } from './helpers.mjs';
 import { canonical } from '../bench/harness.mjs';
-import { createMarkdown, parseDocument, updateDocument, beginDocument } from '../src/markdown.js';
+import { createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, splitLines } from '../src/markdown.js';
 
 const SEED = Number(process.env.QUORVEL_SEED ?? 20261207);
 
@@ -69,6 +69,7 @@ describe('random edits', () => {
       let doc = parseDocument(md, text, 'file:///v/');
       for (let i = 0; i < 600; i += 1) {
         const e = edit(rng, text);
+        if (e.start > 0) assert.deepEqual(changeLines(doc, e.start, e.removed, e.inserted).lines, splitLines(e.text));
         const next = updateDocument(md, doc, e.text, 'file:///v/');
         const full = parseDocument(md, e.text, 'file:///v/');
         assert.deepEqual(shape(next), shape(full),
