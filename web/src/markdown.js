@@ -74,6 +74,54 @@ export function createMarkdown() {
     return label === undefined ? html
       : html.replace('<li ', `<li data-label="${md.utils.escapeHtml(label)}" `);
   };
+  // A document parsed a piece at a time numbers its footnotes as it goes, with the labels
+  // guessed up front: a definition found later must not take back a number a reference already
+  // gave, and the footnotes section is made once, after the last piece.
+  const footnoteDef = md.block.ruler.__rules__.find((r) => r.name === 'footnote_def').fn;
+  md.block.ruler.at('footnote_def', (state, startLine, endLine, silent) => {
+    const refs = state.env.pieces ? state.env.footnotes?.refs : null;
+    const before = refs ? { ...refs } : null;
+    const ok = footnoteDef(state, startLine, endLine, silent);
+    if (ok && before && !silent) {
+      for (const [key, id] of Object.entries(before)) if (id >= 0) state.env.footnotes.refs[key] = id;
+    }
+    return ok;
+  });
+  const footnoteTail = md.core.ruler.__rules__.find((r) => r.name === 'footnote_tail').fn;
+  md.core.ruler.at('footnote_tail', (state) => {
+    const pieces = state.env.pieces;
+    if (!pieces) return footnoteTail(state);
+    // The definitions stay with the document; the section is made from all of them at the end.
+    const kept = [];
+    let inside = false;
+    for (const t of state.tokens) {
+      if (t.type === 'footnote_reference_open') {
+        inside = true;
+        pieces.definitions.push(t);
+        pieces.labels.add(t.meta.label);
+      } else if (t.type === 'footnote_reference_close') {
+        inside = false;
+        pieces.definitions.push(t);
+      } else if (inside) pieces.definitions.push(t);
+      else kept.push(t);
+    }
+    state.tokens = kept;
+    return true;
+  });
+  // The footnotes section of a document parsed a piece at a time, once every piece is parsed.
+  md.footnotesOf = (env) => {
+    const state = new md.core.State('', md, env);
+    state.tokens = env.pieces.definitions.slice();
+    const pieces = env.pieces;
+    delete env.pieces;
+    try {
+      footnoteTail(state);
+    } finally {
+      env.pieces = pieces;
+    }
+    return state.tokens;
+  };
+
   // A document parsed a piece at a time renders its links with the definitions guessed up
   // front; the definitions the parser really finds are kept apart, so that the guess can be
   // checked once every piece is parsed.
@@ -301,8 +349,38 @@ export function updateDocument(md, prev, src, dir, whole = parseDocument, known 
 // piece at a time, so that the page never holds still for long.
 export const PROGRESSIVE_CHARS = 200000;
 export const PIECE_CHARS = 16384;
-// Footnotes are numbered and gathered over the whole document: such a document is parsed whole.
-const FOOTNOTE_DEFINITION = /^ {0,3}\[\^[^\]\n]+\]:/m;
+const FOOTNOTE_LABEL = /^ {0,3}\[\^([^\]\s]+)\]:/;
+
+// The labels of the footnote definitions, guessed from the lines that look like one.
+function guessFootnotes(lines) {
+  const labels = new Set();
+  for (const line of lines) {
+    if (line.charCodeAt(line.search(/\S/)) !== 0x5B) continue;
+    const m = FOOTNOTE_LABEL.exec(line);
+    if (m) labels.add(m[1]);
+  }
+  return labels;
+}
+
+function saveNotes(env) {
+  const { footnotes, pieces } = env;
+  return {
+    refs: { ...footnotes.refs },
+    list: footnotes.list?.map((item) => ({ ...item })),
+    definitions: pieces.definitions.length,
+    labels: new Set(pieces.labels),
+  };
+}
+
+function restoreNotes(env, saved) {
+  env.footnotes.refs = { ...saved.refs };
+  if (saved.list) env.footnotes.list = saved.list.map((item) => ({ ...item }));
+  else delete env.footnotes.list;
+  env.pieces.definitions.length = saved.definitions;
+  env.pieces.labels = new Set(saved.labels);
+}
+
+const sameSet = (a, b) => a.size === b.size && [...a].every((x) => b.has(x));
 const REFERENCE_START = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 const blank = (line) => !line.trim();
 
@@ -380,14 +458,17 @@ function openMath(lines, from, to) {
 export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceChars = PIECE_CHARS } = {}) {
   const bom = bomOf(src);
   const body = src.slice(bom.length);
-  if (body.length < from || FOOTNOTE_DEFINITION.test(body)) {
-    return { doc: parseDocument(md, src, dir), rest: null };
-  }
+  if (body.length < from) return { doc: parseDocument(md, src, dir), rest: null };
   const lines = splitLines(body);
   const env = makeEnv(dir);
   env.deferHighlight = body.length > DEFER_HIGHLIGHT_CHARS;
   env.references = guessReferences(md, lines);
   env.foundReferences = {};
+  const notes = guessFootnotes(lines);
+  if (notes.size) {
+    env.footnotes = { refs: Object.fromEntries([...notes].map((label) => [`:${label}`, -1])) };
+    env.pieces = { definitions: [], labels: new Set() };
+  }
   // Built a piece at a time, so laid out as its blocks come into view.
   env.pieced = true;
   const doc = { src, bom, lines, dir, env, blocks: [], full: true };
@@ -397,12 +478,14 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
     get line() { return at; },
     next() {
       let size = pieceChars;
+      const notesBefore = env.pieces ? saveNotes(env) : null;
       for (;;) {
         const end = pieceEnd(lines, at, size);
         env.midDocument = at > 0;
+        if (notesBefore) restoreNotes(env, notesBefore);
         const blocks = toBlocks(md, md.parse(lines.slice(at, end).join(''), env), env, at, lines.length);
         // Footnotes after all, in a form the quick look missed: only a whole parse numbers them.
-        if (env.footnotes) {
+        if (env.footnotes && !env.pieces) {
           rest.done = true;
           rest.failed = true;
           return [];
@@ -411,10 +494,22 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
           at = lines.length;
           rest.done = true;
           delete env.midDocument;
+          if (env.pieces && env.footnotes.list?.length) {
+            blocks.push(...toBlocks(md, md.footnotesOf(env), env, lines.length, lines.length));
+          }
           return blocks;
         }
         if (blocks.length > 1) {
-          at = blocks.pop().start;
+          const next = blocks.pop().start;
+          // The footnotes counted in the block left for the next piece would count twice: the
+          // piece is parsed again without it, from the footnotes as they were.
+          if (notesBefore) {
+            restoreNotes(env, notesBefore);
+            const again = toBlocks(md, md.parse(lines.slice(at, next).join(''), env), env, at, lines.length);
+            at = next;
+            return again;
+          }
+          at = next;
           return blocks;
         }
         // One block runs on past the piece (a long fence, a long list): a larger piece.
@@ -424,7 +519,8 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
     failed: false,
     // Whether the blocks are those of a whole parse: the links were rendered with the
     // definitions the document really has, and there were no footnotes.
-    exact: () => !rest.failed && sameReferences(env.references, env.foundReferences),
+    exact: () => !rest.failed && sameReferences(env.references, env.foundReferences)
+      && (!env.pieces || sameSet(notes, env.pieces.labels)),
   };
   return { doc, rest };
 }
