@@ -170,7 +170,10 @@ int main(int argc, char **argv)
             QElapsedTimer timer;
             timer.start();
             DocumentWindow *window = DocumentController::shared().openDocument(path);
+            const double opened = timer.nsecsElapsed() / 1e6;
             firstScreen.append(waitForRendered(window, timer));
+            std::fprintf(stderr, "  window %.0f ms, page ready %.0f ms, rendered %.0f ms\n", opened,
+                         g_readyAt, firstScreen.last());
             waitPainted(PreviewController::of(window->model())->webView()->page());
             painted.append(timer.nsecsElapsed() / 1e6);
             delete window;

@@ -237,6 +237,7 @@ private Q_SLOTS:
     void changesTravelWholeCharacters_data();
     void changesTravelWholeCharacters();
     void onlyTheChangeTravelsUntilThePageHoldsAnotherText();
+    void aLongTextSendsItsFirstScreenAhead();
     void aBurstOfTextsRendersTheLastOnce();
     void repeatedRequestsSendNothing_data();
     void repeatedRequestsSendNothing();
@@ -462,6 +463,25 @@ void TestPreview::onlyTheChangeTravelsUntilThePageHoldsAnotherText()
     h.edit(note + u"Typed."_s);
     h.controller.render(note + u"Typed. And more."_s, QUrl(), true, 0);
     QVERIFY(h.calls.last().script.startsWith(u"quorvel.render("));
+}
+
+void TestPreview::aLongTextSendsItsFirstScreenAhead()
+{
+    Harness h;
+    h.ready();
+    QString text;
+    while (text.size() <= PreviewController::kFirstScreenAheadFrom)
+        text += u"A paragraph of a long note, written for the occasion.\n\n"_s;
+    h.controller.render(text, QUrl(), true, 0);
+    const QStringList shown = h.renders();
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown.last(), renderCall(text));
+    // The first is the start of the text, whole paragraphs, a screen or a few.
+    const QString ahead = QJsonDocument::fromJson(
+        ('[' + shown.first().mid(15, shown.first().size() - 20) + ']').toUtf8()).array().at(0).toString();
+    QVERIFY(text.startsWith(ahead));
+    QVERIFY(ahead.endsWith(u".\n"_s));
+    QVERIFY(ahead.size() >= PreviewController::kFirstScreenChars && ahead.size() < text.size() / 4);
 }
 
 void TestPreview::findResultsReachTheCompletion_data()

@@ -608,6 +608,12 @@ void DocumentWindow::wire()
         weak->scheduleAutosave();
     };
 
+    // The source editor takes a while to take in a large note; the page, in a process of its
+    // own, is given the text first and renders meanwhile.
+    if (model.mode() != Mode::Source) {
+        showPreview();
+        updatePreview();
+    }
     m_editorController = new editor::EditorController(model, *m_editor, this);
     connect(&content, &core::MarkdownDocument::textChanged, m_editorController,
             &editor::EditorController::modelTextChanged);

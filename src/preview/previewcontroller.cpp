@@ -261,8 +261,20 @@ void PreviewController::flush()
         }
     }
     if (script.isEmpty()) {
+        // Carrying megabytes into the page takes the engine a second or more; the first screen
+        // goes ahead on its own so that the reader sees it meanwhile.
+        if (text.size() > kFirstScreenAheadFrom) {
+            qsizetype cut = text.indexOf(QStringLiteral("\n\n"), kFirstScreenChars);
+            if (cut > 0 && cut < text.size() / 2) {
+                m_host->runScript(QStringLiteral("quorvel.render(") + json(text.left(cut + 1))
+                                      + QStringLiteral(", ") + json(dir) + QStringLiteral(", ")
+                                      + QString::number(version) + u')',
+                                  nullptr);
+                ++m_pageVersion;
+            }
+        }
         script = QStringLiteral("quorvel.render(") + json(text) + QStringLiteral(", ") + json(dir)
-            + QStringLiteral(", ") + QString::number(version) + u')';
+            + QStringLiteral(", ") + QString::number(m_pageVersion) + u')';
     }
     if (core::debugEnabled()) {
         previewLog(QStringLiteral("render flush (%1 characters, %2)")
@@ -271,7 +283,7 @@ void PreviewController::flush()
     }
     m_pageText = text;
     m_pageDir = dir;
-    m_host->runScript(script, [self = QPointer(this), version](const QVariant &result) {
+    m_host->runScript(script, [self = QPointer(this), version = m_pageVersion](const QVariant &result) {
         if (!self)
             return;
         self->m_awaitingReloadRender = false;

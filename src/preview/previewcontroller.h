@@ -59,6 +59,9 @@ public:
 
     // A string as a JSON string literal, quotes included.
     static QString json(const QString &text);
+    // A whole text longer than this is preceded by its first screen, about this long.
+    static constexpr qsizetype kFirstScreenAheadFrom = 512 * 1024;
+    static constexpr qsizetype kFirstScreenChars = 48 * 1024;
     struct PageDelta
     {
         qsizetype start = 0;
