@@ -66,6 +66,14 @@ TestSelfTest::Run TestSelfTest::run(const QString &file, const QProcessEnvironme
 
 void TestSelfTest::aPassingRunPrintsOnlyOkLinesAndLeavesNothingBehind()
 {
+    // A user's settings, which a run reads (the theme new files start from) and must not change.
+    const QByteArray settings = "[General]\nlastMode=split\ntheme=sepia\n";
+    QVERIFY(QDir(path(u"config"_s)).mkpath(u"Quorvel"_s));
+    QFile user(path(u"config/Quorvel/Quorvel.conf"_s));
+    QVERIFY(user.open(QIODevice::WriteOnly));
+    user.write(settings);
+    user.close();
+
     const Run result = run(path(u"note.md"_s));
     QVERIFY2(!result.lines.isEmpty(), "no output, or the run did not end");
     QCOMPARE(result.lines.last(), u"SELF-TEST OK"_s);
@@ -79,9 +87,12 @@ void TestSelfTest::aPassingRunPrintsOnlyOkLinesAndLeavesNothingBehind()
     QVERIFY(text.contains(QByteArray(18, 'x')));
     QVERIFY(text.contains(QByteArray(12, 'y')));
     QVERIFY(text.contains("Added by another program, step 2."));
-    // The theme checks' store and files are gone; the user's settings hold no trace of them.
+    // The scratch stores and files are gone, and the user's settings are as they were: no mode,
+    // recent document, theme memory or rotation place of the run's.
     QVERIFY(!QFile::exists(path(u"config/Quorvel/Quorvel.selftest.conf"_s)));
     QVERIFY(QDir(path(u"tmp"_s)).entryList({u"quorvel-selftest-*"_s}, QDir::AllEntries).isEmpty());
+    QVERIFY(user.open(QIODevice::ReadOnly));
+    QCOMPARE(user.readAll(), settings);
 }
 
 void TestSelfTest::aRunThatCannotSucceedEndsWithItsStatus_data()

@@ -242,7 +242,16 @@ QString marker(int step)
 SelfTest::SelfTest(const QString &path, QObject *parent)
     : QObject(parent)
     , m_url(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()))
+    , m_scratchFolder(QDir::temp().filePath(QStringLiteral("quorvel-selftest-")
+                                            + QUuid::createUuid().toString(QUuid::WithoutBraces)))
 {
+}
+
+SelfTest::~SelfTest()
+{
+    m_windowThemes.reset();
+    m_windowStore.reset();
+    QDir(m_scratchFolder).removeRecursively();
 }
 
 void SelfTest::check(bool ok, const QString &label)
@@ -265,6 +274,10 @@ void SelfTest::end(int status, const QString &message)
 {
     if (std::exchange(m_done, true))
         return;
+    // The program exits without tearing anything down: the scratch store goes now.
+    if (m_windowThemes)
+        m_windowThemes->flush();
+    QDir(m_scratchFolder).removeRecursively();
     say(message);
     Q_EMIT finished(status);
 }
@@ -335,6 +348,11 @@ void SelfTest::run()
         return end(1, QStringLiteral("cannot open: ") + readable.error());
     QString openError;
     auto &controller = DocumentController::shared();
+    m_windowStore = std::make_unique<themes::SettingsStore>(
+        QDir(m_scratchFolder).filePath(QStringLiteral("window.conf")));
+    m_windowThemes = std::make_unique<themes::FileThemes>(*m_windowStore);
+    controller.setModelEnvironment({core::Scheduler::main(), *m_windowStore,
+                                    themes::Appearance::shared(), *m_windowThemes});
     const auto failed = connect(&controller, &DocumentController::openFailed, this,
                                 [&openError](const QString &, const QString &message) {
                                     openError = message;

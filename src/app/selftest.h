@@ -12,11 +12,16 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quorvel::core {
 class DocumentModel;
 }
+namespace quorvel::themes {
+class FileThemes;
+class SettingsStore;
+} // namespace quorvel::themes
 
 namespace quorvel::app {
 
@@ -32,6 +37,11 @@ class DocumentWindow;
 // ("SELF-TEST: n failure(s)"); 1 the file could not be opened or its window's model not found;
 // 3 the run had not ended kTimeout after run() (QUORVEL_SELFTEST_TIMEOUT, in seconds, sets
 // another). Main thread only; the caller exits on finished.
+//
+// The window reads the user's appearance settings but keeps everything it would write (the
+// file's theme, the rotation's place, recent documents) in a scratch store, removed at the end:
+// a test leaves the user's settings as they were. The windows it opens refer to that store, so
+// the test must outlive them; the program exits while both are alive.
 class SelfTest : public QObject
 {
     Q_OBJECT
@@ -43,6 +53,7 @@ public:
     static constexpr std::chrono::seconds kGrace{5};
 
     explicit SelfTest(const QString &path, QObject *parent = nullptr);
+    ~SelfTest() override;
 
     // Starts the run and returns; the rest happens on the event loop.
     void run();
@@ -86,6 +97,9 @@ private:
     bool savedState() const;
 
     QUrl m_url;
+    QString m_scratchFolder;
+    std::unique_ptr<themes::SettingsStore> m_windowStore;
+    std::unique_ptr<themes::FileThemes> m_windowThemes;
     QStringList m_failures;
     QPointer<core::DocumentModel> m_model;
     bool m_modelFound = false;
