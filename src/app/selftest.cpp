@@ -348,6 +348,7 @@ void SelfTest::run()
         return end(1, QStringLiteral("cannot open: ") + readable.error());
     QString openError;
     auto &controller = DocumentController::shared();
+    // The user's appearance settings; everything the window writes goes to the scratch store.
     m_windowStore = std::make_unique<themes::SettingsStore>(
         QDir(m_scratchFolder).filePath(QStringLiteral("window.conf")));
     m_windowThemes = std::make_unique<themes::FileThemes>(*m_windowStore);
@@ -395,8 +396,7 @@ void SelfTest::phaseSource()
     m_modelFound = true;
     checkWindowTheme();
     m_themeBefore = m_model->environment().fileThemes.theme(filePath());
-    // A test's modes are not the user's choice for the next window.
-    m_model->setMode(Mode::Source, false);
+    m_model->setMode(Mode::Source);
     after(800ms, [this] {
         m_sourceStart = window()->sourceEditor()->textCursor().position();
         m_autosaveBefore = m_model->lastAutosave();
@@ -462,7 +462,7 @@ void SelfTest::checkSourceAfterAutosave()
 
 void SelfTest::phaseVisual()
 {
-    m_model->setMode(Mode::Visual, false);
+    m_model->setMode(Mode::Visual);
     m_autosaveBefore = m_model->lastAutosave();
     after(1500ms, [this] {
         askPage(kCaretToParagraphEnd, [this](const QVariant &length) {
@@ -512,7 +512,7 @@ void SelfTest::phaseReloadStep(int step)
     if (step >= kReloadSteps)
         return finish();
     if (m_model->mode() != Mode::Visual)
-        m_model->setMode(Mode::Visual, false);
+        m_model->setMode(Mode::Visual);
     after(1000ms, [this, step] {
         // Another program: a plain overwrite in place, no temporary file and no rename.
         writeUtf8(filePath(), diskText() + u'\n' + marker(step) + u'\n');
@@ -532,9 +532,9 @@ void SelfTest::checkReloadStep(int step)
     // Leaving the visual mode right away, a moment later, or not at all: each asks the page for
     // its pending edit at another point of the reload.
     if (step == 1)
-        m_model->setMode(Mode::Read, false);
+        m_model->setMode(Mode::Read);
     else if (step == 2)
-        after(1200ms, [this] { m_model->setMode(Mode::Read, false); });
+        after(1200ms, [this] { m_model->setMode(Mode::Read); });
     const QString wanted = marker(step);
     afterReady(
         2500ms,
