@@ -250,6 +250,7 @@ SelfTest::SelfTest(const QString &path, QObject *parent)
 SelfTest::~SelfTest()
 {
     m_windowThemes.reset();
+    m_windowAppearance.reset();
     m_windowStore.reset();
     QDir(m_scratchFolder).removeRecursively();
 }
@@ -348,12 +349,7 @@ void SelfTest::run()
         return end(1, QStringLiteral("cannot open: ") + readable.error());
     QString openError;
     auto &controller = DocumentController::shared();
-    // The user's appearance settings; everything the window writes goes to the scratch store.
-    m_windowStore = std::make_unique<themes::SettingsStore>(
-        QDir(m_scratchFolder).filePath(QStringLiteral("window.conf")));
-    m_windowThemes = std::make_unique<themes::FileThemes>(*m_windowStore);
-    controller.setModelEnvironment({core::Scheduler::main(), *m_windowStore,
-                                    themes::Appearance::shared(), *m_windowThemes});
+    controller.setModelEnvironment(scratchEnvironment());
     const auto failed = connect(&controller, &DocumentController::openFailed, this,
                                 [&openError](const QString &, const QString &message) {
                                     openError = message;
@@ -365,6 +361,20 @@ void SelfTest::run()
     if (!opened)
         return end(1, QStringLiteral("cannot open: ") + openError);
     after(2s, [this] { phaseSource(); });
+}
+
+core::ModelEnvironment SelfTest::scratchEnvironment()
+{
+    // The window starts from a copy of the user's settings and writes only to that copy.
+    const QString copy = QDir(m_scratchFolder).filePath(QStringLiteral("window.conf"));
+    QDir().mkpath(m_scratchFolder);
+    QFile::copy(themes::SettingsStore::standard().fileName(), copy);
+    m_windowStore = std::make_unique<themes::SettingsStore>(copy);
+    m_windowAppearance = std::make_unique<themes::Appearance>(*m_windowStore);
+    // With automatic reloading an outside change never shows the banner the reload steps test.
+    m_windowAppearance->setAutoReload(false);
+    m_windowThemes = std::make_unique<themes::FileThemes>(*m_windowStore);
+    return {core::Scheduler::main(), *m_windowStore, *m_windowAppearance, *m_windowThemes};
 }
 
 DocumentWindow *SelfTest::window() const

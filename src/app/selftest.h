@@ -17,8 +17,10 @@
 
 namespace quorvel::core {
 class DocumentModel;
-}
+struct ModelEnvironment;
+} // namespace quorvel::core
 namespace quorvel::themes {
+class Appearance;
 class FileThemes;
 class SettingsStore;
 } // namespace quorvel::themes
@@ -38,10 +40,11 @@ class DocumentWindow;
 // 3 the run had not ended kTimeout after run() (QUORVEL_SELFTEST_TIMEOUT, in seconds, sets
 // another). Main thread only; the caller exits on finished.
 //
-// The window reads the user's appearance settings but keeps everything it would write (the
-// file's theme, the rotation's place, recent documents) in a scratch store, removed at the end:
-// a test leaves the user's settings as they were. The windows it opens refer to that store, so
-// the test must outlive them; the program exits while both are alive.
+// The window works on a copy of the user's settings, removed at the end, so that what it writes
+// (the file's theme, the rotation's place, recent documents, the mode) leaves the user's as they
+// were; automatic reloading is off in the copy, since the reload steps test the banner. The
+// windows it opens refer to the copy, so the test must outlive them; the program exits while
+// both are alive.
 class SelfTest : public QObject
 {
     Q_OBJECT
@@ -91,6 +94,7 @@ private:
     void phaseReloadStep(int step);
     void checkReloadStep(int step);
 
+    core::ModelEnvironment scratchEnvironment();
     DocumentWindow *window() const;
     QString filePath() const { return m_url.toLocalFile(); }
     QString diskText() const;
@@ -99,6 +103,7 @@ private:
     QUrl m_url;
     QString m_scratchFolder;
     std::unique_ptr<themes::SettingsStore> m_windowStore;
+    std::unique_ptr<themes::Appearance> m_windowAppearance;
     std::unique_ptr<themes::FileThemes> m_windowThemes;
     QStringList m_failures;
     QPointer<core::DocumentModel> m_model;
