@@ -235,9 +235,10 @@ void TestThemes::fileKeepsItsThemeWhereverItGoes()
     ScratchEnvironment scratch;
     const QString original = scratch.write(QStringLiteral("note.md"), "text\n");
     QVERIFY(QDir(scratch.dir.path()).mkdir(QStringLiteral("sub")));
+    const QString oldKey = FileThemes::key(original);
     {
         FileThemes memory(scratch.store);
-        memory.remember(ThemeKind::Sage, FileThemes::key(original), original);
+        memory.remember(ThemeKind::Sage, oldKey, original);
     }
 
     QString now = original;
@@ -266,6 +267,9 @@ void TestThemes::fileKeepsItsThemeWhereverItGoes()
         memory.flush();
         FileThemes later(scratch.store);
         QVERIFY(later.contains(FileThemes::key(now)));
+        // A replaced file's old inode is free for the next new file, which must not inherit.
+        if (oldKey != FileThemes::key(now))
+            QVERIFY(!later.contains(oldKey));
     }
 }
 

@@ -8,6 +8,7 @@
 #include "headlessexport.h"
 #include "preview/previewcontroller.h"
 #include "preview/workspace.h"
+#include "selftest.h"
 #include "singleinstance.h"
 #include "updater.h"
 #include "themes/appearance.h"
@@ -52,8 +53,8 @@ void applyWindowAppearances()
         model->applyWindowAppearance();
 }
 
-// Standard error carries the export's own messages and nothing else: a script reads them. The
-// engine's chatter about graphics and sandboxes is not for it.
+// Standard error carries the export's or the self-test's own lines and nothing else: a script
+// reads them. The engine's chatter about graphics and sandboxes is not for it.
 void quietMessages()
 {
     if (qEnvironmentVariableIsSet("QUORVEL_DEBUG"))
@@ -78,6 +79,25 @@ int runExport(QApplication &app, const CommandLine &line)
     app.exec();
     // The output is written and closed, and nothing else of this run is kept: tearing the web
     // engine down would only add a tenth of a second to every export.
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+// Like the export, ends without tearing the web engine down; nothing of the run is kept but the
+// file under test, and every save of it is done by the time the test ends.
+int runSelfTest(QApplication &app, const CommandLine &line)
+{
+    installControllers();
+    // A modal alert would stop the run until its time-out; the test reports failures itself.
+    DocumentController::shared().setAlertsEnabled(false);
+    SelfTest test(line.selfTestFile);
+    int status = 2;
+    QObject::connect(&test, &SelfTest::finished, &app, [&status](int code) {
+        status = code;
+        QCoreApplication::exit(code);
+    });
+    QTimer::singleShot(0, &test, &SelfTest::run);
+    app.exec();
     std::fflush(nullptr);
     std::_Exit(status);
 }
@@ -149,7 +169,7 @@ int runApplication(int argc, char **argv)
     if (line.mode == CommandLine::Mode::Windows && SingleInstance::handOff(files))
         return 0;
 
-    if (line.mode == CommandLine::Mode::Export)
+    if (commandLineMode(line))
         quietMessages();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
@@ -163,10 +183,10 @@ int runApplication(int argc, char **argv)
 
     if (line.mode == CommandLine::Mode::Export)
         return runExport(app, line);
-    if (line.mode == CommandLine::Mode::SelfTest) {
-        std::fprintf(stderr, "Quorvel: --selftest is not available yet.\n");
-        return 2;
-    }
+    // No updater and no single-instance server: a self-test asks the network nothing and takes
+    // no files from other starts.
+    if (line.mode == CommandLine::Mode::SelfTest)
+        return runSelfTest(app, line);
 
     installControllers();
     // Only a program with windows may ask the network anything, and only from here on.

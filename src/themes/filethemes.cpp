@@ -180,8 +180,16 @@ std::optional<ThemeKind> FileThemes::theme(const QString &path)
     if (!newest)
         return std::nullopt;
     const auto theme = themeFromRawValue(newest->theme);
-    if (theme)
-        remember(*theme, id.value_or(u"path:" + standardized), standardized);
+    if (!theme)
+        return theme;
+    // The file at this path has a new inode (a safe save, an atomic write, a delete and write):
+    // its old ones are free, and the file system hands a freed inode to the next new file soon
+    // (ext4 does within the same folder), which would then open in this file's theme.
+    if (id)
+        m_entries.removeIf([&](const auto &entry) {
+            return entry.value().path == standardized && entry.key() != *id;
+        });
+    remember(*theme, id.value_or(u"path:" + standardized), standardized);
     return theme;
 }
 
