@@ -7,11 +7,16 @@
 #include "documentwindow.h"
 #include "themes/settingsstore.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <QTimer>
 #include <cstdio>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace quorvel::app {
 
@@ -112,6 +117,15 @@ DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
 {
     m_windows.removeIf([](const QPointer<DocumentWindow> &w) { return w.isNull(); });
     m_windows.append(window);
+    // The allocator keeps a closed window's memory (a large note's text, its editor, its
+    // outline) for the next allocation; given back, the system sees the program shrink.
+    QObject::connect(window, &QObject::destroyed, qApp, [] {
+        QTimer::singleShot(0, qApp, [] {
+#if defined(__GLIBC__)
+            malloc_trim(0);
+#endif
+        });
+    });
     remember(window->filePath());
     core::appLog(QStringLiteral("window for %1").arg(window->filePath().isEmpty() ? QStringLiteral("an untitled document") : window->filePath()));
     if (display)

@@ -51,6 +51,13 @@ std::unique_ptr<WebPageHost> &spare()
     return host;
 }
 
+// Pages handed to windows so far.
+int &pagesTaken()
+{
+    static int taken = 0;
+    return taken;
+}
+
 bool &spareScheduled()
 {
     static bool scheduled = false;
@@ -67,6 +74,7 @@ void dropSpare()
 
 std::unique_ptr<WebPageHost> WebPageHost::take()
 {
+    ++pagesTaken();
     if (spare())
         return std::move(spare());
     // Two pages loading at once take twice as long each on two cores: this window's page goes
@@ -77,7 +85,10 @@ std::unique_ptr<WebPageHost> WebPageHost::take()
 
 void WebPageHost::prepareSpare()
 {
-    if (spare() || spareScheduled())
+    // A spare page costs a renderer process (40 MB and more). It pays for itself once a second
+    // note is opened: someone who opens notes one after another gets the next one at once,
+    // someone who reads one note keeps one page's memory.
+    if (spare() || spareScheduled() || pagesTaken() < 2)
         return;
     static const bool cleanupInstalled = [] {
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &dropSpare);
