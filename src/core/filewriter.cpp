@@ -1,12 +1,18 @@
 #include "filewriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,28 +83,92 @@ QString writtenPath(const QString &path)
     return info.absoluteFilePath();
 }
 
+// The copies a save writes are named ".<name>.<random>~" and locked (flock) by their writer from
+// creation until they are renamed into place or removed. A copy nobody holds was left by a writer
+// that died half way (a kill, a power cut: nothing runs to remove it then), and the next save of
+// the file removes it. A lock, not an age, tells them apart: another process's save in progress
+// is never taken for a leftover, however slow its disk.
+QString copyPrefix(const QFileInfo &target)
+{
+    return QStringLiteral(".") + target.fileName().left(64) + u'.';
+}
+
+bool isCopyName(const QString &name, const QString &prefix)
+{
+    if (!name.startsWith(prefix) || !name.endsWith(u'~'))
+        return false;
+    const QStringView middle = QStringView(name).sliced(prefix.size()).chopped(1);
+    return !middle.isEmpty() && middle.size() <= 7
+        && std::all_of(middle.begin(), middle.end(), [](QChar c) {
+               return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+           });
+}
+
+void removeAbandonedCopies(const QString &target)
+{
+    // Copies are only abandoned when a process dies, so once per file and process is enough.
+    static QMutex lock;
+    static QSet<QString> swept;
+    {
+        const QMutexLocker locker(&lock);
+        if (swept.contains(target))
+            return;
+        swept.insert(target);
+    }
+    const QFileInfo info(target);
+    const QString prefix = copyPrefix(info);
+    const QDir folder = info.absoluteDir();
+    const QStringList names =
+        folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString &name : names) {
+        if (!isCopyName(name, prefix))
+            continue;
+        const QByteArray path = encoded(folder.filePath(name));
+        Descriptor fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat held{}, named{};
+        if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)
+            || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::lstat(path.constData(), &named) == 0 && named.st_ino == held.st_ino
+            && named.st_dev == held.st_dev)
+            ::unlink(path.constData());
+    }
+}
+
 struct Copy
 {
     QString path;
     int error = 0;
+    // Holds the copy's lock until the copy is in place or gone.
+    std::shared_ptr<Descriptor> lock;
 };
 
 // A hidden, flushed copy of `data` beside `target`, with the permissions of `existing`.
 Copy writeCopy(const QString &target, const QByteArray &data, const struct stat *existing)
 {
+    removeAbandonedCopies(target);
     const QFileInfo info(target);
     const mode_t mode = existing ? (existing->st_mode & 07777) : 0666;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = info.absolutePath() + QStringLiteral("/.")
-            + info.fileName().left(64) + u'.'
+        const QString path = info.absolutePath() + u'/' + copyPrefix(info)
             + QString::number(QRandomGenerator::global()->generate(), 36) + u'~';
         Descriptor fd(::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                              mode));
         if (fd.get() < 0 && errno == EEXIST)
             continue;
         if (fd.get() < 0)
-            return {QString(), errno};
-        int error = writeAll(fd.get(), data, 0);
+            return {QString(), errno, nullptr};
+        // Another save's sweep may have taken the copy for a leftover between its creation and
+        // the lock: then it is gone or about to go, and another name is tried.
+        struct stat created{};
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &created) != 0
+            || created.st_nlink == 0)
+            continue;
+        // The lock belongs to the open file, so a duplicate keeps it past the close below.
+        auto lock = std::make_shared<Descriptor>(::dup(fd.get()));
+        int error = lock->get() < 0 ? errno : 0;
+        if (!error)
+            error = writeAll(fd.get(), data, 0);
         if (!error && existing) {
             // The umask may have taken bits the file had; ownership as far as we may set it.
             if (::fchmod(fd.get(), mode) != 0)
@@ -115,11 +185,11 @@ Copy writeCopy(const QString &target, const QByteArray &data, const struct stat 
             error = fd.close();
         if (error) {
             ::unlink(encoded(path).constData());
-            return {QString(), error};
+            return {QString(), error, nullptr};
         }
-        return {path, 0};
+        return {path, 0, std::move(lock)};
     }
-    return {QString(), EEXIST};
+    return {QString(), EEXIST, nullptr};
 }
 
 int replace(const QString &target, const QByteArray &data, const struct stat *existing)
@@ -172,8 +242,14 @@ InPlace overwriteInPlace(const QString &target, const QByteArray &data,
     if (copy.error)
         return {copy.error, QString()};
     auto done = [&copy](int error, bool restored) -> InPlace {
-        if (error && !restored)
+        if (error && !restored) {
+            // Out of the copies' pattern: no later save may take the only copy of the text for
+            // a leftover.
+            const QString kept = copy.path.chopped(1) + QStringLiteral(".unsaved");
+            if (::rename(encoded(copy.path).constData(), encoded(kept).constData()) == 0)
+                return {error, kept};
             return {error, copy.path};
+        }
         ::unlink(encoded(copy.path).constData());
         return {error, QString()};
     };

@@ -16,7 +16,8 @@ namespace quorvel::core {
 // keeps its permissions. A file with more than one hard link is overwritten in place, so that
 // every name keeps showing the same text: the new bytes are first written and flushed to a copy
 // beside it, space is reserved, and a failed write puts the old bytes back. A symbolic link
-// stays a link; its target is written.
+// stays a link; its target is written. A copy left by a save that was killed half way is removed
+// by the next save of the file.
 class FileWriter
 {
 public:
