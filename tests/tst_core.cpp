@@ -12,6 +12,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -54,6 +56,12 @@ struct SmallDisk
         folder = at;
         return true;
     }
+    bool setReadOnly(bool readOnly) const
+    {
+        return ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
+                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=64k")
+            == 0;
+    }
     void fill() const
     {
         QFile filler(folder + QStringLiteral("/filler"));
@@ -63,12 +71,27 @@ struct SmallDisk
         while (filler.write(block) == block.size()) {
         }
     }
+    void empty() const { QFile::remove(folder + QStringLiteral("/filler")); }
     ~SmallDisk()
     {
         if (!folder.isEmpty())
             ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
     }
 };
+
+// Sets or clears the immutable attribute, which stops root too; false where the file system has
+// none.
+bool setImmutable(const QString &path, bool on)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    int flags = 0;
+    if (::ioctl(file.handle(), FS_IOC_GETFLAGS, &flags) != 0)
+        return false;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    return ::ioctl(file.handle(), FS_IOC_SETFLAGS, &flags) == 0;
+}
 
 } // namespace
 
@@ -87,8 +110,8 @@ private Q_SLOTS:
     void unencodableTextIsNeverWrittenLossy();
     void savingKeepsLinks_data();
     void savingKeepsLinks();
-    void failedSaveKeepsOldFileAndReportsOnce_data();
-    void failedSaveKeepsOldFileAndReportsOnce();
+    void failedSaveKeepsOldFileReportsOnceAndRecovers_data();
+    void failedSaveKeepsOldFileReportsOnceAndRecovers();
     void newerFileOnDiskAsksBeforeOverwriting();
     void untitledSaveAsksForAPath();
 
@@ -187,7 +210,7 @@ void TestCore::savingKeepsEveryUntouchedByte()
     QVERIFY(!document.isDocumentEdited());
 }
 
-void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
+void TestCore::failedSaveKeepsOldFileReportsOnceAndRecovers_data()
 {
     QTest::addColumn<QString>("breakage");
     QTest::addColumn<QString>("reason"); // what the system said, carried into the alert
@@ -199,9 +222,14 @@ void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
     QTest::newRow("file-size-limit") << "file-size-limit" << system(EFBIG);
     QTest::newRow("hard-link-past-file-size-limit") << "hard-link" << system(EFBIG);
     QTest::newRow("full-disk") << "full-disk" << system(ENOSPC);
+    // What stops root as well.
+    QTest::newRow("immutable-file") << "immutable-file" << system(EPERM);
+    QTest::newRow("read-only-mount") << "read-only-mount" << system(EROFS);
 }
 
-void TestCore::failedSaveKeepsOldFileAndReportsOnce()
+// One alert with the system's reason for a run of failures, the text kept and the old file
+// intact; once the fault is undone, the next save writes the text.
+void TestCore::failedSaveKeepsOldFileReportsOnceAndRecovers()
 {
     QFETCH(QString, breakage);
     QFETCH(QString, reason);
@@ -212,25 +240,37 @@ void TestCore::failedSaveKeepsOldFileAndReportsOnce()
     const QString folder = scratch.path(QStringLiteral("notes"));
     QVERIFY(QDir().mkdir(folder));
     SmallDisk disk;
-    if (breakage == u"full-disk" && !disk.mount(folder))
+    if ((breakage == u"full-disk" || breakage == u"read-only-mount") && !disk.mount(folder))
         QSKIP("mounting a small file system needs privileges this run does not have");
     const QString path = scratch.write(QStringLiteral("notes/a.md"), "old\n");
+    const QString text = QStringLiteral("new, and longer than the limit\n");
     PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
     FakePrompter prompter;
     document.setPrompter(&prompter);
-    document.content().setText(QStringLiteral("new, and longer than the limit\n"));
+    document.content().setText(text);
     document.updateChangeCount(PlatformDocument::Change::Done);
 
     std::optional<FileSizeLimit> limit;
+    std::function<void()> undo = [] {};
     if (breakage == u"folder-removed") {
         QVERIFY(QDir(folder).removeRecursively());
+        undo = [&] { QDir().mkdir(folder); };
     } else if (breakage == u"folder-in-the-way") {
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir().mkdir(path));
+        undo = [&] { QDir().rmdir(path); };
     } else if (breakage == u"read-only-folder") {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     } else if (breakage == u"full-disk") {
         disk.fill();
+        undo = [&] { disk.empty(); };
+    } else if (breakage == u"immutable-file") {
+        if (!setImmutable(path, true))
+            QSKIP("this file system has no immutable attribute");
+        undo = [&] { setImmutable(path, false); };
+    } else if (breakage == u"read-only-mount") {
+        QVERIFY(disk.setReadOnly(true));
+        undo = [&] { disk.setReadOnly(false); };
     } else {
         if (breakage == u"hard-link")
             QCOMPARE(::link(QFile::encodeName(path).constData(),
@@ -256,6 +296,16 @@ void TestCore::failedSaveKeepsOldFileAndReportsOnce()
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
     }
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(document.content().text(), text);
+
+    undo();
+    QVERIFY(document.saveDocument());
+    QVERIFY(!document.isDocumentEdited());
+    QCOMPARE(ScratchEnvironment::read(path), text.toUtf8());
+    if (breakage == u"hard-link")
+        QCOMPARE(ScratchEnvironment::read(folder + QStringLiteral("/b.md")), text.toUtf8());
+    QCOMPARE(prompter.errors.size(), 1);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
 }
 
 void TestCore::newerFileOnDiskAsksBeforeOverwriting()
