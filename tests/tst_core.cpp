@@ -436,6 +436,13 @@ void TestCore::editKeepsUntouchedLineBreaks_data()
     QTest::newRow("mixed-kept-away-from-edit") << "a\nb\r\nc\rd" << "a\nb\nc\nd" << "a\nb\nc\nD"
                                                << "a\nb\r\nc\rD";
     QTest::newRow("lone-cr-file") << "a\rb" << "a\nb" << "a\nb\nc" << "a\rb\rc";
+    // A lone "\r" and a "\n" brought together by the edit stay two breaks.
+    QTest::newRow("deleted-between-cr-and-lf") << "a\rb\nc" << "a\nb\nc" << "a\n\nc"
+                                               << "a\r\n\nc";
+    QTest::newRow("new-line-after-a-lone-cr") << "x\na\rb" << "x\na\nb" << "x\na\n\nb"
+                                              << "x\na\r\n\nb";
+    QTest::newRow("new-line-before-a-lf-in-a-cr-file") << "\ra\nb" << "\na\nb"
+                                                       << "\nax\n\nb" << "\rax\r\n\nb";
     QTest::newRow("unicode-line-separator") << QString("a") + QChar(0x2028) + "b"
                                             << "a\nb" << "a\nbc"
                                             << QString("a") + QChar(0x2028) + "bc";
