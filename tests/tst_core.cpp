@@ -1,7 +1,9 @@
 #include "modelharness.h"
 
+#include "core/diskfile.h"
 #include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
+#include "core/filewriter.h"
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
 #include "core/platformdocument.h"
@@ -112,6 +114,8 @@ private Q_SLOTS:
     void savingKeepsLinks();
     void failedSaveKeepsOldFileReportsOnceAndRecovers_data();
     void failedSaveKeepsOldFileReportsOnceAndRecovers();
+    void onlyTheFileLastSeenIsWrittenOver_data();
+    void onlyTheFileLastSeenIsWrittenOver();
     void newerFileOnDiskAsksBeforeOverwriting();
     void untitledSaveAsksForAPath();
 
@@ -306,6 +310,51 @@ void TestCore::failedSaveKeepsOldFileReportsOnceAndRecovers()
         QCOMPARE(ScratchEnvironment::read(folder + QStringLiteral("/b.md")), text.toUtf8());
     QCOMPARE(prompter.errors.size(), 1);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
+}
+
+void TestCore::onlyTheFileLastSeenIsWrittenOver_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("unchanged") << "" << true;
+    QTest::newRow("appended") << "append" << false;
+    QTest::newRow("replaced") << "replace" << false;
+    QTest::newRow("removed") << "remove" << false;
+    QTest::newRow("hard-linked-and-appended") << "link-append" << false;
+}
+
+void TestCore::onlyTheFileLastSeenIsWrittenOver()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, written);
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "old\n");
+    if (change.startsWith(u"link"))
+        QCOMPARE(::link(QFile::encodeName(path).constData(),
+                        QFile::encodeName(scratch.path(QStringLiteral("b.md"))).constData()),
+                 0);
+    DiskFile disk(scratch.clock);
+    disk.watch(path, [] {});
+    const DiskAttributes seen = disk.lastSeen();
+    QByteArray expected = "new\n";
+    if (change.endsWith(u"append")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append) && file.write("theirs\n") == 7);
+        expected = "old\ntheirs\n";
+    } else if (change == u"replace") {
+        QVERIFY(QFile::remove(path));
+        expected = "theirs\n";
+        scratch.write(QStringLiteral("a.md"), expected);
+    } else if (change == u"remove") {
+        QVERIFY(QFile::remove(path));
+        expected = "<missing>";
+    }
+    const auto result = FileWriter::writeOver(path, "new\n", seen);
+    QVERIFY2(result.ok(), qPrintable(result.error()));
+    QCOMPARE(result.value(), written);
+    QCOMPARE(ScratchEnvironment::read(path), expected);
+    QCOMPARE(QDir(scratch.dir.path()).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(),
+             change == u"remove" ? 0 : 1);
 }
 
 void TestCore::newerFileOnDiskAsksBeforeOverwriting()

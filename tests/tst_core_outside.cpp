@@ -9,7 +9,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using quorvel::themes::FileThemes;
 using quorvel::themes::ThemeKind;
@@ -89,6 +96,7 @@ private Q_SLOTS:
     void outsideMoveIsFollowedOrReported_data();
     void outsideMoveIsFollowedOrReported();
     void aNewFileOnAFreedInodeIsNoRename();
+    void anAppendWhileTheSaveFlushesIsOffered();
 
     // the file's theme
     void perFileOffAssignsNothing();
@@ -583,6 +591,47 @@ void TestOutsideChanges::ownSavesDoNotLoseTheThemeAcrossARename()
     FileThemes reread(scratch.store);
     QCOMPARE(reread.count(), 1);
     QCOMPARE(reread.theme(renamed), ThemeKind::SolarizedLight);
+}
+
+// Another program appends the moment the save's copy appears, while the copy is written and
+// flushed: its line is offered, and never written over.
+void TestOutsideChanges::anAppendWhileTheSaveFlushesIsOffered()
+{
+    Harness h("start\n");
+    const QFileInfo note(h.document->filePath());
+    const int events = inotify_init1(IN_CLOEXEC);
+    QVERIFY(events >= 0);
+    QVERIFY(inotify_add_watch(events, QFile::encodeName(note.absolutePath()).constData(), IN_CREATE)
+            >= 0);
+    std::atomic<bool> appended = false;
+    std::thread other([&] {
+        alignas(inotify_event) char buffer[4096];
+        pollfd ready{events, POLLIN, 0};
+        while (!appended && ::poll(&ready, 1, 10'000) == 1) {
+            const ssize_t size = ::read(events, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < size;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                if (!appended && event->len && QByteArray(event->name).startsWith(".note.md.")) {
+                    append(note.filePath(), "theirs\n");
+                    appended = true;
+                }
+            }
+        }
+    });
+    // Long enough that writing and flushing the copy outlasts the other program's reaction.
+    const QString mine = QStringLiteral("mine\n") + QStringLiteral("0123456789abcde\n").repeated(1 << 17);
+    h.model->setText(mine);
+    h.scratch.clock.advance(1s);
+    other.join();
+    ::close(events);
+    QVERIFY(appended);
+    QVERIFY(h.onDisk().endsWith("theirs\n"));
+    QVERIFY(waitUntil([&] {
+        h.scratch.clock.advance(FileWatcher::kMergeDelay);
+        return h.model->externalContent() && h.model->externalContent()->endsWith(u"theirs\n");
+    }, 5000));
+    QCOMPARE(h.model->getText(), mine);
 }
 
 int runOutsideChangeTests(int argc, char **argv)

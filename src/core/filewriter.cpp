@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -192,16 +193,55 @@ Copy writeCopy(const QString &target, const QByteArray &data, const struct stat 
     return {QString(), EEXIST, nullptr};
 }
 
-int replace(const QString &target, const QByteArray &data, const struct stat *existing)
+// Our own error code: the file is no longer the one the caller last saw.
+constexpr int kChanged = -1;
+
+bool isLastSeen(const struct stat &info, const DiskAttributes &lastSeen)
+{
+    return quint64(info.st_ino) == lastSeen.inode && quint64(info.st_dev) == lastSeen.device
+        && lastSeen.size == qint64(info.st_size)
+        && qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec
+        == lastSeen.modifiedNs;
+}
+
+int replace(const QString &target, const QByteArray &data, const struct stat *existing,
+            const DiskAttributes *lastSeen)
 {
     const Copy copy = writeCopy(target, data, existing);
     if (copy.error)
         return copy.error;
-    if (::rename(encoded(copy.path).constData(), encoded(target).constData()) != 0) {
-        const int error = errno;
-        ::unlink(encoded(copy.path).constData());
+    const QByteArray from = encoded(copy.path);
+    const QByteArray to = encoded(target);
+    const auto fail = [&from](int error) {
+        ::unlink(from.constData());
         return error;
+    };
+    if (lastSeen) {
+        // A look at the file and then a rename would leave a gap, as long as a flush takes, for
+        // another program's write to be replaced unseen. Swapped, the file lands at the copy's
+        // name, where it can be looked at and put back.
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE)
+            == 0) {
+            struct stat displaced{};
+            if (::lstat(from.constData(), &displaced) == 0 && isLastSeen(displaced, *lastSeen))
+                return fail(0);
+            if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
+                            RENAME_EXCHANGE)
+                != 0)
+                return errno;
+            return fail(kChanged);
+        }
+        if (errno == ENOENT)
+            return fail(kChanged);
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            return fail(errno);
+        // A file system without swaps: the last look as late as it can be.
+        struct stat now{};
+        if (::stat(to.constData(), &now) != 0 || !isLastSeen(now, *lastSeen))
+            return fail(kChanged);
     }
+    if (::rename(from.constData(), to.constData()) != 0)
+        return fail(errno);
     return 0;
 }
 
@@ -236,7 +276,7 @@ struct InPlace
 };
 
 InPlace overwriteInPlace(const QString &target, const QByteArray &data,
-                         const struct stat &existing)
+                         const struct stat &existing, const DiskAttributes *lastSeen)
 {
     const Copy copy = writeCopy(target, data, &existing);
     if (copy.error)
@@ -257,6 +297,9 @@ InPlace overwriteInPlace(const QString &target, const QByteArray &data,
     Descriptor fd(::open(encoded(target).constData(), O_RDWR | O_CLOEXEC));
     if (fd.get() < 0)
         return done(errno, true);
+    struct stat opened{};
+    if (lastSeen && (::fstat(fd.get(), &opened) != 0 || !isLastSeen(opened, *lastSeen)))
+        return done(kChanged, true);
     const QByteArray old = readAll(fd.get(), existing.st_size);
     if (old.size() != existing.st_size)
         return done(EIO, true);
@@ -279,16 +322,20 @@ InPlace overwriteInPlace(const QString &target, const QByteArray &data,
 
 } // namespace
 
-Result<void> FileWriter::write(const QString &path, const QByteArray &data)
+namespace {
+
+Result<bool> writeFile(const QString &path, const QByteArray &data, const DiskAttributes *lastSeen)
 {
     const QString name = QFileInfo(path).fileName();
     auto failure = [&name](const QString &reason) {
-        return Result<void>::failure(
+        return Result<bool>::failure(
             QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
     };
     const QString target = writtenPath(path);
     struct stat existing{};
     const bool exists = ::stat(encoded(target).constData(), &existing) == 0;
+    if (lastSeen && (!exists || !isLastSeen(existing, *lastSeen)))
+        return false;
     if (exists && S_ISDIR(existing.st_mode))
         return failure(QStringLiteral("A folder with that name is in the way."));
     if (exists && !S_ISREG(existing.st_mode))
@@ -298,17 +345,36 @@ Result<void> FileWriter::write(const QString &path, const QByteArray &data)
         return failure(systemMessage(errno));
 
     if (exists && existing.st_nlink > 1) {
-        const InPlace result = overwriteInPlace(target, data, existing);
+        const InPlace result = overwriteInPlace(target, data, existing, lastSeen);
+        if (result.error == kChanged)
+            return false;
         if (!result.error)
-            return Result<void>::success();
+            return true;
         QString reason = systemMessage(result.error);
         if (!result.keptCopy.isEmpty())
             reason += QStringLiteral(" The new text is kept in \u201C%1\u201D.").arg(result.keptCopy);
         return failure(reason);
     }
-    if (const int error = replace(target, data, exists ? &existing : nullptr))
+    const int error = replace(target, data, exists ? &existing : nullptr, lastSeen);
+    if (error == kChanged)
+        return false;
+    if (error)
         return failure(systemMessage(error));
-    return Result<void>::success();
+    return true;
+}
+
+} // namespace
+
+Result<void> FileWriter::write(const QString &path, const QByteArray &data)
+{
+    const auto written = writeFile(path, data, nullptr);
+    return written ? Result<void>::success() : Result<void>::failure(written.error());
+}
+
+Result<bool> FileWriter::writeOver(const QString &path, const QByteArray &data,
+                                   const DiskAttributes &lastSeen)
+{
+    return writeFile(path, data, lastSeen.exists() ? &lastSeen : nullptr);
 }
 
 } // namespace quorvel::core

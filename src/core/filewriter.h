@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diskfile.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -22,6 +23,12 @@ class FileWriter
 {
 public:
     static Result<void> write(const QString &path, const QByteArray &data);
+    // As write(), but only over the file `lastSeen` describes: when another program wrote,
+    // replaced or removed it since, nothing is written and the value is false. The file is
+    // swapped with the copy (where the file system can) and swapped back when what it displaced
+    // is not that file, so that a write landing while the copy is flushed is not lost either.
+    static Result<bool> writeOver(const QString &path, const QByteArray &data,
+                                  const DiskAttributes &lastSeen);
 };
 
 } // namespace quorvel::core
