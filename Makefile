@@ -46,7 +46,8 @@ sanitize: setup
 	@test -f $(ASAN_DIR)/CMakeCache.txt || cmake -S . -B $(ASAN_DIR) \
 		-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON
 	cmake --build $(ASAN_DIR) --parallel $(JOBS) --target $(addprefix tst_,$(SANITIZED_SUITES))
-	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt \
 		ctest --output-on-failure -R '^($(subst $(space),|,$(SANITIZED_SUITES)))$$'
 
 clean:
