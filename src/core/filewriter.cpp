@@ -212,9 +212,10 @@ int replace(const QString &target, const QByteArray &data, const struct stat *ex
         return copy.error;
     const QByteArray from = encoded(copy.path);
     const QByteArray to = encoded(target);
-    const auto fail = [&from](int error) {
+    // What the copy's name holds at the end (the copy, or the file it displaced) goes.
+    const auto dropCopy = [&from](int result) {
         ::unlink(from.constData());
-        return error;
+        return result;
     };
     if (lastSeen) {
         // A look at the file and then a rename would leave a gap, as long as a flush takes, for
@@ -224,24 +225,26 @@ int replace(const QString &target, const QByteArray &data, const struct stat *ex
             == 0) {
             struct stat displaced{};
             if (::lstat(from.constData(), &displaced) == 0 && isLastSeen(displaced, *lastSeen))
-                return fail(0);
+                return dropCopy(0);
+            // The other program's file goes back; should even that fail, it stays at the
+            // copy's name rather than be removed.
             if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
                             RENAME_EXCHANGE)
                 != 0)
                 return errno;
-            return fail(kChanged);
+            return dropCopy(kChanged);
         }
         if (errno == ENOENT)
-            return fail(kChanged);
+            return dropCopy(kChanged);
         if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-            return fail(errno);
+            return dropCopy(errno);
         // A file system without swaps: the last look as late as it can be.
         struct stat now{};
         if (::stat(to.constData(), &now) != 0 || !isLastSeen(now, *lastSeen))
-            return fail(kChanged);
+            return dropCopy(kChanged);
     }
     if (::rename(from.constData(), to.constData()) != 0)
-        return fail(errno);
+        return dropCopy(errno);
     return 0;
 }
 
