@@ -1,8 +1,20 @@
 # `make run` and `make test` do all the set-up: missing packages, configure, build.
 BUILD_DIR ?= build
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test clean
+# The fuzzers' clang build, and the seconds each fuzzer runs in `make test` and `make fuzz`.
+FUZZ_DIR ?= build-fuzz
+FUZZ_TEST_SECONDS ?= 5
+FUZZ_SECONDS ?= 120
+# The suites `make sanitize` builds and runs with AddressSanitizer and UBSan. Those linking the
+# whole application run Chromium inside the test process, which is not built for ASan.
+ASAN_DIR ?= build-asan
+SANITIZED_SUITES ?= themes core crash vault preview
+empty :=
+space := $(empty) $(empty)
+
+.PHONY: all setup configure build run test clean fuzz-build fuzz sanitize
 
 all: build
 
@@ -18,8 +30,25 @@ build: configure
 run: build
 	@scripts/run-sample $(BUILD_DIR)
 
-test: build
+test: build fuzz-build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+	fuzz/run $(FUZZ_DIR) $(FUZZ_TEST_SECONDS)
+
+fuzz-build: setup
+	@test -f $(FUZZ_DIR)/CMakeCache.txt || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) \
+		-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON
+	cmake --build $(FUZZ_DIR) --parallel $(JOBS) --target fuzzers
+
+fuzz: fuzz-build
+	fuzz/run $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+sanitize: setup
+	@test -f $(ASAN_DIR)/CMakeCache.txt || cmake -S . -B $(ASAN_DIR) \
+		-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON
+	cmake --build $(ASAN_DIR) --parallel $(JOBS) --target $(addprefix tst_,$(SANITIZED_SUITES))
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt \
+		ctest --output-on-failure -R '^($(subst $(space),|,$(SANITIZED_SUITES)))$$'
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_DIR) $(ASAN_DIR)

@@ -1,7 +1,9 @@
 #include "modelharness.h"
 
+#include "core/diskfile.h"
 #include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
+#include "core/filewriter.h"
 #include "core/lineendings.h"
 #include "core/markdowndocument.h"
 #include "core/platformdocument.h"
@@ -12,6 +14,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -54,6 +58,12 @@ struct SmallDisk
         folder = at;
         return true;
     }
+    bool setReadOnly(bool readOnly) const
+    {
+        return ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
+                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=64k")
+            == 0;
+    }
     void fill() const
     {
         QFile filler(folder + QStringLiteral("/filler"));
@@ -63,12 +73,27 @@ struct SmallDisk
         while (filler.write(block) == block.size()) {
         }
     }
+    void empty() const { QFile::remove(folder + QStringLiteral("/filler")); }
     ~SmallDisk()
     {
         if (!folder.isEmpty())
             ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
     }
 };
+
+// Sets or clears the immutable attribute, which stops root too; false where the file system has
+// none.
+bool setImmutable(const QString &path, bool on)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    int flags = 0;
+    if (::ioctl(file.handle(), FS_IOC_GETFLAGS, &flags) != 0)
+        return false;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    return ::ioctl(file.handle(), FS_IOC_SETFLAGS, &flags) == 0;
+}
 
 } // namespace
 
@@ -87,8 +112,10 @@ private Q_SLOTS:
     void unencodableTextIsNeverWrittenLossy();
     void savingKeepsLinks_data();
     void savingKeepsLinks();
-    void failedSaveKeepsOldFileAndReportsOnce_data();
-    void failedSaveKeepsOldFileAndReportsOnce();
+    void failedSaveKeepsOldFileReportsOnceAndRecovers_data();
+    void failedSaveKeepsOldFileReportsOnceAndRecovers();
+    void onlyTheFileLastSeenIsWrittenOver_data();
+    void onlyTheFileLastSeenIsWrittenOver();
     void newerFileOnDiskAsksBeforeOverwriting();
     void untitledSaveAsksForAPath();
 
@@ -187,7 +214,7 @@ void TestCore::savingKeepsEveryUntouchedByte()
     QVERIFY(!document.isDocumentEdited());
 }
 
-void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
+void TestCore::failedSaveKeepsOldFileReportsOnceAndRecovers_data()
 {
     QTest::addColumn<QString>("breakage");
     QTest::addColumn<QString>("reason"); // what the system said, carried into the alert
@@ -199,9 +226,14 @@ void TestCore::failedSaveKeepsOldFileAndReportsOnce_data()
     QTest::newRow("file-size-limit") << "file-size-limit" << system(EFBIG);
     QTest::newRow("hard-link-past-file-size-limit") << "hard-link" << system(EFBIG);
     QTest::newRow("full-disk") << "full-disk" << system(ENOSPC);
+    // What stops root as well.
+    QTest::newRow("immutable-file") << "immutable-file" << system(EPERM);
+    QTest::newRow("read-only-mount") << "read-only-mount" << system(EROFS);
 }
 
-void TestCore::failedSaveKeepsOldFileAndReportsOnce()
+// One alert with the system's reason for a run of failures, the text kept and the old file
+// intact; once the fault is undone, the next save writes the text.
+void TestCore::failedSaveKeepsOldFileReportsOnceAndRecovers()
 {
     QFETCH(QString, breakage);
     QFETCH(QString, reason);
@@ -212,25 +244,37 @@ void TestCore::failedSaveKeepsOldFileAndReportsOnce()
     const QString folder = scratch.path(QStringLiteral("notes"));
     QVERIFY(QDir().mkdir(folder));
     SmallDisk disk;
-    if (breakage == u"full-disk" && !disk.mount(folder))
+    if ((breakage == u"full-disk" || breakage == u"read-only-mount") && !disk.mount(folder))
         QSKIP("mounting a small file system needs privileges this run does not have");
     const QString path = scratch.write(QStringLiteral("notes/a.md"), "old\n");
+    const QString text = QStringLiteral("new, and longer than the limit\n");
     PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
     FakePrompter prompter;
     document.setPrompter(&prompter);
-    document.content().setText(QStringLiteral("new, and longer than the limit\n"));
+    document.content().setText(text);
     document.updateChangeCount(PlatformDocument::Change::Done);
 
     std::optional<FileSizeLimit> limit;
+    std::function<void()> undo = [] {};
     if (breakage == u"folder-removed") {
         QVERIFY(QDir(folder).removeRecursively());
+        undo = [&] { QDir().mkdir(folder); };
     } else if (breakage == u"folder-in-the-way") {
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir().mkdir(path));
+        undo = [&] { QDir().rmdir(path); };
     } else if (breakage == u"read-only-folder") {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     } else if (breakage == u"full-disk") {
         disk.fill();
+        undo = [&] { disk.empty(); };
+    } else if (breakage == u"immutable-file") {
+        if (!setImmutable(path, true))
+            QSKIP("this file system has no immutable attribute");
+        undo = [&] { setImmutable(path, false); };
+    } else if (breakage == u"read-only-mount") {
+        QVERIFY(disk.setReadOnly(true));
+        undo = [&] { disk.setReadOnly(false); };
     } else {
         if (breakage == u"hard-link")
             QCOMPARE(::link(QFile::encodeName(path).constData(),
@@ -256,6 +300,61 @@ void TestCore::failedSaveKeepsOldFileAndReportsOnce()
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
     }
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(document.content().text(), text);
+
+    undo();
+    QVERIFY(document.saveDocument());
+    QVERIFY(!document.isDocumentEdited());
+    QCOMPARE(ScratchEnvironment::read(path), text.toUtf8());
+    if (breakage == u"hard-link")
+        QCOMPARE(ScratchEnvironment::read(folder + QStringLiteral("/b.md")), text.toUtf8());
+    QCOMPARE(prompter.errors.size(), 1);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(), 1);
+}
+
+void TestCore::onlyTheFileLastSeenIsWrittenOver_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("unchanged") << "" << true;
+    QTest::newRow("appended") << "append" << false;
+    QTest::newRow("replaced") << "replace" << false;
+    QTest::newRow("removed") << "remove" << false;
+    QTest::newRow("hard-linked-and-appended") << "link-append" << false;
+}
+
+void TestCore::onlyTheFileLastSeenIsWrittenOver()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, written);
+    ScratchEnvironment scratch;
+    const QString path = scratch.write(QStringLiteral("a.md"), "old\n");
+    if (change.startsWith(u"link"))
+        QCOMPARE(::link(QFile::encodeName(path).constData(),
+                        QFile::encodeName(scratch.path(QStringLiteral("b.md"))).constData()),
+                 0);
+    DiskFile disk(scratch.clock);
+    disk.watch(path, [] {});
+    const DiskAttributes seen = disk.lastSeen();
+    QByteArray expected = "new\n";
+    if (change.endsWith(u"append")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append) && file.write("theirs\n") == 7);
+        expected = "old\ntheirs\n";
+    } else if (change == u"replace") {
+        QVERIFY(QFile::remove(path));
+        expected = "theirs\n";
+        scratch.write(QStringLiteral("a.md"), expected);
+    } else if (change == u"remove") {
+        QVERIFY(QFile::remove(path));
+        expected = "<missing>";
+    }
+    const auto result = FileWriter::writeOver(path, "new\n", seen);
+    QVERIFY2(result.ok(), qPrintable(result.error()));
+    QCOMPARE(result.value(), written);
+    QCOMPARE(ScratchEnvironment::read(path), expected);
+    QCOMPARE(QDir(scratch.dir.path()).entryList(QDir::Files | QDir::Hidden).filter(u"a.md").size(),
+             change == u"remove" ? 0 : 1);
 }
 
 void TestCore::newerFileOnDiskAsksBeforeOverwriting()
@@ -386,6 +485,13 @@ void TestCore::editKeepsUntouchedLineBreaks_data()
     QTest::newRow("mixed-kept-away-from-edit") << "a\nb\r\nc\rd" << "a\nb\nc\nd" << "a\nb\nc\nD"
                                                << "a\nb\r\nc\rD";
     QTest::newRow("lone-cr-file") << "a\rb" << "a\nb" << "a\nb\nc" << "a\rb\rc";
+    // A lone "\r" and a "\n" brought together by the edit stay two breaks.
+    QTest::newRow("deleted-between-cr-and-lf") << "a\rb\nc" << "a\nb\nc" << "a\n\nc"
+                                               << "a\r\n\nc";
+    QTest::newRow("new-line-after-a-lone-cr") << "x\na\rb" << "x\na\nb" << "x\na\n\nb"
+                                              << "x\na\r\n\nb";
+    QTest::newRow("new-line-before-a-lf-in-a-cr-file") << "\ra\nb" << "\na\nb"
+                                                       << "\nax\n\nb" << "\rax\r\n\nb";
     QTest::newRow("unicode-line-separator") << QString("a") + QChar(0x2028) + "b"
                                             << "a\nb" << "a\nbc"
                                             << QString("a") + QChar(0x2028) + "bc";

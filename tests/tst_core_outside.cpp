@@ -9,7 +9,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using quorvel::themes::FileThemes;
 using quorvel::themes::ThemeKind;
@@ -89,6 +96,9 @@ private Q_SLOTS:
     void outsideMoveIsFollowedOrReported_data();
     void outsideMoveIsFollowedOrReported();
     void aNewFileOnAFreedInodeIsNoRename();
+    void anAppendWhileTheSaveFlushesIsOffered();
+    void appendsWhileTypingAreNeverLost_data();
+    void appendsWhileTypingAreNeverLost();
 
     // the file's theme
     void perFileOffAssignsNothing();
@@ -583,6 +593,128 @@ void TestOutsideChanges::ownSavesDoNotLoseTheThemeAcrossARename()
     FileThemes reread(scratch.store);
     QCOMPARE(reread.count(), 1);
     QCOMPARE(reread.theme(renamed), ThemeKind::SolarizedLight);
+}
+
+// Another program appends the moment the save's copy appears, while the copy is written and
+// flushed: its line is offered, and never written over.
+void TestOutsideChanges::anAppendWhileTheSaveFlushesIsOffered()
+{
+    Harness h("start\n");
+    const QFileInfo note(h.document->filePath());
+    const int events = inotify_init1(IN_CLOEXEC);
+    QVERIFY(events >= 0);
+    QVERIFY(inotify_add_watch(events, QFile::encodeName(note.absolutePath()).constData(), IN_CREATE)
+            >= 0);
+    std::atomic<bool> appended = false;
+    std::thread other([&] {
+        alignas(inotify_event) char buffer[4096];
+        pollfd ready{events, POLLIN, 0};
+        while (!appended && ::poll(&ready, 1, 10'000) == 1) {
+            const ssize_t size = ::read(events, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < size;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                if (!appended && event->len && QByteArray(event->name).startsWith(".note.md.")) {
+                    append(note.filePath(), "theirs\n");
+                    appended = true;
+                }
+            }
+        }
+    });
+    // Long enough that writing and flushing the copy outlasts the other program's reaction.
+    const QString mine = QStringLiteral("mine\n") + QStringLiteral("0123456789abcde\n").repeated(1 << 17);
+    h.model->setText(mine);
+    h.scratch.clock.advance(1s);
+    other.join();
+    ::close(events);
+    QVERIFY(appended);
+    QVERIFY(h.onDisk().endsWith("theirs\n"));
+    QVERIFY(waitUntil([&] {
+        h.scratch.clock.advance(FileWatcher::kMergeDelay);
+        return h.model->externalContent() && h.model->externalContent()->endsWith(u"theirs\n");
+    }, 5000));
+    QCOMPARE(h.model->getText(), mine);
+}
+
+void TestOutsideChanges::appendsWhileTypingAreNeverLost_data()
+{
+    QTest::addColumn<bool>("autoReload");
+    QTest::newRow("offered") << false;
+    QTest::newRow("reloaded-when-clean") << true;
+}
+
+// Another program appends twenty lines a second while the user types at the top, lets autosave
+// run in their pauses and, whenever an outside version is offered, takes it and types their
+// unsaved lines again. In the end every appended line is on disk and every typed line in the
+// text: no save wrote over an append the model had not seen, no reload over unsaved typing.
+void TestOutsideChanges::appendsWhileTypingAreNeverLost()
+{
+    QFETCH(bool, autoReload);
+    constexpr int kAppends = 60;
+    Harness h("# top\n");
+    h.scratch.appearance.setAutoReload(autoReload);
+    const QByteArray path = QFile::encodeName(h.document->filePath());
+    std::atomic<int> appended = 0;
+    std::thread writer([&] {
+        for (int k = 0; k < kAppends; ++k) {
+            const QByteArray line = "outside " + QByteArray::number(k) + '\n';
+            const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            if (fd < 0 || ::write(fd, line.constData(), size_t(line.size())) != line.size())
+                qFatal("cannot append to the note");
+            ::close(fd);
+            appended = k + 1;
+            std::this_thread::sleep_for(50ms); // the other program's pace
+        }
+    });
+
+    QStringList typed;
+    int offers = 0;
+    int saves = 0;
+    connect(h.document.get(), &PlatformDocument::saved, this, [&saves] { ++saves; });
+    const auto typeAgainOnTheOfferedText = [&] {
+        if (!h.model->externalContent())
+            return;
+        ++offers;
+        h.model->reloadFromDisk();
+        QString text = h.model->getText();
+        for (const QString &line : std::as_const(typed)) {
+            if (!text.contains(line))
+                text.insert(6, line); // after "# top\n"
+        }
+        h.model->setText(text);
+        // A pause at once: the save races the next append.
+        h.scratch.clock.advance(1100ms);
+    };
+    for (int seen = 0; seen < kAppends;) {
+        if (!waitUntil([&] { return appended > seen; }, 10'000))
+            break;
+        seen = appended;
+        typed << QStringLiteral("typed %1\n").arg(typed.size());
+        h.model->setText(h.model->getText().insert(6, typed.last()));
+        // Every third line a pause long enough for autosave; the watcher's merges fall due too.
+        h.scratch.clock.advance(typed.size() % 3 ? 150ms : 1100ms);
+        typeAgainOnTheOfferedText();
+    }
+    writer.join();
+    QCOMPARE(int(appended), kAppends);
+    // The last append is seen by the watcher or by the save's own look at the disk.
+    const QString last = QStringLiteral("outside %1\n").arg(kAppends - 1);
+    QVERIFY(waitUntil([&] {
+        h.scratch.clock.advance(1100ms);
+        typeAgainOnTheOfferedText();
+        return !h.document->isDocumentEdited() && !h.model->externalContent()
+            && h.model->getText().contains(last);
+    }, 10'000));
+
+    const QByteArray disk = h.onDisk();
+    QCOMPARE(QString::fromUtf8(disk), h.model->getText());
+    for (int k = 0; k < kAppends; ++k)
+        QVERIFY2(disk.contains(QByteArray("outside " + QByteArray::number(k) + '\n')),
+                 qPrintable(QString::number(k)));
+    for (const QString &line : std::as_const(typed))
+        QVERIFY2(disk.contains(line.toUtf8()), qPrintable(line));
+    qInfo("%d appends, %d typed lines, %d outside versions offered, %d saves", kAppends,
+          int(typed.size()), offers, saves);
 }
 
 int runOutsideChangeTests(int argc, char **argv)

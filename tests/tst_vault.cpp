@@ -172,6 +172,10 @@ void TestVault::targetsResolve_data()
     QTest::newRow("empty") << QStringList{"a/.md"} << "" << "" << "-";
     QTest::newRow("blank") << QStringList{"a/.md"} << " \t " << "" << "-";
     QTest::newRow("missing") << QStringList{"a/Note.md"} << "Nowhere" << "a/Note.md" << "-";
+    QTest::newRow("the-root-is-no-note") << QStringList{"a/Note.md"} << "." << "a/Note.md" << "-";
+    QTest::newRow("a-folder-is-no-note") << QStringList{"sub/x.md"} << "sub" << "" << "-";
+    QTest::newRow("a-folder-named-like-a-note")
+        << QStringList{"Folder.md/inner.md"} << "Folder" << "" << "-";
 }
 
 void TestVault::targetsResolve()

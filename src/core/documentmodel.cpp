@@ -439,7 +439,14 @@ void DocumentModel::save(PlatformDocument::SaveKind kind)
     if (m_fileMissing)
         return;
     const QString text = getText();
-    document->saveDocument(kind);
+    if (!document->saveDocument(kind, &m_disk.lastSeen()) && m_disk.changedSinceLastSeen()) {
+        // Another program wrote the file while this save was under way: it is offered, never
+        // written over. What turns out to be our own text is saved over after all.
+        fileChangedOnDisk();
+        if (m_externalContent || m_fileMissing
+            || !document->saveDocument(kind, &m_disk.lastSeen()))
+            return;
+    }
     previewLog(QStringLiteral("autosave"));
     m_lastSavedText = text;
     m_disk.refresh();

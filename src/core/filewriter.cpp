@@ -1,12 +1,19 @@
 #include "filewriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,28 +84,92 @@ QString writtenPath(const QString &path)
     return info.absoluteFilePath();
 }
 
+// The copies a save writes are named ".<name>.<random>~" and locked (flock) by their writer from
+// creation until they are renamed into place or removed. A copy nobody holds was left by a writer
+// that died half way (a kill, a power cut: nothing runs to remove it then), and the next save of
+// the file removes it. A lock, not an age, tells them apart: another process's save in progress
+// is never taken for a leftover, however slow its disk.
+QString copyPrefix(const QFileInfo &target)
+{
+    return QStringLiteral(".") + target.fileName().left(64) + u'.';
+}
+
+bool isCopyName(const QString &name, const QString &prefix)
+{
+    if (!name.startsWith(prefix) || !name.endsWith(u'~'))
+        return false;
+    const QStringView middle = QStringView(name).sliced(prefix.size()).chopped(1);
+    return !middle.isEmpty() && middle.size() <= 7
+        && std::all_of(middle.begin(), middle.end(), [](QChar c) {
+               return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+           });
+}
+
+void removeAbandonedCopies(const QString &target)
+{
+    // Copies are only abandoned when a process dies, so once per file and process is enough.
+    static QMutex lock;
+    static QSet<QString> swept;
+    {
+        const QMutexLocker locker(&lock);
+        if (swept.contains(target))
+            return;
+        swept.insert(target);
+    }
+    const QFileInfo info(target);
+    const QString prefix = copyPrefix(info);
+    const QDir folder = info.absoluteDir();
+    const QStringList names =
+        folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString &name : names) {
+        if (!isCopyName(name, prefix))
+            continue;
+        const QByteArray path = encoded(folder.filePath(name));
+        Descriptor fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat held{}, named{};
+        if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)
+            || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::lstat(path.constData(), &named) == 0 && named.st_ino == held.st_ino
+            && named.st_dev == held.st_dev)
+            ::unlink(path.constData());
+    }
+}
+
 struct Copy
 {
     QString path;
     int error = 0;
+    // Holds the copy's lock until the copy is in place or gone.
+    std::shared_ptr<Descriptor> lock;
 };
 
 // A hidden, flushed copy of `data` beside `target`, with the permissions of `existing`.
 Copy writeCopy(const QString &target, const QByteArray &data, const struct stat *existing)
 {
+    removeAbandonedCopies(target);
     const QFileInfo info(target);
     const mode_t mode = existing ? (existing->st_mode & 07777) : 0666;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = info.absolutePath() + QStringLiteral("/.")
-            + info.fileName().left(64) + u'.'
+        const QString path = info.absolutePath() + u'/' + copyPrefix(info)
             + QString::number(QRandomGenerator::global()->generate(), 36) + u'~';
         Descriptor fd(::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                              mode));
         if (fd.get() < 0 && errno == EEXIST)
             continue;
         if (fd.get() < 0)
-            return {QString(), errno};
-        int error = writeAll(fd.get(), data, 0);
+            return {QString(), errno, nullptr};
+        // Another save's sweep may have taken the copy for a leftover between its creation and
+        // the lock: then it is gone or about to go, and another name is tried.
+        struct stat created{};
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &created) != 0
+            || created.st_nlink == 0)
+            continue;
+        // The lock belongs to the open file, so a duplicate keeps it past the close below.
+        auto lock = std::make_shared<Descriptor>(::dup(fd.get()));
+        int error = lock->get() < 0 ? errno : 0;
+        if (!error)
+            error = writeAll(fd.get(), data, 0);
         if (!error && existing) {
             // The umask may have taken bits the file had; ownership as far as we may set it.
             if (::fchmod(fd.get(), mode) != 0)
@@ -115,23 +186,65 @@ Copy writeCopy(const QString &target, const QByteArray &data, const struct stat 
             error = fd.close();
         if (error) {
             ::unlink(encoded(path).constData());
-            return {QString(), error};
+            return {QString(), error, nullptr};
         }
-        return {path, 0};
+        return {path, 0, std::move(lock)};
     }
-    return {QString(), EEXIST};
+    return {QString(), EEXIST, nullptr};
 }
 
-int replace(const QString &target, const QByteArray &data, const struct stat *existing)
+// Our own error code: the file is no longer the one the caller last saw.
+constexpr int kChanged = -1;
+
+bool isLastSeen(const struct stat &info, const DiskAttributes &lastSeen)
+{
+    return quint64(info.st_ino) == lastSeen.inode && quint64(info.st_dev) == lastSeen.device
+        && lastSeen.size == qint64(info.st_size)
+        && qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec
+        == lastSeen.modifiedNs;
+}
+
+int replace(const QString &target, const QByteArray &data, const struct stat *existing,
+            const DiskAttributes *lastSeen)
 {
     const Copy copy = writeCopy(target, data, existing);
     if (copy.error)
         return copy.error;
-    if (::rename(encoded(copy.path).constData(), encoded(target).constData()) != 0) {
-        const int error = errno;
-        ::unlink(encoded(copy.path).constData());
-        return error;
+    const QByteArray from = encoded(copy.path);
+    const QByteArray to = encoded(target);
+    // What the copy's name holds at the end (the copy, or the file it displaced) goes.
+    const auto dropCopy = [&from](int result) {
+        ::unlink(from.constData());
+        return result;
+    };
+    if (lastSeen) {
+        // A look at the file and then a rename would leave a gap, as long as a flush takes, for
+        // another program's write to be replaced unseen. Swapped, the file lands at the copy's
+        // name, where it can be looked at and put back.
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE)
+            == 0) {
+            struct stat displaced{};
+            if (::lstat(from.constData(), &displaced) == 0 && isLastSeen(displaced, *lastSeen))
+                return dropCopy(0);
+            // The other program's file goes back; should even that fail, it stays at the
+            // copy's name rather than be removed.
+            if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
+                            RENAME_EXCHANGE)
+                != 0)
+                return errno;
+            return dropCopy(kChanged);
+        }
+        if (errno == ENOENT)
+            return dropCopy(kChanged);
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            return dropCopy(errno);
+        // A file system without swaps: the last look as late as it can be.
+        struct stat now{};
+        if (::stat(to.constData(), &now) != 0 || !isLastSeen(now, *lastSeen))
+            return dropCopy(kChanged);
     }
+    if (::rename(from.constData(), to.constData()) != 0)
+        return dropCopy(errno);
     return 0;
 }
 
@@ -166,14 +279,20 @@ struct InPlace
 };
 
 InPlace overwriteInPlace(const QString &target, const QByteArray &data,
-                         const struct stat &existing)
+                         const struct stat &existing, const DiskAttributes *lastSeen)
 {
     const Copy copy = writeCopy(target, data, &existing);
     if (copy.error)
         return {copy.error, QString()};
     auto done = [&copy](int error, bool restored) -> InPlace {
-        if (error && !restored)
+        if (error && !restored) {
+            // Out of the copies' pattern: no later save may take the only copy of the text for
+            // a leftover.
+            const QString kept = copy.path.chopped(1) + QStringLiteral(".unsaved");
+            if (::rename(encoded(copy.path).constData(), encoded(kept).constData()) == 0)
+                return {error, kept};
             return {error, copy.path};
+        }
         ::unlink(encoded(copy.path).constData());
         return {error, QString()};
     };
@@ -181,6 +300,9 @@ InPlace overwriteInPlace(const QString &target, const QByteArray &data,
     Descriptor fd(::open(encoded(target).constData(), O_RDWR | O_CLOEXEC));
     if (fd.get() < 0)
         return done(errno, true);
+    struct stat opened{};
+    if (lastSeen && (::fstat(fd.get(), &opened) != 0 || !isLastSeen(opened, *lastSeen)))
+        return done(kChanged, true);
     const QByteArray old = readAll(fd.get(), existing.st_size);
     if (old.size() != existing.st_size)
         return done(EIO, true);
@@ -203,16 +325,20 @@ InPlace overwriteInPlace(const QString &target, const QByteArray &data,
 
 } // namespace
 
-Result<void> FileWriter::write(const QString &path, const QByteArray &data)
+namespace {
+
+Result<bool> writeFile(const QString &path, const QByteArray &data, const DiskAttributes *lastSeen)
 {
     const QString name = QFileInfo(path).fileName();
     auto failure = [&name](const QString &reason) {
-        return Result<void>::failure(
+        return Result<bool>::failure(
             QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
     };
     const QString target = writtenPath(path);
     struct stat existing{};
     const bool exists = ::stat(encoded(target).constData(), &existing) == 0;
+    if (lastSeen && (!exists || !isLastSeen(existing, *lastSeen)))
+        return false;
     if (exists && S_ISDIR(existing.st_mode))
         return failure(QStringLiteral("A folder with that name is in the way."));
     if (exists && !S_ISREG(existing.st_mode))
@@ -222,17 +348,36 @@ Result<void> FileWriter::write(const QString &path, const QByteArray &data)
         return failure(systemMessage(errno));
 
     if (exists && existing.st_nlink > 1) {
-        const InPlace result = overwriteInPlace(target, data, existing);
+        const InPlace result = overwriteInPlace(target, data, existing, lastSeen);
+        if (result.error == kChanged)
+            return false;
         if (!result.error)
-            return Result<void>::success();
+            return true;
         QString reason = systemMessage(result.error);
         if (!result.keptCopy.isEmpty())
             reason += QStringLiteral(" The new text is kept in \u201C%1\u201D.").arg(result.keptCopy);
         return failure(reason);
     }
-    if (const int error = replace(target, data, exists ? &existing : nullptr))
+    const int error = replace(target, data, exists ? &existing : nullptr, lastSeen);
+    if (error == kChanged)
+        return false;
+    if (error)
         return failure(systemMessage(error));
-    return Result<void>::success();
+    return true;
+}
+
+} // namespace
+
+Result<void> FileWriter::write(const QString &path, const QByteArray &data)
+{
+    const auto written = writeFile(path, data, nullptr);
+    return written ? Result<void>::success() : Result<void>::failure(written.error());
+}
+
+Result<bool> FileWriter::writeOver(const QString &path, const QByteArray &data,
+                                   const DiskAttributes &lastSeen)
+{
+    return writeFile(path, data, lastSeen.exists() ? &lastSeen : nullptr);
 }
 
 } // namespace quorvel::core

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diskfile.h"
 #include "result.h"
 
 #include <QByteArray>
@@ -16,11 +17,18 @@ namespace quorvel::core {
 // keeps its permissions. A file with more than one hard link is overwritten in place, so that
 // every name keeps showing the same text: the new bytes are first written and flushed to a copy
 // beside it, space is reserved, and a failed write puts the old bytes back. A symbolic link
-// stays a link; its target is written.
+// stays a link; its target is written. A copy left by a save that was killed half way is removed
+// by the next save of the file.
 class FileWriter
 {
 public:
     static Result<void> write(const QString &path, const QByteArray &data);
+    // As write(), but only over the file `lastSeen` describes: when another program wrote,
+    // replaced or removed it since, nothing is written and the value is false. The file is
+    // swapped with the copy (where the file system can) and swapped back when what it displaced
+    // is not that file, so that a write landing while the copy is flushed is not lost either.
+    static Result<bool> writeOver(const QString &path, const QByteArray &data,
+                                  const DiskAttributes &lastSeen);
 };
 
 } // namespace quorvel::core

@@ -88,7 +88,20 @@ QString mergeEditorEdit(const QString &text, QStringView before, QStringView aft
     const QString lineBreak = dominantLineBreak(text);
     if (lineBreak != u"\n")
         inserted.replace(u'\n', lineBreak);
-    return QStringView(text).left(start) + inserted + QStringView(text).mid(end);
+    // Two breaks meeting as "\r" and "\n" would read as one "\r\n", a line fewer than the
+    // widget shows: the "\r" becomes "\r\n", a break of the file's own kinds.
+    const QStringView rest = QStringView(text).mid(end);
+    const auto join = [](QString &left, QStringView right) {
+        if (left.endsWith(u'\r') && right.startsWith(u'\n'))
+            left.append(u'\n');
+    };
+    QString merged = text.left(start);
+    if (!inserted.isEmpty()) {
+        join(merged, inserted);
+        merged += inserted;
+    }
+    join(merged, rest);
+    return merged + rest;
 }
 
 } // namespace quorvel::core

@@ -71,10 +71,10 @@ void PlatformDocument::setFilePath(const QString &path)
     Q_EMIT filePathChanged(m_filePath);
 }
 
-bool PlatformDocument::saveDocument(SaveKind kind)
+bool PlatformDocument::saveDocument(SaveKind kind, const DiskAttributes *lastSeen)
 {
     if (!isUntitled())
-        return saveTo(m_filePath, kind);
+        return saveTo(m_filePath, kind, lastSeen);
     if (!m_prompter)
         return false;
     const auto path = m_prompter->askSavePath(*this);
@@ -125,18 +125,23 @@ std::optional<QByteArray> PlatformDocument::fileData(SaveKind kind)
     return m_content->fileData();
 }
 
-bool PlatformDocument::saveTo(const QString &path, SaveKind kind)
+bool PlatformDocument::saveTo(const QString &path, SaveKind kind, const DiskAttributes *lastSeen)
 {
     if (!mayOverwrite(path, kind))
         return false;
     const auto data = fileData(kind);
     if (!data)
         return false;
-    const auto written = FileWriter::write(path, *data);
+    const Result<bool> written = lastSeen ? FileWriter::writeOver(path, *data, *lastSeen) : [&] {
+        const auto plain = FileWriter::write(path, *data);
+        return plain ? Result<bool>(true) : Result<bool>::failure(plain.error());
+    }();
     if (!written) {
         fail(written.error(), true);
         return false;
     }
+    if (!written.value())
+        return false;
     m_failureReported = false;
     m_keptNewerFile.reset();
     m_fileModificationDate = modificationDate(path);

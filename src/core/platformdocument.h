@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diskfile.h"
 #include "result.h"
 
 #include <QDateTime>
@@ -65,8 +66,10 @@ public:
 
     // Saves to the document's file, or asks where when it has none. Returns whether the text is
     // now on disk. A failure keeps the document edited and the old file intact, and is reported
-    // once for a run of failures, not at every autosave after it.
-    bool saveDocument(SaveKind kind = SaveKind::Explicit);
+    // once for a run of failures, not at every autosave after it. With `lastSeen` (the file as
+    // its owner last saw it), a file another program changed since is left as it is, silently:
+    // the owner looks at it.
+    bool saveDocument(SaveKind kind = SaveKind::Explicit, const DiskAttributes *lastSeen = nullptr);
 
 Q_SIGNALS:
     void editedChanged(bool edited);
@@ -75,7 +78,7 @@ Q_SIGNALS:
     void saveFailed(const QString &message);
 
 private:
-    bool saveTo(const QString &path, SaveKind kind);
+    bool saveTo(const QString &path, SaveKind kind, const DiskAttributes *lastSeen = nullptr);
     bool mayOverwrite(const QString &path, SaveKind kind);
     std::optional<QByteArray> fileData(SaveKind kind);
     void fail(const QString &message, bool alert);

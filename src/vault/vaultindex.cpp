@@ -26,6 +26,14 @@ bool exists(const QString &path)
     return FolderListings::statExists(path);
 }
 
+// A name links to a note, never to a folder: "[[.]]" or "[[sub]]" must not find the vault's
+// root or its subfolder (which the index, holding files only, never does either).
+bool isFolder(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // The folder part of an absolute, cleaned path ("/" for an item in "/").
 QString folderOf(const QString &path)
 {
@@ -228,11 +236,12 @@ std::optional<QString> VaultIndex::resolve(const QString &rawTarget, const QStri
         FolderListings::Batch direct(FolderListings::shared());
         for (const QString &name : names) {
             const QString underRoot = join(m_root, name);
-            if (direct.exists(underRoot))
+            if (direct.exists(underRoot) && !isFolder(underRoot))
                 return underRoot;
             if (!sourceFolder.isEmpty()) {
                 const QString besideSource = join(sourceFolder, name);
-                if (besideSource != underRoot && direct.exists(besideSource))
+                if (besideSource != underRoot && direct.exists(besideSource)
+                    && !isFolder(besideSource))
                     return besideSource;
             }
         }
