@@ -241,6 +241,14 @@ int main(int argc, char **argv)
         report("settled, debounce passing in real time", paced);
         report("settled, keys back to back", settled);
         report("just opened", justOpened);
+        QList<double> floor;
+        for (int i = 0; i < 5; ++i) {
+            timer.restart();
+            waitPainted(page);
+            floor.append(timer.nsecsElapsed() / 1e6);
+        }
+        std::printf("  two frames of the page with nothing to draw (the floor of \"painted\"): median "
+                    "%.1f ms\n", median(floor));
         if (megabytes != 1) {
             delete window;
             continue;
