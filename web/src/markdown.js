@@ -58,10 +58,11 @@ export function createMarkdown() {
     }
   });
   // A reference keeps its label: written back, it is the one in the source,
-  // not its number.
+  // not its number. Its number is no text to type into: what was typed there could not be
+  // written back.
   const footnoteRef = md.renderer.rules.footnote_ref;
   md.renderer.rules.footnote_ref = (tokens, idx, ...rest) => {
-    const html = footnoteRef(tokens, idx, ...rest);
+    const html = footnoteRef(tokens, idx, ...rest).replace('<sup class="footnote-ref"', '<sup class="footnote-ref" contenteditable="false"');
     const label = tokens[idx].meta.label;
     return label === undefined ? html
       : html.replace('<sup class="footnote-ref"', `<sup class="footnote-ref" data-label="${md.utils.escapeHtml(label)}"`);

@@ -147,4 +147,37 @@ describe('random edits', () => {
       assert.equal(canonical(again.root), canonical(root), `seed ${SEED + 2}, document ${n}: ${JSON.stringify(text)}`);
     }
   });
+
+  // A character typed into a random block of a real note: the file changes inside that block's
+  // lines and nowhere else.
+  it('a visual edit changes only the lines of the block it was made in', async () => {
+    const rng = random(SEED + 3);
+    for (const original of DOCS.slice(0, 4)) {
+      for (let n = 0; n < 15; n += 1) {
+        const { page, root, win, settle } = makePage();
+        page.render(original, 'file:///v/');
+        page.setEditable(true);
+        const blocks = [...root.children].filter((el) => /^(P|H[1-6]|LI|BLOCKQUOTE|UL|OL)$/.test(el.nodeName));
+        const el = rng.pick(blocks);
+        const walker = win.document.createTreeWalker(el, 4);
+        const texts = [];
+        // Text a reader can type into: not inside rendered math, a diagram or other read-only parts.
+        for (let t = walker.nextNode(); t; t = walker.nextNode()) {
+          if (t.data.trim() && !t.parentElement.closest('[contenteditable="false"]')) texts.push(t);
+        }
+        if (!texts.length) continue;
+        const text = rng.pick(texts);
+        text.insertData(rng.int(text.data.length + 1), 'Z');
+        await settle();
+        const from = Number(el.getAttribute('data-from'));
+        const to = Number(el.getAttribute('data-to'));
+        const after = page.flushEdit().split('\n');
+        const before = original.split('\n');
+        const tail = before.length - to;
+        assert.deepEqual(after.slice(0, from), before.slice(0, from), `lines before the block, ${el.outerHTML.slice(0, 80)}`);
+        assert.deepEqual(after.slice(after.length - tail), before.slice(to), `lines after the block, ${el.outerHTML.slice(0, 80)}`);
+        assert.ok(after.slice(from, after.length - tail).join('\n').includes('Z'), `${text.parentElement.outerHTML.slice(0, 200)}`);
+      }
+    }
+  });
 });

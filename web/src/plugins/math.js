@@ -91,13 +91,15 @@ function mathBlock(state, startLine, endLine, silent) {
   return true;
 }
 
+// A formula shows its typeset form, not its TeX: typing into it could never be written back, so
+// it takes no typing (its source is edited in the source view).
 export default function math(md) {
   md.inline.ruler.before('escape', 'math_inline', mathInline);
   md.block.ruler.before('fence', 'math_block', mathBlock, {
     alt: ['paragraph', 'reference', 'blockquote', 'list'],
   });
   md.renderer.rules.math_inline = (tokens, idx) =>
-    `<span class="math">${typeset(tokens[idx].content, false)}</span>`;
+    `<span class="math" contenteditable="false">${typeset(tokens[idx].content, false)}</span>`;
   md.renderer.rules.math_block = (tokens, idx) =>
-    `<div class="math-block">${typeset(tokens[idx].content, true)}</div>\n`;
+    `<div class="math-block" contenteditable="false">${typeset(tokens[idx].content, true)}</div>\n`;
 }
