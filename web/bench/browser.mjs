@@ -121,6 +121,9 @@ async function main() {
     const small = readFileSync(join(here, '..', '..', 'examples', 'vault', 'Welcome.md'), 'utf8');
     await setDoc('small', small);
     const hasUpdate = await evaluate('typeof quorvel.update === "function"');
+    // Two frames with nothing to draw: no figure below can be smaller.
+    const floor = await evaluate('(async () => { const t = []; for (let i = 0; i < 10; i += 1) t.push(await qvTime(() => {})); return t; })()');
+    console.log(`two frames of a page with nothing to draw (the floor of every figure): median ${f(median(floor))}`);
 
     for (const mb of sizes) {
       const doc = documentation(mb * 1024 * 1024);
