@@ -132,21 +132,26 @@ void TestHeadless::exportWritesEachFormat_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QByteArray>("expected"); // what the output must hold
+    QTest::addColumn<bool>("earlier");        // an earlier file is written over
     // The wikilink resolved: its answer comes from a thread of its own, after the render.
-    QTest::newRow("html") << u"html"_s << QByteArray("Other.md\">Other</a>");
-    QTest::newRow("pdf") << u"pdf"_s << QByteArray("%PDF-");
+    QTest::newRow("html") << u"html"_s << QByteArray("Other.md\">Other</a>") << true;
+    QTest::newRow("pdf") << u"pdf"_s << QByteArray("%PDF-") << true;
+    QTest::newRow("pdf-new-file") << u"pdf"_s << QByteArray("%PDF-") << false;
     // The page's Markdown keeps what it cannot show as written.
     QTest::newRow("md") << u"md"_s
                         << QByteArray("# Heading\n\nSome *text* and a [link](https://example.com).\n"
-                                      "\n<!-- kept -->\n\n[r]: https://example.com\n\nSee [[Other]].\n");
+                                      "\n<!-- kept -->\n\n[r]: https://example.com\n\nSee [[Other]].\n")
+                        << true;
 }
 
 void TestHeadless::exportWritesEachFormat()
 {
     QFETCH(QString, format);
     QFETCH(QByteArray, expected);
-    const QString out = u"out."_s + format;
-    write(out, "an earlier file");
+    QFETCH(bool, earlier);
+    const QString out = (earlier ? u"out."_s : u"new."_s) + format;
+    if (earlier)
+        write(out, "an earlier file");
     const Run result = run({u"--export"_s, format, u"note.md"_s, out});
     QCOMPARE(result.status, 0);
     QCOMPARE(result.err, QByteArray());
@@ -157,6 +162,9 @@ void TestHeadless::exportWritesEachFormat()
         QCOMPARE(written, expected);
     else
         QVERIFY2(written.contains(expected), written.left(200).constData());
+    // Readable as any file the user makes (the engine wrote PDFs for their owner alone).
+    write(u"fresh"_s, "x");
+    QCOMPARE(QFileInfo(path(out)).permissions(), QFileInfo(path(u"fresh"_s)).permissions());
 }
 
 void TestHeadless::optionsAnswerAsCommandLineToolsDo_data()

@@ -1,7 +1,10 @@
 #include "printing.h"
 
+#include <sys/stat.h>
+
 #include "themes/appearance.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMarginsF>
 #include <QPageSize>
@@ -83,6 +86,26 @@ const QList<PrintCompletion *> &PrintCompletion::live()
     return liveCompletions();
 }
 
+namespace {
+
+QFileDevice::Permissions filePermissions()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t mode = 0666 & ~mask;
+    QFileDevice::Permissions permissions;
+    const std::pair<mode_t, QFileDevice::Permission> bits[] = {
+        {S_IRUSR, QFileDevice::ReadOwner},  {S_IWUSR, QFileDevice::WriteOwner},
+        {S_IRGRP, QFileDevice::ReadGroup},  {S_IWGRP, QFileDevice::WriteGroup},
+        {S_IROTH, QFileDevice::ReadOther},  {S_IWOTH, QFileDevice::WriteOther}};
+    for (const auto &[bit, permission] : bits)
+        if (mode & bit)
+            permissions |= permission;
+    return permissions;
+}
+
+} // namespace
+
 void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
               std::function<void(bool)> completion)
 {
@@ -91,7 +114,12 @@ void writePDF(QWebEngineView *view, const QString &path, const themes::Appearanc
         return;
     }
     auto *done = new PrintCompletion([path, completion = std::move(completion)](bool success) {
-        completion(success && QFileInfo(path).isFile());
+        const bool written = success && QFileInfo(path).isFile();
+        // The engine writes the file readable by its owner alone; an exported document is
+        // shared like any file the user makes, as the user's umask says.
+        if (written)
+            QFile::setPermissions(path, filePermissions());
+        completion(written);
     });
     QWebEnginePage *page = view->page();
     QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, done,
