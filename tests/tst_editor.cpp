@@ -7,7 +7,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
-#include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -77,7 +76,6 @@ private Q_SLOTS:
     void charactersPassUnchanged();
     void editsReachTheModelExactly_data();
     void editsReachTheModelExactly();
-    void pastedImageIsStoredAndLinked();
     void largeTextIsNotColoured();
     void outlineEntriesFindTheirLine_data();
     void outlineEntriesFindTheirLine();
@@ -286,27 +284,6 @@ void TestEditor::editsReachTheModelExactly()
         break;
     }
     QCOMPARE(rig.text(), rig.view.rawText());
-}
-
-void TestEditor::pastedImageIsStoredAndLinked()
-{
-    MarkdownTextView view;
-    int stored = 0;
-    view.setImageSaver([&](const QImage &image) -> std::optional<QString> {
-        ++stored;
-        return image.width() == 3 ? std::optional(u"Captures/c.png"_s) : std::nullopt;
-    });
-    view.setPlainText(u"x"_s);
-    view.moveCursor(QTextCursor::End);
-    auto *mime = new QMimeData; // the clipboard owns it
-    QImage image(3, 2, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    mime->setImageData(image);
-    QGuiApplication::clipboard()->setMimeData(mime);
-    QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
-    view.paste();
-    QCOMPARE(stored, 1);
-    QCOMPARE(view.toPlainText(), u"x![](Captures/c.png)"_s);
 }
 
 void TestEditor::largeTextIsNotColoured()
