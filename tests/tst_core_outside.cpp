@@ -668,13 +668,9 @@ void TestOutsideChanges::appendsWhileTypingAreNeverLost()
     });
 
     QStringList typed;
-    int offers = 0;
-    int saves = 0;
-    connect(h.document.get(), &PlatformDocument::saved, this, [&saves] { ++saves; });
     const auto typeAgainOnTheOfferedText = [&] {
         if (!h.model->externalContent())
             return;
-        ++offers;
         h.model->reloadFromDisk();
         QString text = h.model->getText();
         for (const QString &line : std::as_const(typed)) {
@@ -713,8 +709,6 @@ void TestOutsideChanges::appendsWhileTypingAreNeverLost()
                  qPrintable(QString::number(k)));
     for (const QString &line : std::as_const(typed))
         QVERIFY2(disk.contains(line.toUtf8()), qPrintable(line));
-    qInfo("%d appends, %d typed lines, %d outside versions offered, %d saves", kAppends,
-          int(typed.size()), offers, saves);
 }
 
 int runOutsideChangeTests(int argc, char **argv)
