@@ -387,12 +387,6 @@ void TestPreview::resolveIsAnsweredFromAWorkerThread_data()
     QTest::newRow("neighbour-note-once")
         << QByteArray(R"({"type":"resolve","targets":["Other","Other"]})")
         << R"({"Other":"file://DIR/Other.md"})";
-    QTest::newRow("note-in-a-subfolder")
-        << QByteArray(R"({"type":"resolve","targets":["deep"]})")
-        << R"({"deep":"file://DIR/sub/Deep.md"})";
-    QTest::newRow("folder-part")
-        << QByteArray(R"({"type":"resolve","targets":["sub/Deep"]})")
-        << R"({"sub/Deep":"file://DIR/sub/Deep.md"})";
 }
 
 void TestPreview::resolveIsAnsweredFromAWorkerThread()
@@ -401,8 +395,6 @@ void TestPreview::resolveIsAnsweredFromAWorkerThread()
     QFETCH(QString, answer);
     Harness h;
     h.scratch.write(QStringLiteral("Other.md"), "# Other\n");
-    QDir(h.scratch.dir.path()).mkdir(QStringLiteral("sub"));
-    h.scratch.write(QStringLiteral("sub/Deep.md"), "# Deep\n");
     h.model.setFileURL(QUrl::fromLocalFile(h.scratch.write(QStringLiteral("Note.md"), "")));
     h.controller.receive(QJsonDocument::fromJson(body).object());
     const QString expected = QStringLiteral("quorvel.resolved(")
