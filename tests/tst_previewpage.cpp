@@ -81,6 +81,10 @@ private:
     // Runs a probe script in the page and returns its result.
     QVariant evaluate(DocumentWindow *window, const QString &script);
     QString pageText(DocumentWindow *window);
+    bool editable(DocumentWindow *window);
+    // With the content focused and the caret at the end of the first element that matches, runs
+    // `then` in the same script, so that nothing the page does can come in between.
+    QVariant atCaret(DocumentWindow *window, const QString &selector, const QString &then);
     bool waitFor(QSignalSpy &spy, const QString &type, int count = 1);
     void typeInPage(DocumentWindow *window, const QString &text);
     // A real mouse click in the middle of the first element of the content that matches.
@@ -140,6 +144,21 @@ QString TestPreviewPage::pageText(DocumentWindow *window)
         .toString();
 }
 
+bool TestPreviewPage::editable(DocumentWindow *window)
+{
+    return evaluate(window, u"document.getElementById('content').isContentEditable"_s).toBool();
+}
+
+QVariant TestPreviewPage::atCaret(DocumentWindow *window, const QString &selector,
+                                 const QString &then)
+{
+    return evaluate(window, QStringLiteral(
+        "(() => { const el = document.querySelector(%1); document.getElementById('content').focus();"
+        " const r = document.createRange(); r.selectNodeContents(el); r.collapse(false);"
+        " getSelection().removeAllRanges(); getSelection().addRange(r);"
+        " return %2; })()").arg(PreviewController::json(selector), then));
+}
+
 bool TestPreviewPage::waitFor(QSignalSpy &spy, const QString &type, int count)
 {
     return waitUntil([&] { return typesOf(spy).count(type) >= count; }, kEngineTimeout);
@@ -147,15 +166,10 @@ bool TestPreviewPage::waitFor(QSignalSpy &spy, const QString &type, int count)
 
 void TestPreviewPage::typeInPage(DocumentWindow *window, const QString &text)
 {
-    // The caret at the end of the first paragraph, then typed text as the editing commands see
-    // it (the same input events a key press makes).
-    evaluate(window, QStringLiteral("(() => { const p = document.querySelector('#content p');"
-                                    " document.getElementById('content').focus();"
-                                    " const r = document.createRange(); r.selectNodeContents(p);"
-                                    " r.collapse(false); const s = getSelection();"
-                                    " s.removeAllRanges(); s.addRange(r);"
-                                    " return document.execCommand('insertText', false, %1); })()")
-                         .arg(PreviewController::json(text)));
+    // Typed at the end of the first paragraph as the editing commands see it (the same input
+    // events a key press makes).
+    atCaret(window, u"#content p"_s,
+            u"document.execCommand('insertText', false, %1)"_s.arg(PreviewController::json(text)));
 }
 
 void TestPreviewPage::clickOn(DocumentWindow *window, const QString &selector)
@@ -182,9 +196,7 @@ void TestPreviewPage::openingANoteRendersItWithItsOutline()
     QCOMPARE(outline.at(0).text, QStringLiteral("Garden"));
     QCOMPARE(outline.at(1).level, 2);
     QVERIFY(pageText(window).contains(QStringLiteral("Second paragraph.")));
-    QCOMPARE(evaluate(window, QStringLiteral("document.getElementById('content').isContentEditable"))
-                 .toBool(),
-             false);
+    QVERIFY(!editable(window));
 }
 
 void TestPreviewPage::modesShareOneWebView()
@@ -272,9 +284,7 @@ void TestPreviewPage::visualEditsReachTheFileAfterTheAutosave()
     DocumentWindow *window = open(Mode::Visual);
     QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    QCOMPARE(evaluate(window, QStringLiteral("document.getElementById('content').isContentEditable"))
-                 .toBool(),
-             true);
+    QVERIFY(editable(window));
 
     typeInPage(window, QStringLiteral(" Edited on the page."));
     QVERIFY(waitFor(messages, QStringLiteral("edit")));
@@ -347,9 +357,7 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
     m_scratch->clock.advance(PreviewController::kRenderDelay);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     QVERIFY(pageText(window).contains(QStringLiteral("In the source.")));
-    QCOMPARE(evaluate(window, QStringLiteral("document.getElementById('content').isContentEditable"))
-                 .toBool(),
-             false);
+    QVERIFY(!editable(window));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
 }
@@ -421,12 +429,7 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile()
     QVERIFY(target);
     window->activateWindow();
     target->setFocus();
-    QVERIFY(evaluate(window, QStringLiteral(
-        "(() => { const el = document.querySelector(%1); document.getElementById('content').focus();"
-        " const r = document.createRange(); r.selectNodeContents(el); r.collapse(false);"
-        " getSelection().removeAllRanges(); getSelection().addRange(r);"
-        " return document.activeElement.id; })()").arg(PreviewController::json(caret)))
-                == QStringLiteral("content"));
+    QCOMPARE(atCaret(window, caret, u"document.activeElement.id"_s).toString(), u"content"_s);
 
     static const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> presses = {
         {u"Enter"_s, {Qt::Key_Return, {}}}, {u"Tab"_s, {Qt::Key_Tab, {}}},
