@@ -65,41 +65,40 @@ void quietMessages()
     });
 }
 
-int runExport(QApplication &app, const CommandLine &line)
+// Runs a headless mode to its `finished(int)` and ends the process with that status, without
+// tearing the web engine down: the mode's output is written and closed by then, and tearing
+// down would only add a tenth of a second to every run.
+template <typename Mode>
+[[noreturn]] void runToTheEnd(QApplication &app, Mode &mode)
 {
-    installControllers();
-    HeadlessExport run(line.format, line.input, line.output);
     int status = 2;
-    QObject::connect(&run, &HeadlessExport::finished, &app, [&status](int code) {
+    QObject::connect(&mode, &Mode::finished, &app, [&status](int code) {
         status = code;
         QCoreApplication::exit(code);
     });
     // Inside the event loop, so that an early end (bad arguments) can still end it.
-    QTimer::singleShot(0, &run, &HeadlessExport::run);
+    QTimer::singleShot(0, &mode, &Mode::run);
     app.exec();
-    // The output is written and closed, and nothing else of this run is kept: tearing the web
-    // engine down would only add a tenth of a second to every export.
     std::fflush(nullptr);
     std::_Exit(status);
 }
 
-// Like the export, ends without tearing the web engine down; nothing of the run is kept but the
-// file under test, and every save of it is done by the time the test ends.
+int runExport(QApplication &app, const CommandLine &line)
+{
+    installControllers();
+    HeadlessExport run(line.format, line.input, line.output);
+    runToTheEnd(app, run);
+}
+
+// Nothing of the run is kept but the file under test, and every save of it is done by the time
+// the test ends.
 int runSelfTest(QApplication &app, const CommandLine &line)
 {
     installControllers();
     // A modal alert would stop the run until its time-out; the test reports failures itself.
     DocumentController::shared().setAlertsEnabled(false);
     SelfTest test(line.selfTestFile);
-    int status = 2;
-    QObject::connect(&test, &SelfTest::finished, &app, [&status](int code) {
-        status = code;
-        QCoreApplication::exit(code);
-    });
-    QTimer::singleShot(0, &test, &SelfTest::run);
-    app.exec();
-    std::fflush(nullptr);
-    std::_Exit(status);
+    runToTheEnd(app, test);
 }
 
 void openFiles(const QStringList &files)
