@@ -48,7 +48,7 @@ function canon(node, inPre, out) {
     if (child.nodeType === 1) flushText();
     if (child.nodeType === 1) {
       const tag = child.localName;
-      if ((tag === 'div' && child.classList.contains('raw-html')) ||
+      if ((tag === 'div' && (child.classList.contains('raw-html') || child.classList.contains('shelf'))) ||
           (tag === 'span' && /^hljs/.test(child.getAttribute('class') ?? ''))) {
         canon(child, inPre, out);
         continue;

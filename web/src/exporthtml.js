@@ -32,6 +32,7 @@ function mimeOf(url) {
 
 function cleanClone(root) {
   const clone = root.cloneNode(true);
+  for (const shelf of clone.querySelectorAll(':scope > .shelf')) shelf.replaceWith(...shelf.childNodes);
   for (const mark of clone.querySelectorAll('mark.find-hit')) mark.replaceWith(...mark.childNodes);
   for (const katex of clone.querySelectorAll('.katex')) {
     const math = katex.querySelector('math');

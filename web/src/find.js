@@ -1,5 +1,7 @@
 // Find in the rendered page: every match highlighted, one of them current.
 
+import { topNodes } from './shelves.js';
+
 const SKIP = new Set(['SCRIPT', 'STYLE', 'svg', 'annotation', 'INPUT']);
 
 function skipped(node, root) {
@@ -61,7 +63,8 @@ export function createFinder(root) {
   function highlight(q) {
     const needle = q.toLocaleLowerCase();
     const found = [];
-    for (const el of root.children) {
+    for (const el of topNodes(root)) {
+      if (el.nodeType !== 1) continue;
       const { text, nodes } = textMap(doc, el, root);
       const hay = text.toLocaleLowerCase();
       const matches = [];

@@ -5,6 +5,7 @@ import { createMarkdown, parseDocument, updateDocument, beginDocument, changeLin
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
+import { shelve, unshelve, SHELF } from './shelves.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction, reportScrolling } from './scroll.js';
@@ -32,8 +33,9 @@ const SLICE_MS = 8;
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 
 export function createPage({
-  win, root, post, diagramScript = 'mermaid.js', sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS },
+  win, root, post, diagramScript = 'mermaid.js', sizes: given = {},
 }) {
+  const sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS, huge: HUGE_BLOCKS, shelf: SHELF, ...given };
   const doc = win.document;
   reportScrolling(win, post);
   const md = createMarkdown();
@@ -75,6 +77,16 @@ export function createPage({
       if (el.nodeName === 'IMG' && url) el.setAttribute('src', url);
       else if (url) el.setAttribute('data-href', url);
     }
+  }
+
+  // Past a few thousand blocks the browser's first layout and paint of the whole page took
+  // seconds; blocks out of view are then laid out only when they come near it, and in a page
+  // nobody edits they stand on shelves that are skipped whole.
+  function arrange() {
+    const huge = els.length > sizes.huge || Boolean(state?.env.pieced);
+    root.classList.toggle('huge', huge);
+    if (huge && !editor.editable) shelve(root, sizes.shelf);
+    else unshelve(root);
   }
 
   function afterPatch(created) {
@@ -173,9 +185,7 @@ export function createPage({
       els = result.els;
       previous = state?.blocks ?? [];
       state = next;
-      // Past a few thousand blocks the browser's first layout and paint of the whole page
-      // took seconds; blocks out of view are then laid out only when they come near it.
-      root.classList.toggle('huge', els.length > HUGE_BLOCKS || Boolean(state.env.pieced));
+      arrange();
       afterPatch(result.created);
       // Highlights in replaced blocks are gone; the host's count must follow.
       if (finder.query && !rest) post({ type: 'find', ...finder.refresh() });
@@ -236,7 +246,7 @@ export function createPage({
         state = { ...state, blocks: all };
         afterPatch(result.created);
       }
-      root.classList.toggle('huge', els.length > HUGE_BLOCKS || Boolean(state.env.pieced));
+      arrange();
     });
     if (rest && !rest.done) {
       continueRest();
@@ -496,7 +506,9 @@ export function createPage({
     setEditable(on) {
       if (on) complete();
       if (!on && editor.editable) postEdit();
+      if (on) unshelve(root);
       editor.setEditable(Boolean(on));
+      arrange();
       // An empty note takes typing at once: the caret goes where the text will be.
       if (on && !root.firstChild) root.focus();
     },

@@ -1,13 +1,15 @@
 // Bringing the DOM of the content element in line with a new list of blocks,
 // touching only the elements whose block changed.
 
+import { placed, insertBlocks, nextTopNode, dropEmptyShelves, topNodes } from './shelves.js';
+
 // `html(block)` gives the safe HTML of a block; `keep(el)` says whether an
 // element may stay when its block's HTML is unchanged (an element the user
 // is editing may not). Returns the elements, one per block.
 export function patchBlocks(root, state, html, keep = () => true) {
   const { oldBlocks, oldEls, blocks, changed } = state;
   const [first, removed, added] = changed ?? [0, oldBlocks.length, blocks.length];
-  const same = (o, n, el) => o.html !== null && o.html === n.html && el.parentNode === root && keep(el);
+  const same = (o, n, el) => o.html !== null && o.html === n.html && placed(root, el) && keep(el);
   let a = 0;
   while (a < removed && a < added && same(oldBlocks[first + a], blocks[first + a], oldEls[first + a])) a += 1;
   let b = 0;
@@ -20,7 +22,7 @@ export function patchBlocks(root, state, html, keep = () => true) {
   const { fragment, els: created } = createElements(root.ownerDocument, fresh, html);
   // One insertion for all new elements: inserting them one by one costs a
   // layout invalidation (and in jsdom a list walk) each.
-  root.insertBefore(fragment, anchorAt(root, oldEls, first + removed - b));
+  insertBlocks(root, fragment, created, anchorAt(root, oldEls, first + removed - b));
 
   const els = oldEls.slice(0, from).concat(created, oldEls.slice(first + removed - b));
   // After a whole render every block is a new object, the kept ones too (and
@@ -38,32 +40,41 @@ export function patchBlocks(root, state, html, keep = () => true) {
 // every sibling after it again, and a full render of a large note after another took seconds.
 function removeRun(root, els, from, to) {
   const gone = [];
-  for (let i = from; i < to; i += 1) if (els[i].parentNode === root) gone.push(els[i]);
+  for (let i = from; i < to; i += 1) if (placed(root, els[i])) gone.push(els[i]);
   if (!gone.length) return;
+  const shelves = [gone[0].parentNode, gone[gone.length - 1].parentNode];
+  const oneByOne = () => {
+    gone.forEach((el) => {
+      const shelf = el.parentNode;
+      el.remove();
+      dropEmptyShelves([shelf]);
+    });
+  };
   // Anything else between them (text typed outside any block) stays where it is.
   let k = 0;
-  for (let n = gone[0]; n && k < gone.length; n = n.nextSibling) {
+  for (let n = gone[0]; n && k < gone.length; n = nextTopNode(n)) {
     if (n === gone[k]) k += 1;
     else if (n.nodeType !== 3 || n.data.trim()) {
-      gone.forEach((el) => el.remove());
+      oneByOne();
       return;
     }
   }
   // A few go one by one: a range costs more than it saves there.
   if (gone.length < 16) {
-    gone.forEach((el) => el.remove());
+    oneByOne();
     return;
   }
   const range = root.ownerDocument.createRange();
   range.setStartBefore(gone[0]);
   range.setEndAfter(gone[gone.length - 1]);
   range.deleteContents();
+  dropEmptyShelves(shelves);
 }
 
 // The element to insert before: the first old one still in place (one the
 // user deleted while editing is not).
 function anchorAt(root, els, from) {
-  for (let i = from; i < els.length; i += 1) if (els[i].parentNode === root) return els[i];
+  for (let i = from; i < els.length; i += 1) if (placed(root, els[i])) return els[i];
   return null;
 }
 
@@ -125,7 +136,7 @@ export function blockOf(el) {
 // outside any block, once its edit is dropped).
 export function dropStrays(root, els) {
   const known = new Set(els);
-  for (const node of [...root.childNodes]) {
+  for (const node of topNodes(root)) {
     if (!known.has(node) && (node.nodeType === 1 || node.data.trim())) node.remove();
   }
 }

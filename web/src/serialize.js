@@ -2,6 +2,8 @@
 // the rendered (or edited) content and write normalised Markdown that renders
 // back to the same HTML.
 
+import { topNodes } from './shelves.js';
+
 const BLOCK_TAGS = new Set([
   'P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6', 'UL', 'OL', 'BLOCKQUOTE', 'PRE', 'TABLE', 'HR',
   'SECTION', 'DL', 'FIGURE', 'DETAILS', 'ARTICLE', 'ASIDE', 'HEADER', 'FOOTER', 'NAV', 'MAIN',
@@ -449,7 +451,7 @@ export function serializeNodes(nodes) {
 // `before` maps a top-level node to source text that goes before it, and its "end" key to what
 // goes after the last.
 export function serialize(root, written = () => null, before = new Map()) {
-  const md = blockNodes([...root.childNodes], { written, noReferences: true, before }, '\n\n');
+  const md = blockNodes(topNodes(root), { written, noReferences: true, before }, '\n\n');
   const end = before.get('end');
   const all = end ? [md, end].filter(Boolean).join('\n\n') : md;
   return all ? `${all}\n` : '';
