@@ -284,9 +284,14 @@ function firstBlockEndingAtOrAfter(blocks, line) {
 // Re-renders only the blocks around the lines that changed. Returns a new
 // document whose blocks reuse the unchanged block objects (and their HTML
 // strings), with `changed` = [first, removedCount, addedCount].
-export function updateDocument(md, prev, src, dir, whole = parseDocument, known = null) {
+// With `known` lines, `src` may be null: the text is then made from the lines only when
+// something asks for it. Making a string of ten million characters whole again after every
+// typed character took longer than everything else the page does for it.
+export function updateDocument(md, prev, given, dir, whole = parseDocument, known = null) {
+  let src = given;
+  const text = () => (src ??= prev.bom + known.lines.join(''));
   const bom = known ? prev.bom : bomOf(src);
-  if (!prev || prev.dir !== dir || prev.bom !== bom) return whole(md, src, dir);
+  if (!prev || prev.dir !== dir || prev.bom !== bom) return whole(md, text(), dir);
   const old = prev.lines;
   let lines;
   let head;
@@ -304,11 +309,11 @@ export function updateDocument(md, prev, src, dir, whole = parseDocument, known 
   }
   const oldEnd = old.length - tail;
   const newEnd = lines.length - tail;
-  if (head === old.length && head === lines.length) return { ...prev, src, changed: [0, 0, 0] };
+  if (head === old.length && head === lines.length) return { ...prev, src: text(), changed: [0, 0, 0] };
 
   const blocks = prev.blocks;
   const body = blocks.length && blocks[blocks.length - 1].tail ? blocks.length - 1 : blocks.length;
-  if (body < 3) return whole(md, src, dir);
+  if (body < 3) return whole(md, text(), dir);
   let first = Math.max(0, firstBlockEndingAtOrAfter(blocks, head) - 1);
   let last = first;
   while (last < body - 1 && blocks[last + 1].start <= oldEnd) last += 1;
@@ -322,13 +327,13 @@ export function updateDocument(md, prev, src, dir, whole = parseDocument, known 
   // Front matter only exists from the first line, so a region starting there
   // is rendered whole.
   if (regionStart === 0 && (FENCE_LINE.test(old[0]) || FENCE_LINE.test(lines[0]))) {
-    return whole(md, src, dir);
+    return whole(md, text(), dir);
   }
   const changedOld = old.slice(head, oldEnd).join('');
   const changedNew = lines.slice(head, newEnd).join('');
   const regionNew = lines.slice(regionStart, regionNewEnd).join('');
   if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
-    return whole(md, src, dir);
+    return whole(md, text(), dir);
   }
 
   // Footnotes are left out: the region holds none, and their presence would
@@ -338,12 +343,26 @@ export function updateDocument(md, prev, src, dir, whole = parseDocument, known 
   const fresh = toBlocks(md, tokens, env, regionStart, lines.length);
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
   const tailBlocks = blocks.slice(last + 1).map((b) => (b.tail ? { ...b, start: lines.length, end: lines.length } : shift(b)));
-  return {
-    src, bom, lines, dir, env: prev.env,
+  const doc = {
+    bom, lines, dir, env: prev.env,
     blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
     changed: [first, last + 1 - first, fresh.length],
     full: false,
+    hint: known?.hint,
   };
+  if (src !== null) doc.src = src;
+  else {
+    Object.defineProperty(doc, 'src', {
+      enumerable: true,
+      configurable: true,
+      get() {
+        const value = text();
+        Object.defineProperty(doc, 'src', { value, enumerable: true, writable: true, configurable: true });
+        return value;
+      },
+    });
+  }
+  return doc;
 }
 
 // Past this size a whole render shows the first screen's blocks at once and parses the rest a
@@ -529,11 +548,17 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
 // `inserted`), found from the lines it touches rather than by splitting the whole text again:
 // { lines, head, oldEnd } with lines [head, oldEnd) of the old ones replaced. The line after
 // the change is taken along, in case the change removed the line break before it.
+// Typing goes on where it was: the walk to the line starts from the line of the last change when
+// the document knows it, not from the top of a text of hundreds of thousands of lines.
 export function changeLines(doc, start, removed, inserted) {
   const old = doc.lines;
   let offset = doc.bom.length;
   let head = 0;
+  if (doc.hint?.lines === old) ({ line: head, offset } = doc.hint);
+  while (head > 0 && offset > start) offset -= old[--head].length;
   while (head < old.length && offset + old[head].length <= start && head < old.length - 1) offset += old[head++].length;
+  // A line break typed after a lone carriage return joins it into one break.
+  if (head > 0 && old[head - 1].endsWith('\r')) offset -= old[--head].length;
   const lineStart = offset;
   let end = head;
   let endOffset = offset;
@@ -542,5 +567,6 @@ export function changeLines(doc, start, removed, inserted) {
   const piece = old.slice(head, oldEnd).join('');
   const from = start - lineStart;
   const fresh = splitLines(piece.slice(0, from) + inserted + piece.slice(from + removed));
-  return { lines: old.slice(0, head).concat(fresh, old.slice(oldEnd)), head, oldEnd };
+  const lines = old.slice(0, head).concat(fresh, old.slice(oldEnd));
+  return { lines, head, oldEnd, hint: { lines, line: head, offset: lineStart } };
 }

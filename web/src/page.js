@@ -47,6 +47,9 @@ export function createPage({
   // Which text the page holds, as the host counts: a delta applies only to the text it was
   // made from. Edits made in the page make it unknown to the host (-1).
   let version = 0;
+  // The length of the text of the last render, which a delta must fit (the page's own edits
+  // make the version unknown, so no delta is measured against an old length).
+  let textLength = 0;
   let outlineJson = '';
 
   const editor = createEditor({ win, root, onChange: () => postEdit() });
@@ -145,9 +148,11 @@ export function createPage({
   }
   let previous = [];
 
+  // After a change, only the new blocks' links are news to the host.
   function reportDocument(changed) {
     reportOutline(changed);
-    const targets = [...new Set(state.blocks.flatMap((b) => b.wikilinks ?? []))].filter(Boolean);
+    const blocks = changed ? state.blocks.slice(changed[0], changed[0] + changed[2]) : state.blocks;
+    const targets = [...new Set(blocks.flatMap((b) => b.wikilinks ?? []))].filter(Boolean);
     if (targets.length) post({ type: 'resolve', targets });
   }
 
@@ -156,9 +161,11 @@ export function createPage({
   let restTimer = null;
   let restDone = null;
 
+  // `markdown` is null when `known` holds the lines of the text and its length.
   function render(markdown, dir, nextVersion, known = null) {
     version = Number.isInteger(nextVersion) ? nextVersion : version + 1;
-    const src = String(markdown ?? '');
+    const src = known && markdown === null ? null : String(markdown ?? '');
+    textLength = src === null ? known.length : src.length;
     const folder = String(dir ?? '');
     const scroll = captureScroll(win, els);
     const caret = editor.editable ? captureSelection(win, root, els) : null;
@@ -176,7 +183,7 @@ export function createPage({
       }
       return begun.doc;
     };
-    const next = partial ? whole(md, src, folder) : updateDocument(md, state, src, folder, whole, known);
+    const next = partial ? whole(md, src ?? state.bom + known.lines.join(''), folder) : updateDocument(md, state, src, folder, whole, known);
     editor.quietly(() => {
       if (!state) root.replaceChildren();
       const result = patchBlocks(root, {
@@ -297,13 +304,16 @@ export function createPage({
     complete();
     const { start, removed, length } = d;
     const inserted = typeof d.inserted === 'string' ? d.inserted : null;
-    const src = state.src;
     if (inserted === null || !Number.isInteger(start) || !Number.isInteger(removed) || start < 0 || removed < 0
-      || start + removed > src.length || src.length - removed + inserted.length !== length) return false;
+      || start + removed > textLength || textLength - removed + inserted.length !== length) return false;
     // The byte-order mark is part of the text as given: a change at the very start may add or
     // remove it, and then the lines are found again from the whole text.
-    const known = start > 0 ? changeLines(state, start, removed, inserted) : null;
-    render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, d.version, known);
+    if (start === 0) {
+      const src = state.src;
+      render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, d.version);
+    } else {
+      render(null, state.dir, d.version, { ...changeLines(state, start, removed, inserted), length });
+    }
     return true;
   }
 
@@ -560,12 +570,11 @@ export function createPage({
       if (typeof m === 'string') {
         try { m = JSON.parse(m); } catch { m = {}; }
       }
-      const next = Object.assign(Object.create(null), m && typeof m === 'object' ? m : {});
-      // The host answers after every render; new blocks were already marked from the
-      // previous answer, so the whole page is walked only when an answer changed.
-      const same = Object.keys(next).length === Object.keys(resolved).length
-        && Object.keys(next).every((k) => k in resolved && resolved[k] === next[k]);
-      resolved = next;
+      const answer = m && typeof m === 'object' ? m : {};
+      // The host answers what it was asked, for the whole document or for new blocks; those were
+      // already marked from earlier answers, so the page is walked only when an answer changed.
+      const same = Object.keys(answer).every((k) => k in resolved && resolved[k] === answer[k]);
+      resolved = Object.assign(Object.create(null), resolved, answer);
       if (!same) markWikilinks(root);
     },
     exportHTML(title, css) {

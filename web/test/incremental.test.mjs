@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import { makePage } from './helpers.mjs';
 import { canonical } from '../bench/harness.mjs';
 import { topNodes } from '../src/shelves.js';
-import { createMarkdown, parseDocument, updateDocument } from '../src/markdown.js';
+import { createMarkdown, parseDocument, updateDocument, changeLines, splitLines } from '../src/markdown.js';
 
 const paras = Array.from({ length: 12 }, (_, i) => `Paragraph ${i} with *some* text.`);
 const DOC = `# Head\n\n${paras.join('\n\n')}\n\n- a\n- b\n\nLast.\n`;
@@ -85,6 +85,33 @@ describe('incremental update', () => {
     assert.equal(sel.anchorNode, target.firstChild);
     assert.equal(sel.anchorOffset, 4);
   });
+});
+
+describe('the lines of a change', () => {
+  // Each row is a change to the text before it, so that the line of the last change (where
+  // the next search starts) is sometimes after, sometimes before the next one.
+  const steps = [
+    ['a line break after a lone carriage return', 'a\rb\nc\n', [2, 0, '\n']],
+    ['typing far above the last change', 'a\rb\nc\n', [1, 0, 'xy']],
+    ['typing far below it', 'one\ntwo\nthree\nfour\n', [14, 0, 'z']],
+    ['a removed line break joins two lines', 'one\ntwo\nthree\nfour\n', [7, 1, '']],
+    ['a carriage return typed at a line end', 'one\ntwo\n', [3, 0, '\r']],
+  ];
+  for (const [name, text, ...changes] of steps) {
+    it(name, () => {
+      const md = createMarkdown();
+      let doc = parseDocument(md, text, '');
+      let src = text;
+      for (const step of [[Math.max(1, src.length - 2), 0, 'q'], ...changes]) {
+        const [start, removed, inserted] = step;
+        const known = changeLines(doc, start, removed, inserted);
+        src = src.slice(0, start) + inserted + src.slice(start + removed);
+        assert.deepEqual(known.lines, splitLines(src));
+        doc = updateDocument(md, doc, null, '', parseDocument, known);
+        assert.equal(doc.src, src);
+      }
+    });
+  }
 });
 
 describe('a large document', () => {

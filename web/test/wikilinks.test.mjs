@@ -24,12 +24,17 @@ describe('wikilinks', () => {
     assert.equal(root.querySelector('img').getAttribute('src'), 'file:///v/att/pic.png');
   });
 
-  it('keeps the marks on blocks rendered after the answer came', () => {
-    const { page, root } = makePage();
-    page.render('[[Gone]]\n\npara\n', '');
-    page.resolved({ Gone: null });
-    page.render('[[Gone]]\n\npara\n\n[[Gone]] again\n', '');
+  it('asks only about new blocks after a change, and keeps every answer for blocks to come', () => {
+    const { page, root, of } = makePage();
+    const head = '[[Gone]]\n\n[[Here]]\n\none\n\ntwo\n\n';
+    page.render(`${head}para\n`, '');
+    page.resolved({ Gone: null, Here: 'file:///v/Here.md' });
+    page.render(`${head}para [[New]]\n`, '');
+    assert.deepEqual(of('resolve').at(-1).targets, ['New']);
+    page.resolved({ New: 'file:///v/New.md' });
+    page.render(`${head}para [[New]]\n\n[[Gone]] [[Here]] again\n`, '');
     assert.equal(root.querySelectorAll('a.unresolved').length, 2);
+    assert.equal(root.querySelectorAll('a[data-href="file:///v/Here.md"]').length, 2);
   });
 
   it('posts target and heading on a click, and never navigates', () => {
