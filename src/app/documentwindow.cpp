@@ -45,6 +45,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace quorvel::app {
@@ -56,6 +57,8 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
+// How long a long note's source waits for the page's first screen at most.
+constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 // Fusion draws a menu button's arrow under its label, where it reads as a stray mark; and once a
 // button has a style sheet, its hovered and open states are white squares unless told otherwise.
 const QString kMenuButtonStyle = QStringLiteral(
@@ -596,16 +599,24 @@ void DocumentWindow::wire()
 
     core::MarkdownDocument &content = m_document->content();
     model.getText = [doc = QPointer(&content)] { return doc ? doc->text() : QString(); };
-    model.setText = [doc = QPointer(&content), weak = QPointer(&model)](const QString &text) {
-        if (!doc || text == doc->text())
-            return;
-        doc->setText(text);
+    const auto edited = [weak = QPointer(&model)] {
         if (!weak)
             return;
         if (auto *platform = weak->nsDocument())
             platform->updateChangeCount(core::PlatformDocument::Change::Done);
         weak->setDirty(true);
         weak->scheduleAutosave();
+    };
+    model.setText = [doc = QPointer(&content), edited](const QString &text) {
+        if (!doc || text == doc->text())
+            return;
+        doc->setText(text);
+        edited();
+    };
+    model.replaceText = [doc = QPointer(&content), edited](qsizetype start, qsizetype removed,
+                                                            QStringView inserted) {
+        if (doc && doc->replace(start, removed, inserted))
+            edited();
     };
 
     // The source editor takes a while to take in a large note; the page, in a process of its
@@ -615,6 +626,29 @@ void DocumentWindow::wire()
         updatePreview();
     }
     m_editorController = new editor::EditorController(model, *m_editor, this);
+    // A long note goes into the editor once the page has drawn its first screen: filling it in
+    // meanwhile would keep the page's loading, which needs this thread too, waiting.
+    if (auto *controller = m_preview ? preview::PreviewController::of(model) : nullptr;
+        controller && !m_editorController->isFilled()) {
+        m_editorController->pauseFilling();
+        const auto resume = [editor = QPointer(m_editorController)] {
+            if (editor)
+                editor->resumeFilling();
+        };
+        connect(controller, &preview::PreviewController::messageReceived, m_editorController,
+                [resume](const QString &type) {
+                    if (type == u"rendered")
+                        resume();
+                });
+        // Another view: the user is about to work in the source, or it no longer waits on the
+        // page.
+        connect(&model, &DocumentModel::modeChanged, m_editorController,
+                &editor::EditorController::finishFilling);
+        QTimer::singleShot(kEditorFillLimit, m_editorController, resume);
+    } else {
+        // Nothing else to show: the source is what the user waits for.
+        m_editorController->finishFilling();
+    }
     connect(&content, &core::MarkdownDocument::textChanged, m_editorController,
             &editor::EditorController::modelTextChanged);
 

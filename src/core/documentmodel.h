@@ -140,6 +140,14 @@ public:
 
     std::function<QString()> getText = [] { return QString(); };
     std::function<void(const QString &)> setText = [](const QString &) {};
+    // The text with `removed` characters at `start` replaced by `inserted`. Whoever installs
+    // getText and setText may change the text where it lies instead of taking a whole new one.
+    std::function<void(qsizetype start, qsizetype removed, QStringView inserted)> replaceText =
+        [this](qsizetype start, qsizetype removed, QStringView inserted) {
+            QString text = getText();
+            text.replace(start, removed, inserted.constData(), inserted.size());
+            setText(text);
+        };
 
     QObject *window() const { return m_window; }
     void setWindow(QObject *window);
