@@ -282,6 +282,8 @@ void TestPreview::stringArgumentsAreJsonLiterals_data()
     QTest::newRow("double-quotes") << R"(say "hi")" << R"("say \"hi\"")";
     QTest::newRow("backslash") << R"(a\b)" << R"("a\\b")";
     QTest::newRow("line-breaks") << "a\nb\r\n" << R"("a\nb\r\n")";
+    QTest::newRow("control-characters") << QStringLiteral("\u0001\t\b\f\u001F\u007F")
+                                        << QStringLiteral("\"\\u0001\\t\\b\\f\\u001f\u007F\"");
     QTest::newRow("script-end-tag") << "</script>" << R"("</script>")";
     QTest::newRow("non-ascii") << QStringLiteral("caf\u00E9 \u2014 \U0001F600")
                                << QStringLiteral("\"caf\u00E9 \u2014 \U0001F600\"");
