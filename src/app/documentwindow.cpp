@@ -607,16 +607,27 @@ void DocumentWindow::wire()
         weak->setDirty(true);
         weak->scheduleAutosave();
     };
-    model.setText = [doc = QPointer(&content), edited](const QString &text) {
+    // Only a page that was ever shown has a preview to tell; asking the model for one would
+    // make it.
+    const auto changing = [this, weak = QPointer(&model)](qsizetype start, qsizetype removed,
+                                                          qsizetype added) {
+        if (m_preview && weak)
+            weak->preview().textChanging(start, removed, added);
+    };
+    model.setText = [doc = QPointer(&content), edited, changing](const QString &text) {
         if (!doc || text == doc->text())
             return;
+        changing(-1, 0, 0);
         doc->setText(text);
         edited();
     };
-    model.replaceText = [doc = QPointer(&content), edited](qsizetype start, qsizetype removed,
-                                                            QStringView inserted) {
-        if (doc && doc->replace(start, removed, inserted))
-            edited();
+    model.replaceText = [doc = QPointer(&content), edited, changing](
+                            qsizetype start, qsizetype removed, QStringView inserted) {
+        if (!doc || QStringView(doc->text()).mid(start, removed) == inserted)
+            return;
+        changing(start, removed, inserted.size());
+        doc->replace(start, removed, inserted);
+        edited();
     };
 
     // The source editor takes a while to take in a large note; the page, in a process of its

@@ -259,7 +259,16 @@ private:
 
     ScheduledWork m_autosaveWork;
     DiskFile m_disk;
-    std::optional<QString> m_lastSavedText;
+    // What the last save wrote, recognised by its length and hash: the text itself, kept here,
+    // would make the next keystroke in a large note copy it whole.
+    struct SavedText
+    {
+        qsizetype size = 0;
+        size_t hash = 0;
+        explicit SavedText(const QString &text);
+        bool operator==(const QString &text) const;
+    };
+    std::optional<SavedText> m_lastSavedText;
     // The key the file's theme was last recorded under; our own saves replace the file's inode.
     QString m_themeKey;
 
