@@ -57,8 +57,9 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
-// How long a long note's source waits for the page's first screen at most.
+// How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
+constexpr std::chrono::milliseconds kEditorFillDelay{100};
 // Fusion draws a menu button's arrow under its label, where it reads as a stray mark; and once a
 // button has a style sheet, its hovered and open states are white squares unless told otherwise.
 const QString kMenuButtonStyle = QStringLiteral(
@@ -637,25 +638,27 @@ void DocumentWindow::wire()
         updatePreview();
     }
     m_editorController = new editor::EditorController(model, *m_editor, this);
-    // A long note goes into the editor once the page has drawn its first screen: filling it in
-    // meanwhile would keep the page's loading, which needs this thread too, waiting.
+    // A long note goes into the editor once the page has rendered its first screen and had a
+    // moment to draw it, in one go: filled in meanwhile, or in slices while the page builds the
+    // rest, it kept the page's work, which needs this thread too, waiting for seconds.
     if (auto *controller = m_preview ? preview::PreviewController::of(model) : nullptr;
         controller && !m_editorController->isFilled()) {
         m_editorController->pauseFilling();
-        const auto resume = [editor = QPointer(m_editorController)] {
-            if (editor)
-                editor->resumeFilling();
-        };
-        connect(controller, &preview::PreviewController::messageReceived, m_editorController,
-                [resume](const QString &type) {
-                    if (type == u"rendered")
-                        resume();
-                });
+        auto rendered = std::make_shared<QMetaObject::Connection>();
+        *rendered = connect(controller, &preview::PreviewController::messageReceived,
+                            m_editorController, [this, rendered](const QString &type) {
+                                if (type != u"rendered")
+                                    return;
+                                disconnect(*rendered);
+                                QTimer::singleShot(kEditorFillDelay, m_editorController,
+                                                   &editor::EditorController::finishFilling);
+                            });
         // Another view: the user is about to work in the source, or it no longer waits on the
         // page.
         connect(&model, &DocumentModel::modeChanged, m_editorController,
                 &editor::EditorController::finishFilling);
-        QTimer::singleShot(kEditorFillLimit, m_editorController, resume);
+        QTimer::singleShot(kEditorFillLimit, m_editorController,
+                           &editor::EditorController::finishFilling);
     } else {
         // Nothing else to show: the source is what the user waits for.
         m_editorController->finishFilling();
