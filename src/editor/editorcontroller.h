@@ -28,8 +28,9 @@ public:
 
     // The model's text changed; `text` is the new text.
     void modelTextChanged(const QString &text);
-    // A text at least this long is put into the editor a slice at a time from the event loop
-    // when a window opens, so that the page gets its text and draws meanwhile; the editor is
+    // A text at least this long is put into the editor from the event loop when the
+    // controller starts, a slice at a time unless held back (pauseFilling) and then finished
+    // in one go, so that a window's page gets its text and draws first; the editor is
     // read-only until the last slice is in.
     static constexpr qsizetype kFillInSlicesFrom = 512 * 1024;
     static constexpr qsizetype kSliceCharacters = 64 * 1024;
