@@ -77,6 +77,8 @@ private Q_SLOTS:
     void editsReachTheModelExactly_data();
     void editsReachTheModelExactly();
     void largeTextIsNotColoured();
+    void longTextIsFilledInFromTheEventLoop_data();
+    void longTextIsFilledInFromTheEventLoop();
     void outlineEntriesFindTheirLine_data();
     void outlineEntriesFindTheirLine();
     void marksAreColouredBlockByBlock_data();
@@ -103,10 +105,12 @@ void TestEditor::focusedTypingWinsOverAStaleText()
     QVERIFY(rig.focus());
     rig.view.moveCursor(QTextCursor::End);
     QTest::keyClicks(&rig.view, u"ab"_s);
-    // A late update carrying the text from before the last keystroke.
-    rig.h.document->content().setText(u"start\na"_s);
-    QCOMPARE(rig.view.toPlainText(), u"start\nab"_s);
-    QCOMPARE(rig.text(), u"start\nab"_s);
+    // Late updates carrying the texts from before the last keystrokes.
+    for (const QString &old : {u"start\na"_s, u"start\n"_s}) {
+        rig.h.document->content().setText(old);
+        QCOMPARE(rig.view.toPlainText(), u"start\nab"_s);
+        QCOMPARE(rig.text(), u"start\nab"_s);
+    }
     QTest::keyClick(&rig.view, 'c');
     QCOMPARE(rig.text(), u"start\nabc"_s);
 }
@@ -295,6 +299,41 @@ void TestEditor::largeTextIsNotColoured()
     QVERIFY(!view.isHighlighting());
     view.updateHighlighting(10);
     QVERIFY(view.isHighlighting());
+}
+
+void TestEditor::longTextIsFilledInFromTheEventLoop_data()
+{
+    QTest::addColumn<bool>("reloadMeanwhile");
+    QTest::newRow("filled") << false;
+    QTest::newRow("reloaded-meanwhile") << true;
+}
+
+void TestEditor::longTextIsFilledInFromTheEventLoop()
+{
+    QFETCH(bool, reloadMeanwhile);
+    // A character pair across the first slice's end, a line longer than a slice, every kind of
+    // line break.
+    const QString file = QString(EditorController::kSliceCharacters - 1, u'w') + u"\U0001F600"_s
+        + u" one line\u2029two\r\n"_s
+        + u"a line\r\n"_s.repeated(EditorController::kFillInSlicesFrom / 8) + u"end"_s;
+    EditorRig rig(file.toUtf8());
+    QVERIFY(!rig.controller->isFilled());
+    QVERIFY(rig.view.isReadOnly());
+    QTest::keyClick(&rig.view, 'x');
+    rig.view.wrapSelection(u"**"_s, u"**"_s);
+    QCOMPARE(rig.text(), file);
+    QString shown = file;
+    if (reloadMeanwhile) {
+        rig.reload("from disk\n");
+        shown = u"from disk\n"_s;
+    }
+    QTRY_VERIFY(rig.controller->isFilled());
+    QVERIFY(!rig.view.isReadOnly());
+    QCOMPARE(rig.view.rawText(), editorForm(shown));
+    QVERIFY(!rig.view.document()->isUndoAvailable());
+    rig.view.moveCursor(QTextCursor::End);
+    QTest::keyClick(&rig.view, 'x');
+    QCOMPARE(rig.text(), shown + u'x');
 }
 
 void TestEditor::marksAreColouredBlockByBlock_data()

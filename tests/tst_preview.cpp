@@ -237,6 +237,8 @@ private Q_SLOTS:
     void changesTravelWholeCharacters_data();
     void changesTravelWholeCharacters();
     void onlyTheChangeTravelsUntilThePageHoldsAnotherText();
+    void changesMadeInPlaceTravelWithoutACopy_data();
+    void changesMadeInPlaceTravelWithoutACopy();
     void aLongTextSendsItsFirstScreenAhead();
     void aBurstOfTextsRendersTheLastOnce();
     void repeatedRequestsSendNothing_data();
@@ -282,6 +284,8 @@ void TestPreview::stringArgumentsAreJsonLiterals_data()
     QTest::newRow("double-quotes") << R"(say "hi")" << R"("say \"hi\"")";
     QTest::newRow("backslash") << R"(a\b)" << R"("a\\b")";
     QTest::newRow("line-breaks") << "a\nb\r\n" << R"("a\nb\r\n")";
+    QTest::newRow("control-characters") << QStringLiteral("\u0001\t\b\f\u001F\u007F")
+                                        << QStringLiteral("\"\\u0001\\t\\b\\f\\u001f\u007F\"");
     QTest::newRow("script-end-tag") << "</script>" << R"("</script>")";
     QTest::newRow("non-ascii") << QStringLiteral("caf\u00E9 \u2014 \U0001F600")
                                << QStringLiteral("\"caf\u00E9 \u2014 \U0001F600\"");
@@ -455,6 +459,43 @@ void TestPreview::onlyTheChangeTravelsUntilThePageHoldsAnotherText()
     h.edit(note + u"Typed."_s);
     h.controller.render(note + u"Typed. And more."_s, QUrl(), true, 0);
     QVERIFY(h.calls.last().script.startsWith(u"quorvel.render("));
+}
+
+void TestPreview::changesMadeInPlaceTravelWithoutACopy_data()
+{
+    QTest::addColumn<QList<int>>("starts");
+    QTest::addColumn<QList<int>>("removed");
+    QTest::addColumn<QStringList>("inserted");
+    QTest::newRow("typed") << QList<int>{10} << QList<int>{0} << QStringList{u"x"_s};
+    QTest::newRow("two-places") << QList<int>{5, 30} << QList<int>{1, 0}
+                                << QStringList{u"ab"_s, u"\n"_s};
+    QTest::newRow("deleted-then-typed-before") << QList<int>{20, 2} << QList<int>{3, 0}
+                                               << QStringList{QString(), u"q"_s};
+    QTest::newRow("typed-then-deleted") << QList<int>{12, 12} << QList<int>{0, 1}
+                                        << QStringList{u"x"_s, QString()};
+    // The second half of the emoji at 8 changes: the change must carry the first half too.
+    QTest::newRow("half-a-pair") << QList<int>{9} << QList<int>{1}
+                                 << QStringList{QString(QChar(0xDE01))};
+}
+
+void TestPreview::changesMadeInPlaceTravelWithoutACopy()
+{
+    QFETCH(QList<int>, starts);
+    QFETCH(QList<int>, removed);
+    QFETCH(QStringList, inserted);
+    Harness h;
+    h.ready();
+    h.text = u"# A note\U0001F600 that runs on long enough for a change to be small.\n"_s;
+    h.text.detach(); // off the literal's static data
+    h.controller.render(h.model.getText(), QUrl(), true, 0);
+    for (int i = 0; i < starts.size(); ++i) {
+        h.controller.textChanging(starts[i], removed[i], inserted[i].size());
+        QVERIFY(h.text.isDetached());
+        h.text.replace(starts[i], removed[i], inserted[i]);
+    }
+    h.controller.render(h.model.getText(), QUrl(), true, 0);
+    QVERIFY(h.calls.last().script.startsWith(u"quorvel.update("));
+    QCOMPARE(h.renders().last(), renderCall(h.text));
 }
 
 void TestPreview::aLongTextSendsItsFirstScreenAhead()

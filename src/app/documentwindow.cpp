@@ -45,6 +45,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextBlock>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace quorvel::app {
@@ -56,6 +57,9 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
+// How long a long note's source waits for the page's first screen at most, and after it.
+constexpr std::chrono::milliseconds kEditorFillLimit{3000};
+constexpr std::chrono::milliseconds kEditorFillDelay{100};
 // Fusion draws a menu button's arrow under its label, where it reads as a stray mark; and once a
 // button has a style sheet, its hovered and open states are white squares unless told otherwise.
 const QString kMenuButtonStyle = QStringLiteral(
@@ -596,16 +600,35 @@ void DocumentWindow::wire()
 
     core::MarkdownDocument &content = m_document->content();
     model.getText = [doc = QPointer(&content)] { return doc ? doc->text() : QString(); };
-    model.setText = [doc = QPointer(&content), weak = QPointer(&model)](const QString &text) {
-        if (!doc || text == doc->text())
-            return;
-        doc->setText(text);
+    const auto edited = [weak = QPointer(&model)] {
         if (!weak)
             return;
         if (auto *platform = weak->nsDocument())
             platform->updateChangeCount(core::PlatformDocument::Change::Done);
         weak->setDirty(true);
         weak->scheduleAutosave();
+    };
+    // Only a page that was ever shown has a preview to tell; asking the model for one would
+    // make it.
+    const auto changing = [this, weak = QPointer(&model)](qsizetype start, qsizetype removed,
+                                                          qsizetype added) {
+        if (m_preview && weak)
+            weak->preview().textChanging(start, removed, added);
+    };
+    model.setText = [doc = QPointer(&content), edited, changing](const QString &text) {
+        if (!doc || text == doc->text())
+            return;
+        changing(-1, 0, 0);
+        doc->setText(text);
+        edited();
+    };
+    model.replaceText = [doc = QPointer(&content), edited, changing](
+                            qsizetype start, qsizetype removed, QStringView inserted) {
+        if (!doc || QStringView(doc->text()).mid(start, removed) == inserted)
+            return;
+        changing(start, removed, inserted.size());
+        doc->replace(start, removed, inserted);
+        edited();
     };
 
     // The source editor takes a while to take in a large note; the page, in a process of its
@@ -615,6 +638,31 @@ void DocumentWindow::wire()
         updatePreview();
     }
     m_editorController = new editor::EditorController(model, *m_editor, this);
+    // A long note goes into the editor once the page has rendered its first screen and had a
+    // moment to draw it, in one go: filled in meanwhile, or in slices while the page builds the
+    // rest, it kept the page's work, which needs this thread too, waiting for seconds.
+    if (auto *controller = m_preview ? preview::PreviewController::of(model) : nullptr;
+        controller && !m_editorController->isFilled()) {
+        m_editorController->pauseFilling();
+        auto rendered = std::make_shared<QMetaObject::Connection>();
+        *rendered = connect(controller, &preview::PreviewController::messageReceived,
+                            m_editorController, [this, rendered](const QString &type) {
+                                if (type != u"rendered")
+                                    return;
+                                disconnect(*rendered);
+                                QTimer::singleShot(kEditorFillDelay, m_editorController,
+                                                   &editor::EditorController::finishFilling);
+                            });
+        // Another view: the user is about to work in the source, or it no longer waits on the
+        // page.
+        connect(&model, &DocumentModel::modeChanged, m_editorController,
+                &editor::EditorController::finishFilling);
+        QTimer::singleShot(kEditorFillLimit, m_editorController,
+                           &editor::EditorController::finishFilling);
+    } else {
+        // Nothing else to show: the source is what the user waits for.
+        m_editorController->finishFilling();
+    }
     connect(&content, &core::MarkdownDocument::textChanged, m_editorController,
             &editor::EditorController::modelTextChanged);
 

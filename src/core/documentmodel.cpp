@@ -406,6 +406,17 @@ void DocumentModel::previewScrolled(double fraction)
 
 // Saving ------------------------------------------------------------------------------------
 
+DocumentModel::SavedText::SavedText(const QString &text)
+    : size(text.size())
+    , hash(qHash(text))
+{
+}
+
+bool DocumentModel::SavedText::operator==(const QString &text) const
+{
+    return text.size() == size && qHash(text) == hash;
+}
+
 void DocumentModel::scheduleAutosave()
 {
     m_autosaveWork.cancel();
@@ -448,7 +459,7 @@ void DocumentModel::save(PlatformDocument::SaveKind kind)
             return;
     }
     previewLog(QStringLiteral("autosave"));
-    m_lastSavedText = text;
+    m_lastSavedText.emplace(text);
     m_disk.refresh();
     refreshThemeKey();
     m_lastAutosave = m_env.scheduler.now();
@@ -537,7 +548,7 @@ void DocumentModel::fileChangedOnDisk()
         return;
     refreshThemeKey();
 
-    if (disk->text == getText() || (m_lastSavedText && disk->text == *m_lastSavedText)) {
+    if (disk->text == getText() || (m_lastSavedText && *m_lastSavedText == disk->text)) {
         setExternalContent(std::nullopt);
         syncModificationDate();
         return;
@@ -585,7 +596,7 @@ void DocumentModel::applyDiskContent(const DecodedText &disk)
     if (m_document)
         m_document->content().setEncoding(disk.encoding);
     setText(disk.text);
-    m_lastSavedText = disk.text;
+    m_lastSavedText.emplace(disk.text);
     syncModificationDate();
     if (auto *document = nsDocument())
         document->updateChangeCount(PlatformDocument::Change::Cleared);

@@ -140,6 +140,14 @@ public:
 
     std::function<QString()> getText = [] { return QString(); };
     std::function<void(const QString &)> setText = [](const QString &) {};
+    // The text with `removed` characters at `start` replaced by `inserted`. Whoever installs
+    // getText and setText may change the text where it lies instead of taking a whole new one.
+    std::function<void(qsizetype start, qsizetype removed, QStringView inserted)> replaceText =
+        [this](qsizetype start, qsizetype removed, QStringView inserted) {
+            QString text = getText();
+            text.replace(start, removed, inserted.constData(), inserted.size());
+            setText(text);
+        };
 
     QObject *window() const { return m_window; }
     void setWindow(QObject *window);
@@ -251,7 +259,16 @@ private:
 
     ScheduledWork m_autosaveWork;
     DiskFile m_disk;
-    std::optional<QString> m_lastSavedText;
+    // What the last save wrote, recognised by its length and hash: the text itself, kept here,
+    // would make the next keystroke in a large note copy it whole.
+    struct SavedText
+    {
+        qsizetype size = 0;
+        size_t hash = 0;
+        explicit SavedText(const QString &text);
+        bool operator==(const QString &text) const;
+    };
+    std::optional<SavedText> m_lastSavedText;
     // The key the file's theme was last recorded under; our own saves replace the file's inode.
     QString m_themeKey;
 

@@ -77,6 +77,16 @@ void MarkdownDocument::setText(const QString &text)
     Q_EMIT textChanged(m_text);
 }
 
+bool MarkdownDocument::replace(qsizetype start, qsizetype removed, QStringView inserted)
+{
+    Q_ASSERT(start >= 0 && removed >= 0 && start + removed <= m_text.size());
+    if (QStringView(m_text).mid(start, removed) == inserted)
+        return false;
+    m_text.replace(start, removed, inserted.constData(), inserted.size());
+    Q_EMIT textChanged(m_text);
+    return true;
+}
+
 void MarkdownDocument::setEncoding(TextEncoding encoding)
 {
     if (encoding == m_encoding)

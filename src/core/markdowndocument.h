@@ -29,6 +29,10 @@ public:
 
     const QString &text() const { return m_text; }
     void setText(const QString &text);
+    // Puts `inserted` in place of the `removed` characters at `start`, in the text's own buffer:
+    // a keystroke in a large note costs the size of the change, not a copy of the note, as long
+    // as nobody else holds on to the text. False when nothing changed.
+    bool replace(qsizetype start, qsizetype removed, QStringView inserted);
 
     TextEncoding encoding() const { return m_encoding; }
     void setEncoding(TextEncoding encoding);

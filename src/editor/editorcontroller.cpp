@@ -5,10 +5,12 @@
 #include "markdownhighlighter.h"
 #include "markdowntextview.h"
 
+#include <QElapsedTimer>
 #include <QScrollBar>
 #include <QScopedValueRollback>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 
 namespace quorvel::editor {
 
@@ -47,7 +49,11 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
         if (!m_followingPage)
             m_model.editorScrolled(scrollFraction());
     });
-    showText(model.getText());
+    m_fillTimer = new QTimer(this);
+    m_fillTimer->setSingleShot(true);
+    m_fillTimer->setInterval(0);
+    connect(m_fillTimer, &QTimer::timeout, this, [this] { fillSlices(false); });
+    showText(model.getText(), true);
 }
 
 void EditorController::scrollToFraction(double fraction)
@@ -64,20 +70,92 @@ double EditorController::scrollFraction() const
     return range > 0 ? double(bar->value() - bar->minimum()) / range : 0.0;
 }
 
-void EditorController::showText(const QString &text)
+void EditorController::showText(const QString &text, bool inSlices)
 {
-    m_modelText = text;
+    stopFilling();
+    setModelText(text);
     m_shownText = editorForm(text);
     m_showingText = true;
     // Colouring a text too large for it would only slow the load.
     if (m_shownText.size() > MarkdownHighlighter::kMaxCharacters)
         m_view.updateHighlighting(m_shownText.size());
-    m_view.setPlainText(m_shownText);
+    if (inSlices && m_shownText.size() >= kFillInSlicesFrom) {
+        // Nothing can be typed into a half-filled editor, and nothing it holds meanwhile goes to
+        // the model: the model keeps the whole text throughout.
+        m_view.setPlainText(QString());
+        m_view.document()->setUndoRedoEnabled(false);
+        m_view.setReadOnly(true);
+        m_filling = true;
+        m_filled = 0;
+        if (!m_fillPaused)
+            m_fillTimer->start();
+    } else {
+        m_view.setPlainText(m_shownText);
+    }
     m_view.updateHighlighting(m_shownText.size());
     m_showingText = false;
     m_pending = false;
     m_pendingExternal = false;
     m_recent.clear();
+}
+
+void EditorController::finishFilling()
+{
+    fillSlices(true);
+}
+
+void EditorController::fillSlices(bool all)
+{
+    if (!m_filling)
+        return;
+    // Slices of whole lines, a few at a time, short enough that the page's messages and the
+    // window's painting are never kept waiting for long.
+    QElapsedTimer busy;
+    busy.start();
+    const QScopedValueRollback showing(m_showingText, true);
+    QTextCursor end(m_view.document());
+    while (m_filled < m_shownText.size() && (all || busy.elapsed() < 20)) {
+        qsizetype cut = std::min(m_filled + kSliceCharacters, m_shownText.size());
+        if (cut < m_shownText.size()) {
+            const qsizetype lineEnd =
+                QStringView(m_shownText).mid(m_filled, cut - m_filled).lastIndexOf(u'\n');
+            if (lineEnd >= 0)
+                cut = m_filled + lineEnd + 1;
+            else if (m_shownText.at(cut - 1).isHighSurrogate())
+                --cut;
+        }
+        end.movePosition(QTextCursor::End);
+        end.insertText(QStringView(m_shownText).mid(m_filled, cut - m_filled).toString());
+        m_filled = cut;
+    }
+    if (m_filled < m_shownText.size()) {
+        if (!m_fillPaused)
+            m_fillTimer->start();
+        return;
+    }
+    stopFilling();
+}
+
+void EditorController::pauseFilling()
+{
+    m_fillPaused = true;
+    m_fillTimer->stop();
+}
+
+void EditorController::resumeFilling()
+{
+    if (!std::exchange(m_fillPaused, false) || !m_filling)
+        return;
+    m_fillTimer->start();
+}
+
+void EditorController::stopFilling()
+{
+    if (!std::exchange(m_filling, false))
+        return;
+    m_fillTimer->stop();
+    m_view.document()->setUndoRedoEnabled(true);
+    m_view.setReadOnly(false);
 }
 
 void EditorController::contentsChanged(int position, int removed, int added)
@@ -109,35 +187,64 @@ void EditorController::contentsChanged(int position, int removed, int added)
 
 void EditorController::sendToModel(qsizetype start, qsizetype end, const QString &inserted)
 {
-    QString after = m_shownText;
-    after.replace(start, end - start, inserted);
     // An outside change waits for the composition to end and then replaces everything; sending
     // the composed text now would overwrite it.
     if (m_pending && m_pendingExternal) {
-        m_shownText = std::move(after);
+        m_shownText.replace(start, end - start, inserted);
         return;
     }
     QString current = m_model.getText();
-    QString merged;
     const bool sameBase = current.constData() == m_modelText.constData() || current == m_modelText;
-    if (sameBase && !current.contains(u'\r')) {
-        // One offset in the editor is one in the file: patch the span, no scan of the text.
-        merged = std::move(current);
+    if (sameBase && !m_modelTextHasCarriageReturn && !inserted.contains(u'\r')) {
+        // One offset in the editor is one in the file: patch the span where it lies. Nothing
+        // here may hold on to the model's text meanwhile, or patching it would copy it whole.
+        remember({start, inserted.size(), current.mid(start, end - start)});
         current = QString();
-        merged.replace(start, end - start, inserted);
+        m_modelText = QString();
+        m_shownText.replace(start, end - start, inserted);
+        m_sending = true;
+        m_model.replaceText(start, end - start, inserted);
+        m_sending = false;
+        const qsizetype expected = m_shownText.size();
+        m_modelText = m_model.getText();
+        if (m_modelText.size() != expected)
+            m_modelTextHasCarriageReturn = m_modelText.contains(u'\r');
     } else {
         // The editor's text wins over whatever the model got meanwhile.
-        merged = core::mergeEditorEdit(m_modelText, m_shownText, after);
+        QString after = m_shownText;
+        after.replace(start, end - start, inserted);
+        const QString before = m_modelText;
+        const QString merged = core::mergeEditorEdit(before, m_shownText, after);
+        m_shownText = std::move(after);
+        m_sending = true;
+        m_model.setText(merged);
+        m_sending = false;
+        setModelText(m_model.getText());
+        const core::TextChange back = core::textChange(m_modelText, before);
+        remember({back.start, back.end - back.start, back.inserted.toString()});
     }
-    m_shownText = std::move(after);
-    m_recent.prepend(std::exchange(m_modelText, merged));
-    if (m_recent.size() > 3)
-        m_recent.removeLast();
-    m_sending = true;
-    m_model.setText(merged);
-    m_sending = false;
-    m_modelText = m_model.getText();
     m_view.updateHighlighting(m_shownText.size());
+}
+
+void EditorController::remember(Before before)
+{
+    m_recent.prepend(std::move(before));
+    // Three texts of this editor's, and the links between them.
+    qsizetype sent = 0;
+    for (qsizetype i = 0; i < m_recent.size(); ++i) {
+        if (m_recent[i].sent && ++sent == 3) {
+            m_recent.resize(i + 1);
+            break;
+        }
+    }
+    if (m_recent.size() > 8)
+        m_recent.resize(8);
+}
+
+void EditorController::setModelText(const QString &text)
+{
+    m_modelText = text;
+    m_modelTextHasCarriageReturn = text.contains(u'\r');
 }
 
 void EditorController::modelTextChanged(const QString &text)
@@ -158,8 +265,22 @@ void EditorController::modelTextChanged(const QString &text)
 
 bool EditorController::isStale(const QString &text) const
 {
-    return std::any_of(m_recent.begin(), m_recent.end(),
-                       [&](const QString &old) { return old == text; });
+    // Most updates differ in length from every old text; only those that could match are built.
+    qsizetype size = m_modelText.size();
+    bool possible = false;
+    for (const Before &before : m_recent) {
+        size += before.removed.size() - before.length;
+        possible = possible || (before.sent && size == text.size());
+    }
+    if (!possible)
+        return false;
+    QString old = m_modelText;
+    for (const Before &before : m_recent) {
+        old.replace(before.start, before.length, before.removed);
+        if (before.sent && old == text)
+            return true;
+    }
+    return false;
 }
 
 void EditorController::apply(const QString &text, bool external)
@@ -188,7 +309,10 @@ void EditorController::applyPending()
 void EditorController::replaceKeepingPlace(const QString &text)
 {
     if (editorForm(text) == m_shownText && m_view.rawText() == m_shownText) {
-        m_modelText = text;
+        // Only the line breaks changed; the texts sent before stay recognisable through it.
+        const core::TextChange back = core::textChange(text, m_modelText);
+        remember({back.start, back.end - back.start, back.inserted.toString(), false});
+        setModelText(text);
         return;
     }
     const QTextCursor before = m_view.textCursor();

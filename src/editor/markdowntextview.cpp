@@ -160,6 +160,9 @@ QString MarkdownTextView::rawText() const
 
 void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffix)
 {
+    // A cursor edits a read-only editor all the same.
+    if (isReadOnly())
+        return;
     QTextCursor cursor = textCursor();
     const int start = cursor.selectionStart();
     const int end = cursor.selectionEnd();
@@ -182,6 +185,8 @@ bool MarkdownTextView::canInsertFromMimeData(const QMimeData *source) const
 
 void MarkdownTextView::insertFromMimeData(const QMimeData *source)
 {
+    if (isReadOnly())
+        return;
     const QImage image = imageIn(source);
     if (image.isNull()) {
         QPlainTextEdit::insertFromMimeData(source);
@@ -220,7 +225,7 @@ void MarkdownTextView::keyPressEvent(QKeyEvent *event)
     // Shift+Return would put a U+2028 into the file, which other programs do not show as a
     // line break; in a Markdown source it is meant as a new line.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && event->modifiers() == Qt::ShiftModifier) {
+        && event->modifiers() == Qt::ShiftModifier && !isReadOnly()) {
         textCursor().insertBlock();
         ensureCursorVisible();
         return;

@@ -69,6 +69,10 @@ public:
         QString inserted;
     };
     static PageDelta pageDelta(const QString &from, const QString &to);
+    // The same, knowing that `to` keeps the first `prefix` and the last `suffix` characters of
+    // a text of `fromSize`.
+    static PageDelta spanDelta(qsizetype fromSize, qsizetype prefix, qsizetype suffix,
+                               const QString &to);
     // The folder holding index.html, with a trailing slash: QUORVEL_WEB_DIR when set, else
     // web/ beside the executable, else ../share/quorvel/web from it.
     static QString webDirectory();
@@ -91,6 +95,7 @@ public:
     // running the event loop meanwhile: closing must not free the page with an edit in it.
     void flushEditsNow(std::chrono::milliseconds timeout = std::chrono::seconds(3));
     void prepareForReload(const QString &text) override;
+    void textChanging(qsizetype start, qsizetype removed, qsizetype added) override;
     void scrollToFraction(double fraction) override;
     void find(const QString &query, FindCompletion completion) override;
     void findStep(int step, FindCompletion completion) override;
@@ -142,6 +147,7 @@ private:
     void run(const QString &script);
     void flush();
     void applyStaleValueRule(const QString &text);
+    void forgetPageText();
     void handleReady();
     void handleEdit(const QString &source);
     void applyFlushedEdit(const QVariant &result, const QString &requested);
@@ -161,6 +167,16 @@ private:
     // The text the page holds as of the last render or change sent, and its version; none when
     // the page may hold another (it was edited or loaded again).
     std::optional<QString> m_pageText;
+    // In its place once the model's text changed where it lay: the page's text is the model's
+    // but for the span between `prefix` and `suffix` (characters kept at either end).
+    struct PageSpan
+    {
+        qsizetype pageSize = 0;
+        qsizetype prefix = 0;
+        qsizetype suffix = 0;
+        qsizetype modelSize = 0;
+    };
+    std::optional<PageSpan> m_pageSpan;
     QString m_pageDir;
     int m_pageVersion = 0;
     std::vector<std::function<void()>> m_whenDrawn;
