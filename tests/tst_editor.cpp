@@ -190,6 +190,15 @@ void TestEditor::scrollFractionReachesThePreview()
     QVERIFY(qAbs(fractions[1] - 0.5) < 0.01);
     QCOMPARE(fractions[2], 0.0);
     QCOMPARE(rig.controller->scrollFraction(), 0.0);
+    // The caret moved by keys takes the view along without the scroll bar's signal.
+    rig.view.resize(300, 200);
+    rig.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
+    QTest::keyClick(&rig.view, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(fractions.size(), 4);
+    QVERIFY2(fractions.last() > 0.95, qPrintable(QString::number(fractions.last())));
+    QTest::keyClick(&rig.view, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(fractions.last(), 0.0);
 }
 
 void TestEditor::wrapSelectionUndoesInOneStep()

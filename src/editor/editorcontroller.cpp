@@ -45,9 +45,13 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
     connect(view.document(), &QTextDocument::contentsChange, this,
             &EditorController::contentsChanged);
     connect(&view, &MarkdownTextView::compositionEnded, this, &EditorController::applyPending);
-    connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
-        if (!m_followingPage)
-            m_model.editorScrolled(scrollFraction());
+    connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &EditorController::reportScroll);
+    // Moving the view to the caret (keys, typing, find) sets the scroll bar with its signals
+    // held back; the view's update request still says that it moved.
+    connect(&view, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
+        if (dy != 0)
+            reportScroll();
     });
     m_fillTimer = new QTimer(this);
     m_fillTimer->setSingleShot(true);
@@ -61,6 +65,16 @@ void EditorController::scrollToFraction(double fraction)
     QScrollBar *bar = m_view.verticalScrollBar();
     const QScopedValueRollback following(m_followingPage, true);
     bar->setValue(bar->minimum() + qRound(std::clamp(fraction, 0.0, 1.0) * (bar->maximum() - bar->minimum())));
+    m_reportedScroll = bar->value();
+}
+
+void EditorController::reportScroll()
+{
+    const int value = m_view.verticalScrollBar()->value();
+    if (m_followingPage || value == m_reportedScroll)
+        return;
+    m_reportedScroll = value;
+    m_model.editorScrolled(scrollFraction());
 }
 
 double EditorController::scrollFraction() const

@@ -64,6 +64,7 @@ private:
     };
 
     void contentsChanged(int position, int removed, int added);
+    void reportScroll();
     void fillSlices(bool all);
     void stopFilling();
     void sendToModel(qsizetype start, qsizetype end, const QString &inserted);
@@ -93,6 +94,7 @@ private:
     // large note.
     QList<Before> m_recent;
     bool m_followingPage = false;
+    int m_reportedScroll = -1;
     // How much of m_shownText the editor has while it is filled in slices.
     bool m_filling = false;
     bool m_fillPaused = false;
