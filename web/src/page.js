@@ -206,6 +206,9 @@ export function createPage({
       restDone?.resolve();
       restDone = null;
     }
+    // The blocks of the text before are needed only to tell what changed: holding them kept a
+    // large note alive after a small one replaced it.
+    previous = [];
     post({ type: 'rendered' });
   }
 
