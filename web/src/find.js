@@ -25,13 +25,16 @@ function textMap(doc, el, root) {
   return { text, nodes };
 }
 
+// Split text nodes rather than ranges: every range made stays live until it is collected, and
+// each one made the next change to the page slower, which on a long note with tens of thousands
+// of matches took minutes.
 function wrap(doc, node, start, end) {
-  const range = doc.createRange();
-  range.setStart(node, start);
-  range.setEnd(node, end);
+  const hit = start > 0 ? node.splitText(start) : node;
+  if (end - start < hit.data.length) hit.splitText(end - start);
   const mark = doc.createElement('mark');
   mark.className = 'find-hit';
-  range.surroundContents(mark);
+  hit.parentNode.insertBefore(mark, hit);
+  mark.appendChild(hit);
   return mark;
 }
 
@@ -51,11 +54,12 @@ export function createFinder(root) {
   }
 
   function clear() {
+    const parents = new Set();
     for (const mark of root.querySelectorAll('mark.find-hit')) {
-      const parent = mark.parentNode;
+      parents.add(mark.parentNode);
       mark.replaceWith(...mark.childNodes);
-      parent.normalize();
     }
+    for (const parent of parents) parent.normalize();
     hits = [];
     current = -1;
   }
