@@ -72,6 +72,8 @@ private Q_SLOTS:
     void compositionDefersReplacementUntilItEnds();
     void scrollFractionReachesThePreview();
     void wrapSelectionUndoesInOneStep();
+    void blockCommandsChangeOnlyTheMarkers_data();
+    void blockCommandsChangeOnlyTheMarkers();
     void charactersPassUnchanged_data();
     void charactersPassUnchanged();
     void editsReachTheModelExactly_data();
@@ -214,6 +216,67 @@ void TestEditor::wrapSelectionUndoesInOneStep()
     rig.view.undo();
     QCOMPARE(rig.text(), u"a word here"_s);
     QVERIFY(!rig.view.document()->isUndoAvailable());
+}
+
+// A block command acts on whole lines, wherever the caret is in them: the marker goes at the
+// line's start, a marker of its family is replaced, and the same command again takes it away.
+void TestEditor::blockCommandsChangeOnlyTheMarkers_data()
+{
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<int>("from"); // the selection, as offsets into the note
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QByteArray>("expected");
+    const int heading = int(BlockKind::Heading), quote = int(BlockKind::Quote),
+              bullet = int(BlockKind::Bullet), numbered = int(BlockKind::Numbered),
+              task = int(BlockKind::Task), paragraph = int(BlockKind::Paragraph);
+    const QByteArray two = "First line\r\nSecond line\r\n";
+    QTest::newRow("heading-with-the-caret-mid-word") << two << 3 << 3 << heading << 2
+                                                     << QByteArray("## First line\r\nSecond line\r\n");
+    QTest::newRow("heading-level-replaced") << QByteArray("### Title\n") << 5 << 5 << heading << 1
+                                            << QByteArray("# Title\n");
+    QTest::newRow("same-heading-toggles-off") << QByteArray("## Title\n") << 0 << 0 << heading << 2
+                                              << QByteArray("Title\n");
+    QTest::newRow("paragraph-drops-any-marker") << QByteArray("> - [x] Done\n") << 4 << 4 << paragraph
+                                                << 0 << QByteArray("Done\n");
+    QTest::newRow("quote-every-selected-line") << two << 2 << 15 << quote << 0
+                                               << QByteArray("> First line\r\n> Second line\r\n");
+    QTest::newRow("quote-keeps-the-heading-inside") << QByteArray("> ## Title\n") << 6 << 6 << quote
+                                                    << 0 << QByteArray("## Title\n");
+    QTest::newRow("numbered-over-a-blank-line") << QByteArray("a\n\nb\n") << 0 << 4 << numbered << 0
+                                                << QByteArray("1. a\n\n2. b\n");
+    QTest::newRow("bullet-replaces-numbers") << QByteArray("1. a\n2) b\n") << 0 << 8 << bullet << 0
+                                             << QByteArray("- a\n- b\n");
+    QTest::newRow("task-keeps-the-bullet") << QByteArray("* a\n") << 2 << 2 << task << 0
+                                           << QByteArray("* [ ] a\n");
+    QTest::newRow("same-task-toggles-off") << QByteArray("- [ ] a\n") << 6 << 6 << task << 0
+                                           << QByteArray("a\n");
+    QTest::newRow("selection-ending-at-a-line-start") << two << 0 << 11 << bullet << 0
+                                                      << QByteArray("- First line\r\nSecond line\r\n");
+    QTest::newRow("empty-line-takes-the-marker") << QByteArray("a\n\nb\n") << 2 << 2 << heading << 3
+                                                 << QByteArray("a\n### \nb\n");
+}
+
+void TestEditor::blockCommandsChangeOnlyTheMarkers()
+{
+    QFETCH(QByteArray, note);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, kind);
+    QFETCH(int, level);
+    QFETCH(QByteArray, expected);
+    EditorRig rig(note);
+    // The editor shows "\n" for every line break; offsets are counted in what it shows.
+    QTextCursor cursor = rig.view.textCursor();
+    cursor.setPosition(from);
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    rig.view.setTextCursor(cursor);
+    rig.view.formatLines({BlockKind(kind), level});
+    rig.h.scratch.clock.advance(1s);
+    QCOMPARE(rig.h.onDisk(), expected);
+    rig.view.undo();
+    QCOMPARE(rig.text().toUtf8(), note);
 }
 
 void TestEditor::charactersPassUnchanged_data()

@@ -73,6 +73,7 @@ private:
     void updateChrome();
     // The Format menu's and the toolbar's commands.
     void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
+    void applyBlockFormat(const QString &command, editor::BlockFormat format);
     void togglePresentation();
     void buildToolbar();
     // Checks the action of the model's mode among `modes`, now and at every change.

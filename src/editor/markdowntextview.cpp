@@ -178,6 +178,38 @@ void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffi
     setTextCursor(cursor);
 }
 
+void MarkdownTextView::formatLines(BlockFormat format)
+{
+    if (isReadOnly())
+        return;
+    QTextCursor cursor = textCursor();
+    QTextBlock first = document()->findBlock(cursor.selectionStart());
+    QTextBlock last = document()->findBlock(cursor.selectionEnd());
+    // A selection that ends at the start of a line leaves that line out, as it looks.
+    if (last != first && cursor.selectionEnd() == last.position())
+        last = last.previous();
+    QStringList lines;
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        lines.append(b.text());
+        if (b == last)
+            break;
+    }
+    const QList<LineEdit> edits = blockFormatEdits(lines, format);
+    if (edits.isEmpty())
+        return;
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    // From the last line up, so that earlier edits do not move later ones.
+    for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
+        const int at = document()->findBlockByNumber(first.blockNumber() + it->line).position()
+            + it->column;
+        edit.setPosition(at);
+        edit.setPosition(at + it->length, QTextCursor::KeepAnchor);
+        edit.insertText(it->inserted);
+    }
+    edit.endEditBlock();
+}
+
 bool MarkdownTextView::canInsertFromMimeData(const QMimeData *source) const
 {
     return !imageIn(source).isNull() || QPlainTextEdit::canInsertFromMimeData(source);

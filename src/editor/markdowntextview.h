@@ -1,5 +1,7 @@
 #pragma once
 
+#include "blockformat.h"
+
 #include <QPlainTextEdit>
 
 #include <functional>
@@ -32,6 +34,9 @@ public:
     bool scrollToHeading(int level, const QString &text);
     // Puts prefix and suffix around the selection (or the caret) as one undo step.
     void wrapSelection(const QString &prefix, const QString &suffix);
+    // Gives every line the selection touches (or the caret's line) the block format, at the
+    // line's start, as one undo step.
+    void formatLines(BlockFormat format);
 
     // Colours the Markdown marks while the text is small enough to colour at every keystroke.
     void updateHighlighting(qsizetype characters);
