@@ -8,7 +8,7 @@ import { topLevelOf } from './patch.js';
 
 const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strike: 'S' };
 const ALIASES = { STRONG: ['STRONG', 'B'], EM: ['EM', 'I'], S: ['S', 'DEL', 'STRIKE'], CODE: ['CODE'], MARK: ['MARK'] };
-const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', paragraph: 'P' };
+const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', h4: 'H4', h5: 'H5', h6: 'H6', paragraph: 'P' };
 const TEXT_BLOCKS = new Set(['P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
 const COMMANDS = { STRONG: 'bold', EM: 'italic', S: 'strikeThrough' };
 
@@ -259,6 +259,24 @@ export function createFormatter({ win, root, touch, resolve }) {
     touch(a);
   }
 
+  // A Markdown span typed on the page, made on the DOM: the engine's commands style what they
+  // make to look like its surroundings, and put code and highlights in styled spans.
+  function wrapRange(command, range, href) {
+    const tag = command === 'link' ? 'A' : INLINE[command];
+    if (!tag) return null;
+    const el = doc.createElement(tag);
+    if (href !== undefined) setLink(el, href);
+    el.append(range.extractContents());
+    range.insertNode(el);
+    el.parentNode.normalize();
+    const after = doc.createRange();
+    after.setStartAfter(el);
+    after.collapse(true);
+    select(after);
+    touch(el);
+    return el;
+  }
+
   function setLink(a, written) {
     const href = resolve(written);
     a.setAttribute('href', href);
@@ -304,6 +322,7 @@ export function createFormatter({ win, root, touch, resolve }) {
       else root.append(...nodes);
       if (nodes[nodes.length - 1].nodeType === 1) caretAtEnd(nodes[nodes.length - 1]);
     },
+    wrapRange,
     setLinkTarget(a, written) {
       setLink(a, written);
       touch(a);

@@ -9,7 +9,7 @@ import { shelve, unshelve, SHELF } from './shelves.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction, reportScrolling } from './scroll.js';
-import { captureSelection, restoreSelection } from './selection.js';
+import { captureSelection, restoreSelection, placeSelection } from './selection.js';
 import { createEditor } from './editor.js';
 import { compose, composeInPlace, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
@@ -488,6 +488,29 @@ export function createPage({
     }
   }
 
+  // Where the caret was when the editing view was left, as a block and an offset that outlive a
+  // render in between.
+  let leftAt = null;
+
+  // The editing view takes typing at once: the page has the focus, and the caret is where it
+  // was (a selection made while reading stays), or else at the start.
+  function enterEditing() {
+    const sel = win.getSelection();
+    const kept = sel.rangeCount && root.contains(sel.anchorNode)
+      ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
+    root.focus({ preventScroll: true });
+    if (kept) {
+      sel.setBaseAndExtent(...kept);
+    } else if (!placeSelection(win, els, leftAt) && root.firstElementChild) {
+      const r = doc.createRange();
+      r.selectNodeContents(root.firstElementChild);
+      r.collapse(true);
+      sel.removeAllRanges();
+      sel.addRange(r);
+    }
+    leftAt = null;
+  }
+
   const formatter = createFormatter({
     win, root, touch: (node) => editor.touch(node), resolve: (path) => resolveUrl(path, state?.dir ?? ''),
   });
@@ -518,12 +541,15 @@ export function createPage({
     },
     setEditable(on) {
       if (on) complete();
-      if (!on && editor.editable) postEdit();
+      if (!on && editor.editable) {
+        leftAt = captureSelection(win, root, els);
+        postEdit();
+      }
       if (on) unshelve(root);
+      const entering = Boolean(on) && !editor.editable;
       editor.setEditable(Boolean(on));
       arrange();
-      // An empty note takes typing at once: the caret goes where the text will be.
-      if (on && !root.firstChild) root.focus();
+      if (entering) enterEditing();
     },
     flushEdit: () => commitEdit(),
     cancelEdit() {

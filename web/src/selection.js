@@ -40,12 +40,19 @@ export function captureSelection(win, root, els) {
 // Restores only what was lost: a caret whose element survived is still right.
 export function restoreSelection(win, els, saved) {
   if (!saved || (saved.anchor.el.isConnected && saved.focus.el.isConnected)) return;
+  placeSelection(win, els, saved);
+}
+
+// Puts a captured selection back by block index and offset; false when there is none.
+export function placeSelection(win, els, saved) {
+  if (!saved) return false;
   const resolve = ({ index, offset }) => {
     const el = els[Math.min(index, els.length - 1)];
     return el ? pointAt(el, offset) : null;
   };
   const a = resolve(saved.anchor);
   const f = resolve(saved.focus);
-  if (!a || !f) return;
+  if (!a || !f) return false;
   win.getSelection().setBaseAndExtent(a[0], a[1], f[0], f[1]);
+  return true;
 }

@@ -13,6 +13,8 @@
 // so that an undo never takes away other characters in its place.
 
 import { topLevelOf } from './patch.js';
+import { plainText } from './serialize.js';
+import { installInputRules } from './inputrules.js';
 
 const HEADING = /^H[1-6]$/;
 const LIST = new Set(['UL', 'OL']);
@@ -20,6 +22,7 @@ const OWN_BLOCKS = new Set(['P', 'UL', 'OL', 'PRE', 'BLOCKQUOTE', 'TABLE', 'HR',
   'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
 const FENCE = /^(`{3,}|~{3,})[ \t]*([^`\s]*)$/;
 const RULE = /^(?:-{3,}|\*{3,}|_{3,})$/;
+const CLOSING_FENCE = /^(`{3,}|~{3,})[ \t]*$/;
 const FORMAT_KEYS = { b: 'bold', i: 'italic' };
 
 export function installStructure({ win, root, editable, formatter }) {
@@ -121,6 +124,23 @@ export function installStructure({ win, root, editable, formatter }) {
 
   const startOf = (list) => Number(list.getAttribute('start') ?? 1) || 0;
 
+  // Typing into an empty page puts the text in the content element itself: a paragraph is made
+  // around it, so that what is typed there is Markdown as it is anywhere else.
+  function strayBlock(range) {
+    const node = range.startContainer;
+    if (node.nodeType !== 3 || node.parentNode !== root) return null;
+    const loose = (n) => n && !(n.nodeType === 1 && OWN_BLOCKS.has(n.nodeName));
+    const run = [node];
+    while (loose(run[0].previousSibling)) run.unshift(run[0].previousSibling);
+    while (loose(run[run.length - 1].nextSibling)) run.push(run[run.length - 1].nextSibling);
+    const offset = range.startOffset;
+    const p = doc.createElement('p');
+    run[0].before(p);
+    p.append(...run);
+    place(node, offset);
+    return p;
+  }
+
   // ---- typed prefixes ----
 
   // Through the engine where it can: the characters typed are in its undo
@@ -202,7 +222,8 @@ export function installStructure({ win, root, editable, formatter }) {
   function onSpace(event) {
     const range = caret();
     if (!range?.collapsed || sealed(range.startContainer)) return;
-    const block = closest(range.startContainer, (n) => n.nodeName === 'P' || n.nodeName === 'LI' || HEADING.test(n.nodeName));
+    const block = closest(range.startContainer, (n) => n.nodeName === 'P' || n.nodeName === 'LI' || HEADING.test(n.nodeName))
+      ?? strayBlock(range);
     if (!block) return;
     const prefix = textBefore(block, range);
     const li = block.nodeName === 'LI' ? block
@@ -262,10 +283,101 @@ export function installStructure({ win, root, editable, formatter }) {
     caretAtStart(fresh);
   }
 
+  // Enter in a code block adds a line to it; on an empty last line, or one that closes the
+  // fence, it leaves the block for a paragraph after it.
+  // Puts the caret `offset` characters into the text of `el`; false when it has fewer.
+  function textAt(el, offset) {
+    const walker = doc.createTreeWalker(el, win.NodeFilter.SHOW_TEXT);
+    let left = offset;
+    for (let n = walker.nextNode(); n; n = walker.nextNode()) {
+      if (left <= n.data.length) {
+        place(n, left);
+        return true;
+      }
+      left -= n.data.length;
+    }
+    return false;
+  }
+
+  function onEnterInCode(event, pre, caretRange) {
+    let range = caretRange;
+    event.preventDefault();
+    const code = pre.querySelector('code') ?? pre;
+    const part = (from, to) => {
+      const r = doc.createRange();
+      r.setStart(...from);
+      r.setEnd(...to);
+      return plainText(r.cloneContents());
+    };
+    let before = part([code, 0], [range.startContainer, range.startOffset]);
+    let after = part([range.endContainer, range.endOffset], [code, code.childNodes.length]);
+    // A code block's text ends with a line break that shows no line: past it is its last line.
+    if (range.collapsed && !after && before.endsWith('\n') && textAt(code, before.length - 1)) {
+      before = before.slice(0, -1);
+      after = '\n';
+      range = caret();
+    }
+    const line = before.slice(before.lastIndexOf('\n') + 1);
+    if (range.collapsed && /^\n?$/.test(after) && (!line.trim() || CLOSING_FENCE.test(line))) {
+      const kept = before.slice(0, Math.max(before.lastIndexOf('\n'), 0));
+      code.replaceChildren(kept ? doc.createTextNode(kept) : doc.createElement('br'));
+      const next = fill(doc.createElement('p'));
+      pre.after(next);
+      place(next, 0);
+      return;
+    }
+    if (!run('insertLineBreak')) {
+      range.deleteContents();
+      const text = doc.createTextNode(after ? '\n' : '\n\n');
+      range.insertNode(text);
+      place(text, 1);
+    }
+  }
+
+  // Enter on an empty line of a quote leaves the quote; on any other line it starts a new
+  // paragraph in it (the engine would start a second quote).
+  function onEnterInQuote(event, quote, range) {
+    if ([...quote.childNodes].some((n) => n.nodeType === 3 ? n.data.trim() : !OWN_BLOCKS.has(n.nodeName) && n.nodeName !== 'BR')) {
+      // Inline content straight in the quote (as the engine's block command makes it) gets a
+      // paragraph, which the engine then splits as it does any other.
+      const p = doc.createElement('p');
+      const [node, offset] = [range.startContainer, range.startOffset];
+      p.append(...quote.childNodes);
+      quote.append(p);
+      place(node === quote ? p : node, offset);
+    }
+    const p = closest(caret().startContainer, (n) => n.nodeName === 'P' && n.parentNode === quote);
+    if (!p) return;
+    if (p.textContent.replace(/\u00a0/g, ' ').trim() || p.querySelector('img')) return;
+    event.preventDefault();
+    const rest = [];
+    for (let n = p.nextSibling; n; n = n.nextSibling) rest.push(n);
+    if (rest.length) {
+      const tail = doc.createElement('blockquote');
+      tail.append(...rest);
+      quote.after(tail);
+    }
+    quote.after(p);
+    if (!quote.textContent.trim() && !quote.querySelector('img')) replaceBlock(quote, p);
+    fill(p);
+    place(p, 0);
+  }
+
   function onEnter(event) {
     const range = caret();
-    if (!range || closest(range.startContainer, (n) => n.nodeName === 'PRE' || n.getAttribute('contenteditable') === 'false')) return;
-    const p = closest(range.startContainer, (n) => n.nodeName === 'P');
+    if (!range) return;
+    const pre = closest(range.startContainer, (n) => n.nodeName === 'PRE');
+    if (pre && !closest(pre, (n) => n.getAttribute('contenteditable') === 'false')) {
+      onEnterInCode(event, pre, range);
+      return;
+    }
+    if (closest(range.startContainer, (n) => n.getAttribute('contenteditable') === 'false')) return;
+    const quote = closest(range.startContainer, (n) => n.nodeName === 'BLOCKQUOTE');
+    if (quote && !closest(range.startContainer, (n) => n.nodeName === 'LI')) {
+      onEnterInQuote(event, quote, range);
+      return;
+    }
+    const p = closest(range.startContainer, (n) => n.nodeName === 'P') ?? strayBlock(range);
     const line = p?.textContent.replace(/\u00a0/g, ' ').trim();
     if (p && range.collapsed && !sealed(p) && textBefore(p, range).trim() === line) {
       let m;
@@ -469,6 +581,23 @@ export function installStructure({ win, root, editable, formatter }) {
     else indent(li);
   }
 
+  // ---- a click below the last block ----
+
+  // The empty space under a short note belongs to no block, and the engine puts no caret there.
+  function onMouseDown(event) {
+    if (!editable() || event.button !== 0 || root.contains(event.target) && event.target !== root) return;
+    const last = root.lastElementChild;
+    if (!last || event.clientY <= last.getBoundingClientRect().bottom || sealed(last) && last.nodeName !== 'PRE') return;
+    event.preventDefault();
+    root.focus({ preventScroll: true });
+    const r = doc.createRange();
+    r.selectNodeContents(last.nodeName === 'PRE' ? (last.querySelector('code') ?? last) : last);
+    r.collapse(false);
+    const sel = win.getSelection();
+    sel.removeAllRanges();
+    sel.addRange(r);
+  }
+
   // ---- wiring ----
 
   const active = (event) => editable() && !event.defaultPrevented && !event.isComposing &&
@@ -478,6 +607,9 @@ export function installStructure({ win, root, editable, formatter }) {
     if (!active(event)) return;
     if (event.inputType === 'insertText' && (event.data === ' ' || event.data === '\u00a0')) onSpace(event);
   });
+
+  doc.addEventListener('mousedown', onMouseDown);
+  installInputRules({ win, root, editable, formatter, sealed });
 
   root.addEventListener('keydown', (event) => {
     if (!active(event)) return;

@@ -77,9 +77,7 @@ describe('incremental update', () => {
     page.render(DOC, '');
     page.setEditable(true);
     const target = [...root.querySelectorAll('p')].find((p) => p.textContent.startsWith('Paragraph 9'));
-    const range = win.document.createRange();
-    range.setStart(target.firstChild, 4);
-    win.getSelection().addRange(range);
+    win.getSelection().collapse(target.firstChild, 4);
     page.render(DOC.replace('Paragraph 1 with', 'Paragraph one with'), '');
     const sel = win.getSelection();
     assert.equal(sel.anchorNode, target.firstChild);

@@ -38,7 +38,7 @@ export function press(win, root, spec) {
 // text, "$" for its end.
 export function putCaret(win, root, spec) {
   const [selector, at] = spec.split('@');
-  const el = root.querySelector(selector);
+  const el = selector ? root.querySelector(selector) : root;
   const walker = win.document.createTreeWalker(el, win.NodeFilter.SHOW_TEXT);
   let left = at === '$' ? Infinity : Number(at);
   let point = [el, 0];
