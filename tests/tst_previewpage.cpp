@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QTimer>
 
 using namespace quorvel;
 using namespace Qt::StringLiterals;
@@ -42,6 +43,24 @@ QStringList typesOf(const QSignalSpy &spy)
     for (const auto &arguments : spy)
         types.append(arguments.at(0).toString());
     return types;
+}
+
+// Answers the page's prompt once it shows: types the text and takes it, or cancels with Escape
+// when the text is empty.
+void answerPrompt(const QString &text)
+{
+    QWidget *dialog = QApplication::activeModalWidget();
+    if (!dialog) {
+        QTimer::singleShot(50, [text] { answerPrompt(text); });
+        return;
+    }
+    auto *field = dialog->findChild<QLineEdit *>();
+    if (text.isEmpty() || !field) {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        return;
+    }
+    field->setText(text);
+    QTest::keyClick(field, Qt::Key_Return);
 }
 
 } // namespace
@@ -87,6 +106,7 @@ private:
     QVariant atCaret(DocumentWindow *window, const QString &selector, const QString &then);
     bool waitFor(QSignalSpy &spy, const QString &type, int count = 1);
     void typeInPage(DocumentWindow *window, const QString &text);
+    void pressKeys(DocumentWindow *window, const QString &keys);
     // A real mouse click in the middle of the first element of the content that matches.
     void clickOn(DocumentWindow *window, const QString &selector);
 
@@ -378,82 +398,147 @@ void TestPreviewPage::closingRightAfterTypingOnThePageSavesIt()
 }
 
 // Real key presses, so the engine's own handling of Enter, Tab and the shortcuts is what the
-// page has to work with. `keys` is typed text with "{Enter}", "{Tab}", "{Ctrl+B}" presses.
+// page has to work with. `keys` is typed text with "{Enter}", "{Ctrl+B}" presses between;
+// "{Answer:text}" answers the next prompt ("{Answer:}" cancels it) and "{ClickBelow}" clicks
+// under the last block.
 void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
 {
+    QTest::addColumn<Mode>("mode");
     QTest::addColumn<QByteArray>("note");
     QTest::addColumn<QString>("caret"); // a selector; the caret goes to the end of its text
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QByteArray>("expected");
+    const auto row = [](const char *name, const QByteArray &note, const QString &caret,
+                        const QString &keys, const QByteArray &expected, Mode mode = Mode::Visual) {
+        QTest::newRow(name) << mode << note << caret << keys << expected;
+    };
     const QByteArray table = "# Plan\n\n| a | b |\n| --- | --- |\n| c | d |\n";
-    QTest::newRow("heading") << QByteArray("Intro.\n\nBeds\n") << "#content p:last-child"
-                             << "{Home}## " << QByteArray("Intro.\n\n## Beds\n");
-    QTest::newRow("heading-undone") << QByteArray("Intro.\n\nBeds\n") << "#content p:last-child"
-                                    << "{Home}## {Ctrl+Z}x" << QByteArray("Intro.\n\nxBeds\n");
-    QTest::newRow("list-then-enter")
-        << QByteArray("Intro.\n\nBeds\n") << "#content p:last-child" << "{Home}- {End}{Enter}Paths"
-        << QByteArray("Intro.\n\n- Beds\n- Paths\n");
-    QTest::newRow("enter-in-a-task") << QByteArray("# Jobs\n\n- [ ] Dig\n") << "#content li"
-                                     << "{Enter}Sow" << QByteArray("# Jobs\n\n- [ ] Dig\n- [ ] Sow\n");
+    row("heading", "Intro.\n\nBeds\n", "#content p:last-child", "{Home}## ", "Intro.\n\n## Beds\n");
+    row("heading-undone", "Intro.\n\nBeds\n", "#content p:last-child", "{Home}## {Ctrl+Z}x",
+        "Intro.\n\nxBeds\n");
+    row("list-then-enter", "Intro.\n\nBeds\n", "#content p:last-child", "{Home}- {End}{Enter}Paths",
+        "Intro.\n\n- Beds\n- Paths\n");
+    row("enter-in-a-task", "# Jobs\n\n- [ ] Dig\n", "#content li", "{Enter}Sow",
+        "# Jobs\n\n- [ ] Dig\n- [ ] Sow\n");
     // The caret must stay on the new item's own line, not fall into the nested list.
-    QTest::newRow("enter-after-an-item-with-children")
-        << QByteArray("# Jobs\n\n- [ ] Mulch\n  - [ ] Ask\n") << "#content li"
-        << "{Up}{End}{Enter}Sow" << QByteArray("# Jobs\n\n- [ ] Mulch\n- [ ] Sow\n  - [ ] Ask\n");
-    QTest::newRow("tab-in-a-table-cell") << table << "#content th" << "{Tab}x"
-                                         << QByteArray(table).replace("b |", "x |");
-    QTest::newRow("bold-then-italic") << QByteArray("Hello world\n") << "#content p"
-                                      << "{Ctrl+B}{Ctrl+I}" << QByteArray("Hello **_world_**\n");
+    row("enter-after-an-item-with-children", "# Jobs\n\n- [ ] Mulch\n  - [ ] Ask\n", "#content li",
+        "{Up}{End}{Enter}Sow", "# Jobs\n\n- [ ] Mulch\n- [ ] Sow\n  - [ ] Ask\n");
+    row("tab-in-a-table-cell", table, "#content th", "{Tab}x", QByteArray(table).replace("b |", "x |"));
+    row("bold-then-italic", "Hello world\n", "#content p", "{Ctrl+B}{Ctrl+I}", "Hello **_world_**\n");
     // What people write stays as written around what they type.
-    QTest::newRow("star-list-enter")
-        << QByteArray("*   Dig\n*   Sow\n\nSee [the plan][p] and _why_.\n\n[p]: plan.md\n")
-        << "#content li:last-child" << "{Enter}Reap"
-        << QByteArray("*   Dig\n*   Sow\n*   Reap\n\nSee [the plan][p] and _why_.\n\n[p]: plan.md\n");
-    QTest::newRow("crlf-next-to-a-reference")
-        << QByteArray("Intro.\r\n\r\nSee [the plan][p] and _why_\r\nto sow.\r\n\r\n[p]: plan.md\r\n")
-        << "#content p:last-child" << " early"
-        << QByteArray("Intro.\r\n\r\nSee [the plan][p] and _why_\r\nto sow. early\r\n\r\n[p]: plan.md\r\n");
-    QTest::newRow("italic-undone") << QByteArray("Hello world\n") << "#content p"
-                                   << "{Ctrl+B}{Ctrl+I}{Ctrl+Z}" << QByteArray("Hello **world**\n");
+    row("star-list-enter", "*   Dig\n*   Sow\n\nSee [the plan][p] and _why_.\n\n[p]: plan.md\n",
+        "#content li:last-child", "{Enter}Reap",
+        "*   Dig\n*   Sow\n*   Reap\n\nSee [the plan][p] and _why_.\n\n[p]: plan.md\n");
+    row("crlf-next-to-a-reference",
+        "Intro.\r\n\r\nSee [the plan][p] and _why_\r\nto sow.\r\n\r\n[p]: plan.md\r\n",
+        "#content p:last-child", " early",
+        "Intro.\r\n\r\nSee [the plan][p] and _why_\r\nto sow. early\r\n\r\n[p]: plan.md\r\n");
+    row("italic-undone", "Hello world\n", "#content p", "{Ctrl+B}{Ctrl+I}{Ctrl+Z}", "Hello **world**\n");
+    // Ctrl+K is the Link command, never the engine's "delete to the end of the line".
+    row("ctrl-k-asks-for-the-address", "Hello world\n", "#content p",
+        "{Ctrl+Shift+Left}{Answer:https://example.org/}{Ctrl+K}",
+        "Hello [world](https://example.org/)\n");
+    row("ctrl-k-cancelled-changes-nothing", "Hello world\n", "#content p",
+        "{Ctrl+Shift+Left}{Answer:}{Ctrl+K}{End} again", "Hello world again\n");
+    row("typing-after-leaving-and-entering-the-view", "Hello world\n", "#content p",
+        "{Ctrl+1}{Ctrl+4}{Ctrl+2}!", "Hello world!\n");
+    row("typing-after-find-closes", "Hello world\n\nFirst again\n", "#content p",
+        "{Ctrl+F}First{Escape}!", "Hello world!\n\nFirst again\n");
+    row("typing-after-a-click-below-the-last-block", "# Short\n\nNote.\n", "", "{ClickBelow}!",
+        "# Short\n\nNote.!\n");
+    row("markdown-in-the-first-block-of-an-empty-note", "", "",
+        "# Title{Enter}**bold** and `code` then - no", "# Title\n\n**bold** and `code` then - no\n");
+    row("enter-in-a-code-block", "```\ncode\n```\n", "#content code",
+        "{Enter}more{Enter}{Enter}## Head", "```\ncode\nmore\n```\n\n## Head\n");
+    row("enter-in-a-quote", "Intro\n\n> quoted\n", "#content blockquote p",
+        "{Enter}more{Enter}{Enter}## Head", "Intro\n\n> quoted\n>\n> more\n\n## Head\n");
+    row("heading-keys", "Intro.\n\nBeds\n", "#content p:last-child",
+        "{Ctrl+Alt+3}{Ctrl+Alt+0}{Ctrl+Alt+1}", "Intro.\n\n# Beds\n");
+    // In the source, a block command changes the line's start, wherever the caret is in it.
+    row("heading-keys-in-the-source", "First line\nSecond\n", "", "{Right}{Right}{Ctrl+Alt+2}",
+        "## First line\nSecond\n", Mode::Split);
+    row("ctrl-k-in-the-source", "Hello world\n", "", "{Ctrl+Shift+Right}{Ctrl+K}",
+        "[Hello ](url)world\n", Mode::Source);
 }
 
 void TestPreviewPage::structureTypedInThePageReachesTheFile()
 {
+    QFETCH(Mode, mode);
     QFETCH(QByteArray, note);
     QFETCH(QString, caret);
     QFETCH(QString, keys);
     QFETCH(QByteArray, expected);
-    DocumentWindow *window = open(Mode::Visual, note);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    QWidget *target = controller(window).webView()->focusProxy();
-    QVERIFY(target);
-    window->activateWindow();
-    target->setFocus();
-    QCOMPARE(atCaret(window, caret, u"document.activeElement.id"_s).toString(), u"content"_s);
-
-    static const QHash<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> presses = {
-        {u"Enter"_s, {Qt::Key_Return, {}}}, {u"Tab"_s, {Qt::Key_Tab, {}}},
-        {u"Home"_s, {Qt::Key_Home, {}}}, {u"End"_s, {Qt::Key_End, {}}},
-        {u"Up"_s, {Qt::Key_Up, {}}},
-        {u"Ctrl+B"_s, {Qt::Key_B, Qt::ControlModifier}},
-        {u"Ctrl+I"_s, {Qt::Key_I, Qt::ControlModifier}},
-        {u"Ctrl+Z"_s, {Qt::Key_Z, Qt::ControlModifier}},
-    };
-    static const QRegularExpression token(u"\\{([^}]+)\\}|[^{]+"_s);
-    for (const auto &m : token.globalMatch(keys)) {
-        if (m.captured(1).isEmpty()) {
-            QTest::keyClicks(target, m.captured(0));
-        } else {
-            QVERIFY2(presses.contains(m.captured(1)), qPrintable(m.captured(1)));
-            const auto [key, modifiers] = presses.value(m.captured(1));
-            QTest::keyClick(target, key, modifiers);
-        }
+    DocumentWindow *window = open(mode, note);
+    if (mode != Mode::Source) {
+        QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+        QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     }
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QWidget *target = mode == Mode::Visual ? controller(window).webView()->focusProxy()
+                                           : window->sourceEditor();
+    QVERIFY(target);
+    target->setFocus();
+    if (!caret.isEmpty())
+        QCOMPARE(atCaret(window, caret, u"document.activeElement.id"_s).toString(), u"content"_s);
+    pressKeys(window, keys);
     core::DocumentModel &model = window->model();
     waitUntil([&] { return model.getText().toUtf8() == expected; }, kEngineTimeout);
     QCOMPARE(model.getText(), QString::fromUtf8(expected));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), expected);
+}
+
+// Keys go where the focus is, as a person's do.
+void TestPreviewPage::pressKeys(DocumentWindow *window, const QString &keys)
+{
+    static const QHash<QString, Qt::Key> named = {
+        {u"Enter"_s, Qt::Key_Return}, {u"Tab"_s, Qt::Key_Tab}, {u"Home"_s, Qt::Key_Home},
+        {u"End"_s, Qt::Key_End}, {u"Up"_s, Qt::Key_Up}, {u"Down"_s, Qt::Key_Down},
+        {u"Left"_s, Qt::Key_Left}, {u"Right"_s, Qt::Key_Right},
+        {u"Escape"_s, Qt::Key_Escape}, {u"Backspace"_s, Qt::Key_Backspace},
+    };
+    static const QRegularExpression token(u"\\{([^}]*)\\}|[^{]+"_s);
+    std::optional<QString> answer;
+    for (const auto &m : token.globalMatch(keys)) {
+        // What a key press set off in the window (a view switch) runs before the next one, as
+        // between a person's keystrokes.
+        QCoreApplication::processEvents();
+        QWidget *focused = QApplication::focusWidget();
+        QVERIFY2(focused, qPrintable(m.captured(0)));
+        const QString press = m.captured(1);
+        if (m.captured(0).front() != u'{') {
+            QTest::keyClicks(focused, m.captured(0));
+        } else if (press.startsWith(u"Answer:")) {
+            answer = press.mid(7);
+        } else if (press == u"ClickBelow") {
+            const QVariantList at = evaluate(window, u"(() => { const b = document.querySelector("
+                                                     "'#content').lastElementChild"
+                                                     ".getBoundingClientRect();"
+                                                     " return [b.left + 10, b.bottom + 40]; })()"_s)
+                                        .toList();
+            QTest::mouseClick(controller(window).webView()->focusProxy(), Qt::LeftButton, {},
+                              QPoint(at.value(0).toInt(), at.value(1).toInt()));
+        } else {
+            // "Ctrl+Alt+2": modifiers, then a named key or a single character.
+            QStringList parts = press.split(u'+');
+            const QString name = parts.takeLast();
+            Qt::KeyboardModifiers modifiers;
+            for (const QString &mod : parts)
+                modifiers |= mod == u"Ctrl" ? Qt::ControlModifier
+                    : mod == u"Alt"         ? Qt::AltModifier
+                                            : Qt::ShiftModifier;
+            const Qt::Key key = named.value(name, Qt::Key(QKeySequence(name)[0].key()));
+            if (answer) {
+                // The prompt runs an event loop of its own inside the key press.
+                QTimer::singleShot(0, [text = *std::exchange(answer, std::nullopt)] {
+                    answerPrompt(text);
+                });
+            }
+            QTest::keyClick(focused, key, modifiers);
+        }
+    }
 }
 
 void TestPreviewPage::contextMenuIsRebuiltForTheMode_data()

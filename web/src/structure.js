@@ -352,7 +352,7 @@ export function installStructure({ win, root, editable, formatter }) {
     event.preventDefault();
     const rest = [];
     for (let n = p.nextSibling; n; n = n.nextSibling) rest.push(n);
-    if (rest.length) {
+    if (rest.some((n) => n.nodeType === 1 || n.data.trim())) {
       const tail = doc.createElement('blockquote');
       tail.append(...rest);
       quote.after(tail);
