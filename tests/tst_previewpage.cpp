@@ -443,7 +443,7 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
     row("typing-after-leaving-and-entering-the-view", "Hello world\n", "#content p",
         "{Ctrl+1}{Ctrl+4}{Ctrl+2}!", "Hello world!\n");
     row("typing-after-find-closes", "Hello world\n\nFirst again\n", "#content p",
-        "{Ctrl+F}First{Escape}!", "Hello world!\n\nFirst again\n");
+        "{Ctrl+F}First{Escape}!", "Hello world\n\nFirst! again\n");
     row("typing-after-a-click-below-the-last-block", "# Short\n\nNote.\n", "", "{ClickBelow}!",
         "# Short\n\nNote.!\n");
     row("markdown-in-the-first-block-of-an-empty-note", "", "",
@@ -505,7 +505,9 @@ void TestPreviewPage::pressKeys(DocumentWindow *window, const QString &keys)
         // What a key press set off in the window (a view switch) runs before the next one, as
         // between a person's keystrokes.
         QCoreApplication::processEvents();
-        QWidget *focused = QApplication::focusWidget();
+        // Offscreen, a window is not made active again when a dialog over it closes.
+        QWidget *focused = QApplication::focusWidget() ? QApplication::focusWidget()
+                                                       : window->focusWidget();
         QVERIFY2(focused, qPrintable(m.captured(0)));
         const QString press = m.captured(1);
         if (m.captured(0).front() != u'{') {
@@ -537,6 +539,10 @@ void TestPreviewPage::pressKeys(DocumentWindow *window, const QString &keys)
                 });
             }
             QTest::keyClick(focused, key, modifiers);
+            // What the press asked of the page (closing find, a view switch) is done before the
+            // next key, as it is between a person's keystrokes: the page answers in order.
+            if (auto *page = PreviewController::of(window->model()); page && page->webView())
+                evaluate(window, u"1"_s);
         }
     }
 }

@@ -124,5 +124,10 @@ export function createFinder(root) {
       query = '';
       return result();
     },
+    // The end of the current match, inside its highlight.
+    currentEnd() {
+      const mark = hits[current]?.at(-1);
+      return mark ? [mark, mark.childNodes.length] : null;
+    },
   };
 }

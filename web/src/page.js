@@ -9,7 +9,7 @@ import { shelve, unshelve, SHELF } from './shelves.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction, reportScrolling } from './scroll.js';
-import { captureSelection, restoreSelection, placeSelection } from './selection.js';
+import { captureSelection, capturePoint, restoreSelection, placeSelection } from './selection.js';
 import { createEditor } from './editor.js';
 import { compose, composeInPlace, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
@@ -581,7 +581,18 @@ export function createPage({
       return editor.quietly(() => finder.find(q));
     },
     findStep: (n) => editor.quietly(() => finder.step(Number(n))),
-    findClear: () => { editor.quietly(() => finder.clear()); },
+    // While editing, closing find leaves the caret after the match it showed last, where the
+    // writer was looking.
+    findClear: () => {
+      editor.quietly(() => {
+        const end = editor.editable ? finder.currentEnd() : null;
+        const at = end && capturePoint(root, els, ...end);
+        finder.clear();
+        if (!at) return;
+        root.focus({ preventScroll: true });
+        placeSelection(win, els, { anchor: at, focus: at });
+      });
+    },
     scrollToHeading(id) {
       complete();
       scrollToElement(els.find((el) => el.id === id) ?? doc.getElementById(String(id)), false);

@@ -24,16 +24,18 @@ function pointAt(el, offset) {
   return last ? [last, last.data.length] : [el, 0];
 }
 
+// A point of the content as its block's index and a character offset in it.
+export function capturePoint(root, els, node, offset) {
+  const top = topLevelOf(root, node);
+  const index = els.indexOf(top);
+  return index < 0 ? null : { index, offset: offsetIn(top, node, offset), el: top };
+}
+
 export function captureSelection(win, root, els) {
   const sel = win.getSelection?.();
   if (!sel || !sel.rangeCount || !root.contains(sel.anchorNode)) return null;
-  const point = (node, offset) => {
-    const top = topLevelOf(root, node);
-    const index = els.indexOf(top);
-    return index < 0 ? null : { index, offset: offsetIn(top, node, offset), el: top };
-  };
-  const anchor = point(sel.anchorNode, sel.anchorOffset);
-  const focus = point(sel.focusNode, sel.focusOffset);
+  const anchor = capturePoint(root, els, sel.anchorNode, sel.anchorOffset);
+  const focus = capturePoint(root, els, sel.focusNode, sel.focusOffset);
   return anchor && focus ? { anchor, focus } : null;
 }
 
