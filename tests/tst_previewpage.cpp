@@ -457,8 +457,9 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
     // In the source, a block command changes the line's start, wherever the caret is in it.
     row("heading-keys-in-the-source", "First line\nSecond\n", "", "{Right}{Right}{Ctrl+Alt+2}",
         "## First line\nSecond\n", Mode::Split);
-    row("ctrl-k-in-the-source", "Hello world\n", "", "{Ctrl+Shift+Right}{Ctrl+K}",
-        "[Hello ](url)world\n", Mode::Source);
+    row("ctrl-k-in-the-source", "Hello world\n", "", "{Ctrl+Right}{Ctrl+Shift+Right}"
+        "{Answer:https://example.org/}{Ctrl+K}{Answer:}{Ctrl+K}",
+        "Hello [world](https://example.org/)\n", Mode::Source);
 }
 
 void TestPreviewPage::structureTypedInThePageReachesTheFile()

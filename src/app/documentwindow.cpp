@@ -212,7 +212,7 @@ void DocumentWindow::buildActions()
         {"&Bold", "bold", "**", "**", QKeySequence(Qt::CTRL | Qt::Key_B)},
         {"&Italic", "italic", "*", "*", QKeySequence(Qt::CTRL | Qt::Key_I)},
         {"&Code", "code", "`", "`", QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft)},
-        {"&Link\u2026", "link", "[", "](url)", QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {"&Link\u2026", "link", "[", "", QKeySequence(Qt::CTRL | Qt::Key_K)},
         {"&Highlight", "mark", "==", "==", {}},
         {"&Strikethrough", "strike", "~~", "~~", {}},
     };
@@ -585,6 +585,15 @@ void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
     if (m_model->mode() == Mode::Visual) {
         if (auto *controller = preview::PreviewController::of(*m_model))
             controller->format(command);
+        return;
+    }
+    if (command == u"link") {
+        // The same question the page asks, so that Link reads the same in every view.
+        const auto address = preview::PreviewController::askText(this, tr("Link address"),
+                                                                 QStringLiteral("https://"));
+        m_editor->setFocus();
+        if (address && !address->trimmed().isEmpty())
+            m_editor->wrapSelection(prefix, u"]("_s + address->trimmed() + u')');
         return;
     }
     m_editor->wrapSelection(prefix, suffix);
