@@ -188,36 +188,56 @@ export function installStructure({ win, root, editable, formatter }) {
     return el;
   }
 
-  // `prefix` is one of those onSpace accepts.
-  function convertPrefix(block, prefix) {
-    let m;
-    if ((m = /^(#{1,6})$/.exec(prefix))) {
-      const tag = `H${m[1].length}`;
-      if (block.nodeName === tag) return;
-      if (!byEngine(block, 'formatBlock', tag.toLowerCase(), tag)) caretAtStart(fill(retag(block, tag)));
-      return;
-    }
-    if (prefix === '>') {
-      if (byEngine(block, 'formatBlock', 'blockquote', 'BLOCKQUOTE')) return;
-      const quote = doc.createElement('blockquote');
-      replaceBlock(block, quote);
-      quote.append(fill(block));
-      caretAtStart(block);
-      return;
-    }
-    // The marker typed is the one the file gets. Not the engine's list
-    // commands: they put the list inside the paragraph or join it to the
-    // list next to it.
-    m = /^(\d{1,9})([.)])$/.exec(prefix);
-    const list = doc.createElement(m ? 'ol' : 'ul');
-    list.setAttribute('data-marker', m ? m[2] : prefix);
-    if (m && Number(m[1]) !== 1) list.setAttribute('start', String(Number(m[1])));
+  function toHeading(block, [, marks]) {
+    const tag = `H${marks.length}`;
+    if (block.nodeName === tag) return;
+    if (!byEngine(block, 'formatBlock', tag.toLowerCase(), tag)) caretAtStart(fill(retag(block, tag)));
+  }
+
+  function toQuote(block) {
+    if (byEngine(block, 'formatBlock', 'blockquote', 'BLOCKQUOTE')) return;
+    const quote = doc.createElement('blockquote');
+    replaceBlock(block, quote);
+    quote.append(fill(block));
+    caretAtStart(block);
+  }
+
+  // The marker typed is the one the file gets. Not the engine's list
+  // commands: they put the list inside the paragraph or join it to the
+  // list next to it.
+  function toList(block, tag, marker, start = 1) {
+    const list = doc.createElement(tag);
+    list.setAttribute('data-marker', marker);
+    if (start !== 1) list.setAttribute('start', String(start));
     const li = doc.createElement('li');
     li.append(...block.childNodes);
     list.append(fill(li));
     replaceBlock(block, list);
     caretAtStart(li);
   }
+
+  function toTask(block, [, mark]) {
+    const li = itemOf(block);
+    makeTask(li);
+    if (mark !== ' ') checkboxOf(li).setAttribute('checked', '');
+  }
+
+  // The first line of a list item, whether the item holds paragraphs or not.
+  const itemOf = (block) => (block.nodeName === 'LI' ? block
+    : block.parentNode.nodeName === 'LI' && block === block.parentNode.firstElementChild ? block.parentNode : null);
+
+  // Markdown typed at the start of a block and followed by a space: the block it makes.
+  // `on` says in which blocks the rule applies.
+  const PREFIX_RULES = [
+    { name: 'heading', pattern: /^(#{1,6})$/, on: (b) => b.nodeName === 'P' || HEADING.test(b.nodeName), make: toHeading },
+    { name: 'quote', pattern: /^>$/, on: (b) => b.nodeName === 'P', make: toQuote },
+    { name: 'bullet', pattern: /^([-*+])$/, on: (b) => b.nodeName === 'P', make: (b, m) => toList(b, 'ul', m[1]) },
+    {
+      name: 'ordered', pattern: /^(\d{1,9})([.)])$/, on: (b) => b.nodeName === 'P',
+      make: (b, m) => toList(b, 'ol', m[2], Number(m[1])),
+    },
+    { name: 'task', pattern: /^\[([ xX])\]$/, on: (b) => itemOf(b) && !checkboxOf(itemOf(b)), make: toTask },
+  ];
 
   function onSpace(event) {
     const range = caret();
@@ -226,21 +246,14 @@ export function installStructure({ win, root, editable, formatter }) {
       ?? strayBlock(range);
     if (!block) return;
     const prefix = textBefore(block, range);
-    const li = block.nodeName === 'LI' ? block
-      : block.parentNode.nodeName === 'LI' && block === block.parentNode.firstElementChild ? block.parentNode : null;
-    if (li && /^\[[ xX]\]$/.test(prefix) && !checkboxOf(li)) {
+    for (const rule of PREFIX_RULES) {
+      const m = rule.pattern.exec(prefix);
+      if (!m || !rule.on(block)) continue;
       event.preventDefault();
       removeTyped(block, range);
-      const checked = prefix[1] !== ' ';
-      makeTask(li);
-      if (checked) checkboxOf(li).setAttribute('checked', '');
+      rule.make(block, m);
       return;
     }
-    const wanted = block.nodeName === 'P' ? /^(#{1,6}|[-*+]|\d{1,9}[.)]|>)$/ : /^#{1,6}$/;
-    if (block.nodeName === 'LI' || !wanted.test(prefix)) return;
-    event.preventDefault();
-    removeTyped(block, range);
-    convertPrefix(block, prefix);
   }
 
   // ---- Enter ----
