@@ -25,21 +25,24 @@ export const INLINE_RULES = [
   { name: 'link', pattern: /(?<![\\!\]])\[(?<text>[^[\]\s](?:[^[\]]*[^[\]\s\\])?)\]\((?<href>[^()\s]+)\)$/, command: 'link' },
 ];
 
+const MAX_SPAN = 2000;
 const CLOSERS = new Set(INLINE_RULES.map((r) => r.pattern.source.at(-2)));
 
 // The rule a typed character completes in a text node, with the offsets of
 // the whole span and of its text in that node.
 export function matchInline(text, offset, ch) {
   if (!CLOSERS.has(ch)) return null;
-  const before = text.slice(0, offset) + ch;
+  // A span is a few words: a keystroke in a paragraph of a megabyte looks at its end only.
+  const from = Math.max(0, offset - MAX_SPAN);
+  const before = text.slice(from, offset) + ch;
   for (const rule of INLINE_RULES) {
     const m = rule.pattern.exec(before);
     if (!m) continue;
     // Inside a code span still open, stars and brackets are its text.
     if (rule.command !== 'code' && (before.slice(0, m.index).match(/`/g)?.length ?? 0) % 2) continue;
-    const textAt = m.index + m[0].indexOf(m.groups.text, rule.command === 'link' ? 1 : 0);
+    const textAt = from + m.index + m[0].indexOf(m.groups.text, rule.command === 'link' ? 1 : 0);
     return {
-      rule, start: m.index, end: offset, text: m.groups.text, textAt, href: m.groups.href ?? null,
+      rule, start: from + m.index, end: offset, text: m.groups.text, textAt, href: m.groups.href ?? null,
     };
   }
   return null;
