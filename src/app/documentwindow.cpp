@@ -577,16 +577,21 @@ void DocumentWindow::refreshToolbar()
                               .arg(dot, secondary.name(QColor::HexArgb), shown.toHtmlEscaped()));
 }
 
-void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
-                                 const QString &suffix)
+bool DocumentWindow::formatElsewhere(const QString &command)
 {
-    if (m_model->mode() == Mode::Read)
-        return;
+    // The reading view takes no edits; the editing view formats on the page itself.
     if (m_model->mode() == Mode::Visual) {
         if (auto *controller = preview::PreviewController::of(*m_model))
             controller->format(command);
-        return;
     }
+    return m_model->mode() == Mode::Read || m_model->mode() == Mode::Visual;
+}
+
+void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
+                                 const QString &suffix)
+{
+    if (formatElsewhere(command))
+        return;
     if (command == u"link") {
         // The same question the page asks, so that Link reads the same in every view.
         const auto address = preview::PreviewController::askText(this, tr("Link address"),
@@ -602,13 +607,8 @@ void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
 
 void DocumentWindow::applyBlockFormat(const QString &command, editor::BlockFormat format)
 {
-    if (m_model->mode() == Mode::Read)
+    if (formatElsewhere(command))
         return;
-    if (m_model->mode() == Mode::Visual) {
-        if (auto *controller = preview::PreviewController::of(*m_model))
-            controller->format(command);
-        return;
-    }
     m_editor->formatLines(format);
     m_editor->setFocus();
 }

@@ -74,6 +74,8 @@ private:
     // The Format menu's and the toolbar's commands.
     void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
     void applyBlockFormat(const QString &command, editor::BlockFormat format);
+    // Sends the command to the page in the editing view; true when the source has no part in it.
+    bool formatElsewhere(const QString &command);
     void togglePresentation();
     void buildToolbar();
     // Checks the action of the model's mode among `modes`, now and at every change.
