@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTimer>
+#include <QToolButton>
 
 using namespace quorvel;
 using namespace Qt::StringLiterals;
@@ -452,6 +453,12 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile_data()
         "{Enter}more{Enter}{Enter}## Head", "```\ncode\nmore\n```\n\n## Head\n");
     row("enter-in-a-quote", "Intro\n\n> quoted\n", "#content blockquote p",
         "{Enter}more{Enter}{Enter}## Head", "Intro\n\n> quoted\n>\n> more\n\n## Head\n");
+    // Formatting the word at the caret leaves the caret there, not the word selected for the
+    // next key to replace; what is typed next is plain.
+    row("bold-key-then-typing", "Hello world\n", "#content p", "{Ctrl+B} again",
+        "Hello **world** again\n");
+    row("bold-button-then-typing", "Hello world\n", "#content p", "{Button:Bold} again",
+        "Hello **world** again\n");
     row("heading-keys", "Intro.\n\nBeds\n", "#content p:last-child",
         "{Ctrl+Alt+3}{Ctrl+Alt+0}{Ctrl+Alt+1}", "Intro.\n\n# Beds\n");
     // In the source, a block command changes the line's start, wherever the caret is in it.
@@ -515,6 +522,15 @@ void TestPreviewPage::pressKeys(DocumentWindow *window, const QString &keys)
             QTest::keyClicks(focused, m.captured(0));
         } else if (press.startsWith(u"Answer:")) {
             answer = press.mid(7);
+        } else if (press.startsWith(u"Button:")) {
+            const QString tip = press.mid(7);
+            const auto buttons = window->findChildren<QToolButton *>();
+            const auto it = std::find_if(buttons.begin(), buttons.end(), [&](QToolButton *b) {
+                return b->toolTip().startsWith(tip);
+            });
+            QVERIFY2(it != buttons.end(), qPrintable(tip));
+            QTest::mouseClick(*it, Qt::LeftButton);
+            evaluate(window, u"1"_s);
         } else if (press == u"ClickBelow") {
             const QVariantList at = evaluate(window, u"(() => { const b = document.querySelector("
                                                      "'#content').lastElementChild"

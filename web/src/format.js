@@ -5,12 +5,14 @@
 // kind, on DOM ranges so they behave the same in every engine.
 
 import { topLevelOf } from './patch.js';
+import { offsetIn, pointAt } from './selection.js';
 
 const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strike: 'S' };
 const ALIASES = { STRONG: ['STRONG', 'B'], EM: ['EM', 'I'], S: ['S', 'DEL', 'STRIKE'], CODE: ['CODE'], MARK: ['MARK'] };
 const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', h4: 'H4', h5: 'H5', h6: 'H6', paragraph: 'P' };
 const TEXT_BLOCKS = new Set(['P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
 const COMMANDS = { STRONG: 'bold', EM: 'italic', S: 'strikeThrough' };
+const FORMATS = new Set(Object.values(ALIASES).flat());
 
 export function createFormatter({ win, root, touch, resolve }) {
   const doc = win.document;
@@ -45,6 +47,10 @@ export function createFormatter({ win, root, touch, resolve }) {
     return null;
   }
 
+  // The text at the end or start of a node beside the caret (inside a bold word, say).
+  const lastText = (n) => (n?.nodeType === 3 ? n : n?.nodeType === 1 && FORMATS.has(n.nodeName) ? lastText(n.lastChild) : null);
+  const firstText = (n) => (n?.nodeType === 3 ? n : n?.nodeType === 1 && FORMATS.has(n.nodeName) ? firstText(n.firstChild) : null);
+
   // A collapsed caret formats the word it is in.
   function expandToWord(range) {
     if (!range.collapsed) return range;
@@ -52,10 +58,10 @@ export function createFormatter({ win, root, touch, resolve }) {
     let s = range.startOffset;
     // A caret between nodes (the end of a block, say) is in the text beside it.
     if (node.nodeType === 1) {
-      const before = node.childNodes[s - 1];
-      const after = node.childNodes[s];
-      if (before?.nodeType === 3) [node, s] = [before, before.data.length];
-      else if (after?.nodeType === 3) [node, s] = [after, 0];
+      const before = lastText(node.childNodes[s - 1]);
+      const after = firstText(node.childNodes[s]);
+      if (before) [node, s] = [before, before.data.length];
+      else if (after) [node, s] = [after, 0];
       else return range;
     }
     const text = node.data;
@@ -102,7 +108,43 @@ export function createFormatter({ win, root, touch, resolve }) {
     return state === Boolean(existing) && run(command);
   }
 
+  // A command that took the word at a collapsed caret puts the caret back where it was: left
+  // on the word's selection, the next key typed would replace the word. At the word's end,
+  // what is typed next goes after the formatting, not into it.
+  function caretToKeep(range) {
+    if (!range.collapsed || expandToWord(range).collapsed) return null;
+    const top = topLevelOf(root, range.startContainer);
+    if (!top) return null;
+    const word = expandToWord(range);
+    const tail = doc.createRange();
+    tail.setStart(range.startContainer, range.startOffset);
+    tail.setEnd(word.endContainer, word.endOffset);
+    const atEnd = !tail.toString();
+    return { top, offset: offsetIn(top, range.startContainer, range.startOffset), atEnd };
+  }
+
+  function keepCaret(back) {
+    if (!back?.top.isConnected) return;
+    const [node, offset] = pointAt(back.top, back.offset);
+    const r = doc.createRange();
+    r.setStart(node, offset);
+    r.collapse(true);
+    select(r);
+    let el = node.nodeType === 3 ? node.parentElement : node;
+    if (!back.atEnd || !FORMATS.has(el.nodeName)) return;
+    while (el.parentElement !== back.top && FORMATS.has(el.parentElement.nodeName) && el === el.parentElement.lastChild) {
+      el = el.parentElement;
+    }
+    api.typeAfter?.(el);
+  }
+
   function wrapInline(tag, placeholder, decorate) {
+    const back = caretToKeep(currentRange());
+    wrapInlineAt(tag, placeholder, decorate);
+    keepCaret(back);
+  }
+
+  function wrapInlineAt(tag, placeholder, decorate) {
     let range = currentRange();
     const existing = enclosing(range.commonAncestorContainer, ALIASES[tag] ?? [tag]);
     if (inlineByEngine(tag, range, existing)) {
@@ -286,7 +328,9 @@ export function createFormatter({ win, root, touch, resolve }) {
     for (const name of ['data-ref', 'data-ref-form', 'data-auto']) a.removeAttribute(name);
   }
 
-  return {
+  const api = {
+    // Set by the typing rules: what is typed at the end of `el` goes after it.
+    typeAfter: null,
     format(key) {
       if (INLINE[key]) wrapInline(INLINE[key], key === 'code' ? 'code' : 'text');
       else if (HEADINGS[key]) setBlocks(HEADINGS[key]);
@@ -329,4 +373,5 @@ export function createFormatter({ win, root, touch, resolve }) {
     },
     touch,
   };
+  return api;
 }

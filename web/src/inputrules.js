@@ -110,6 +110,9 @@ export function installInputRules({ win, root, editable, formatter, sealed }) {
       /^\u00a0*$/.test(next.data.slice(0, r.startOffset)) && r.startOffset > 0;
   }
 
+  // The formatting keys leave the caret at the end of a word they formatted: the same.
+  formatter.typeAfter = (el) => { made = el; };
+
   root.addEventListener('beforeinput', (event) => {
     if (!editable() || event.defaultPrevented || event.isComposing || event.inputType !== 'insertText') return;
     const ch = event.data;

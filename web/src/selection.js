@@ -3,7 +3,7 @@
 
 import { topLevelOf } from './patch.js';
 
-function offsetIn(el, node, offset) {
+export function offsetIn(el, node, offset) {
   const doc = el.ownerDocument;
   const range = doc.createRange();
   range.setStart(el, 0);
@@ -11,7 +11,7 @@ function offsetIn(el, node, offset) {
   return range.toString().length;
 }
 
-function pointAt(el, offset) {
+export function pointAt(el, offset) {
   const doc = el.ownerDocument;
   const walker = doc.createTreeWalker(el, 4 /* text */);
   let left = offset;

@@ -41,6 +41,9 @@ const CASES = [
   ['ctrl-b', 'Hello world\n', 'p@8', '{C-b}', 'Hello **world**\n'],
   ['ctrl-i', 'Hello world\n', 'p@8', '{C-i}', 'Hello *world*\n'],
   ['ctrl-u-is-no-format', 'Hello world\n', 'p@8', '{C-u}', 'Hello world\n'],
+  // The word at the caret is formatted, and the next key types at the caret, not over the word.
+  ['ctrl-b-mid-word-then-typing', 'Hello world\n', 'p@8', '{C-b}X', 'Hello **woXrld**\n'],
+  ['ctrl-b-at-word-end-then-typing', 'Hello world\n', 'p@$', '{C-b} X', 'Hello **world** X\n'],
   ['heading-in-an-empty-note', '', '@0', '## Title', '## Title\n'],
   ['list-in-an-empty-note', '', '@0', '- a{Enter}b', '- a\n- b\n'],
   ['fence-in-an-empty-note', '', '@0', '```{Enter}x', '```\nx\n```\n'],
