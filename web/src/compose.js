@@ -44,7 +44,7 @@ function rewritten(state, block, node, eol, rewrite) {
   let k = own.length;
   while (k > 0 && blank(own[k - 1])) k -= 1;
   const lastBreak = k > 0 ? breakOf(own[k - 1]) : eol;
-  const after = serializeBlock(node, { marker: listMarker(node, own[0]) });
+  const after = serializeBlock(node, { marker: listMarker(node, own[0]), typed: true });
   if (!after) return [];
   const original = own.slice(0, k).join('').slice(0, -lastBreak.length || undefined);
   const text = rewrite?.(original, after, eol) ?? after.split('\n').join(eol);
@@ -108,7 +108,7 @@ export function compose(root, state, isDirty, rewrite) {
   const writeNew = (nodes, el) => {
     const isList = el && (el.nodeName === 'UL' || el.nodeName === 'OL');
     const alternate = isList && prevList?.tag === el.nodeName && !prevList.alternate;
-    const md = el ? serializeBlock(el, { alternate }) : serializeNodes(nodes);
+    const md = el ? serializeBlock(el, { alternate, typed: true }) : serializeNodes(nodes, { typed: true });
     if (!md) return;
     prevList = isList ? { tag: el.nodeName, alternate } : null;
     ensureBlank();

@@ -401,8 +401,8 @@ export function createPage({
       .map((b) => (b.rawBlock ? `<div class="raw-html">${sanitize(b.html)}</div>` : b.raw ? sanitize(b.html) : b.html))
       .join('');
     const nodes = [...t.content.childNodes].filter((n) => n.nodeType === 1);
-    if (nodes.length !== 1) return serializeNodes(nodes);
-    return serializeBlock(nodes[0], { marker: listMarker(nodes[0], text) });
+    if (nodes.length !== 1) return serializeNodes(nodes, { typed: true });
+    return serializeBlock(nodes[0], { marker: listMarker(nodes[0], text), typed: true });
   }
 
   const rewrite = (original, after, eol) => rewriteBlock(original, after, normalForm, eol);

@@ -46,6 +46,12 @@ function escapeText(text, ctx) {
       case '|':
         out += ctx.inTable ? '\\|' : ch;
         break;
+      // The engine shows a space typed at a line's end or beside another as a no-break space;
+      // the writer typed a space. A no-break space the file had is the same on both sides of
+      // the rewrite of a block, so it stays.
+      case '\u00a0':
+        out += ctx.typed ? ' ' : ch;
+        break;
       default:
         out += ch;
     }
@@ -440,8 +446,8 @@ function blockNodes(nodes, ctx, separator) {
   return out.join(separator);
 }
 
-export function serializeNodes(nodes) {
-  return blockNodes(nodes, {}, '\n\n');
+export function serializeNodes(nodes, ctx = {}) {
+  return blockNodes(nodes, ctx, '\n\n');
 }
 
 // `written(node)` may give a top-level node's Markdown as the source has it,

@@ -48,6 +48,20 @@ function selectText(win, node, start, end) {
 }
 
 describe('visual editing', () => {
+  // The engine types a space at a line's end, or beside another, as a no-break space.
+  for (const [name, doc, typed, want] of [
+    ['typed-trailing-space', 'Hello world\n', 'Hello world more\u00a0b', 'Hello world more b\n'],
+    ['typed-double-space', 'Hello world\n', 'abc\u00a0 def', 'abc  def\n'],
+    ['the-files-own-no-break-space-stays', 'Hello\u00a0world\n', 'Hello\u00a0world and\u00a0b', 'Hello\u00a0world and b\n'],
+  ]) {
+    it(`writes what was typed: ${name}`, async () => {
+      const { root, page, settle } = editing(doc);
+      root.querySelector('p').firstChild.data = typed;
+      await settle();
+      assert.equal(page.flushEdit(), want);
+    });
+  }
+
   it('rewrites only the edited block; every other line stays byte for byte', async () => {
     const { root, page, settle } = editing();
     paragraph(root, 'Para two').firstChild.data = 'Para 2, edited.';
