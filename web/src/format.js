@@ -4,13 +4,14 @@
 // DOM ranges (as in tests). Block keys turn the selected blocks into another
 // kind, on DOM ranges so they behave the same in every engine.
 
-import { topLevelOf } from './patch.js';
+import { topLevelOf, paragraphAtCaret } from './patch.js';
 import { offsetIn, pointAt } from './selection.js';
 
 const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strike: 'S' };
 const ALIASES = { STRONG: ['STRONG', 'B'], EM: ['EM', 'I'], S: ['S', 'DEL', 'STRIKE'], CODE: ['CODE'], MARK: ['MARK'] };
 const HEADINGS = { h1: 'H1', h2: 'H2', h3: 'H3', h4: 'H4', h5: 'H5', h6: 'H6', paragraph: 'P' };
 const TEXT_BLOCKS = new Set(['P', 'DIV', 'H1', 'H2', 'H3', 'H4', 'H5', 'H6']);
+const BLOCKS = new Set([...TEXT_BLOCKS, 'UL', 'OL', 'PRE', 'BLOCKQUOTE', 'TABLE', 'HR']);
 const COMMANDS = { STRONG: 'bold', EM: 'italic', S: 'strikeThrough' };
 const FORMATS = new Set(Object.values(ALIASES).flat());
 
@@ -172,6 +173,10 @@ export function createFormatter({ win, root, touch, resolve }) {
   }
 
   function selectedBlocks() {
+    // An empty note, or text typed into it, has no block yet for the command to act on.
+    if (root.contains(win.getSelection().anchorNode) || !root.firstChild) {
+      paragraphAtCaret(win, root, (n) => BLOCKS.has(n.nodeName));
+    }
     const range = currentRange();
     const first = topLevelOf(root, range.startContainer) ?? root.firstElementChild;
     const last = topLevelOf(root, range.endContainer) ?? first;
@@ -193,6 +198,8 @@ export function createFormatter({ win, root, touch, resolve }) {
   function caretAtEnd(el) {
     const range = doc.createRange();
     range.selectNodeContents(el);
+    // Before the line break that holds an empty block open, where typing replaces it.
+    if (!el.textContent && el.lastChild?.nodeName === 'BR') range.setEndBefore(el.lastChild);
     range.collapse(false);
     select(range);
   }

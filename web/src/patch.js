@@ -147,3 +147,32 @@ export function topLevelOf(root, node) {
   while (n && n.parentNode !== root) n = n.parentNode;
   return n && n.nodeType === 1 ? n : null;
 }
+
+// Text typed into an empty page stands in the content element itself, outside any block. The
+// paragraph made around it (and the inline nodes beside it) keeps the caret where it was; an
+// empty page gets an empty paragraph. Returns the paragraph, or null when the caret is in a
+// block already.
+export function paragraphAtCaret(win, root, isBlock) {
+  const doc = win.document;
+  const sel = win.getSelection();
+  const range = sel.rangeCount ? sel.getRangeAt(0) : null;
+  const node = range?.startContainer;
+  if (!root.firstChild) {
+    const p = doc.createElement('p');
+    p.append(doc.createElement('br'));
+    root.append(p);
+    sel.collapse(p, 0);
+    return p;
+  }
+  if (!node || node.nodeType !== 3 || node.parentNode !== root) return null;
+  const loose = (n) => n && !(n.nodeType === 1 && isBlock(n));
+  const run = [node];
+  while (loose(run[0].previousSibling)) run.unshift(run[0].previousSibling);
+  while (loose(run[run.length - 1].nextSibling)) run.push(run[run.length - 1].nextSibling);
+  const offset = range.startOffset;
+  const p = doc.createElement('p');
+  run[0].before(p);
+  p.append(...run);
+  sel.collapse(node, offset);
+  return p;
+}

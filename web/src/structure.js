@@ -12,7 +12,7 @@
 // the engine's undo history; the typed prefix is removed through the engine
 // so that an undo never takes away other characters in its place.
 
-import { topLevelOf } from './patch.js';
+import { topLevelOf, paragraphAtCaret } from './patch.js';
 import { plainText } from './serialize.js';
 import { installInputRules } from './inputrules.js';
 
@@ -124,22 +124,10 @@ export function installStructure({ win, root, editable, formatter }) {
 
   const startOf = (list) => Number(list.getAttribute('start') ?? 1) || 0;
 
-  // Typing into an empty page puts the text in the content element itself: a paragraph is made
-  // around it, so that what is typed there is Markdown as it is anywhere else.
-  function strayBlock(range) {
-    const node = range.startContainer;
-    if (node.nodeType !== 3 || node.parentNode !== root) return null;
-    const loose = (n) => n && !(n.nodeType === 1 && OWN_BLOCKS.has(n.nodeName));
-    const run = [node];
-    while (loose(run[0].previousSibling)) run.unshift(run[0].previousSibling);
-    while (loose(run[run.length - 1].nextSibling)) run.push(run[run.length - 1].nextSibling);
-    const offset = range.startOffset;
-    const p = doc.createElement('p');
-    run[0].before(p);
-    p.append(...run);
-    place(node, offset);
-    return p;
-  }
+  // A block is made around text typed into an empty page, so that what is typed there is
+  // Markdown as it is anywhere else.
+  const strayBlock = (range) => (range.startContainer.parentNode === root
+    ? paragraphAtCaret(win, root, (n) => OWN_BLOCKS.has(n.nodeName)) : null);
 
   // ---- typed prefixes ----
 

@@ -2,6 +2,7 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { makePage } from './helpers.mjs';
 import { EDIT_DELAY_MS } from '../src/editor.js';
+import { typeChar } from './keys.mjs';
 
 // Written the way people write: odd markers, trailing spaces, a reference
 // definition and a comment between blocks. None of it may change unless the
@@ -250,6 +251,18 @@ describe('formatting commands', () => {
       page.format(key);
       await settle();
       assert.equal(page.flushEdit(), want);
+    });
+  }
+
+  // A new note: the command makes the block the text typed next goes into.
+  for (const [key, want] of [['quote', '> text\n'], ['h2', '## text\n'], ['task', '- [ ] text\n']]) {
+    it(`${key} on an empty note, then typing`, async () => {
+      const env = editing('');
+      env.page.format(key);
+      typeChar(env.win, env.root, 't');
+      for (const ch of 'ext') typeChar(env.win, env.root, ch);
+      await env.settle();
+      assert.equal(env.page.flushEdit(), want);
     });
   }
 
