@@ -10,7 +10,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+// A one-pixel PNG.
+const QByteArray kPng =
+    QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4"
+                           "2mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==");
+} // namespace
 
 // The command line as a user or a script meets it: the real program, in a process of its own,
 // with no display and no platform chosen for it.
@@ -24,6 +33,8 @@ private Q_SLOTS:
     void exportEndsWithItsStatusAndMessage();
     void exportWritesEachFormat_data();
     void exportWritesEachFormat();
+    void exportCopiesInOnlyImagesBesideTheNote_data();
+    void exportCopiesInOnlyImagesBesideTheNote();
     void optionsAnswerAsCommandLineToolsDo_data();
     void optionsAnswerAsCommandLineToolsDo();
     void commandLineChoosesTheMode_data();
@@ -40,6 +51,7 @@ private:
     Run run(const QStringList &args, const QProcessEnvironment &extra = {});
     QString path(const QString &name) const { return m_dir->filePath(name); }
     void write(const QString &name, const QByteArray &bytes);
+    static QByteArray readFile(const QString &path);
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -57,6 +69,12 @@ void TestHeadless::write(const QString &name, const QByteArray &bytes)
     QFile file(path(name));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
+}
+
+QByteArray TestHeadless::readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 TestHeadless::Run TestHeadless::run(const QStringList &args, const QProcessEnvironment &extra)
@@ -165,6 +183,67 @@ void TestHeadless::exportWritesEachFormat()
     // Readable as any file the user makes (the engine wrote PDFs for their owner alone).
     write(u"fresh"_s, "x");
     QCOMPARE(QFileInfo(path(out)).permissions(), QFileInfo(path(u"fresh"_s)).permissions());
+}
+
+void TestHeadless::exportCopiesInOnlyImagesBesideTheNote_data()
+{
+    QTest::addColumn<QByteArray>("note");     // notes/note.md; "%1" is the scratch folder
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("output");      // relative to the scratch folder
+    QTest::addColumn<QByteArray>("expected"); // in the output
+    QTest::addColumn<QByteArray>("keptOut"); // never in it; "file:" never is either
+
+    const QString html = u"html"_s;
+    const QString out = u"notes/out.html"_s;
+    QTest::newRow("image-beside-the-note") << "![d](dot.png)"_ba << html << out
+                                           << "src=\"data:image/png;base64,"_ba
+                                           << "src=\"dot.png\""_ba;
+    QTest::newRow("image-outside-the-folder") << "![k](../secret/key.png)"_ba << html << out
+                                              << "src=\"../secret/key.png\""_ba << "data:"_ba;
+    QTest::newRow("absolute-path") << "![k](%1/secret/key.png)"_ba << html << out
+                                   << "secret/key.png\""_ba << "data:"_ba;
+    QTest::newRow("not-an-image") << "![t](text.png)"_ba << html << out << "src=\"text.png\""_ba
+                                  << "data:"_ba;
+    QTest::newRow("fifo-image") << "![f](fifo.png)"_ba << html << out << "src=\"fifo.png\""_ba
+                                << "data:"_ba;
+    // The engine's own load of a FIFO waited for a writer, and the export with it.
+    QTest::newRow("fifo-image-pdf") << "![f](fifo.png)"_ba << u"pdf"_s << u"notes/out.pdf"_s
+                                    << "%PDF-"_ba << "file:"_ba;
+    QTest::newRow("image-over-the-limit") << "![b](big.png)"_ba << html << out
+                                          << "src=\"big.png\""_ba << "data:"_ba;
+    QTest::newRow("link-to-a-note") << "[o](Other.md) and [[Other]]"_ba << html << out
+                                    << "href=\"Other.md\" data-written"_ba << "/notes/"_ba;
+    QTest::newRow("exported-elsewhere")
+        << "[o](Other.md) ![d](dot.png)"_ba << html << u"elsewhere/out.html"_s
+        << "href=\"../notes/Other.md\""_ba << "href=\"Other.md\""_ba;
+}
+
+void TestHeadless::exportCopiesInOnlyImagesBesideTheNote()
+{
+    QFETCH(QByteArray, note);
+    QFETCH(QString, format);
+    QFETCH(QString, output);
+    QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, keptOut);
+    QDir scratch(m_dir->path());
+    for (const char *folder : {"notes", "secret", "elsewhere"})
+        QVERIFY(scratch.mkpath(QString::fromLatin1(folder)));
+    write(u"notes/note.md"_s, QByteArray(note).replace("%1", m_dir->path().toUtf8()) + '\n');
+    write(u"notes/Other.md"_s, "# Other\n");
+    write(u"notes/dot.png"_s, kPng);
+    // Still a PNG to an image reader, with the bytes of a secret behind its end.
+    write(u"secret/key.png"_s, QByteArray(kPng) + "SECRET");
+    write(u"notes/text.png"_s, "not an image\n");
+    write(u"notes/big.png"_s, kPng);
+    QVERIFY(QFile::resize(path(u"notes/big.png"_s), 21 * 1024 * 1024));
+    QVERIFY(::mkfifo(QFile::encodeName(path(u"notes/fifo.png"_s)).constData(), 0600) == 0);
+
+    const Run result = run({u"--export"_s, format, u"notes/note.md"_s, output});
+    QCOMPARE(result.status, 0);
+    const QByteArray written = readFile(path(output));
+    QVERIFY2(written.contains(expected), written.right(600).constData());
+    QVERIFY2(!written.contains(keptOut), written.right(600).constData());
+    QVERIFY2(!written.contains("file:"), written.right(600).constData());
 }
 
 void TestHeadless::optionsAnswerAsCommandLineToolsDo_data()

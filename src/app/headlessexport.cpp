@@ -133,9 +133,8 @@ void HeadlessExport::exportAs(const QString &format)
 {
     auto *controller = preview::PreviewController::of(*m_model);
     if (format == u"html") {
-        controller->exportHTML(m_model->displayName(), [this](const std::optional<QString> &html) {
-            writeOutput(html);
-        });
+        controller->exportHTML(m_model->displayName(), m_output,
+                               [this](const std::optional<QString> &html) { writeOutput(html); });
     } else if (format == u"md") {
         controller->setEditable(true);
         controller->webView()->page()->runJavaScript(

@@ -346,7 +346,7 @@ void exportHTML(DocumentModel &model)
             }
             auto busy = std::make_shared<Busy>(window, tr("Exporting HTML\u2026"));
             controller->exportHTML(
-                weak->displayName(),
+                weak->displayName(), path,
                 [path, window, busy](const std::optional<QString> &html) {
                     busy->done();
                     if (!html) {
