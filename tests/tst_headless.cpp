@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QDir>
 #include <QProcess>
@@ -10,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace Qt::StringLiterals;
 
@@ -33,6 +36,8 @@ private Q_SLOTS:
     void exportEndsWithItsStatusAndMessage();
     void exportWritesEachFormat_data();
     void exportWritesEachFormat();
+    void exportLeavesTheEarlierFileWholeOnAFullDisk_data();
+    void exportLeavesTheEarlierFileWholeOnAFullDisk();
     void exportCopiesInOnlyImagesBesideTheNote_data();
     void exportCopiesInOnlyImagesBesideTheNote();
     void optionsAnswerAsCommandLineToolsDo_data();
@@ -108,18 +113,46 @@ void TestHeadless::exportEndsWithItsStatusAndMessage_data()
     QTest::newRow("format-is-case-sensitive")
         << QStringList{u"HTML"_s, u"note.md"_s, u"out.html"_s} << QString() << 1
         << u"Quorvel: unknown format HTML (pdf|html|md)\n"_s;
-    QTest::newRow("missing-input") << QStringList{u"html"_s, u"gone.md"_s, u"out.html"_s}
-                                   << QString() << 1 << u"Quorvel: cannot read %1/gone.md\n"_s;
+    QTest::newRow("missing-input")
+        << QStringList{u"html"_s, u"gone.md"_s, u"out.html"_s} << QString() << 1
+        << u"Quorvel: cannot read %1/gone.md: No such file or directory\n"_s;
     QTest::newRow("not-utf8") << QStringList{u"md"_s, u"latin1.md"_s, u"out.md"_s} << QString()
-                              << 1 << u"Quorvel: cannot read %1/latin1.md\n"_s;
-    QTest::newRow("input-is-a-folder") << QStringList{u"md"_s, u"config"_s, u"out.md"_s}
-                                       << QString() << 1 << u"Quorvel: cannot read %1/config\n"_s;
+                              << 1 << u"Quorvel: cannot read %1/latin1.md: not UTF-8 text\n"_s;
+    QTest::newRow("input-is-a-folder")
+        << QStringList{u"md"_s, u"config"_s, u"out.md"_s} << QString() << 1
+        << u"Quorvel: cannot read %1/config: not a regular file\n"_s;
+    // Special files are refused before a byte is read: a FIFO hung the export, /dev/zero
+    // took gigabytes.
+    QTest::newRow("input-is-a-fifo")
+        << QStringList{u"md"_s, u"fifo"_s, u"out.md"_s} << QString() << 1
+        << u"Quorvel: cannot read %1/fifo: not a regular file\n"_s;
+    QTest::newRow("input-is-a-device")
+        << QStringList{u"md"_s, u"zero"_s, u"out.md"_s} << QString() << 1
+        << u"Quorvel: cannot read %1/zero: not a regular file\n"_s;
+    QTest::newRow("input-over-the-limit")
+        << QStringList{u"md"_s, u"huge.md"_s, u"out.md"_s} << QString() << 1
+        << u"Quorvel: cannot read %1/huge.md: larger than 64 MB\n"_s;
+    QTest::newRow("output-is-the-input")
+        << QStringList{u"md"_s, u"note.md"_s, u"note.md"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/note.md: it is the input\n"_s;
+    QTest::newRow("output-links-to-the-input")
+        << QStringList{u"html"_s, u"note.md"_s, u"link.html"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/link.html: it is the input\n"_s;
+    QTest::newRow("output-is-a-fifo")
+        << QStringList{u"pdf"_s, u"note.md"_s, u"fifo"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/fifo: not a regular file\n"_s;
+    QTest::newRow("output-is-a-device")
+        << QStringList{u"html"_s, u"note.md"_s, u"null"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/null: not a regular file\n"_s;
+    QTest::newRow("output-is-a-socket")
+        << QStringList{u"md"_s, u"note.md"_s, u"socket"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/socket: not a regular file\n"_s;
     QTest::newRow("missing-output-folder")
         << QStringList{u"pdf"_s, u"note.md"_s, u"no/out.pdf"_s} << QString() << 1
         << u"Quorvel: cannot write %1/no/out.pdf: no such folder\n"_s;
-    // Rendered, but the output cannot be written: silent.
     QTest::newRow("output-is-a-folder")
-        << QStringList{u"html"_s, u"note.md"_s, u"config"_s} << QString() << 2 << QString();
+        << QStringList{u"html"_s, u"note.md"_s, u"config"_s} << QString() << 1
+        << u"Quorvel: cannot write %1/config: it is a folder\n"_s;
     QTest::newRow("page-never-renders")
         << QStringList{u"html"_s, u"note.md"_s, u"out.html"_s} << u"empty"_s << 3
         << u"Quorvel: timed out, rendering did not finish\n"_s;
@@ -134,6 +167,21 @@ void TestHeadless::exportEndsWithItsStatusAndMessage()
     write(u"latin1.md"_s, "caf\xe9\n");
     QDir(m_dir->path()).mkpath(u"config"_s);
     QDir(m_dir->path()).mkpath(u"empty"_s);
+    QVERIFY(::mkfifo(QFile::encodeName(path(u"fifo"_s)).constData(), 0600) == 0);
+    QVERIFY(QFile::link(path(u"note.md"_s), path(u"link.html"_s)));
+    write(u"huge.md"_s, "# Huge\n");
+    QVERIFY(QFile::resize(path(u"huge.md"_s), 65 * 1024 * 1024)); // sparse: no disk taken
+    QLocalServer socket;
+    QVERIFY(socket.listen(path(u"socket"_s)));
+    for (const auto &[name, minor] : {std::pair{"zero", 5}, std::pair{"null", 3}}) {
+        const QString device = path(QString::fromLatin1(name));
+        if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, minor)) != 0
+            && args.contains(QString::fromLatin1(name)))
+            QSKIP("making a device node needs root");
+    }
+    const QString out = path(args.last());
+    const QFileInfo before(out);
+    const QByteArray earlier = before.isFile() ? QByteArray(readFile(out)) : QByteArray();
     QProcessEnvironment extra;
     if (!webDir.isEmpty()) {
         extra.insert(u"QUORVEL_WEB_DIR"_s, path(webDir));
@@ -143,7 +191,12 @@ void TestHeadless::exportEndsWithItsStatusAndMessage()
     QCOMPARE(result.status, status);
     QCOMPARE(QString::fromUtf8(result.err), message.arg(QDir(m_dir->path()).canonicalPath()));
     QVERIFY(result.out.isEmpty());
-    QVERIFY(!QFileInfo::exists(path(args.last())) || QFileInfo(path(args.last())).isDir());
+    // Nothing was written: whatever stood at the output stands as it was.
+    const QFileInfo after(out);
+    QCOMPARE(after.exists(), before.exists());
+    QCOMPARE(after.isFile(), before.isFile());
+    if (before.isFile())
+        QCOMPARE(readFile(out), earlier);
 }
 
 void TestHeadless::exportWritesEachFormat_data()
@@ -151,15 +204,17 @@ void TestHeadless::exportWritesEachFormat_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QByteArray>("expected"); // what the output must hold
     QTest::addColumn<bool>("earlier");        // an earlier file is written over
+    QTest::addColumn<int>("mode");            // the earlier file's, kept; 0: as a new file's
     // The wikilink resolved: its answer comes from a thread of its own, after the render.
-    QTest::newRow("html") << u"html"_s << QByteArray("Other.md\">Other</a>") << true;
-    QTest::newRow("pdf") << u"pdf"_s << QByteArray("%PDF-") << true;
-    QTest::newRow("pdf-new-file") << u"pdf"_s << QByteArray("%PDF-") << false;
+    QTest::newRow("html") << u"html"_s << QByteArray("Other.md\">Other</a>") << true << 0;
+    QTest::newRow("pdf") << u"pdf"_s << QByteArray("%PDF-") << true << 0;
+    QTest::newRow("pdf-new-file") << u"pdf"_s << QByteArray("%PDF-") << false << 0;
+    QTest::newRow("pdf-over-a-private-file") << u"pdf"_s << QByteArray("%PDF-") << true << 0600;
     // The page's Markdown keeps what it cannot show as written.
     QTest::newRow("md") << u"md"_s
                         << QByteArray("# Heading\n\nSome *text* and a [link](https://example.com).\n"
                                       "\n<!-- kept -->\n\n[r]: https://example.com\n\nSee [[Other]].\n")
-                        << true;
+                        << true << 0;
 }
 
 void TestHeadless::exportWritesEachFormat()
@@ -167,9 +222,12 @@ void TestHeadless::exportWritesEachFormat()
     QFETCH(QString, format);
     QFETCH(QByteArray, expected);
     QFETCH(bool, earlier);
+    QFETCH(int, mode);
     const QString out = (earlier ? u"out."_s : u"new."_s) + format;
     if (earlier)
         write(out, "an earlier file");
+    if (mode)
+        QVERIFY(::chmod(QFile::encodeName(path(out)).constData(), mode_t(mode)) == 0);
     const Run result = run({u"--export"_s, format, u"note.md"_s, out});
     QCOMPARE(result.status, 0);
     QCOMPARE(result.err, QByteArray());
@@ -180,9 +238,48 @@ void TestHeadless::exportWritesEachFormat()
         QCOMPARE(written, expected);
     else
         QVERIFY2(written.contains(expected), written.left(200).constData());
-    // Readable as any file the user makes (the engine wrote PDFs for their owner alone).
+    // Readable as any file the user makes (the engine wrote PDFs for their owner alone), and an
+    // earlier file's permissions are kept, never widened.
     write(u"fresh"_s, "x");
-    QCOMPARE(QFileInfo(path(out)).permissions(), QFileInfo(path(u"fresh"_s)).permissions());
+    if (mode) {
+        struct stat info{};
+        QVERIFY(::stat(QFile::encodeName(path(out)).constData(), &info) == 0);
+        QCOMPARE(int(info.st_mode & 07777), mode);
+    } else {
+        QCOMPARE(QFileInfo(path(out)).permissions(), QFileInfo(path(u"fresh"_s)).permissions());
+    }
+}
+
+void TestHeadless::exportLeavesTheEarlierFileWholeOnAFullDisk_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("md") << u"md"_s;
+    QTest::newRow("pdf") << u"pdf"_s;
+}
+
+void TestHeadless::exportLeavesTheEarlierFileWholeOnAFullDisk()
+{
+    QFETCH(QString, format);
+    // A real full disk: a small file system of its own, which only root may make.
+    const QString full = path(u"full"_s);
+    QVERIFY(QDir().mkpath(full));
+    if (::mount("tmpfs", QFile::encodeName(full).constData(), "tmpfs", 0, "size=16k") != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(full).constData(), MNT_DETACH); });
+    const QString out = u"full/out."_s + format;
+    write(out, "an earlier file");
+    QByteArray text = "# Long\n\n";
+    for (int i = 0; i < 2000; ++i)
+        text += "Paragraph " + QByteArray::number(i) + " of words that fill the disk.\n\n";
+    write(u"long.md"_s, text);
+
+    const Run result = run({u"--export"_s, format, u"long.md"_s, out});
+    QCOMPARE(result.status, 2);
+    QVERIFY2(result.err.startsWith("Quorvel: ") && result.err.contains("No space left on device"),
+             result.err.constData());
+    QCOMPARE(readFile(path(out)), QByteArray("an earlier file"));
+    QCOMPARE(QDir(full).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList{u"out."_s + format});
 }
 
 void TestHeadless::exportCopiesInOnlyImagesBesideTheNote_data()

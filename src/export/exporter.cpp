@@ -437,13 +437,14 @@ void exportPDF(DocumentModel &model)
                     if (path.isEmpty())
                         return;
                     auto busy = std::make_shared<Busy>(window, tr("Exporting PDF\u2026"));
-                    writePDF(view, path, *appearance, [path, window, busy](bool success) {
-                        busy->done();
-                        if (success)
-                            reveal(path);
-                        else
-                            alert(window, exportFailed(), tr("PDF export failed."));
-                    });
+                    writePDF(view, path, *appearance,
+                             [path, window, busy](const core::Result<void> &written) {
+                                 busy->done();
+                                 if (written)
+                                     reveal(path);
+                                 else
+                                     alert(window, exportFailed(), written.error());
+                             });
                 });
 }
 
