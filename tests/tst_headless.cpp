@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <optional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -45,6 +47,8 @@ private Q_SLOTS:
     void commandLineChoosesTheMode_data();
     void commandLineChoosesTheMode();
     void aSecondStartHandsItsFileToTheRunningOne();
+    void instanceSocketIsPrivateAndPerDisplay_data();
+    void instanceSocketIsPrivateAndPerDisplay();
 
 private:
     struct Run
@@ -414,7 +418,7 @@ void TestHeadless::aSecondStartHandsItsFileToTheRunningOne()
     qputenv("XDG_RUNTIME_DIR", m_dir->path().toLocal8Bit());
     const QString socket = quorvel::app::SingleInstance::serverName();
     QVERIFY(socket.startsWith(m_dir->path()));
-    write(u"quorvel-instance"_s, "left by a crash");
+    write(QDir(m_dir->path()).relativeFilePath(socket), "left by a crash");
     write(u"b.md"_s, "# B\n");
 
     QProcess first;
@@ -449,6 +453,94 @@ void TestHeadless::aSecondStartHandsItsFileToTheRunningOne()
     QTRY_VERIFY_WITH_TIMEOUT((log += first.readAllStandardError()).contains(opened), 30'000);
     const QByteArray own = QByteArray("[app] window for ") + path(u"note.md"_s).toUtf8();
     QVERIFY(log.contains(own));
+
+    // A stopped instance keeps its place: a later start neither opens the file beside it nor
+    // takes its socket over.
+    QVERIFY(::kill(pid_t(first.processId()), SIGSTOP) == 0);
+    auto resume = qScopeGuard([&] { ::kill(pid_t(first.processId()), SIGCONT); });
+    write(u"c.md"_s, "# C\n");
+    QProcess third;
+    third.setProcessEnvironment(env);
+    third.setWorkingDirectory(m_dir->path());
+    third.start(QStringLiteral(QUORVEL_EXECUTABLE), {u"c.md"_s});
+    QVERIFY(third.waitForFinished(60'000));
+    QCOMPARE(third.exitCode(), 1);
+    const QByteArray said = third.readAllStandardError();
+    QVERIFY2(said.contains("does not answer") && !said.contains("[app] window for"),
+             said.constData());
+    resume.dismiss();
+    QVERIFY(::kill(pid_t(first.processId()), SIGCONT) == 0);
+    QLocalSocket probe;
+    probe.connectToServer(socket);
+    QVERIFY(probe.waitForConnected(10'000));
+}
+
+void TestHeadless::instanceSocketIsPrivateAndPerDisplay_data()
+{
+    QTest::addColumn<int>("runtimeMode"); // of XDG_RUNTIME_DIR; 0: unset
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("wayland");
+    QTest::addColumn<QString>("ownFolder"); // made first under TMPDIR: "", "open" or "link"
+    QTest::addColumn<QString>("expected");  // relative; "<uid>" is ours; "-" for no socket
+
+    QTest::newRow("runtime-folder") << 0700 << u":0"_s << QString() << QString()
+                                    << u"run/quorvel-instance-:0"_s;
+    QTest::newRow("screen-is-no-display") << 0700 << u":1.0"_s << QString() << QString()
+                                          << u"run/quorvel-instance-:1"_s;
+    QTest::newRow("wayland-first") << 0700 << u":0"_s << u"wayland-1"_s << QString()
+                                   << u"run/quorvel-instance-wayland-1"_s;
+    QTest::newRow("wayland-path") << 0700 << QString() << u"/run/w/wayland-2"_s << QString()
+                                  << u"run/quorvel-instance-_run_w_wayland-2"_s;
+    QTest::newRow("no-display") << 0700 << QString() << QString() << QString()
+                                << u"run/quorvel-instance"_s;
+    QTest::newRow("runtime-folder-open-to-others")
+        << 0755 << u":0"_s << QString() << QString() << u"tmp/quorvel-<uid>/quorvel-instance-:0"_s;
+    QTest::newRow("no-runtime-folder") << 0 << u":0"_s << QString() << QString()
+                                       << u"tmp/quorvel-<uid>/quorvel-instance-:0"_s;
+    QTest::newRow("own-folder-made-open-first")
+        << 0 << u":0"_s << QString() << u"open"_s << u"-"_s;
+    QTest::newRow("own-folder-is-a-link") << 0 << u":0"_s << QString() << u"link"_s << u"-"_s;
+}
+
+void TestHeadless::instanceSocketIsPrivateAndPerDisplay()
+{
+    QFETCH(int, runtimeMode);
+    QFETCH(QString, display);
+    QFETCH(QString, wayland);
+    QFETCH(QString, ownFolder);
+    QFETCH(QString, expected);
+    const QDir scratch(m_dir->path());
+    QVERIFY(scratch.mkpath(u"run"_s) && scratch.mkpath(u"tmp"_s) && scratch.mkpath(u"else"_s));
+    QVERIFY(::chmod(QFile::encodeName(path(u"run"_s)).constData(), mode_t(runtimeMode)) == 0);
+    QVERIFY(::chmod(QFile::encodeName(path(u"else"_s)).constData(), 0700) == 0);
+    const QString own = u"tmp/quorvel-"_s + QString::number(::geteuid());
+    if (ownFolder == u"open") {
+        QVERIFY(scratch.mkpath(own));
+        QVERIFY(::chmod(QFile::encodeName(path(own)).constData(), 0777) == 0);
+    } else if (ownFolder == u"link") {
+        QVERIFY(QFile::link(path(u"else"_s), path(own)));
+    }
+    const QByteArrayList names{"XDG_RUNTIME_DIR", "TMPDIR", "DISPLAY", "WAYLAND_DISPLAY"};
+    QList<std::optional<QByteArray>> saved;
+    for (const QByteArray &name : names)
+        saved.append(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+    auto restore = qScopeGuard([&] {
+        for (qsizetype i = 0; i < names.size(); ++i)
+            saved[i] ? qputenv(names[i], *saved[i]) : qunsetenv(names[i]);
+    });
+    const QStringList values{runtimeMode ? path(u"run"_s) : QString(), path(u"tmp"_s), display,
+                             wayland};
+    for (qsizetype i = 0; i < names.size(); ++i)
+        values[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], values[i].toUtf8());
+
+    const QString name = quorvel::app::SingleInstance::serverName();
+    QCOMPARE(name.isEmpty() ? u"-"_s : scratch.relativeFilePath(name),
+             QString(expected).replace(u"<uid>"_s, QString::number(::geteuid())));
+    if (!name.isEmpty()) {
+        struct stat folder{};
+        QVERIFY(::lstat(QFile::encodeName(QFileInfo(name).path()).constData(), &folder) == 0);
+        QCOMPARE(int(folder.st_mode & 07777), 0700);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
