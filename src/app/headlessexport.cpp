@@ -17,7 +17,6 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace quorvel::app {
 
@@ -48,27 +47,6 @@ core::Result<QString> readUtf8(const QString &path)
     if (decoder.hasError())
         return core::Result<QString>::failure(QStringLiteral("not UTF-8 text"));
     return text;
-}
-
-// Why the export may not write `output`, known before anything is rendered; none when it may.
-// Writing over the input would lose the document; a FIFO, a device or a socket is no file to
-// keep an export in, and writing to one could block or feed another program.
-std::optional<QString> outputRefusal(const QString &output, const QString &input)
-{
-    if (!QFileInfo(output).absoluteDir().exists())
-        return QStringLiteral("no such folder");
-    struct stat target{};
-    if (::stat(QFile::encodeName(output).constData(), &target) != 0)
-        return std::nullopt; // a new file
-    if (S_ISDIR(target.st_mode))
-        return QStringLiteral("it is a folder");
-    if (!S_ISREG(target.st_mode))
-        return QStringLiteral("not a regular file");
-    struct stat source{};
-    if (::stat(QFile::encodeName(input).constData(), &source) == 0
-        && source.st_dev == target.st_dev && source.st_ino == target.st_ino)
-        return QStringLiteral("it is the input");
-    return std::nullopt;
 }
 
 } // namespace
@@ -102,7 +80,7 @@ void HeadlessExport::run()
     // missing folder must not wait for a render, nor turn into a time-out.
     if (!knownFormat(m_format))
         return finish(1, QStringLiteral("Quorvel: unknown format %1 (pdf|html|md)\n").arg(m_format));
-    if (const auto refusal = outputRefusal(m_output, m_input))
+    if (const auto refusal = core::FileWriter::refusal(m_output, m_input))
         return finish(1, QStringLiteral("Quorvel: cannot write %1: %2\n").arg(m_output, *refusal));
     m_text = text.value();
 
