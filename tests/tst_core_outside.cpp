@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using quorvel::themes::FileThemes;
@@ -365,6 +366,9 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile_data()
                                             << QStringLiteral("Café");
     QTest::newRow("not-text") << "note.md" << QByteArray("a\0b", 3) << QString();
     QTest::newRow("another-file") << "other.md" << QByteArray("other\n") << QString();
+    // Put where the note was by another program: looked at without waiting on it, as a plain
+    // open would, with the window frozen.
+    QTest::newRow("fifo-in-its-place") << "fifo" << QByteArray() << QString();
 }
 
 void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
@@ -373,10 +377,18 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, offered);
     Harness h("start\n");
-    writeNewer(h.scratch.write(file, bytes));
+    if (file == u"fifo") {
+        const QString note = h.scratch.path(QStringLiteral("note.md"));
+        QVERIFY(QFile::remove(note));
+        QVERIFY(::mkfifo(QFile::encodeName(note).constData(), 0600) == 0);
+    } else {
+        writeNewer(h.scratch.write(file, bytes));
+    }
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
     QCOMPARE(h.model->externalContent(), offered.isNull() ? std::nullopt : std::optional(offered));
     QCOMPARE(h.model->getText(), QStringLiteral("start\n"));
+    if (file == u"fifo")
+        return;
 
     if (!offered.isNull()) {
         // Reloaded, the outside version is saved back in its own encoding.

@@ -1,5 +1,6 @@
 #include "diskfile.h"
 
+#include "filereader.h"
 #include "filewatcher.h"
 
 #include <QDir>
@@ -54,13 +55,12 @@ DiskAttributes DiskFile::attributes() const
 
 std::optional<DecodedText> DiskFile::read(TextEncoding preferred) const
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Another program may have put a FIFO or a device where the note was: a plain open would
+    // wait on it (or read on without end) with the window frozen.
+    const Result<QByteArray> bytes = FileReader::read(m_path, FileReader::kDocumentLimit);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return TextEncoding::decode(bytes, preferred);
+    return TextEncoding::decode(bytes.value(), preferred);
 }
 
 std::optional<QString> DiskFile::findRenamed() const

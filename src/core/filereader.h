@@ -25,6 +25,8 @@ public:
 
     // Largest image a page or an export takes.
     static constexpr qint64 kImageLimit = 20 * 1024 * 1024;
+    // Largest document a window opens or reads back from disk.
+    static constexpr qint64 kDocumentLimit = 512 * 1024 * 1024;
 
     // The whole regular file at `path` (links followed), when it holds at most `limit` bytes;
     // otherwise why not, without the path ("not a regular file", "No such file or directory").
