@@ -36,6 +36,9 @@ void DiskFile::watch(const QString &path, std::function<void()> onChange)
 {
     m_watcher.reset();
     m_path = path;
+    struct stat info{};
+    m_pathWasLink = !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0
+        && S_ISLNK(info.st_mode);
     m_lastSeen = attributes();
     if (!path.isEmpty())
         m_watcher = std::make_unique<FileWatcher>(path, m_scheduler, std::move(onChange));
@@ -61,6 +64,39 @@ std::optional<DecodedText> DiskFile::read(TextEncoding preferred) const
     if (!bytes)
         return std::nullopt;
     return TextEncoding::decode(bytes.value(), preferred);
+}
+
+std::optional<QString> DiskFile::intruder() const
+{
+    if (m_path.isEmpty())
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(m_path);
+    struct stat info{};
+    if (::lstat(path.constData(), &info) != 0)
+        return std::nullopt;
+    if (S_ISLNK(info.st_mode) && !m_pathWasLink)
+        return QStringLiteral("a link to \u201C%1\u201D").arg(QFileInfo(m_path).symLinkTarget());
+    if (S_ISLNK(info.st_mode) && ::stat(path.constData(), &info) != 0)
+        return std::nullopt;
+    if (S_ISFIFO(info.st_mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(info.st_mode))
+        return QStringLiteral("a socket");
+    return std::nullopt;
+}
+
+bool DiskFile::removeIntruder()
+{
+    if (!intruder())
+        return true;
+    // unlink() takes the name itself: the link goes, what it points to stays untouched.
+    if (::unlink(QFile::encodeName(m_path).constData()) != 0)
+        return false;
+    m_pathWasLink = false;
+    m_lastSeen = {};
+    return true;
 }
 
 std::optional<QString> DiskFile::findRenamed() const
