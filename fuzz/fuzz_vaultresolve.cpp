@@ -57,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     FUZZ_CHECK(QDir::isAbsolutePath(*found) && QDir::cleanPath(*found) == *found,
                "an absolute, cleaned path");
+    FUZZ_CHECK(found->startsWith(vault.dir.path() + u'/'), "never outside the vault");
     struct stat info{};
     FUZZ_CHECK(::stat(QFile::encodeName(*found).constData(), &info) == 0 && !S_ISDIR(info.st_mode),
                "a link finds a file, not a folder");

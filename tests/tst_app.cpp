@@ -26,6 +26,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace quorvel;
 using namespace Qt::StringLiterals;
 using app::DocumentController;
@@ -203,6 +206,7 @@ void TestApp::unreadableFilesOpenNoWindow_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("folder") << "folder" << "is a folder";
     QTest::newRow("missing-folder") << "missing-folder" << "no such file";
+    QTest::newRow("name-not-utf8") << "name-not-utf8" << "not valid UTF-8";
 }
 
 void TestApp::unreadableFilesOpenNoWindow()
@@ -210,10 +214,15 @@ void TestApp::unreadableFilesOpenNoWindow()
     QFETCH(QString, what);
     QFETCH(QString, reason);
     QString path = m_scratch->path(QStringLiteral("x.md"));
-    if (what == u"folder")
+    if (what == u"folder") {
         QVERIFY(QDir().mkdir(path));
-    else
+    } else if (what == u"name-not-utf8") {
+        const QByteArray bytes = QFile::encodeName(m_scratch->dir.path()) + "/caf\xe9.md";
+        QVERIFY(::close(::open(bytes.constData(), O_WRONLY | O_CREAT, 0600)) == 0);
+        path = QFile::decodeName(bytes);
+    } else {
         path = m_scratch->path(QStringLiteral("gone/x.md"));
+    }
     QSignalSpy failed(&DocumentController::shared(), &DocumentController::openFailed);
     QVERIFY(!DocumentController::shared().openDocument(path));
     QCOMPARE(failed.count(), 1);

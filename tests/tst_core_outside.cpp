@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using quorvel::themes::FileThemes;
@@ -365,6 +366,11 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile_data()
                                             << QStringLiteral("Café");
     QTest::newRow("not-text") << "note.md" << QByteArray("a\0b", 3) << QString();
     QTest::newRow("another-file") << "other.md" << QByteArray("other\n") << QString();
+    // Put where the note was by another program: looked at without waiting on it, as a plain
+    // open would, with the window frozen.
+    QTest::newRow("fifo-in-its-place") << "fifo" << QByteArray() << QString();
+    // A link's text is another file's: neither offered nor written through.
+    QTest::newRow("link-in-its-place") << "link" << QByteArray() << QString();
 }
 
 void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
@@ -373,10 +379,31 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, offered);
     Harness h("start\n");
-    writeNewer(h.scratch.write(file, bytes));
+    const QString note = h.scratch.path(QStringLiteral("note.md"));
+    const QString secret = h.scratch.write(QStringLiteral("secret"), "secret\n");
+    if (file == u"fifo" || file == u"link") {
+        QVERIFY(QFile::remove(note));
+        QVERIFY(file == u"link" ? QFile::link(secret, note)
+                                : ::mkfifo(QFile::encodeName(note).constData(), 0600) == 0);
+    } else {
+        writeNewer(h.scratch.write(file, bytes));
+    }
     QVERIFY(settle(h.scratch.clock, h.model->watcher()));
     QCOMPARE(h.model->externalContent(), offered.isNull() ? std::nullopt : std::optional(offered));
     QCOMPARE(h.model->getText(), QStringLiteral("start\n"));
+    if (file == u"fifo" || file == u"link") {
+        QVERIFY(!h.model->fileReplacedBy().isEmpty());
+        h.model->setText(QStringLiteral("mine\n"));
+        h.scratch.clock.advance(1s);
+        QCOMPARE(ScratchEnvironment::read(secret), QByteArray("secret\n"));
+        // Asked for, the text takes the path as an ordinary file; what the link named stays.
+        h.model->saveNow();
+        QVERIFY(QFileInfo(note).isFile() && !QFileInfo(note).isSymLink());
+        QCOMPARE(h.onDisk(), QByteArray("mine\n"));
+        QCOMPARE(ScratchEnvironment::read(secret), QByteArray("secret\n"));
+        QVERIFY(h.model->fileReplacedBy().isEmpty());
+        return;
+    }
 
     if (!offered.isNull()) {
         // Reloaded, the outside version is saved back in its own encoding.

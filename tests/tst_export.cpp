@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -19,6 +20,8 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace quorvel;
 using namespace Qt::StringLiterals;
@@ -37,6 +40,7 @@ private Q_SLOTS:
     void pandocIsLookedUpOnPathFirst();
     void wordExportRunsPandocOnACopyOfTheText_data();
     void wordExportRunsPandocOnACopyOfTheText();
+    void wordExportLeavesOutImagesFromElsewhere();
     void cancellingTheDialogDoesNothing();
     void wordExportAsksThePageForItsLastEdit();
     void withoutPandocWordExportOffersTheInstallCommand();
@@ -85,9 +89,14 @@ void TestExport::cleanup()
 
 void TestExport::standIn(const QByteArray &body)
 {
+    // Asked for the document's tree first, it keeps the text it was given and answers with an
+    // empty tree; `body` runs for the Word file.
     const QByteArray script = (body.isEmpty() ? "#!/nonexistent/sh\n"_ba : "#!/bin/sh\n"_ba)
+        + "for last; do :; done\n"
+        + "case \" $* \" in *\" --to json \"*) cp \"$last\" '"
+        + m_scratch->path(u"seen"_s).toUtf8()
+        + "'; echo '{\"pandoc-api-version\":[1,22],\"meta\":{},\"blocks\":[]}'; exit 0;; esac\n"
         + "printf '%s\\n' \"$@\" > '" + m_scratch->path(u"args"_s).toUtf8() + "'\n"
-        + "for last; do :; done; cp \"$last\" '" + m_scratch->path(u"seen"_s).toUtf8() + "'\n"
         + body + '\n';
     const QString path = m_scratch->write(u"pandoc"_s, script);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -188,7 +197,9 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText()
     QFETCH(bool, titled);
     QFETCH(QString, alert);
     standIn(body);
-    const auto copies = [] { return QDir(QDir::tempPath()).entryList({u"quorvel-*.md"_s}); };
+    const auto copies = [] {
+        return QDir(QDir::tempPath()).entryList({u"quorvel-*.md"_s, u"quorvel-*.json"_s});
+    };
     const QStringList copiesBefore = copies();
     Harness doc(m_scratch.get(), u"note.md"_s, "", titled);
     doc.model->setText(u"# Café\n\nSome text.\n"_s);
@@ -222,13 +233,41 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText()
     const QString copy = args.takeLast();
     QVERIFY2(copy.startsWith(QDir::tempPath() + u"/quorvel-"_s) && !QFile::exists(copy),
              qPrintable(copy));
-    QStringList expected{u"--from"_s, u"gfm+tex_math_dollars+footnotes"_s, u"--to"_s, u"docx"_s,
-                         u"-o"_s, m_answer};
+    QStringList expected{u"--from"_s, u"json"_s, u"--to"_s, u"docx"_s, u"-o"_s, m_answer};
     if (titled)
         expected = QStringList{u"--resource-path"_s, m_scratch->dir.path()} + expected;
     QCOMPARE(args, expected);
     QCOMPARE(ScratchEnvironment::read(m_scratch->path(u"seen"_s)),
              u"# Café\n\nSome text.\n"_s.toUtf8());
+}
+
+void TestExport::wordExportLeavesOutImagesFromElsewhere()
+{
+    if (!exporter::findPandoc({}, {}))
+        QSKIP("needs pandoc on PATH");
+    const QDir root(m_scratch->dir.path());
+    QVERIFY(root.mkpath(u"notes"_s) && root.mkpath(u"secret"_s));
+    QVERIFY(QImage(1, 1, QImage::Format_RGB32).save(m_scratch->path(u"notes/dot.png"_s)));
+    QVERIFY(QImage(2, 2, QImage::Format_RGB32).save(m_scratch->path(u"secret/key.png"_s)));
+    QVERIFY(::mkfifo(QFile::encodeName(m_scratch->path(u"notes/fifo.png"_s)).constData(), 0600)
+            == 0);
+    // pandoc read whatever path the text named, and waited on a FIFO for a writer.
+    Harness doc(m_scratch.get(), u"notes/note.md"_s,
+                "![d](dot.png) ![k](../secret/key.png) ![h](/etc/hostname) ![f](fifo.png)\n");
+    m_answer = m_scratch->path(u"notes/out.docx"_s);
+
+    exporter::exportDOCX(*doc.model);
+    QVERIFY(waitUntil([&] { return !m_alerts.isEmpty() || !m_revealed.isEmpty(); }, 30000));
+    QCOMPARE(m_revealed, QStringList{m_answer});
+    QCOMPARE(m_alerts, QStringList{u"Some images were left out|Only images inside the note\u2019s "
+                                   "folder or vault go into a Word file:\n\n../secret/key.png\n"
+                                   "/etc/hostname\nfifo.png"_s});
+    QSet<QString> media;
+    const QString docx = QString::fromLatin1(ScratchEnvironment::read(m_answer));
+    const QRegularExpression name(u"word/media/[\\w-]+\\.[a-z]{3}"_s);
+    for (const auto &match : name.globalMatch(docx))
+        media << match.captured();
+    QVERIFY2(media.size() == 1, qPrintable(QStringList(media.values()).join(u' ')));
 }
 
 void TestExport::cancellingTheDialogDoesNothing()

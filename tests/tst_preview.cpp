@@ -19,9 +19,12 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/mount.h>
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(quorvel::preview::MenuEntry)
@@ -794,13 +797,22 @@ void TestPreview::pastedImages_data()
     QTest::addColumn<QString>("data");
     QTest::addColumn<bool>("titled");
     QTest::addColumn<bool>("inserted");
+    QTest::addColumn<QString>("folder"); // the note's: "", "captures-is-a-file", "read-only"
+    QTest::addColumn<QString>("reason"); // what the alert says, in part; empty: no alert
     const QString png = pngBase64();
-    QTest::newRow("png-in-a-saved-note") << png << true << true;
-    QTest::newRow("png-in-an-untitled-note") << png << false << false;
-    QTest::newRow("invalid-base64") << QStringLiteral("not base64!") << true << false;
-    QTest::newRow("base64-with-line-breaks") << png.left(8) + u'\n' + png.mid(8) << true << false;
+    QTest::newRow("png-in-a-saved-note") << png << true << true << QString() << QString();
+    QTest::newRow("png-in-an-untitled-note")
+        << png << false << false << QString() << QStringLiteral("Captures/ folder");
+    QTest::newRow("invalid-base64") << QStringLiteral("not base64!") << true << false << QString()
+                                    << QString();
+    QTest::newRow("base64-with-line-breaks")
+        << png.left(8) + u'\n' + png.mid(8) << true << false << QString() << QString();
     QTest::newRow("not-an-image") << QString::fromLatin1(QByteArray("plain text").toBase64())
-                                  << true << false;
+                                  << true << false << QString() << QString();
+    QTest::newRow("captures-is-a-file") << png << true << false << QStringLiteral("captures-is-a-file")
+                                        << QStringLiteral("not a folder");
+    QTest::newRow("read-only-folder") << png << true << false << QStringLiteral("read-only")
+                                      << QStringLiteral("Read-only file system");
 }
 
 void TestPreview::pastedImages()
@@ -808,17 +820,41 @@ void TestPreview::pastedImages()
     QFETCH(QString, data);
     QFETCH(bool, titled);
     QFETCH(bool, inserted);
+    QFETCH(QString, folder);
+    QFETCH(QString, reason);
     Harness h;
+    const QString notes = h.scratch.path(QStringLiteral("notes"));
+    QVERIFY(QDir().mkpath(notes));
+    // Root writes into any folder whatever its mode says: a read-only file system is what
+    // refuses everyone.
+    if (folder == u"read-only"
+        && ::mount("tmpfs", QFile::encodeName(notes).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    auto unmount = qScopeGuard([&] {
+        if (folder == u"read-only")
+            ::umount2(QFile::encodeName(notes).constData(), MNT_DETACH);
+    });
     if (titled)
-        h.model.setFileURL(QUrl::fromLocalFile(h.scratch.write(QStringLiteral("n.md"), "")));
+        h.model.setFileURL(QUrl::fromLocalFile(h.scratch.write(QStringLiteral("notes/n.md"), "")));
+    if (folder == u"captures-is-a-file")
+        h.scratch.write(QStringLiteral("notes/Captures"), "");
+    if (folder == u"read-only")
+        QVERIFY(::mount(nullptr, QFile::encodeName(notes).constData(), nullptr,
+                        MS_REMOUNT | MS_RDONLY, nullptr)
+                == 0);
+    QSignalSpy alerts(&h.model, &core::DocumentModel::alertRequested);
     h.ready();
     h.controller.receive({{QStringLiteral("type"), QStringLiteral("pasteImage")},
                           {QStringLiteral("data"), data}});
     const QString name = QStringLiteral("Captures/capture-20260101-090000.png");
     const QStringList expected{QStringLiteral("quorvel.insertImage(\"%1\")").arg(name)};
     QCOMPARE(h.scripts(), inserted ? expected : QStringList());
-    QCOMPARE(QFileInfo::exists(h.scratch.path(name)), inserted);
+    QCOMPARE(QFileInfo::exists(h.scratch.path(QStringLiteral("notes/") + name)), inserted);
     QVERIFY(h.setTexts.isEmpty());
+    QCOMPARE(alerts.size(), reason.isEmpty() ? 0 : 1);
+    if (!reason.isEmpty())
+        QVERIFY2(alerts.first().at(1).toString().contains(reason),
+                 qPrintable(alerts.first().at(1).toString()));
 }
 
 // Context menu, navigation, prompt --------------------------------------------------------

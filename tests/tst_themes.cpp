@@ -341,6 +341,11 @@ void TestThemes::damagedMemoryLoadsWhatItCan_data()
     QTest::newRow("value-not-a-dictionary") << QVariant(QVariantMap{{"k1", good}, {"k2", 7}}) << 0;
     QTest::newRow("entry-without-path") << QVariant(QVariantMap{{"k1", good}, {"k2", noPath}}) << 1;
     QTest::newRow("time-not-a-number") << QVariant(QVariantMap{{"k1", oddTime}}) << 1;
+    // As text in the file: a record list whose size was edited by hand or damaged.
+    const QByteArray record = "1\\id=k1\n1\\theme=dark\n1\\path=/a.md\n1\\opened=5\n";
+    QTest::newRow("absurd-array-size")
+        << QVariant("[fileThemes]\n" + record + "size=2147483647\n") << 1;
+    QTest::newRow("negative-array-size") << QVariant("[fileThemes]\n" + record + "size=-1\n") << 1;
 }
 
 void TestThemes::damagedMemoryLoadsWhatItCan()
@@ -348,8 +353,14 @@ void TestThemes::damagedMemoryLoadsWhatItCan()
     QFETCH(QVariant, stored);
     QFETCH(int, entries);
     ScratchEnvironment scratch;
-    scratch.store.setValue(QStringLiteral("fileThemes"), stored);
-    FileThemes memory(scratch.store);
+    const QString ini = scratch.path(QStringLiteral("damaged.conf"));
+    if (stored.typeId() == QMetaType::QByteArray)
+        scratch.write(QStringLiteral("damaged.conf"), stored.toByteArray());
+    SettingsStore damaged(ini);
+    SettingsStore &store = stored.typeId() == QMetaType::QByteArray ? damaged : scratch.store;
+    if (stored.typeId() != QMetaType::QByteArray)
+        store.setValue(QStringLiteral("fileThemes"), stored);
+    FileThemes memory(store);
     QCOMPARE(memory.count(), entries);
     if (entries)
         QCOMPARE(memory.theme(QStringLiteral("/a.md")), ThemeKind::Dark);

@@ -169,6 +169,17 @@ void TestVault::targetsResolve_data()
     QTest::newRow("hidden-file") << QStringList{"a/.Hid.md"} << ".Hid" << "" << "-";
     QTest::newRow("skipping-is-case-sensitive")
         << QStringList{"Build/Hid.md"} << "Hid" << "" << "Build/Hid.md";
+    QTest::newRow("exact-case-beats-shorter") << QStringList{"a/note.md", "bb/Note.md"} << "Note"
+                                              << "" << "bb/Note.md";
+    QTest::newRow("exact-case-beats-same-folder")
+        << QStringList{"s/NOTE.md", "s/Src.md", "deep/er/Note.md"} << "Note" << "s/Src.md"
+        << "deep/er/Note.md";
+    QTest::newRow("never-above-the-root")
+        << QStringList{"a/Note.md"} << "../../../../../../../../../../../etc/hostname" << ""
+        << "-";
+    QTest::newRow("never-above-the-root-from-the-source")
+        << QStringList{"a/Src.md"} << "../../../../../../../../../../etc/hostname" << "a/Src.md"
+        << "-";
     QTest::newRow("empty") << QStringList{"a/.md"} << "" << "" << "-";
     QTest::newRow("blank") << QStringList{"a/.md"} << " \t " << "" << "-";
     QTest::newRow("missing") << QStringList{"a/Note.md"} << "Nowhere" << "a/Note.md" << "-";

@@ -165,8 +165,15 @@ int runApplication(int argc, char **argv)
     for (const QString &path : line.files)
         files.append(QFileInfo(path).absoluteFilePath());
     // Before Qt starts windows and the web engine: a second start ends within a blink.
-    if (line.mode == CommandLine::Mode::Windows && SingleInstance::handOff(files))
-        return 0;
+    SingleInstance instance;
+    if (line.mode == CommandLine::Mode::Windows
+        && instance.claim() == SingleInstance::Claim::Taken) {
+        if (SingleInstance::handOff(files) == SingleInstance::HandOff::Taken)
+            return 0;
+        std::fprintf(stderr, "Quorvel: the Quorvel already running on this display does not "
+                             "answer; nothing was opened.\n");
+        return 1;
+    }
 
     if (commandLineMode(line))
         quietMessages();
@@ -191,7 +198,6 @@ int runApplication(int argc, char **argv)
     // Only a program with windows may ask the network anything, and only from here on.
     Updater::setNetworkAllowed(true);
     Updater::shared().start();
-    SingleInstance instance;
     instance.listen();
     QObject::connect(&instance, &SingleInstance::filesReceived, &app, [](const QStringList &paths) {
         openFiles(paths);
@@ -205,8 +211,10 @@ int runApplication(int argc, char **argv)
             windows.last()->activateWindow();
     });
     openFiles(files);
-    if (!files.isEmpty() && DocumentController::shared().windows().isEmpty())
+    if (!files.isEmpty() && DocumentController::shared().windows().isEmpty()) {
+        instance.release();
         return 1;
+    }
     return app.exec();
 }
 

@@ -74,6 +74,21 @@ DocumentWindow *DocumentController::openDocument(const QString &path, bool displ
         return open;
     }
     const QFileInfo info(path);
+    const auto fail = [this, &path](const QString &message) -> DocumentWindow * {
+        std::fprintf(stderr, "Quorvel: %s\n", qPrintable(message));
+        Q_EMIT openFailed(path, message);
+        if (m_alertsEnabled) {
+            QMessageBox box(QMessageBox::Warning, tr("Quorvel"), message, QMessageBox::Ok);
+            box.exec();
+        }
+        return nullptr;
+    };
+    // A name whose bytes are not UTF-8 reached us with its bad bytes replaced: the path names
+    // no file, and taking it for a new note would write a second file beside the real one.
+    if (path.contains(QChar::ReplacementCharacter) && !info.exists() && !info.isSymLink())
+        return fail(tr("The file name \u201C%1\u201D is not valid UTF-8: Quorvel cannot open "
+                       "it. Rename the file, then open it again.")
+                        .arg(info.fileName()));
     // A path that does not exist yet is a new note to be written there, as editors do; only a
     // missing folder is an error, since the first save could not succeed.
     if (!info.exists() && !info.isSymLink() && info.absoluteDir().exists()) {
@@ -82,15 +97,8 @@ DocumentWindow *DocumentController::openDocument(const QString &path, bool displ
         return adopt(new DocumentWindow(std::move(document), environment()), display);
     }
     auto content = core::MarkdownDocument::open(path);
-    if (!content) {
-        std::fprintf(stderr, "Quorvel: %s\n", qPrintable(content.error()));
-        Q_EMIT openFailed(path, content.error());
-        if (m_alertsEnabled) {
-            QMessageBox box(QMessageBox::Warning, tr("Quorvel"), content.error(), QMessageBox::Ok);
-            box.exec();
-        }
-        return nullptr;
-    }
+    if (!content)
+        return fail(content.error());
     auto document = std::make_unique<core::PlatformDocument>(std::move(content).value(),
                                                              QFileInfo(path).absoluteFilePath());
     return adopt(new DocumentWindow(std::move(document), environment()), display);

@@ -1,5 +1,7 @@
 #include "headlessexport.h"
 
+#include "core/filereader.h"
+#include "core/filewriter.h"
 #include "export/printing.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
@@ -8,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -18,6 +19,8 @@
 #include <cstdio>
 
 namespace quorvel::app {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -32,19 +35,17 @@ std::chrono::milliseconds timeout()
     return HeadlessExport::kTimeout;
 }
 
-std::optional<QString> readUtf8(const QString &path)
+core::Result<QString> readUtf8(const QString &path)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
+    const core::Result<QByteArray> bytes =
+        core::FileReader::read(path, HeadlessExport::kInputLimit);
+    if (!bytes)
+        return core::Result<QString>::failure(bytes.error());
     // The byte-order mark stays in the text: the page keeps it for Markdown output.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder(bytes);
+    QString text = decoder(bytes.value());
     if (decoder.hasError())
-        return std::nullopt;
+        return core::Result<QString>::failure(QStringLiteral("not UTF-8 text"));
     return text;
 }
 
@@ -71,16 +72,17 @@ bool HeadlessExport::knownFormat(const QString &format)
 
 void HeadlessExport::run()
 {
-    const std::optional<QString> text = readUtf8(m_input);
+    const core::Result<QString> text = readUtf8(m_input);
     if (!text)
-        return finish(1, QStringLiteral("Quorvel: cannot read %1\n").arg(m_input));
+        return finish(1,
+                      QStringLiteral("Quorvel: cannot read %1: %2\n").arg(m_input, text.error()));
     // Everything that can be known before the page starts is checked now: a wrong format or a
     // missing folder must not wait for a render, nor turn into a time-out.
     if (!knownFormat(m_format))
         return finish(1, QStringLiteral("Quorvel: unknown format %1 (pdf|html|md)\n").arg(m_format));
-    if (!QFileInfo(m_output).absoluteDir().exists())
-        return finish(1, QStringLiteral("Quorvel: cannot write %1: no such folder\n").arg(m_output));
-    m_text = *text;
+    if (const auto refusal = core::FileWriter::refusal(m_output, m_input))
+        return finish(1, QStringLiteral("Quorvel: cannot write %1: %2\n").arg(m_output, *refusal));
+    m_text = text.value();
 
     m_model = std::make_unique<core::DocumentModel>();
     m_model->setFileURL(QUrl::fromLocalFile(m_input));
@@ -133,9 +135,8 @@ void HeadlessExport::exportAs(const QString &format)
 {
     auto *controller = preview::PreviewController::of(*m_model);
     if (format == u"html") {
-        controller->exportHTML(m_model->displayName(), [this](const std::optional<QString> &html) {
-            writeOutput(html);
-        });
+        controller->exportHTML(m_model->displayName(), m_output,
+                               [this](const std::optional<QString> &html) { writeOutput(html); });
     } else if (format == u"md") {
         controller->setEditable(true);
         controller->webView()->page()->runJavaScript(
@@ -146,7 +147,11 @@ void HeadlessExport::exportAs(const QString &format)
             });
     } else {
         exporter::writePDF(controller->webView(), m_output, m_model->environment().appearance,
-                           [this](bool success) { finish(success ? 0 : 2); });
+                           [this](const core::Result<void> &written) {
+                               if (!written)
+                                   return finish(2, u"Quorvel: "_s + written.error() + u'\n');
+                               finish(0);
+                           });
     }
 }
 
@@ -154,9 +159,9 @@ void HeadlessExport::writeOutput(const std::optional<QString> &text)
 {
     if (!text)
         return finish(2);
-    QSaveFile file(m_output);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text->toUtf8()) < 0 || !file.commit())
-        return finish(2);
+    // Whole or not at all: a short write (a full disk) fails and leaves the earlier file as it was.
+    if (const auto written = core::FileWriter::write(m_output, text->toUtf8()); !written)
+        return finish(2, u"Quorvel: "_s + written.error() + u'\n');
     finish(0);
 }
 

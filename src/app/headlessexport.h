@@ -16,8 +16,9 @@ namespace quorvel::app {
 
 // One Markdown file to PDF, HTML or Markdown from the command line, through the same page that
 // renders documents in windows. Ends with finished(status): 0 written; 1 bad arguments or
-// unreadable input (said on standard error); 2 rendered but the output could not be produced or
-// written (silent); 3 the page did not finish in time (said on standard error).
+// an unreadable input or an output it must not write (said on standard error); 2 rendered but the
+// output could not be produced or written (said when the writer knows why); 3 the page did not
+// finish in time (said on standard error).
 class HeadlessExport : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,8 @@ class HeadlessExport : public QObject
 public:
     static constexpr std::chrono::seconds kTimeout{30};
     static constexpr std::chrono::minutes kWriteTimeout{10};
+    // Larger notes are refused: the page would take minutes and gigabytes over them.
+    static constexpr qint64 kInputLimit = 64 * 1024 * 1024;
 
     HeadlessExport(QString format, QString input, QString output, QObject *parent = nullptr);
     ~HeadlessExport() override;

@@ -158,6 +158,7 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
     connect(m_reload, &QPushButton::clicked, this, [this] { m_model.reloadFromDisk(); });
     connect(m_saveAgain, &QPushButton::clicked, this, [this] { m_model.saveNow(); });
     connect(&m_model, &core::DocumentModel::fileMissingChanged, this, &ReloadBanner::refresh);
+    connect(&m_model, &core::DocumentModel::fileReplacedByChanged, this, &ReloadBanner::refresh);
     connect(&m_model, &core::DocumentModel::externalContentChanged, this, &ReloadBanner::refresh);
     connect(&m_model, &core::DocumentModel::externalChangeDateChanged, this,
             &ReloadBanner::refresh);
@@ -175,12 +176,14 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
             setMaximumHeight(QWIDGETSIZE_MAX);
     });
     const auto showOrHide = [this, icon] {
-        const bool present = m_model.externalContent().has_value() || m_model.fileMissing();
+        const bool present = m_model.externalContent().has_value() || m_model.fileMissing()
+            || !m_model.fileReplacedBy().isEmpty();
         icon->setPulsing(present);
         slide(present);
     };
     connect(&m_model, &core::DocumentModel::externalContentChanged, this, showOrHide);
     connect(&m_model, &core::DocumentModel::fileMissingChanged, this, showOrHide);
+    connect(&m_model, &core::DocumentModel::fileReplacedByChanged, this, showOrHide);
     hide();
     refresh();
 }
@@ -197,10 +200,19 @@ QString ReloadBanner::detail() const
 
 void ReloadBanner::refresh()
 {
-    const bool missing = m_model.fileMissing() && !m_model.externalContent();
+    const QString replacedBy = m_model.fileReplacedBy();
+    const bool missing =
+        (m_model.fileMissing() && !m_model.externalContent()) || !replacedBy.isEmpty();
     m_ignore->setVisible(!missing);
     m_reload->setVisible(!missing);
     m_saveAgain->setVisible(missing);
+    if (!replacedBy.isEmpty()) {
+        m_title->setText(tr("This file was replaced"));
+        m_detail->setText(tr("Another program put %1 where it was. Nothing is saved through it; "
+                             "Save Again puts your text there as an ordinary file.")
+                              .arg(replacedBy));
+        return;
+    }
     if (missing) {
         m_title->setText(tr("This file was moved or deleted"));
         m_detail->setText(tr("It is no longer where it was. Your text stays here and is not "

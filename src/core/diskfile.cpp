@@ -1,5 +1,6 @@
 #include "diskfile.h"
 
+#include "filereader.h"
 #include "filewatcher.h"
 
 #include <QDir>
@@ -35,6 +36,9 @@ void DiskFile::watch(const QString &path, std::function<void()> onChange)
 {
     m_watcher.reset();
     m_path = path;
+    struct stat info{};
+    m_pathWasLink = !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0
+        && S_ISLNK(info.st_mode);
     m_lastSeen = attributes();
     if (!path.isEmpty())
         m_watcher = std::make_unique<FileWatcher>(path, m_scheduler, std::move(onChange));
@@ -54,13 +58,45 @@ DiskAttributes DiskFile::attributes() const
 
 std::optional<DecodedText> DiskFile::read(TextEncoding preferred) const
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Another program may have put a FIFO or a device where the note was: a plain open would
+    // wait on it (or read on without end) with the window frozen.
+    const Result<QByteArray> bytes = FileReader::read(m_path, FileReader::kDocumentLimit);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    return TextEncoding::decode(bytes.value(), preferred);
+}
+
+std::optional<QString> DiskFile::intruder() const
+{
+    if (m_path.isEmpty())
         return std::nullopt;
-    return TextEncoding::decode(bytes, preferred);
+    const QByteArray path = QFile::encodeName(m_path);
+    struct stat info{};
+    if (::lstat(path.constData(), &info) != 0)
+        return std::nullopt;
+    if (S_ISLNK(info.st_mode) && !m_pathWasLink)
+        return QStringLiteral("a link to \u201C%1\u201D").arg(QFileInfo(m_path).symLinkTarget());
+    if (S_ISLNK(info.st_mode) && ::stat(path.constData(), &info) != 0)
+        return std::nullopt;
+    if (S_ISFIFO(info.st_mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(info.st_mode))
+        return QStringLiteral("a socket");
+    return std::nullopt;
+}
+
+bool DiskFile::removeIntruder()
+{
+    if (!intruder())
+        return true;
+    // unlink() takes the name itself: the link goes, what it points to stays untouched.
+    if (::unlink(QFile::encodeName(m_path).constData()) != 0)
+        return false;
+    m_pathWasLink = false;
+    m_lastSeen = {};
+    return true;
 }
 
 std::optional<QString> DiskFile::findRenamed() const

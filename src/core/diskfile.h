@@ -53,6 +53,14 @@ public:
     // when it is gone, unreadable or not text.
     std::optional<DecodedText> read(TextEncoding preferred) const;
 
+    // What another program put at the path instead of the file: a symbolic link where there was
+    // none ("a link to “/home/me/.bashrc”"), a FIFO, a device or a socket; nothing for a regular
+    // file or a folder, or an empty path. A save must not write through such a thing unasked.
+    std::optional<QString> intruder() const;
+    // Removes what intruder() names (the link or special file itself, never what it points to),
+    // so that the next save writes an ordinary file there. False when it could not.
+    bool removeIntruder();
+
     // Where the file last seen went after its path emptied: the entry of the same folder with
     // its inode. Backup names are passed over: an editor that moves the file aside and writes a
     // new one in its place has not renamed it.
@@ -61,6 +69,7 @@ public:
 private:
     Scheduler &m_scheduler;
     QString m_path;
+    bool m_pathWasLink = false; // a note opened through a link may be saved through it
     DiskAttributes m_lastSeen;
     std::unique_ptr<FileWatcher> m_watcher;
 };

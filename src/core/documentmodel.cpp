@@ -206,6 +206,14 @@ void DocumentModel::setExternalChangeDate(const std::optional<QDateTime> &date)
     Q_EMIT externalChangeDateChanged();
 }
 
+void DocumentModel::setFileReplacedBy(const QString &what)
+{
+    if (what == m_fileReplacedBy)
+        return;
+    m_fileReplacedBy = what;
+    Q_EMIT fileReplacedByChanged(what);
+}
+
 void DocumentModel::setFileMissing(bool missing)
 {
     if (missing == m_fileMissing)
@@ -442,6 +450,12 @@ void DocumentModel::save(PlatformDocument::SaveKind kind)
         if (m_externalContent)
             return;
     }
+    // Written through, a link another program put there would carry the text into whatever
+    // file it names; a FIFO or a device would swallow it.
+    if (const auto intruder = m_disk.intruder()) {
+        setFileReplacedBy(*intruder);
+        return;
+    }
     auto *document = nsDocument();
     if (m_fileURL.isEmpty() || !document || !document->isDocumentEdited()) {
         setDirty(false);
@@ -501,6 +515,14 @@ void DocumentModel::saveNow()
         if (auto *document = nsDocument())
             document->updateChangeCount(PlatformDocument::Change::Done);
     }
+    if (!m_fileReplacedBy.isEmpty()) {
+        // The user has read what stands there and asked for an ordinary file in its place.
+        if (!m_disk.removeIntruder())
+            return;
+        setFileReplacedBy(QString());
+        if (auto *document = nsDocument())
+            document->updateChangeCount(PlatformDocument::Change::Done);
+    }
     if (m_mode == Mode::Visual)
         preview().flushEdits();
     save(PlatformDocument::SaveKind::Explicit);
@@ -535,6 +557,15 @@ void DocumentModel::fileChangedOnDisk()
     if (m_fileURL.isEmpty())
         return;
     const DiskAttributes now = m_disk.attributes();
+    if (const auto intruder = m_disk.intruder()) {
+        // Not read: reading a FIFO waits, and a link's text is another file's, not a version
+        // of this one to offer.
+        m_disk.setLastSeen(now);
+        setFileReplacedBy(*intruder);
+        Q_EMIT attentionRequested();
+        return;
+    }
+    setFileReplacedBy(QString());
     if (now == m_disk.lastSeen())
         return;
     if (!now.exists()) {

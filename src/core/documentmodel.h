@@ -99,6 +99,9 @@ public:
     // elsewhere or deleted). The text stays in the window and autosaves stop, so that the file is
     // not recreated behind the user's back; saveNow() writes it again under its old name.
     bool fileMissing() const { return m_fileMissing; }
+    // What another program put where the file was (DiskFile::intruder()), or empty. Nothing is
+    // saved through it; saveNow() replaces it with an ordinary file holding the text.
+    QString fileReplacedBy() const { return m_fileReplacedBy; }
     std::optional<QDateTime> lastAutosave() const { return m_lastAutosave; }
     bool dirty() const { return m_dirty; }
     void setDirty(bool dirty);
@@ -204,6 +207,7 @@ Q_SIGNALS:
     void externalContentChanged();
     void externalChangeDateChanged();
     void fileMissingChanged(bool missing);
+    void fileReplacedByChanged(const QString &what);
     void lastAutosaveChanged();
     void dirtyChanged(bool dirty);
     void showFindChanged(bool show);
@@ -230,6 +234,7 @@ private:
     void fileLeftItsPath();
     void followRename(const QString &path);
     void setFileMissing(bool missing);
+    void setFileReplacedBy(const QString &what);
     void applyDiskContent(const DecodedText &disk);
     TextEncoding fileEncoding() const;
     void recordFileTheme();
@@ -247,6 +252,7 @@ private:
     // What the offered outside version was read as; a reload saves back in it.
     TextEncoding m_externalEncoding;
     bool m_fileMissing = false;
+    QString m_fileReplacedBy;
     std::optional<QDateTime> m_lastAutosave;
     bool m_dirty = false;
     bool m_showFind = false;

@@ -374,6 +374,24 @@ Result<void> FileWriter::write(const QString &path, const QByteArray &data)
     return written ? Result<void>::success() : Result<void>::failure(written.error());
 }
 
+std::optional<QString> FileWriter::refusal(const QString &path, const QString &source)
+{
+    if (!QFileInfo(path).absoluteDir().exists())
+        return QStringLiteral("no such folder");
+    struct stat target{};
+    if (::stat(encoded(path).constData(), &target) != 0)
+        return std::nullopt; // a new file
+    if (S_ISDIR(target.st_mode))
+        return QStringLiteral("it is a folder");
+    if (!S_ISREG(target.st_mode))
+        return QStringLiteral("not a regular file");
+    struct stat from{};
+    if (::stat(encoded(source).constData(), &from) == 0 && from.st_dev == target.st_dev
+        && from.st_ino == target.st_ino)
+        return QStringLiteral("it is the input");
+    return std::nullopt;
+}
+
 Result<bool> FileWriter::writeOver(const QString &path, const QByteArray &data,
                                    const DiskAttributes &lastSeen)
 {

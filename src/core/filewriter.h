@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace quorvel::core {
 
 // Writes a document's bytes so that a failure never leaves a truncated file behind, and says
@@ -29,6 +31,11 @@ public:
     // is not that file, so that a write landing while the copy is flushed is not lost either.
     static Result<bool> writeOver(const QString &path, const QByteArray &data,
                                   const DiskAttributes &lastSeen);
+    // Why `path` may not take what is made from `source` (an export of it), known before
+    // anything is made; none when it may. Writing over the source would lose it (also through a
+    // link or a second hard link); a FIFO, a device or a socket is no file to keep anything in,
+    // and writing to one could block or feed another program.
+    static std::optional<QString> refusal(const QString &path, const QString &source);
 };
 
 } // namespace quorvel::core

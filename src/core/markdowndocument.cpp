@@ -1,7 +1,12 @@
 #include "markdowndocument.h"
 
+#include "filereader.h"
+
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
 
 namespace quorvel::core {
 
@@ -25,18 +30,18 @@ QString notTextError(const QString &path)
         .arg(quotedName(path));
 }
 
-QString readError(const QString &path, const QFile &file)
+QString readError(const QString &path, const QString &reason)
 {
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("The file %1 couldn\u2019t be opened because there is no such file.")
             .arg(quotedName(path));
-    if (!info.isReadable() || file.error() == QFileDevice::PermissionsError)
+    if (!info.isReadable() || reason == QString::fromLocal8Bit(std::strerror(EACCES)))
         return QStringLiteral("The file %1 couldn\u2019t be opened because you don\u2019t have "
                               "permission to view it.")
             .arg(quotedName(path));
     return QStringLiteral("The file %1 couldn\u2019t be opened: %2")
-        .arg(quotedName(path), file.errorString());
+        .arg(quotedName(path), reason);
 }
 
 } // namespace
@@ -57,13 +62,14 @@ Result<std::unique_ptr<MarkdownDocument>> MarkdownDocument::open(const QString &
                 .arg(quotedName(path)));
     if (info.exists() && !info.isFile())
         return Result<std::unique_ptr<MarkdownDocument>>::failure(corruptFileError(path));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Result<std::unique_ptr<MarkdownDocument>>::failure(readError(path, file));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return Result<std::unique_ptr<MarkdownDocument>>::failure(readError(path, file));
-    auto decoded = TextEncoding::decode(bytes);
+    // Read without waiting: what was checked above may have been swapped for a FIFO since,
+    // which a plain open would wait on with the window frozen.
+    const Result<QByteArray> bytes = FileReader::read(path, FileReader::kDocumentLimit);
+    if (!bytes && !QFileInfo(path).isFile() && QFileInfo::exists(path))
+        return Result<std::unique_ptr<MarkdownDocument>>::failure(corruptFileError(path));
+    if (!bytes)
+        return Result<std::unique_ptr<MarkdownDocument>>::failure(readError(path, bytes.error()));
+    auto decoded = TextEncoding::decode(bytes.value());
     if (!decoded)
         return Result<std::unique_ptr<MarkdownDocument>>::failure(notTextError(path));
     return std::make_unique<MarkdownDocument>(decoded->text, decoded->encoding);

@@ -4,16 +4,22 @@
 #include "debuglog.h"
 #include "documentcontrollers.h"
 #include "documentmodel.h"
+#include "filewriter.h"
 #include "vault/vaultindex.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QImage>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace quorvel::core {
 
@@ -180,16 +186,32 @@ std::optional<QString> DocumentModel::saveImage(const QImage &image)
     }
     if (image.isNull())
         return std::nullopt;
+    // The user pasted and sees nothing appear: without a reason they would paste again and again.
+    const auto failed = [this](const QString &why) -> std::optional<QString> {
+        Q_EMIT alertRequested(QStringLiteral("The image could not be stored"), why);
+        return std::nullopt;
+    };
     QDir folder(QFileInfo(filePath()).absolutePath());
-    folder.mkpath(QStringLiteral("Captures"));
+    const QString captures = folder.filePath(QStringLiteral("Captures"));
+    if (::mkdir(QFile::encodeName(captures).constData(), 0777) != 0 && errno != EEXIST)
+        return failed(QStringLiteral("The folder \u201C%1\u201D could not be made: %2.")
+                          .arg(captures, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!QFileInfo(captures).isDir())
+        return failed(QStringLiteral("\u201C%1\u201D is in the way: it is not a folder.")
+                          .arg(captures));
     const QString stamp = m_env.scheduler.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     // A second image within the same second gets a counter; nothing is ever overwritten.
     QString name = QStringLiteral("capture-") + stamp + QStringLiteral(".png");
     for (int n = 2; folder.exists(QStringLiteral("Captures/") + name); ++n)
         name = QStringLiteral("capture-%1-%2.png").arg(stamp).arg(n);
-    QSaveFile file(folder.filePath(QStringLiteral("Captures/") + name));
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-        return std::nullopt;
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return failed(QStringLiteral("The image could not be made into a PNG file."));
+    if (const auto written =
+            FileWriter::write(folder.filePath(QStringLiteral("Captures/") + name), png);
+        !written)
+        return failed(written.error());
     return QStringLiteral("Captures/") + name;
 }
 

@@ -1,16 +1,22 @@
 #include "exporter.h"
 
 #include "core/documentmodel.h"
+#include "core/filereader.h"
+#include "core/filewriter.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 #include "preview/workspace.h"
 #include "printing.h"
+#include "vault/vaultindex.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -30,6 +36,7 @@ namespace quorvel::exporter {
 
 using core::DocumentModel;
 using preview::PreviewController;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -111,16 +118,6 @@ QString suggestedPath(const DocumentModel &model, const QString &suffix)
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return QDir(folder).filePath(model.displayName() + u'.' + suffix);
-}
-
-// The error's description, or nothing once the bytes are in place. A failed write leaves any
-// earlier file at `path` as it was.
-std::optional<QString> writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return std::nullopt;
 }
 
 // A note on the window's status bar while an export runs, so that a slow one is seen working.
@@ -218,63 +215,186 @@ QString decodeUtf8(const QByteArray &bytes)
     return decoder.hasError() ? QString() : text.trimmed();
 }
 
-void runPandoc(const QString &pandoc, const QString &text, const QString &folder,
-               const QString &output, QPointer<QWidget> window)
+QString scratchPath(const QString &suffix)
 {
-    // pandoc reads a file, not the unsaved text of the window: a scratch copy of it.
-    const QString source = QDir(QDir::tempPath())
-                               .filePath(QStringLiteral("quorvel-")
-                                         + QUuid::createUuid().toString(QUuid::WithoutBraces)
-                                         + QStringLiteral(".md"));
-    if (const auto error = writeAtomically(source, text.toUtf8())) {
-        alert(window, exportFailed(), *error);
+    return QDir(QDir::tempPath())
+        .filePath(QStringLiteral("quorvel-") + QUuid::createUuid().toString(QUuid::WithoutBraces)
+                  + suffix);
+}
+
+struct Ended
+{
+    bool ok = false;      // started, ended on its own, status 0
+    QByteArray output;    // its standard output
+    QString errors;       // what it said on standard error, or why it did not start
+};
+
+// Runs `program` once, outside the window's way; `done` is called exactly once on the main thread.
+void runProcess(const QString &program, const QStringList &arguments,
+                std::function<void(const Ended &)> done)
+{
+    // Owned by the application, not the window: closing the window must not orphan the scratch
+    // copies halfway.
+    auto *process = new QProcess(qApp);
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setStandardInputFile(QProcess::nullDevice());
+    auto errors = std::make_shared<QByteArray>();
+    auto output = std::make_shared<QByteArray>();
+    // Drained as it comes: a converter with a lot to say must not stall on a full pipe.
+    QObject::connect(process, &QProcess::readyReadStandardError, process,
+                     [process, errors] { errors->append(process->readAllStandardError()); });
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process,
+                     [process, output] { output->append(process->readAllStandardOutput()); });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, done](QProcess::ProcessError error) {
+                         // Every other error is followed by finished().
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         process->deleteLater();
+                         done({false, {}, process->errorString()});
+                     });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, errors, output, done](int code, QProcess::ExitStatus status) {
+                         errors->append(process->readAllStandardError());
+                         output->append(process->readAllStandardOutput());
+                         process->deleteLater();
+                         const bool ok = status == QProcess::NormalExit && code == 0;
+                         done({ok, *output, tr("pandoc failed:\n") + decodeUtf8(*errors)});
+                     });
+    process->start();
+}
+
+// The file an image address names, as pandoc reads it: relative to `folder`, percent escapes
+// decoded; an empty string for one it cannot place (a relative address without a folder); none
+// for an address on the web, which is no file of the user's.
+std::optional<QString> localImage(const QString &address, const QString &folder)
+{
+    const QUrl url(address);
+    if (url.scheme().size() > 1) {
+        if (url.isLocalFile())
+            return QDir::cleanPath(url.toLocalFile());
+        if (url.scheme() == u"data")
+            return std::nullopt;
+        return url.scheme() == u"http" || url.scheme() == u"https" ? std::nullopt
+                                                                    : std::optional(QString());
+    }
+    const QString path = QUrl::fromPercentEncoding(address.section(u'?', 0, 0).toUtf8());
+    if (QDir::isAbsolutePath(path))
+        return QDir::cleanPath(path);
+    if (folder.isEmpty())
+        return QString();
+    return QDir::cleanPath(QDir(folder).filePath(path));
+}
+
+// pandoc's document tree with every image that may not go into the file replaced by its
+// description. pandoc would read any path the text names (`/etc/hostname`, `../../.ssh/key`)
+// and copy its bytes into the Word file; the tree says exactly which paths it would read,
+// where a scan of the Markdown would miss what pandoc's parser finds.
+QJsonValue withCheckedImages(const QJsonValue &node, const QString &folder,
+                             const QStringList &folders, QStringList &left)
+{
+    if (node.isArray()) {
+        QJsonArray items;
+        for (const QJsonValue &item : node.toArray())
+            items.append(withCheckedImages(item, folder, folders, left));
+        return items;
+    }
+    if (!node.isObject())
+        return node;
+    QJsonObject object = node.toObject();
+    if (object.value(u"t").toString() == u"Image") {
+        // [attributes, description, [address, title]]
+        const QJsonArray content = object.value(u"c").toArray();
+        const QString address = content.at(2).toArray().at(0).toString();
+        const std::optional<QString> path = localImage(address, folder);
+        if (!path)
+            return object; // a web address: not the user's files
+        if (!path->isEmpty() && core::FileReader::embeddableImage(*path, folders)) {
+            QJsonArray target = content.at(2).toArray();
+            target.replace(0, *path);
+            QJsonArray checked = content;
+            checked.replace(2, target);
+            object.insert(u"c", checked);
+            return object;
+        }
+        left << address;
+        return QJsonObject{{u"t"_s, u"Span"_s},
+                           {u"c"_s, QJsonArray{content.at(0),
+                                               withCheckedImages(content.at(1), folder, folders,
+                                                                 left)}}};
+    }
+    for (auto it = object.begin(); it != object.end(); ++it)
+        it.value() = withCheckedImages(it.value(), folder, folders, left);
+    return object;
+}
+
+void convertToWord(const QString &pandoc, const QString &folder, const QStringList &folders,
+                   const QString &output, const QByteArray &tree, QPointer<QWidget> window,
+                   std::shared_ptr<Busy> busy)
+{
+    QStringList left;
+    const QJsonDocument parsed = QJsonDocument::fromJson(tree);
+    if (!parsed.isObject()) {
+        busy->done();
+        alert(window, exportFailed(), tr("pandoc failed:\n"));
         return;
     }
-
+    const QJsonValue checked = withCheckedImages(parsed.object(), folder, folders, left);
+    const QString source = scratchPath(QStringLiteral(".json"));
+    if (const auto written = core::FileWriter::write(
+            source, QJsonDocument(checked.toObject()).toJson(QJsonDocument::Compact));
+        !written) {
+        busy->done();
+        alert(window, exportFailed(), written.error());
+        return;
+    }
     QStringList arguments;
     // Relative image paths are the document's; an untitled one has none to resolve.
     if (!folder.isEmpty())
         arguments << QStringLiteral("--resource-path") << folder;
-    arguments << QStringLiteral("--from") << QStringLiteral("gfm+tex_math_dollars+footnotes")
-              << QStringLiteral("--to") << QStringLiteral("docx") << QStringLiteral("-o") << output
-              << source;
+    arguments << QStringLiteral("--from") << QStringLiteral("json") << QStringLiteral("--to")
+              << QStringLiteral("docx") << QStringLiteral("-o") << output << source;
+    runProcess(pandoc, arguments, [source, output, window, busy, left](const Ended &ended) {
+        QFile::remove(source);
+        busy->done();
+        if (!ended.ok) {
+            alert(window, exportFailed(), ended.errors);
+            return;
+        }
+        reveal(output);
+        if (!left.isEmpty())
+            alert(window, tr("Some images were left out"),
+                  tr("Only images inside the note\u2019s folder or vault go into a Word file:\n\n")
+                      + left.join(u'\n'));
+    });
+}
 
-    // Owned by the application, not the window: closing the window must not orphan the scratch
-    // copy halfway.
-    auto *process = new QProcess(qApp);
-    process->setProgram(pandoc);
-    process->setArguments(arguments);
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
+void runPandoc(const QString &pandoc, const QString &text, const QString &folder,
+               const QStringList &folders, const QString &output, QPointer<QWidget> window)
+{
+    // pandoc reads a file, not the unsaved text of the window: a scratch copy of it.
+    const QString source = scratchPath(QStringLiteral(".md"));
+    if (const auto written = core::FileWriter::write(source, text.toUtf8()); !written) {
+        alert(window, exportFailed(), written.error());
+        return;
+    }
     auto busy = std::make_shared<Busy>(window, tr("Exporting Word document\u2026"));
-    auto errors = std::make_shared<QByteArray>();
-    // Drained as it comes: a converter with a lot to say must not stall on a full pipe.
-    QObject::connect(process, &QProcess::readyReadStandardError, process,
-                     [process, errors] { errors->append(process->readAllStandardError()); });
-    QObject::connect(process, &QProcess::errorOccurred, process,
-                     [process, source, busy, window](QProcess::ProcessError error) {
-                         // Every other error is followed by finished().
-                         if (error != QProcess::FailedToStart)
-                             return;
-                         QFile::remove(source);
-                         busy->done();
-                         alert(window, exportFailed(), process->errorString());
-                         process->deleteLater();
-                     });
-    QObject::connect(
-        process, &QProcess::finished, process,
-        [process, source, output, busy, errors, window](int code, QProcess::ExitStatus status) {
-            errors->append(process->readAllStandardError());
-            QFile::remove(source);
-            busy->done();
-            process->deleteLater();
-            if (status != QProcess::NormalExit || code != 0) {
-                alert(window, exportFailed(), tr("pandoc failed:\n") + decodeUtf8(*errors));
-                return;
-            }
-            reveal(output);
-        });
-    process->start();
+    // First the document's tree, so that the images it names are checked before pandoc reads
+    // any of them; then the Word file from the checked tree.
+    const QStringList arguments{QStringLiteral("--from"),
+                                QStringLiteral("gfm+tex_math_dollars+footnotes"),
+                                QStringLiteral("--to"), QStringLiteral("json"), source};
+    runProcess(pandoc, arguments,
+               [pandoc, source, folder, folders, output, window, busy](const Ended &ended) {
+                   QFile::remove(source);
+                   if (!ended.ok) {
+                       busy->done();
+                       alert(window, exportFailed(), ended.errors);
+                       return;
+                   }
+                   convertToWord(pandoc, folder, folders, output, ended.output, window, busy);
+               });
 }
 
 } // namespace
@@ -317,13 +437,14 @@ void exportPDF(DocumentModel &model)
                     if (path.isEmpty())
                         return;
                     auto busy = std::make_shared<Busy>(window, tr("Exporting PDF\u2026"));
-                    writePDF(view, path, *appearance, [path, window, busy](bool success) {
-                        busy->done();
-                        if (success)
-                            reveal(path);
-                        else
-                            alert(window, exportFailed(), tr("PDF export failed."));
-                    });
+                    writePDF(view, path, *appearance,
+                             [path, window, busy](const core::Result<void> &written) {
+                                 busy->done();
+                                 if (written)
+                                     reveal(path);
+                                 else
+                                     alert(window, exportFailed(), written.error());
+                             });
                 });
 }
 
@@ -346,15 +467,16 @@ void exportHTML(DocumentModel &model)
             }
             auto busy = std::make_shared<Busy>(window, tr("Exporting HTML\u2026"));
             controller->exportHTML(
-                weak->displayName(),
+                weak->displayName(), path,
                 [path, window, busy](const std::optional<QString> &html) {
                     busy->done();
                     if (!html) {
                         alert(window, exportFailed(), tr("HTML export failed."));
                         return;
                     }
-                    if (const auto error = writeAtomically(path, html->toUtf8())) {
-                        alert(window, exportFailed(), *error);
+                    if (const auto written = core::FileWriter::write(path, html->toUtf8());
+                        !written) {
+                        alert(window, exportFailed(), written.error());
                         return;
                     }
                     reveal(path);
@@ -377,11 +499,18 @@ void exportDOCX(DocumentModel &model)
     const QString folder = model.docDirURL().isEmpty()
         ? QString()
         : QDir::cleanPath(model.docDirURL().toLocalFile());
+    QStringList folders;
+    if (!folder.isEmpty()) {
+        folders << folder;
+        if (const auto root = vault::VaultIndex::vaultRoot(model.filePath()))
+            folders << *root;
+    }
     askSavePath(window, suggestedPath(model, QStringLiteral("docx")), tr("Word (*.docx)"),
-                [weak = QPointer(&model), window, pandoc = *pandoc, folder](const QString &path) {
+                [weak = QPointer(&model), window, pandoc = *pandoc, folder,
+                 folders](const QString &path) {
                     if (path.isEmpty() || !weak)
                         return;
-                    runPandoc(pandoc, weak->getText(), folder, path, window);
+                    runPandoc(pandoc, weak->getText(), folder, folders, path, window);
                 });
 }
 

@@ -1,11 +1,8 @@
 #include "printing.h"
 
-#include <sys/stat.h>
-
+#include "core/filewriter.h"
 #include "themes/appearance.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QMarginsF>
 #include <QPageSize>
 #include <QPointer>
@@ -86,48 +83,28 @@ const QList<PrintCompletion *> &PrintCompletion::live()
     return liveCompletions();
 }
 
-namespace {
-
-QFileDevice::Permissions filePermissions()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t mode = 0666 & ~mask;
-    QFileDevice::Permissions permissions;
-    const std::pair<mode_t, QFileDevice::Permission> bits[] = {
-        {S_IRUSR, QFileDevice::ReadOwner},  {S_IWUSR, QFileDevice::WriteOwner},
-        {S_IRGRP, QFileDevice::ReadGroup},  {S_IWGRP, QFileDevice::WriteGroup},
-        {S_IROTH, QFileDevice::ReadOther},  {S_IWOTH, QFileDevice::WriteOther}};
-    for (const auto &[bit, permission] : bits)
-        if (mode & bit)
-            permissions |= permission;
-    return permissions;
-}
-
-} // namespace
-
 void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
-              std::function<void(bool)> completion)
+              std::function<void(const core::Result<void> &)> completion)
 {
+    const auto failed = [] {
+        return core::Result<void>::failure(QStringLiteral("PDF export failed."));
+    };
     if (!view || !view->page()) {
-        completion(false);
+        completion(failed());
         return;
     }
-    auto *done = new PrintCompletion([path, completion = std::move(completion)](bool success) {
-        const bool written = success && QFileInfo(path).isFile();
-        // The engine writes the file readable by its owner alone; an exported document is
-        // shared like any file the user makes, as the user's umask says.
-        if (written)
-            QFile::setPermissions(path, filePermissions());
-        completion(written);
-    });
-    QWebEnginePage *page = view->page();
-    QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, done,
-                     [done, path](const QString &written, bool success) {
-                         if (written == path)
-                             done->printOperationDidRun(success);
-                     });
-    page->printToPdf(path, printInfo(appearance));
+    // The engine would write the file itself, in place and readable by its owner alone: a kill
+    // or a full disk would leave half a PDF where a whole one was. Its bytes go through the
+    // same writer as a save instead, which also keeps an existing file's permissions.
+    view->page()->printToPdf(
+        [path, completion = std::move(completion), failed](const QByteArray &pdf) {
+            if (pdf.isEmpty()) {
+                completion(failed());
+                return;
+            }
+            completion(core::FileWriter::write(path, pdf));
+        },
+        printInfo(appearance));
 }
 
 } // namespace quorvel::exporter

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/result.h"
 #include "themes/papersize.h"
 
 #include <QList>
@@ -50,8 +51,8 @@ private:
 };
 
 // Writes the page of `view` to a PDF file at `path` with the page set-up of `appearance`, without
-// any panel. Success means the engine said so and a file exists at `path` afterwards.
+// any panel, as core::FileWriter writes: whole or not at all. The completion says why it failed.
 void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
-              std::function<void(bool)> completion);
+              std::function<void(const core::Result<void> &)> completion);
 
 } // namespace quorvel::exporter

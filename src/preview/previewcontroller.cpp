@@ -2,6 +2,7 @@
 
 #include "bridgemessage.h"
 #include "core/debuglog.h"
+#include "core/filereader.h"
 #include "core/documentmodel.h"
 #include "core/lineendings.h"
 #include "pagehost.h"
@@ -9,6 +10,7 @@
 #include "themes/appearance.h"
 #include "webpagehost.h"
 #include "wikilinkresolver.h"
+#include "vault/vaultindex.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -607,22 +609,64 @@ void PreviewController::whenDrawn(std::function<void()> done, bool now, bool lai
     run(m_drawnScript);
 }
 
-void PreviewController::exportHTML(const QString &title,
+QStringList PreviewController::exportFolders() const
+{
+    if (!m_model || m_model->fileURL().isEmpty())
+        return {};
+    const QString path = m_model->filePath();
+    QStringList folders{QFileInfo(path).absolutePath()};
+    if (const auto root = vault::VaultIndex::vaultRoot(path))
+        folders << *root;
+    return folders;
+}
+
+void PreviewController::exportHTML(const QString &title, const QString &outputPath,
                                    std::function<void(const std::optional<QString> &)> completion)
 {
     QFile file(webDirectory() + QStringLiteral("style.css"));
     const QString css = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
                                                        : QString();
-    const QString script = QStringLiteral("quorvel.exportHTML(") + json(title)
-        + QStringLiteral(", ") + json(css) + u')';
-    m_host->runScript(script, [completion = std::move(completion)](const QVariant &result) {
+    const QString base = QUrl::fromLocalFile(QFileInfo(outputPath).absolutePath() + u'/')
+                             .toString(QUrl::FullyEncoded);
+    const auto answer = [completion](const QVariant &result) {
         if (!completion)
             return;
         if (result.typeId() == QMetaType::QString)
             completion(result.toString());
         else
             completion(std::nullopt);
-    });
+    };
+    // The page only lists its images; which of them may be copied into a file the user will
+    // share is decided here, where a file's type, size and place can be known.
+    m_host->runScript(
+        QStringLiteral("quorvel.exportImages()"),
+        [self = QPointer(this), title, css, base, folders = exportFolders(),
+         answer](const QVariant &listed) {
+            if (!self) {
+                answer(QVariant());
+                return;
+            }
+            QJsonObject images;
+            for (const QVariant &item : listed.toList()) {
+                const QString address = item.toString();
+                const QUrl url(address);
+                if (!url.isLocalFile())
+                    continue;
+                if (const auto image =
+                        core::FileReader::embeddableImage(url.toLocalFile(), folders))
+                    images.insert(address, QString::fromLatin1("data:" + image->mimeType
+                                                               + ";base64,"
+                                                               + image->bytes.toBase64()));
+            }
+            const QJsonObject options{{QStringLiteral("images"), images},
+                                      {QStringLiteral("base"), base}};
+            self->m_host->runScript(
+                QStringLiteral("quorvel.exportHTML(") + json(title) + QStringLiteral(", ")
+                    + json(css) + QStringLiteral(", ")
+                    + QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))
+                    + u')',
+                answer);
+        });
 }
 
 // Messages ----------------------------------------------------------------------------------

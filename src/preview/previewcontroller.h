@@ -106,7 +106,10 @@ public:
 
     void format(const QString &key);
     void insertImage(const QString &path);
-    void exportHTML(const QString &title,
+    // The page as one standalone HTML file to be written at `outputPath`. Only images that
+    // pass FileReader::embeddableImage for the note's folder and vault are copied in; every
+    // other local address is made relative to `outputPath`'s folder.
+    void exportHTML(const QString &title, const QString &outputPath,
                     std::function<void(const std::optional<QString> &)> completion);
 
     // Called after each "rendered" message (the headless export waits on it).
@@ -146,6 +149,8 @@ private:
 
     void run(const QString &script);
     void flush();
+    // Where a document's images may come from in an export: its folder and its vault.
+    QStringList exportFolders() const;
     void applyStaleValueRule(const QString &text);
     void forgetPageText();
     void handleReady();

@@ -1,5 +1,6 @@
 #include "webpagehost.h"
 
+#include "filerequestgate.h"
 #include "previewcontroller.h"
 #include "quorvelwebview.h"
 
@@ -119,6 +120,7 @@ WebPageHost::WebPageHost()
     // stayed blank. The policy's img-src lets images in; its script-src, object-src, frame-src
     // and default-src keep every other remote load out.
     m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    m_page->setUrlRequestInterceptor(new FileRequestGate(m_page));
     // A file dropped on the view would otherwise be loaded in our page's place.
     m_page->settings()->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
 

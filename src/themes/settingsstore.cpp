@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quorvel::themes {
@@ -100,18 +101,31 @@ void SettingsStore::remove(const QString &key)
 
 QList<QVariantMap> SettingsStore::records(const QString &name) const
 {
+    // The records that are there, in their order, whatever the array's "size" says: a file
+    // edited by hand or damaged may say 2147483647 (which had the store reserve gigabytes and
+    // walk two billion empty groups) or -1 (which hid every record).
+    m_settings->beginGroup(name);
+    QList<std::pair<qint64, QString>> indexes;
+    const QStringList groups = m_settings->childGroups();
+    for (const QString &group : groups) {
+        bool number = false;
+        const qint64 index = group.toLongLong(&number);
+        if (number && index > 0)
+            indexes.append({index, group});
+    }
+    std::sort(indexes.begin(), indexes.end());
     QList<QVariantMap> list;
-    const int size = m_settings->beginReadArray(name);
-    list.reserve(size);
-    for (int i = 0; i < size; ++i) {
-        m_settings->setArrayIndex(i);
+    list.reserve(indexes.size());
+    for (const auto &[index, group] : std::as_const(indexes)) {
+        m_settings->beginGroup(group);
         QVariantMap record;
         const QStringList fields = m_settings->childKeys();
         for (const QString &field : fields)
             record.insert(field, m_settings->value(field));
+        m_settings->endGroup();
         list.append(record);
     }
-    m_settings->endArray();
+    m_settings->endGroup();
     return list;
 }
 

@@ -50,6 +50,15 @@ QString join(const QString &folder, const QString &name)
     return QDir::cleanPath(folder + u'/' + name);
 }
 
+// Whether the cleaned absolute `path` lies under `root`. A name written with ".." (or an
+// absolute one) must not reach a file outside the vault: "[[../../etc/passwd]]" would open it.
+bool isUnder(const QString &path, const QString &root)
+{
+    if (root == u'/')
+        return path.startsWith(u'/');
+    return path.startsWith(root) && path.size() > root.size() && path.at(root.size()) == u'/';
+}
+
 // "2024.03.05" has an extension too: anything after the last dot of the last component counts.
 QStringList candidates(const QString &target)
 {
@@ -236,12 +245,12 @@ std::optional<QString> VaultIndex::resolve(const QString &rawTarget, const QStri
         FolderListings::Batch direct(FolderListings::shared());
         for (const QString &name : names) {
             const QString underRoot = join(m_root, name);
-            if (direct.exists(underRoot) && !isFolder(underRoot))
+            if (isUnder(underRoot, m_root) && direct.exists(underRoot) && !isFolder(underRoot))
                 return underRoot;
             if (!sourceFolder.isEmpty()) {
                 const QString besideSource = join(sourceFolder, name);
-                if (besideSource != underRoot && direct.exists(besideSource)
-                    && !isFolder(besideSource))
+                if (besideSource != underRoot && isUnder(besideSource, m_root)
+                    && direct.exists(besideSource) && !isFolder(besideSource))
                     return besideSource;
             }
         }
@@ -267,6 +276,18 @@ std::optional<QString> VaultIndex::resolve(const QString &rawTarget, const QStri
     }
     if (found.isEmpty())
         return std::nullopt;
+
+    // Names match in any case, but a note named exactly as written wins over one that only
+    // matches in another case, wherever each stands.
+    const QString lastPart = target.mid(target.lastIndexOf(u'/') + 1);
+    QList<QString> exact;
+    for (const QString &path : std::as_const(found)) {
+        const QStringView fileName = QStringView(path).mid(path.lastIndexOf(u'/') + 1);
+        if (fileName == lastPart || fileName == QString(lastPart + QStringLiteral(".md")))
+            exact.append(path);
+    }
+    if (!exact.isEmpty())
+        found = exact;
 
     if (!sourceFolder.isEmpty()) {
         for (const QString &path : std::as_const(found)) {

@@ -1,34 +1,15 @@
 // One standalone HTML file of what the page shows: the stylesheet inlined,
 // no scripts, formulas as MathML, diagrams as their SVG, local images inlined.
+//
+// The page never reads a file for the export itself: a document could name any
+// file the user can read (a key, /etc/hostname, a FIFO) and have its bytes
+// copied into a file that is then shared. The host checks each image the page
+// shows and hands back the ones that may be inlined; every other local address
+// is written relative to the exported file.
+
+import { relativeUrl } from './urls.js';
 
 const esc = (s) => String(s).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
-
-// Synchronous on purpose: the host asks for the file in one script call.
-// Reading a file: URL as a binary string is the one way to get its bytes
-// synchronously; where the engine refuses, the image keeps its URL.
-export function readAsDataUrl(win, url) {
-  try {
-    const xhr = new win.XMLHttpRequest();
-    xhr.open('GET', url, false);
-    xhr.overrideMimeType('text/plain; charset=x-user-defined');
-    xhr.send();
-    if ((xhr.status !== 0 && xhr.status !== 200) || !xhr.responseText) return null;
-    const raw = xhr.responseText;
-    let bin = '';
-    for (let i = 0; i < raw.length; i += 1) bin += String.fromCharCode(raw.charCodeAt(i) & 0xff);
-    return `data:${mimeOf(url)};base64,${win.btoa(bin)}`;
-  } catch {
-    return null;
-  }
-}
-
-function mimeOf(url) {
-  const ext = /\.([a-z0-9]+)(?:[?#]|$)/i.exec(url)?.[1]?.toLowerCase();
-  return {
-    png: 'image/png', jpg: 'image/jpeg', jpeg: 'image/jpeg', gif: 'image/gif', webp: 'image/webp',
-    svg: 'image/svg+xml', bmp: 'image/bmp', avif: 'image/avif',
-  }[ext] ?? 'application/octet-stream';
-}
 
 function cleanClone(root) {
   const clone = root.cloneNode(true);
@@ -54,12 +35,28 @@ function cleanClone(root) {
   return clone;
 }
 
-export function exportHtml(win, root, { title, css, themeAttrs }) {
-  const clone = cleanClone(root);
-  for (const img of clone.querySelectorAll('img[src^="file:"]')) {
-    const data = readAsDataUrl(win, img.getAttribute('src'));
-    if (data) img.setAttribute('src', data);
+// The local images the page shows, for the host to look at before an export.
+export function localImages(root) {
+  return [...new Set([...root.querySelectorAll('img[src^="file:"]')].map((img) => img.getAttribute('src')))];
+}
+
+// `images` maps an image's file: address to the data: address the host made of
+// it; `base` is the exported file's folder as a file: URL. Every attribute is
+// looked at, not only src and href: a data-href names a file just as well.
+function localAddresses(clone, { images, base }) {
+  for (const el of clone.querySelectorAll('*')) {
+    for (const { name, value } of [...el.attributes]) {
+      if (name === 'srcset' && /file:/i.test(value)) el.removeAttribute(name);
+      if (!/^\s*file:/i.test(value)) continue;
+      const inlined = name === 'src' && el.localName === 'img' ? images?.[value] : undefined;
+      el.setAttribute(name, typeof inlined === 'string' && inlined.startsWith('data:') ? inlined : relativeUrl(value.trim(), base));
+    }
   }
+}
+
+export function exportHtml(win, root, { title, css, themeAttrs, images, base }) {
+  const clone = cleanClone(root);
+  localAddresses(clone, { images, base });
   const style = String(css ?? '').replace(/<\/style/gi, '<\\/style');
   const { theme, style: vars } = themeAttrs;
   return '<!DOCTYPE html>\n' +

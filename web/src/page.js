@@ -15,7 +15,7 @@ import { compose, composeInPlace, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
-import { exportHtml } from './exporthtml.js';
+import { exportHtml, localImages } from './exporthtml.js';
 import { createDiagrams } from './diagrams.js';
 import { installGestures } from './gestures.js';
 import { createFormatter } from './format.js';
@@ -617,10 +617,14 @@ export function createPage({
       resolved = Object.assign(Object.create(null), resolved, answer);
       if (!same) markWikilinks(root);
     },
-    exportHTML(title, css) {
+    exportImages() {
+      complete();
+      return localImages(root);
+    },
+    exportHTML(title, css, { images, base } = {}) {
       complete();
       const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
-      return editor.quietly(() => exportHtml(win, root, { title, css, themeAttrs: { theme: theme.theme, style: vars } }));
+      return editor.quietly(() => exportHtml(win, root, { title, css, images, base, themeAttrs: { theme: theme.theme, style: vars } }));
     },
     editContextLink: () => gestures.editContextLink(),
     openContextLink: () => gestures.openContextLink(),

@@ -16,6 +16,28 @@ const FORBID_ATTR = ['formaction', 'action', 'srcdoc', 'ping', 'autofocus', 'use
 // (and so passes through here as a whole).
 const OWN_ATTR = ['data-wikilink', 'data-heading', 'data-written', 'data-task-line', 'data-label', 'contenteditable'];
 
+// A document's element placed over the page (position: fixed or sticky, or
+// absolute and lifted by a z-index) would take a click meant for anything
+// else and follow its own link. Only the positions that stay in the flow are
+// kept, and no z-index. Escapes and comments are how a declaration hides from
+// a simple reading, and no plain inline style needs them: such a style goes
+// whole. A style with nothing to remove is left exactly as written.
+const FLOW_POSITIONS = new Set(['static', 'relative']);
+
+function flowOnlyStyle(style) {
+  if (/[\\]|\/\*/.test(style)) return null;
+  const declarations = style.split(';');
+  const kept = declarations.filter((declaration) => {
+    const colon = declaration.indexOf(':');
+    if (colon < 0) return true;
+    const property = declaration.slice(0, colon).trim().toLowerCase();
+    const value = declaration.slice(colon + 1).replace(/!\s*important/i, '').trim().toLowerCase();
+    if (property === 'z-index') return false;
+    return property !== 'position' || FLOW_POSITIONS.has(value);
+  });
+  return kept.length === declarations.length ? style : kept.join(';');
+}
+
 export function createSanitizer(win) {
   const purify = createDOMPurify(win);
   purify.addHook('afterSanitizeAttributes', (node) => {
@@ -28,6 +50,12 @@ export function createSanitizer(win) {
     // page cannot write back as the user meant.
     if (node.hasAttribute('contenteditable') && node.getAttribute('contenteditable') !== 'false') {
       node.removeAttribute('contenteditable');
+    }
+    const style = node.getAttribute('style');
+    if (style !== null) {
+      const kept = flowOnlyStyle(style);
+      if (kept === null || !kept.trim()) node.removeAttribute('style');
+      else if (kept !== style) node.setAttribute('style', kept);
     }
   });
   const config = {

@@ -21,3 +21,24 @@ export function resolveUrl(url, dir) {
 export function isWebUrl(url) {
   return /^(https?|mailto|ftp):/i.test(url);
 }
+
+// `target` (a file: URL) as seen from the folder `base` (a file: URL ending in "/"): an
+// exported file keeps working beside what it links to, and does not show where the user keeps
+// their files. Anything else is returned as it is.
+export function relativeUrl(target, base) {
+  if (!/^file:/i.test(target) || !/^file:/i.test(base ?? '')) return target;
+  let to;
+  let from;
+  try {
+    to = new URL(target);
+    from = new URL(base.endsWith('/') ? base : `${base}/`);
+  } catch {
+    return target;
+  }
+  const toParts = to.pathname.split('/').slice(1);
+  const fromParts = from.pathname.split('/').slice(1, -1);
+  let same = 0;
+  while (same < fromParts.length && same < toParts.length - 1 && fromParts[same] === toParts[same]) same += 1;
+  const up = '../'.repeat(fromParts.length - same);
+  return `${up}${toParts.slice(same).join('/')}${to.search}${to.hash}` || './';
+}

@@ -1,6 +1,6 @@
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdtempSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -11,14 +11,18 @@ import { parseThemePayload } from '../src/theme.js';
 const PNG = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==', 'base64');
 
 describe('exportHTML', () => {
-  it('writes one standalone file: stylesheet inlined, no scripts, math as MathML, local images inlined', () => {
+  it('writes one standalone file: stylesheet inlined, no scripts, math as MathML, the images the host hands over inlined', () => {
     const dir = mkdtempSync(join(tmpdir(), 'qv-export-'));
     writeFileSync(join(dir, 'dot.png'), PNG);
     const { page } = makePage();
     page.setTheme({ theme: 'sepia', fontSize: 19, lineHeight: 1.5, width: 900, fontFamily: '' });
     page.render('# Trip\n\nSee $e^{i\\pi}$ and ![dot](dot.png) and ![far](https://example.com/x.png).\n\n- [x] packed\n', pathToFileURL(`${dir}/`).href);
     page.find('trip');
-    const html = page.exportHTML('Trip <notes>', 'body { color: red } </style><script>x()</script>');
+    const images = page.exportImages();
+    assert.deepEqual(images, [pathToFileURL(`${dir}/dot.png`).href]);
+    const data = `data:image/png;base64,${PNG.toString('base64')}`;
+    const html = page.exportHTML('Trip <notes>', 'body { color: red } </style><script>x()</script>',
+      { images: { [images[0]]: data }, base: pathToFileURL(`${dir}/`).href });
 
     const out = new JSDOM(html).window.document;
     assert.equal(out.title, 'Trip <notes>');
@@ -38,12 +42,30 @@ describe('exportHTML', () => {
     assert.equal(out.querySelectorAll('[data-from], [contenteditable]').length, 0);
   });
 
-  it('keeps an image it cannot read as a link to it', () => {
-    const { page } = makePage();
-    page.render('![gone](missing.png)\n', 'file:///nowhere/at/all/');
-    const out = new JSDOM(page.exportHTML('x', '')).window.document;
-    assert.equal(out.querySelector('img').getAttribute('src'), 'file:///nowhere/at/all/missing.png');
-  });
+  const hostile = [
+    // name, Markdown, the export's folder (relative to the note's), what stands in the output
+    ['image-the-host-did-not-hand-over', '![k](../secret/key.png)\n', 'notes/', { img: '../secret/key.png' }],
+    ['absolute-path', '![x](/etc/hostname)\n', 'notes/', {}],
+    ['link-to-a-note', '[o](other.md#part)\n', 'notes/', { a: 'other.md#part' }],
+    ['export-in-another-folder', '[o](other.md) ![p](dot.png)\n', 'out/', { a: '../notes/other.md', img: '../notes/dot.png' }],
+  ];
+  for (const [name, text, outDir, want] of hostile) {
+    it(`reads no file itself and writes local addresses relative to the export: ${name}`, () => {
+      const dir = mkdtempSync(join(tmpdir(), 'qv-export-'));
+      mkdirSync(join(dir, 'secret'));
+      mkdirSync(join(dir, 'notes'));
+      writeFileSync(join(dir, 'secret', 'key.png'), PNG);
+      writeFileSync(join(dir, 'notes', 'dot.png'), PNG);
+      const { page } = makePage();
+      page.render(text, pathToFileURL(`${dir}/notes/`).href);
+      const base = pathToFileURL(`${dir}/${outDir}`).href;
+      const html = page.exportHTML('x', '', { images: {}, base });
+      assert.doesNotMatch(html, /file:|data:/);
+      const out = new JSDOM(html).window.document;
+      if (want.img) assert.equal(out.querySelector('img').getAttribute('src'), want.img);
+      if (want.a) assert.equal(out.querySelector('a').getAttribute('href'), want.a);
+    });
+  }
 });
 
 describe('themes', () => {

@@ -19,6 +19,8 @@ function dangers(root) {
       if (URL_ATTRS.includes(name) && /^\s*(javascript|vbscript|data:text)/i.test(value.replace(/[\s\0]/g, ''))) {
         found.push(`${el.localName}[${name}=${value}]`);
       }
+      // An element of the document's own over the page would take any click.
+      if (name === 'style' && /position|z-index|\\/i.test(value)) found.push(`${el.localName}[style=${value}]`);
     }
   }
   return found;
