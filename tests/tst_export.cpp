@@ -180,12 +180,19 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText_data()
     QTest::addColumn<bool>("titled");
     QTest::addColumn<QString>("alert"); // a pattern; empty: the output is revealed
 
-    const QByteArray writeOutput = "while [ \"$1\" != -o ]; do shift; done; echo docx > \"$2\"";
+    // The Word file on standard output, or in the file after -o for a pandoc told to write there.
+    const QByteArray writeOutput = "while [ \"$1\" != -o ]; do shift; done; "
+                                   "if [ \"$2\" = - ]; then echo docx; else echo docx > \"$2\"; fi";
     QTest::newRow("titled") << writeOutput << true << QString();
     QTest::newRow("untitled") << writeOutput << false << QString();
     QTest::newRow("fails") << "echo boom >&2; exit 3"_ba << true
                            << u"Export failed\\|pandoc failed:\\nboom"_s;
     QTest::newRow("crashes") << "kill -9 $$"_ba << true << u"Export failed\\|pandoc failed:\\n"_s;
+    // A pandoc that stops half-way leaves the earlier export whole.
+    QTest::newRow("fails-half-way")
+        << "while [ \"$1\" != -o ]; do shift; done; "
+           "if [ \"$2\" = - ]; then echo half; else echo half > \"$2\"; fi; exit 3"_ba
+        << true << u"Export failed\\|pandoc failed:\\n"_s;
     QTest::newRow("says a lot") << "head -c 1048576 /dev/zero | tr '\\0' x >&2; exit 1"_ba << true
                                 << u"Export failed\\|pandoc failed:\\nx{65535}.*"_s;
     QTest::newRow("cannot start") << QByteArray() << true << u"Export failed\\|.+"_s;
@@ -203,6 +210,8 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText()
     const QStringList copiesBefore = copies();
     Harness doc(m_scratch.get(), u"note.md"_s, "", titled);
     doc.model->setText(u"# Café\n\nSome text.\n"_s);
+    const QByteArray earlier = "an earlier export\n";
+    m_scratch->write(QFileInfo(m_answer).fileName(), earlier);
 
     exporter::exportDOCX(*doc.model);
     QVERIFY(waitUntil([&] { return !m_alerts.isEmpty() || !m_revealed.isEmpty(); }, 20000));
@@ -219,6 +228,7 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText()
         QCOMPARE(ScratchEnvironment::read(m_answer), "docx\n"_ba);
     } else {
         QCOMPARE(m_revealed, QStringList());
+        QCOMPARE(ScratchEnvironment::read(m_answer), earlier);
         QCOMPARE(m_alerts.size(), 1);
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(alert),
                                     QRegularExpression::DotMatchesEverythingOption)
@@ -233,7 +243,7 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText()
     const QString copy = args.takeLast();
     QVERIFY2(copy.startsWith(QDir::tempPath() + u"/quorvel-"_s) && !QFile::exists(copy),
              qPrintable(copy));
-    QStringList expected{u"--from"_s, u"json"_s, u"--to"_s, u"docx"_s, u"-o"_s, m_answer};
+    QStringList expected{u"--from"_s, u"json"_s, u"--to"_s, u"docx"_s, u"-o"_s, u"-"_s};
     if (titled)
         expected = QStringList{u"--resource-path"_s, m_scratch->dir.path()} + expected;
     QCOMPARE(args, expected);

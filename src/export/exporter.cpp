@@ -354,12 +354,18 @@ void convertToWord(const QString &pandoc, const QString &folder, const QStringLi
     if (!folder.isEmpty())
         arguments << QStringLiteral("--resource-path") << folder;
     arguments << QStringLiteral("--from") << QStringLiteral("json") << QStringLiteral("--to")
-              << QStringLiteral("docx") << QStringLiteral("-o") << output << source;
+              << QStringLiteral("docx") << QStringLiteral("-o") << QStringLiteral("-") << source;
+    // The Word file comes back on pandoc's output and is written like a save: a half-written
+    // file never stands where an earlier export was.
     runProcess(pandoc, arguments, [source, output, window, busy, left](const Ended &ended) {
         QFile::remove(source);
         busy->done();
         if (!ended.ok) {
             alert(window, exportFailed(), ended.errors);
+            return;
+        }
+        if (const auto written = core::FileWriter::write(output, ended.output); !written) {
+            alert(window, exportFailed(), written.error());
             return;
         }
         reveal(output);
