@@ -1,5 +1,7 @@
 #include "filereader.h"
 
+#include "descriptor.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -15,26 +17,6 @@
 namespace quorvel::core {
 
 namespace {
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 QString systemMessage()
 {

@@ -1,5 +1,7 @@
 #include "filewriter.h"
 
+#include "descriptor.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,32 +45,6 @@ int writeAll(int fd, const QByteArray &data, off_t offset)
     }
     return 0;
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    // close() is where some file systems (NFS) report a failed write.
-    int close()
-    {
-        const int result = ::close(std::exchange(m_fd, -1));
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
 
 QByteArray encoded(const QString &path)
 {
