@@ -260,7 +260,7 @@ int main(int argc, char **argv)
             continue;
         }
         timer.restart();
-        const QString script = PreviewController::json(window->model().getText());
+        const QString script = PreviewController::json(window->model().text().text());
         const double encode = timer.nsecsElapsed() / 1e6;
         timer.restart();
         const QVariant pageMs = evaluate(

@@ -4,8 +4,8 @@
 
 #include "core/manualscheduler.h"
 #include "core/documentmodel.h"
-#include "core/markdowndocument.h"
-#include "core/platformdocument.h"
+#include "core/documenttext.h"
+#include "core/documentsession.h"
 #include "themes/appearance.h"
 #include "themes/filethemes.h"
 #include "themes/settingsstore.h"
@@ -28,27 +28,20 @@ int main(int argc, char **argv)
     themes::Appearance appearance(store);
     themes::FileThemes fileThemes(store);
     core::ManualScheduler clock;
-    auto opened = core::MarkdownDocument::open(path);
+    auto opened = core::DocumentText::open(path);
     if (!opened)
         return 3;
-    core::PlatformDocument document(std::move(opened).value(), path);
+    core::DocumentSession session(std::move(opened).value(), path,
+                                  {clock, store, appearance, fileThemes});
     QObject window;
-    core::DocumentModel model({clock, store, appearance, fileThemes});
-    model.setWindow(&window);
-    model.setPlatformDocument(&document);
-    model.setFileURL(QUrl::fromLocalFile(path));
-    model.getText = [&document] { return document.content().text(); };
-    model.setText = [&](const QString &text) {
-        document.content().setText(text);
-        document.updateChangeCount(core::PlatformDocument::Change::Done);
-        model.scheduleAutosave();
-    };
+    session.model().setWindow(&window);
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
     for (int version = std::atoi(argv[3]);; ++version) {
-        model.setText(QString::fromLatin1(crashVersion(version)));
+        session.text().replaceAll(QString::fromLatin1(crashVersion(version)),
+                                  core::EditOrigin::SourceEditor);
         clock.advance(1s);
-        if (document.isDocumentEdited())
+        if (session.file().isDocumentEdited())
             return 4;
     }
 }

@@ -4,8 +4,7 @@
 
 #include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
-#include "core/markdowndocument.h"
-#include "core/platformdocument.h"
+#include "core/documentsession.h"
 
 using namespace quorvel::core;
 
@@ -75,36 +74,41 @@ public:
     int conversionQuestions = 0;
     QStringList errors;
 
-    std::optional<QString> askSavePath(const PlatformDocument &) override
+    std::optional<QString> askSavePath(const DocumentFile &) override
     {
         ++pathRequests;
         return savePath;
     }
-    bool confirmOverwriteNewerFile(const PlatformDocument &) override
+    bool confirmOverwriteNewerFile(const DocumentFile &) override
     {
         ++overwriteQuestions;
         return overwriteNewer;
     }
-    void reportSaveError(const PlatformDocument &, const QString &message) override
+    void reportSaveError(const DocumentFile &, const QString &message) override
     {
         errors << message;
     }
-    bool confirmConvertToUtf8(const PlatformDocument &) override
+    bool confirmConvertToUtf8(const DocumentFile &) override
     {
         ++conversionQuestions;
         return convert;
     }
 };
 
-// A model wired to a document the way a window wires it, without the window.
+// A document's session as a window has it, without the window: the text, its file and the
+// model, with a prompter that answers as the test says.
 struct Harness
 {
     std::unique_ptr<ScratchEnvironment> own;
     ScratchEnvironment &scratch;
     QObject window;
     FakePrompter prompter;
-    std::unique_ptr<PlatformDocument> document;
-    std::unique_ptr<DocumentModel> model;
+    std::unique_ptr<DocumentSession> session;
+    DocumentText *text = nullptr;
+    DocumentFile *document = nullptr;
+    DocumentModel *model = nullptr;
+    // Who made each edit of the text, in order.
+    QList<EditOrigin> origins;
 
     explicit Harness(const QByteArray &initial = "start\n", bool titled = true)
         : Harness(nullptr, QStringLiteral("note.md"), initial, titled)
@@ -118,25 +122,24 @@ struct Harness
     {
         window.setProperty("visible", true);
         const QString path = titled ? scratch.write(name, initial) : QString();
-        auto content = titled ? std::move(MarkdownDocument::open(path)).value()
-                              : std::make_unique<MarkdownDocument>();
-        document = std::make_unique<PlatformDocument>(std::move(content), path);
+        auto content = titled ? std::move(DocumentText::open(path)).value()
+                              : std::make_unique<DocumentText>();
+        session = std::make_unique<DocumentSession>(std::move(content), path, scratch.env());
+        text = &session->text();
+        document = &session->file();
+        model = &session->model();
         document->setPrompter(&prompter);
-        model = std::make_unique<DocumentModel>(scratch.env());
         model->setWindow(&window);
-        model->setPlatformDocument(document.get());
-        if (titled)
-            model->setFileURL(QUrl::fromLocalFile(path));
-        MarkdownDocument *text = &document->content();
-        model->getText = [text] { return text->text(); };
-        model->setText = [this, text](const QString &t) {
-            if (t == text->text())
-                return;
-            text->setText(t);
-            document->updateChangeCount(PlatformDocument::Change::Done);
-            model->setDirty(true);
-            model->scheduleAutosave();
-        };
+        QObject::connect(text, &DocumentText::edited, text,
+                         [this](const TextEdit &, EditOrigin origin) { origins.append(origin); });
     }
+    ~Harness() { session.reset(); }
+
+    // The user typed the whole text anew (in the source view, say).
+    void setText(const QString &t, EditOrigin origin = EditOrigin::SourceEditor)
+    {
+        text->replaceAll(t, origin);
+    }
+    QString current() const { return text->text(); }
     QByteArray onDisk() const { return ScratchEnvironment::read(document->filePath()); }
 };

@@ -7,7 +7,7 @@
 #include "app/sourcefindbar.h"
 #include "app/reloadbanner.h"
 #include "core/filewatcher.h"
-#include "core/markdowndocument.h"
+#include "core/documenttext.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -91,8 +91,8 @@ void TestApp::init()
 void TestApp::cleanup()
 {
     for (auto *window : DocumentController::shared().windows()) {
-        window->document().updateChangeCount(core::PlatformDocument::Change::Cleared);
-        window->document().content().setText(QString());
+        window->document().updateChangeCount(core::DocumentFile::Change::Cleared);
+        window->text().replaceAll(QString(), EditOrigin::SourceEditor);
         delete window;
     }
     m_scratch.reset();
@@ -197,7 +197,7 @@ void TestApp::closingAnUntitledDraftAsks()
     answerNextDialog(answer);
     QCOMPARE(window->close(), closed);
     if (!closed)
-        QCOMPARE(window->document().content().text(), QStringLiteral("draft"));
+        QCOMPARE(window->text().text(), QStringLiteral("draft"));
 }
 
 void TestApp::unreadableFilesOpenNoWindow_data()
@@ -286,7 +286,7 @@ void TestApp::menuItemsFollowTheirEnablingRules()
     titled->sourceEditor()->moveCursor(QTextCursor::Start);
     titled->sourceEditor()->moveCursor(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
     bold->trigger();
-    QCOMPARE(titled->model().getText(), u"**a**\n"_s);
+    QCOMPARE(titled->model().text().text(), u"**a**\n"_s);
     delete untitled;
 }
 
@@ -353,7 +353,7 @@ void TestApp::imagesPastedIntoTheSourceAreStoredBesideTheNote()
     const QString stamp = m_scratch->clock.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString first = QStringLiteral("Captures/capture-%1.png").arg(stamp);
     const QString second = QStringLiteral("Captures/capture-%1-2.png").arg(stamp);
-    QCOMPARE(window->model().getText(),
+    QCOMPARE(window->model().text().text(),
              QStringLiteral("Intro\n![](%1)![](%2)").arg(first, second));
     QCOMPARE(QImage(m_scratch->path(first)).pixelColor(0, 0), QColor(Qt::red));
     QVERIFY(QFileInfo::exists(m_scratch->path(second)));
@@ -584,7 +584,7 @@ void TestApp::outsideAppendsWhileTypingLoseNothing()
     QVERIFY(finished.wait(30000));
     typist.stop();
 
-    QCOMPARE(window->model().getText(), QStringLiteral("# Log\n") + typed);
+    QCOMPARE(window->model().text().text(), QStringLiteral("# Log\n") + typed);
     QCOMPARE(ScratchEnvironment::read(path), outside);
     QTRY_COMPARE_WITH_TIMEOUT(window->model().externalContent(),
                               std::optional(QString::fromUtf8(outside)), 5000);
@@ -595,7 +595,7 @@ void TestApp::outsideAppendsWhileTypingLoseNothing()
 
     if (reload) {
         banner->reloadButton()->click();
-        QCOMPARE(window->model().getText(), QString::fromUtf8(outside));
+        QCOMPARE(window->model().text().text(), QString::fromUtf8(outside));
         QCOMPARE(editor->toPlainText(), QString::fromUtf8(outside));
         QVERIFY(!window->model().dirty());
         QTRY_VERIFY(!banner->isVisible());

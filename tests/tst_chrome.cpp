@@ -168,7 +168,7 @@ void TestChrome::statusBarTexts()
     QFETCH(QStringList, texts);
 
     Harness h("one  two\nthree", titled);
-    h.model->setText(u"one  two\nthree"_s); // an untitled harness starts empty
+    h.setText(u"one  two\nthree"_s); // an untitled harness starts empty
     h.model->setDirty(dirty);
     h.model->setMode(mode);
     app::StatusBar bar(*h.model);
@@ -184,7 +184,7 @@ void TestChrome::countsFollowTheTextOnceItRests()
     QCOMPARE(bar.itemTexts().at(1), u"1 word"_s);
 
     // A keystroke is not counted at once; the count comes once typing rests.
-    h.model->setText(u"one two three"_s);
+    h.setText(u"one two three"_s);
     bar.textChanged();
     QCOMPARE(bar.itemTexts().at(1), u"1 word"_s);
     QVERIFY(waitUntil([&] { return bar.countsCurrent(); }, 5000));
@@ -194,7 +194,7 @@ void TestChrome::countsFollowTheTextOnceItRests()
 
     // A hidden bar catches up as soon as it is shown again.
     bar.hide();
-    h.model->setText(u"a b c d"_s);
+    h.setText(u"a b c d"_s);
     bar.textChanged();
     bar.show();
     QVERIFY(bar.countsCurrent());
@@ -212,11 +212,11 @@ void TestChrome::longTextsAreCountedInTheBackground()
     const QString first = u"word "_s.repeated(400'000);
     const QString second = u"word "_s.repeated(400'001);
     QVERIFY(first.size() > app::StatusBar::kBackgroundThreshold);
-    h.model->setText(first);
+    h.setText(first);
     bar.textChanged();
     QVERIFY(waitUntil([&] { return bar.counting(); }, 5000));
     // The text changes while the first count runs: its result must never be shown.
-    h.model->setText(second);
+    h.setText(second);
     bar.textChanged();
     QVERIFY(waitUntil([&] { return bar.countsCurrent(); }, 20000));
     const app::TextCounts expected{400'001, 2'000'005};

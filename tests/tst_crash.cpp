@@ -69,9 +69,10 @@ void TestCrash::killedSavesLeaveOneWholeVersion()
     qInfo("%d kills: %d versions saved, %d kills left the copy in flight behind", kKills, onDisk,
           leftCopies);
 
-    PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
-    document.content().setText(QString::fromLatin1(crashVersion(onDisk + 1)));
-    document.updateChangeCount(PlatformDocument::Change::Done);
+    const auto text = std::move(DocumentText::open(path)).value();
+    DocumentFile document(*text, path);
+    text->replaceAll(QString::fromLatin1(crashVersion(onDisk + 1)), EditOrigin::SourceEditor);
+    document.updateChangeCount(DocumentFile::Change::Done);
     QVERIFY(document.saveDocument());
     QCOMPARE(ScratchEnvironment::read(path), crashVersion(onDisk + 1));
     QCOMPARE(besideTheNote(folder), QStringList());
@@ -95,9 +96,10 @@ void TestCrash::nextSaveRemovesOnlyAbandonedCopies()
     QVERIFY(held.open(QIODevice::ReadOnly));
     QCOMPARE(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
 
-    PlatformDocument document(std::move(MarkdownDocument::open(path)).value(), path);
-    document.content().setText(QStringLiteral("new\n"));
-    document.updateChangeCount(PlatformDocument::Change::Done);
+    const auto text = std::move(DocumentText::open(path)).value();
+    DocumentFile document(*text, path);
+    text->replaceAll(QStringLiteral("new\n"), EditOrigin::SourceEditor);
+    document.updateChangeCount(DocumentFile::Change::Done);
     QVERIFY(document.saveDocument());
     QCOMPARE(ScratchEnvironment::read(path), QByteArray("new\n"));
     QStringList expected = kept + QStringList{QStringLiteral(".note.md.k3p0~")};

@@ -23,22 +23,17 @@ struct EditorRig
     Harness h;
     MarkdownTextView view;
     std::unique_ptr<EditorController> controller;
-    int sets = 0;
+    QList<TextEdit> edits;
 
     explicit EditorRig(const QByteArray &initial)
         : h(initial)
     {
-        auto store = h.model->setText;
-        h.model->setText = [this, store](const QString &text) {
-            ++sets;
-            store(text);
-        };
         controller = std::make_unique<EditorController>(*h.model, view);
-        QObject::connect(&h.document->content(), &MarkdownDocument::textChanged,
-                         controller.get(), &EditorController::modelTextChanged);
+        QObject::connect(h.text, &DocumentText::edited, h.text,
+                         [this](const TextEdit &edit, EditOrigin) { edits.append(edit); });
         view.resize(600, 300);
     }
-    QString text() const { return h.model->getText(); }
+    QString text() const { return h.current(); }
     bool focus()
     {
         view.show();
@@ -65,11 +60,12 @@ class TestEditor : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void keystrokeSetsTheTextOnceAndItsEchoChangesNothing();
-    void focusedTypingWinsOverAStaleText();
-    void changeFromThePageIsShown();
-    void externalVersionReplacesKeepingCaretAndScroll();
-    void compositionDefersReplacementUntilItEnds();
+    void keystrokeIsOneEditWhereItWasTyped();
+    void changesFromOtherViewsAreMadeInPlace_data();
+    void changesFromOtherViewsAreMadeInPlace();
+    void reloadKeepsCaretAndScroll();
+    void reloadWhileComposingKeepsTheComposition();
+    void undoTakesBackTypingRunsAndOtherViewsEdits();
     void scrollFractionReachesThePreview();
     void wrapSelectionUndoesInOneStep();
     void blockCommandsChangeOnlyTheMarkers_data();
@@ -87,52 +83,59 @@ private Q_SLOTS:
     void marksAreColouredBlockByBlock();
 };
 
-void TestEditor::keystrokeSetsTheTextOnceAndItsEchoChangesNothing()
+void TestEditor::keystrokeIsOneEditWhereItWasTyped()
 {
-    EditorRig rig("start\n");
+    EditorRig rig("start\r\nend\r\n");
     rig.view.moveCursor(QTextCursor::End);
     QTest::keyClick(&rig.view, 'x');
-    QCOMPARE(rig.sets, 1);
-    QCOMPARE(rig.text(), u"start\nx"_s);
-    const int caret = rig.view.textCursor().position();
-    rig.controller->modelTextChanged(rig.text());
+    rig.view.moveCursor(QTextCursor::Start);
+    QTest::keyClick(&rig.view, Qt::Key_Return);
+    // Offsets count the file's "\r\n" as two; a new line gets the file's own break.
+    QCOMPARE(rig.edits, (QList<TextEdit>{{12, 0, u"x"_s}, {0, 0, u"\r\n"_s}}));
+    QCOMPARE(rig.h.origins, QList<EditOrigin>(2, EditOrigin::SourceEditor));
+    QCOMPARE(rig.text(), u"\r\nstart\r\nend\r\nx"_s);
+}
+
+// Another view's edit lands where it belongs; the caret and what was typed around it stay.
+void TestEditor::changesFromOtherViewsAreMadeInPlace_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("caret"); // in the widget, from the end of the second line before
+    QTest::newRow("word-in-the-first-line") << u"one\ntwo\n"_s << 0 << 3 << u"uno"_s
+                                            << u"uno\ntwo\n"_s << 7;
+    QTest::newRow("line-added-above") << u"one\ntwo\n"_s << 0 << 0 << u"zero\n"_s
+                                      << u"zero\none\ntwo\n"_s << 12;
+    QTest::newRow("crlf-file") << u"one\r\ntwo\r\n"_s << 5 << 3 << u"2"_s << u"one\n2\n"_s << 5;
+    QTest::newRow("crlf-joined-lines") << u"one\r\ntwo\r\n"_s << 3 << 2 << QString()
+                                       << u"onetwo\n"_s << 6;
+    QTest::newRow("paragraph-separator") << u"a\u2029b\n"_s << 2 << 1 << u"c"_s << u"a\nc\n"_s << 3;
+}
+
+void TestEditor::changesFromOtherViewsAreMadeInPlace()
+{
+    QFETCH(QString, file);
+    QFETCH(int, start);
+    QFETCH(int, removed);
+    QFETCH(QString, inserted);
+    QFETCH(QString, shown);
+    QFETCH(int, caret);
+    EditorRig rig(file.toUtf8());
+    QTextCursor cursor(rig.view.document()->findBlockByNumber(1));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    rig.view.setTextCursor(cursor);
+    QVERIFY(rig.h.text->apply({start, removed, inserted}, EditOrigin::Page));
+    QCOMPARE(rig.view.rawText(), shown);
     QCOMPARE(rig.view.textCursor().position(), caret);
-    QCOMPARE(rig.sets, 1);
-    QVERIFY(rig.view.document()->isUndoAvailable());
+    QCOMPARE(rig.h.origins, QList{EditOrigin::Page}); // nothing came back from the editor
+    QTest::keyClick(&rig.view, 'x');
+    QCOMPARE(editorForm(rig.text()), rig.view.rawText());
 }
 
-void TestEditor::focusedTypingWinsOverAStaleText()
-{
-    EditorRig rig("start\n");
-    QVERIFY(rig.focus());
-    rig.view.moveCursor(QTextCursor::End);
-    QTest::keyClicks(&rig.view, u"ab"_s);
-    // Late updates carrying the texts from before the last keystrokes.
-    for (const QString &old : {u"start\na"_s, u"start\n"_s}) {
-        rig.h.document->content().setText(old);
-        QCOMPARE(rig.view.toPlainText(), u"start\nab"_s);
-        QCOMPARE(rig.text(), u"start\nab"_s);
-    }
-    QTest::keyClick(&rig.view, 'c');
-    QCOMPARE(rig.text(), u"start\nabc"_s);
-}
-
-void TestEditor::changeFromThePageIsShown()
-{
-    // A new text from the other editor, not one this editor ever had: shown, focus or not.
-    for (bool focused : {false, true}) {
-        EditorRig rig("one\ntwo\n");
-        if (focused)
-            QVERIFY(rig.focus());
-        rig.h.document->content().setText(u"one\ntwo edited\n"_s);
-        QCOMPARE(rig.view.toPlainText(), u"one\ntwo edited\n"_s);
-        rig.view.moveCursor(QTextCursor::End);
-        QTest::keyClick(&rig.view, 'x');
-        QCOMPARE(rig.text(), u"one\ntwo edited\nx"_s);
-    }
-}
-
-void TestEditor::externalVersionReplacesKeepingCaretAndScroll()
+void TestEditor::reloadKeepsCaretAndScroll()
 {
     QByteArray lines;
     for (int i = 0; i < 300; ++i)
@@ -140,25 +143,28 @@ void TestEditor::externalVersionReplacesKeepingCaretAndScroll()
     EditorRig rig(lines);
     QVERIFY(rig.focus());
     QTextCursor cursor = rig.view.textCursor();
-    cursor.setPosition(1000);
+    cursor.setPosition(2000);
     rig.view.setTextCursor(cursor);
     QScrollBar *bar = rig.view.verticalScrollBar();
-    QTest::keyClick(&rig.view, 'x');
     QVERIFY(bar->maximum() > 150);
     bar->setValue(150);
 
-    rig.reload("changed\n" + lines);
-    QCOMPARE(rig.view.toPlainText(), u"changed\n"_s + QString::fromUtf8(lines));
-    QCOMPARE(rig.view.textCursor().position(), 1001);
+    // Another program changed a line near the end: only that line is replaced.
+    QByteArray changed = lines;
+    changed.replace("line 290\n", "line two hundred ninety\n");
+    rig.reload(changed);
+    QCOMPARE(rig.view.toPlainText(), QString::fromUtf8(changed));
+    QCOMPARE(rig.view.textCursor().position(), 2000);
     QCOMPARE(bar->value(), 150);
-    QCOMPARE(rig.text(), rig.view.toPlainText());
+    QCOMPARE(rig.edits.size(), 1);
+    QCOMPARE(rig.edits.first().inserted, u"two hundred ninety"_s);
 
     rig.reload("short");
     QCOMPARE(rig.view.toPlainText(), u"short"_s);
     QCOMPARE(rig.view.textCursor().position(), 5);
 }
 
-void TestEditor::compositionDefersReplacementUntilItEnds()
+void TestEditor::reloadWhileComposingKeepsTheComposition()
 {
     EditorRig rig("start\n");
     QVERIFY(rig.focus());
@@ -166,13 +172,39 @@ void TestEditor::compositionDefersReplacementUntilItEnds()
     rig.compose(u"ka"_s);
     QVERIFY(rig.view.isComposing());
     rig.reload("from disk\n");
-    QCOMPARE(rig.view.toPlainText(), u"start\n"_s);
+    QCOMPARE(rig.view.toPlainText(), u"from disk\n"_s);
     rig.compose(u"kan"_s);
-    QCOMPARE(rig.view.toPlainText(), u"start\n"_s);
     rig.compose({}, u"\u304B\u3093"_s);
     QVERIFY(!rig.view.isComposing());
-    QCOMPARE(rig.view.toPlainText(), u"from disk\n"_s);
-    QCOMPARE(rig.text(), u"from disk\n"_s);
+    QCOMPARE(rig.text(), u"from disk\n\u304B\u3093"_s);
+    QCOMPARE(rig.view.rawText(), rig.text());
+}
+
+void TestEditor::undoTakesBackTypingRunsAndOtherViewsEdits()
+{
+    EditorRig rig("one\r\ntwo\r\n");
+    rig.view.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&rig.view, u"ab"_s);
+    QTest::keyClick(&rig.view, Qt::Key_Return);
+    QTest::keyClicks(&rig.view, u"cd"_s);
+    // Typed in the editing view meanwhile.
+    QVERIFY(rig.h.text->apply({0, 3, u"uno"_s}, EditOrigin::Page));
+    QCOMPARE(rig.text(), u"uno\r\ntwo\r\nab\r\ncd"_s);
+
+    QTest::keyClick(&rig.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(rig.text(), u"one\r\ntwo\r\nab\r\ncd"_s);
+    QCOMPARE(rig.view.textCursor().position(), 3); // where the change was
+    QTest::keyClick(&rig.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(rig.text(), u"one\r\ntwo\r\nab"_s);
+    QTest::keyClick(&rig.view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(rig.text(), u"one\r\ntwo\r\n"_s);
+    QVERIFY(!rig.h.text->canUndo());
+    QTest::keyClick(&rig.view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(rig.text(), u"one\r\ntwo\r\nab"_s);
+    QCOMPARE(rig.view.rawText(), editorForm(rig.text()));
+    // A new edit ends what redo could bring back.
+    QTest::keyClick(&rig.view, 'x');
+    QVERIFY(!rig.h.text->canRedo());
 }
 
 void TestEditor::scrollFractionReachesThePreview()
@@ -213,9 +245,9 @@ void TestEditor::wrapSelectionUndoesInOneStep()
     rig.view.wrapSelection(u"**"_s, u"**"_s);
     QCOMPARE(rig.text(), u"a **word** here"_s);
     QCOMPARE(rig.view.textCursor().selectedText(), u"word"_s);
-    rig.view.undo();
+    rig.controller->undo();
     QCOMPARE(rig.text(), u"a word here"_s);
-    QVERIFY(!rig.view.document()->isUndoAvailable());
+    QVERIFY(!rig.h.text->canUndo());
 }
 
 // A block command acts on whole lines, wherever the caret is in them: the marker goes at the
@@ -275,7 +307,7 @@ void TestEditor::blockCommandsChangeOnlyTheMarkers()
     rig.view.formatLines({BlockKind(kind), level});
     rig.h.scratch.clock.advance(1s);
     QCOMPARE(rig.h.onDisk(), expected);
-    rig.view.undo();
+    rig.controller->undo();
     QCOMPARE(rig.text().toUtf8(), note);
 }
 
@@ -349,9 +381,9 @@ void TestEditor::editsReachTheModelExactly()
     case 4:
         QTest::keyClicks(&rig.view, u"ab"_s);
         QTest::keyClick(&rig.view, Qt::Key_Return);
-        rig.view.undo();
-        rig.view.redo();
-        rig.view.undo();
+        rig.controller->undo();
+        rig.controller->redo();
+        rig.controller->undo();
         break;
     case 5:
         rig.view.selectAll();
@@ -402,7 +434,7 @@ void TestEditor::longTextIsFilledInFromTheEventLoop()
     QTRY_VERIFY(rig.controller->isFilled());
     QVERIFY(!rig.view.isReadOnly());
     QCOMPARE(rig.view.rawText(), editorForm(shown));
-    QVERIFY(!rig.view.document()->isUndoAvailable());
+    QCOMPARE(rig.h.text->canUndo(), reloadMeanwhile);
     rig.view.moveCursor(QTextCursor::End);
     QTest::keyClick(&rig.view, 'x');
     QCOMPARE(rig.text(), shown + u'x');

@@ -209,7 +209,7 @@ void TestExport::wordExportRunsPandocOnACopyOfTheText()
     };
     const QStringList copiesBefore = copies();
     Harness doc(m_scratch.get(), u"note.md"_s, "", titled);
-    doc.model->setText(u"# Café\n\nSome text.\n"_s);
+    doc.setText(u"# Café\n\nSome text.\n"_s);
     const QByteArray earlier = "an earlier export\n";
     m_scratch->write(QFileInfo(m_answer).fileName(), earlier);
 

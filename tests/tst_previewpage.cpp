@@ -6,7 +6,7 @@
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
 #include "app/findbar.h"
-#include "core/markdowndocument.h"
+#include "core/documenttext.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 
@@ -129,7 +129,7 @@ void TestPreviewPage::init()
 void TestPreviewPage::cleanup()
 {
     for (auto *window : DocumentController::shared().windows()) {
-        window->document().updateChangeCount(core::PlatformDocument::Change::Cleared);
+        window->document().updateChangeCount(core::DocumentFile::Change::Cleared);
         delete window;
     }
     m_scratch.reset();
@@ -311,7 +311,7 @@ void TestPreviewPage::visualEditsReachTheFileAfterTheAutosave()
     QVERIFY(waitFor(messages, QStringLiteral("edit")));
     const QString expected = QString::fromUtf8(kNote).replace(
         QStringLiteral("First paragraph."), QStringLiteral("First paragraph. Edited on the page."));
-    QCOMPARE(window->model().getText(), expected);
+    QCOMPARE(window->model().text().text(), expected);
     QCOMPARE(window->sourceEditor()->toPlainText(), expected);
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
@@ -334,7 +334,7 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
     m_scratch->clock.advance(PreviewController::kRenderDelay);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
 
-    QCOMPARE(model.getText(), QString::fromUtf8(disk));
+    QCOMPARE(model.text().text(), QString::fromUtf8(disk));
     const QString shown = pageText(window);
     QVERIFY2(shown.contains(QStringLiteral("Rewritten by another program.")), qPrintable(shown));
     QVERIFY2(!shown.contains(QStringLiteral("Lost edit.")), qPrintable(shown));
@@ -342,8 +342,8 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
     // The page goes on from the file's text: the next edit is accepted and builds on it.
     typeInPage(window, QStringLiteral(" Then more."));
     QVERIFY(waitUntil(
-        [&] { return model.getText().contains(QStringLiteral("Then more.")); }, kEngineTimeout));
-    QCOMPARE(model.getText(),
+        [&] { return model.text().text().contains(QStringLiteral("Then more.")); }, kEngineTimeout));
+    QCOMPARE(model.text().text(),
              QStringLiteral("# Garden\n\nRewritten by another program. Then more.\n"));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()),
@@ -360,7 +360,7 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
     core::DocumentModel &model = window->model();
     typeInPage(window, QStringLiteral(" On the page."));
     model.setMode(Mode::Source);
-    QVERIFY(waitUntil([&] { return model.getText().contains(QStringLiteral("On the page.")); },
+    QVERIFY(waitUntil([&] { return model.text().text().contains(QStringLiteral("On the page.")); },
                       kEngineTimeout));
 
     QPlainTextEdit *editor = window->sourceEditor();
@@ -369,12 +369,12 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
     const QString expected = QString(note).replace(
         QStringLiteral("First paragraph."), QStringLiteral("First paragraph. On the page."))
         + QStringLiteral("In the source.");
-    QCOMPARE(model.getText(), expected);
+    QCOMPARE(model.text().text(), expected);
 
     messages.clear();
     model.setMode(Mode::Read);
     QCoreApplication::processEvents(); // the coalesced view update
-    QCOMPARE(model.getText(), expected);
+    QCOMPARE(model.text().text(), expected);
     m_scratch->clock.advance(PreviewController::kRenderDelay);
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     QVERIFY(pageText(window).contains(QStringLiteral("In the source.")));
@@ -492,8 +492,8 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile()
         QCOMPARE(atCaret(window, caret, u"document.activeElement.id"_s).toString(), u"content"_s);
     pressKeys(window, keys);
     core::DocumentModel &model = window->model();
-    waitUntil([&] { return model.getText().toUtf8() == expected; }, kEngineTimeout);
-    QCOMPARE(model.getText(), QString::fromUtf8(expected));
+    waitUntil([&] { return model.text().text().toUtf8() == expected; }, kEngineTimeout);
+    QCOMPARE(model.text().text(), QString::fromUtf8(expected));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), expected);
 }
@@ -734,7 +734,7 @@ void TestPreviewPage::checkboxesAndWikilinksWorkFromTheReadingView()
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
 
     clickOn(window, QStringLiteral("li:nth-child(2) input"));
-    QVERIFY(waitUntil([&] { return window->model().getText().contains(u"- [x] second"); },
+    QVERIFY(waitUntil([&] { return window->model().text().text().contains(u"- [x] second"); },
                       kEngineTimeout));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()),
@@ -803,7 +803,7 @@ void TestPreviewPage::findBarShowsWhatThePageFound()
     QCOMPARE(model.findCount(), 0);
     QVERIFY(waitUntil([&] { return marks() == 0; }, kEngineTimeout));
     // Leaving the marks behind must not have touched the text.
-    QCOMPARE(window->document().content().text(), QString::fromUtf8(kNote));
+    QCOMPARE(window->text().text(), QString::fromUtf8(kNote));
 }
 
 int main(int argc, char **argv)

@@ -2,9 +2,10 @@
 
 #include "core/debuglog.h"
 
-#include "core/markdowndocument.h"
-#include "core/platformdocument.h"
+#include "core/documenttext.h"
+#include "core/documentfile.h"
 #include "documentwindow.h"
+#include "core/documentsession.h"
 #include "themes/settingsstore.h"
 
 #include <QApplication>
@@ -92,23 +93,21 @@ DocumentWindow *DocumentController::openDocument(const QString &path, bool displ
     // A path that does not exist yet is a new note to be written there, as editors do; only a
     // missing folder is an error, since the first save could not succeed.
     if (!info.exists() && !info.isSymLink() && info.absoluteDir().exists()) {
-        auto document = std::make_unique<core::PlatformDocument>(
-            std::make_unique<core::MarkdownDocument>(), info.absoluteFilePath());
-        return adopt(new DocumentWindow(std::move(document), environment()), display);
+        auto session = std::make_unique<core::DocumentSession>(
+            std::make_unique<core::DocumentText>(), info.absoluteFilePath(), environment());
+        return adopt(new DocumentWindow(std::move(session)), display);
     }
-    auto content = core::MarkdownDocument::open(path);
+    auto content = core::DocumentText::open(path);
     if (!content)
         return fail(content.error());
-    auto document = std::make_unique<core::PlatformDocument>(std::move(content).value(),
-                                                             QFileInfo(path).absoluteFilePath());
-    return adopt(new DocumentWindow(std::move(document), environment()), display);
+    auto session = std::make_unique<core::DocumentSession>(
+        std::move(content).value(), QFileInfo(path).absoluteFilePath(), environment());
+    return adopt(new DocumentWindow(std::move(session)), display);
 }
 
 DocumentWindow *DocumentController::newDocument(bool display)
 {
-    auto document = std::make_unique<core::PlatformDocument>(
-        std::make_unique<core::MarkdownDocument>(), QString());
-    return adopt(new DocumentWindow(std::move(document), environment()), display);
+    return adopt(new DocumentWindow(core::DocumentSession::untitled(environment())), display);
 }
 
 void DocumentController::setModelEnvironment(const core::ModelEnvironment &environment)

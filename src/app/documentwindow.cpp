@@ -4,7 +4,7 @@
 
 #include "core/debuglog.h"
 #include "core/lineendings.h"
-#include "core/markdowndocument.h"
+#include "core/documenttext.h"
 #include "documentcontroller.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
@@ -72,18 +72,19 @@ const QString kMenuButtonStyle = QStringLiteral(
 
 } // namespace
 
-DocumentWindow::DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
-                               core::ModelEnvironment environment, QWidget *parent)
+DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, QWidget *parent)
     : QMainWindow(parent)
-    , m_document(std::move(document))
+    , m_session(std::move(session))
+    , m_document(&m_session->file())
 {
+    const core::ModelEnvironment environment = m_session->model().environment();
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(520, 360);
     resize(882, 916);
     if (const auto frame = environment.store.string(kWindowFrameKey))
         restoreGeometry(QByteArray::fromBase64(frame->toLatin1()));
 
-    m_model = new DocumentModel(environment, this);
+    m_model = &m_session->model();
 
     m_split = new QSplitter(Qt::Horizontal, this);
     m_split->setChildrenCollapsible(false);
@@ -140,9 +141,9 @@ DocumentWindow::~DocumentWindow()
 {
     // The source bar watches the editor; it must not see the editor's own teardown.
     delete m_sourceFindBar;
-    // The model goes with this window; the document must outlive its last use by the model.
-    delete m_model;
+    // The model's page lives in this window's layout; it goes before the widgets around it.
     m_model = nullptr;
+    m_session.reset();
 }
 
 void DocumentWindow::buildActions()
@@ -173,8 +174,8 @@ void DocumentWindow::buildActions()
     file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
     // A file to reload exists only once the note has one.
-    const auto updateReload = [this, reload] { reload->setEnabled(!m_model->fileURL().isEmpty()); };
-    connect(&model, &DocumentModel::fileURLChanged, reload, updateReload);
+    const auto updateReload = [this, reload] { reload->setEnabled(!m_model->fileUrl().isEmpty()); };
+    connect(&model, &DocumentModel::fileUrlChanged, reload, updateReload);
     updateReload();
 
     auto *edit = menuBar()->addMenu(tr("&Edit"));
@@ -637,43 +638,7 @@ void DocumentWindow::wire()
                 box.exec();
             });
     model.setWindow(this);
-    model.setPlatformDocument(m_document.get());
-    if (!m_document->isUntitled())
-        model.setFileURL(QUrl::fromLocalFile(m_document->filePath()));
     model.resolveFileTheme();
-
-    core::MarkdownDocument &content = m_document->content();
-    model.getText = [doc = QPointer(&content)] { return doc ? doc->text() : QString(); };
-    const auto edited = [weak = QPointer(&model)] {
-        if (!weak)
-            return;
-        if (auto *platform = weak->nsDocument())
-            platform->updateChangeCount(core::PlatformDocument::Change::Done);
-        weak->setDirty(true);
-        weak->scheduleAutosave();
-    };
-    // Only a page that was ever shown has a preview to tell; asking the model for one would
-    // make it.
-    const auto changing = [this, weak = QPointer(&model)](qsizetype start, qsizetype removed,
-                                                          qsizetype added) {
-        if (m_preview && weak)
-            weak->preview().textChanging(start, removed, added);
-    };
-    model.setText = [doc = QPointer(&content), edited, changing](const QString &text) {
-        if (!doc || text == doc->text())
-            return;
-        changing(-1, 0, 0);
-        doc->setText(text);
-        edited();
-    };
-    model.replaceText = [doc = QPointer(&content), edited, changing](
-                            qsizetype start, qsizetype removed, QStringView inserted) {
-        if (!doc || QStringView(doc->text()).mid(start, removed) == inserted)
-            return;
-        changing(start, removed, inserted.size());
-        doc->replace(start, removed, inserted);
-        edited();
-    };
 
     // The source editor takes a while to take in a large note; the page, in a process of its
     // own, is given the text first and renders meanwhile.
@@ -707,17 +672,12 @@ void DocumentWindow::wire()
         // Nothing else to show: the source is what the user waits for.
         m_editorController->finishFilling();
     }
-    connect(&content, &core::MarkdownDocument::textChanged, m_editorController,
-            &editor::EditorController::modelTextChanged);
 
     connect(&model, &DocumentModel::modeChanged, this, &DocumentWindow::applyMode);
-    // The preview follows everything it shows: the text, the folder, the theme, the mode.
-    connect(&content, &core::MarkdownDocument::textChanged, this,
-            &DocumentWindow::schedulePreviewUpdate);
-    connect(&model, &DocumentModel::fileURLChanged, this, &DocumentWindow::schedulePreviewUpdate);
+    // The preview follows the text by itself; the window tells it of the folder, the theme and
+    // the mode.
+    connect(&model, &DocumentModel::fileUrlChanged, this, &DocumentWindow::schedulePreviewUpdate);
     connect(&model, &DocumentModel::fileThemeChanged, this,
-            &DocumentWindow::schedulePreviewUpdate);
-    connect(&model, &DocumentModel::externalVersionChanged, this,
             &DocumentWindow::schedulePreviewUpdate);
     auto &appearance = model.environment().appearance;
     connect(&appearance, &themes::Appearance::themeChanged, this,
@@ -732,33 +692,28 @@ void DocumentWindow::wire()
             &DocumentWindow::schedulePreviewUpdate);
     connect(&appearance, &themes::Appearance::editorFontSizeChanged, m_editor,
             &editor::MarkdownTextView::setEditorFontSize);
-    connect(&content, &core::MarkdownDocument::textChanged, m_status, &StatusBar::textChanged);
+    connect(&m_session->text(), &core::DocumentText::edited, m_status, &StatusBar::textChanged);
     connect(&model, &DocumentModel::editorScrollRequested, m_editorController,
             &editor::EditorController::scrollToFraction);
     connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::refreshToolbar);
-    connect(&model, &DocumentModel::fileURLChanged, this, &DocumentWindow::refreshToolbar);
+    connect(&model, &DocumentModel::fileUrlChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::updateChrome);
     connect(&model, &DocumentModel::presentationChanged, this, &DocumentWindow::updateChrome);
     connect(&appearance, &themes::Appearance::showStatusBarChanged, this,
             &DocumentWindow::updateChrome);
     connect(m_outline, &OutlineSidebar::headingChosen, this, &DocumentWindow::showHeading);
-    connect(&model, &DocumentModel::fileURLChanged, this, [this] {
+    connect(&model, &DocumentModel::fileUrlChanged, this, [this] {
         updateTitle();
     });
-    connect(m_document.get(), &core::PlatformDocument::editedChanged, this,
-            &DocumentWindow::updateTitle);
-    connect(m_document.get(), &core::PlatformDocument::filePathChanged, this,
-            [this](const QString &path) {
-                m_model->setFileURL(QUrl::fromLocalFile(path));
-                m_model->resolveFileTheme();
-                Q_EMIT filePathChanged(path);
-            });
+    connect(m_document, &core::DocumentFile::editedChanged, this, &DocumentWindow::updateTitle);
+    connect(m_document, &core::DocumentFile::filePathChanged, this,
+            &DocumentWindow::filePathChanged);
 
     wireFileSafety();
     // Nothing to read: a new or empty note opens ready for typing, whatever view the last
     // window was in, and without making that the view of the next.
-    if (model.mode() == Mode::Read && model.getText().isEmpty())
+    if (model.mode() == Mode::Read && model.text().isEmpty())
         model.setMode(Mode::Visual, false);
     applyMode();
     updateTitle();
@@ -828,15 +783,9 @@ void DocumentWindow::updatePreview()
     auto *controller = m_preview ? preview::PreviewController::of(*m_model) : nullptr;
     if (!controller)
         return;
-    if (m_model->mode() == Mode::Source) {
-        // Hidden, but never left editable: a page that still took itself for the editor would
-        // treat the source editor's text as stale when it shows again, and put its own back.
-        controller->setEditable(false);
-        return;
-    }
     // The first text of a page goes at once: waiting 0.12 s for more typing would only delay
     // the window's first render.
-    controller->update(m_model->getText(), !std::exchange(m_previewHasText, true));
+    controller->update(!std::exchange(m_previewHasText, true));
 }
 
 void DocumentWindow::updateTitle()
@@ -937,7 +886,7 @@ bool DocumentWindow::prepareToClose()
             QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
         return answer == QMessageBox::Discard;
     }
-    if (m_document->content().text().isEmpty())
+    if (m_session->text().isEmpty())
         return true;
     QMessageBox box(QMessageBox::Warning, tr("Quorvel"),
                     tr("Do you want to save the changes you made to this new document?"),
@@ -969,7 +918,7 @@ void DocumentWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-std::optional<QString> DocumentWindow::askSavePath(const core::PlatformDocument &)
+std::optional<QString> DocumentWindow::askSavePath(const core::DocumentFile &)
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     QString path = QFileDialog::getSaveFileName(this, tr("Save"), dir + QStringLiteral("/Untitled.md"),
@@ -981,7 +930,7 @@ std::optional<QString> DocumentWindow::askSavePath(const core::PlatformDocument 
     return path;
 }
 
-bool DocumentWindow::confirmOverwriteNewerFile(const core::PlatformDocument &document)
+bool DocumentWindow::confirmOverwriteNewerFile(const core::DocumentFile &document)
 {
     QMessageBox box(QMessageBox::Warning, tr("Quorvel"),
                     tr("The file \u201C%1\u201D has been changed by another application since you "
@@ -994,7 +943,7 @@ bool DocumentWindow::confirmOverwriteNewerFile(const core::PlatformDocument &doc
     return box.exec() == QMessageBox::Save;
 }
 
-void DocumentWindow::reportSaveError(const core::PlatformDocument &, const QString &message)
+void DocumentWindow::reportSaveError(const core::DocumentFile &, const QString &message)
 {
     QMessageBox box(QMessageBox::Warning, tr("Quorvel"), message, QMessageBox::Ok, this);
     box.setInformativeText(tr("Your text is still here; it is saved again after your next change "
@@ -1002,13 +951,13 @@ void DocumentWindow::reportSaveError(const core::PlatformDocument &, const QStri
     box.exec();
 }
 
-bool DocumentWindow::confirmConvertToUtf8(const core::PlatformDocument &document)
+bool DocumentWindow::confirmConvertToUtf8(const core::DocumentFile &document)
 {
     QMessageBox box(QMessageBox::Warning, tr("Quorvel"),
                     tr("\u201C%1\u201D is saved as %2, which cannot hold some of the characters "
                        "you typed.")
                         .arg(QFileInfo(document.filePath()).fileName(),
-                             document.content().encoding().name()),
+                             document.text().encoding().name()),
                     QMessageBox::Save | QMessageBox::Cancel, this);
     box.setInformativeText(tr("Convert the file to UTF-8 and save it? Its other accented "
                               "characters are rewritten in UTF-8 too. Cancel keeps your text "
@@ -1023,10 +972,10 @@ void DocumentWindow::wireFileSafety()
 {
     m_encodingLabel = new QLabel(this);
     statusBar()->insertPermanentWidget(0, m_encodingLabel);
-    connect(&m_document->content(), &core::MarkdownDocument::encodingChanged, this,
+    connect(&m_session->text(), &core::DocumentText::encodingChanged, this,
             &DocumentWindow::showEncoding);
     showEncoding();
-    const core::TextEncoding encoding = m_document->content().encoding();
+    const core::TextEncoding encoding = m_session->text().encoding();
     if (!encoding.isUtf8())
         statusBar()->showMessage(tr("This file is not UTF-8: it is read and saved as %1.")
                                      .arg(encoding.name()),
@@ -1035,7 +984,7 @@ void DocumentWindow::wireFileSafety()
 
 void DocumentWindow::showEncoding()
 {
-    const core::TextEncoding encoding = m_document->content().encoding();
+    const core::TextEncoding encoding = m_session->text().encoding();
     m_encodingLabel->setText(encoding.name());
     m_encodingLabel->setToolTip(tr("This file is not UTF-8. It is saved back as %1, so that "
                                    "every byte you do not edit stays as it was.")

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/documentmodel.h"
-#include "core/platformdocument.h"
+#include "core/documentfile.h"
+#include "core/documentsession.h"
 #include "editor/markdowntextview.h"
 
 #include <QMainWindow>
@@ -27,21 +28,23 @@ class StatusBar;
 class ReloadBanner;
 class SourceFindBar;
 
-// One window per document. It owns the document and the model for its whole life, wires the
-// model to the text (getText / setText), and lays out the main area for the model's mode.
+// One window per document. It owns the document's session for its whole life, gives its views
+// the session's text, and lays out the main area for the model's mode.
 class DocumentWindow : public QMainWindow, private core::DocumentPrompter
 {
     Q_OBJECT
 
 public:
-    DocumentWindow(std::unique_ptr<core::PlatformDocument> document,
-                   core::ModelEnvironment environment, QWidget *parent = nullptr);
+    explicit DocumentWindow(std::unique_ptr<core::DocumentSession> session,
+                            QWidget *parent = nullptr);
     ~DocumentWindow() override;
 
     core::DocumentModel &model() { return *m_model; }
-    core::PlatformDocument &document() { return *m_document; }
+    core::DocumentSession &session() { return *m_session; }
+    core::DocumentFile &document() { return m_session->file(); }
+    core::DocumentText &text() { return m_session->text(); }
     // Absolute path of the file, empty while untitled.
-    QString filePath() const { return m_document->filePath(); }
+    QString filePath() const { return m_session->file().filePath(); }
     editor::MarkdownTextView *sourceEditor() const { return m_editor; }
     ReloadBanner *reloadBanner() const { return m_banner; }
     FindBar *findBar() const { return m_findBar; }
@@ -91,16 +94,17 @@ private:
     void updatePreview();
 
     // DocumentPrompter
-    std::optional<QString> askSavePath(const core::PlatformDocument &document) override;
-    bool confirmOverwriteNewerFile(const core::PlatformDocument &document) override;
-    void reportSaveError(const core::PlatformDocument &document, const QString &message) override;
-    bool confirmConvertToUtf8(const core::PlatformDocument &document) override;
+    std::optional<QString> askSavePath(const core::DocumentFile &document) override;
+    bool confirmOverwriteNewerFile(const core::DocumentFile &document) override;
+    void reportSaveError(const core::DocumentFile &document, const QString &message) override;
+    bool confirmConvertToUtf8(const core::DocumentFile &document) override;
 
     // The file's encoding and what keeps its bytes safe, shown in the window.
     void wireFileSafety();
     void showEncoding();
 
-    std::unique_ptr<core::PlatformDocument> m_document;
+    std::unique_ptr<core::DocumentSession> m_session;
+    core::DocumentFile *m_document = nullptr;
     core::DocumentModel *m_model = nullptr;
     QSplitter *m_split = nullptr;
     editor::MarkdownTextView *m_editor = nullptr;

@@ -85,8 +85,8 @@ void HeadlessExport::run()
     m_text = text.value();
 
     m_model = std::make_unique<core::DocumentModel>();
-    m_model->setFileURL(QUrl::fromLocalFile(m_input));
-    m_model->getText = [this] { return m_text; };
+    m_model->setFileUrl(QUrl::fromLocalFile(m_input));
+    m_model->text().replaceAll(m_text, core::EditOrigin::Program);
 
     auto *controller = preview::PreviewController::of(*m_model);
     if (!controller)
@@ -127,8 +127,9 @@ void HeadlessExport::run()
             },
             true, m_format == u"pdf");
     };
-    controller->applyTheme(m_model->environment().appearance, m_model->theme());
-    controller->render(m_text, m_model->docDirURL(), true, m_model->externalVersion());
+    controller->update(true);
+    // Nobody types into an export, whatever view the last window was in.
+    controller->setEditable(false);
 }
 
 void HeadlessExport::exportAs(const QString &format)

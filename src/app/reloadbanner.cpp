@@ -1,7 +1,7 @@
 #include "reloadbanner.h"
 
 #include "core/documentmodel.h"
-#include "core/platformdocument.h"
+#include "core/documentfile.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

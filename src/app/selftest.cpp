@@ -1,7 +1,7 @@
 #include "selftest.h"
 
 #include "core/documentmodel.h"
-#include "core/markdowndocument.h"
+#include "core/documenttext.h"
 #include "documentcontroller.h"
 #include "documentwindow.h"
 #include "editor/editorcontroller.h"
@@ -344,7 +344,7 @@ void SelfTest::run()
 
     // A path that does not exist would open as a new, empty note: nothing to test on. Reading it
     // first also keeps the controller's own report of a failed open off standard error.
-    const auto readable = core::MarkdownDocument::open(filePath());
+    const auto readable = core::DocumentText::open(filePath());
     if (!readable)
         return end(1, QStringLiteral("cannot open: ") + readable.error());
     QString openError;
@@ -391,14 +391,14 @@ QString SelfTest::diskText() const
 bool SelfTest::savedState() const
 {
     return m_model && m_model->lastAutosave() != m_autosaveBefore
-        && diskText() == m_model->getText() && !m_model->hasUnsavedChanges()
+        && diskText() == m_model->text().text() && !m_model->hasUnsavedChanges()
         && !m_model->dirty();
 }
 
 void SelfTest::phaseSource()
 {
     for (auto *model : core::DocumentModel::liveModels()) {
-        if (model->fileURL() == m_url)
+        if (model->fileUrl() == m_url)
             m_model = model;
     }
     if (!m_model || !window())
@@ -511,7 +511,7 @@ void SelfTest::checkVisualAfterAutosave()
         const QString disk = diskText();
         check(disk.contains(QString(kPerBurst * kVisualBursts, u'y')),
               QStringLiteral("visual: the 12 typed characters are on disk"));
-        check(disk == m_model->getText(), QStringLiteral("visual: disk = document"));
+        check(disk == m_model->text().text(), QStringLiteral("visual: disk = document"));
         check(!m_model->externalContent(), QStringLiteral("visual: no spurious banner"));
         phaseReloadStep(0);
     });
@@ -549,13 +549,13 @@ void SelfTest::checkReloadStep(int step)
     afterReady(
         2500ms,
         [this, wanted] {
-            return diskText().contains(wanted) && m_model->getText().contains(wanted)
+            return diskText().contains(wanted) && m_model->text().text().contains(wanted)
                 && !m_model->dirty();
         },
         [this, step, wanted] {
             const QString prefix = QStringLiteral("reload %1").arg(step);
             check(diskText().contains(wanted), prefix + u": the outside change is still on disk");
-            check(m_model->getText().contains(wanted),
+            check(m_model->text().text().contains(wanted),
                   prefix + u": the window shows the outside change");
             check(!m_model->dirty(), prefix + u": nothing left unsaved");
             phaseReloadStep(step + 1);

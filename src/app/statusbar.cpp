@@ -101,7 +101,7 @@ StatusBar::StatusBar(core::DocumentModel &model, QWidget *parent)
 
     connect(&m_model, &core::DocumentModel::modeChanged, this, &StatusBar::showState);
     connect(&m_model, &core::DocumentModel::dirtyChanged, this, &StatusBar::showState);
-    connect(&m_model, &core::DocumentModel::fileURLChanged, this, &StatusBar::showState);
+    connect(&m_model, &core::DocumentModel::fileUrlChanged, this, &StatusBar::showState);
     showState();
     showCounts();
 }
@@ -150,7 +150,7 @@ void StatusBar::recount()
     if (!isVisible() || m_running)
         return; // a running count asks again when it reports
     const quint64 generation = m_generation;
-    const QString text = m_model.getText();
+    const QString text = m_model.text().text();
     if (text.size() <= kBackgroundThreshold) {
         takeCounts(generation, countText(text));
         return;
@@ -195,7 +195,7 @@ void StatusBar::showState()
 {
     using Mode = core::DocumentModel::Mode;
     m_mode->setText(m_model.mode() == Mode::Read ? tr("Reading") : tr("Editing"));
-    const QUrl url = m_model.fileURL();
+    const QUrl url = m_model.fileUrl();
     if (url.isEmpty()) {
         m_saveState->setText(tr("New document, unsaved"));
         m_file->hide();

@@ -3,8 +3,8 @@
 #include "debuglog.h"
 #include "documentcontrollers.h"
 #include "filewatcher.h"
-#include "markdowndocument.h"
-#include "platformdocument.h"
+#include "documenttext.h"
+#include "documentfile.h"
 #include "themes/appearance.h"
 #include "themes/filethemes.h"
 #include "themes/settingsstore.h"
@@ -62,6 +62,7 @@ DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     : QObject(parent)
     , m_env(environment)
     , m_disk(environment.scheduler)
+    , m_ownText(std::make_unique<DocumentText>())
 {
     m_mode = modeFromRawValue(m_env.store.string(kLastModeKey).value_or(QString()))
                  .value_or(Mode::Read);
@@ -181,12 +182,12 @@ void DocumentModel::setOutline(const Outline &outline)
     Q_EMIT outlineChanged();
 }
 
-void DocumentModel::setFileURL(const QUrl &url)
+void DocumentModel::setFileUrl(const QUrl &url)
 {
-    if (url == m_fileURL)
+    if (url == m_fileUrl)
         return;
-    m_fileURL = url;
-    Q_EMIT fileURLChanged(url);
+    m_fileUrl = url;
+    Q_EMIT fileUrlChanged(url);
     startWatching();
 }
 
@@ -346,19 +347,26 @@ void DocumentModel::setWindow(QObject *window)
         applyWindowAppearance();
 }
 
-PlatformDocument *DocumentModel::nsDocument() const
+DocumentText &DocumentModel::text() const
 {
-    return m_window ? m_document.data() : nullptr;
+    return m_document ? m_document->text() : *m_ownText;
 }
 
-void DocumentModel::setPlatformDocument(PlatformDocument *document)
+void DocumentModel::setDocumentFile(DocumentFile *document)
 {
+    if (m_document)
+        disconnect(m_document, nullptr, this, nullptr);
     m_document = document;
+    // One edited flag: the file's.
+    if (document) {
+        connect(document, &DocumentFile::editedChanged, this, &DocumentModel::setDirty);
+        setDirty(document->isDocumentEdited());
+    }
 }
 
 bool DocumentModel::hasUnsavedChanges() const
 {
-    const auto *document = nsDocument();
+    const auto *document = file();
     return document && document->isDocumentEdited();
 }
 
@@ -386,16 +394,16 @@ DocumentEditor &DocumentModel::editor()
 
 QString DocumentModel::displayName() const
 {
-    if (m_fileURL.isEmpty())
+    if (m_fileUrl.isEmpty())
         return QStringLiteral("Untitled");
     const QString name = QFileInfo(filePath()).fileName();
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot > 0 ? name.left(dot) : name;
 }
 
-QUrl DocumentModel::docDirURL() const
+QUrl DocumentModel::docDirUrl() const
 {
-    if (m_fileURL.isEmpty())
+    if (m_fileUrl.isEmpty())
         return QUrl();
     return QUrl::fromLocalFile(QFileInfo(filePath()).absolutePath() + u'/');
 }
@@ -436,10 +444,10 @@ void DocumentModel::scheduleAutosave()
 
 void DocumentModel::autosaveNow()
 {
-    save(PlatformDocument::SaveKind::Autosave);
+    save(DocumentFile::SaveKind::Autosave);
 }
 
-void DocumentModel::save(PlatformDocument::SaveKind kind)
+void DocumentModel::save(DocumentFile::SaveKind kind)
 {
     if (m_externalContent)
         return;
@@ -456,14 +464,13 @@ void DocumentModel::save(PlatformDocument::SaveKind kind)
         setFileReplacedBy(*intruder);
         return;
     }
-    auto *document = nsDocument();
-    if (m_fileURL.isEmpty() || !document || !document->isDocumentEdited()) {
+    auto *document = file();
+    if (m_fileUrl.isEmpty() || !document || !document->isDocumentEdited()) {
         setDirty(false);
         return;
     }
     if (m_fileMissing)
         return;
-    const QString text = getText();
     if (!document->saveDocument(kind, &m_disk.lastSeen()) && m_disk.changedSinceLastSeen()) {
         // Another program wrote the file while this save was under way: it is offered, never
         // written over. What turns out to be our own text is saved over after all.
@@ -473,33 +480,18 @@ void DocumentModel::save(PlatformDocument::SaveKind kind)
             return;
     }
     previewLog(QStringLiteral("autosave"));
-    m_lastSavedText.emplace(text);
+    m_lastSavedText.emplace(text().text());
     m_disk.refresh();
     refreshThemeKey();
     m_lastAutosave = m_env.scheduler.now();
     Q_EMIT lastAutosaveChanged();
-    setDirty(document->isDocumentEdited());
-    refreshDirtyAfterSave(document, 0);
-}
-
-void DocumentModel::refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt)
-{
-    m_env.scheduler.after(kDirtyCheckInterval, [self = QPointer(this), document, attempt] {
-        if (!self || !document)
-            return;
-        if (!document->isDocumentEdited() || attempt >= kLastDirtyCheck) {
-            self->setDirty(document->isDocumentEdited());
-            return;
-        }
-        self->refreshDirtyAfterSave(document, attempt + 1);
-    });
 }
 
 void DocumentModel::saveNow()
 {
     m_autosaveWork.cancel();
-    if (m_fileURL.isEmpty()) {
-        if (auto *document = nsDocument())
+    if (m_fileUrl.isEmpty()) {
+        if (auto *document = file())
             document->saveDocument();
         return;
     }
@@ -512,33 +504,33 @@ void DocumentModel::saveNow()
     if (m_fileMissing) {
         // The user wants the file back under its old name, also when nothing was typed since.
         setFileMissing(false);
-        if (auto *document = nsDocument())
-            document->updateChangeCount(PlatformDocument::Change::Done);
+        if (auto *document = file())
+            document->updateChangeCount(DocumentFile::Change::Done);
     }
     if (!m_fileReplacedBy.isEmpty()) {
         // The user has read what stands there and asked for an ordinary file in its place.
         if (!m_disk.removeIntruder())
             return;
         setFileReplacedBy(QString());
-        if (auto *document = nsDocument())
-            document->updateChangeCount(PlatformDocument::Change::Done);
+        if (auto *document = file())
+            document->updateChangeCount(DocumentFile::Change::Done);
     }
     if (m_mode == Mode::Visual)
         preview().flushEdits();
-    save(PlatformDocument::SaveKind::Explicit);
+    save(DocumentFile::SaveKind::Explicit);
 }
 
 // Outside changes ---------------------------------------------------------------------------
 
 TextEncoding DocumentModel::fileEncoding() const
 {
-    return m_document ? m_document->content().encoding() : TextEncoding();
+    return m_document ? text().encoding() : TextEncoding();
 }
 
 void DocumentModel::syncModificationDate()
 {
     const auto date = m_disk.attributes().date;
-    if (auto *document = nsDocument(); date && document)
+    if (auto *document = file(); date && document)
         document->setFileModificationDate(*date);
 }
 
@@ -554,7 +546,7 @@ void DocumentModel::startWatching()
 
 void DocumentModel::fileChangedOnDisk()
 {
-    if (m_fileURL.isEmpty())
+    if (m_fileUrl.isEmpty())
         return;
     const DiskAttributes now = m_disk.attributes();
     if (const auto intruder = m_disk.intruder()) {
@@ -579,7 +571,7 @@ void DocumentModel::fileChangedOnDisk()
         return;
     refreshThemeKey();
 
-    if (disk->text == getText() || (m_lastSavedText && *m_lastSavedText == disk->text)) {
+    if (disk->text == text().text() || (m_lastSavedText && *m_lastSavedText == disk->text)) {
         setExternalContent(std::nullopt);
         syncModificationDate();
         return;
@@ -611,7 +603,7 @@ void DocumentModel::followRename(const QString &path)
     // The window follows the document's path with its title, this model's file and the theme.
     if (m_document)
         m_document->setFilePath(path);
-    setFileURL(QUrl::fromLocalFile(path));
+    setFileUrl(QUrl::fromLocalFile(path));
     setExternalContent(offered);
     if (m_env.appearance.themePerFile())
         recordFileTheme();
@@ -622,21 +614,18 @@ void DocumentModel::applyDiskContent(const DecodedText &disk)
     m_autosaveWork.cancel();
     preview().prepareForReload(disk.text);
     setExternalContent(std::nullopt);
-    ++m_externalVersion;
-    Q_EMIT externalVersionChanged(m_externalVersion);
-    if (m_document)
-        m_document->content().setEncoding(disk.encoding);
-    setText(disk.text);
+    text().setEncoding(disk.encoding);
+    text().replaceAll(disk.text, EditOrigin::Disk);
     m_lastSavedText.emplace(disk.text);
     syncModificationDate();
-    if (auto *document = nsDocument())
-        document->updateChangeCount(PlatformDocument::Change::Cleared);
+    if (auto *document = file())
+        document->updateChangeCount(DocumentFile::Change::Cleared);
     setDirty(false);
 }
 
 void DocumentModel::reloadFromDisk()
 {
-    if (m_fileURL.isEmpty())
+    if (m_fileUrl.isEmpty())
         return;
     if (m_externalContent) {
         // A copy: applying the text clears the banner's own.
@@ -667,7 +656,7 @@ void DocumentModel::resolveFileTheme()
 {
     if (!m_env.appearance.themePerFile())
         return;
-    if (!m_fileURL.isEmpty()) {
+    if (!m_fileUrl.isEmpty()) {
         if (const auto remembered = m_env.fileThemes.theme(filePath())) {
             m_themeKey = themes::FileThemes::key(filePath());
             setFileTheme(remembered);
@@ -698,7 +687,7 @@ void DocumentModel::chooseTheme(themes::ThemeKind theme)
 
 void DocumentModel::recordFileTheme()
 {
-    if (m_fileURL.isEmpty() || !m_fileTheme)
+    if (m_fileUrl.isEmpty() || !m_fileTheme)
         return;
     const QString path = themes::FileThemes::standardizedPath(filePath());
     m_themeKey = themes::FileThemes::key(path);

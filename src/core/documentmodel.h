@@ -2,7 +2,8 @@
 
 #include "diskfile.h"
 #include "outlineitem.h"
-#include "platformdocument.h"
+#include "documentfile.h"
+#include "documenttext.h"
 #include "scheduler.h"
 #include "themes/themekind.h"
 
@@ -45,8 +46,8 @@ struct ModelEnvironment
 };
 
 // The state of one document window: view mode, outline, file, saving and outside changes, find
-// and theme. It never holds the text: every read and write goes through getText and setText,
-// which the window installs. Lives on the main thread.
+// and theme. The text is the file's DocumentText; the model changes it only through its edits.
+// Lives on the main thread.
 class DocumentModel : public QObject
 {
     Q_OBJECT
@@ -56,8 +57,6 @@ public:
     Q_ENUM(Mode)
 
     static constexpr std::chrono::milliseconds kAutosaveDelay{1000};
-    static constexpr std::chrono::milliseconds kDirtyCheckInterval{250};
-    static constexpr int kLastDirtyCheck = 20;
 
     explicit DocumentModel(ModelEnvironment environment = ModelEnvironment::standard(),
                            QObject *parent = nullptr);
@@ -87,9 +86,9 @@ public:
     const Outline &outline() const { return m_outline; }
     void setOutline(const Outline &outline);
 
-    QUrl fileURL() const { return m_fileURL; }
-    void setFileURL(const QUrl &url);
-    QString filePath() const { return m_fileURL.toLocalFile(); }
+    QUrl fileUrl() const { return m_fileUrl; }
+    void setFileUrl(const QUrl &url);
+    QString filePath() const { return m_fileUrl.toLocalFile(); }
 
     const std::optional<QString> &externalContent() const { return m_externalContent; }
     void setExternalContent(const std::optional<QString> &content);
@@ -139,24 +138,15 @@ public:
     // Asks the window to take the light or dark appearance of `theme()`.
     void applyWindowAppearance();
 
-    int externalVersion() const { return m_externalVersion; }
-
-    std::function<QString()> getText = [] { return QString(); };
-    std::function<void(const QString &)> setText = [](const QString &) {};
-    // The text with `removed` characters at `start` replaced by `inserted`. Whoever installs
-    // getText and setText may change the text where it lies instead of taking a whole new one.
-    std::function<void(qsizetype start, qsizetype removed, QStringView inserted)> replaceText =
-        [this](qsizetype start, qsizetype removed, QStringView inserted) {
-            QString text = getText();
-            text.replace(start, removed, inserted.constData(), inserted.size());
-            setText(text);
-        };
+    // The text this window shows and edits: the file's, or a text of the model's own while there
+    // is no file (a headless export).
+    DocumentText &text() const;
 
     QObject *window() const { return m_window; }
     void setWindow(QObject *window);
-    // The platform document behind the window; absent without a window.
-    PlatformDocument *nsDocument() const;
-    void setPlatformDocument(PlatformDocument *document);
+    // The file behind the text; absent for a model that only renders (a headless export).
+    DocumentFile *file() const { return m_document.data(); }
+    void setDocumentFile(DocumentFile *document);
     bool hasUnsavedChanges() const;
 
     DocumentPreview &preview();
@@ -164,7 +154,7 @@ public:
 
     QString displayName() const;
     // The folder holding the file, with a trailing slash; empty when there is no file.
-    QUrl docDirURL() const;
+    QUrl docDirUrl() const;
     void editorScrolled(double fraction);
     // The reader scrolled the page; in split view the source follows.
     void previewScrolled(double fraction);
@@ -203,7 +193,7 @@ Q_SIGNALS:
     void showOutlineChanged(bool show);
     void presentationChanged(bool on);
     void outlineChanged();
-    void fileURLChanged(const QUrl &url);
+    void fileUrlChanged(const QUrl &url);
     void externalContentChanged();
     void externalChangeDateChanged();
     void fileMissingChanged(bool missing);
@@ -216,7 +206,6 @@ Q_SIGNALS:
     void findFocusRequested();
     void textFinderActionRequested(quorvel::core::DocumentModel::TextFinderAction action);
     void fileThemeChanged();
-    void externalVersionChanged(int version);
     // The source editor should show this fraction of its text (split view follows the page).
     void editorScrollRequested(double fraction);
     // The window should take the appearance of this theme.
@@ -227,8 +216,7 @@ Q_SIGNALS:
     void alertRequested(const QString &message, const QString &informativeText);
 
 private:
-    void save(PlatformDocument::SaveKind kind);
-    void refreshDirtyAfterSave(QPointer<PlatformDocument> document, int attempt);
+    void save(DocumentFile::SaveKind kind);
     void startWatching();
     void fileChangedOnDisk();
     void fileLeftItsPath();
@@ -246,7 +234,7 @@ private:
     bool m_showOutline = false;
     bool m_presentation = false;
     Outline m_outline;
-    QUrl m_fileURL;
+    QUrl m_fileUrl;
     std::optional<QString> m_externalContent;
     std::optional<QDateTime> m_externalChangeDate;
     // What the offered outside version was read as; a reload saves back in it.
@@ -261,7 +249,6 @@ private:
     int m_findIndex = 0;
     int m_findFocusRequest = 0;
     std::optional<themes::ThemeKind> m_fileTheme;
-    int m_externalVersion = 0;
 
     ScheduledWork m_autosaveWork;
     DiskFile m_disk;
@@ -279,8 +266,9 @@ private:
     QString m_themeKey;
 
     QPointer<QObject> m_window;
-    QPointer<PlatformDocument> m_document;
+    QPointer<DocumentFile> m_document;
     std::unique_ptr<DocumentPreview> m_preview;
+    std::unique_ptr<DocumentText> m_ownText;
     std::unique_ptr<DocumentEditor> m_editor;
 };
 

@@ -23,6 +23,8 @@
 
 namespace quorvel::core {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QSet<QString> &noteExtensions()
@@ -74,7 +76,7 @@ void DocumentModel::openLink(const QString &href, const QString &written)
         return;
     }
     const auto target = vault::VaultIndex::linkTarget(url, written,
-                                                      m_fileURL.isEmpty() ? QString() : filePath());
+                                                      m_fileUrl.isEmpty() ? QString() : filePath());
     if (!target) {
         Q_EMIT alertRequested(QStringLiteral("File not found"),
                               QStringLiteral("\u201C") + QUrl::fromPercentEncoding(written.toUtf8())
@@ -83,7 +85,7 @@ void DocumentModel::openLink(const QString &href, const QString &written)
         return;
     }
     const QString heading = QUrl::fromPercentEncoding(url.fragment(QUrl::FullyEncoded).toUtf8());
-    if (!m_fileURL.isEmpty() && standardized(filePath()) == *target) {
+    if (!m_fileUrl.isEmpty() && standardized(filePath()) == *target) {
         if (!heading.isEmpty())
             preview().scrollToHeadingText(heading, false);
         return;
@@ -93,7 +95,7 @@ void DocumentModel::openLink(const QString &href, const QString &written)
 
 void DocumentModel::openWikilink(const QString &target, const QString &heading)
 {
-    if (m_fileURL.isEmpty())
+    if (m_fileUrl.isEmpty())
         return;
     if (target.isEmpty()) {
         if (!heading.isEmpty())
@@ -119,7 +121,7 @@ void DocumentModel::openNote(const QString &file, const QString &heading)
     if (!heading.isEmpty()) {
         DocumentModel *open = nullptr;
         for (const auto &ref : liveRefs()) {
-            if (ref && !ref->m_fileURL.isEmpty() && standardized(ref->filePath()) == path) {
+            if (ref && !ref->m_fileUrl.isEmpty() && standardized(ref->filePath()) == path) {
                 open = ref.data();
                 break;
             }
@@ -137,7 +139,7 @@ void DocumentModel::openNote(const QString &file, const QString &heading)
 
 std::optional<QString> DocumentModel::consumePendingHeading()
 {
-    if (m_fileURL.isEmpty())
+    if (m_fileUrl.isEmpty())
         return std::nullopt;
     const auto found = pendingHeadings().find(standardized(filePath()));
     if (found == pendingHeadings().end())
@@ -154,7 +156,7 @@ void DocumentModel::toggleTask(int index, bool checked)
     // Lines as the page counts them when it numbers its checkboxes: "\r\n", "\r" and "\n" each
     // end one, and a byte-order mark is no part of the first.
     static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-    QString text = getText();
+    const QString &text = this->text().text();
     const qsizetype bom = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
     int counter = 0;
     qsizetype start = bom;
@@ -163,11 +165,8 @@ void DocumentModel::toggleTask(int index, bool checked)
         const qsizetype end = br.hasMatch() ? br.capturedStart() : text.size();
         const auto m = taskItem.match(QStringView(text).mid(start, end - start));
         if (m.hasMatch() && counter++ == index) {
-            ++m_externalVersion;
-            Q_EMIT externalVersionChanged(m_externalVersion);
-            text[start + m.capturedStart(2)] = checked ? u'x' : u' ';
-            if (text != getText())
-                setText(text);
+            this->text().apply({start + m.capturedStart(2), 1, checked ? u"x"_s : u" "_s},
+                               EditOrigin::Program);
             return;
         }
         if (!br.hasMatch())
@@ -178,7 +177,7 @@ void DocumentModel::toggleTask(int index, bool checked)
 
 std::optional<QString> DocumentModel::saveImage(const QImage &image)
 {
-    if (m_fileURL.isEmpty()) {
+    if (m_fileUrl.isEmpty()) {
         Q_EMIT alertRequested(QStringLiteral("Save the document first"),
                               QStringLiteral("Pasted images are stored in a Captures/ folder next "
                                              "to the markdown file."));

@@ -1,6 +1,7 @@
 #include "editorcontroller.h"
 
 #include "core/documentmodel.h"
+#include "core/documenttext.h"
 #include "core/lineendings.h"
 #include "markdownhighlighter.h"
 #include "markdowntextview.h"
@@ -39,12 +40,17 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
                                    QObject *parent)
     : QObject(parent)
     , m_model(model)
+    , m_text(model.text())
     , m_view(view)
-    , m_seenExternalVersion(model.externalVersion())
 {
+    // One history for the document, kept by the text: the widget's own would take back only
+    // what was typed here, and would not know what the page did.
+    view.document()->setUndoRedoEnabled(false);
     connect(view.document(), &QTextDocument::contentsChange, this,
             &EditorController::contentsChanged);
-    connect(&view, &MarkdownTextView::compositionEnded, this, &EditorController::applyPending);
+    connect(&m_text, &core::DocumentText::edited, this, &EditorController::textEdited);
+    connect(&view, &MarkdownTextView::undoRequested, this, &EditorController::undo);
+    connect(&view, &MarkdownTextView::redoRequested, this, &EditorController::redo);
     connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
             &EditorController::reportScroll);
     // Moving the view to the caret (keys, typing, find) sets the scroll bar with its signals
@@ -57,7 +63,7 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
     m_fillTimer->setSingleShot(true);
     m_fillTimer->setInterval(0);
     connect(m_fillTimer, &QTimer::timeout, this, [this] { fillSlices(false); });
-    showText(model.getText(), true);
+    showText(true);
 }
 
 void EditorController::scrollToFraction(double fraction)
@@ -84,33 +90,30 @@ double EditorController::scrollFraction() const
     return range > 0 ? double(bar->value() - bar->minimum()) / range : 0.0;
 }
 
-void EditorController::showText(const QString &text, bool inSlices)
+void EditorController::showText(bool inSlices)
 {
     stopFilling();
-    setModelText(text);
-    m_shownText = editorForm(text);
-    m_showingText = true;
+    const QString &text = m_text.text();
+    m_hasCrLf = text.contains(u"\r\n");
+    QString shown = editorForm(text);
+    m_shownLength = shown.size();
+    const QScopedValueRollback showing(m_showingText, true);
     // Colouring a text too large for it would only slow the load.
-    if (m_shownText.size() > MarkdownHighlighter::kMaxCharacters)
-        m_view.updateHighlighting(m_shownText.size());
-    if (inSlices && m_shownText.size() >= kFillInSlicesFrom) {
-        // Nothing can be typed into a half-filled editor, and nothing it holds meanwhile goes to
-        // the model: the model keeps the whole text throughout.
+    if (shown.size() > MarkdownHighlighter::kMaxCharacters)
+        m_view.updateHighlighting(shown.size());
+    if (inSlices && shown.size() >= kFillInSlicesFrom) {
+        // Nothing can be typed into a half-filled editor.
         m_view.setPlainText(QString());
-        m_view.document()->setUndoRedoEnabled(false);
         m_view.setReadOnly(true);
+        m_fillingText = std::move(shown);
         m_filling = true;
         m_filled = 0;
         if (!m_fillPaused)
             m_fillTimer->start();
     } else {
-        m_view.setPlainText(m_shownText);
+        m_view.setPlainText(shown);
     }
-    m_view.updateHighlighting(m_shownText.size());
-    m_showingText = false;
-    m_pending = false;
-    m_pendingExternal = false;
-    m_recent.clear();
+    m_view.updateHighlighting(m_shownLength);
 }
 
 void EditorController::finishFilling()
@@ -128,21 +131,21 @@ void EditorController::fillSlices(bool all)
     busy.start();
     const QScopedValueRollback showing(m_showingText, true);
     QTextCursor end(m_view.document());
-    while (m_filled < m_shownText.size() && (all || busy.elapsed() < 20)) {
-        qsizetype cut = std::min(m_filled + kSliceCharacters, m_shownText.size());
-        if (cut < m_shownText.size()) {
+    while (m_filled < m_fillingText.size() && (all || busy.elapsed() < 20)) {
+        qsizetype cut = std::min(m_filled + kSliceCharacters, m_fillingText.size());
+        if (cut < m_fillingText.size()) {
             const qsizetype lineEnd =
-                QStringView(m_shownText).mid(m_filled, cut - m_filled).lastIndexOf(u'\n');
+                QStringView(m_fillingText).mid(m_filled, cut - m_filled).lastIndexOf(u'\n');
             if (lineEnd >= 0)
                 cut = m_filled + lineEnd + 1;
-            else if (m_shownText.at(cut - 1).isHighSurrogate())
+            else if (m_fillingText.at(cut - 1).isHighSurrogate())
                 --cut;
         }
         end.movePosition(QTextCursor::End);
-        end.insertText(QStringView(m_shownText).mid(m_filled, cut - m_filled).toString());
+        end.insertText(QStringView(m_fillingText).mid(m_filled, cut - m_filled).toString());
         m_filled = cut;
     }
-    if (m_filled < m_shownText.size()) {
+    if (m_filled < m_fillingText.size()) {
         if (!m_fillPaused)
             m_fillTimer->start();
         return;
@@ -168,180 +171,150 @@ void EditorController::stopFilling()
     if (!std::exchange(m_filling, false))
         return;
     m_fillTimer->stop();
-    m_view.document()->setUndoRedoEnabled(true);
+    m_fillingText = QString();
     m_view.setReadOnly(false);
+}
+
+qsizetype EditorController::widgetLength() const
+{
+    // The document counts its final paragraph break, which the text does not have.
+    return m_view.document()->characterCount() - 1;
+}
+
+qsizetype EditorController::textOffset(qsizetype widgetPosition, qsizetype from,
+                                       qsizetype at) const
+{
+    if (!m_hasCrLf)
+        return widgetPosition;
+    const QString &text = m_text.text();
+    qsizetype i = from;
+    for (qsizetype seen = at; seen < widgetPosition && i < text.size(); ++seen)
+        i += text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n' ? 2 : 1;
+    return i;
+}
+
+qsizetype EditorController::widgetPosition(qsizetype offset) const
+{
+    if (!m_hasCrLf)
+        return offset;
+    return offset - QStringView(m_text.text()).left(offset).count(u"\r\n");
+}
+
+void EditorController::checkLineBreaks()
+{
+    // Once there, a "\r\n" is assumed to stay: a wrong guess costs only speed.
+    m_hasCrLf = m_hasCrLf || m_text.text().contains(u"\r\n");
 }
 
 void EditorController::contentsChanged(int position, int removed, int added)
 {
-    if (m_showingText)
+    if (m_showingText || m_filling)
         return;
-    // The document counts its final paragraph break, which the text does not have.
-    const qsizetype length = m_view.document()->characterCount() - 1;
-    const qsizetype start = std::min<qsizetype>(position, m_shownText.size());
-    const qsizetype end = std::min<qsizetype>(start + removed, m_shownText.size());
-    const qsizetype inserted = length - (m_shownText.size() - (end - start));
+    const qsizetype length = widgetLength();
+    const qsizetype oldLength = std::exchange(m_shownLength, length);
+    qsizetype start = std::min<qsizetype>(position, oldLength);
+    qsizetype end = std::min<qsizetype>(start + removed, oldLength);
+    qsizetype inserted = length - (oldLength - (end - start));
     if (inserted < 0 || inserted > added + 1) {
-        // Not a span we can follow: take the whole text.
-        const QString shown = m_view.rawText();
-        const core::TextChange change = core::textChange(m_shownText, shown);
-        sendToModel(change.start, change.end, change.inserted.toString());
-        return;
+        // Not a span we can follow: compare the whole, which the trimming below brings back to
+        // what really changed.
+        start = 0;
+        end = oldLength;
+        inserted = length;
     }
     QTextCursor span(m_view.document());
     span.setPosition(int(start));
     span.setPosition(int(start + inserted), QTextCursor::KeepAnchor);
-    QString text = span.selectedText();
-    text.replace(QChar::ParagraphSeparator, u'\n');
-    // A highlighter's repaint reports its span as changed; nothing was typed.
-    if (QStringView(m_shownText).mid(start, end - start) == text)
+    QString now = span.selectedText();
+    now.replace(QChar::ParagraphSeparator, u'\n');
+
+    // The characters of the text that the widget's span stood for. A highlighter's repaint
+    // reports a span as changed with nothing typed: trimmed to what differs, it is nothing.
+    const QString &text = m_text.text();
+    const qsizetype textStart = textOffset(start);
+    const qsizetype textEnd = textOffset(end, textStart, start);
+    const QStringView was = QStringView(text).mid(textStart, textEnd - textStart);
+    const core::TextEdit change = core::TextEdit::between(editorForm(was), now);
+    if (change.isEmpty())
         return;
-    sendToModel(start, end, text);
+    const qsizetype from = textOffset(start + change.start, textStart, start);
+    const qsizetype to = textOffset(start + change.end(), from, start + change.start);
+
+    // New lines get the file's own line break. Two breaks meeting as "\r" and "\n" would read
+    // as one "\r\n", a line fewer than the widget shows: the "\r" becomes a break of its own.
+    QString insert = change.inserted;
+    const QString lineBreak = core::dominantLineBreak(text);
+    if (lineBreak != u"\n")
+        insert.replace(u'\n', lineBreak);
+    const QChar before = from > 0 ? text[from - 1] : QChar();
+    const QChar after = to < text.size() ? text[to] : QChar();
+    if (before == u'\r' && (insert.isEmpty() ? after == u'\n' : insert.startsWith(u'\n')))
+        insert.prepend(u'\n');
+    if (!insert.isEmpty() && insert.endsWith(u'\r') && after == u'\n')
+        insert.append(u'\n');
+    m_text.apply({from, to - from, insert}, core::EditOrigin::SourceEditor);
+    if (insert.contains(u'\r') || before == u'\r')
+        checkLineBreaks();
+    m_view.updateHighlighting(length);
 }
 
-void EditorController::sendToModel(qsizetype start, qsizetype end, const QString &inserted)
+void EditorController::textEdited(const core::TextEdit &edit, core::EditOrigin origin)
 {
-    // An outside change waits for the composition to end and then replaces everything; sending
-    // the composed text now would overwrite it.
-    if (m_pending && m_pendingExternal) {
-        m_shownText.replace(start, end - start, inserted);
+    if (origin == core::EditOrigin::SourceEditor)
+        return;
+    if (m_filling) {
+        showText(true);
         return;
     }
-    QString current = m_model.getText();
-    const bool sameBase = current.constData() == m_modelText.constData() || current == m_modelText;
-    if (sameBase && !m_modelTextHasCarriageReturn && !inserted.contains(u'\r')) {
-        // One offset in the editor is one in the file: patch the span where it lies. Nothing
-        // here may hold on to the model's text meanwhile, or patching it would copy it whole.
-        remember({start, inserted.size(), current.mid(start, end - start)});
-        current = QString();
-        m_modelText = QString();
-        m_shownText.replace(start, end - start, inserted);
-        m_sending = true;
-        m_model.replaceText(start, end - start, inserted);
-        m_sending = false;
-        const qsizetype expected = m_shownText.size();
-        m_modelText = m_model.getText();
-        if (m_modelText.size() != expected)
-            m_modelTextHasCarriageReturn = m_modelText.contains(u'\r');
+    applyToWidget(edit);
+}
+
+void EditorController::applyToWidget(const core::TextEdit &edit)
+{
+    const QString &text = m_text.text();
+    const bool breaksMeet = edit.inserted.contains(u'\r')
+        || (edit.start > 0 && text[edit.start - 1] == u'\r');
+    core::TextEdit shown;
+    if (!m_hasCrLf && !breaksMeet) {
+        // A position in the widget is an offset in the text.
+        shown = {edit.start, edit.removed, editorForm(edit.inserted)};
     } else {
-        // The editor's text wins over whatever the model got meanwhile.
-        QString after = m_shownText;
-        after.replace(start, end - start, inserted);
-        const QString before = m_modelText;
-        const QString merged = core::mergeEditorEdit(before, m_shownText, after);
-        m_shownText = std::move(after);
-        m_sending = true;
-        m_model.setText(merged);
-        m_sending = false;
-        setModelText(m_model.getText());
-        const core::TextChange back = core::textChange(m_modelText, before);
-        remember({back.start, back.end - back.start, back.inserted.toString()});
+        checkLineBreaks();
+        // Where "\r\n" is about, the widget's span is found by comparing: a change from another
+        // view is rare enough, and never a keystroke here.
+        shown = core::TextEdit::between(m_view.rawText(), editorForm(text));
     }
-    m_view.updateHighlighting(m_shownText.size());
-}
-
-void EditorController::remember(Before before)
-{
-    m_recent.prepend(std::move(before));
-    // Three texts of this editor's, and the links between them.
-    qsizetype sent = 0;
-    for (qsizetype i = 0; i < m_recent.size(); ++i) {
-        if (m_recent[i].sent && ++sent == 3) {
-            m_recent.resize(i + 1);
-            break;
-        }
-    }
-    if (m_recent.size() > 8)
-        m_recent.resize(8);
-}
-
-void EditorController::setModelText(const QString &text)
-{
-    m_modelText = text;
-    m_modelTextHasCarriageReturn = text.contains(u'\r');
-}
-
-void EditorController::modelTextChanged(const QString &text)
-{
-    // The editor's own edit coming back.
-    if (m_sending || text.constData() == m_modelText.constData() || text == m_modelText)
+    if (shown.isEmpty())
         return;
-    const int version = m_model.externalVersion();
-    const bool external = version > m_seenExternalVersion;
-    m_seenExternalVersion = version;
-    if (m_view.isComposing()) {
-        m_pending = true;
-        m_pendingExternal = m_pendingExternal || external;
-        return;
-    }
-    apply(text, external);
-}
-
-bool EditorController::isStale(const QString &text) const
-{
-    // Most updates differ in length from every old text; only those that could match are built.
-    qsizetype size = m_modelText.size();
-    bool possible = false;
-    for (const Before &before : m_recent) {
-        size += before.removed.size() - before.length;
-        possible = possible || (before.sent && size == text.size());
-    }
-    if (!possible)
-        return false;
-    QString old = m_modelText;
-    for (const Before &before : m_recent) {
-        old.replace(before.start, before.length, before.removed);
-        if (before.sent && old == text)
-            return true;
-    }
-    return false;
-}
-
-void EditorController::apply(const QString &text, bool external)
-{
-    // An old text of this editor's coming back late while the user types: the typing wins,
-    // and the model gets it back.
-    if (!external && m_view.hasFocus() && isStale(text)) {
-        m_sending = true;
-        m_model.setText(m_modelText);
-        m_sending = false;
-        return;
-    }
-    replaceKeepingPlace(text);
-}
-
-void EditorController::applyPending()
-{
-    if (!std::exchange(m_pending, false))
-        return;
-    const bool external = std::exchange(m_pendingExternal, false);
-    const QString text = m_model.getText();
-    if (external || text != m_modelText)
-        apply(text, external);
-}
-
-void EditorController::replaceKeepingPlace(const QString &text)
-{
-    if (editorForm(text) == m_shownText && m_view.rawText() == m_shownText) {
-        // Only the line breaks changed; the texts sent before stay recognisable through it.
-        const core::TextChange back = core::textChange(text, m_modelText);
-        remember({back.start, back.end - back.start, back.inserted.toString(), false});
-        setModelText(text);
-        return;
-    }
-    const QTextCursor before = m_view.textCursor();
-    const int anchor = before.anchor();
-    const int position = before.position();
-    const int scroll = m_view.verticalScrollBar()->value();
-    const int sideways = m_view.horizontalScrollBar()->value();
-    showText(text);
-    const int last = m_view.document()->characterCount() - 1;
+    const QScopedValueRollback showing(m_showingText, true);
     QTextCursor cursor(m_view.document());
-    cursor.setPosition(std::min(anchor, last));
-    cursor.setPosition(std::min(position, last), QTextCursor::KeepAnchor);
+    cursor.setPosition(int(shown.start));
+    cursor.setPosition(int(shown.end()), QTextCursor::KeepAnchor);
+    cursor.insertText(shown.inserted);
+    m_shownLength = widgetLength();
+    m_view.updateHighlighting(m_shownLength);
+}
+
+void EditorController::undo()
+{
+    if (const auto caret = m_text.undo())
+        placeCaret(*caret);
+}
+
+void EditorController::redo()
+{
+    if (const auto caret = m_text.redo())
+        placeCaret(*caret);
+}
+
+void EditorController::placeCaret(qsizetype offset)
+{
+    if (m_filling)
+        return;
+    QTextCursor cursor(m_view.document());
+    cursor.setPosition(int(std::min(widgetPosition(offset), widgetLength())));
     m_view.setTextCursor(cursor);
-    m_view.verticalScrollBar()->setValue(scroll);
-    m_view.horizontalScrollBar()->setValue(sideways);
+    m_view.ensureCursorVisible();
 }
 
 } // namespace quorvel::editor

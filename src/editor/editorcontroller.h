@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/textedit.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -8,16 +10,17 @@ class QTimer;
 
 namespace quorvel::core {
 class DocumentModel;
+class DocumentText;
 }
 
 namespace quorvel::editor {
 
 class MarkdownTextView;
 
-// Keeps the source editor and the model's text in step. The user's typing always wins: the
-// editor's text is replaced only by a change from outside (a reload, the page), never while an
-// input method composes, and a change that is merely the editor's own text coming back is
-// ignored.
+// The source view of a document's text. What the user types goes to the text as an edit at the
+// place it was made; every other view's edit comes back the same way and is made in the widget
+// where it belongs, so the caret, the selection and the scroll position stay. The widget's own
+// undo is off: Ctrl+Z takes back the document's last change, whichever view made it.
 class EditorController : public QObject
 {
     Q_OBJECT
@@ -26,8 +29,6 @@ public:
     EditorController(core::DocumentModel &model, MarkdownTextView &view,
                      QObject *parent = nullptr);
 
-    // The model's text changed; `text` is the new text.
-    void modelTextChanged(const QString &text);
     // A text at least this long is put into the editor from the event loop when the
     // controller starts, a slice at a time unless held back (pauseFilling) and then finished
     // in one go, so that a window's page gets its text and draws first; the editor is
@@ -35,9 +36,6 @@ public:
     static constexpr qsizetype kFillInSlicesFrom = 512 * 1024;
     static constexpr qsizetype kSliceCharacters = 64 * 1024;
 
-    // Shows `text`, keeping nothing of what was shown. `inSlices`: a long text may be filled in
-    // from the event loop.
-    void showText(const QString &text, bool inSlices = false);
     // Whether the editor shows the whole text (false while a long text is being filled in).
     bool isFilled() const { return !m_filling; }
     // Holds the filling in of a long text back (while the page loads, which needs this thread),
@@ -51,58 +49,45 @@ public:
     // Shows that fraction of the text without telling the model, which asked for it.
     void scrollToFraction(double fraction);
 
-private:
-    // An earlier model text, as the change that turns the next newer one back into it: in
-    // place of `length` characters at `start`, `removed`. A step that is no text of this
-    // editor's (the model changing only in its line breaks) only links the ones around it.
-    struct Before
-    {
-        qsizetype start = 0;
-        qsizetype length = 0;
-        QString removed;
-        bool sent = true;
-    };
+    // The document's undo and redo, with the caret put where the change was.
+    void undo();
+    void redo();
 
+private:
+    void showText(bool inSlices);
     void contentsChanged(int position, int removed, int added);
+    void textEdited(const core::TextEdit &edit, core::EditOrigin origin);
+    void applyToWidget(const core::TextEdit &edit);
+    void placeCaret(qsizetype offset);
     void reportScroll();
     void fillSlices(bool all);
     void stopFilling();
-    void sendToModel(qsizetype start, qsizetype end, const QString &inserted);
-    void remember(Before before);
-    void setModelText(const QString &text);
-    void apply(const QString &text, bool external);
-    bool isStale(const QString &text) const;
-    void replaceKeepingPlace(const QString &text);
-    void applyPending();
+    void checkLineBreaks();
+    // The widget shows "\r\n" as one character; these map between its positions and the text's
+    // offsets (the same numbers unless the text has a "\r\n").
+    qsizetype textOffset(qsizetype widgetPosition, qsizetype from = 0, qsizetype at = 0) const;
+    qsizetype widgetPosition(qsizetype offset) const;
+    qsizetype widgetLength() const;
 
     core::DocumentModel &m_model;
+    core::DocumentText &m_text;
     MarkdownTextView &m_view;
-    // The editor's text as the model last had it; the base of the next edit's merge.
-    QString m_shownText;
-    // The model's text that m_shownText stands for.
-    QString m_modelText;
-    // Whether it has a "\r", whose offsets differ from the editor's.
-    bool m_modelTextHasCarriageReturn = false;
-    int m_seenExternalVersion = 0;
+    // The widget's length as of the last edit it took part in.
+    qsizetype m_shownLength = 0;
     bool m_showingText = false;
-    bool m_sending = false;
-    // A change that came while an input method composed, shown when it ends.
-    bool m_pending = false;
-    bool m_pendingExternal = false;
-    // The editor's last few texts before the current one, newest first: a model update
-    // bringing one of them back is an old echo, not news. Kept as changes, not copies of a
-    // large note.
-    QList<Before> m_recent;
+    // Whether the text has a "\r\n", so that positions and offsets differ.
+    bool m_hasCrLf = false;
     bool m_followingPage = false;
     int m_reportedScroll = -1;
-    // How much of m_shownText the editor has while it is filled in slices.
+    // The editor's text while it is filled in slices, and how much of it is in.
+    QString m_fillingText;
     bool m_filling = false;
     bool m_fillPaused = false;
     qsizetype m_filled = 0;
     QTimer *m_fillTimer = nullptr;
 };
 
-// The model's text as the editor shows it: every line break but a U+2028 as "\n".
+// The text as the editor shows it: every line break but a U+2028 as "\n".
 QString editorForm(QStringView text);
 
 } // namespace quorvel::editor

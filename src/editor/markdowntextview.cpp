@@ -234,6 +234,11 @@ QMenu *MarkdownTextView::createEditMenu()
 {
     auto *menu = new QMenu(this);
     const bool selected = textCursor().hasSelection();
+    menu->addAction(tr("&Undo"), QKeySequence::Undo, this, &MarkdownTextView::undoRequested)
+        ->setEnabled(!isReadOnly());
+    menu->addAction(tr("&Redo"), QKeySequence::Redo, this, &MarkdownTextView::redoRequested)
+        ->setEnabled(!isReadOnly());
+    menu->addSeparator();
     auto *cut = menu->addAction(tr("Cu&t"), QKeySequence::Cut, this, &QPlainTextEdit::cut);
     cut->setEnabled(selected && !isReadOnly());
     auto *copy = menu->addAction(tr("&Copy"), QKeySequence::Copy, this, &QPlainTextEdit::copy);
@@ -254,6 +259,11 @@ void MarkdownTextView::contextMenuEvent(QContextMenuEvent *event)
 
 void MarkdownTextView::keyPressEvent(QKeyEvent *event)
 {
+    if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+        if (!isReadOnly())
+            Q_EMIT(event->matches(QKeySequence::Undo) ? undoRequested() : redoRequested());
+        return;
+    }
     // Shift+Return would put a U+2028 into the file, which other programs do not show as a
     // line break; in a Markdown source it is meant as a new line.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)

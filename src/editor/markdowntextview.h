@@ -47,6 +47,9 @@ public:
 
 Q_SIGNALS:
     void compositionEnded();
+    // Undo and redo belong to the document, not to this widget: it asks for them.
+    void undoRequested();
+    void redoRequested();
 
 protected:
     bool canInsertFromMimeData(const QMimeData *source) const override;

@@ -114,7 +114,7 @@ void askSavePath(QWidget *parent, const QString &suggestedPath, const QString &f
 // The document's name with the export's suffix, in the document's folder when it has one.
 QString suggestedPath(const DocumentModel &model, const QString &suffix)
 {
-    QString folder = model.docDirURL().toLocalFile();
+    QString folder = model.docDirUrl().toLocalFile();
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return QDir(folder).filePath(model.displayName() + u'.' + suffix);
@@ -502,9 +502,9 @@ void exportDOCX(DocumentModel &model)
     // is in the text by the time a path is chosen.
     if (model.mode() == DocumentModel::Mode::Visual)
         model.preview().flushEdits();
-    const QString folder = model.docDirURL().isEmpty()
+    const QString folder = model.docDirUrl().isEmpty()
         ? QString()
-        : QDir::cleanPath(model.docDirURL().toLocalFile());
+        : QDir::cleanPath(model.docDirUrl().toLocalFile());
     QStringList folders;
     if (!folder.isEmpty()) {
         folders << folder;
@@ -516,7 +516,7 @@ void exportDOCX(DocumentModel &model)
                  folders](const QString &path) {
                     if (path.isEmpty() || !weak)
                         return;
-                    runPandoc(pandoc, weak->getText(), folder, folders, path, window);
+                    runPandoc(pandoc, weak->text().text(), folder, folders, path, window);
                 });
 }
 

@@ -22,6 +22,17 @@ std::optional<int> integer(const QJsonValue &value)
     return int(number);
 }
 
+// A count or an offset: an integer from 0 up to what a double holds exactly.
+std::optional<qint64> count(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (std::trunc(number) != number || number < 0 || number > 9007199254740992.0)
+        return std::nullopt;
+    return qint64(number);
+}
+
 std::optional<QString> string(const QJsonObject &body, const QString &key)
 {
     const QJsonValue value = body.value(key);
@@ -80,6 +91,18 @@ std::optional<BridgeMessage> decodeTask(const QJsonObject &body)
 
 } // namespace
 
+std::optional<message::Edit> decodeEdit(const QJsonObject &body)
+{
+    const auto base = count(body.value(QStringLiteral("base")));
+    const auto start = count(body.value(QStringLiteral("start")));
+    const auto removed = count(body.value(QStringLiteral("removed")));
+    const auto length = count(body.value(QStringLiteral("length")));
+    const auto inserted = string(body, QStringLiteral("inserted"));
+    if (!base || !start || !removed || !length || !inserted)
+        return std::nullopt;
+    return message::Edit{*base, *start, *removed, *length, *inserted};
+}
+
 std::optional<QString> messageType(const QJsonObject &body)
 {
     return string(body, QStringLiteral("type"));
@@ -93,10 +116,14 @@ std::optional<BridgeMessage> decodeMessage(const QJsonObject &body)
     if (type == u"ready")
         return message::Ready{};
     if (type == u"edit") {
-        if (auto source = string(body, QStringLiteral("source")))
-            return message::Edit{*source};
+        if (auto edit = decodeEdit(body))
+            return *edit;
         return std::nullopt;
     }
+    if (type == u"undo")
+        return message::Undo{};
+    if (type == u"redo")
+        return message::Redo{};
     if (type == u"pasteImage") {
         if (auto data = string(body, QStringLiteral("data")))
             return message::PasteImage{*data};

@@ -14,7 +14,10 @@ namespace quorvel::preview {
 // The messages the page posts on "bridge", decoded: each key with its type and its default.
 namespace message {
 struct Ready {};
-struct Edit { QString source; };
+// An edit typed into the page, made from the text of revision `base`, `length` characters long.
+struct Edit { qint64 base = 0; qint64 start = 0; qint64 removed = 0; qint64 length = 0; QString inserted; };
+struct Undo {};
+struct Redo {};
 struct PasteImage { QString data; };
 struct Outline { core::Outline items; };
 struct Link { QString href; QString written; };
@@ -28,11 +31,14 @@ struct Drawn {};
 struct Scroll { double fraction = 0; };
 } // namespace message
 
-using BridgeMessage = std::variant<message::Ready, message::Edit, message::PasteImage,
+using BridgeMessage = std::variant<message::Ready, message::Edit, message::Undo, message::Redo,
+                                   message::PasteImage,
                                    message::Outline, message::Link, message::Wikilink,
                                    message::ContextMenu, message::Resolve, message::Task,
                                    message::Find, message::Rendered, message::Drawn, message::Scroll>;
 
+// An "edit" message's body (also what the page's flushEdit() answers), decoded.
+std::optional<message::Edit> decodeEdit(const QJsonObject &body);
 // The message's "type", when it holds a string.
 std::optional<QString> messageType(const QJsonObject &body);
 

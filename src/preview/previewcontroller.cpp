@@ -4,6 +4,7 @@
 #include "core/debuglog.h"
 #include "core/filereader.h"
 #include "core/documentmodel.h"
+#include "core/documenttext.h"
 #include "core/lineendings.h"
 #include "pagehost.h"
 #include "quorvelwebview.h"
@@ -71,36 +72,9 @@ int integerOrZero(const QVariant &value)
     return int(number);
 }
 
-// The page's edit and the user's typing elsewhere (the source editor), both made from `base`
-// while the page's answer was on its way. Each changed one span; where the spans do not overlap
-// both are kept. Nothing when they overlap.
-std::optional<QString> mergeBoth(const QString &base, const QString &page, const QString &mine)
-{
-    core::TextChange first = core::textChange(base, page);
-    core::TextChange second = core::textChange(base, mine);
-    if (second.start < first.start)
-        std::swap(first, second);
-    if (first.end > second.start)
-        return std::nullopt;
-    const QStringView text(base);
-    return text.left(first.start) + first.inserted + text.mid(first.end, second.start - first.end)
-        + second.inserted + text.mid(second.end);
-}
-
 // The engine hands a script's string result over without a leading byte-order mark; the text
 // of a file that starts with one must come back whole, so it travels as JSON.
 const QString kFlushEditScript = QStringLiteral("JSON.stringify(quorvel.flushEdit())");
-
-std::optional<QString> jsonString(const QVariant &result)
-{
-    if (result.typeId() != QMetaType::QString)
-        return std::nullopt;
-    const QJsonDocument array = QJsonDocument::fromJson('[' + result.toString().toUtf8() + ']');
-    const QJsonValue value = array.array().at(0);
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
-}
 
 QString boolean(bool value)
 {
@@ -117,6 +91,8 @@ PreviewController::PreviewController(core::DocumentModel *model, core::Scheduler
     , m_appearance(appearance)
     , m_host(std::move(host))
 {
+    if (m_model)
+        connect(&m_model->text(), &core::DocumentText::edited, this, &PreviewController::textEdited);
 }
 
 PreviewController::~PreviewController()
@@ -240,128 +216,63 @@ void PreviewController::run(const QString &script)
 
 // Rendering ---------------------------------------------------------------------------------
 
-void PreviewController::update(const QString &text, bool immediate)
+void PreviewController::update(bool immediate)
 {
     if (!m_model)
         return;
     applyTheme(m_appearance, m_model->theme());
-    render(text, m_model->docDirURL(), immediate, m_model->externalVersion());
     setEditable(m_model->mode() == core::DocumentModel::Mode::Visual);
+    scheduleFlush(immediate ? std::chrono::milliseconds(0) : kRenderDelay);
 }
 
-void PreviewController::render(const QString &text, const QUrl &docDir, bool immediate,
-                               int externalVersion)
+void PreviewController::textEdited(const core::TextEdit &, core::EditOrigin origin)
 {
-    const std::optional<QString> dir = folderString(docDir);
-    if (m_lastRendered == text && dir == m_lastDocDir)
+    // The page has its own edits already; it learns of everyone else's. Typing in the source
+    // waits for a pause; a change made at once (undo, a reload, a ticked task) shows at once.
+    if (origin == core::EditOrigin::Page)
         return;
-    const int oldVersion = std::exchange(m_seenExternalVersion, externalVersion);
-    if (m_editable && externalVersion == oldVersion && dir == m_lastDocDir) {
-        applyStaleValueRule(text);
-        return;
-    }
-    m_lastRendered = text;
-    m_lastDocDir = dir;
+    scheduleFlush(origin == core::EditOrigin::SourceEditor ? kRenderDelay
+                                                           : std::chrono::milliseconds(0));
+}
+
+void PreviewController::scheduleFlush(std::chrono::milliseconds delay)
+{
+    // Typing pushes the render back until it pauses.
     m_pending.cancel();
-    auto work = [self = QPointer(this)] {
+    m_pending = m_scheduler.after(delay, [self = QPointer(this)] {
         if (self)
             self->flush();
-    };
-    if (immediate) {
-        work();
-        return;
-    }
-    m_pending = m_scheduler.after(kRenderDelay, std::move(work));
-}
-
-void PreviewController::applyStaleValueRule(const QString &text)
-{
-    // The model still holds a text older than what the user has typed into the page: the page
-    // wins, and the model gets its text back.
-    if (core::debugEnabled()) {
-        const int page = m_lastRendered ? visibleLength(*m_lastRendered) : -1;
-        previewLog(QStringLiteral("stale value ignored while editing (%1 vs %2)")
-                       .arg(visibleLength(text))
-                       .arg(page));
-    }
-    if (m_lastRendered && m_model)
-        m_model->setText(*m_lastRendered);
-}
-
-// The change from the text the page holds to `to`, never splitting a surrogate pair: half a
-// character would not survive the trip as JSON.
-PreviewController::PageDelta PreviewController::pageDelta(const QString &from, const QString &to)
-{
-    const core::TextChange change = core::textChange(from, to);
-    return spanDelta(from.size(), change.start, from.size() - change.end, to);
-}
-
-PreviewController::PageDelta PreviewController::spanDelta(qsizetype fromSize, qsizetype prefix,
-                                                          qsizetype suffix, const QString &to)
-{
-    if (prefix > 0 && to.at(prefix - 1).isHighSurrogate())
-        --prefix;
-    if (suffix > 0 && to.at(to.size() - suffix).isLowSurrogate())
-        --suffix;
-    return {prefix, fromSize - suffix - prefix, to.mid(prefix, to.size() - suffix - prefix)};
-}
-
-void PreviewController::forgetPageText()
-{
-    m_pageText.reset();
-    m_pageSpan.reset();
-}
-
-void PreviewController::textChanging(qsizetype start, qsizetype removed, qsizetype added)
-{
-    if (!m_model)
-        return;
-    if (start < 0 || m_editable) {
-        // A whole new text, or a page with edits of its own: what the page holds is known only
-        // as a copy, if at all.
-        m_pageSpan.reset();
-        return;
-    }
-    const QString now = m_model->getText();
-    // The page holds the model's text as it is now: follow the changes from here on instead of
-    // keeping a copy, which would make this change copy the whole text.
-    if (m_pageText && m_pageText->constData() == now.constData() && m_pageText->size() == now.size()) {
-        m_pageSpan = PageSpan{now.size(), now.size(), now.size(), now.size()};
-        m_pageText.reset();
-    }
-    if (m_pageSpan && m_pageSpan->modelSize == now.size()) {
-        m_pageSpan->prefix = std::min(m_pageSpan->prefix, start);
-        m_pageSpan->suffix = std::min(m_pageSpan->suffix, now.size() - start - removed);
-        m_pageSpan->modelSize = now.size() - removed + added;
-    } else {
-        m_pageSpan.reset();
-    }
-    // The next view update brings the new text.
-    if (m_lastRendered && m_lastRendered->constData() == now.constData())
-        m_lastRendered.reset();
+    });
 }
 
 void PreviewController::flush()
 {
-    if (!m_ready || !m_lastRendered)
+    m_pending.cancel();
+    if (!m_ready || !m_model)
         return;
-    const QString &text = *m_lastRendered;
-    const QString dir = m_lastDocDir.value_or(QString());
-    const int base = m_pageVersion;
-    const int version = ++m_pageVersion;
+    // A hidden page waits: it gets what changed when it shows again.
+    if (m_model->mode() == core::DocumentModel::Mode::Source && m_pageRevision)
+        return;
+    // One change at a time: the next is measured from what the page said to this one. A page
+    // that never answers (it went away mid-script) holds nothing up for long.
+    if (m_inFlight && m_inFlightSince.msecsTo(m_scheduler.now()) < kAnswerTimeout.count()) {
+        m_flushAgain = true;
+        return;
+    }
+    const core::DocumentText &document = m_model->text();
+    const quint64 revision = document.revision();
+    m_docDir = folderString(m_model->docDirUrl()).value_or(QString());
+    if (m_pageRevision == revision && m_pageDir == m_docDir)
+        return;
+    const QString &text = document.text();
     QString script;
     // After the first render only what changed travels: a keystroke in a 10 MB note is a few
     // bytes, not 20 MB of script for the engine to read.
-    std::optional<PageDelta> delta;
-    if (m_pageDir == dir && m_pageText)
-        delta = pageDelta(*m_pageText, text);
-    else if (m_pageDir == dir && m_pageSpan && m_pageSpan->modelSize == text.size())
-        delta = spanDelta(m_pageSpan->pageSize, m_pageSpan->prefix, m_pageSpan->suffix, text);
-    m_pageSpan.reset();
-    if (delta) {
-        if (delta->inserted.size() < text.size() / 2) {
-            const QJsonObject change{{u"base"_s, base},
-                                     {u"version"_s, version},
+    if (m_pageRevision && m_pageDir == m_docDir) {
+        if (const auto delta = document.changeSince(*m_pageRevision);
+            delta && delta->inserted.size() < text.size() / 2) {
+            const QJsonObject change{{u"base"_s, double(*m_pageRevision)},
+                                     {u"version"_s, double(revision)},
                                      {u"start"_s, delta->start},
                                      {u"removed"_s, delta->removed},
                                      {u"length"_s, text.size()},
@@ -377,34 +288,35 @@ void PreviewController::flush()
             qsizetype cut = text.indexOf(QStringLiteral("\n\n"), kFirstScreenChars);
             if (cut > 0 && cut < text.size() / 2) {
                 m_host->runScript(QStringLiteral("quorvel.render(") + json(text.left(cut + 1))
-                                      + QStringLiteral(", ") + json(dir) + QStringLiteral(", ")
-                                      + QString::number(version) + u')',
+                                      + QStringLiteral(", ") + json(m_docDir) + u", -1)"_s,
                                   nullptr);
-                ++m_pageVersion;
             }
         }
-        script = QStringLiteral("quorvel.render(") + json(text) + QStringLiteral(", ") + json(dir)
-            + QStringLiteral(", ") + QString::number(m_pageVersion) + u')';
+        script = QStringLiteral("quorvel.render(") + json(text) + QStringLiteral(", ")
+            + json(m_docDir) + QStringLiteral(", ") + QString::number(revision) + u')';
     }
     if (core::debugEnabled()) {
         previewLog(QStringLiteral("render flush (%1 characters, %2)")
                        .arg(visibleLength(text))
                        .arg(script.startsWith(u"quorvel.update") ? u"delta" : u"whole"));
     }
-    m_pageText = text;
-    m_pageDir = dir;
-    m_host->runScript(script, [self = QPointer(this), version = m_pageVersion](const QVariant &result) {
+    m_pageRevision = revision;
+    m_pageDir = m_docDir;
+    m_inFlight = true;
+    m_inFlightSince = m_scheduler.now();
+    m_host->runScript(script, [self = QPointer(this)](const QVariant &result) {
         if (!self)
             return;
-        self->m_awaitingReloadRender = false;
-        // The page held another text than this side thought (it was edited, or reloaded): it
-        // refused the change, and gets the whole text. Later changes of a burst fail the same
-        // way, so only the last one sent asks.
-        if (result.typeId() == QMetaType::Bool && !result.toBool() && version == self->m_pageVersion) {
+        self->m_inFlight = false;
+        // The page held another text than this side thought (it was edited meanwhile): it
+        // refused the change, and gets the whole text.
+        if (result.typeId() == QMetaType::Bool && !result.toBool()) {
             previewLog(QStringLiteral("the page refused a change; sending the whole text"));
-            self->forgetPageText();
-            self->flush();
+            self->m_pageRevision.reset();
+            self->m_flushAgain = true;
         }
+        if (std::exchange(self->m_flushAgain, false))
+            self->flush();
     });
 }
 
@@ -431,18 +343,17 @@ void PreviewController::setEditable(bool editable)
 
 void PreviewController::flushEdits()
 {
-    if (!m_ready || m_awaitingReloadRender)
+    if (!m_ready || !m_editable)
         return;
-    m_host->runScript(kFlushEditScript,
-                      [self = QPointer(this), requested = modelText()](const QVariant &result) {
-                          if (self)
-                              self->applyFlushedEdit(result, requested);
-                      });
+    m_host->runScript(kFlushEditScript, [self = QPointer(this)](const QVariant &result) {
+        if (self)
+            self->applyFlushedEdit(result);
+    });
 }
 
 void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
 {
-    if (!m_ready || !m_editable || m_awaitingReloadRender)
+    if (!m_ready || !m_editable)
         return;
     // Shared with the completion, which may come after this function gave up waiting.
     struct Wait
@@ -451,14 +362,13 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
         QEventLoop *loop = nullptr;
     };
     auto wait = std::make_shared<Wait>();
-    m_host->runScript(kFlushEditScript,
-                      [self = QPointer(this), wait, requested = modelText()](const QVariant &result) {
-                          wait->answered = true;
-                          if (wait->loop)
-                              wait->loop->quit();
-                          if (self)
-                              self->applyFlushedEdit(result, requested);
-                      });
+    m_host->runScript(kFlushEditScript, [self = QPointer(this), wait](const QVariant &result) {
+        wait->answered = true;
+        if (wait->loop)
+            wait->loop->quit();
+        if (self)
+            self->applyFlushedEdit(result);
+    });
     if (wait->answered)
         return;
     QEventLoop loop;
@@ -471,42 +381,21 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
         previewLog(QStringLiteral("the page did not hand over its edit in time"));
 }
 
-QString PreviewController::modelText() const
+void PreviewController::applyFlushedEdit(const QVariant &result)
 {
-    return m_model ? m_model->getText() : QString();
+    if (result.typeId() != QMetaType::QString)
+        return;
+    const QJsonDocument answer = QJsonDocument::fromJson(result.toString().toUtf8());
+    if (!answer.isObject())
+        return;
+    if (const auto edit = decodeEdit(answer.object()))
+        handleEdit(*edit);
 }
 
-void PreviewController::applyFlushedEdit(const QVariant &result, const QString &requested)
+void PreviewController::prepareForReload(const QString &)
 {
-    const auto flushed = jsonString(result);
-    if (!flushed || !m_model)
-        return;
-    const QString &text = *flushed;
-    if (text == m_lastRendered)
-        return;
-    m_lastRendered = text;
-    forgetPageText();
-    const QString now = m_model->getText();
-    if (now == requested) {
-        m_model->setText(text);
-        return;
-    }
-    // The user went on typing in the source editor before the page answered (leaving the
-    // editing view, then typing at once): neither edit may be lost.
-    if (const auto merged = mergeBoth(requested, text, now))
-        m_model->setText(*merged);
-    else
-        previewLog(QStringLiteral("page edit dropped: it overlaps typing in the source"));
-}
-
-void PreviewController::prepareForReload(const QString &text)
-{
-    m_awaitingReloadRender = m_lastRendered != text;
-    const int generation = ++m_reloadGeneration;
-    m_scheduler.after(kReloadTimeout, [self = QPointer(this), generation] {
-        if (self && self->m_reloadGeneration == generation)
-            self->m_awaitingReloadRender = false;
-    });
+    // An edit in progress was made from the text being replaced: the page drops it, and one
+    // already on its way is refused (handleEdit) for coming from before the reload.
     if (m_ready)
         run(QStringLiteral("quorvel.cancelEdit()"));
 }
@@ -521,16 +410,57 @@ void PreviewController::insertImage(const QString &path)
     run(QStringLiteral("quorvel.insertImage(") + json(path) + u')');
 }
 
-void PreviewController::handleEdit(const QString &source)
+void PreviewController::handleEdit(const message::Edit &m)
 {
-    if (m_awaitingReloadRender) {
-        previewLog(QStringLiteral("edit ignored: reload in progress"));
+    if (!m_model)
+        return;
+    core::DocumentText &document = m_model->text();
+    const core::TextEdit edit{m.start, m.removed, m.inserted};
+    const quint64 base = quint64(m.base);
+    const bool fits = m.start + m.removed <= m.length;
+    if (fits && base == document.revision() && m_pageRevision == base
+        && m.length == document.size()) {
+        // The page typed into the text as it is: the usual case.
+        if (document.apply(edit, core::EditOrigin::Page))
+            m_pageRevision = document.revision();
+        else if (!edit.isEmpty())
+            resendWhole();
         return;
     }
-    m_lastRendered = source;
-    forgetPageText();
-    if (m_model)
-        m_model->setText(source);
+    // The text changed while the edit was on its way.
+    if (!fits || document.editedSinceBy(base, core::EditOrigin::Disk)) {
+        // Made from the text a reload replaced: the file as read wins.
+        previewLog(QStringLiteral("edit ignored: reload in progress"));
+    } else if (document.editedSinceBy(base, core::EditOrigin::Page)) {
+        // Counted from an edit of the page's that was itself moved: its place is unknown.
+        previewLog(QStringLiteral("page edit dropped: it overlaps typing in the source"));
+    } else if (const auto moved = document.rebase(edit, base)) {
+        // Typing elsewhere (the source, just after leaving the editing view) and the page's
+        // edit touch different characters: both stay.
+        document.apply(*moved, core::EditOrigin::Page);
+    } else {
+        previewLog(QStringLiteral("page edit dropped: it overlaps typing in the source"));
+    }
+    resendWhole();
+}
+
+void PreviewController::resendWhole()
+{
+    m_pageRevision.reset();
+    scheduleFlush(std::chrono::milliseconds(0));
+}
+
+void PreviewController::undo(bool redo)
+{
+    if (!m_model)
+        return;
+    core::DocumentText &document = m_model->text();
+    const auto caret = redo ? document.redo() : document.undo();
+    if (!caret)
+        return;
+    // The page is shown the change first, then the caret goes where it was made.
+    flush();
+    run(QStringLiteral("quorvel.placeCaret(%1)").arg(*caret));
 }
 
 void PreviewController::handlePasteImage(const QString &data)
@@ -611,7 +541,7 @@ void PreviewController::whenDrawn(std::function<void()> done, bool now, bool lai
 
 QStringList PreviewController::exportFolders() const
 {
-    if (!m_model || m_model->fileURL().isEmpty())
+    if (!m_model || m_model->fileUrl().isEmpty())
         return {};
     const QString path = m_model->filePath();
     QStringList folders{QFileInfo(path).absolutePath()};
@@ -676,7 +606,9 @@ struct BridgeMessageHandler
     PreviewController &c;
 
     void operator()(const message::Ready &) { c.handleReady(); }
-    void operator()(const message::Edit &m) { c.handleEdit(m.source); }
+    void operator()(const message::Edit &m) { c.handleEdit(m); }
+    void operator()(const message::Undo &) { c.undo(false); }
+    void operator()(const message::Redo &) { c.undo(true); }
     void operator()(const message::PasteImage &m) { c.handlePasteImage(m.data); }
     void operator()(const message::Outline &m) { c.handleOutline(m.items); }
     void operator()(const message::Link &m)
@@ -739,7 +671,8 @@ void PreviewController::handleReady()
 {
     m_ready = true;
     m_lastTheme.reset();
-    forgetPageText();
+    m_pageRevision.reset();
+    m_inFlight = false;
     applyTheme(m_appearance, m_model ? m_model->theme() : m_appearance.theme());
     flush();
     if (m_editable)
@@ -773,7 +706,7 @@ void PreviewController::handleRendered()
 
 void PreviewController::handleResolve(const QStringList &targets)
 {
-    if (!m_model || m_model->fileURL().isEmpty())
+    if (!m_model || m_model->fileUrl().isEmpty())
         return;
     const QString path = m_model->filePath();
     ++m_resolving;

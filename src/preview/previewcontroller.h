@@ -1,11 +1,14 @@
 #pragma once
 
+#include "bridgemessage.h"
 #include "contextmenu.h"
+#include "core/textedit.h"
 #include "core/documentcontrollers.h"
 #include "core/outlineitem.h"
 #include "core/scheduler.h"
 #include "themes/themekind.h"
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -45,8 +48,8 @@ class PreviewController : public QObject, public core::DocumentPreview
 
 public:
     static constexpr std::chrono::milliseconds kRenderDelay{120};
-    static constexpr std::chrono::milliseconds kReloadTimeout{2000};
     static constexpr std::chrono::milliseconds kHeadingRevealDelay{200};
+    static constexpr std::chrono::milliseconds kAnswerTimeout{2000};
 
     PreviewController(core::DocumentModel *model, core::Scheduler &scheduler,
                       themes::Appearance &appearance, std::unique_ptr<PageHost> host);
@@ -62,28 +65,17 @@ public:
     // A whole text longer than this is preceded by its first screen, about this long.
     static constexpr qsizetype kFirstScreenAheadFrom = 512 * 1024;
     static constexpr qsizetype kFirstScreenChars = 48 * 1024;
-    struct PageDelta
-    {
-        qsizetype start = 0;
-        qsizetype removed = 0;
-        QString inserted;
-    };
-    static PageDelta pageDelta(const QString &from, const QString &to);
-    // The same, knowing that `to` keeps the first `prefix` and the last `suffix` characters of
-    // a text of `fromSize`.
-    static PageDelta spanDelta(qsizetype fromSize, qsizetype prefix, qsizetype suffix,
-                               const QString &to);
     // The folder holding index.html, with a trailing slash: QUORVEL_WEB_DIR when set, else
     // web/ beside the executable, else ../share/quorvel/web from it.
     static QString webDirectory();
 
     QuorvelWebView *webView() const;
 
-    // Everything a view update hands over: theme, text and folder, editability. `immediate`
-    // skips the debounce (a window's first text, which nobody is typing).
-    void update(const QString &text, bool immediate = false);
+    // Everything a view update hands over: theme, folder, editability, and the text's changes
+    // since the page last had it. `immediate` skips the pause for more typing (a window's first
+    // text, which nobody is typing).
+    void update(bool immediate = false);
 
-    void render(const QString &text, const QUrl &docDir, bool immediate, int externalVersion);
     void applyTheme(const themes::Appearance &appearance, themes::ThemeKind theme);
     void setEditable(bool editable);
     bool editable() const { return m_editable; }
@@ -95,7 +87,6 @@ public:
     // running the event loop meanwhile: closing must not free the page with an edit in it.
     void flushEditsNow(std::chrono::milliseconds timeout = std::chrono::seconds(3));
     void prepareForReload(const QString &text) override;
-    void textChanging(qsizetype start, qsizetype removed, qsizetype added) override;
     void scrollToFraction(double fraction) override;
     void find(const QString &query, FindCompletion completion) override;
     void findStep(int step, FindCompletion completion) override;
@@ -151,12 +142,13 @@ private:
     void flush();
     // Where a document's images may come from in an export: its folder and its vault.
     QStringList exportFolders() const;
-    void applyStaleValueRule(const QString &text);
-    void forgetPageText();
+    void textEdited(const core::TextEdit &edit, core::EditOrigin origin);
+    void scheduleFlush(std::chrono::milliseconds delay);
+    void resendWhole();
     void handleReady();
-    void handleEdit(const QString &source);
-    void applyFlushedEdit(const QVariant &result, const QString &requested);
-    QString modelText() const;
+    void handleEdit(const message::Edit &edit);
+    void undo(bool redo);
+    void applyFlushedEdit(const QVariant &result);
     void handlePasteImage(const QString &data);
     void handleRendered();
     void handleResolve(const QStringList &targets);
@@ -168,33 +160,22 @@ private:
     themes::Appearance &m_appearance;
     std::unique_ptr<PageHost> m_host;
     bool m_ready = false;
-    std::optional<QString> m_lastRendered;
-    // The text the page holds as of the last render or change sent, and its version; none when
-    // the page may hold another (it was edited or loaded again).
-    std::optional<QString> m_pageText;
-    // In its place once the model's text changed where it lay: the page's text is the model's
-    // but for the span between `prefix` and `suffix` (characters kept at either end).
-    struct PageSpan
-    {
-        qsizetype pageSize = 0;
-        qsizetype prefix = 0;
-        qsizetype suffix = 0;
-        qsizetype modelSize = 0;
-    };
-    std::optional<PageSpan> m_pageSpan;
+    // The revision of the text the page holds, as far as this side knows; none when it may
+    // hold another (it was just loaded, or refused a change).
+    std::optional<quint64> m_pageRevision;
     QString m_pageDir;
-    int m_pageVersion = 0;
+    QString m_docDir;
+    // A change is on its way to the page, and another waits for its answer.
+    bool m_inFlight = false;
+    QDateTime m_inFlightSince;
+    bool m_flushAgain = false;
     std::vector<std::function<void()>> m_whenDrawn;
     QString m_drawnScript;
     int m_resolving = 0; // link resolutions the page has asked for and not been given yet
     bool m_drawnWhileResolving = false;
-    std::optional<QString> m_lastDocDir;
     std::optional<QString> m_lastTheme;
     bool m_editable = false;
-    int m_seenExternalVersion = 0;
     core::ScheduledWork m_pending;
-    bool m_awaitingReloadRender = false;
-    int m_reloadGeneration = 0;
     QString m_contextLinkKind;
     bool m_prepareSpareAfterRender = false;
 };

@@ -44,11 +44,10 @@ export function createPage({
   let els = [];
   let resolved = Object.create(null);
   let theme = applyTheme(doc, {});
-  // Which text the page holds, as the host counts: a delta applies only to the text it was
-  // made from. Edits made in the page make it unknown to the host (-1).
+  // Which text the page holds, as the host counts its revisions: a change applies only to the
+  // text it was made from, in both directions. An edit made here is the host's next revision.
   let version = 0;
-  // The length of the text of the last render, which a delta must fit (the page's own edits
-  // make the version unknown, so no delta is measured against an old length).
+  // The length of the text the page holds, which a change must fit.
   let textLength = 0;
   let outlineJson = '';
 
@@ -303,6 +302,9 @@ export function createPage({
     if (typeof d === 'string') {
       try { d = JSON.parse(d); } catch { return false; }
     }
+    // Typing not yet sent goes first, measured from the text it was typed into; the host then
+    // sends the whole text, the typing in it.
+    if (editor.hasChanges()) postEdit();
     if (!state || !d || typeof d !== 'object' || d.base !== version || editor.hasChanges()) return false;
     complete();
     const { start, removed, length } = d;
@@ -320,14 +322,23 @@ export function createPage({
     return true;
   }
 
-  // The document as Markdown after the user's edits, made current in the
-  // page's own model so that later renders compare against it.
+  // The user's edits as one change of the text, made current in the page's own model so that
+  // later changes are measured from it; null when nothing changed. Only the span that differs
+  // travels, whatever the size of the note.
   function commitEdit() {
     complete();
-    const before = state?.src;
+    if (!state) return null;
+    const before = state.src;
+    const beforeLines = state.lines;
     const source = commitPageEdit();
-    if (source !== before) version = -1;
-    return source;
+    if (source === before) return null;
+    const change = {
+      base: version, length: before.length,
+      ...spanBetween(before, source, beforeLines, state.lines, state.bom.length),
+    };
+    version += 1;
+    textLength = source.length;
+    return change;
   }
 
   function commitPageEdit() {
@@ -479,13 +490,41 @@ export function createPage({
   }
 
   function postEdit() {
-    const before = state?.src;
-    const source = commitEdit();
-    if (source !== before) {
-      post({ type: 'edit', source });
+    const change = commitEdit();
+    if (change) {
+      post({ type: 'edit', ...change });
       outlineJson = '';
       reportOutline(null);
     }
+  }
+
+  // Undo and redo are the document's, shared with the source view: the host takes back the
+  // last change wherever it was made and sends the result.
+  function history(kind) {
+    postEdit();
+    post({ type: kind });
+  }
+
+  // The caret at an offset of the text, in the block that holds it, as near the character as
+  // the block's rendering allows.
+  function placeCaret(offset) {
+    if (!state || !editor.editable) return;
+    complete();
+    let line = 0;
+    let at = state.bom.length;
+    while (line < state.lines.length - 1 && at + state.lines[line].length <= offset) at += state.lines[line++].length;
+    const index = state.blocks.findIndex((b) => !b.tail && b.start <= line && line < b.end);
+    const i = index < 0 ? els.length - 1 : index;
+    if (i < 0) return;
+    const block = state.blocks[i];
+    let from = state.bom.length;
+    for (let k = 0; k < block.start; k += 1) from += state.lines[k].length;
+    const marker = /^\s*(?:#{1,6}\s+|>\s*|[-*+]\s+(?:\[[ xX]\]\s+)?|\d+[.)]\s+)*/.exec(state.lines[block.start] ?? '');
+    const inBlock = Math.max(0, offset - from - (marker ? marker[0].length : 0));
+    root.focus({ preventScroll: true });
+    const point = { index: i, offset: inBlock };
+    placeSelection(win, els, { anchor: point, focus: point });
+    scrollToElement(els[i], true);
   }
 
   // Where the caret was when the editing view was left, as a block and an offset that outlive a
@@ -514,8 +553,36 @@ export function createPage({
   const formatter = createFormatter({
     win, root, touch: (node) => editor.touch(node), resolve: (path) => resolveUrl(path, state?.dir ?? ''),
   });
+  // A command is a step of its own in the document's history: the typing before it is sent
+  // first, the command's change right after it.
+  for (const name of ['format', 'insertImage']) {
+    const command = formatter[name];
+    formatter[name] = (...args) => {
+      postEdit();
+      const result = command(...args);
+      postEdit();
+      return result;
+    };
+  }
 
   installStructure({ win, root, editable: () => editor.editable, formatter });
+
+  const HISTORY_KEYS = { z: 'undo', Z: 'redo', y: 'redo', Y: 'redo' };
+  root.addEventListener('keydown', (event) => {
+    if (!editor.editable || !(event.ctrlKey || event.metaKey) || event.altKey) return;
+    let kind = HISTORY_KEYS[event.key];
+    if (kind === 'undo' && event.shiftKey) kind = 'redo';
+    if (!kind) return;
+    event.preventDefault();
+    history(kind);
+  });
+  root.addEventListener('beforeinput', (event) => {
+    if (!editor.editable) return;
+    if (event.inputType === 'historyUndo' || event.inputType === 'historyRedo') {
+      event.preventDefault();
+      history(event.inputType === 'historyUndo' ? 'undo' : 'redo');
+    }
+  });
 
   const gestures = installGestures({
     win, root, post,
@@ -534,7 +601,12 @@ export function createPage({
   }
 
   return {
-    render,
+    // A whole text replaces what is shown; typing not yet sent goes to the host first, which
+    // keeps it (a reload has cancelled it before).
+    render(markdown, dir, nextVersion) {
+      if (editor.editable && editor.hasChanges()) postEdit();
+      return render(markdown, dir, nextVersion);
+    },
     update,
     setTheme(payload) {
       theme = applyTheme(doc, payload);
@@ -552,6 +624,7 @@ export function createPage({
       if (entering) enterEditing();
     },
     flushEdit: () => commitEdit(),
+    placeCaret: (offset) => placeCaret(Number(offset)),
     cancelEdit() {
       complete();
       const hadChanges = editor.hasChanges();
@@ -630,6 +703,46 @@ export function createPage({
     openContextLink: () => gestures.openContextLink(),
     unlinkContextLink: () => gestures.unlinkContextLink(),
   };
+}
+
+// The change that turns `before` into `after`, as the span that differs: whole lines that
+// compare equal are skipped first (most of them are the same strings), then characters. A
+// surrogate pair is never cut in two.
+export function spanBetween(before, after, beforeLines, afterLines, bom = 0) {
+  let start = 0;
+  let endBefore = before.length;
+  let endAfter = after.length;
+  if (beforeLines && afterLines) {
+    const n = Math.min(beforeLines.length, afterLines.length);
+    let head = 0;
+    while (head < n && beforeLines[head] === afterLines[head]) head += 1;
+    let tail = 0;
+    while (tail < n - head && beforeLines[beforeLines.length - 1 - tail] === afterLines[afterLines.length - 1 - tail]) tail += 1;
+    for (let i = 0; i < head; i += 1) start += beforeLines[i].length;
+    if (start > 0) start += bom;
+    let tailLength = 0;
+    for (let i = 0; i < tail; i += 1) tailLength += beforeLines[beforeLines.length - 1 - i].length;
+    endBefore -= tailLength;
+    endAfter -= tailLength;
+    if (before.slice(0, start) !== after.slice(0, start) || endBefore < start || endAfter < start) {
+      start = 0;
+      endBefore = before.length;
+      endAfter = after.length;
+    }
+  }
+  while (start < endBefore && start < endAfter && before.charCodeAt(start) === after.charCodeAt(start)) start += 1;
+  while (endBefore > start && endAfter > start && before.charCodeAt(endBefore - 1) === after.charCodeAt(endAfter - 1)) {
+    endBefore -= 1;
+    endAfter -= 1;
+  }
+  const high = (c) => c >= 0xd800 && c <= 0xdbff;
+  const low = (c) => c >= 0xdc00 && c <= 0xdfff;
+  if (start > 0 && high(after.charCodeAt(start - 1))) start -= 1;
+  if (endAfter < after.length && low(after.charCodeAt(endAfter))) {
+    endBefore += 1;
+    endAfter += 1;
+  }
+  return { start, removed: endBefore - start, inserted: after.slice(start, endAfter) };
 }
 
 function headingOf(node) {

@@ -1,5 +1,6 @@
 // A page on a jsdom document, with the messages it posts collected, and the
 // reader of our fixture files.
+import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { JSDOM, VirtualConsole } from 'jsdom';
 import { createPage } from '../src/page.js';
@@ -41,14 +42,44 @@ export function makePage({ runScripts, sizes } = {}) {
   const root = win.document.getElementById('content');
   const messages = [];
   const waiting = [];
+  // The text as the host holds it, kept from what the page is sent and what it posts: the
+  // page's edits travel as changes, and a test reads the text they make.
+  const host = { text: '' };
+  const applyChange = (c) => {
+    assert.equal(c.length, host.text.length, 'a change measured against another text');
+    host.text = host.text.slice(0, c.start) + c.inserted + host.text.slice(c.start + c.removed);
+  };
   const post = (m) => {
+    if (m.type === 'edit') {
+      applyChange(m);
+      m = { type: 'edit', source: host.text };
+    }
     messages.push(m);
     for (const w of waiting.filter((x) => x.type === m.type)) {
       waiting.splice(waiting.indexOf(w), 1);
       w.resolve(m);
     }
   };
-  const page = createPage({ win, root, post, ...(sizes ? { sizes } : {}) });
+  const raw = createPage({ win, root, post, ...(sizes ? { sizes } : {}) });
+  const page = {
+    ...raw,
+    render(markdown, ...rest) {
+      if (typeof markdown === 'string') host.text = markdown;
+      return raw.render(markdown, ...rest);
+    },
+    update(delta) {
+      const ok = raw.update(delta);
+      const d = ok && typeof delta === 'string' ? JSON.parse(delta) : delta;
+      if (ok) host.text = host.text.slice(0, d.start) + d.inserted + host.text.slice(d.start + d.removed);
+      return ok;
+    },
+    // The text after the page's pending edit, as the host would make it.
+    flushEdit() {
+      const change = raw.flushEdit();
+      if (change) applyChange(change);
+      return host.text;
+    },
+  };
   const of = (type) => messages.filter((m) => m.type === type);
   // The first message of a type, posted already or still to come: work the
   // page finishes later (a FileReader) is awaited as the message itself.

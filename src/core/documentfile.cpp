@@ -1,7 +1,7 @@
-#include "platformdocument.h"
+#include "documentfile.h"
 
 #include "filewriter.h"
-#include "markdowndocument.h"
+#include "documenttext.h"
 
 #include <QFileInfo>
 
@@ -22,19 +22,17 @@ std::optional<QDateTime> modificationDate(const QString &path)
 
 } // namespace
 
-PlatformDocument::PlatformDocument(std::unique_ptr<MarkdownDocument> content,
-                                   const QString &filePath, QObject *parent)
+DocumentFile::DocumentFile(DocumentText &text, const QString &filePath, QObject *parent)
     : QObject(parent)
-    , m_content(std::move(content))
+    , m_text(text)
     , m_filePath(filePath)
     , m_fileModificationDate(filePath.isEmpty() ? std::nullopt : modificationDate(filePath))
 {
-    Q_ASSERT(m_content);
 }
 
-PlatformDocument::~PlatformDocument() = default;
+DocumentFile::~DocumentFile() = default;
 
-void PlatformDocument::updateChangeCount(Change change)
+void DocumentFile::updateChangeCount(Change change)
 {
     switch (change) {
     case Change::Done:
@@ -49,7 +47,7 @@ void PlatformDocument::updateChangeCount(Change change)
     }
 }
 
-void PlatformDocument::setChangeCount(int count)
+void DocumentFile::setChangeCount(int count)
 {
     const bool wasEdited = isDocumentEdited();
     m_changeCount = count;
@@ -57,12 +55,12 @@ void PlatformDocument::setChangeCount(int count)
         Q_EMIT editedChanged(isDocumentEdited());
 }
 
-void PlatformDocument::setFileModificationDate(const QDateTime &date)
+void DocumentFile::setFileModificationDate(const QDateTime &date)
 {
     m_fileModificationDate = date;
 }
 
-void PlatformDocument::setFilePath(const QString &path)
+void DocumentFile::setFilePath(const QString &path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     if (absolute == m_filePath)
@@ -71,7 +69,7 @@ void PlatformDocument::setFilePath(const QString &path)
     Q_EMIT filePathChanged(m_filePath);
 }
 
-bool PlatformDocument::saveDocument(SaveKind kind, const DiskAttributes *lastSeen)
+bool DocumentFile::saveDocument(SaveKind kind, const DiskAttributes *lastSeen)
 {
     if (!isUntitled())
         return saveTo(m_filePath, kind, lastSeen);
@@ -87,7 +85,7 @@ bool PlatformDocument::saveDocument(SaveKind kind, const DiskAttributes *lastSee
     return true;
 }
 
-bool PlatformDocument::mayOverwrite(const QString &path, SaveKind kind)
+bool DocumentFile::mayOverwrite(const QString &path, SaveKind kind)
 {
     if (path != m_filePath || !m_fileModificationDate)
         return true;
@@ -103,16 +101,16 @@ bool PlatformDocument::mayOverwrite(const QString &path, SaveKind kind)
     return false;
 }
 
-std::optional<QByteArray> PlatformDocument::fileData(SaveKind kind)
+std::optional<QByteArray> DocumentFile::fileData(SaveKind kind)
 {
-    if (auto data = m_content->fileData())
+    if (auto data = m_text.fileData())
         return data;
     // Never a silent replacement of what the encoding cannot hold: converting rewrites every
     // character beyond ASCII, so the user decides.
     if (!m_prompter) {
         fail(QStringLiteral("The document \u201C%1\u201D was not saved: its text has characters "
                             "that %2 cannot hold.")
-                 .arg(QFileInfo(m_filePath).fileName(), m_content->encoding().name()),
+                 .arg(QFileInfo(m_filePath).fileName(), m_text.encoding().name()),
              false);
         return std::nullopt;
     }
@@ -121,11 +119,11 @@ std::optional<QByteArray> PlatformDocument::fileData(SaveKind kind)
     m_conversionDeclined = !m_prompter->confirmConvertToUtf8(*this);
     if (m_conversionDeclined)
         return std::nullopt;
-    m_content->setEncoding(TextEncoding::Kind::Utf8);
-    return m_content->fileData();
+    m_text.setEncoding(TextEncoding::Kind::Utf8);
+    return m_text.fileData();
 }
 
-bool PlatformDocument::saveTo(const QString &path, SaveKind kind, const DiskAttributes *lastSeen)
+bool DocumentFile::saveTo(const QString &path, SaveKind kind, const DiskAttributes *lastSeen)
 {
     if (!mayOverwrite(path, kind))
         return false;
@@ -150,7 +148,7 @@ bool PlatformDocument::saveTo(const QString &path, SaveKind kind, const DiskAttr
     return true;
 }
 
-void PlatformDocument::fail(const QString &message, bool alert)
+void DocumentFile::fail(const QString &message, bool alert)
 {
     std::fprintf(stderr, "Quorvel: %s\n", qPrintable(message));
     if (alert && !m_failureReported && m_prompter)

@@ -12,8 +12,8 @@
 
 namespace quorvel::core {
 
-class MarkdownDocument;
-class PlatformDocument;
+class DocumentText;
+class DocumentFile;
 
 // What a save needs from the user. The application implements it with dialogs; without one a
 // document cannot be saved as a new file and its errors go to standard error only.
@@ -22,19 +22,19 @@ class DocumentPrompter
 public:
     virtual ~DocumentPrompter() = default;
     // The path to save an untitled document to; nothing when the user cancels.
-    virtual std::optional<QString> askSavePath(const PlatformDocument &document) = 0;
+    virtual std::optional<QString> askSavePath(const DocumentFile &document) = 0;
     // The file on disk is newer than the version the document knows; true saves over it.
-    virtual bool confirmOverwriteNewerFile(const PlatformDocument &document) = 0;
-    virtual void reportSaveError(const PlatformDocument &document, const QString &message) = 0;
-    // The text holds characters the file's encoding (content().encoding()) cannot; true converts
+    virtual bool confirmOverwriteNewerFile(const DocumentFile &document) = 0;
+    virtual void reportSaveError(const DocumentFile &document, const QString &message) = 0;
+    // The text holds characters the file's encoding (text().encoding()) cannot; true converts
     // the file to UTF-8 and saves it, false keeps the text unsaved in the window.
-    virtual bool confirmConvertToUtf8(const PlatformDocument &document) = 0;
+    virtual bool confirmConvertToUtf8(const DocumentFile &document) = 0;
 };
 
-// The document as the windowing layer sees it: its file, its edited state and its saving.
-// Saving writes the text in the encoding the file was read in, through FileWriter, so that a
-// crash or a full disk never leaves a truncated file behind.
-class PlatformDocument : public QObject
+// The file behind a document's text: its path, whether the text has changes it does not hold,
+// and saving. Saving writes the text in the encoding the file was read in, through FileWriter,
+// so that a crash or a full disk never leaves a truncated file behind.
+class DocumentFile : public QObject
 {
     Q_OBJECT
 
@@ -44,12 +44,11 @@ public:
     // asks again.
     enum class SaveKind { Explicit, Autosave };
 
-    // Takes the content; `filePath` is empty for an untitled document.
-    PlatformDocument(std::unique_ptr<MarkdownDocument> content, const QString &filePath,
-                     QObject *parent = nullptr);
-    ~PlatformDocument() override;
+    // `filePath` is empty for an untitled document. The text outlives the file.
+    DocumentFile(DocumentText &text, const QString &filePath, QObject *parent = nullptr);
+    ~DocumentFile() override;
 
-    MarkdownDocument &content() const { return *m_content; }
+    DocumentText &text() const { return m_text; }
     QString filePath() const { return m_filePath; }
     bool isUntitled() const { return m_filePath.isEmpty(); }
     // Another program renamed the file; the document follows it.
@@ -84,7 +83,7 @@ private:
     void fail(const QString &message, bool alert);
     void setChangeCount(int count);
 
-    std::unique_ptr<MarkdownDocument> m_content;
+    DocumentText &m_text;
     QString m_filePath;
     int m_changeCount = 0;
     std::optional<QDateTime> m_fileModificationDate;
