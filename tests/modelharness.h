@@ -12,7 +12,7 @@ using namespace quorvel::core;
 struct PreviewCalls
 {
     int flushes = 0;
-    QStringList reloads;
+    int reloads = 0;
     QList<double> fractions;
     QStringList headings; // scrolled to, "!" before an instant scroll
     QStringList finds;    // "find:<query>", "step:<n>", "clear", "focus"
@@ -28,7 +28,7 @@ public:
     {
     }
     void flushEdits() override { ++m_calls.flushes; }
-    void prepareForReload(const QString &text) override { m_calls.reloads << text; }
+    void prepareForReload() override { ++m_calls.reloads; }
     void scrollToFraction(double fraction) override { m_calls.fractions << fraction; }
     void scrollToHeadingText(const QString &text, bool instant) override
     {

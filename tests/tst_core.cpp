@@ -4,7 +4,6 @@
 #include "core/documentcontrollers.h"
 #include "core/documentmodel.h"
 #include "core/filewriter.h"
-#include "core/lineendings.h"
 #include "core/documenttext.h"
 #include "core/documentfile.h"
 
@@ -23,6 +22,7 @@
 #include <unistd.h>
 
 using namespace quorvel::core;
+using namespace Qt::StringLiterals;
 using Mode = DocumentModel::Mode;
 
 namespace {
@@ -105,6 +105,16 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    // the text and its edits
+    void anEditIsTheSpanThatDiffers_data();
+    void anEditIsTheSpanThatDiffers();
+    void anEditMovesPastAnEarlierOne_data();
+    void anEditMovesPastAnEarlierOne();
+    void aViewBehindIsToldOneSpan();
+    void editsThatDoNotFitAreRefused();
+    void historyTakesBackStepsWhereverTheyWereMade_data();
+    void historyTakesBackStepsWhereverTheyWereMade();
+
     // the file
     void savingKeepsEveryUntouchedByte_data();
     void savingKeepsEveryUntouchedByte();
@@ -120,8 +130,6 @@ private Q_SLOTS:
     void untitledSaveAsksForAPath();
 
     // line breaks through a text widget
-    void editKeepsUntouchedLineBreaks_data();
-    void editKeepsUntouchedLineBreaks();
 
     // the model
     void modeAndOutlineComeFromTheLastChoice_data();
@@ -154,6 +162,182 @@ void TestCore::init()
 void TestCore::cleanup()
 {
     m_fakes.reset();
+}
+
+// The text and its edits ----------------------------------------------------------------------
+
+void TestCore::anEditIsTheSpanThatDiffers_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("inserted");
+    QTest::newRow("typed") << u"ab"_s << u"axb"_s << 1 << 0 << u"x"_s;
+    QTest::newRow("deleted") << u"abc"_s << u"ac"_s << 1 << 1 << QString();
+    QTest::newRow("replaced-at-end") << u"abc"_s << u"abXY"_s << 2 << 1 << u"XY"_s;
+    QTest::newRow("same") << u"abc"_s << u"abc"_s << 3 << 0 << QString();
+    QTest::newRow("repeated-letters") << u"aaa"_s << u"aaaa"_s << 3 << 0 << u"a"_s;
+    // Two emoji that share their first half: the change must not start between the halves.
+    QTest::newRow("pair-before") << u"\U0001F601"_s << u"\U0001F600\U0001F601"_s << 0 << 2
+                                 << u"\U0001F600\U0001F601"_s;
+    QTest::newRow("pair-after") << u"\U0001F600"_s << u"\U0001F600\U0001F601"_s << 2 << 0
+                                << u"\U0001F601"_s;
+    QTest::newRow("pair-replaced") << u"a\U0001F600b"_s << u"a\U0001F601b"_s << 1 << 2
+                                   << u"\U0001F601"_s;
+}
+
+void TestCore::anEditIsTheSpanThatDiffers()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(int, start);
+    QFETCH(int, removed);
+    QFETCH(QString, inserted);
+    const TextEdit edit = TextEdit::between(from, to);
+    QCOMPARE(edit, (TextEdit{start, removed, inserted}));
+    DocumentText text(from);
+    QSignalSpy edited(&text, &DocumentText::edited);
+    QCOMPARE(text.replaceAll(to, EditOrigin::Disk), from != to);
+    QCOMPARE(text.text(), to);
+    if (from != to)
+        QCOMPARE(edited.first().at(0).value<TextEdit>(), edit);
+}
+
+// Two edits made from the same text: the later one, moved past the earlier, changes what it
+// meant to, or nothing when both touch the same characters.
+void TestCore::anEditMovesPastAnEarlierOne_data()
+{
+    QTest::addColumn<int>("earlierStart");
+    QTest::addColumn<int>("earlierRemoved");
+    QTest::addColumn<QString>("earlierInserted");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<QString>("result"); // from "one two three"; null: refused
+    QTest::newRow("after-an-insertion") << 0 << 0 << u">> "_s << 4 << 3 << u"2"_s
+                                        << u">> one 2 three"_s;
+    QTest::newRow("after-a-deletion") << 0 << 4 << QString() << 8 << 5 << u"3"_s << u"two 3"_s;
+    QTest::newRow("before") << 8 << 5 << u"3"_s << 0 << 3 << u"1"_s << u"1 two 3"_s;
+    QTest::newRow("touching-at-the-end") << 4 << 3 << u"2"_s << 7 << 0 << u"!"_s
+                                         << u"one 2! three"_s;
+    QTest::newRow("same-place-insertions") << 3 << 0 << u"A"_s << 3 << 0 << u"B"_s
+                                           << u"oneAB two three"_s;
+    QTest::newRow("overlapping") << 4 << 3 << u"2"_s << 5 << 4 << u"X"_s << QString();
+    QTest::newRow("inside-a-deletion") << 0 << 7 << QString() << 4 << 0 << u"X"_s << QString();
+}
+
+void TestCore::anEditMovesPastAnEarlierOne()
+{
+    QFETCH(int, earlierStart);
+    QFETCH(int, earlierRemoved);
+    QFETCH(QString, earlierInserted);
+    QFETCH(int, start);
+    QFETCH(int, removed);
+    QFETCH(QString, inserted);
+    QFETCH(QString, result);
+    DocumentText text(u"one two three"_s);
+    QVERIFY(text.apply({earlierStart, earlierRemoved, earlierInserted}, EditOrigin::SourceEditor));
+    const auto moved = text.rebase({start, removed, inserted}, 0);
+    QCOMPARE(moved.has_value(), !result.isNull());
+    if (moved) {
+        QVERIFY(text.apply(*moved, EditOrigin::Page));
+        QCOMPARE(text.text(), result);
+    }
+}
+
+// A view that holds an old revision is told what changed since as one span, however many
+// edits there were; from a revision history has let go of, nothing.
+void TestCore::aViewBehindIsToldOneSpan()
+{
+    DocumentText text(u"# Notes\n\nA line of text \U0001F600 that runs on.\n\nAnother one.\n"_s);
+    quint32 state = 7;
+    const auto next = [&state](quint32 bound) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % bound;
+    };
+    const QStringList pieces{u""_s, u"x"_s, u"\n"_s, u"\U0001F601"_s};
+    for (int round = 0; round < 300; ++round) { // more edits than are remembered
+        const quint64 from = text.revision();
+        const QString before = text.text();
+        for (int n = 0; n < 1 + round % 4; ++n) {
+            const qsizetype start = next(quint32(text.size() + 1));
+            const qsizetype removed = next(quint32(std::min<qsizetype>(4, text.size() - start) + 1));
+            text.apply({start, removed, pieces[next(4)]}, EditOrigin::SourceEditor);
+        }
+        const auto change = text.changeSince(from);
+        QVERIFY(change);
+        QCOMPARE(QString(before).replace(change->start, change->removed, change->inserted),
+                 text.text());
+        const QString &now = text.text();
+        QVERIFY(change->start == 0 || change->start == now.size()
+                || !(now[change->start - 1].isHighSurrogate() && now[change->start].isLowSurrogate()));
+    }
+    QVERIFY(!text.changeSince(0));
+    QVERIFY(!text.changeSince(text.revision() + 1));
+}
+
+void TestCore::editsThatDoNotFitAreRefused()
+{
+    DocumentText text(u"abc"_s);
+    QSignalSpy edited(&text, &DocumentText::edited);
+    for (const TextEdit &edit : {TextEdit{-1, 0, u"x"_s}, TextEdit{2, 2, u"x"_s},
+                                 TextEdit{4, 0, u"x"_s}, TextEdit{0, -1, u"x"_s},
+                                 TextEdit{1, 1, u"b"_s}})
+        QVERIFY(!text.apply(edit, EditOrigin::Page));
+    QCOMPARE(text.text(), u"abc"_s);
+    QCOMPARE(text.revision(), 0u);
+    QCOMPARE(edited.count(), 0);
+    QVERIFY(!text.canUndo());
+}
+
+// Edits as "origin:start:removed:inserted"; after them, what each undo leaves and where the
+// caret goes, then what the first redo brings back.
+void TestCore::historyTakesBackStepsWhereverTheyWereMade_data()
+{
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QStringList>("undone"); // "text|caret" after each undo
+    QTest::addColumn<QString>("redone");
+    QTest::newRow("typing-run-is-one-step") << QStringList{"s:0:0:a", "s:1:0:b", "s:2:0:c"}
+                                            << QStringList{"|0"} << u"abc"_s;
+    QTest::newRow("backspacing-run-is-one-step")
+        << QStringList{"s:0:0:abc", "s:2:1:", "s:1:1:"} << QStringList{"abc|3", "|0"} << u"abc"_s;
+    QTest::newRow("a-new-line-starts-a-step") << QStringList{"s:0:0:a", "s:1:0:\n", "s:2:0:b"}
+                                              << QStringList{"a|1", "|0"} << u"a"_s;
+    QTest::newRow("views-take-turns") << QStringList{"s:0:0:a", "p:1:0:b", "s:2:0:c"}
+                                      << QStringList{"ab|2", "a|1", "|0"} << u"a"_s;
+    QTest::newRow("a-jump-starts-a-step") << QStringList{"s:0:0:ab", "s:0:0:c"}
+                                          << QStringList{"ab|0", "|0"} << u"ab"_s;
+    QTest::newRow("commands-and-reloads-are-steps")
+        << QStringList{"s:0:0:a", "c:0:1:A", "d:1:0:!"} << QStringList{"A|1", "a|1", "|0"}
+        << u"a"_s;
+}
+
+void TestCore::historyTakesBackStepsWhereverTheyWereMade()
+{
+    QFETCH(QStringList, edits);
+    QFETCH(QStringList, undone);
+    QFETCH(QString, redone);
+    DocumentText text;
+    const QHash<QString, EditOrigin> origins{{u"s"_s, EditOrigin::SourceEditor},
+                                             {u"p"_s, EditOrigin::Page},
+                                             {u"c"_s, EditOrigin::Program},
+                                             {u"d"_s, EditOrigin::Disk}};
+    for (const QString &edit : edits) {
+        const QStringList part = edit.split(u':');
+        QVERIFY(text.apply({part[1].toInt(), part[2].toInt(), part[3]}, origins[part[0]]));
+    }
+    QSignalSpy edited(&text, &DocumentText::edited);
+    for (const QString &expected : undone) {
+        const auto caret = text.undo();
+        QVERIFY(caret);
+        QCOMPARE(text.text() + u'|' + QString::number(*caret), expected);
+    }
+    QVERIFY(!text.canUndo());
+    QVERIFY(!text.undo());
+    QCOMPARE(edited.first().at(1).value<EditOrigin>(), EditOrigin::History);
+    QVERIFY(text.redo());
+    QCOMPARE(text.text(), redone);
 }
 
 void TestCore::savingKeepsEveryUntouchedByte_data()
@@ -472,57 +656,6 @@ void TestCore::savingKeepsLinks()
     QCOMPARE(::stat(to, &b), 0);
     QCOMPARE(a.st_ino, b.st_ino);
     QCOMPARE(QFileInfo(other).isSymLink(), link == u"symbolic");
-}
-
-void TestCore::editKeepsUntouchedLineBreaks_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("typedFrom"); // widget text before
-    QTest::addColumn<QString>("typedTo");   // widget text after
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("crlf-type-in-line") << "ab\r\ncd\r\n" << "ab\ncd\n" << "ab\ncXd\n"
-                                       << "ab\r\ncXd\r\n";
-    QTest::newRow("crlf-new-line-gets-crlf") << "ab\r\ncd\r\n" << "ab\ncd\n" << "ab\nc\nd\n"
-                                             << "ab\r\nc\r\nd\r\n";
-    QTest::newRow("crlf-join-lines") << "ab\r\ncd\r\nef" << "ab\ncd\nef" << "abcd\nef"
-                                     << "abcd\r\nef";
-    QTest::newRow("mixed-kept-away-from-edit") << "a\nb\r\nc\rd" << "a\nb\nc\nd" << "a\nb\nc\nD"
-                                               << "a\nb\r\nc\rD";
-    QTest::newRow("lone-cr-file") << "a\rb" << "a\nb" << "a\nb\nc" << "a\rb\rc";
-    // A lone "\r" and a "\n" brought together by the edit stay two breaks.
-    QTest::newRow("deleted-between-cr-and-lf") << "a\rb\nc" << "a\nb\nc" << "a\n\nc"
-                                               << "a\r\n\nc";
-    QTest::newRow("new-line-after-a-lone-cr") << "x\na\rb" << "x\na\nb" << "x\na\n\nb"
-                                              << "x\na\r\n\nb";
-    QTest::newRow("new-line-before-a-lf-in-a-cr-file") << "\ra\nb" << "\na\nb"
-                                                       << "\nax\n\nb" << "\rax\r\n\nb";
-    QTest::newRow("unicode-line-separator") << QString("a") + QChar(0x2028) + "b"
-                                            << "a\nb" << "a\nbc"
-                                            << QString("a") + QChar(0x2028) + "bc";
-    QTest::newRow("empty-file") << "" << "" << "x\ny" << "x\ny";
-    QTest::newRow("replace-all") << "a\r\nb" << "a\nb" << "z" << "z";
-    QTest::newRow("repeated-letters") << "aa\r\naa" << "aa\naa" << "aa\naaa" << "aa\r\naaa";
-    // Only line breaks change in the widget's form: a no-break space, a tab, a byte-order mark
-    // and the missing final line break all stay as they are.
-    const QString bom(QChar(0xFEFF));
-    QTest::newRow("other-characters-kept")
-        << bom + "a\u00A0b\tc\r\nd" << bom + "a\u00A0b\tc\nd" << bom + "a\u00A0Xb\tc\nd"
-        << bom + "a\u00A0Xb\tc\r\nd";
-    QTest::newRow("paragraph-separator") << QString("a") + QChar(0x2029) + "b" << "a\nb"
-                                         << "A\nb" << QString("A") + QChar(0x2029) + "b";
-}
-
-void TestCore::editKeepsUntouchedLineBreaks()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, typedFrom);
-    QFETCH(QString, typedTo);
-    QFETCH(QString, expected);
-    QCOMPARE(toEditorText(file), typedFrom);
-    const QString merged = mergeEditorEdit(file, typedFrom, typedTo);
-    QCOMPARE(merged, expected);
-    QCOMPARE(toEditorText(merged), typedTo);
 }
 
 void TestCore::modeAndOutlineComeFromTheLastChoice_data()

@@ -262,7 +262,7 @@ void TestOutsideChanges::outsideChangeReloadsOrAsks()
         QCOMPARE(h.current(), QStringLiteral("theirs\n"));
         QVERIFY(!h.model->externalContent());
         QCOMPARE(h.origins.last(), EditOrigin::Disk);
-        QCOMPARE(preview().reloads, QStringList{"theirs\n"});
+        QCOMPARE(preview().reloads, 1);
         QVERIFY(!h.model->dirty());
         QVERIFY(!h.document->isDocumentEdited());
         h.scratch.clock.advance(2s);

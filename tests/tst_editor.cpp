@@ -70,6 +70,8 @@ private Q_SLOTS:
     void wrapSelectionUndoesInOneStep();
     void blockCommandsChangeOnlyTheMarkers_data();
     void blockCommandsChangeOnlyTheMarkers();
+    void editKeepsUntouchedLineBreaks_data();
+    void editKeepsUntouchedLineBreaks();
     void charactersPassUnchanged_data();
     void charactersPassUnchanged();
     void editsReachTheModelExactly_data();
@@ -309,6 +311,64 @@ void TestEditor::blockCommandsChangeOnlyTheMarkers()
     QCOMPARE(rig.h.onDisk(), expected);
     rig.controller->undo();
     QCOMPARE(rig.text().toUtf8(), note);
+}
+
+void TestEditor::editKeepsUntouchedLineBreaks_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("typedFrom"); // widget text before
+    QTest::addColumn<QString>("typedTo");   // widget text after
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("crlf-type-in-line") << "ab\r\ncd\r\n" << "ab\ncd\n" << "ab\ncXd\n"
+                                       << "ab\r\ncXd\r\n";
+    QTest::newRow("crlf-new-line-gets-crlf") << "ab\r\ncd\r\n" << "ab\ncd\n" << "ab\nc\nd\n"
+                                             << "ab\r\nc\r\nd\r\n";
+    QTest::newRow("crlf-join-lines") << "ab\r\ncd\r\nef" << "ab\ncd\nef" << "abcd\nef"
+                                     << "abcd\r\nef";
+    QTest::newRow("mixed-kept-away-from-edit") << "a\nb\r\nc\rd" << "a\nb\nc\nd" << "a\nb\nc\nD"
+                                               << "a\nb\r\nc\rD";
+    QTest::newRow("lone-cr-file") << "a\rb" << "a\nb" << "a\nb\nc" << "a\rb\rc";
+    // A lone "\r" and a "\n" brought together by the edit stay two breaks.
+    QTest::newRow("deleted-between-cr-and-lf") << "a\rb\nc" << "a\nb\nc" << "a\n\nc"
+                                               << "a\r\n\nc";
+    QTest::newRow("new-line-after-a-lone-cr") << "x\na\rb" << "x\na\nb" << "x\na\n\nb"
+                                              << "x\na\r\n\nb";
+    QTest::newRow("new-line-before-a-lf-in-a-cr-file") << "\ra\nb" << "\na\nb"
+                                                       << "\nax\n\nb" << "\rax\r\n\nb";
+    // The widget keeps a U+2028 inside its line, as the file has it.
+    QTest::newRow("unicode-line-separator") << QString("a") + QChar(0x2028) + "b"
+                                            << QString("a") + QChar(0x2028) + "b"
+                                            << QString("a") + QChar(0x2028) + "bc"
+                                            << QString("a") + QChar(0x2028) + "bc";
+    QTest::newRow("empty-file") << "" << "" << "x\ny" << "x\ny";
+    QTest::newRow("replace-all") << "a\r\nb" << "a\nb" << "z" << "z";
+    QTest::newRow("repeated-letters") << "aa\r\naa" << "aa\naa" << "aa\naaa" << "aa\r\naaa";
+    // Only line breaks change in the widget's form: a no-break space, a tab, a byte-order mark
+    // and the missing final line break all stay as they are.
+    const QString bom(QChar(0xFEFF));
+    QTest::newRow("other-characters-kept")
+        << bom + "a\u00A0b\tc\r\nd" << bom + "a\u00A0b\tc\nd" << bom + "a\u00A0Xb\tc\nd"
+        << bom + "a\u00A0Xb\tc\r\nd";
+    QTest::newRow("paragraph-separator") << QString("a") + QChar(0x2029) + "b" << "a\nb"
+                                         << "A\nb" << QString("A") + QChar(0x2029) + "b";
+}
+
+void TestEditor::editKeepsUntouchedLineBreaks()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, typedFrom);
+    QFETCH(QString, typedTo);
+    QFETCH(QString, expected);
+    EditorRig rig(file.toUtf8());
+    QCOMPARE(rig.view.rawText(), typedFrom);
+    const TextEdit typed = TextEdit::between(typedFrom, typedTo);
+    QTextCursor cursor(rig.view.document());
+    cursor.setPosition(int(typed.start));
+    cursor.setPosition(int(typed.end()), QTextCursor::KeepAnchor);
+    cursor.insertText(typed.inserted);
+    QCOMPARE(rig.text(), expected);
+    QCOMPARE(editorForm(rig.text()), typedTo);
 }
 
 void TestEditor::charactersPassUnchanged_data()

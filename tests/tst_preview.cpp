@@ -581,7 +581,7 @@ void TestPreview::nothingIsSentBeforeReady()
     h.controller.applyTheme(h.scratch.appearance, themes::ThemeKind::Dark);
     h.controller.setEditable(true);
     h.controller.flushEdits();
-    h.controller.prepareForReload(QStringLiteral("x"));
+    h.controller.prepareForReload();
     h.scratch.clock.advance(5s);
     QCOMPARE(h.scripts(), QStringList());
 }
@@ -689,7 +689,7 @@ void TestPreview::pageEditsMadeFromAnOlderText()
     if (meanwhile == 1)
         h.text().apply({4, 3, u"2"_s}, core::EditOrigin::SourceEditor);
     if (meanwhile == 2) {
-        h.controller.prepareForReload(u"from disk"_s);
+        h.controller.prepareForReload();
         h.setText(u"from disk"_s, core::EditOrigin::Disk);
     }
     h.scratch.clock.advance(PreviewController::kRenderDelay);

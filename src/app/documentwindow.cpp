@@ -3,7 +3,6 @@
 #include "chromepalette.h"
 
 #include "core/debuglog.h"
-#include "core/lineendings.h"
 #include "core/documenttext.h"
 #include "documentcontroller.h"
 #include "editor/editorcontroller.h"

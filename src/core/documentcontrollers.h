@@ -21,18 +21,8 @@ public:
     virtual void flushEdits() = 0;
     // The text is about to be replaced from disk: an edit in progress must be dropped, not
     // written over the new text.
-    virtual void prepareForReload(const QString &text) = 0;
+    virtual void prepareForReload() = 0;
     virtual void scrollToFraction(double fraction) = 0;
-    // The text is about to change: `removed` characters at `start` become `added` others, or
-    // the whole of it when `start` is negative. A preview that holds on to the text lets go of
-    // it here, so that a keystroke changes the text where it lies instead of copying it.
-    virtual void textChanging(qsizetype start, qsizetype removed, qsizetype added)
-    {
-        Q_UNUSED(start);
-        Q_UNUSED(removed);
-        Q_UNUSED(added);
-    }
-
     // Find in the page and scrolling to headings. A preview that shows nothing finds nothing:
     // the defaults answer (0, 0) and do nothing else.
     using FindCompletion = std::function<void(int count, int index)>;

@@ -42,7 +42,7 @@ class NullPreview : public DocumentPreview
 {
 public:
     void flushEdits() override {}
-    void prepareForReload(const QString &) override {}
+    void prepareForReload() override {}
     void scrollToFraction(double) override {}
 };
 
@@ -612,7 +612,7 @@ void DocumentModel::followRename(const QString &path)
 void DocumentModel::applyDiskContent(const DecodedText &disk)
 {
     m_autosaveWork.cancel();
-    preview().prepareForReload(disk.text);
+    preview().prepareForReload();
     setExternalContent(std::nullopt);
     text().setEncoding(disk.encoding);
     text().replaceAll(disk.text, EditOrigin::Disk);

@@ -5,7 +5,6 @@
 #include "core/filereader.h"
 #include "core/documentmodel.h"
 #include "core/documenttext.h"
-#include "core/lineendings.h"
 #include "pagehost.h"
 #include "quorvelwebview.h"
 #include "themes/appearance.h"
@@ -392,7 +391,7 @@ void PreviewController::applyFlushedEdit(const QVariant &result)
         handleEdit(*edit);
 }
 
-void PreviewController::prepareForReload(const QString &)
+void PreviewController::prepareForReload()
 {
     // An edit in progress was made from the text being replaced: the page drops it, and one
     // already on its way is refused (handleEdit) for coming from before the reload.

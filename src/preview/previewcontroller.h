@@ -86,7 +86,7 @@ public:
     // Like flushEdits(), but returns only when the page has answered (or after `timeout`),
     // running the event loop meanwhile: closing must not free the page with an edit in it.
     void flushEditsNow(std::chrono::milliseconds timeout = std::chrono::seconds(3));
-    void prepareForReload(const QString &text) override;
+    void prepareForReload() override;
     void scrollToFraction(double fraction) override;
     void find(const QString &query, FindCompletion completion) override;
     void findStep(int step, FindCompletion completion) override;
