@@ -582,7 +582,7 @@ void TestCore::leavingVisualFlushesThePage()
     m_fakes->calls = {};
     model.setMode(to);
     QCOMPARE(preview().flushes, flushes);
-    QCOMPARE(scratch.store.string(QStringLiteral("lastMode")), DocumentModel::rawValue(to));
+    QCOMPARE(scratch.store.string(QStringLiteral("lastMode")), DocumentModel::storedName(to));
 }
 
 void TestCore::liveRefsKeepDeadEntriesUntilTheNextModel()

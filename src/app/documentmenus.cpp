@@ -268,13 +268,13 @@ void addThemePicker(QMenu *menu, DocumentWindow &window)
         auto *action = menu->addAction(themes::label(theme), &window,
                                        [model, theme] { model->chooseTheme(theme); });
         action->setCheckable(true);
-        action->setData(themes::rawValue(theme));
+        action->setData(themes::storedName(theme));
         group->addAction(action);
     }
     // The window's theme, as it is when the menu opens (another window may have changed it).
     QObject::connect(menu, &QMenu::aboutToShow, menu, [model, group] {
         for (QAction *action : group->actions())
-            action->setChecked(action->data().toString() == themes::rawValue(model->theme()));
+            action->setChecked(action->data().toString() == themes::storedName(model->theme()));
     });
 }
 

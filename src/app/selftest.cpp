@@ -425,7 +425,7 @@ void SelfTest::checkWindowTheme()
         return;
     const bool dark = window()->palette().color(QPalette::Window).lightness() < 128;
     check(dark == (themes::windowAppearance(theme) == themes::WindowAppearance::Dark),
-          QStringLiteral("themes: window appearance matches ") + themes::rawValue(theme));
+          QStringLiteral("themes: window appearance matches ") + themes::storedName(theme));
 }
 
 void SelfTest::sourceBurst(int burst)
