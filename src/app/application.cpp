@@ -7,7 +7,7 @@
 #include "documentwindow.h"
 #include "headlessexport.h"
 #include "preview/previewcontroller.h"
-#include "preview/workspace.h"
+#include "preview/externallinks.h"
 #include "selftest.h"
 #include "singleinstance.h"
 #include "updater.h"
