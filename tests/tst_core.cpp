@@ -1,7 +1,7 @@
 #include "modelharness.h"
 
 #include "core/diskfile.h"
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/documentmodel.h"
 #include "core/filewriter.h"
 #include "core/lineendings.h"

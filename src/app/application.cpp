@@ -1,7 +1,7 @@
 #include "application.h"
 
 #include "commandline.h"
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
 #include "documentwindow.h"

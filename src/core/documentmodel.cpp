@@ -1,7 +1,7 @@
 #include "documentmodel.h"
 
 #include "debuglog.h"
-#include "documentcontrollers.h"
+#include "documentviews.h"
 #include "filewatcher.h"
 #include "markdowndocument.h"
 #include "platformdocument.h"

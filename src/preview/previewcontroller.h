@@ -1,7 +1,7 @@
 #pragma once
 
 #include "contextmenu.h"
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/outlineitem.h"
 #include "core/scheduler.h"
 #include "themes/themekind.h"
