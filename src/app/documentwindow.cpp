@@ -378,7 +378,7 @@ void DocumentWindow::showPreview()
     if (!controller || !controller->webView())
         return;
     m_preview = controller->webView();
-    core::previewLog(QStringLiteral("makeNSView (superview: ")
+    core::previewLog(QStringLiteral("preview attached (in a window: ")
                      + (m_preview->parentWidget() ? QStringLiteral("true") : QStringLiteral("false"))
                      + u')');
     // The splitter hands the placeholder back without a parent.
