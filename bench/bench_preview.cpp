@@ -92,7 +92,7 @@ double waitForRendered(DocumentWindow *window, const QElapsedTimer &since)
 
 double openToFirstRender(ScratchEnvironment &scratch, const QByteArray &note, Mode mode)
 {
-    scratch.store.setValue(QStringLiteral("lastMode"), core::DocumentModel::rawValue(mode));
+    scratch.store.setValue(QStringLiteral("lastMode"), core::DocumentModel::storedName(mode));
     static int n = 0;
     const QString path = scratch.write(QStringLiteral("open-%1.md").arg(++n), note);
     QElapsedTimer timer;
@@ -167,7 +167,7 @@ int main(int argc, char **argv)
         QList<double> firstScreen, painted;
         for (int i = 0; i < 3; ++i) {
             scratch.store.setValue(QStringLiteral("lastMode"),
-                                   core::DocumentModel::rawValue(Mode::Split));
+                                   core::DocumentModel::storedName(Mode::Split));
             const QString path = scratch.write(QStringLiteral("large-%1.md").arg(i),
                                                makeNote(10 * 1024 * 1024));
             QElapsedTimer timer;

@@ -2,7 +2,7 @@
 
 #include "testsupport.h"
 
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/documentmodel.h"
 #include "core/documentsession.h"
 

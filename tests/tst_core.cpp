@@ -1,7 +1,7 @@
 #include "modelharness.h"
 
 #include "core/diskfile.h"
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/documentmodel.h"
 #include "core/filewriter.h"
 #include "core/documenttext.h"
@@ -720,7 +720,7 @@ void TestCore::leavingVisualFlushesThePage()
     m_fakes->calls = {};
     model.setMode(to);
     QCOMPARE(preview().flushes, flushes);
-    QCOMPARE(scratch.store.string(QStringLiteral("lastMode")), DocumentModel::rawValue(to));
+    QCOMPARE(scratch.store.string(QStringLiteral("lastMode")), DocumentModel::storedName(to));
 }
 
 void TestCore::liveRefsKeepDeadEntriesUntilTheNextModel()

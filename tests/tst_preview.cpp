@@ -4,7 +4,7 @@
 #include "preview/bridgemessage.h"
 #include "preview/contextmenu.h"
 #include "preview/navigationpolicy.h"
-#include "preview/workspace.h"
+#include "preview/externallinks.h"
 #include "preview/pagehost.h"
 #include "preview/previewcontroller.h"
 #include "preview/webpagehost.h"

@@ -137,7 +137,7 @@ void TestPreviewPage::cleanup()
 
 DocumentWindow *TestPreviewPage::open(Mode mode, const QByteArray &bytes)
 {
-    m_scratch->store.setValue(QStringLiteral("lastMode"), core::DocumentModel::rawValue(mode));
+    m_scratch->store.setValue(QStringLiteral("lastMode"), core::DocumentModel::storedName(mode));
     const QString path = m_scratch->write(QStringLiteral("note.md"), bytes);
     return DocumentController::shared().openDocument(path);
 }

@@ -18,8 +18,8 @@ class TestThemes : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void rawValuesMatchExactly_data();
-    void rawValuesMatchExactly();
+    void storedNamesMatchExactly_data();
+    void storedNamesMatchExactly();
     void rotationHandsOutEveryThemeButSystemOnce();
     void editorColoursAreReadableAndFollowTheAppearance();
 
@@ -38,7 +38,7 @@ private Q_SLOTS:
     void damagedMemoryLoadsWhatItCan();
 };
 
-void TestThemes::rawValuesMatchExactly_data()
+void TestThemes::storedNamesMatchExactly_data()
 {
     QTest::addColumn<QString>("raw");
     QTest::addColumn<int>("theme"); // -1: none
@@ -50,11 +50,11 @@ void TestThemes::rawValuesMatchExactly_data()
     QTest::newRow("legacy-name") << "lin" << -1;
 }
 
-void TestThemes::rawValuesMatchExactly()
+void TestThemes::storedNamesMatchExactly()
 {
     QFETCH(QString, raw);
     QFETCH(int, theme);
-    const auto found = themeFromRawValue(raw);
+    const auto found = themeFromStoredName(raw);
     QCOMPARE(found ? int(*found) : -1, theme);
 }
 
@@ -80,7 +80,7 @@ void TestThemes::editorColoursAreReadableAndFollowTheAppearance()
             continue;
         const double bg = colors->background.lightnessF();
         const double fg = colors->text.lightnessF();
-        QVERIFY2(std::abs(bg - fg) > 0.5, qPrintable(rawValue(theme)));
+        QVERIFY2(std::abs(bg - fg) > 0.5, qPrintable(storedName(theme)));
         QCOMPARE(windowAppearance(theme) == WindowAppearance::Dark, bg < 0.5);
     }
 }
@@ -137,9 +137,9 @@ void TestThemes::storedValuesAreReadOrDefaulted()
 
     QVariant actual;
     if (property == u"theme")
-        actual = rawValue(appearance.theme());
+        actual = storedName(appearance.theme());
     else if (property == u"paperSize")
-        actual = rawValue(appearance.paperSize());
+        actual = storedName(appearance.paperSize());
     else
         actual = appearance.property(property.toLatin1());
     QCOMPARE(actual, expected);
@@ -307,7 +307,7 @@ void TestThemes::rotationStartsAndSkips()
     const QSet<ThemeKind> avoid(avoiding.begin(), avoiding.end());
     for (ThemeKind expected : handedOut) {
         QCOMPARE(memory.nextTheme(avoid, appTheme), expected);
-        QCOMPARE(scratch.store.string(QStringLiteral("lastAssignedTheme")), rawValue(expected));
+        QCOMPARE(scratch.store.string(QStringLiteral("lastAssignedTheme")), storedName(expected));
     }
 }
 

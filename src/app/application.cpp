@@ -1,14 +1,14 @@
 #include "application.h"
 
 #include "commandline.h"
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
 #include "documentwindow.h"
 #include "headlessexport.h"
+#include "headlessrun.h"
 #include "preview/previewcontroller.h"
-#include "preview/workspace.h"
-#include "selftest.h"
+#include "preview/externallinks.h"
 #include "singleinstance.h"
 #include "updater.h"
 #include "themes/appearance.h"
@@ -65,40 +65,11 @@ void quietMessages()
     });
 }
 
-// Runs a headless mode to its `finished(int)` and ends the process with that status, without
-// tearing the web engine down: the mode's output is written and closed by then, and tearing
-// down would only add a tenth of a second to every run.
-template <typename Mode>
-[[noreturn]] void runToTheEnd(QApplication &app, Mode &mode)
-{
-    int status = 2;
-    QObject::connect(&mode, &Mode::finished, &app, [&status](int code) {
-        status = code;
-        QCoreApplication::exit(code);
-    });
-    // Inside the event loop, so that an early end (bad arguments) can still end it.
-    QTimer::singleShot(0, &mode, &Mode::run);
-    app.exec();
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
-
 int runExport(QApplication &app, const CommandLine &line)
 {
     installControllers();
     HeadlessExport run(line.format, line.input, line.output);
     runToTheEnd(app, run);
-}
-
-// Nothing of the run is kept but the file under test, and every save of it is done by the time
-// the test ends.
-int runSelfTest(QApplication &app, const CommandLine &line)
-{
-    installControllers();
-    // A modal alert would stop the run until its time-out; the test reports failures itself.
-    DocumentController::shared().setAlertsEnabled(false);
-    SelfTest test(line.selfTestFile);
-    runToTheEnd(app, test);
 }
 
 void openFiles(const QStringList &files)
@@ -137,7 +108,7 @@ void installControllers()
          [](const QUrl &url) { preview::openExternally(url); }});
 }
 
-int runApplication(int argc, char **argv)
+int runApplication(int argc, char **argv, SelfTestRun selfTest)
 {
     const CommandLine line = CommandLine::parse(arguments(argc, argv));
     switch (line.mode) {
@@ -192,7 +163,7 @@ int runApplication(int argc, char **argv)
     // No updater and no single-instance server: a self-test asks the network nothing and takes
     // no files from other starts.
     if (line.mode == CommandLine::Mode::SelfTest)
-        return runSelfTest(app, line);
+        return selfTest(app, line.selfTestFile);
 
     installControllers();
     // Only a program with windows may ask the network anything, and only from here on.

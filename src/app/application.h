@@ -1,6 +1,13 @@
 #pragma once
 
+class QApplication;
+class QString;
+
 namespace quorvel::app {
+
+// The `--selftest FILE` run, to the end of the process. The self-test is built on this library,
+// so the program hands it in.
+using SelfTestRun = int (*)(QApplication &app, const QString &file);
 
 // Prepares the process before Qt starts: the offscreen platform when there is no display and the
 // run is a command-line mode, and the web engine's sandbox off when running as root.
@@ -10,6 +17,6 @@ void prepareEnvironment(int argc, char **argv);
 void installControllers();
 
 // The whole program after main(): reads the command line and runs the chosen mode.
-int runApplication(int argc, char **argv);
+int runApplication(int argc, char **argv, SelfTestRun selfTest);
 
 } // namespace quorvel::app

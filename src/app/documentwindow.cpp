@@ -5,29 +5,22 @@
 #include "core/debuglog.h"
 #include "core/documenttext.h"
 #include "documentcontroller.h"
+#include "documentmenus.h"
+#include "documenttoolbar.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
-#include "export/exporter.h"
 #include "findbar.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 #include "reloadbanner.h"
 #include "outlinesidebar.h"
-#include "settingswindow.h"
-#include "icons.h"
 #include "sourcefindbar.h"
-#include "support.h"
-#include "updater.h"
-#include "typography.h"
 #include "statusbar.h"
 #include "themes/appearance.h"
 #include "themes/settingsstore.h"
 
 #include <QAbstractButton>
-#include <QActionGroup>
 #include <QMenu>
-#include <QToolButton>
-#include <QToolBar>
 #include <QKeyEvent>
 #include <QAction>
 #include <QApplication>
@@ -35,7 +28,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QImage>
 #include <QPlainTextEdit>
@@ -59,15 +51,6 @@ const QString kWindowFrameKey = QStringLiteral("windowFrame");
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
-// Fusion draws a menu button's arrow under its label, where it reads as a stray mark; and once a
-// button has a style sheet, its hovered and open states are white squares unless told otherwise.
-const QString kMenuButtonStyle = QStringLiteral(
-    "QToolButton::menu-indicator { image: none; width: 0; }"
-    "QToolButton:pressed, QToolButton:open { background-color: rgba(128, 128, 128, 0.22);"
-     " border: 1px solid rgba(128, 128, 128, 0.35); border-radius: 4px; }"
-    "QToolButton:hover:!pressed:!open { background-color: rgba(128, 128, 128, 0.12);"
-    " border: 1px solid rgba(128, 128, 128, 0.25); border-radius: 4px; }");
-
 
 } // namespace
 
@@ -130,8 +113,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setContentsMargins(0, 0, 0, 0);
 
-    buildActions();
-    buildToolbar();
+    m_menus = std::make_unique<DocumentMenus>(*this);
+    m_toolbar = new DocumentToolbar(*this);
     wire();
     qApp->installEventFilter(this);
 }
@@ -143,194 +126,6 @@ DocumentWindow::~DocumentWindow()
     // The model's page lives in this window's layout; it goes before the widgets around it.
     m_model = nullptr;
     m_session.reset();
-}
-
-void DocumentWindow::buildActions()
-{
-    DocumentModel &model = *m_model;
-    themes::Appearance &appearance = model.environment().appearance;
-
-    auto *file = menuBar()->addMenu(tr("&File"));
-    file->addAction(tr("&New"), QKeySequence::New, this,
-                    [] { DocumentController::shared().newDocument(); });
-    file->addAction(tr("&Open\u2026"), QKeySequence::Open, this,
-                    [this] { DocumentController::shared().showOpenDialog(this); });
-    file->addSeparator();
-    auto *save = file->addAction(tr("&Save"), this, [this] { m_model->saveNow(); });
-    save->setShortcut(QKeySequence::Save);
-    auto *reload = file->addAction(tr("&Reload from Disk"), QKeySequence(Qt::CTRL | Qt::Key_R),
-                                   this, [this] { m_model->reloadFromDisk(); });
-    file->addSeparator();
-    auto *exports = file->addMenu(tr("&Export"));
-    exports->addAction(tr("&PDF\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), this,
-                       [this] { exporter::exportPDF(*m_model); });
-    exports->addAction(tr("&HTML\u2026"), this, [this] { exporter::exportHTML(*m_model); });
-    exports->addAction(tr("&Word (.docx)\u2026"), this,
-                       [this] { exporter::exportDOCX(*m_model); });
-    file->addAction(tr("&Print\u2026"), QKeySequence::Print, this,
-                    [this] { exporter::printDocument(*m_model); });
-    file->addSeparator();
-    file->addAction(tr("&Close"), QKeySequence::Close, this, &QWidget::close);
-    file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::closeAllWindows);
-    // A file to reload exists only once the note has one.
-    const auto updateReload = [this, reload] { reload->setEnabled(!m_model->fileUrl().isEmpty()); };
-    connect(&model, &DocumentModel::fileUrlChanged, reload, updateReload);
-    updateReload();
-
-    auto *edit = menuBar()->addMenu(tr("&Edit"));
-    const struct
-    {
-        const char *label;
-        void (DocumentModel::*command)();
-        QList<QKeySequence> keys;
-    } finds[] = {
-        {"&Find\u2026", &DocumentModel::find, {QKeySequence::Find}},
-        {"Find &Next", &DocumentModel::findNext, {Qt::Key_F3, Qt::CTRL | Qt::Key_G}},
-        {"Find Pre&vious", &DocumentModel::findPrevious,
-         {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}},
-    };
-    for (const auto &entry : finds) {
-        auto *action = edit->addAction(tr(entry.label), m_model, entry.command);
-        action->setShortcuts(entry.keys);
-    }
-    edit->addSeparator();
-    // Where Linux programs keep it.
-    edit->addAction(tr("Pr&eferences\u2026"), QKeySequence(Qt::CTRL | Qt::Key_Comma), this,
-                    [] { SettingsWindow::showShared(); });
-    m_editMenu = edit;
-
-    // Markdown formatting: on the page in the editing view, in the source everywhere else.
-    auto *format = menuBar()->addMenu(tr("F&ormat"));
-    const struct
-    {
-        const char *label;
-        const char *command;
-        const char *prefix;
-        const char *suffix;
-        QKeySequence key;
-    } inlines[] = {
-        {"&Bold", "bold", "**", "**", QKeySequence(Qt::CTRL | Qt::Key_B)},
-        {"&Italic", "italic", "*", "*", QKeySequence(Qt::CTRL | Qt::Key_I)},
-        {"&Code", "code", "`", "`", QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft)},
-        {"&Link\u2026", "link", "[", "", QKeySequence(Qt::CTRL | Qt::Key_K)},
-        {"&Highlight", "mark", "==", "==", {}},
-        {"&Strikethrough", "strike", "~~", "~~", {}},
-    };
-    for (const auto &entry : inlines) {
-        format->addAction(tr(entry.label), entry.key, this,
-                          [this, command = QString::fromLatin1(entry.command),
-                           prefix = QString::fromLatin1(entry.prefix),
-                           suffix = QString::fromLatin1(entry.suffix)] {
-                              applyFormat(command, prefix, suffix);
-                          });
-    }
-    format->addSeparator();
-    using editor::BlockKind;
-    for (int level = 1; level <= 6; ++level) {
-        format->addAction(tr("Heading &%1").arg(level),
-                          QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key(Qt::Key_0 + level)), this,
-                          [this, level] {
-                              applyBlockFormat(u"h%1"_s.arg(level), {BlockKind::Heading, level});
-                          });
-    }
-    const struct
-    {
-        const char *label;
-        const char *command;
-        BlockKind kind;
-        QKeySequence key;
-    } blocks[] = {
-        {"&Paragraph", "paragraph", BlockKind::Paragraph, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_0)},
-        {"&Quote", "quote", BlockKind::Quote, {}},
-        {"B&ulleted List", "ul", BlockKind::Bullet, {}},
-        {"&Numbered List", "ol", BlockKind::Numbered, {}},
-        {"Chec&kbox", "task", BlockKind::Task, {}},
-    };
-    for (const auto &entry : blocks) {
-        format->addAction(tr(entry.label), entry.key, this,
-                          [this, command = QString::fromLatin1(entry.command), kind = entry.kind] {
-                              applyBlockFormat(command, {kind});
-                          });
-    }
-    const auto updateFormat = [this, format] {
-        // The reading view takes no edits: the menu says so rather than doing nothing.
-        for (QAction *action : format->actions())
-            action->setEnabled(m_model->mode() != Mode::Read);
-    };
-    connect(&model, &DocumentModel::modeChanged, format, updateFormat);
-    updateFormat();
-
-    auto *view = menuBar()->addMenu(tr("&View"));
-    auto *modes = new QActionGroup(view);
-    const struct
-    {
-        Mode mode;
-        const char *label;
-        Qt::Key key;
-    } modeItems[] = {{Mode::Read, "&Reading View", Qt::Key_1},
-                     {Mode::Visual, "&Editing View", Qt::Key_2},
-                     {Mode::Split, "S&plit View", Qt::Key_3},
-                     {Mode::Source, "So&urce View", Qt::Key_4}};
-    for (const auto &entry : modeItems) {
-        auto *action = view->addAction(tr(entry.label), this,
-                                       [this, mode = entry.mode] { m_model->setMode(mode); });
-        action->setShortcut(QKeySequence(Qt::CTRL | entry.key));
-        action->setCheckable(true);
-        action->setData(int(entry.mode));
-        modes->addAction(action);
-    }
-    followMode(modes);
-    view->addSeparator();
-    auto *outline = view->addAction(QString(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
-                                    this, [this] { m_model->setShowOutline(!m_model->showOutline()); });
-    auto *presentation = view->addAction(QString(), this, [this] { togglePresentation(); });
-    presentation->setShortcuts({QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P), QKeySequence(Qt::Key_F11)});
-    const auto nameToggles = [this, outline, presentation] {
-        outline->setText(m_model->showOutline() ? tr("Hide &Outline") : tr("Show &Outline"));
-        presentation->setText(m_model->presentation() ? tr("Exit Presentation &Mode")
-                                                      : tr("Presentation &Mode"));
-    };
-    connect(&model, &DocumentModel::showOutlineChanged, this, nameToggles);
-    connect(&model, &DocumentModel::presentationChanged, this, nameToggles);
-    nameToggles();
-    view->addSeparator();
-
-    addThemePicker(view->addMenu(tr("&Theme")));
-
-    const auto step = [&appearance](auto set, auto get, auto next) {
-        return [&appearance, set, get, next] { (appearance.*set)(next((appearance.*get)())); };
-    };
-    using themes::Appearance;
-    view->addAction(tr("&Larger Text"), this,
-                    step(&Appearance::setFontSize, &Appearance::fontSize, typography::larger))
-        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    view->addAction(tr("&Smaller Text"), QKeySequence(Qt::CTRL | Qt::Key_Minus), this,
-                    step(&Appearance::setFontSize, &Appearance::fontSize, typography::smaller));
-    view->addAction(tr("&Default Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [&appearance] { typography::reset(appearance); });
-    view->addAction(tr("&Narrower Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), this,
-                    step(&Appearance::setContentWidth, &Appearance::contentWidth, typography::narrower));
-    view->addAction(tr("&Wider Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketRight), this,
-                    step(&Appearance::setContentWidth, &Appearance::contentWidth, typography::wider));
-    view->addAction(tr("&Tighter Line Spacing"), this,
-                    step(&Appearance::setLineHeight, &Appearance::lineHeight, typography::tighter));
-    view->addAction(tr("L&ooser Line Spacing"), this,
-                    step(&Appearance::setLineHeight, &Appearance::lineHeight, typography::looser));
-    view->addSeparator();
-    auto *statusToggle = view->addAction(tr("Status &Bar"));
-    statusToggle->setCheckable(true);
-    statusToggle->setChecked(appearance.showStatusBar());
-    connect(statusToggle, &QAction::toggled, &appearance, &Appearance::setShowStatusBar);
-    connect(&appearance, &Appearance::showStatusBarChanged, statusToggle, &QAction::setChecked);
-
-    // Linux has no application menu: what it would hold goes to Help.
-    m_helpMenu = menuBar()->addMenu(tr("&Help"));
-    m_helpMenu->addAction(tr("Send &Feedback\u2026"), this, [] { support::openFeedback(); });
-    m_helpMenu->addAction(tr("&Support Quorvel\u2026"), this, [] { support::openSupport(); });
-    m_helpMenu->addSeparator();
-    auto *updates = m_helpMenu->addAction(tr("Check for &Updates\u2026"), this,
-                                          [] { Updater::shared().checkNow(); });
-    updates->setEnabled(Updater::shared().canCheck());
-    connect(&Updater::shared(), &Updater::canCheckChanged, updates, &QAction::setEnabled);
 }
 
 bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
@@ -356,225 +151,6 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void DocumentWindow::followMode(QActionGroup *modes)
-{
-    const auto mark = [this, modes] {
-        for (QAction *action : modes->actions())
-            action->setChecked(action->data().toInt() == int(m_model->mode()));
-    };
-    connect(m_model, &DocumentModel::modeChanged, modes, mark);
-    mark();
-}
-
-void DocumentWindow::addThemePicker(QMenu *menu)
-{
-    auto *group = new QActionGroup(menu);
-    for (const themes::ThemeKind theme : themes::allThemes()) {
-        auto *action = menu->addAction(themes::label(theme), this,
-                                       [this, theme] { m_model->chooseTheme(theme); });
-        action->setCheckable(true);
-        action->setData(themes::rawValue(theme));
-        group->addAction(action);
-    }
-    // The window's theme, as it is when the menu opens (another window may have changed it).
-    connect(menu, &QMenu::aboutToShow, menu, [this, group] {
-        for (QAction *action : group->actions())
-            action->setChecked(action->data().toString() == themes::rawValue(m_model->theme()));
-    });
-}
-
-void DocumentWindow::buildToolbar()
-{
-    DocumentModel &model = *m_model;
-    m_toolbar = addToolBar(tr("Document"));
-    m_toolbar->setObjectName(QStringLiteral("documentToolbar"));
-    m_toolbar->setMovable(false);
-    m_toolbar->setFloatable(false);
-    m_toolbar->setIconSize(QSize(16, 16));
-    m_toolbar->toggleViewAction()->setVisible(false);
-    m_toolbar->setContentsMargins(6, 2, 6, 2);
-
-    const auto addIcon = [this](QAction *action, const QString &icon) {
-        m_toolbarIcons.append({action, icon});
-        return action;
-    };
-
-    // The views, in the order of the switcher: reading, editing, source, split.
-    auto *modes = new QActionGroup(m_toolbar);
-    const struct
-    {
-        Mode mode;
-        const char *icon;
-        const char *help;
-    } switcher[] = {{Mode::Read, "read", "Reading View (Ctrl+1)"},
-                    {Mode::Visual, "edit", "Editing View (Ctrl+2)"},
-                    {Mode::Source, "source", "Source View (Ctrl+4)"},
-                    {Mode::Split, "split", "Split View (Ctrl+3)"}};
-    for (const auto &entry : switcher) {
-        auto *action = addIcon(m_toolbar->addAction(QString(), this,
-                                                    [this, mode = entry.mode] { m_model->setMode(mode); }),
-                               QString::fromLatin1(entry.icon));
-        action->setToolTip(tr(entry.help));
-        action->setCheckable(true);
-        action->setData(int(entry.mode));
-        modes->addAction(action);
-    }
-    followMode(modes);
-    m_toolbar->addSeparator();
-
-    auto *openMenu = new QMenu(this);
-    // Rebuilt each time it opens: another window may have opened a file since.
-    connect(openMenu, &QMenu::aboutToShow, openMenu, [this, openMenu] {
-        openMenu->clear();
-        openMenu->addAction(tr("Open\u2026"), this,
-                            [this] { DocumentController::shared().showOpenDialog(this); });
-        const QStringList recent = DocumentController::shared().recentDocuments();
-        if (!recent.isEmpty())
-            openMenu->addSeparator();
-        for (const QString &path : recent) {
-            auto *item = openMenu->addAction(QFileInfo(path).fileName(), this,
-                                             [path] { DocumentController::shared().openDocument(path); });
-            item->setToolTip(path);
-        }
-    });
-    auto *open = addIcon(openMenu->menuAction(), QStringLiteral("open"));
-    open->setText(tr("Open"));
-    open->setToolTip(tr("Open (Ctrl+O)"));
-    connect(open, &QAction::triggered, this, [this] { DocumentController::shared().showOpenDialog(this); });
-    m_toolbar->addAction(open);
-    auto *save = addIcon(m_toolbar->addAction(tr("Save"), this, [this] { m_model->saveNow(); }),
-                         QStringLiteral("save"));
-    save->setToolTip(tr("Save (Ctrl+S)"));
-    auto *exportMenu = new QMenu(this);
-    exportMenu->addAction(tr("PDF\u2026"), this, [this] { exporter::exportPDF(*m_model); });
-    exportMenu->addAction(tr("HTML\u2026"), this, [this] { exporter::exportHTML(*m_model); });
-    exportMenu->addAction(tr("Word (.docx)\u2026"), this, [this] { exporter::exportDOCX(*m_model); });
-    exportMenu->addSeparator();
-    exportMenu->addAction(tr("Print\u2026"), this, [this] { exporter::printDocument(*m_model); });
-    auto *exports = addIcon(exportMenu->menuAction(), QStringLiteral("export"));
-    exports->setText(tr("Export"));
-    exports->setToolTip(tr("Export"));
-    m_toolbar->addAction(exports);
-    for (QAction *withMenu : {open, exports}) {
-        if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(withMenu))) {
-            button->setPopupMode(QToolButton::InstantPopup);
-            // Fusion draws the menu arrow under the label, where it reads as a stray mark.
-            button->setStyleSheet(kMenuButtonStyle);
-        }
-    }
-
-    // The title in the middle: the file's name, and a dot while there are unsaved changes.
-    auto *left = new QWidget(m_toolbar);
-    left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_toolbar->addWidget(left);
-    m_titleLabel = new QLabel(m_toolbar);
-    m_titleLabel->setAlignment(Qt::AlignCenter);
-    m_toolbar->addWidget(m_titleLabel);
-    auto *right = new QWidget(m_toolbar);
-    right->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_toolbar->addWidget(right);
-
-    auto *find = addIcon(m_toolbar->addAction(QString(), m_model, &DocumentModel::find),
-                         QStringLiteral("find"));
-    find->setToolTip(tr("Find (Ctrl+F)"));
-    const struct
-    {
-        const char *icon;
-        const char *help;
-        const char *command;
-        const char *mark;
-    } buttons[] = {{"bold", "Bold (Ctrl+B)", "bold", "**"},
-                   {"italic", "Italic (Ctrl+I)", "italic", "*"},
-                   {"strike", "Strikethrough", "strike", "~~"}};
-    QList<QAction *> formatActions;
-    for (const auto &entry : buttons) {
-        auto *action = addIcon(
-            m_toolbar->addAction(QString(), this,
-                                 [this, command = QString::fromLatin1(entry.command),
-                                  mark = QString::fromLatin1(entry.mark)] {
-                                     applyFormat(command, mark, mark);
-                                 }),
-            QString::fromLatin1(entry.icon));
-        action->setToolTip(tr(entry.help));
-        formatActions.append(action);
-    }
-    const auto updateFormat = [this, formatActions] {
-        for (QAction *action : formatActions)
-            action->setEnabled(m_model->mode() != Mode::Read);
-    };
-    connect(&model, &DocumentModel::modeChanged, this, updateFormat);
-    updateFormat();
-
-    auto *settingsMenu = new QMenu(this);
-    addThemePicker(settingsMenu->addMenu(tr("Theme")));
-    settingsMenu->addSeparator();
-    themes::Appearance &appearance = model.environment().appearance;
-    settingsMenu->addAction(tr("Larger Text"), this, [&appearance] {
-        appearance.setFontSize(typography::larger(appearance.fontSize()));
-    });
-    settingsMenu->addAction(tr("Smaller Text"), this, [&appearance] {
-        appearance.setFontSize(typography::smaller(appearance.fontSize()));
-    });
-    settingsMenu->addAction(tr("Reset Typography"), this, [&appearance] { typography::reset(appearance); });
-    settingsMenu->addSeparator();
-    settingsMenu->addAction(tr("Full-Screen Presentation"), this, [this] {
-        m_model->setMode(Mode::Read);
-        m_model->setPresentation(true);
-    });
-    settingsMenu->addSeparator();
-    settingsMenu->addAction(tr("Settings\u2026"), this, [] { SettingsWindow::showShared(); });
-    auto *settings = addIcon(settingsMenu->menuAction(), QStringLiteral("settings"));
-    settings->setText(tr("Settings"));
-    settings->setToolTip(tr("Theme and Settings"));
-    m_toolbar->addAction(settings);
-    if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(settings))) {
-        button->setPopupMode(QToolButton::InstantPopup);
-        // The gear says "menu" by itself; the arrow would only crowd it.
-        button->setStyleSheet(kMenuButtonStyle);
-    }
-    m_labelled = {open, save, exports};
-    paintToolbarIcons();
-    refreshToolbar();
-}
-
-void DocumentWindow::paintToolbarIcons()
-{
-    if (!m_toolbar)
-        return;
-    // Drawn from SVG: only when the colours change, never at each step of a resize.
-    const QColor ink = palette().color(QPalette::ButtonText);
-    for (const auto &[action, icon] : m_toolbarIcons) {
-        action->setIcon(themedIcon(icon, ink));
-        // A button with a style sheet takes its text colour from the sheet, not the palette.
-        if (auto *button = m_toolbar->widgetForAction(action); button && !button->styleSheet().isEmpty())
-            button->setStyleSheet(kMenuButtonStyle + QStringLiteral(" QToolButton { color: %1; }").arg(ink.name()));
-    }
-}
-
-void DocumentWindow::refreshToolbar()
-{
-    if (!m_toolbar)
-        return;
-    // Labels beside Open, Save and Export only while the window has room for them.
-    const bool wide = typography::wideToolbar(width(), m_model->showOutline());
-    for (QAction *action : m_labelled) {
-        if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(action)))
-            button->setToolButtonStyle(wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
-    }
-    const QString name = m_document->isUntitled() ? tr("Untitled") : QFileInfo(filePath()).fileName();
-    QColor secondary = palette().color(QPalette::WindowText);
-    secondary.setAlphaF(0.6f);
-    const QString dot = m_model->dirty()
-        ? QStringLiteral("<span style=\"color:%1\">\u25CF</span>&nbsp;&nbsp;")
-              .arg(palette().color(QPalette::Highlight).name())
-        : QString();
-    const int room = wide ? 320 : 150;
-    const QString shown = m_titleLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, room - 20);
-    m_titleLabel->setFixedWidth(room);
-    m_titleLabel->setText(QStringLiteral("%1<span style=\"color:%2\">%3</span>")
-                              .arg(dot, secondary.name(QColor::HexArgb), shown.toHtmlEscaped()));
 }
 
 bool DocumentWindow::formatElsewhere(const QString &command)
@@ -757,7 +333,7 @@ void DocumentWindow::showPreview()
     if (!controller || !controller->webView())
         return;
     m_preview = controller->webView();
-    core::previewLog(QStringLiteral("makeNSView (superview: ")
+    core::previewLog(QStringLiteral("preview attached (in a window: ")
                      + (m_preview->parentWidget() ? QStringLiteral("true") : QStringLiteral("false"))
                      + u')');
     // The splitter hands the placeholder back without a parent.
@@ -815,12 +391,20 @@ void DocumentWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
-        paintToolbarIcons();
-        refreshToolbar();
+        if (m_toolbar) {
+            m_toolbar->repaintIcons();
+            m_toolbar->refresh();
+        }
     }
     else if (event->type() == QEvent::WindowStateChange && !isFullScreen() && m_model
              && m_model->presentation())
         m_model->setPresentation(false);
+}
+
+void DocumentWindow::refreshToolbar()
+{
+    if (m_toolbar)
+        m_toolbar->refresh();
 }
 
 void DocumentWindow::resizeEvent(QResizeEvent *event)

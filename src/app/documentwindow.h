@@ -10,9 +10,6 @@
 #include <memory>
 
 class QLabel;
-class QActionGroup;
-class QMenu;
-class QToolBar;
 class QPlainTextEdit;
 class QSplitter;
 
@@ -22,6 +19,8 @@ class EditorController;
 
 namespace quorvel::app {
 
+class DocumentMenus;
+class DocumentToolbar;
 class FindBar;
 class OutlineSidebar;
 class StatusBar;
@@ -59,6 +58,11 @@ public:
     // window must stay open.
     bool prepareToClose();
 
+    // The Format menu's and the toolbar's commands.
+    void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
+    void applyBlockFormat(const QString &command, editor::BlockFormat format);
+    void togglePresentation();
+
 Q_SIGNALS:
     void filePathChanged(const QString &path);
 
@@ -69,24 +73,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void buildActions();
     void wire();
     void applyMode();
     void updateTitle();
     void updateChrome();
-    // The Format menu's and the toolbar's commands.
-    void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
-    void applyBlockFormat(const QString &command, editor::BlockFormat format);
     // Sends the command to the page in the editing view; true when the source has no part in it.
     bool formatElsewhere(const QString &command);
-    void togglePresentation();
-    void buildToolbar();
-    // Checks the action of the model's mode among `modes`, now and at every change.
-    void followMode(QActionGroup *modes);
-    void addThemePicker(QMenu *menu);
-    // Icons in the palette's colour.
-    void paintToolbarIcons();
-    // Labels by width, the title and its unsaved dot.
+    // The toolbar's labels and title; the window hears of changes before the toolbar exists.
     void refreshToolbar();
     void showHeading(const core::OutlineItem &item);
     void showPreview();
@@ -121,12 +114,8 @@ private:
     QSplitter *m_columns = nullptr; // the outline beside the document
     OutlineSidebar *m_outline = nullptr;
     StatusBar *m_status = nullptr;
-    QMenu *m_editMenu = nullptr;
-    QMenu *m_helpMenu = nullptr;
-    QToolBar *m_toolbar = nullptr;
-    QLabel *m_titleLabel = nullptr;
-    QList<std::pair<QAction *, QString>> m_toolbarIcons;
-    QList<QAction *> m_labelled;
+    std::unique_ptr<DocumentMenus> m_menus;
+    DocumentToolbar *m_toolbar = nullptr;
     QLabel *m_encodingLabel = nullptr;
 };
 

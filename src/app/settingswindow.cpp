@@ -210,7 +210,7 @@ QWidget *SettingsWindow::appearanceTab()
     theme->hide();
     theme->setObjectName(QStringLiteral("theme"));
     for (ThemeKind kind : themes::allThemes())
-        theme->addItem(themes::label(kind), themes::rawValue(kind));
+        theme->addItem(themes::label(kind), themes::storedName(kind));
     auto *themeLabel = new QLabel(tr("Theme"), page);
     themeLabel->hide();
     themeLabel->setBuddy(theme);

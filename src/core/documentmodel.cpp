@@ -1,7 +1,7 @@
 #include "documentmodel.h"
 
 #include "debuglog.h"
-#include "documentcontrollers.h"
+#include "documentviews.h"
 #include "filewatcher.h"
 #include "documenttext.h"
 #include "documentfile.h"
@@ -64,7 +64,7 @@ DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     , m_disk(environment.scheduler)
     , m_ownText(std::make_unique<DocumentText>())
 {
-    m_mode = modeFromRawValue(m_env.store.string(kLastModeKey).value_or(QString()))
+    m_mode = modeFromStoredName(m_env.store.string(kLastModeKey).value_or(QString()))
                  .value_or(Mode::Read);
     m_showOutline = m_env.store.boolean(kLastShowOutlineKey).value_or(false);
 
@@ -89,7 +89,7 @@ const QList<DocumentModel::Mode> &DocumentModel::allModes()
     return modes;
 }
 
-QString DocumentModel::rawValue(Mode mode)
+QString DocumentModel::storedName(Mode mode)
 {
     switch (mode) {
     case Mode::Visual:
@@ -104,10 +104,10 @@ QString DocumentModel::rawValue(Mode mode)
     return QStringLiteral("read");
 }
 
-std::optional<DocumentModel::Mode> DocumentModel::modeFromRawValue(QStringView raw)
+std::optional<DocumentModel::Mode> DocumentModel::modeFromStoredName(QStringView name)
 {
     for (Mode mode : allModes()) {
-        if (raw == rawValue(mode))
+        if (name == storedName(mode))
             return mode;
     }
     return std::nullopt;
@@ -147,7 +147,7 @@ void DocumentModel::setMode(Mode mode, bool remember)
 {
     const Mode previous = m_mode;
     if (remember)
-        m_env.store.setValue(kLastModeKey, rawValue(mode));
+        m_env.store.setValue(kLastModeKey, storedName(mode));
     if (previous == mode)
         return;
     m_mode = mode;

@@ -63,8 +63,8 @@ public:
     ~DocumentModel() override;
 
     static const QList<Mode> &allModes();
-    static QString rawValue(Mode mode);
-    static std::optional<Mode> modeFromRawValue(QStringView raw);
+    static QString storedName(Mode mode);
+    static std::optional<Mode> modeFromStoredName(QStringView name);
 
     // The registry of every model made since start, oldest first; entries of freed models stay
     // (null) until the next model is made.

@@ -2,7 +2,7 @@
 // items, storing pasted images.
 
 #include "debuglog.h"
-#include "documentcontrollers.h"
+#include "documentviews.h"
 #include "documentmodel.h"
 #include "filewriter.h"
 #include "vault/vaultindex.h"

@@ -5,7 +5,7 @@
 #include "core/filewriter.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
-#include "preview/workspace.h"
+#include "preview/externallinks.h"
 #include "printing.h"
 #include "vault/vaultindex.h"
 

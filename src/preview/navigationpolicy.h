@@ -7,7 +7,7 @@ namespace quorvel::preview {
 enum class NavigationDecision {
     Allow,
     Cancel,
-    // Cancel, and hand the address to the default application (see workspace.h).
+    // Cancel, and hand the address to the default application (see externallinks.h).
     OpenExternally,
 };
 

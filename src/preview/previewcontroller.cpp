@@ -325,7 +325,7 @@ void PreviewController::applyTheme(const themes::Appearance &appearance, themes:
     if (!m_ready || payload == m_lastTheme)
         return;
     m_lastTheme = payload;
-    previewLog(QStringLiteral("theme ") + themes::rawValue(theme));
+    previewLog(QStringLiteral("theme ") + themes::storedName(theme));
     run(QStringLiteral("quorvel.setTheme(") + payload + u')');
 }
 

@@ -3,7 +3,7 @@
 #include "bridgemessage.h"
 #include "contextmenu.h"
 #include "core/textedit.h"
-#include "core/documentcontrollers.h"
+#include "core/documentviews.h"
 #include "core/outlineitem.h"
 #include "core/scheduler.h"
 #include "themes/themekind.h"

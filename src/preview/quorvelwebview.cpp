@@ -2,7 +2,7 @@
 
 #include "navigationpolicy.h"
 #include "previewcontroller.h"
-#include "workspace.h"
+#include "externallinks.h"
 #include "core/debuglog.h"
 
 #include <QContextMenuEvent>

@@ -12,18 +12,18 @@ namespace {
 ThemeKind storedTheme(const SettingsStore &store)
 {
     const QString raw = store.string(QStringLiteral("theme")).value_or(QString());
-    if (const auto theme = themeFromRawValue(raw))
+    if (const auto theme = themeFromStoredName(raw))
         return *theme;
     return renamedThemes().value(raw, ThemeKind::LightSans);
 }
 
 QVariant toStored(ThemeKind theme)
 {
-    return rawValue(theme);
+    return storedName(theme);
 }
 QVariant toStored(PaperSize size)
 {
-    return rawValue(size);
+    return storedName(size);
 }
 template<typename T>
 QVariant toStored(const T &value)
@@ -141,7 +141,7 @@ QString Appearance::jsPayload(ThemeKind theme) const
         {QStringLiteral("fontFamily"), m_fontFamily},
         {QStringLiteral("fontSize"), m_fontSize},
         {QStringLiteral("lineHeight"), m_lineHeight},
-        {QStringLiteral("theme"), rawValue(theme)},
+        {QStringLiteral("theme"), storedName(theme)},
         {QStringLiteral("width"), m_contentWidth},
     };
     return QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));

@@ -166,7 +166,7 @@ std::optional<ThemeKind> FileThemes::theme(const QString &path)
     const auto id = identifier(standardized);
     if (id) {
         if (auto it = m_entries.constFind(*id); it != m_entries.constEnd()) {
-            if (const auto theme = themeFromRawValue(it->theme)) {
+            if (const auto theme = themeFromStoredName(it->theme)) {
                 remember(*theme, *id, standardized);
                 return theme;
             }
@@ -179,7 +179,7 @@ std::optional<ThemeKind> FileThemes::theme(const QString &path)
     }
     if (!newest)
         return std::nullopt;
-    const auto theme = themeFromRawValue(newest->theme);
+    const auto theme = themeFromStoredName(newest->theme);
     if (!theme)
         return theme;
     // The file at this path has a new inode (a safe save, an atomic write, a delete and write):
@@ -197,7 +197,7 @@ void FileThemes::remember(ThemeKind theme, const QString &id, const QString &pat
 {
     // Two writes within one clock tick must still order, or the cut could drop the newer one.
     m_lastStamp = std::max(now(), m_lastStamp + 1e-6);
-    m_entries.insert(id, {rawValue(theme), path, m_lastStamp});
+    m_entries.insert(id, {storedName(theme), path, m_lastStamp});
     if (m_entries.size() >= kLimit + 1) {
         QList<std::pair<QString, double>> byAge;
         byAge.reserve(m_entries.size());
@@ -224,7 +224,7 @@ ThemeKind FileThemes::nextTheme(const QSet<ThemeKind> &avoiding, ThemeKind first
     const auto &rotation = themeRotation();
     const qsizetype n = rotation.size();
     qsizetype start = 0;
-    const auto last = themeFromRawValue(m_store.string(kLastAssignedKey).value_or(QString()));
+    const auto last = themeFromStoredName(m_store.string(kLastAssignedKey).value_or(QString()));
     if (last && rotation.contains(*last))
         start = rotation.indexOf(*last) + 1;
     else if (rotation.contains(first))
@@ -238,7 +238,7 @@ ThemeKind FileThemes::nextTheme(const QSet<ThemeKind> &avoiding, ThemeKind first
             break;
         }
     }
-    m_store.setValue(kLastAssignedKey, rawValue(chosen));
+    m_store.setValue(kLastAssignedKey, storedName(chosen));
     return chosen;
 }
 

@@ -8,7 +8,7 @@ const std::array<PaperSize, 3> &allPaperSizes()
     return all;
 }
 
-QString rawValue(PaperSize size)
+QString storedName(PaperSize size)
 {
     switch (size) {
     case PaperSize::Letter:

@@ -7,7 +7,7 @@ namespace {
 struct ThemeRow
 {
     ThemeKind kind;
-    const char *raw;
+    const char *stored;
     const char *label;
     WindowAppearance appearance;
     QRgb background; // 0 when the theme keeps the platform's colours
@@ -50,15 +50,15 @@ const std::array<ThemeKind, 11> &allThemes()
     return all;
 }
 
-QString rawValue(ThemeKind theme)
+QString storedName(ThemeKind theme)
 {
-    return QString::fromLatin1(row(theme).raw);
+    return QString::fromLatin1(row(theme).stored);
 }
 
-std::optional<ThemeKind> themeFromRawValue(QStringView raw)
+std::optional<ThemeKind> themeFromStoredName(QStringView name)
 {
     for (const auto &r : kRows) {
-        if (raw == QLatin1StringView(r.raw))
+        if (name == QLatin1StringView(r.stored))
             return r.kind;
     }
     return std::nullopt;

@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 
+class QApplication;
+
 namespace quorvel::core {
 class DocumentModel;
 struct ModelEnvironment;
@@ -26,8 +28,10 @@ class SettingsStore;
 } // namespace quorvel::themes
 
 namespace quorvel::app {
-
 class DocumentWindow;
+} // namespace quorvel::app
+
+namespace quorvel::selftest {
 
 // `--selftest FILE`: the real program, driven from inside the process. It checks the per-file
 // theme memory on scratch files of its own, opens FILE in an ordinary window, types into it in
@@ -95,7 +99,7 @@ private:
     void checkReloadStep(int step);
 
     core::ModelEnvironment scratchEnvironment();
-    DocumentWindow *window() const;
+    app::DocumentWindow *window() const;
     QString filePath() const { return m_url.toLocalFile(); }
     QString diskText() const;
     bool savedState() const;
@@ -118,4 +122,8 @@ private:
     int m_paragraphStart = -1;
 };
 
-} // namespace quorvel::app
+// The whole `--selftest FILE` run on `application`, with the real preview and no alerts; it ends
+// the process with the run's status and never returns.
+int runSelfTest(QApplication &application, const QString &path);
+
+} // namespace quorvel::selftest

@@ -1,9 +1,11 @@
 #include "selftest.h"
 
+#include "app/application.h"
+#include "app/documentcontroller.h"
+#include "app/documentwindow.h"
+#include "app/headlessrun.h"
 #include "core/documentmodel.h"
 #include "core/documenttext.h"
-#include "documentcontroller.h"
-#include "documentwindow.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
 #include "preview/previewcontroller.h"
@@ -28,9 +30,11 @@
 #include <cstdio>
 #include <memory>
 
-namespace quorvel::app {
+namespace quorvel::selftest {
 
 using namespace std::chrono_literals;
+using app::DocumentController;
+using app::DocumentWindow;
 using Mode = core::DocumentModel::Mode;
 
 namespace {
@@ -425,7 +429,7 @@ void SelfTest::checkWindowTheme()
         return;
     const bool dark = window()->palette().color(QPalette::Window).lightness() < 128;
     check(dark == (themes::windowAppearance(theme) == themes::WindowAppearance::Dark),
-          QStringLiteral("themes: window appearance matches ") + themes::rawValue(theme));
+          QStringLiteral("themes: window appearance matches ") + themes::storedName(theme));
 }
 
 void SelfTest::sourceBurst(int burst)
@@ -562,4 +566,15 @@ void SelfTest::checkReloadStep(int step)
         });
 }
 
-} // namespace quorvel::app
+// Nothing of the run is kept but the file under test, and every save of it is done by the time
+// the test ends.
+int runSelfTest(QApplication &application, const QString &path)
+{
+    app::installControllers();
+    // A modal alert would stop the run until its time-out; the test reports failures itself.
+    DocumentController::shared().setAlertsEnabled(false);
+    SelfTest test(path);
+    app::runToTheEnd(application, test);
+}
+
+} // namespace quorvel::selftest

@@ -1,4 +1,4 @@
-#include "workspace.h"
+#include "externallinks.h"
 
 #include "core/debuglog.h"
 
