@@ -586,7 +586,7 @@ void TestApp::outsideAppendsWhileTypingLoseNothing()
 
     QCOMPARE(window->model().text().text(), QStringLiteral("# Log\n") + typed);
     QCOMPARE(ScratchEnvironment::read(path), outside);
-    QTRY_COMPARE_WITH_TIMEOUT(window->model().externalContent(),
+    QTRY_COMPARE_WITH_TIMEOUT(window->document().externalContent(),
                               std::optional(QString::fromUtf8(outside)), 5000);
     app::ReloadBanner *banner = window->reloadBanner();
     QTRY_VERIFY(banner->isVisible());
@@ -604,7 +604,7 @@ void TestApp::outsideAppendsWhileTypingLoseNothing()
         banner->ignoreButton()->click();
         const QByteArray mine = "# Log\n" + typed.toUtf8();
         QTRY_COMPARE_WITH_TIMEOUT(ScratchEnvironment::read(path), mine, 5000);
-        QVERIFY(!window->model().externalContent());
+        QVERIFY(!window->document().externalContent());
     }
 }
 
@@ -613,7 +613,7 @@ void TestApp::ownSaveBurstNeverShowsTheBanner()
     useRealClock();
     DocumentWindow *window = open("start\n");
     window->model().setMode(Mode::Source);
-    QSignalSpy banner(&window->model(), &core::DocumentModel::externalContentChanged);
+    QSignalSpy banner(&window->document(), &core::DocumentFile::externalContentChanged);
     for (int i = 0; i < 200; ++i) {
         QTest::keyClick(window->sourceEditor(), 'x');
         window->model().saveNow();
@@ -630,7 +630,7 @@ void TestApp::ownSaveBurstNeverShowsTheBanner()
     file.close();
     QVERIFY(banner.wait(5000));
     QCOMPARE(banner.count(), 1);
-    QCOMPARE(window->model().externalContent(), QString::fromUtf8(saved + "outside\n"));
+    QCOMPARE(window->document().externalContent(), QString::fromUtf8(saved + "outside\n"));
 }
 
 void TestApp::deletedFileKeepsTheWindowAndIsNoticedAgain()
@@ -639,17 +639,17 @@ void TestApp::deletedFileKeepsTheWindowAndIsNoticedAgain()
     DocumentWindow *window = open("keep me\n");
     window->model().setMode(Mode::Source);
     const QString path = window->filePath();
-    const core::FileWatcher *watcher = window->model().watcher();
+    const core::FileWatcher *watcher = window->document().watcher();
     QVERIFY(QFile::remove(path));
     QTRY_VERIFY(watcher->hasPendingNotification());
     QTRY_VERIFY(!watcher->hasPendingNotification());
     QCOMPARE(window->sourceEditor()->toPlainText(), QStringLiteral("keep me\n"));
-    QVERIFY(!window->model().externalContent());
+    QVERIFY(!window->document().externalContent());
 
-    QSignalSpy banner(&window->model(), &core::DocumentModel::externalContentChanged);
+    QSignalSpy banner(&window->document(), &core::DocumentFile::externalContentChanged);
     m_scratch->write(QStringLiteral("note.md"), "written again\n");
     QVERIFY(banner.wait(5000));
-    QCOMPARE(window->model().externalContent(), QStringLiteral("written again\n"));
+    QCOMPARE(window->document().externalContent(), QStringLiteral("written again\n"));
     QCOMPARE(window->sourceEditor()->toPlainText(), QStringLiteral("keep me\n"));
 }
 

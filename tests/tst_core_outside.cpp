@@ -221,13 +221,13 @@ void TestOutsideChanges::ownSaveIsNeverAnOutsideChange()
 {
     QFETCH(QByteArray, bytes);
     Harness h(bytes);
-    QSignalSpy banner(h.model, &DocumentModel::externalContentChanged);
+    QSignalSpy banner(h.document, &DocumentFile::externalContentChanged);
     const QString start = h.current();
     h.setText(start + QStringLiteral("saved\n"));
     h.scratch.clock.advance(1s);
     QVERIFY(h.onDisk().startsWith(bytes));
     h.setText(start + QStringLiteral("saved\nand typed on\n")); // before the watcher reports
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
     QCOMPARE(banner.count(), 0);
     QCOMPARE(h.current(), start + QStringLiteral("saved\nand typed on\n"));
 }
@@ -256,11 +256,11 @@ void TestOutsideChanges::outsideChangeReloadsOrAsks()
     const QString windowText = h.current();
 
     h.scratch.write(QStringLiteral("note.md"), "theirs\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
 
     if (silent) {
         QCOMPARE(h.current(), QStringLiteral("theirs\n"));
-        QVERIFY(!h.model->externalContent());
+        QVERIFY(!h.document->externalContent());
         QCOMPARE(h.origins.last(), EditOrigin::Disk);
         QCOMPARE(preview().reloads, 1);
         QVERIFY(!h.model->dirty());
@@ -270,8 +270,8 @@ void TestOutsideChanges::outsideChangeReloadsOrAsks()
         return;
     }
     QCOMPARE(h.current(), windowText);
-    QCOMPARE(h.model->externalContent(), QStringLiteral("theirs\n"));
-    QCOMPARE(h.model->externalChangeDate(), QFileInfo(h.document->filePath()).lastModified());
+    QCOMPARE(h.document->externalContent(), QStringLiteral("theirs\n"));
+    QCOMPARE(h.document->externalChangeDate(), QFileInfo(h.document->filePath()).lastModified());
     QCOMPARE(attention.count(), 1);
     QVERIFY(!h.origins.contains(EditOrigin::Disk));
 }
@@ -280,25 +280,25 @@ void TestOutsideChanges::diskBackAtTheWindowsTextClosesTheBanner()
 {
     Harness h("mine\n");
     h.scratch.write(QStringLiteral("note.md"), "theirs\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QVERIFY(h.model->externalContent());
-    const auto shownAt = h.model->externalChangeDate();
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
+    QVERIFY(h.document->externalContent());
+    const auto shownAt = h.document->externalChangeDate();
     h.scratch.write(QStringLiteral("note.md"), "mine\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QVERIFY(!h.model->externalContent());
-    QCOMPARE(h.model->externalChangeDate(), shownAt); // kept after the banner closes
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
+    QVERIFY(!h.document->externalContent());
+    QCOMPARE(h.document->externalChangeDate(), shownAt); // kept after the banner closes
 }
 
 void TestOutsideChanges::bannerHoldsAcrossAutosaves()
 {
     Harness h;
     h.scratch.write(QStringLiteral("note.md"), "theirs\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
     for (int i = 0; i < 3; ++i) {
         h.setText(QStringLiteral("mine %1\n").arg(i));
         h.scratch.clock.advance(2s);
     }
-    QCOMPARE(h.model->externalContent(), QStringLiteral("theirs\n"));
+    QCOMPARE(h.document->externalContent(), QStringLiteral("theirs\n"));
     QCOMPARE(h.onDisk(), QByteArray("theirs\n"));
     QVERIFY(h.model->dirty());
 }
@@ -308,15 +308,15 @@ void TestOutsideChanges::reloadAppliesTheOfferedText()
     Harness h;
     h.setText(QStringLiteral("mine\n"));
     h.scratch.write(QStringLiteral("note.md"), "offered\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
     h.scratch.write(QStringLiteral("note.md"), "newer, not yet seen\n");
     h.model->reloadFromDisk();
     QCOMPARE(h.current(), QStringLiteral("offered\n"));
-    QVERIFY(!h.model->externalContent());
+    QVERIFY(!h.document->externalContent());
     QVERIFY(!h.document->isDocumentEdited());
     // The newer version is offered in turn; nothing of ours was written over it.
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QCOMPARE(h.model->externalContent(), QStringLiteral("newer, not yet seen\n"));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
+    QCOMPARE(h.document->externalContent(), QStringLiteral("newer, not yet seen\n"));
     QCOMPARE(h.onDisk(), QByteArray("newer, not yet seen\n"));
 }
 
@@ -336,9 +336,9 @@ void TestOutsideChanges::ignoreLetsTheNextSaveWin()
     if (unsaved)
         h.setText(QStringLiteral("mine\n"));
     h.scratch.write(QStringLiteral("note.md"), "theirs\n");
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    h.model->ignoreExternalChange();
-    QVERIFY(!h.model->externalContent());
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
+    h.document->ignoreExternalChange();
+    QVERIFY(!h.document->externalContent());
     h.scratch.clock.advance(1s);
     QCOMPARE(h.onDisk(), onDisk);
     QCOMPARE(h.prompter.overwriteQuestions, 0);
@@ -351,7 +351,7 @@ void TestOutsideChanges::autosaveBeforeTheNoticeDoesNotOverwrite()
     h.scratch.write(QStringLiteral("note.md"), "theirs, written a moment before the save\n");
     h.scratch.clock.advance(1s); // no event has been delivered yet
     QCOMPARE(h.onDisk(), QByteArray("theirs, written a moment before the save\n"));
-    QCOMPARE(h.model->externalContent(),
+    QCOMPARE(h.document->externalContent(),
              QStringLiteral("theirs, written a moment before the save\n"));
     QCOMPARE(h.current(), QStringLiteral("mine\n"));
 }
@@ -388,11 +388,11 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
     } else {
         writeNewer(h.scratch.write(file, bytes));
     }
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-    QCOMPARE(h.model->externalContent(), offered.isNull() ? std::nullopt : std::optional(offered));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
+    QCOMPARE(h.document->externalContent(), offered.isNull() ? std::nullopt : std::optional(offered));
     QCOMPARE(h.current(), QStringLiteral("start\n"));
     if (file == u"fifo" || file == u"link") {
-        QVERIFY(!h.model->fileReplacedBy().isEmpty());
+        QVERIFY(!h.document->fileReplacedBy().isEmpty());
         h.setText(QStringLiteral("mine\n"));
         h.scratch.clock.advance(1s);
         QCOMPARE(ScratchEnvironment::read(secret), QByteArray("secret\n"));
@@ -401,7 +401,7 @@ void TestOutsideChanges::outsideVersionIsReadLikeAnOpenedFile()
         QVERIFY(QFileInfo(note).isFile() && !QFileInfo(note).isSymLink());
         QCOMPARE(h.onDisk(), QByteArray("mine\n"));
         QCOMPARE(ScratchEnvironment::read(secret), QByteArray("secret\n"));
-        QVERIFY(h.model->fileReplacedBy().isEmpty());
+        QVERIFY(h.document->fileReplacedBy().isEmpty());
         return;
     }
 
@@ -469,16 +469,16 @@ void TestOutsideChanges::outsideMoveIsFollowedOrReported()
     const QString old = h.document->filePath();
     const QString moved = h.scratch.path(move);
     QVERIFY(QDir(h.scratch.dir.path()).mkpath(QStringLiteral("elsewhere")));
-    QSignalSpy banner(h.model, &DocumentModel::externalContentChanged);
+    QSignalSpy banner(h.document, &DocumentFile::externalContentChanged);
     QVERIFY(move.isEmpty() ? QFile::remove(old) : QFile::rename(old, moved));
-    QVERIFY(settle(h.scratch.clock, h.model->watcher()));
+    QVERIFY(settle(h.scratch.clock, h.document->watcher()));
     h.scratch.clock.advance(FileWatcher::kRearmDelay);
 
     h.setText(QStringLiteral("mine, typed on\n"));
     h.scratch.clock.advance(1s);
     QVERIFY(!QFile::exists(old)); // never recreated behind the user's back
     QCOMPARE(banner.count(), 0);
-    QCOMPARE(h.model->fileMissing(), !then.isEmpty());
+    QCOMPARE(h.document->fileMissing(), !then.isEmpty());
 
     if (then.isEmpty()) {
         QCOMPARE(h.document->filePath(), moved);
@@ -496,11 +496,11 @@ void TestOutsideChanges::outsideMoveIsFollowedOrReported()
         QCOMPARE(ScratchEnvironment::read(moved), QByteArray("mine\n"));
     } else {
         h.scratch.write(QStringLiteral("note.md"), "written again\n");
-        QVERIFY(settle(h.scratch.clock, h.model->watcher()));
-        QCOMPARE(h.model->externalContent(), QStringLiteral("written again\n"));
+        QVERIFY(settle(h.scratch.clock, h.document->watcher()));
+        QCOMPARE(h.document->externalContent(), QStringLiteral("written again\n"));
         QCOMPARE(h.current(), QStringLiteral("mine, typed on\n"));
     }
-    QVERIFY(!h.model->fileMissing());
+    QVERIFY(!h.document->fileMissing());
 }
 
 void TestOutsideChanges::perFileOffAssignsNothing()
@@ -658,7 +658,7 @@ void TestOutsideChanges::anAppendWhileTheSaveFlushesIsOffered()
     QVERIFY(h.onDisk().endsWith("theirs\n"));
     QVERIFY(waitUntil([&] {
         h.scratch.clock.advance(FileWatcher::kMergeDelay);
-        return h.model->externalContent() && h.model->externalContent()->endsWith(u"theirs\n");
+        return h.document->externalContent() && h.document->externalContent()->endsWith(u"theirs\n");
     }, 5000));
     QCOMPARE(h.current(), mine);
 }
@@ -696,7 +696,7 @@ void TestOutsideChanges::appendsWhileTypingAreNeverLost()
 
     QStringList typed;
     const auto typeAgainOnTheOfferedText = [&] {
-        if (!h.model->externalContent())
+        if (!h.document->externalContent())
             return;
         h.model->reloadFromDisk();
         QString text = h.current();
@@ -725,7 +725,7 @@ void TestOutsideChanges::appendsWhileTypingAreNeverLost()
     QVERIFY(waitUntil([&] {
         h.scratch.clock.advance(1100ms);
         typeAgainOnTheOfferedText();
-        return !h.document->isDocumentEdited() && !h.model->externalContent()
+        return !h.document->isDocumentEdited() && !h.document->externalContent()
             && h.current().contains(last);
     }, 10'000));
 

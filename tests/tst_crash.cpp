@@ -70,7 +70,7 @@ void TestCrash::killedSavesLeaveOneWholeVersion()
           leftCopies);
 
     const auto text = std::move(DocumentText::open(path)).value();
-    DocumentFile document(*text, path);
+    DocumentFile document(*text, path, scratch.clock);
     text->replaceAll(QString::fromLatin1(crashVersion(onDisk + 1)), EditOrigin::SourceEditor);
     document.updateChangeCount(DocumentFile::Change::Done);
     QVERIFY(document.saveDocument());
@@ -97,7 +97,7 @@ void TestCrash::nextSaveRemovesOnlyAbandonedCopies()
     QCOMPARE(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
 
     const auto text = std::move(DocumentText::open(path)).value();
-    DocumentFile document(*text, path);
+    DocumentFile document(*text, path, scratch.clock);
     text->replaceAll(QStringLiteral("new\n"), EditOrigin::SourceEditor);
     document.updateChangeCount(DocumentFile::Change::Done);
     QVERIFY(document.saveDocument());

@@ -121,13 +121,13 @@ void TestDesktop::reloadBannerIconComesToRest()
     Harness h("mine\n");
     h.scratch.appearance.setAutoReload(false); // so the change waits in the banner
     QWidget window;
-    auto *banner = new app::ReloadBanner(*h.model, &window);
+    auto *banner = new app::ReloadBanner(*h.model, *h.document, &window);
     window.show();
     h.scratch.write(QStringLiteral("note.md"), "theirs\n");
-    QVERIFY(QTest::qWaitFor([&] { return h.model->watcher()->hasPendingNotification(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return h.document->watcher()->hasPendingNotification(); }, 5000));
     QCoreApplication::processEvents();
     h.scratch.clock.advance(FileWatcher::kMergeDelay);
-    QVERIFY(h.model->externalContent());
+    QVERIFY(h.document->externalContent());
 
     const auto running = [banner] {
         int n = 0;

@@ -84,7 +84,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     placeholder->setEnabled(false);
     m_placeholder = placeholder;
 
-    m_banner = new ReloadBanner(*m_model, this);
+    m_banner = new ReloadBanner(*m_model, *m_document, this);
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setChildrenCollapsible(false);
     m_outline = new OutlineSidebar(*m_model, m_columns);

@@ -111,9 +111,10 @@ QString shortTime(const QTime &time)
 
 } // namespace
 
-ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
+ReloadBanner::ReloadBanner(core::DocumentModel &model, core::DocumentFile &file, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
+    , m_file(file)
 {
     setAutoFillBackground(true);
     setObjectName(QStringLiteral("reloadBanner"));
@@ -154,13 +155,13 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
     enter->setContext(Qt::WidgetWithChildrenShortcut);
     connect(enter, &QShortcut::activated, m_reload, &QPushButton::click);
 
-    connect(m_ignore, &QPushButton::clicked, this, [this] { m_model.ignoreExternalChange(); });
+    connect(m_ignore, &QPushButton::clicked, this, [this] { m_file.ignoreExternalChange(); });
     connect(m_reload, &QPushButton::clicked, this, [this] { m_model.reloadFromDisk(); });
     connect(m_saveAgain, &QPushButton::clicked, this, [this] { m_model.saveNow(); });
-    connect(&m_model, &core::DocumentModel::fileMissingChanged, this, &ReloadBanner::refresh);
-    connect(&m_model, &core::DocumentModel::fileReplacedByChanged, this, &ReloadBanner::refresh);
-    connect(&m_model, &core::DocumentModel::externalContentChanged, this, &ReloadBanner::refresh);
-    connect(&m_model, &core::DocumentModel::externalChangeDateChanged, this,
+    connect(&m_file, &core::DocumentFile::fileMissingChanged, this, &ReloadBanner::refresh);
+    connect(&m_file, &core::DocumentFile::fileReplacedByChanged, this, &ReloadBanner::refresh);
+    connect(&m_file, &core::DocumentFile::externalContentChanged, this, &ReloadBanner::refresh);
+    connect(&m_file, &core::DocumentFile::externalChangeDateChanged, this,
             &ReloadBanner::refresh);
     connect(&m_model, &core::DocumentModel::dirtyChanged, this, &ReloadBanner::refresh);
 
@@ -176,14 +177,14 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, QWidget *parent)
             setMaximumHeight(QWIDGETSIZE_MAX);
     });
     const auto showOrHide = [this, icon] {
-        const bool present = m_model.externalContent().has_value() || m_model.fileMissing()
-            || !m_model.fileReplacedBy().isEmpty();
+        const bool present = m_file.externalContent().has_value() || m_file.fileMissing()
+            || !m_file.fileReplacedBy().isEmpty();
         icon->setPulsing(present);
         slide(present);
     };
-    connect(&m_model, &core::DocumentModel::externalContentChanged, this, showOrHide);
-    connect(&m_model, &core::DocumentModel::fileMissingChanged, this, showOrHide);
-    connect(&m_model, &core::DocumentModel::fileReplacedByChanged, this, showOrHide);
+    connect(&m_file, &core::DocumentFile::externalContentChanged, this, showOrHide);
+    connect(&m_file, &core::DocumentFile::fileMissingChanged, this, showOrHide);
+    connect(&m_file, &core::DocumentFile::fileReplacedByChanged, this, showOrHide);
     hide();
     refresh();
 }
@@ -200,9 +201,9 @@ QString ReloadBanner::detail() const
 
 void ReloadBanner::refresh()
 {
-    const QString replacedBy = m_model.fileReplacedBy();
+    const QString replacedBy = m_file.fileReplacedBy();
     const bool missing =
-        (m_model.fileMissing() && !m_model.externalContent()) || !replacedBy.isEmpty();
+        (m_file.fileMissing() && !m_file.externalContent()) || !replacedBy.isEmpty();
     m_ignore->setVisible(!missing);
     m_reload->setVisible(!missing);
     m_saveAgain->setVisible(missing);
@@ -220,7 +221,7 @@ void ReloadBanner::refresh()
         return;
     }
     QString when;
-    if (const auto date = m_model.externalChangeDate())
+    if (const auto date = m_file.externalChangeDate())
         when = tr(" at ") + shortTime(date->time());
     m_title->setText(tr("This file changed on disk") + when);
     m_detail->setText(

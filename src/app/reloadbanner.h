@@ -7,6 +7,7 @@ class QPushButton;
 class QVariantAnimation;
 
 namespace quorvel::core {
+class DocumentFile;
 class DocumentModel;
 }
 
@@ -20,7 +21,7 @@ class ReloadBanner : public QWidget
     Q_OBJECT
 
 public:
-    explicit ReloadBanner(core::DocumentModel &model, QWidget *parent = nullptr);
+    ReloadBanner(core::DocumentModel &model, core::DocumentFile &file, QWidget *parent = nullptr);
 
     QString title() const;
     QString detail() const;
@@ -33,6 +34,7 @@ private:
     void slide(bool in);
 
     core::DocumentModel &m_model;
+    core::DocumentFile &m_file;
     QLabel *m_title = nullptr;
     QLabel *m_detail = nullptr;
     QPushButton *m_ignore = nullptr;

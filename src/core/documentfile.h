@@ -2,11 +2,14 @@
 
 #include "diskfile.h"
 #include "result.h"
+#include "scheduler.h"
+#include "textencoding.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -14,6 +17,7 @@ namespace quorvel::core {
 
 class DocumentText;
 class DocumentFile;
+class FileWatcher;
 
 // What a save needs from the user. The application implements it with dialogs; without one a
 // document cannot be saved as a new file and its errors go to standard error only.
@@ -31,9 +35,11 @@ public:
     virtual bool confirmConvertToUtf8(const DocumentFile &document) = 0;
 };
 
-// The file behind a document's text: its path, whether the text has changes it does not hold,
-// and saving. Saving writes the text in the encoding the file was read in, through FileWriter,
-// so that a crash or a full disk never leaves a truncated file behind.
+// The file behind a document's text, and everything that happens to it: saving, and what other
+// programs do to it (change it, rename it, delete it, put something else in its place). It is
+// the one place that knows how the file looked on disk, and holds the one edited flag. Saving writes the text in
+// the encoding the file was read in, through FileWriter, so that a crash or a full disk never
+// leaves a truncated file behind.
 class DocumentFile : public QObject
 {
     Q_OBJECT
@@ -44,37 +50,76 @@ public:
     // asks again.
     enum class SaveKind { Explicit, Autosave };
 
-    // `filePath` is empty for an untitled document. The text outlives the file.
-    DocumentFile(DocumentText &text, const QString &filePath, QObject *parent = nullptr);
+    // `filePath` is empty for an untitled document. The text outlives the file. A titled file is
+    // watched from the start.
+    DocumentFile(DocumentText &text, const QString &filePath, Scheduler &scheduler,
+                 QObject *parent = nullptr);
     ~DocumentFile() override;
 
     DocumentText &text() const { return m_text; }
     QString filePath() const { return m_filePath; }
     bool isUntitled() const { return m_filePath.isEmpty(); }
-    // Another program renamed the file; the document follows it.
+    // The file is now at `path` (renamed by another program, or saved under a new name).
     void setFilePath(const QString &path);
 
     bool isDocumentEdited() const { return m_changeCount != 0; }
     void updateChangeCount(Change change);
 
-    // The modification date of the version of the file this document knows.
-    std::optional<QDateTime> fileModificationDate() const { return m_fileModificationDate; }
-    void setFileModificationDate(const QDateTime &date);
-
     void setPrompter(DocumentPrompter *prompter) { m_prompter = prompter; }
+    // Whether an outside change is taken in at once when the text has nothing unsaved.
+    void setAutoReload(std::function<bool()> autoReload) { m_autoReload = std::move(autoReload); }
 
     // Saves to the document's file, or asks where when it has none. Returns whether the text is
     // now on disk. A failure keeps the document edited and the old file intact, and is reported
     // once for a run of failures, not at every autosave after it. With `lastSeen` (the file as
-    // its owner last saw it), a file another program changed since is left as it is, silently:
-    // the owner looks at it.
+    // it was last seen), a file another program changed since is left as it is, silently: the
+    // change is looked at first.
     bool saveDocument(SaveKind kind = SaveKind::Explicit, const DiskAttributes *lastSeen = nullptr);
+    // Saves unless something another program did waits for the user: an outside version on
+    // offer, a file that left its path, something else in its place.
+    void save(SaveKind kind);
+    // The user asked for a save: an outside version on offer is written over, a missing file
+    // written again, something put in its place replaced by an ordinary file.
+    void saveNow();
+    std::optional<QDateTime> lastAutosave() const { return m_lastAutosave; }
+
+    // Outside changes.
+    const std::optional<QString> &externalContent() const { return m_externalContent; }
+    void setExternalContent(const std::optional<QString> &content);
+    std::optional<QDateTime> externalChangeDate() const { return m_externalChangeDate; }
+    void setExternalChangeDate(const std::optional<QDateTime> &date);
+    // The file left its path and could not be found in its folder under another name (moved
+    // elsewhere or deleted). The text stays in the window and autosaves stop, so that the file is
+    // not recreated behind the user's back; saveNow() writes it again under its old name.
+    bool fileMissing() const { return m_fileMissing; }
+    // What another program put where the file was (DiskFile::intruder()), or empty. Nothing is
+    // saved through it; saveNow() replaces it with an ordinary file holding the text.
+    QString fileReplacedBy() const { return m_fileReplacedBy; }
+    void reloadFromDisk();
+    void ignoreExternalChange();
+    DiskAttributes diskAttributes() const { return m_disk.attributes(); }
+    FileWatcher *watcher() const { return m_disk.watcher(); }
+    // The file as it is now is the version this document knows.
+    void syncModificationDate();
 
 Q_SIGNALS:
     void editedChanged(bool edited);
     void filePathChanged(const QString &path);
     void saved();
     void saveFailed(const QString &message);
+    void externalContentChanged();
+    void externalChangeDateChanged();
+    void fileMissingChanged(bool missing);
+    void fileReplacedByChanged(const QString &what);
+    void lastAutosaveChanged();
+    // Another program changed the file; the user's attention is wanted.
+    void attentionRequested();
+    // Another program wrote the file (a save through a temporary file gives it a new inode).
+    void replacedOnDisk();
+    // The text is about to be replaced by the file's: an edit in progress must be dropped.
+    void aboutToReload();
+    // The text still has changes to save once the user has looked at an outside version.
+    void saveWanted();
 
 private:
     bool saveTo(const QString &path, SaveKind kind, const DiskAttributes *lastSeen = nullptr);
@@ -82,16 +127,44 @@ private:
     std::optional<QByteArray> fileData(SaveKind kind);
     void fail(const QString &message, bool alert);
     void setChangeCount(int count);
+    void startWatching();
+    void fileChangedOnDisk();
+    void fileLeftItsPath();
+    void applyDiskContent(const DecodedText &disk);
+    void setFileMissing(bool missing);
+    void setFileReplacedBy(const QString &what);
 
     DocumentText &m_text;
+    Scheduler &m_scheduler;
     QString m_filePath;
     int m_changeCount = 0;
-    std::optional<QDateTime> m_fileModificationDate;
+    // The file as the watcher last looked at it, and the date of the version the text is based
+    // on: an outside version seen but not taken is newer than the text, and a save asks first.
+    DiskFile m_disk;
+    std::optional<QDateTime> m_knownDate;
     DocumentPrompter *m_prompter = nullptr;
+    std::function<bool()> m_autoReload = [] { return false; };
     bool m_failureReported = false;
     // The on-disk date of a newer file the user chose not to overwrite.
     std::optional<QDateTime> m_keptNewerFile;
     bool m_conversionDeclined = false;
+    std::optional<QDateTime> m_lastAutosave;
+    std::optional<QString> m_externalContent;
+    std::optional<QDateTime> m_externalChangeDate;
+    // What the offered outside version was read as; a reload saves back in it.
+    TextEncoding m_externalEncoding;
+    bool m_fileMissing = false;
+    QString m_fileReplacedBy;
+    // What the last save wrote, recognised by its length and hash: the text itself, kept here,
+    // would make the next keystroke in a large note copy it whole.
+    struct SavedText
+    {
+        qsizetype size = 0;
+        size_t hash = 0;
+        explicit SavedText(const QString &text);
+        bool operator==(const QString &text) const;
+    };
+    std::optional<SavedText> m_lastSavedText;
 };
 
 } // namespace quorvel::core

@@ -61,7 +61,6 @@ ModelEnvironment ModelEnvironment::standard()
 DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     : QObject(parent)
     , m_env(environment)
-    , m_disk(environment.scheduler)
     , m_ownText(std::make_unique<DocumentText>())
 {
     m_mode = modeFromStoredName(m_env.store.string(kLastModeKey).value_or(QString()))
@@ -78,10 +77,7 @@ DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     });
 }
 
-DocumentModel::~DocumentModel()
-{
-    m_autosaveWork.cancel();
-}
+DocumentModel::~DocumentModel() = default;
 
 const QList<DocumentModel::Mode> &DocumentModel::allModes()
 {
@@ -188,39 +184,6 @@ void DocumentModel::setFileUrl(const QUrl &url)
         return;
     m_fileUrl = url;
     Q_EMIT fileUrlChanged(url);
-    startWatching();
-}
-
-void DocumentModel::setExternalContent(const std::optional<QString> &content)
-{
-    if (content == m_externalContent)
-        return;
-    m_externalContent = content;
-    Q_EMIT externalContentChanged();
-}
-
-void DocumentModel::setExternalChangeDate(const std::optional<QDateTime> &date)
-{
-    if (date == m_externalChangeDate)
-        return;
-    m_externalChangeDate = date;
-    Q_EMIT externalChangeDateChanged();
-}
-
-void DocumentModel::setFileReplacedBy(const QString &what)
-{
-    if (what == m_fileReplacedBy)
-        return;
-    m_fileReplacedBy = what;
-    Q_EMIT fileReplacedByChanged(what);
-}
-
-void DocumentModel::setFileMissing(bool missing)
-{
-    if (missing == m_fileMissing)
-        return;
-    m_fileMissing = missing;
-    Q_EMIT fileMissingChanged(missing);
 }
 
 void DocumentModel::setDirty(bool dirty)
@@ -357,11 +320,26 @@ void DocumentModel::setDocumentFile(DocumentFile *document)
     if (m_document)
         disconnect(m_document, nullptr, this, nullptr);
     m_document = document;
+    if (!document)
+        return;
     // One edited flag: the file's.
-    if (document) {
-        connect(document, &DocumentFile::editedChanged, this, &DocumentModel::setDirty);
-        setDirty(document->isDocumentEdited());
-    }
+    connect(document, &DocumentFile::editedChanged, this, &DocumentModel::setDirty);
+    setDirty(document->isDocumentEdited());
+    // A save through a temporary file, ours or another program's, gives the file a new inode.
+    connect(document, &DocumentFile::saved, this, &DocumentModel::refreshThemeKey);
+    connect(document, &DocumentFile::replacedOnDisk, this, &DocumentModel::refreshThemeKey);
+    connect(document, &DocumentFile::aboutToReload, this, [this] { preview().prepareForReload(); });
+    connect(document, &DocumentFile::attentionRequested, this, &DocumentModel::attentionRequested);
+    // The window follows the file's path with its title, the folder the page loads from and
+    // the theme, which goes with the file.
+    connect(document, &DocumentFile::filePathChanged, this, [this](const QString &path) {
+        setFileUrl(QUrl::fromLocalFile(path));
+        resolveFileTheme();
+        if (m_env.appearance.themePerFile())
+            recordFileTheme();
+    });
+    if (!document->isUntitled())
+        setFileUrl(QUrl::fromLocalFile(document->filePath()));
 }
 
 bool DocumentModel::hasUnsavedChanges() const
@@ -420,228 +398,20 @@ void DocumentModel::previewScrolled(double fraction)
         Q_EMIT editorScrollRequested(fraction);
 }
 
-// Saving ------------------------------------------------------------------------------------
-
-DocumentModel::SavedText::SavedText(const QString &text)
-    : size(text.size())
-    , hash(qHash(text))
-{
-}
-
-bool DocumentModel::SavedText::operator==(const QString &text) const
-{
-    return text.size() == size && qHash(text) == hash;
-}
-
-void DocumentModel::scheduleAutosave()
-{
-    m_autosaveWork.cancel();
-    m_autosaveWork = m_env.scheduler.after(kAutosaveDelay, [self = QPointer(this)] {
-        if (self)
-            self->autosaveNow();
-    });
-}
-
-void DocumentModel::autosaveNow()
-{
-    save(DocumentFile::SaveKind::Autosave);
-}
-
-void DocumentModel::save(DocumentFile::SaveKind kind)
-{
-    if (m_externalContent)
-        return;
-    // The watcher reports a change only after its burst has settled; a save inside that window
-    // would write over another program's text unseen. Look at the disk first.
-    if (m_disk.changedSinceLastSeen()) {
-        fileChangedOnDisk();
-        if (m_externalContent)
-            return;
-    }
-    // Written through, a link another program put there would carry the text into whatever
-    // file it names; a FIFO or a device would swallow it.
-    if (const auto intruder = m_disk.intruder()) {
-        setFileReplacedBy(*intruder);
-        return;
-    }
-    auto *document = file();
-    if (m_fileUrl.isEmpty() || !document || !document->isDocumentEdited()) {
-        setDirty(false);
-        return;
-    }
-    if (m_fileMissing)
-        return;
-    if (!document->saveDocument(kind, &m_disk.lastSeen()) && m_disk.changedSinceLastSeen()) {
-        // Another program wrote the file while this save was under way: it is offered, never
-        // written over. What turns out to be our own text is saved over after all.
-        fileChangedOnDisk();
-        if (m_externalContent || m_fileMissing
-            || !document->saveDocument(kind, &m_disk.lastSeen()))
-            return;
-    }
-    previewLog(QStringLiteral("autosave"));
-    m_lastSavedText.emplace(text().text());
-    m_disk.refresh();
-    refreshThemeKey();
-    m_lastAutosave = m_env.scheduler.now();
-    Q_EMIT lastAutosaveChanged();
-}
+// Saving and reloading -------------------------------------------------------------------
 
 void DocumentModel::saveNow()
 {
-    m_autosaveWork.cancel();
-    if (m_fileUrl.isEmpty()) {
-        if (auto *document = file())
-            document->saveDocument();
-        return;
-    }
-    if (m_externalContent) {
-        // The user has seen the outside version and chose to write over it.
-        setExternalContent(std::nullopt);
-        syncModificationDate();
-        m_disk.refresh();
-    }
-    if (m_fileMissing) {
-        // The user wants the file back under its old name, also when nothing was typed since.
-        setFileMissing(false);
-        if (auto *document = file())
-            document->updateChangeCount(DocumentFile::Change::Done);
-    }
-    if (!m_fileReplacedBy.isEmpty()) {
-        // The user has read what stands there and asked for an ordinary file in its place.
-        if (!m_disk.removeIntruder())
-            return;
-        setFileReplacedBy(QString());
-        if (auto *document = file())
-            document->updateChangeCount(DocumentFile::Change::Done);
-    }
     if (m_mode == Mode::Visual)
         preview().flushEdits();
-    save(DocumentFile::SaveKind::Explicit);
-}
-
-// Outside changes ---------------------------------------------------------------------------
-
-TextEncoding DocumentModel::fileEncoding() const
-{
-    return m_document ? text().encoding() : TextEncoding();
-}
-
-void DocumentModel::syncModificationDate()
-{
-    const auto date = m_disk.attributes().date;
-    if (auto *document = file(); date && document)
-        document->setFileModificationDate(*date);
-}
-
-void DocumentModel::startWatching()
-{
-    setExternalContent(std::nullopt);
-    setFileMissing(false);
-    m_disk.watch(filePath(), [self = QPointer(this)] {
-        if (self)
-            self->fileChangedOnDisk();
-    });
-}
-
-void DocumentModel::fileChangedOnDisk()
-{
-    if (m_fileUrl.isEmpty())
-        return;
-    const DiskAttributes now = m_disk.attributes();
-    if (const auto intruder = m_disk.intruder()) {
-        // Not read: reading a FIFO waits, and a link's text is another file's, not a version
-        // of this one to offer.
-        m_disk.setLastSeen(now);
-        setFileReplacedBy(*intruder);
-        Q_EMIT attentionRequested();
-        return;
-    }
-    setFileReplacedBy(QString());
-    if (now == m_disk.lastSeen())
-        return;
-    if (!now.exists()) {
-        fileLeftItsPath();
-        return;
-    }
-    m_disk.setLastSeen(now);
-    setFileMissing(false);
-    const auto disk = m_disk.read(fileEncoding());
-    if (!disk)
-        return;
-    refreshThemeKey();
-
-    if (disk->text == text().text() || (m_lastSavedText && *m_lastSavedText == disk->text)) {
-        setExternalContent(std::nullopt);
-        syncModificationDate();
-        return;
-    }
-    if (m_env.appearance.autoReload() && !hasUnsavedChanges()) {
-        applyDiskContent(*disk);
-        return;
-    }
-    setExternalChangeDate(now.date ? now.date : m_env.scheduler.now());
-    m_externalEncoding = disk->encoding;
-    setExternalContent(disk->text);
-    Q_EMIT attentionRequested();
-}
-
-void DocumentModel::fileLeftItsPath()
-{
-    if (const auto renamed = m_disk.findRenamed()) {
-        followRename(*renamed);
-        return;
-    }
-    m_disk.setLastSeen({});
-    setFileMissing(true);
-}
-
-void DocumentModel::followRename(const QString &path)
-{
-    // Only the name changed: an outside version on offer stays on offer.
-    const auto offered = m_externalContent;
-    // The window follows the document's path with its title, this model's file and the theme.
     if (m_document)
-        m_document->setFilePath(path);
-    setFileUrl(QUrl::fromLocalFile(path));
-    setExternalContent(offered);
-    if (m_env.appearance.themePerFile())
-        recordFileTheme();
-}
-
-void DocumentModel::applyDiskContent(const DecodedText &disk)
-{
-    m_autosaveWork.cancel();
-    preview().prepareForReload();
-    setExternalContent(std::nullopt);
-    text().setEncoding(disk.encoding);
-    text().replaceAll(disk.text, EditOrigin::Disk);
-    m_lastSavedText.emplace(disk.text);
-    syncModificationDate();
-    if (auto *document = file())
-        document->updateChangeCount(DocumentFile::Change::Cleared);
-    setDirty(false);
+        m_document->saveNow();
 }
 
 void DocumentModel::reloadFromDisk()
 {
-    if (m_fileUrl.isEmpty())
-        return;
-    if (m_externalContent) {
-        // A copy: applying the text clears the banner's own.
-        applyDiskContent({*m_externalContent, m_externalEncoding});
-        return;
-    }
-    if (const auto disk = m_disk.read(fileEncoding()))
-        applyDiskContent(*disk);
-}
-
-void DocumentModel::ignoreExternalChange()
-{
-    setExternalContent(std::nullopt);
-    syncModificationDate();
-    if (hasUnsavedChanges())
-        scheduleAutosave();
+    if (m_document)
+        m_document->reloadFromDisk();
 }
 
 // Themes ------------------------------------------------------------------------------------

@@ -56,7 +56,6 @@ public:
     enum class Mode { Read, Visual, Split, Source };
     Q_ENUM(Mode)
 
-    static constexpr std::chrono::milliseconds kAutosaveDelay{1000};
 
     explicit DocumentModel(ModelEnvironment environment = ModelEnvironment::standard(),
                            QObject *parent = nullptr);
@@ -90,18 +89,6 @@ public:
     void setFileUrl(const QUrl &url);
     QString filePath() const { return m_fileUrl.toLocalFile(); }
 
-    const std::optional<QString> &externalContent() const { return m_externalContent; }
-    void setExternalContent(const std::optional<QString> &content);
-    std::optional<QDateTime> externalChangeDate() const { return m_externalChangeDate; }
-    void setExternalChangeDate(const std::optional<QDateTime> &date);
-    // The file left its path and could not be found in its folder under another name (moved
-    // elsewhere or deleted). The text stays in the window and autosaves stop, so that the file is
-    // not recreated behind the user's back; saveNow() writes it again under its old name.
-    bool fileMissing() const { return m_fileMissing; }
-    // What another program put where the file was (DiskFile::intruder()), or empty. Nothing is
-    // saved through it; saveNow() replaces it with an ordinary file holding the text.
-    QString fileReplacedBy() const { return m_fileReplacedBy; }
-    std::optional<QDateTime> lastAutosave() const { return m_lastAutosave; }
     bool dirty() const { return m_dirty; }
     void setDirty(bool dirty);
 
@@ -159,17 +146,9 @@ public:
     // The reader scrolled the page; in split view the source follows.
     void previewScrolled(double fraction);
 
-    // Saving.
-    void scheduleAutosave();
-    void autosaveNow();
+    // The Save and Reload commands: an edit still in the page goes first.
     void saveNow();
-
-    // Outside changes.
     void reloadFromDisk();
-    void ignoreExternalChange();
-    DiskAttributes diskAttributes() const { return m_disk.attributes(); }
-    void syncModificationDate();
-    FileWatcher *watcher() const { return m_disk.watcher(); }
 
     // What the page asks of the document (pagerequests.cpp). A link to a web page or a file
     // that is no note leaves the program; a link to a note opens it in its window, at the
@@ -194,11 +173,6 @@ Q_SIGNALS:
     void presentationChanged(bool on);
     void outlineChanged();
     void fileUrlChanged(const QUrl &url);
-    void externalContentChanged();
-    void externalChangeDateChanged();
-    void fileMissingChanged(bool missing);
-    void fileReplacedByChanged(const QString &what);
-    void lastAutosaveChanged();
     void dirtyChanged(bool dirty);
     void showFindChanged(bool show);
     void findQueryChanged(const QString &query);
@@ -216,15 +190,6 @@ Q_SIGNALS:
     void alertRequested(const QString &message, const QString &informativeText);
 
 private:
-    void save(DocumentFile::SaveKind kind);
-    void startWatching();
-    void fileChangedOnDisk();
-    void fileLeftItsPath();
-    void followRename(const QString &path);
-    void setFileMissing(bool missing);
-    void setFileReplacedBy(const QString &what);
-    void applyDiskContent(const DecodedText &disk);
-    TextEncoding fileEncoding() const;
     void recordFileTheme();
     void findStep(int step);
     void refreshThemeKey();
@@ -235,13 +200,6 @@ private:
     bool m_presentation = false;
     Outline m_outline;
     QUrl m_fileUrl;
-    std::optional<QString> m_externalContent;
-    std::optional<QDateTime> m_externalChangeDate;
-    // What the offered outside version was read as; a reload saves back in it.
-    TextEncoding m_externalEncoding;
-    bool m_fileMissing = false;
-    QString m_fileReplacedBy;
-    std::optional<QDateTime> m_lastAutosave;
     bool m_dirty = false;
     bool m_showFind = false;
     QString m_findQuery;
@@ -250,18 +208,6 @@ private:
     int m_findFocusRequest = 0;
     std::optional<themes::ThemeKind> m_fileTheme;
 
-    ScheduledWork m_autosaveWork;
-    DiskFile m_disk;
-    // What the last save wrote, recognised by its length and hash: the text itself, kept here,
-    // would make the next keystroke in a large note copy it whole.
-    struct SavedText
-    {
-        qsizetype size = 0;
-        size_t hash = 0;
-        explicit SavedText(const QString &text);
-        bool operator==(const QString &text) const;
-    };
-    std::optional<SavedText> m_lastSavedText;
     // The key the file's theme was last recorded under; our own saves replace the file's inode.
     QString m_themeKey;
 

@@ -1,28 +1,47 @@
 #include "documentsession.h"
 
+#include "themes/appearance.h"
+
+#include <QPointer>
+
 namespace quorvel::core {
 
 DocumentSession::DocumentSession(std::unique_ptr<DocumentText> text, const QString &filePath,
                                  ModelEnvironment environment, QObject *parent)
     : QObject(parent)
     , m_text(std::move(text))
-    , m_file(std::make_unique<DocumentFile>(*m_text, filePath))
+    , m_file(std::make_unique<DocumentFile>(*m_text, filePath, environment.scheduler))
     , m_model(std::make_unique<DocumentModel>(environment))
+    , m_scheduler(environment.scheduler)
 {
     m_model->setDocumentFile(m_file.get());
-    if (!m_file->isUntitled())
-        m_model->setFileUrl(QUrl::fromLocalFile(m_file->filePath()));
+    m_file->setAutoReload([&appearance = environment.appearance] { return appearance.autoReload(); });
     connect(m_text.get(), &DocumentText::edited, this, &DocumentSession::edited);
-    connect(m_file.get(), &DocumentFile::filePathChanged, m_model.get(), [this](const QString &path) {
-        m_model->setFileUrl(QUrl::fromLocalFile(path));
-        m_model->resolveFileTheme();
-    });
+    // The file is about to take the disk's text: whatever was waiting to be saved is that text.
+    connect(m_file.get(), &DocumentFile::aboutToReload, this, [this] { m_autosave.cancel(); });
+    connect(m_file.get(), &DocumentFile::saveWanted, this, &DocumentSession::scheduleAutosave);
+    connect(m_file.get(), &DocumentFile::saved, this, [this] { m_autosave.cancel(); });
 }
 
 DocumentSession::~DocumentSession()
 {
+    m_autosave.cancel();
     // The model's views may still reach for the file and the text while they go.
     m_model.reset();
+}
+
+void DocumentSession::scheduleAutosave()
+{
+    m_autosave.cancel();
+    m_autosave = m_scheduler.after(kAutosaveDelay, [self = QPointer(this)] {
+        if (self)
+            self->autosaveNow();
+    });
+}
+
+void DocumentSession::autosaveNow()
+{
+    m_file->save(DocumentFile::SaveKind::Autosave);
 }
 
 Result<std::unique_ptr<DocumentSession>> DocumentSession::open(const QString &path,
@@ -46,7 +65,7 @@ void DocumentSession::edited(const TextEdit &, EditOrigin origin)
     if (origin == EditOrigin::Disk)
         return;
     m_file->updateChangeCount(DocumentFile::Change::Done);
-    m_model->scheduleAutosave();
+    scheduleAutosave();
 }
 
 } // namespace quorvel::core

@@ -394,7 +394,7 @@ QString SelfTest::diskText() const
 // The last edit is on disk and the window knows it.
 bool SelfTest::savedState() const
 {
-    return m_model && m_model->lastAutosave() != m_autosaveBefore
+    return m_model && m_model->file()->lastAutosave() != m_autosaveBefore
         && diskText() == m_model->text().text() && !m_model->hasUnsavedChanges()
         && !m_model->dirty();
 }
@@ -413,7 +413,7 @@ void SelfTest::phaseSource()
     m_model->setMode(Mode::Source);
     after(800ms, [this] {
         m_sourceStart = window()->sourceEditor()->textCursor().position();
-        m_autosaveBefore = m_model->lastAutosave();
+        m_autosaveBefore = m_model->file()->lastAutosave();
         sourceBurst(1);
     });
 }
@@ -457,8 +457,8 @@ void SelfTest::checkSourceAfterAutosave()
     check(at == expected, QStringLiteral("source after autosave : cursor at %1, expected %2")
                               .arg(at)
                               .arg(expected));
-    check(m_model->lastAutosave() != m_autosaveBefore, QStringLiteral("source: a save happened"));
-    check(!m_model->externalContent(), QStringLiteral("source: no spurious banner"));
+    check(m_model->file()->lastAutosave() != m_autosaveBefore, QStringLiteral("source: a save happened"));
+    check(!m_model->file()->externalContent(), QStringLiteral("source: no spurious banner"));
     const QString disk = diskText();
     check(disk.contains(QString(kPerBurst * kSourceBursts, u'x')),
           QStringLiteral("source: the 18 typed characters are on disk"));
@@ -477,7 +477,7 @@ void SelfTest::checkSourceAfterAutosave()
 void SelfTest::phaseVisual()
 {
     m_model->setMode(Mode::Visual);
-    m_autosaveBefore = m_model->lastAutosave();
+    m_autosaveBefore = m_model->file()->lastAutosave();
     after(1500ms, [this] {
         askPage(kCaretToParagraphEnd, [this](const QVariant &length) {
             m_paragraphStart = length.isValid() ? length.toInt() : -1;
@@ -516,7 +516,7 @@ void SelfTest::checkVisualAfterAutosave()
         check(disk.contains(QString(kPerBurst * kVisualBursts, u'y')),
               QStringLiteral("visual: the 12 typed characters are on disk"));
         check(disk == m_model->text().text(), QStringLiteral("visual: disk = document"));
-        check(!m_model->externalContent(), QStringLiteral("visual: no spurious banner"));
+        check(!m_model->file()->externalContent(), QStringLiteral("visual: no spurious banner"));
         phaseReloadStep(0);
     });
 }
@@ -530,9 +530,9 @@ void SelfTest::phaseReloadStep(int step)
     after(1000ms, [this, step] {
         // Another program: a plain overwrite in place, no temporary file and no rename.
         writeUtf8(filePath(), diskText() + u'\n' + marker(step) + u'\n');
-        afterReady(1500ms, [this] { return m_model->externalContent().has_value(); },
+        afterReady(1500ms, [this] { return m_model->file()->externalContent().has_value(); },
                    [this, step] {
-                       check(m_model->externalContent().has_value(),
+                       check(m_model->file()->externalContent().has_value(),
                              QStringLiteral("reload %1: banner shown for the outside change")
                                  .arg(step));
                        m_model->reloadFromDisk();
