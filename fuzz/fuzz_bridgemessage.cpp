@@ -19,7 +19,14 @@ QJsonObject encoded(const BridgeMessage &message)
     struct Encoder
     {
         QJsonObject operator()(const message::Ready &) { return {{"type", "ready"}}; }
-        QJsonObject operator()(const message::Edit &m) { return {{"type", "edit"}, {"source", m.source}}; }
+        QJsonObject operator()(const message::Edit &m)
+        {
+            return {{"type", "edit"}, {"base", double(m.base)}, {"start", double(m.start)},
+                    {"removed", double(m.removed)}, {"inserted", m.inserted},
+                    {"length", double(m.length)}};
+        }
+        QJsonObject operator()(const message::Undo &) { return {{"type", "undo"}}; }
+        QJsonObject operator()(const message::Redo &) { return {{"type", "redo"}}; }
         QJsonObject operator()(const message::PasteImage &m) { return {{"type", "pasteImage"}, {"data", m.data}}; }
         QJsonObject operator()(const message::Outline &m)
         {

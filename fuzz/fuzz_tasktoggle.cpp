@@ -3,6 +3,7 @@
 #include "check.h"
 
 #include "core/documentmodel.h"
+#include "core/documenttext.h"
 #include "core/manualscheduler.h"
 #include "themes/appearance.h"
 #include "themes/filethemes.h"
@@ -24,23 +25,20 @@ struct Fixture
     themes::FileThemes fileThemes{store};
     core::ManualScheduler clock;
     core::DocumentModel model{{clock, store, appearance, fileThemes}};
-    QString text;
     int writes = 0;
 
     Fixture()
     {
-        model.getText = [this] { return text; };
-        model.setText = [this](const QString &t) {
-            text = t;
-            ++writes;
-        };
+        QObject::connect(&model.text(), &core::DocumentText::edited, &model.text(),
+                         [this] { ++writes; });
     }
 
     QString toggled(const QString &from, int index, bool checked)
     {
-        text = from;
+        model.text().replaceAll(from, core::EditOrigin::Disk);
         writes = 0;
         model.toggleTask(index, checked);
+        const QString &text = model.text().text();
         FUZZ_CHECK(writes <= 1 && (writes == 1) == (text != from), "written once, when changed");
         return text;
     }
