@@ -1,6 +1,8 @@
 #include <QJsonObject>
 #include "testsupport.h"
 
+#include "core/documentsession.h"
+
 #include "preview/bridgemessage.h"
 #include "preview/contextmenu.h"
 #include "preview/navigationpolicy.h"
@@ -80,12 +82,13 @@ QString pngBase64()
     return QString::fromLatin1(bytes.toBase64());
 }
 
-// A model over a text in memory, with the controller under test on a fake page.
+// An untitled note's session, with the controller under test on a fake page.
 struct Harness
 {
     ScratchEnvironment scratch;
     QList<ScriptCall> calls;
-    core::DocumentModel model{scratch.env()};
+    std::unique_ptr<core::DocumentSession> session = core::DocumentSession::untitled(scratch.env());
+    core::DocumentModel &model = session->model();
     PreviewController controller{&model, scratch.clock, scratch.appearance,
                                  std::make_unique<FakePage>(calls)};
 

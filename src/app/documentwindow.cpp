@@ -123,7 +123,12 @@ DocumentWindow::~DocumentWindow()
 {
     // The source bar watches the editor; it must not see the editor's own teardown.
     delete m_sourceFindBar;
-    // The model's page lives in this window's layout; it goes before the widgets around it.
+    // Everything that shows the session goes before it: a widget torn down later (a scroll bar
+    // moving as its editor goes) would reach for a model that is gone.
+    delete m_editorController;
+    m_editorController = nullptr;
+    delete takeCentralWidget();
+    delete m_status;
     m_model = nullptr;
     m_session.reset();
 }

@@ -213,8 +213,8 @@ private:
 
     QPointer<QObject> m_window;
     QPointer<DocumentFile> m_document;
-    std::unique_ptr<DocumentPreview> m_preview;
     std::unique_ptr<DocumentText> m_ownText;
+    std::unique_ptr<DocumentPreview> m_preview;
     std::unique_ptr<DocumentEditor> m_editor;
 };
 
