@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QVariantMap>
 
 #include <algorithm>
 #include <cmath>
@@ -80,6 +81,17 @@ core::Outline outlineItems(const QJsonValue &value)
             items.append({*level, *text, *id});
     }
     return items;
+}
+
+// A number the engine hands over from a script's result.
+int integerOrZero(const QVariant &value)
+{
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok || !value.isValid() || value.typeId() == QMetaType::QString
+        || value.typeId() == QMetaType::Bool || std::trunc(number) != number)
+        return 0;
+    return int(number);
 }
 
 std::optional<BridgeMessage> decodeTask(const QJsonObject &body)
@@ -162,6 +174,25 @@ std::optional<BridgeMessage> decodeMessage(const QJsonObject &body)
         return message::Scroll{std::clamp(fraction.toDouble(), 0.0, 1.0)};
     }
     return std::nullopt;
+}
+
+std::optional<message::Edit> decodeFlushedEdit(const QVariant &answer)
+{
+    if (answer.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(answer.toString().toUtf8());
+    if (!document.isObject())
+        return std::nullopt;
+    return decodeEdit(document.object());
+}
+
+message::Find decodeFindAnswer(const QVariant &answer)
+{
+    if (answer.typeId() != QMetaType::QVariantMap)
+        return {};
+    const QVariantMap map = answer.toMap();
+    return {integerOrZero(map.value(QStringLiteral("count"))),
+            integerOrZero(map.value(QStringLiteral("index")))};
 }
 
 namespace pagecommand {

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <optional>
 #include <variant>
@@ -48,6 +49,11 @@ std::optional<QString> messageType(const QJsonObject &body);
 // Nothing for a body without a string "type", of a type we do not know (compared exactly,
 // letter case included), or missing a required key or holding it with another type.
 std::optional<BridgeMessage> decodeMessage(const QJsonObject &body);
+
+// The page's answer to pagecommand::kFlushEdit: its edit, nothing when it had none.
+std::optional<message::Edit> decodeFlushedEdit(const QVariant &answer);
+// The page's answer to a find: the count and the current match, 0 for anything unreadable.
+message::Find decodeFindAnswer(const QVariant &answer);
 
 // The scripts the host runs in the page: each a call on its `quorvel` object, the arguments
 // written as JSON so that no text can end the call early.

@@ -21,8 +21,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,9 +30,6 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QVariantMap>
-
-#include <cmath>
 
 namespace quorvel::preview {
 
@@ -57,16 +52,6 @@ std::optional<QString> folderString(const QUrl &docDir)
     if (docDir.isEmpty())
         return std::nullopt;
     return docDir.toString(QUrl::FullyEncoded);
-}
-
-int integerOrZero(const QVariant &value)
-{
-    bool ok = false;
-    const double number = value.toDouble(&ok);
-    if (!ok || !value.isValid() || value.typeId() == QMetaType::QString
-        || value.typeId() == QMetaType::Bool || std::trunc(number) != number)
-        return 0;
-    return int(number);
 }
 
 } // namespace
@@ -292,12 +277,7 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
 
 void PreviewController::applyFlushedEdit(const QVariant &result)
 {
-    if (result.typeId() != QMetaType::QString)
-        return;
-    const QJsonDocument answer = QJsonDocument::fromJson(result.toString().toUtf8());
-    if (!answer.isObject())
-        return;
-    if (const auto edit = decodeEdit(answer.object()))
+    if (const auto edit = decodeFlushedEdit(result))
         handleEdit(*edit);
 }
 
@@ -417,13 +397,8 @@ void PreviewController::findScript(const QString &script, FindCompletion complet
     m_host->runScript(script, [completion = std::move(completion)](const QVariant &result) {
         if (!completion)
             return;
-        if (result.typeId() != QMetaType::QVariantMap) {
-            completion(0, 0);
-            return;
-        }
-        const QVariantMap map = result.toMap();
-        completion(integerOrZero(map.value(QStringLiteral("count"))),
-                   integerOrZero(map.value(QStringLiteral("index"))));
+        const message::Find found = decodeFindAnswer(result);
+        completion(found.count, found.index);
     });
 }
 
