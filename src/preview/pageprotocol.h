@@ -11,8 +11,8 @@
 #include <optional>
 #include <variant>
 
-// Both directions of the talk between the host and the page: the messages the page posts,
-// decoded, and the scripts the host runs in it. Nothing else knows their shapes.
+// Both directions of the talk between the host and the page: the messages the page posts and
+// its answers, decoded, and the scripts the host runs in it.
 namespace quorvel::preview {
 
 // The messages the page posts on "bridge", decoded: each key with its type and its default.
@@ -82,6 +82,7 @@ QString insertImage(const QString &path);
 // Each answers {count, index}.
 QString find(const QString &query);
 QString findStep(int step);
+// Takes the highlights away.
 QString findClear();
 
 QString scrollToFraction(double fraction);
