@@ -1,4 +1,4 @@
-// The page: its parts made and joined, and handed to the protocol, which makes of them the
+// The page: its pieces made and joined, and handed to the protocol, which makes of them the
 // object the host calls (the global `quorvel`). Built on a window and its content element so
 // that tests can run it on a jsdom document.
 

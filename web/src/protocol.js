@@ -1,6 +1,6 @@
 // What the page and the host say to each other, and nowhere else: the messages the page posts,
 // and the object the host calls (the global `quorvel`). The host's arguments arrive from a
-// script it wrote; they are read and checked here, so that the page's parts act on values of
+// script it wrote; they are read and checked here, so that the page's pieces act on values of
 // the types they expect.
 
 // An edit as the host reads it (the "edit" message, and flushEdit's answer): `removed`
