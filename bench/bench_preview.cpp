@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
+#include "preview/pageprotocol.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 
@@ -260,7 +261,7 @@ int main(int argc, char **argv)
             continue;
         }
         timer.restart();
-        const QString script = PreviewController::json(window->model().text().text());
+        const QString script = preview::pagecommand::json(window->model().text().text());
         const double encode = timer.nsecsElapsed() / 1e6;
         timer.restart();
         const QVariant pageMs = evaluate(

@@ -1,7 +1,7 @@
 // A message the page posts, as JSON text.
 #include "check.h"
 
-#include "preview/bridgemessage.h"
+#include "preview/pageprotocol.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,11 +3,11 @@
 
 #include "core/documentsession.h"
 
-#include "preview/bridgemessage.h"
 #include "preview/contextmenu.h"
 #include "preview/navigationpolicy.h"
 #include "preview/externallinks.h"
 #include "preview/pagehost.h"
+#include "preview/pageprotocol.h"
 #include "preview/previewcontroller.h"
 #include "preview/webpagehost.h"
 #include "preview/quorvelwebview.h"
@@ -38,6 +38,7 @@ using preview::MenuEntry;
 using preview::MenuRole;
 using preview::PageHost;
 using preview::PreviewController;
+using preview::pagecommand::json;
 
 using namespace Qt::StringLiterals;
 
@@ -130,8 +131,8 @@ struct Harness
             } else {
                 continue;
             }
-            out << QStringLiteral("quorvel.render(") + PreviewController::json(text)
-                    + QStringLiteral(", ") + PreviewController::json(dir) + u')';
+            out << QStringLiteral("quorvel.render(") + json(text)
+                    + QStringLiteral(", ") + json(dir) + u')';
         }
         return out;
     }
@@ -174,8 +175,8 @@ struct Harness
 
 QString renderCall(const QString &text, const QString &dir = QString())
 {
-    return QStringLiteral("quorvel.render(") + PreviewController::json(text) + QStringLiteral(", ")
-        + PreviewController::json(dir) + u')';
+    return QStringLiteral("quorvel.render(") + json(text) + QStringLiteral(", ")
+        + json(dir) + u')';
 }
 
 QString describe(const std::optional<preview::BridgeMessage> &decoded)
@@ -297,7 +298,7 @@ void TestPreview::stringArgumentsAreJsonLiterals()
 {
     QFETCH(QString, text);
     QFETCH(QString, literal);
-    QCOMPARE(PreviewController::json(text), literal);
+    QCOMPARE(json(text), literal);
     // And it reads back as the same string.
     const auto back = QJsonDocument::fromJson(('[' + literal + ']').toUtf8()).array();
     QCOMPARE(back.at(0).toString(), text);
@@ -427,7 +428,7 @@ void TestPreview::onlyTheChangeTravelsUntilThePageRefusesIt()
              "\"start\":46,\"version\":2})"_s);
     // The page says the change does not fit what it holds: it gets the whole text.
     h.answer(QVariant(false));
-    QCOMPARE(h.calls.last().script, u"quorvel.render("_s + PreviewController::json(note + u"More."_s)
+    QCOMPARE(h.calls.last().script, u"quorvel.render("_s + json(note + u"More."_s)
                                         + u", \"\", 2)"_s);
     QCOMPARE(h.renders().last(), renderCall(note + u"More."_s));
 }

@@ -7,6 +7,7 @@
 #include "app/documentwindow.h"
 #include "app/findbar.h"
 #include "core/documenttext.h"
+#include "preview/pageprotocol.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 
@@ -177,7 +178,7 @@ QVariant TestPreviewPage::atCaret(DocumentWindow *window, const QString &selecto
         "(() => { const el = document.querySelector(%1); document.getElementById('content').focus();"
         " const r = document.createRange(); r.selectNodeContents(el); r.collapse(false);"
         " getSelection().removeAllRanges(); getSelection().addRange(r);"
-        " return %2; })()").arg(PreviewController::json(selector), then));
+        " return %2; })()").arg(preview::pagecommand::json(selector), then));
 }
 
 bool TestPreviewPage::waitFor(QSignalSpy &spy, const QString &type, int count)
@@ -190,7 +191,7 @@ void TestPreviewPage::typeInPage(DocumentWindow *window, const QString &text)
     // Typed at the end of the first paragraph as the editing commands see it (the same input
     // events a key press makes).
     atCaret(window, u"#content p"_s,
-            u"document.execCommand('insertText', false, %1)"_s.arg(PreviewController::json(text)));
+            u"document.execCommand('insertText', false, %1)"_s.arg(preview::pagecommand::json(text)));
 }
 
 void TestPreviewPage::clickOn(DocumentWindow *window, const QString &selector)
@@ -685,7 +686,7 @@ void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
     // Another local page, even one named like ours, never takes our page's place.
     const QString other = m_scratch->write(QStringLiteral("index.html"), "<p>other</p>");
     evaluate(window, QStringLiteral("location.href = %1; 1")
-                         .arg(PreviewController::json(QUrl::fromLocalFile(other).toString())));
+                         .arg(preview::pagecommand::json(QUrl::fromLocalFile(other).toString())));
     QVERIFY(waitUntil([&] { return !opened.isEmpty(); }, kEngineTimeout));
     QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(other)});
     QCOMPARE(page->url(), before);

@@ -3,6 +3,7 @@
 #include "core/filereader.h"
 #include "core/filewriter.h"
 #include "export/printing.h"
+#include "preview/pageprotocol.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
 #include "themes/appearance.h"
@@ -141,7 +142,7 @@ void HeadlessExport::exportAs(const QString &format)
     } else if (format == u"md") {
         controller->setEditable(true);
         controller->webView()->page()->runJavaScript(
-            QStringLiteral("quorvel.serialize()"), [this](const QVariant &result) {
+            preview::pagecommand::serialize(), [this](const QVariant &result) {
                 if (result.typeId() != QMetaType::QString)
                     return writeOutput(std::nullopt);
                 writeOutput(result.toString());

@@ -1,11 +1,11 @@
 #include "previewcontroller.h"
 
-#include "bridgemessage.h"
 #include "core/debuglog.h"
 #include "core/filereader.h"
 #include "core/documentmodel.h"
 #include "core/documenttext.h"
 #include "pagehost.h"
+#include "pageprotocol.h"
 #include "quorvelwebview.h"
 #include "themes/appearance.h"
 #include "webpagehost.h"
@@ -21,8 +21,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,13 +30,8 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QVariantMap>
-
-#include <cmath>
 
 namespace quorvel::preview {
-
-using namespace Qt::StringLiterals;
 
 using core::previewLog;
 
@@ -59,25 +52,6 @@ std::optional<QString> folderString(const QUrl &docDir)
     if (docDir.isEmpty())
         return std::nullopt;
     return docDir.toString(QUrl::FullyEncoded);
-}
-
-int integerOrZero(const QVariant &value)
-{
-    bool ok = false;
-    const double number = value.toDouble(&ok);
-    if (!ok || !value.isValid() || value.typeId() == QMetaType::QString
-        || value.typeId() == QMetaType::Bool || std::trunc(number) != number)
-        return 0;
-    return int(number);
-}
-
-// The engine hands a script's string result over without a leading byte-order mark; the text
-// of a file that starts with one must come back whole, so it travels as JSON.
-const QString kFlushEditScript = QStringLiteral("JSON.stringify(quorvel.flushEdit())");
-
-QString boolean(bool value)
-{
-    return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
 } // namespace
@@ -119,77 +93,6 @@ PreviewController *PreviewController::of(core::DocumentModel &model)
     // The model knows its preview only through the narrow interface; the application, which
     // installed this factory, is the one place that needs the widget behind it.
     return dynamic_cast<PreviewController *>(&model.preview());
-}
-
-QString PreviewController::json(const QString &text)
-{
-    // Written as Qt's JSON writer writes it, but in one pass into one buffer: the writer goes
-    // through UTF-8 and back, which for a 10 MB note kept the window waiting 0.4 s.
-    const auto shortEscape = [](char16_t c) -> char16_t {
-        switch (c) {
-        case u'"':
-            return u'"';
-        case u'\\':
-            return u'\\';
-        case u'\b':
-            return u'b';
-        case u'\f':
-            return u'f';
-        case u'\n':
-            return u'n';
-        case u'\r':
-            return u'r';
-        case u'\t':
-            return u't';
-        default:
-            return 0;
-        }
-    };
-    const auto pairAt = [](const char16_t *in, qsizetype i, qsizetype n) {
-        return QChar::isHighSurrogate(in[i]) && i + 1 < n && QChar::isLowSurrogate(in[i + 1]);
-    };
-    const auto *in = reinterpret_cast<const char16_t *>(text.constData());
-    const qsizetype n = text.size();
-    qsizetype size = n + 2;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        if (c < 0x20 || c == u'"' || c == u'\\')
-            size += shortEscape(c) ? 1 : 5;
-        else if (QChar::isSurrogate(c) && pairAt(in, i, n))
-            ++i;
-        else if (QChar::isSurrogate(c))
-            size += 5; // half a pair goes as a number, which JSON can carry
-    }
-    QString literal(size, Qt::Uninitialized);
-    auto *out = reinterpret_cast<char16_t *>(literal.data());
-    static constexpr char16_t kHex[] = u"0123456789abcdef";
-    const auto escapeAsNumber = [&](char16_t c) {
-        *out++ = u'\\';
-        *out++ = u'u';
-        for (int shift = 12; shift >= 0; shift -= 4)
-            *out++ = kHex[(c >> shift) & 0xf];
-    };
-    *out++ = u'"';
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        if (c < 0x20 || c == u'"' || c == u'\\') {
-            if (const char16_t letter = shortEscape(c)) {
-                *out++ = u'\\';
-                *out++ = letter;
-            } else {
-                escapeAsNumber(c);
-            }
-        } else if (QChar::isSurrogate(c) && !pairAt(in, i, n)) {
-            escapeAsNumber(c);
-        } else if (QChar::isSurrogate(c)) {
-            *out++ = c;
-            *out++ = in[++i];
-        } else {
-            *out++ = c;
-        }
-    }
-    *out = u'"';
-    return literal;
 }
 
 QString PreviewController::webDirectory()
@@ -269,35 +172,26 @@ void PreviewController::flush()
     // bytes, not 20 MB of script for the engine to read.
     if (m_pageRevision && m_pageDir == m_docDir) {
         if (const auto delta = document.changeSince(*m_pageRevision);
-            delta && delta->inserted.size() < text.size() / 2) {
-            const QJsonObject change{{u"base"_s, double(*m_pageRevision)},
-                                     {u"version"_s, double(revision)},
-                                     {u"start"_s, delta->start},
-                                     {u"removed"_s, delta->removed},
-                                     {u"length"_s, text.size()},
-                                     {u"inserted"_s, delta->inserted}};
-            script = QStringLiteral("quorvel.update(")
-                + QString::fromUtf8(QJsonDocument(change).toJson(QJsonDocument::Compact)) + u')';
-        }
+            delta && delta->inserted.size() < text.size() / 2)
+            script = pagecommand::update(*delta, *m_pageRevision, revision, text.size());
     }
-    if (script.isEmpty()) {
+    const bool whole = script.isEmpty();
+    if (whole) {
         // Carrying megabytes into the page takes the engine a second or more; the first screen
         // goes ahead on its own so that the reader sees it meanwhile.
         if (text.size() > kFirstScreenAheadFrom) {
             qsizetype cut = text.indexOf(QStringLiteral("\n\n"), kFirstScreenChars);
             if (cut > 0 && cut < text.size() / 2) {
-                m_host->runScript(QStringLiteral("quorvel.render(") + json(text.left(cut + 1))
-                                      + QStringLiteral(", ") + json(m_docDir) + u", -1)"_s,
+                m_host->runScript(pagecommand::render(text.left(cut + 1), m_docDir, -1),
                                   nullptr);
             }
         }
-        script = QStringLiteral("quorvel.render(") + json(text) + QStringLiteral(", ")
-            + json(m_docDir) + QStringLiteral(", ") + QString::number(revision) + u')';
+        script = pagecommand::render(text, m_docDir, qint64(revision));
     }
     if (core::debugEnabled()) {
         previewLog(QStringLiteral("render flush (%1 characters, %2)")
                        .arg(visibleLength(text))
-                       .arg(script.startsWith(u"quorvel.update") ? u"delta" : u"whole"));
+                       .arg(whole ? u"whole" : u"delta"));
     }
     m_pageRevision = revision;
     m_pageDir = m_docDir;
@@ -326,7 +220,7 @@ void PreviewController::applyTheme(const themes::Appearance &appearance, themes:
         return;
     m_lastTheme = payload;
     previewLog(QStringLiteral("theme ") + themes::storedName(theme));
-    run(QStringLiteral("quorvel.setTheme(") + payload + u')');
+    run(pagecommand::setTheme(payload));
 }
 
 // Visual editing ----------------------------------------------------------------------------
@@ -337,14 +231,14 @@ void PreviewController::setEditable(bool editable)
         return;
     m_editable = editable;
     if (m_ready)
-        run(QStringLiteral("quorvel.setEditable(") + boolean(editable) + u')');
+        run(pagecommand::setEditable(editable));
 }
 
 void PreviewController::flushEdits()
 {
     if (!m_ready || !m_editable)
         return;
-    m_host->runScript(kFlushEditScript, [self = QPointer(this)](const QVariant &result) {
+    m_host->runScript(pagecommand::kFlushEdit, [self = QPointer(this)](const QVariant &result) {
         if (self)
             self->applyFlushedEdit(result);
     });
@@ -361,13 +255,14 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
         QEventLoop *loop = nullptr;
     };
     auto wait = std::make_shared<Wait>();
-    m_host->runScript(kFlushEditScript, [self = QPointer(this), wait](const QVariant &result) {
+    const auto answered = [self = QPointer(this), wait](const QVariant &result) {
         wait->answered = true;
         if (wait->loop)
             wait->loop->quit();
         if (self)
             self->applyFlushedEdit(result);
-    });
+    };
+    m_host->runScript(pagecommand::kFlushEdit, answered);
     if (wait->answered)
         return;
     QEventLoop loop;
@@ -382,12 +277,7 @@ void PreviewController::flushEditsNow(std::chrono::milliseconds timeout)
 
 void PreviewController::applyFlushedEdit(const QVariant &result)
 {
-    if (result.typeId() != QMetaType::QString)
-        return;
-    const QJsonDocument answer = QJsonDocument::fromJson(result.toString().toUtf8());
-    if (!answer.isObject())
-        return;
-    if (const auto edit = decodeEdit(answer.object()))
+    if (const auto edit = decodeFlushedEdit(result))
         handleEdit(*edit);
 }
 
@@ -396,17 +286,17 @@ void PreviewController::prepareForReload()
     // An edit in progress was made from the text being replaced: the page drops it, and one
     // already on its way is refused (handleEdit) for coming from before the reload.
     if (m_ready)
-        run(QStringLiteral("quorvel.cancelEdit()"));
+        run(pagecommand::cancelEdit());
 }
 
 void PreviewController::format(const QString &key)
 {
-    run(QStringLiteral("quorvel.format(") + json(key) + u')');
+    run(pagecommand::format(key));
 }
 
 void PreviewController::insertImage(const QString &path)
 {
-    run(QStringLiteral("quorvel.insertImage(") + json(path) + u')');
+    run(pagecommand::insertImage(path));
 }
 
 void PreviewController::handleEdit(const message::Edit &m)
@@ -459,7 +349,7 @@ void PreviewController::undo(bool redo)
         return;
     // The page is shown the change first, then the caret goes where it was made.
     flush();
-    run(QStringLiteral("quorvel.placeCaret(%1)").arg(*caret));
+    run(pagecommand::placeCaret(*caret));
 }
 
 void PreviewController::handlePasteImage(const QString &data)
@@ -479,29 +369,27 @@ void PreviewController::handlePasteImage(const QString &data)
 
 void PreviewController::scrollToFraction(double fraction)
 {
-    run(QStringLiteral("quorvel.scrollToFraction(")
-        + QString::number(fraction, 'g', QLocale::FloatingPointShortest) + u')');
+    run(pagecommand::scrollToFraction(fraction));
 }
 
 void PreviewController::scrollToHeading(const QString &id)
 {
-    run(QStringLiteral("quorvel.scrollToHeading(") + json(id) + u')');
+    run(pagecommand::scrollToHeading(id));
 }
 
 void PreviewController::scrollToHeadingText(const QString &text, bool instant)
 {
-    run(QStringLiteral("quorvel.scrollToHeadingText(") + json(text) + QStringLiteral(", ")
-        + boolean(instant) + u')');
+    run(pagecommand::scrollToHeadingText(text, instant));
 }
 
 void PreviewController::find(const QString &query, FindCompletion completion)
 {
-    findScript(QStringLiteral("quorvel.find(") + json(query) + u')', std::move(completion));
+    findScript(pagecommand::find(query), std::move(completion));
 }
 
 void PreviewController::findStep(int step, FindCompletion completion)
 {
-    findScript(QStringLiteral("quorvel.findStep(%1)").arg(step), std::move(completion));
+    findScript(pagecommand::findStep(step), std::move(completion));
 }
 
 void PreviewController::findScript(const QString &script, FindCompletion completion)
@@ -509,19 +397,14 @@ void PreviewController::findScript(const QString &script, FindCompletion complet
     m_host->runScript(script, [completion = std::move(completion)](const QVariant &result) {
         if (!completion)
             return;
-        if (result.typeId() != QMetaType::QVariantMap) {
-            completion(0, 0);
-            return;
-        }
-        const QVariantMap map = result.toMap();
-        completion(integerOrZero(map.value(QStringLiteral("count"))),
-                   integerOrZero(map.value(QStringLiteral("index"))));
+        const message::Find found = decodeFindAnswer(result);
+        completion(found.count, found.index);
     });
 }
 
 void PreviewController::findClear()
 {
-    run(QStringLiteral("quorvel.findClear()"));
+    run(pagecommand::findClear());
 }
 
 void PreviewController::takeFocus()
@@ -533,8 +416,7 @@ void PreviewController::takeFocus()
 void PreviewController::whenDrawn(std::function<void()> done, bool now, bool laidOut)
 {
     m_whenDrawn.push_back(std::move(done));
-    m_drawnScript = QStringLiteral("quorvel.reportDrawn(%1, %2)")
-                        .arg(now ? u"true" : u"false", laidOut ? u"true" : u"false");
+    m_drawnScript = pagecommand::reportDrawn(now, laidOut);
     run(m_drawnScript);
 }
 
@@ -568,7 +450,7 @@ void PreviewController::exportHTML(const QString &title, const QString &outputPa
     // The page only lists its images; which of them may be copied into a file the user will
     // share is decided here, where a file's type, size and place can be known.
     m_host->runScript(
-        QStringLiteral("quorvel.exportImages()"),
+        pagecommand::exportImages(),
         [self = QPointer(this), title, css, base, folders = exportFolders(),
          answer](const QVariant &listed) {
             if (!self) {
@@ -587,14 +469,7 @@ void PreviewController::exportHTML(const QString &title, const QString &outputPa
                                                                + ";base64,"
                                                                + image->bytes.toBase64()));
             }
-            const QJsonObject options{{QStringLiteral("images"), images},
-                                      {QStringLiteral("base"), base}};
-            self->m_host->runScript(
-                QStringLiteral("quorvel.exportHTML(") + json(title) + QStringLiteral(", ")
-                    + json(css) + QStringLiteral(", ")
-                    + QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))
-                    + u')',
-                answer);
+            self->m_host->runScript(pagecommand::exportHTML(title, css, images, base), answer);
         });
 }
 
@@ -675,7 +550,7 @@ void PreviewController::handleReady()
     applyTheme(m_appearance, m_model ? m_model->theme() : m_appearance.theme());
     flush();
     if (m_editable)
-        run(QStringLiteral("quorvel.setEditable(true)"));
+        run(pagecommand::setEditable(true));
 }
 
 void PreviewController::handleOutline(const core::Outline &items)
@@ -716,7 +591,7 @@ void PreviewController::handleResolve(const QStringList &targets)
             [self, resolved] {
                 if (!self)
                     return;
-                self->run(QStringLiteral("quorvel.resolved(") + resolved + u')');
+                self->run(pagecommand::resolved(resolved));
                 if (--self->m_resolving == 0 && self->m_drawnWhileResolving) {
                     // The page was drawn with links still unresolved; ask again, now that the
                     // answer is ahead of the question.
@@ -776,17 +651,17 @@ void PreviewController::adjustContextMenu(QMenu &menu, const QList<OfferedAction
 
 void PreviewController::editContextLink()
 {
-    run(QStringLiteral("quorvel.editContextLink()"));
+    run(pagecommand::editContextLink());
 }
 
 void PreviewController::openContextLink()
 {
-    run(QStringLiteral("quorvel.openContextLink()"));
+    run(pagecommand::openContextLink());
 }
 
 void PreviewController::unlinkContextLink()
 {
-    run(QStringLiteral("quorvel.unlinkContextLink()"));
+    run(pagecommand::unlinkContextLink());
 }
 
 void PreviewController::createLinkFromMenu()

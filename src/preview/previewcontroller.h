@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bridgemessage.h"
+#include "pageprotocol.h"
 #include "contextmenu.h"
 #include "core/textedit.h"
 #include "core/documentviews.h"
@@ -60,8 +60,6 @@ public:
     // The controller behind a model whose factory made one; null for any other preview.
     static PreviewController *of(core::DocumentModel &model);
 
-    // A string as a JSON string literal, quotes included.
-    static QString json(const QString &text);
     // A whole text longer than this is preceded by its first screen, about this long.
     static constexpr qsizetype kFirstScreenAheadFrom = 512 * 1024;
     static constexpr qsizetype kFirstScreenChars = 48 * 1024;

@@ -3,6 +3,8 @@
 // is no channel and messages go to the console, so the page can be developed
 // on its own.
 
+import { message } from './protocol.js';
+
 export function createBridge(win, { log = (msg) => win.console.log('[bridge]', JSON.stringify(msg)) } = {}) {
   const queue = [];
   let send = null;
@@ -20,7 +22,7 @@ export function createBridge(win, { log = (msg) => win.console.log('[bridge]', J
     readyPosted = true;
     // "ready" goes first: the host sends nothing before it, and anything the
     // page queued while loading is only meaningful after it.
-    queue.unshift({ type: 'ready' });
+    queue.unshift(message.ready());
     drain();
   }
 

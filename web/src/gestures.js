@@ -3,6 +3,7 @@
 // host to be stored beside the document.
 
 import { isWebUrl } from './urls.js';
+import { message } from './protocol.js';
 
 const XLINK = 'http://www.w3.org/1999/xlink';
 
@@ -32,10 +33,10 @@ export function linkKind(a) {
 
 export function linkMessage(a) {
   if (a.hasAttribute('data-wikilink')) {
-    return { type: 'wikilink', target: a.getAttribute('data-wikilink'), heading: a.getAttribute('data-heading') ?? '' };
+    return message.wikilink(a.getAttribute('data-wikilink'), a.getAttribute('data-heading') ?? '');
   }
   const href = hrefOf(a) ?? '';
-  return { type: 'link', href, written: a.getAttribute('data-written') ?? href };
+  return message.link(href, a.getAttribute('data-written') ?? href);
 }
 
 function readBase64(win, file) {
@@ -69,7 +70,7 @@ export function installGestures({ win, root, post, editable, taskIndex, beforeTa
       beforeTask();
       const index = taskIndex(target);
       if (index < 0) { event.preventDefault(); return; }
-      post({ type: 'task', index, checked: target.checked });
+      post(message.task(index, target.checked));
       return;
     }
     const a = linkAt(root, target);
@@ -87,7 +88,7 @@ export function installGestures({ win, root, post, editable, taskIndex, beforeTa
 
   root.addEventListener('contextmenu', (event) => {
     contextLink = linkAt(root, event.target);
-    post({ type: 'contextmenu', link: linkKind(contextLink) });
+    post(message.contextmenu(linkKind(contextLink)));
   });
 
   root.addEventListener('paste', (event) => {
@@ -96,7 +97,7 @@ export function installGestures({ win, root, post, editable, taskIndex, beforeTa
     const image = [...(data?.items ?? [])].find((item) => item.kind === 'file' && item.type.startsWith('image/'));
     event.preventDefault();
     if (image) {
-      readBase64(win, image.getAsFile()).then((b64) => post({ type: 'pasteImage', data: b64 }), () => {});
+      readBase64(win, image.getAsFile()).then((b64) => post(message.pasteImage(b64)), () => {});
       return;
     }
     const text = data?.getData('text/plain') ?? '';

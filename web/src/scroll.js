@@ -46,7 +46,7 @@ export function findHeading(root, text) {
 // Reports the reader's own scrolling as a fraction of the page, at most once a frame; a
 // scroll the host asked for is not reported back, so that two views following each other never
 // chase one another.
-export function reportScrolling(win, post) {
+export function reportScrolling(win, scrolled) {
   let pending = false;
   win.addEventListener('scroll', () => {
     // Where the host put the page is not news to it; anywhere else is, even when the reader's
@@ -58,7 +58,7 @@ export function reportScrolling(win, post) {
     (win.requestAnimationFrame ?? ((fn) => win.setTimeout(fn, 16)))(() => {
       pending = false;
       const max = win.document.documentElement.scrollHeight - win.innerHeight;
-      post({ type: 'scroll', fraction: max > 0 ? Math.min(1, win.scrollY / max) : 0 });
+      scrolled(max > 0 ? Math.min(1, win.scrollY / max) : 0);
     });
   }, { passive: true });
 }

@@ -1,0 +1,684 @@
+// The text as the page shows it: rendered from what the host sends, edited in place, and the
+// typing turned back into edits of that text; finding, scrolling and exporting over it. Built
+// on a window and its content element so that tests can run it on a jsdom document.
+
+import { createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, highlight, renderPiece } from './markdown.js';
+import { createLateHighlighter } from './highlightlater.js';
+import { createSanitizer } from './sanitize.js';
+import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
+import { shelve, unshelve, SHELF } from './shelves.js';
+import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
+import { applyHeadingIds } from './headings.js';
+import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
+import { captureSelection, capturePoint, restoreSelection, placeSelection } from './selection.js';
+import { createEditor } from './editor.js';
+import { compose, composeInPlace, listMarker } from './compose.js';
+import { rewriteBlock } from './rewrite.js';
+import { createFinder } from './find.js';
+import { applyTheme, isDark, themeStyle } from './theme.js';
+import { exportHtml, localImages } from './exporthtml.js';
+import { createDiagrams } from './diagrams.js';
+import { resolveUrl } from './urls.js';
+import { taskIndexOfLine } from './tasks.js';
+import { message } from './protocol.js';
+
+const HUGE_BLOCKS = 2000;
+// A large document's first render shows this much at once (more than a screen holds), then
+// builds the rest in slices of a few milliseconds.
+const FIRST_SCREEN_CHARS = 24000;
+const SLICE_MS = 8;
+
+// The start of a link reference definition (a footnote's is no link's).
+const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
+
+export function createView({
+  win, root, post, diagramScript = 'mermaid.js', sizes: given = {},
+}) {
+  const sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS, huge: HUGE_BLOCKS, shelf: SHELF, ...given };
+  const doc = win.document;
+  const md = createMarkdown();
+  const sanitize = createSanitizer(win);
+  let state = null;
+  let els = [];
+  let resolved = Object.create(null);
+  let theme = applyTheme(doc, {});
+  // Which text the page holds, as the host counts its revisions: a change applies only to the
+  // text it was made from, in both directions. An edit made here is the host's next revision.
+  let version = 0;
+  // The length of the text the page holds, which a change must fit.
+  let textLength = 0;
+  let outlineJson = '';
+
+  const editor = createEditor({ win, root, onChange: () => postEdit() });
+  const finder = createFinder(root);
+  const diagrams = createDiagrams(win, { scriptUrl: diagramScript, quietly: editor.quietly });
+  const lateHighlighter = createLateHighlighter(win, { highlight, quietly: editor.quietly });
+
+  // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
+  // markup, so a stray closing tag cannot end the wrapper early. The wrapper
+  // keeps every block one element, which the patcher and editor rely on. It
+  // is not editable: what the page shows is the sanitised, balanced markup,
+  // and writing that back would change the bytes around what was typed (an
+  // opening <details> would gain its closing tag here, ids their prefix).
+  const safeHtml = (block) => {
+    if (!block.raw && !block.rawBlock) return block.html;
+    block.safe ??= block.rawBlock
+      ? `<div class="raw-html" contenteditable="false">${sanitize(block.html)}</div>`
+      : sanitize(block.html);
+    return block.safe;
+  };
+
+  function markWikilinks(scope) {
+    for (const el of scope.querySelectorAll('[data-wikilink]')) {
+      const target = el.getAttribute('data-wikilink');
+      if (!(target in resolved)) continue;
+      const url = resolved[target];
+      el.classList.toggle('unresolved', url === null);
+      if (el.nodeName === 'IMG' && url) el.setAttribute('src', url);
+      else if (url) el.setAttribute('data-href', url);
+    }
+  }
+
+  // Past a few thousand blocks the browser's first layout and paint of the whole page took
+  // seconds; blocks out of view are then laid out only when they come near it, and in a page
+  // nobody edits they stand on shelves that are skipped whole.
+  function arrange() {
+    const huge = els.length > sizes.huge || Boolean(state?.env.pieced);
+    root.classList.toggle('huge', huge);
+    if (huge && !editor.editable) shelve(root, sizes.shelf);
+    else unshelve(root);
+  }
+
+  function afterPatch(created) {
+    const withLinks = created.filter((el) => blockOf(el)?.wikilinks);
+    if (withLinks.length) withLinks.forEach(markWikilinks);
+    if (state.env.deferHighlight) lateHighlighter.add(created.filter((el) => blockOf(el)?.code));
+    if (created.some((el) => blockOf(el)?.mermaid)) {
+      const drawn = diagrams.render([...root.querySelectorAll('.diagram')], isDark(win, theme.theme));
+      drawing = Promise.all([drawing, drawn.catch(() => {})]);
+    }
+  }
+
+  // Everything a render starts and finishes later: diagrams, late code highlighting, images,
+  // web fonts. A PDF or an export taken before all of it is done shows a half-drawn document.
+  let drawing = Promise.resolve();
+
+  function imagesLoaded() {
+    const pending = [...root.querySelectorAll('img')].filter((img) => !img.complete);
+    return Promise.all(pending.map((img) => new Promise((resolve) => {
+      img.addEventListener('load', resolve, { once: true });
+      img.addEventListener('error', resolve, { once: true });
+    })));
+  }
+
+  async function reportDrawn(now, laidOut) {
+    if (now) {
+      complete();
+      lateHighlighter.finish();
+    }
+    // A diagram drawn late can hold an image, and a late render can start new work: look again
+    // until a pass finds nothing new.
+    for (let pass = 0; pass < 5; pass += 1) {
+      const before = drawing;
+      // Images and fonts matter only to a page that is laid out (on screen, on paper); the
+      // fonts of a page that never was take a quarter of a second to settle.
+      const looks = laidOut ? [imagesLoaded(), doc.fonts?.ready] : [];
+      await Promise.all([before, lateHighlighter.idle(), ...looks]);
+      if (drawing === before) break;
+    }
+    post(message.drawn());
+  }
+
+  // The outline changes only when a heading does; typing in a paragraph of a long note then
+  // sends nothing.
+  function reportOutline(changed) {
+    if (changed && outlineJson) {
+      const [first, removed, added] = changed;
+      const touched = (blocks, from, n) => blocks.slice(from, from + n).some((b) => b.heading);
+      if (!touched(previous, first, removed) && !touched(state.blocks, first, added)) return;
+    }
+    const items = applyHeadingIds(state.blocks, els);
+    const json = JSON.stringify(items);
+    if (json === outlineJson) return;
+    outlineJson = json;
+    post(message.outline(items));
+  }
+  let previous = [];
+
+  // After a change, only the new blocks' links are news to the host.
+  function reportDocument(changed) {
+    reportOutline(changed);
+    const blocks = changed ? state.blocks.slice(changed[0], changed[0] + changed[2]) : state.blocks;
+    const targets = [...new Set(blocks.flatMap((b) => b.wikilinks ?? []))].filter(Boolean);
+    if (targets.length) post(message.resolve(targets));
+  }
+
+  // The rest of a large document still to be parsed and shown, while it is.
+  let rest = null;
+  let restTimer = null;
+  let restDone = null;
+
+  // `src` is null when `known` holds the lines of the text and its length; `nextVersion` is
+  // null when the host named no revision.
+  function render(src, folder, nextVersion, known = null) {
+    version = nextVersion ?? version + 1;
+    textLength = src === null ? known.length : src.length;
+    const scroll = captureScroll(win, els);
+    const caret = editor.editable ? captureSelection(win, root, els) : null;
+    // A document still being built is shown again from the start: its blocks are not all there
+    // to compare with.
+    const partial = rest !== null;
+    stopRest();
+    const whole = (m, text, d) => {
+      const begun = beginDocument(m, text, d, { from: sizes.progressive, pieceChars: sizes.piece });
+      rest = begun.rest;
+      if (rest) {
+        while (!rest.done && (begun.doc.blocks.length === 0 || rest.line < lineAt(begun.doc, sizes.firstScreen))) {
+          begun.doc.blocks = begun.doc.blocks.concat(rest.next());
+        }
+      }
+      return begun.doc;
+    };
+    const next = partial ? whole(md, src ?? state.bom + known.lines.join(''), folder) : updateDocument(md, state, src, folder, whole, known);
+    editor.quietly(() => {
+      if (!state) root.replaceChildren();
+      const result = patchBlocks(root, {
+        oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
+      }, safeHtml, (el) => !editor.isDirty(el));
+      els = result.els;
+      previous = state?.blocks ?? [];
+      state = next;
+      arrange();
+      afterPatch(result.created);
+      // Highlights in replaced blocks are gone; the host's count must follow.
+      if (finder.query && !rest) post(message.find(finder.refresh()));
+    });
+    restoreScroll(win, els, scroll);
+    restoreSelection(win, els, caret);
+    if (rest) continueRest();
+    else {
+      reportDocument(next.full ? null : next.changed);
+      // A document whose building this render cut short is no longer awaited.
+      restDone?.resolve();
+      restDone = null;
+    }
+    // The blocks of the text before are needed only to tell what changed: holding them kept a
+    // large note alive after a small one replaced it.
+    previous = [];
+    post(message.rendered());
+  }
+
+  // The line where the first `chars` characters of a document end.
+  function lineAt(document, chars) {
+    let n = 0;
+    let i = 0;
+    while (i < document.lines.length && n < chars) n += document.lines[i++].length;
+    return i;
+  }
+
+  function stopRest() {
+    if (restTimer !== null) win.clearTimeout(restTimer);
+    restTimer = null;
+    rest = null;
+  }
+
+  function continueRest() {
+    if (!restDone) {
+      let resolve;
+      const done = new Promise((r) => { resolve = r; });
+      restDone = { done, resolve };
+      drawing = Promise.all([drawing, done]);
+    }
+    restTimer = win.setTimeout(() => {
+      restTimer = null;
+      buildRest(SLICE_MS);
+    }, 0);
+  }
+
+  function now() {
+    return win.performance?.now() ?? Date.now();
+  }
+
+  // Parses and shows pieces of the rest for `budget` milliseconds.
+  function buildRest(budget) {
+    const end = now() + budget;
+    editor.quietly(() => {
+      while (rest && !rest.done && now() < end) {
+        const blocks = rest.next();
+        const from = state.blocks.length;
+        const all = state.blocks.concat(blocks);
+        const result = patchBlocks(root, { oldBlocks: state.blocks, oldEls: els, blocks: all, changed: [from, 0, blocks.length] }, safeHtml);
+        els = result.els;
+        state = { ...state, blocks: all };
+        afterPatch(result.created);
+      }
+      arrange();
+    });
+    if (rest && !rest.done) {
+      continueRest();
+      return;
+    }
+    finishRest();
+  }
+
+  function finishRest() {
+    const finished = rest;
+    rest = null;
+    // The quick guess at the link definitions was wrong, or footnotes turned up: the whole
+    // parse decides, and only the blocks it renders differently change.
+    if (finished && !finished.exact()) {
+      const next = parseDocument(md, state.src, state.dir);
+      editor.quietly(() => {
+        const result = patchBlocks(root, { oldBlocks: state.blocks, oldEls: els, blocks: next.blocks, changed: null }, safeHtml);
+        els = result.els;
+        state = next;
+        afterPatch(result.created);
+      });
+    }
+    outlineJson = '';
+    reportDocument(null);
+    if (finder.query) post(message.find(finder.refresh()));
+    restDone?.resolve();
+    restDone = null;
+  }
+
+  // Whatever needs the whole document (find, export, editing, a change to apply) has it built
+  // at once.
+  function complete() {
+    if (!rest) return;
+    if (restTimer !== null) win.clearTimeout(restTimer);
+    restTimer = null;
+    buildRest(Infinity);
+  }
+
+  // A change that fits the text the page holds, `length` characters long once made.
+  function applyChange({ start, removed, inserted, length }, nextVersion) {
+    // The byte-order mark is part of the text as given: a change at the very start may add or
+    // remove it, and then the lines are found again from the whole text.
+    if (start === 0) {
+      const src = state.src;
+      render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, nextVersion);
+    } else {
+      render(null, state.dir, nextVersion, { ...changeLines(state, start, removed, inserted), length });
+    }
+  }
+
+  // The user's edits as one change of the text, made current in the page's own model so that
+  // later changes are measured from it; null when nothing changed. Only the span that differs
+  // travels, whatever the size of the note.
+  function commitEdit() {
+    complete();
+    if (!state) return null;
+    const before = state.src;
+    const beforeLines = state.lines;
+    const source = commitPageEdit();
+    if (source === before) return null;
+    const change = {
+      base: version, length: before.length,
+      ...spanBetween(before, source, beforeLines, state.lines, state.bom.length),
+    };
+    version += 1;
+    textLength = source.length;
+    return change;
+  }
+
+  function commitPageEdit() {
+    editor.takeRecords();
+    editor.cancelTimer();
+    if (!state) return '';
+    if (!editor.hasChanges()) return state.src;
+    const inPlace = editor.quietly(() => composeInPlace(root, state, editor.changed(), rewrite));
+    if (inPlace) return commitInPlace(inPlace);
+    const { source: body, layout, lines } = editor.quietly(() => {
+      wrapStrayInline();
+      return compose(root, state, editor.isDirty, rewrite);
+    });
+    const source = state.bom + body;
+    const blocks = [];
+    const nextEls = [];
+    for (const [node, start, end] of layout) {
+      const old = blockOf(node);
+      const block = old && !editor.isDirty(node)
+        ? { ...old, start, end }
+        : { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
+      if (node.nodeType === 1) {
+        setRange(node, block);
+        blocks.push(block);
+        nextEls.push(node);
+      }
+    }
+    const tail = state.blocks[state.blocks.length - 1];
+    if (tail?.tail) {
+      const el = els[els.length - 1];
+      if (el?.isConnected && !nextEls.includes(el)) {
+        blocks.push({ ...tail, start: lines.length, end: lines.length });
+        nextEls.push(el);
+      }
+    }
+    editor.clear();
+    state = { ...state, src: source, lines, blocks, full: false };
+    els = nextEls;
+    return source;
+  }
+
+  // The edited blocks get their new lines; those after them move with them.
+  function commitInPlace({ source: body, lines, edits }) {
+    const blocks = state.blocks.slice();
+    let shift = 0;
+    for (let i = 0, k = 0; i < blocks.length; i += 1) {
+      const edit = edits[k];
+      if (edit?.[0] === i) {
+        const [, node, start, end] = edit;
+        blocks[i] = { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
+        shift = end - state.blocks[i].end;
+        k += 1;
+      } else if (shift) {
+        blocks[i] = { ...blocks[i], start: blocks[i].start + shift, end: blocks[i].end + shift };
+      } else {
+        continue;
+      }
+      setRange(els[i], blocks[i]);
+    }
+    editor.clear();
+    const source = state.bom + body;
+    state = { ...state, src: source, lines, blocks, full: false };
+    return source;
+  }
+
+  // A block's source as the page would write it: rendered as the page shows
+  // it, then serialised. Two texts with the same form show the same.
+  function normalForm(text) {
+    const t = doc.createElement('template');
+    t.innerHTML = renderPiece(md, text, state.env)
+      .map((b) => (b.rawBlock ? `<div class="raw-html">${sanitize(b.html)}</div>` : b.raw ? sanitize(b.html) : b.html))
+      .join('');
+    const nodes = [...t.content.childNodes].filter((n) => n.nodeType === 1);
+    if (nodes.length !== 1) return serializeNodes(nodes, { typed: true });
+    return serializeBlock(nodes[0], { marker: listMarker(nodes[0], text), typed: true });
+  }
+
+  const rewrite = (original, after, eol) => rewriteBlock(original, after, normalForm, eol);
+
+  // Text typed outside any block (into an empty page, say) becomes a
+  // paragraph, so that every top-level node is a block element.
+  function wrapStrayInline() {
+    const sel = win.getSelection();
+    const saved = sel.rangeCount ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
+    let run = [];
+    let moved = false;
+    const flush = () => {
+      if (run.some((n) => n.nodeType === 1 || n.data.trim())) {
+        const p = doc.createElement('p');
+        run[0].before(p);
+        p.append(...run);
+        moved = true;
+      }
+      run = [];
+    };
+    for (const node of [...root.childNodes]) {
+      if (node.nodeType === 1 && (isBlockElement(node) || blockOf(node))) flush();
+      else if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
+    }
+    flush();
+    if (moved && saved && saved[0]?.isConnected) sel.setBaseAndExtent(...saved);
+  }
+
+  // The document as normalised Markdown, except what the page cannot show
+  // as written: an untouched block holding raw HTML (comments, attributes
+  // the sanitiser dropped, an element left open) comes back from the source.
+  function serialize() {
+    complete();
+    if (!state) return '';
+    editor.takeRecords();
+    const current = new Set(state.blocks);
+    const written = (el) => {
+      const block = blockOf(el);
+      // The footnotes come from definitions all over the text, not from lines of their own.
+      if (!block || block.tail || !(block.raw || block.rawBlock) || !current.has(block) || editor.isDirty(el)) return null;
+      const lines = state.lines.slice(block.start, block.end).map((l) => l.replace(/\r?\n$|\r$/, ''));
+      while (lines.length && !lines[lines.length - 1].trim()) lines.pop();
+      return lines.join('\n');
+    };
+    return state.bom + editor.quietly(() => serializeDom(root, written, definitionsBefore()));
+  }
+
+  // Link reference definitions render as nothing, so no block holds them: they are taken from
+  // the lines between blocks, where they were written, for the block that follows them. The
+  // links that use them may come back as written (a block kept from the source).
+  function definitionsBefore() {
+    const out = new Map();
+    const byBlock = new Map(els.map((el) => [blockOf(el), el]));
+    let from = 0;
+    const take = (to, key) => {
+      // Runs of non-blank lines; a definition is one that starts like one.
+      const chunks = [[]];
+      for (const line of state.lines.slice(from, to)) {
+        const text = line.replace(/\r?\n$|\r$/, '');
+        if (text.trim()) chunks[chunks.length - 1].push(text);
+        else if (chunks[chunks.length - 1].length) chunks.push([]);
+      }
+      const defs = chunks.filter((c) => c.length && DEFINITION.test(c[0])).map((c) => c.join('\n'));
+      if (defs.length) out.set(key, defs.join('\n\n'));
+    };
+    for (const block of state.blocks) {
+      if (block.tail || block.start < from) continue;
+      const el = byBlock.get(block);
+      if (el) take(block.start, el);
+      from = Math.max(from, block.end);
+    }
+    take(state.lines.length, 'end');
+    return out;
+  }
+
+  function postEdit() {
+    const change = commitEdit();
+    if (change) {
+      post(message.edit(change));
+      outlineJson = '';
+      reportOutline(null);
+    }
+  }
+
+  // The caret at an offset of the text, in the block that holds it, as near the character as
+  // the block's rendering allows.
+  function placeCaret(offset) {
+    if (!state || !editor.editable) return;
+    complete();
+    let line = 0;
+    let at = state.bom.length;
+    while (line < state.lines.length - 1 && at + state.lines[line].length <= offset) at += state.lines[line++].length;
+    const index = state.blocks.findIndex((b) => !b.tail && b.start <= line && line < b.end);
+    const i = index < 0 ? els.length - 1 : index;
+    if (i < 0) return;
+    const block = state.blocks[i];
+    let from = state.bom.length;
+    for (let k = 0; k < block.start; k += 1) from += state.lines[k].length;
+    const marker = /^\s*(?:#{1,6}\s+|>\s*|[-*+]\s+(?:\[[ xX]\]\s+)?|\d+[.)]\s+)*/.exec(state.lines[block.start] ?? '');
+    const inBlock = Math.max(0, offset - from - (marker ? marker[0].length : 0));
+    root.focus({ preventScroll: true });
+    const point = { index: i, offset: inBlock };
+    placeSelection(win, els, { anchor: point, focus: point });
+    scrollToElement(els[i], true);
+  }
+
+  // Where the caret was when the editing view was left, as a block and an offset that outlive a
+  // render in between.
+  let leftAt = null;
+
+  // The editing view takes typing at once: the page has the focus, and the caret is where it
+  // was (a selection made while reading stays), or else at the start.
+  function enterEditing() {
+    const sel = win.getSelection();
+    const kept = sel.rangeCount && root.contains(sel.anchorNode)
+      ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
+    root.focus({ preventScroll: true });
+    if (kept) {
+      sel.setBaseAndExtent(...kept);
+    } else if (!placeSelection(win, els, leftAt) && root.firstElementChild) {
+      const r = doc.createRange();
+      r.selectNodeContents(root.firstElementChild);
+      r.collapse(true);
+      sel.removeAllRanges();
+      sel.addRange(r);
+    }
+    leftAt = null;
+  }
+
+  function taskIndexOf(checkbox) {
+    const block = blockOf(els.find((el) => el.contains(checkbox)));
+    const rel = Number(checkbox.getAttribute('data-task-line'));
+    if (!block || !Number.isInteger(rel)) return -1;
+    return taskIndexOfLine(state.lines, block.start + rel);
+  }
+
+  return {
+    // A whole text replaces what is shown; typing not yet sent goes to the host first, which
+    // keeps it (a reload has cancelled it before).
+    show(markdown, dir, nextVersion) {
+      if (editor.editable && editor.hasChanges()) postEdit();
+      render(markdown, dir, nextVersion);
+    },
+    sendTyping() {
+      if (editor.hasChanges()) postEdit();
+    },
+    // Whether a change made from revision `base` can be applied: the page holds that text, with
+    // nothing typed into it since.
+    holds: (base) => Boolean(state) && base === version && !editor.hasChanges(),
+    textLength: () => textLength,
+    complete,
+    applyChange,
+    postEdit,
+    setTheme(payload) {
+      theme = applyTheme(doc, payload);
+    },
+    editable: () => editor.editable,
+    touch: (node) => editor.touch(node),
+    folder: () => state?.dir ?? '',
+    setEditable(on) {
+      if (on) complete();
+      if (!on && editor.editable) {
+        leftAt = captureSelection(win, root, els);
+        postEdit();
+      }
+      if (on) unshelve(root);
+      const entering = on && !editor.editable;
+      editor.setEditable(on);
+      arrange();
+      if (entering) enterEditing();
+    },
+    commitEdit,
+    placeCaret,
+    cancelEdit() {
+      complete();
+      const hadChanges = editor.hasChanges();
+      const stale = editor.clear();
+      if (!hadChanges || !state) return;
+      // Put back what the source says: blocks whose edit is dropped, blocks
+      // the user deleted, and nothing the user added.
+      const next = parseDocument(md, state.src, state.dir);
+      editor.quietly(() => {
+        const result = patchBlocks(root, {
+          oldBlocks: state.blocks, oldEls: els, blocks: next.blocks, changed: null,
+        }, safeHtml, (el) => !stale.includes(el));
+        els = result.els;
+        state = next;
+        dropStrays(root, els);
+        afterPatch(result.created);
+      });
+    },
+    serialize,
+    reportDrawn,
+    find: (q) => {
+      complete();
+      return editor.quietly(() => finder.find(q));
+    },
+    findStep: (n) => editor.quietly(() => finder.step(n)),
+    // While editing, closing find leaves the caret after the match it showed last, where the
+    // writer was looking.
+    findClear: () => {
+      editor.quietly(() => {
+        const end = editor.editable ? finder.currentEnd() : null;
+        const at = end && capturePoint(root, els, ...end);
+        finder.clear();
+        if (!at) return;
+        root.focus({ preventScroll: true });
+        placeSelection(win, els, { anchor: at, focus: at });
+      });
+    },
+    scrollToHeading(id) {
+      complete();
+      scrollToElement(els.find((el) => el.id === id) ?? doc.getElementById(String(id)), false);
+    },
+    scrollToHeadingText(text, instant) {
+      complete();
+      scrollToElement(findHeading(root, text), instant);
+    },
+    scrollToFraction: (f) => {
+      complete();
+      scrollToFraction(win, f);
+    },
+    markResolved(answer) {
+      // The host answers what it was asked, for the whole document or for new blocks; those were
+      // already marked from earlier answers, so the page is walked only when an answer changed.
+      const same = Object.keys(answer).every((k) => k in resolved && resolved[k] === answer[k]);
+      resolved = Object.assign(Object.create(null), resolved, answer);
+      if (!same) markWikilinks(root);
+    },
+    exportImages() {
+      complete();
+      return localImages(root);
+    },
+    exportHTML(title, css, images, base) {
+      complete();
+      const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
+      return editor.quietly(() => exportHtml(win, root, { title, css, images, base, themeAttrs: { theme: theme.theme, style: vars } }));
+    },
+    taskIndexOf,
+    markdownToHtml: (text) => sanitize(md.render(text, { resolveUrl: (u) => resolveUrl(u, state?.dir ?? '') })),
+  };
+}
+
+// The change that turns `before` into `after`, as the span that differs: whole lines that
+// compare equal are skipped first (most of them are the same strings), then characters. A
+// surrogate pair is never cut in two.
+export function spanBetween(before, after, beforeLines, afterLines, bom = 0) {
+  let start = 0;
+  let endBefore = before.length;
+  let endAfter = after.length;
+  if (beforeLines && afterLines) {
+    const n = Math.min(beforeLines.length, afterLines.length);
+    let head = 0;
+    while (head < n && beforeLines[head] === afterLines[head]) head += 1;
+    let tail = 0;
+    while (tail < n - head && beforeLines[beforeLines.length - 1 - tail] === afterLines[afterLines.length - 1 - tail]) tail += 1;
+    for (let i = 0; i < head; i += 1) start += beforeLines[i].length;
+    if (start > 0) start += bom;
+    let tailLength = 0;
+    for (let i = 0; i < tail; i += 1) tailLength += beforeLines[beforeLines.length - 1 - i].length;
+    endBefore -= tailLength;
+    endAfter -= tailLength;
+    if (before.slice(0, start) !== after.slice(0, start) || endBefore < start || endAfter < start) {
+      start = 0;
+      endBefore = before.length;
+      endAfter = after.length;
+    }
+  }
+  while (start < endBefore && start < endAfter && before.charCodeAt(start) === after.charCodeAt(start)) start += 1;
+  while (endBefore > start && endAfter > start && before.charCodeAt(endBefore - 1) === after.charCodeAt(endAfter - 1)) {
+    endBefore -= 1;
+    endAfter -= 1;
+  }
+  const high = (c) => c >= 0xd800 && c <= 0xdbff;
+  const low = (c) => c >= 0xdc00 && c <= 0xdfff;
+  if (start > 0 && high(after.charCodeAt(start - 1))) start -= 1;
+  if (endAfter < after.length && low(after.charCodeAt(endAfter))) {
+    endBefore += 1;
+    endAfter += 1;
+  }
+  return { start, removed: endBefore - start, inserted: after.slice(start, endAfter) };
+}
+
+function headingOf(node) {
+  if (!/^H[1-6]$/.test(node.nodeName)) return null;
+  return { level: Number(node.nodeName[1]), text: node.textContent.trim() };
+}
