@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QWebEnginePage>
@@ -332,11 +334,19 @@ int main(int argc, char **argv)
             waitUntil([&] { return edited; }, kTimeout);
             toEdit.append(timer.nsecsElapsed() / 1e6);
             QObject::disconnect(c);
-            // The same work alone: a character typed and the edit written back at once.
-            flush.append(evaluate(controller->webView()->page(), QStringLiteral(
-                "(() => { document.execCommand('insertText', false, 'y');"
-                " const t = performance.now(); quorvel.flushEdit();"
-                " return performance.now() - t; })()")).toDouble());
+            // The same work alone: a character typed and the edit written back at once. The
+            // change goes to the model as the page would post it, so that the page and the
+            // model keep counting the same revisions.
+            const QJsonObject answer = QJsonDocument::fromJson(
+                evaluate(controller->webView()->page(), QStringLiteral(
+                    "(() => { document.execCommand('insertText', false, 'y');"
+                    " const t = performance.now(); const change = quorvel.flushEdit();"
+                    " return JSON.stringify({ ms: performance.now() - t, change }); })()"))
+                    .toString().toUtf8()).object();
+            flush.append(answer.value(u"ms").toDouble());
+            QJsonObject change = answer.value(u"change").toObject();
+            change.insert(QStringLiteral("type"), QStringLiteral("edit"));
+            controller->receive(change);
             scratch.clock.advance(std::chrono::seconds(2));
         }
         std::printf("type a character in visual mode on a 1 MB note -> \"edit\" in the model: "
