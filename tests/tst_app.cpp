@@ -340,13 +340,15 @@ void TestApp::imagesPastedIntoTheSourceAreStoredBesideTheNote()
     QPlainTextEdit *editor = window->sourceEditor();
     editor->moveCursor(QTextCursor::End);
     // An image, then an image file copied in the file manager, both within one second: the
-    // second gets a name of its own.
-    for (int round = 0; round < 2; ++round) {
+    // second gets a name of its own. Then text that comes with a picture of itself: the text.
+    for (int round = 0; round < 3; ++round) {
         auto *data = new QMimeData;
-        if (round == 0)
+        if (round != 1)
             data->setImageData(image);
-        else
+        if (round == 1)
             data->setUrls({QUrl::fromLocalFile(copied)});
+        if (round == 2)
+            data->setText(QStringLiteral(" and words"));
         QApplication::clipboard()->setMimeData(data);
         editor->paste();
     }
@@ -354,7 +356,9 @@ void TestApp::imagesPastedIntoTheSourceAreStoredBesideTheNote()
     const QString first = QStringLiteral("Captures/capture-%1.png").arg(stamp);
     const QString second = QStringLiteral("Captures/capture-%1-2.png").arg(stamp);
     QCOMPARE(window->model().text().text(),
-             QStringLiteral("Intro\n![](%1)![](%2)").arg(first, second));
+             QStringLiteral("Intro\n![%1](%2)![%3](%4) and words")
+                 .arg(first.mid(9), first, second.mid(9), second));
+    QVERIFY(!QFileInfo::exists(m_scratch->path(QStringLiteral("Captures/capture-%1-3.png").arg(stamp))));
     QCOMPARE(QImage(m_scratch->path(first)).pixelColor(0, 0), QColor(Qt::red));
     QVERIFY(QFileInfo::exists(m_scratch->path(second)));
 }

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -68,6 +69,7 @@ private Q_SLOTS:
     void undoTakesBackTypingRunsAndOtherViewsEdits();
     void scrollFractionReachesThePreview();
     void wrapSelectionUndoesInOneStep();
+    void contextMenuOffersAddLinkForASelection();
     void blockCommandsChangeOnlyTheMarkers_data();
     void blockCommandsChangeOnlyTheMarkers();
     void editKeepsUntouchedLineBreaks_data();
@@ -250,6 +252,29 @@ void TestEditor::wrapSelectionUndoesInOneStep()
     rig.controller->undo();
     QCOMPARE(rig.text(), u"a word here"_s);
     QVERIFY(!rig.h.text->canUndo());
+}
+
+void TestEditor::contextMenuOffersAddLinkForASelection()
+{
+    EditorRig rig("a word here");
+    for (const bool selected : {false, true}) {
+        QTextCursor cursor = rig.view.textCursor();
+        cursor.setPosition(2);
+        if (selected)
+            cursor.setPosition(6, QTextCursor::KeepAnchor);
+        rig.view.setTextCursor(cursor);
+        std::unique_ptr<QMenu> menu(rig.view.createEditMenu());
+        QAction *link = nullptr;
+        for (QAction *action : menu->actions())
+            link = action->text().startsWith(u"Add &Link"_s) ? action : link;
+        QCOMPARE(link != nullptr, selected);
+        if (!link)
+            continue;
+        QCOMPARE(link->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_K));
+        QSignalSpy asked(&rig.view, &MarkdownTextView::linkRequested);
+        link->trigger();
+        QCOMPARE(asked.count(), 1);
+    }
 }
 
 // A block command acts on whole lines, wherever the caret is in them: the marker goes at the

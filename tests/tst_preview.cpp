@@ -830,11 +830,12 @@ void TestPreview::contextMenuIsRebuilt_data()
     const QList<MenuEntry> image{offered(MenuRole::CopyImage, "Copy Image", 0),
                                  offered(MenuRole::Other, "Save Image", 1)};
 
-    QTest::newRow("selection-while-reading") << selection << false << "" << false << "Copy";
+    QTest::newRow("selection-while-reading") << selection << false << "" << false
+                                             << "Copy · Select All";
     QTest::newRow("selection-while-reading-debug")
-        << selection << false << "" << true << "Copy · | · Inspect";
+        << selection << false << "" << true << "Copy · Select All · | · Inspect";
     QTest::newRow("web-link-while-reading")
-        << link << false << "web" << false << "Open Link · Copy Link URL · | · Copy";
+        << link << false << "web" << false << "Open Link · Copy Link URL · | · Copy · Select All";
     QTest::newRow("note-link-while-editing")
         << link << true << "note" << false
         << "Edit Link… · Open Link · Remove Link · | · Cut · Copy · Paste";
@@ -844,8 +845,11 @@ void TestPreview::contextMenuIsRebuilt_data()
         << misspelled << true << "" << false
         << "their · there · | · Ignore Spelling · Learn Spelling · | · Cut · Copy · Paste · | · "
            "Add Link…";
-    QTest::newRow("image-while-reading") << image << false << "" << false << "Copy Image";
-    QTest::newRow("nothing-offered") << QList<MenuEntry>{} << false << "" << false << "";
+    QTest::newRow("image-while-reading") << image << false << "" << false
+                                         << "Copy Image · | · Copy · Select All";
+    // Plain text while reading: the engine offers nothing, the reader still copies.
+    QTest::newRow("plain-text-while-reading") << QList<MenuEntry>{} << false << "" << false
+                                              << "Copy · Select All";
 }
 
 void TestPreview::contextMenuIsRebuilt()

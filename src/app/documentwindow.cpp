@@ -283,6 +283,9 @@ void DocumentWindow::wire()
     connect(&appearance, &themes::Appearance::showStatusBarChanged, this,
             &DocumentWindow::updateChrome);
     connect(m_outline, &OutlineSidebar::headingChosen, this, &DocumentWindow::showHeading);
+    // The source view's Add Link… asks for the address as Format › Link does.
+    connect(m_editor, &editor::MarkdownTextView::linkRequested, this,
+            [this] { applyFormat(u"link"_s, u"["_s, QString()); });
     connect(&model, &DocumentModel::fileUrlChanged, this, [this] {
         updateTitle();
     });

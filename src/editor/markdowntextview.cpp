@@ -219,15 +219,29 @@ void MarkdownTextView::insertFromMimeData(const QMimeData *source)
 {
     if (isReadOnly())
         return;
-    const QImage image = imageIn(source);
+    // Text wins over a picture of it: programs that copy a table or a web page's text often put
+    // an image of it on the clipboard too. An image file copied in a file manager comes as its
+    // address, which is no text to paste.
+    const bool textWins = source->hasImage() && source->hasText() && !source->text().isEmpty();
+    const QImage image = textWins ? QImage() : imageIn(source);
     if (image.isNull()) {
         QPlainTextEdit::insertFromMimeData(source);
         return;
     }
+    // A store that fails has said why (the saver alerts); nothing is pasted in its place.
     if (!m_saveImage)
         return;
     if (const auto path = m_saveImage(image))
-        insertPlainText(u"![]("_s + *path + u')');
+        insertPlainText(imageLink(*path));
+}
+
+QString MarkdownTextView::imageLink(const QString &path)
+{
+    // The file's name as the image's text: what a screen reader says, and what the reading
+    // view shows where the image cannot load.
+    QString name = path.section(u'/', -1);
+    name.replace(u'[', u'(').replace(u']', u')');
+    return u"!["_s + name + u"]("_s + path + u')';
 }
 
 QMenu *MarkdownTextView::createEditMenu()
@@ -247,6 +261,11 @@ QMenu *MarkdownTextView::createEditMenu()
     paste->setEnabled(canPaste());
     menu->addSeparator();
     menu->addAction(tr("Select &All"), QKeySequence::SelectAll, this, &QPlainTextEdit::selectAll);
+    if (selected && !isReadOnly()) {
+        menu->addSeparator();
+        menu->addAction(tr("Add &Link\u2026"), QKeySequence(Qt::CTRL | Qt::Key_K), this,
+                        &MarkdownTextView::linkRequested);
+    }
     return menu;
 }
 

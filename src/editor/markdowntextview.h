@@ -44,12 +44,16 @@ public:
 
     bool isComposing() const { return m_composing; }
     QMenu *createEditMenu();
+    // What a pasted image stored at `path` is written as.
+    static QString imageLink(const QString &path);
 
 Q_SIGNALS:
     void compositionEnded();
     // Undo and redo belong to the document, not to this widget: it asks for them.
     void undoRequested();
     void redoRequested();
+    // The context menu's Add Link… for the selection, which the window asks an address for.
+    void linkRequested();
 
 protected:
     bool canInsertFromMimeData(const QMimeData *source) const override;

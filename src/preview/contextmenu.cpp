@@ -77,8 +77,10 @@ QList<MenuEntry> planContextMenu(const QList<MenuEntry> &offered, const MenuCont
              << made(MenuRole::EditPaste, QStringLiteral("Paste"));
         if (!onLink)
             menu << separator() << made(MenuRole::AddLink, QStringLiteral("Add Link") + kEllipsis);
-    } else if (copy) {
-        menu.append(*copy);
+    } else {
+        // Reading: whatever was clicked, the text can be copied, and all of it taken first.
+        menu << (copy ? *copy : made(MenuRole::EditCopy, QStringLiteral("Copy")))
+             << made(MenuRole::SelectAll, QStringLiteral("Select All"));
     }
     if (inspect)
         menu << separator() << *inspect;

@@ -26,6 +26,7 @@ enum class MenuRole {
     EditCopy,
     EditPaste,
     AddLink,
+    SelectAll,
 };
 
 struct MenuEntry

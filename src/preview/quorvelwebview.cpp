@@ -69,6 +69,7 @@ void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
             using A = QWebEnginePage::WebAction;
             const A action = role == MenuRole::EditCut ? A::Cut
                 : role == MenuRole::EditPaste          ? A::Paste
+                : role == MenuRole::SelectAll          ? A::SelectAll
                                                        : A::Copy;
             view->page()->triggerAction(action);
         });
