@@ -3,6 +3,7 @@
 #include "editor/editorcontroller.h"
 #include "editor/markdownhighlighter.h"
 #include "editor/markdowntextview.h"
+#include "editor/spellchecker.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -70,6 +72,9 @@ private Q_SLOTS:
     void scrollFractionReachesThePreview();
     void wrapSelectionUndoesInOneStep();
     void contextMenuOffersAddLinkForASelection();
+    void misspeltWordsAreFoundInProseOnly_data();
+    void misspeltWordsAreFoundInProseOnly();
+    void wordsAddedOrIgnoredAreNoLongerMarked();
     void blockCommandsChangeOnlyTheMarkers_data();
     void blockCommandsChangeOnlyTheMarkers();
     void editKeepsUntouchedLineBreaks_data();
@@ -275,6 +280,52 @@ void TestEditor::contextMenuOffersAddLinkForASelection()
         link->trigger();
         QCOMPARE(asked.count(), 1);
     }
+}
+
+// Spelling on the system's dictionary: the words marked in a line of Markdown, "|"-separated.
+void TestEditor::misspeltWordsAreFoundInProseOnly_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("marked");
+    QTest::newRow("prose") << u"Teh quick brwn fox"_s << u"Teh|brwn"_s;
+    QTest::newRow("apostrophes") << u"It\u2019s what we don't knoww"_s << u"knoww"_s;
+    QTest::newRow("code-span") << u"Call `fooz barr` now"_s << QString();
+    QTest::newRow("link-target") << u"See [the docz](https://exmaple.org/pgae) here"_s << u"docz"_s;
+    QTest::newRow("wikilink-target") << u"Read [[Meetng notes|the notez]]"_s << u"notez"_s;
+    QTest::newRow("html-and-address") << u"<span clas=\"x\">ok</span> www.exmaple.org"_s << QString();
+    QTest::newRow("math-and-names") << u"Let $xyzzy$ be v2beta or snake_cse"_s << QString();
+}
+
+void TestEditor::misspeltWordsAreFoundInProseOnly()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, marked);
+    QTemporaryDir dir;
+    const auto checker = SpellChecker::load(u"en_US"_s, dir.filePath(u"words.txt"_s));
+    QVERIFY2(checker, "the en_US dictionary is installed by scripts/setup");
+    QStringList found;
+    for (const auto &[start, length] : checker->misspelt(line))
+        found.append(line.mid(start, length));
+    QCOMPARE(found.join(u'|'), marked);
+}
+
+void TestEditor::wordsAddedOrIgnoredAreNoLongerMarked()
+{
+    QTemporaryDir dir;
+    const QString words = dir.filePath(u"config/words.txt"_s);
+    auto checker = SpellChecker::load(u"en_US"_s, words);
+    QVERIFY(checker);
+    QVERIFY(!checker->isCorrect(u"Quorvelish"_s));
+    QCOMPARE(checker->guesses(u"teh"_s).value(0), u"the"_s);
+    QVERIFY(checker->addToDictionary(u"Quorvelish"_s));
+    checker->ignore(u"zzyzx"_s);
+    QVERIFY(checker->isCorrect(u"Quorvelish"_s) && checker->isCorrect(u"zzyzx"_s));
+    QCOMPARE(ScratchEnvironment::read(words), QByteArray("Quorvelish\n"));
+    QVERIFY(!checker->addToDictionary(u"two\nlines"_s));
+    // Another window, or the next start: the added word stays, the ignored one does not.
+    checker = SpellChecker::load(u"en_US"_s, words);
+    QVERIFY(checker->isCorrect(u"Quorvelish"_s));
+    QVERIFY(!checker->isCorrect(u"zzyzx"_s));
 }
 
 // A block command acts on whole lines, wherever the caret is in them: the marker goes at the
