@@ -75,6 +75,7 @@ private Q_SLOTS:
     void misspeltWordsAreFoundInProseOnly_data();
     void misspeltWordsAreFoundInProseOnly();
     void wordsAddedOrIgnoredAreNoLongerMarked();
+    void misspeltWordsAreMarkedAndAGuessIsOneEdit();
     void blockCommandsChangeOnlyTheMarkers_data();
     void blockCommandsChangeOnlyTheMarkers();
     void editKeepsUntouchedLineBreaks_data();
@@ -326,6 +327,37 @@ void TestEditor::wordsAddedOrIgnoredAreNoLongerMarked()
     checker = SpellChecker::load(u"en_US"_s, words);
     QVERIFY(checker->isCorrect(u"Quorvelish"_s));
     QVERIFY(!checker->isCorrect(u"zzyzx"_s));
+}
+
+void TestEditor::misspeltWordsAreMarkedAndAGuessIsOneEdit()
+{
+    QTemporaryDir dir;
+    const auto checker = SpellChecker::load(u"en_US"_s, dir.filePath(u"words.txt"_s));
+    QVERIFY(checker);
+    EditorRig rig("A teh cat.\n```\nfencd code\n```\nAn `inlne` span.\n");
+    rig.view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
+    rig.view.setSpellChecker(checker.get());
+    rig.view.checkSpelling();
+    QStringList marked;
+    for (const auto &mark : rig.view.spellingMarks())
+        marked.append(mark.cursor.selectedText());
+    QCOMPARE(marked, QStringList{u"teh"_s});
+    std::unique_ptr<QMenu> menu(rig.view.createEditMenu(3));
+    // The guesses come first, as the dictionary ranks them.
+    const QStringList guesses = checker->guesses(u"teh"_s);
+    QVERIFY(guesses.contains(u"the"_s));
+    QAction *the = menu->actions().value(int(guesses.indexOf(u"the"_s)));
+    QVERIFY(the && the->text() == u"the"_s);
+    QCOMPARE(menu->activeAction(), menu->actions().value(0));
+    the->trigger();
+    QCOMPARE(rig.text(), u"A the cat.\n```\nfencd code\n```\nAn `inlne` span.\n"_s);
+    QCOMPARE(rig.edits, (QList<TextEdit>{{3, 2, u"he"_s}})); // what differs in that word, once
+    rig.controller->undo();
+    QCOMPARE(rig.text().mid(2, 3), u"teh"_s);
+    // Nothing misspelt under the pointer: the usual menu only.
+    menu.reset(rig.view.createEditMenu(8));
+    QCOMPARE(menu->actions().value(0)->text(), u"&Undo"_s);
 }
 
 // A block command acts on whole lines, wherever the caret is in them: the marker goes at the

@@ -9,6 +9,7 @@
 #include "documenttoolbar.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
+#include "editor/spellchecker.h"
 #include "findbar.h"
 #include "preview/previewcontroller.h"
 #include "preview/quorvelwebview.h"
@@ -28,6 +29,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QImage>
 #include <QPlainTextEdit>
@@ -48,6 +50,24 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
+const QString kCheckSpellingKey = QStringLiteral("checkSpelling");
+
+// One checker for every window: the dictionary of the system's language when one is installed,
+// else the first there is, and the user's word list beside the settings.
+editor::SpellChecker *sharedSpellChecker()
+{
+    static const std::unique_ptr<editor::SpellChecker> checker = [] {
+        const QStringList installed = editor::SpellChecker::installedLanguages();
+        const QString wanted = QLocale::system().name();
+        const QString language = installed.contains(wanted)              ? wanted
+            : installed.contains(QStringLiteral("en_US"))                ? QStringLiteral("en_US")
+                                                                         : installed.value(0);
+        const QString words = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + QStringLiteral("/Quorvel/words.txt");
+        return language.isEmpty() ? nullptr : editor::SpellChecker::load(language, words);
+    }();
+    return checker.get();
+}
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
@@ -74,6 +94,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_editor->setMinimumWidth(260);
     m_editor->setEditorFontSize(environment.appearance.editorFontSize());
     m_editor->setPlaceholderText(tr("Start writing\u2026"));
+    if (environment.store.boolean(kCheckSpellingKey).value_or(true))
+        m_editor->setSpellChecker(sharedSpellChecker());
     m_editor->setImageSaver([model = m_model](const QImage &image) { return model->saveImage(image); });
 
     auto *placeholder = new QLabel(tr("The rendered view is on its way.\n"

@@ -1,5 +1,7 @@
 #include "sourcefindbar.h"
 
+#include "editor/markdowntextview.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -10,6 +12,20 @@
 #include <algorithm>
 
 namespace quorvel::app {
+
+namespace {
+
+// The source view shows its spelling marks with the matches; a plain editor has only these.
+void showSelectionsIn(QPlainTextEdit *editor, const QList<QTextEdit::ExtraSelection> &selections)
+{
+    if (auto *markdown = qobject_cast<editor::MarkdownTextView *>(editor))
+        markdown->setFindSelections(selections);
+    else
+        editor->setExtraSelections(selections);
+}
+
+} // namespace
+
 
 using Action = core::DocumentModel::TextFinderAction;
 
@@ -94,7 +110,7 @@ void SourceFindBar::close()
     m_stale = false;
     m_matches.clear();
     m_current = -1;
-    m_editor->setExtraSelections({});
+    showSelectionsIn(m_editor, {});
     m_highlighted = 0;
     m_editor->setFocus();
 }
@@ -167,7 +183,7 @@ void SourceFindBar::highlight()
         }
     }
     m_highlighted = int(selections.size());
-    m_editor->setExtraSelections(selections);
+    showSelectionsIn(m_editor, selections);
 }
 
 bool SourceFindBar::eventFilter(QObject *watched, QEvent *event)

@@ -9,6 +9,11 @@
 #include <QRegularExpression>
 
 #include "markdownhighlighter.h"
+#include "spellchecker.h"
+
+#include <QMessageBox>
+
+#include <QTimer>
 
 #include <QContextMenuEvent>
 #include <QFileInfo>
@@ -50,6 +55,68 @@ MarkdownTextView::MarkdownTextView(QWidget *parent)
     m_highlighter->setParent(this);
     m_highlighter->setPalette(palette());
     updateHighlighting(0);
+    m_spellingTimer = new QTimer(this);
+    m_spellingTimer->setSingleShot(true);
+    m_spellingTimer->setInterval(200);
+    connect(m_spellingTimer, &QTimer::timeout, this, &MarkdownTextView::checkSpelling);
+    const auto later = [this] {
+        if (m_spelling)
+            m_spellingTimer->start();
+    };
+    connect(document(), &QTextDocument::contentsChanged, this, later);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, later);
+}
+
+void MarkdownTextView::setSpellChecker(SpellChecker *checker)
+{
+    m_spelling = checker;
+    if (checker)
+        m_spellingTimer->start();
+    else
+        checkSpelling();
+}
+
+void MarkdownTextView::setFindSelections(const QList<QTextEdit::ExtraSelection> &selections)
+{
+    m_findSelections = selections;
+    setExtraSelections(m_spellingMarks + m_findSelections);
+}
+
+void MarkdownTextView::checkSpelling()
+{
+    m_spellingMarks.clear();
+    if (m_spelling && !isReadOnly()) {
+        QTextCharFormat wavy;
+        wavy.setUnderlineStyle(QTextCharFormat::SpellCheckUnderline);
+        wavy.setUnderlineColor(QColor(220, 40, 40));
+        const int bottom = viewport()->height();
+        for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+            if (blockBoundingGeometry(block).translated(contentOffset()).top() > bottom)
+                break;
+            // Code and front matter are no prose: the colouring knows where they are.
+            const QString line = block.text();
+            const QString trimmed = line.trimmed();
+            if (block.userState() > 0 || trimmed.startsWith(u"```"_s) || trimmed.startsWith(u"~~~"_s)
+                || line.startsWith(u"    "_s) || line.startsWith(u'\t'))
+                continue;
+            for (const auto &[start, length] : m_spelling->misspelt(line)) {
+                QTextCursor cursor(block);
+                cursor.setPosition(block.position() + int(start));
+                cursor.setPosition(block.position() + int(start + length), QTextCursor::KeepAnchor);
+                m_spellingMarks.append({cursor, wavy});
+            }
+        }
+    }
+    setExtraSelections(m_spellingMarks + m_findSelections);
+}
+
+QTextCursor MarkdownTextView::misspeltAt(int position) const
+{
+    for (const QTextEdit::ExtraSelection &mark : m_spellingMarks) {
+        if (mark.cursor.selectionStart() <= position && position <= mark.cursor.selectionEnd())
+            return mark.cursor;
+    }
+    return {};
 }
 
 void MarkdownTextView::updateHighlighting(qsizetype characters)
@@ -244,7 +311,7 @@ QString MarkdownTextView::imageLink(const QString &path)
     return u"!["_s + name + u"]("_s + path + u')';
 }
 
-QMenu *MarkdownTextView::createEditMenu()
+QMenu *MarkdownTextView::createEditMenu(int at)
 {
     auto *menu = new QMenu(this);
     const bool selected = textCursor().hasSelection();
@@ -266,12 +333,62 @@ QMenu *MarkdownTextView::createEditMenu()
         menu->addAction(tr("Add &Link\u2026"), QKeySequence(Qt::CTRL | Qt::Key_K), this,
                         &MarkdownTextView::linkRequested);
     }
+    // A misspelt word under the pointer: its guesses first, the best at the top, so that Down,
+    // Return takes it; then ignoring and learning it.
+    const QTextCursor word = m_spelling && at >= 0 ? misspeltAt(at) : QTextCursor();
+    if (!word.isNull() && !isReadOnly()) {
+        const QString text = word.selectedText();
+        QList<QAction *> spelling;
+        for (const QString &guess : m_spelling->guesses(text)) {
+            auto *take = new QAction(guess, menu);
+            QFont bold = take->font();
+            bold.setBold(true);
+            take->setFont(bold);
+            connect(take, &QAction::triggered, this, [this, word, guess] {
+                // One edit, of exactly that word: the document's history takes it back whole.
+                QTextCursor replace = word;
+                replace.insertText(guess);
+                setTextCursor(replace);
+            });
+            spelling.append(take);
+        }
+        if (spelling.isEmpty()) {
+            auto *none = new QAction(tr("No Guesses Found"), menu);
+            none->setEnabled(false);
+            spelling.append(none);
+        }
+        auto *ignore = new QAction(tr("Ignore Spelling"), menu);
+        connect(ignore, &QAction::triggered, this, [this, text] {
+            m_spelling->ignore(text);
+            checkSpelling();
+        });
+        auto *learn = new QAction(tr("Add to Dictionary"), menu);
+        connect(learn, &QAction::triggered, this, [this, text] {
+            if (const auto added = m_spelling->addToDictionary(text); !added) {
+                QMessageBox::warning(this, tr("Quorvel"),
+                                     tr("\u201C%1\u201D could not be added to your dictionary: %2")
+                                         .arg(text, added.error()));
+                return;
+            }
+            checkSpelling();
+        });
+        QAction *first = menu->actions().value(0);
+        auto *separator = new QAction(menu);
+        separator->setSeparator(true);
+        menu->insertActions(first, spelling);
+        menu->insertActions(first, {separator, ignore, learn});
+        auto *after = new QAction(menu);
+        after->setSeparator(true);
+        menu->insertAction(first, after);
+        menu->setActiveAction(spelling.first());
+    }
     return menu;
 }
 
 void MarkdownTextView::contextMenuEvent(QContextMenuEvent *event)
 {
-    QMenu *menu = createEditMenu();
+    QMenu *menu = createEditMenu(cursorForPosition(event->pos()).position());
+
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }

@@ -11,6 +11,7 @@ namespace quorvel::editor {
 
 // The source editor's widget: the Markdown text as typed, in a centred readable column.
 class MarkdownHighlighter;
+class SpellChecker;
 
 class MarkdownTextView : public QPlainTextEdit
 {
@@ -43,9 +44,20 @@ public:
     bool isHighlighting() const;
 
     bool isComposing() const { return m_composing; }
-    QMenu *createEditMenu();
+    // The context menu; with the position of a misspelt word, its guesses come first.
+    QMenu *createEditMenu(int at = -1);
     // What a pasted image stored at `path` is written as.
     static QString imageLink(const QString &path);
+
+    // Marks misspelt words with the wavy underline, in the lines on screen only and a moment
+    // after the typing or scrolling stops, never on a keystroke's way. Null turns it off.
+    void setSpellChecker(SpellChecker *checker);
+    SpellChecker *spellChecker() const { return m_spelling; }
+    // Checks the lines on screen now (the timer's work).
+    void checkSpelling();
+    const QList<QTextEdit::ExtraSelection> &spellingMarks() const { return m_spellingMarks; }
+    // The find bar's highlights; they and the spelling marks are shown together.
+    void setFindSelections(const QList<QTextEdit::ExtraSelection> &selections);
 
 Q_SIGNALS:
     void compositionEnded();
@@ -72,6 +84,12 @@ private:
     MarkdownHighlighter *m_highlighter = nullptr;
     int m_maxTextWidth = 760;
     bool m_composing = false;
+    SpellChecker *m_spelling = nullptr;
+    QTimer *m_spellingTimer = nullptr;
+    QList<QTextEdit::ExtraSelection> m_spellingMarks;
+    QList<QTextEdit::ExtraSelection> m_findSelections;
+    // The misspelt word at `position`, as a cursor selecting it; null when there is none.
+    QTextCursor misspeltAt(int position) const;
 };
 
 } // namespace quorvel::editor
