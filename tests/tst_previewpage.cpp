@@ -573,13 +573,13 @@ void TestPreviewPage::contextMenuIsRebuiltForTheMode_data()
     QTest::addColumn<QStringList>("titles");
     const QByteArray linked = "Read [the site](https://example.org/) and [[Other]].\n";
     QTest::newRow("selection-while-reading") << Mode::Read << kNote << "#content p"
-                                             << QStringList{"Copy"};
+                                             << QStringList{"Copy", "Select All"};
     QTest::newRow("selection-while-editing")
         << Mode::Visual << kNote << "#content p"
         << QStringList{"Cut", "Copy", "Paste", "", "Add Link\u2026"};
     QTest::newRow("web-link-while-reading")
         << Mode::Read << linked << "#content a[href^=http]"
-        << QStringList{"Open Link", "Copy link address"}; // the web engine's own title
+        << QStringList{"Open Link", "Copy link address", "", "Copy", "Select All"}; // the web engine's own title
 }
 
 void TestPreviewPage::contextMenuIsRebuiltForTheMode()
