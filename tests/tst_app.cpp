@@ -45,6 +45,7 @@ private Q_SLOTS:
 
     void editorWritesOnlyWhatWasTyped_data();
     void editorWritesOnlyWhatWasTyped();
+    void spellingFollowsThePreferenceInEveryWindow();
     void closingSavesATitledFileFirst();
     void closingAnUntitledDraftAsks_data();
     void closingAnUntitledDraftAsks();
@@ -328,6 +329,19 @@ void TestApp::pastingAnImageIntoAnUntitledDraftSaysWhy()
     QCOMPARE(shown, (QStringList{QStringLiteral("Save the document first"),
                                  QStringLiteral("Pasted images are stored in a Captures/ folder "
                                                 "next to the markdown file.")}));
+}
+
+void TestApp::spellingFollowsThePreferenceInEveryWindow()
+{
+    DocumentWindow *first = open("A teh cat.\n");
+    DocumentWindow *second = DocumentController::shared().newDocument(false);
+    QVERIFY(first->sourceEditor()->spellChecker() && second->sourceEditor()->spellChecker());
+    m_scratch->appearance.setCheckSpelling(false);
+    QVERIFY(!first->sourceEditor()->spellChecker() && !second->sourceEditor()->spellChecker());
+    QVERIFY(first->sourceEditor()->spellingMarks().isEmpty());
+    QCOMPARE(m_scratch->store.boolean(QStringLiteral("checkSpelling")), false);
+    m_scratch->appearance.setCheckSpelling(true);
+    QVERIFY(first->sourceEditor()->spellChecker());
 }
 
 void TestApp::imagesPastedIntoTheSourceAreStoredBesideTheNote()

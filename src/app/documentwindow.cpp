@@ -50,7 +50,6 @@ using Mode = core::DocumentModel::Mode;
 namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
-const QString kCheckSpellingKey = QStringLiteral("checkSpelling");
 
 // One checker for every window: the dictionary of the system's language when one is installed,
 // else the first there is, and the user's word list beside the settings.
@@ -94,8 +93,12 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_editor->setMinimumWidth(260);
     m_editor->setEditorFontSize(environment.appearance.editorFontSize());
     m_editor->setPlaceholderText(tr("Start writing\u2026"));
-    if (environment.store.boolean(kCheckSpellingKey).value_or(true))
-        m_editor->setSpellChecker(sharedSpellChecker());
+    // Spelling follows the preference in every window at once.
+    const auto followSpelling = [this, &appearance = environment.appearance] {
+        m_editor->setSpellChecker(appearance.checkSpelling() ? sharedSpellChecker() : nullptr);
+    };
+    connect(&environment.appearance, &themes::Appearance::checkSpellingChanged, this, followSpelling);
+    followSpelling();
     m_editor->setImageSaver([model = m_model](const QImage &image) { return model->saveImage(image); });
 
     auto *placeholder = new QLabel(tr("The rendered view is on its way.\n"

@@ -142,6 +142,7 @@ SettingsWindow::SettingsWindow(Appearance &appearance, Updater &updater, QWidget
     follow(&Appearance::showStatusBarChanged);
     follow(&Appearance::editorFontSizeChanged);
     follow(&Appearance::autoReloadChanged);
+    follow(&Appearance::checkSpellingChanged);
     follow(&Appearance::paperSizeChanged);
     follow(&Appearance::landscapeChanged);
     follow(&Appearance::marginMMChanged);
@@ -294,10 +295,15 @@ QWidget *SettingsWindow::appearanceTab()
     connect(autoReload, &QCheckBox::toggled, &m_appearance, &Appearance::setAutoReload);
     form->addRow(explanation(tr("Otherwise, a banner offers to reload when the file changes on "
                                 "disk. Saving is automatic, one second after the last keystroke.")));
+    auto *spelling = new QCheckBox(tr("Check spelling while typing"));
+    spelling->setObjectName(QStringLiteral("checkSpelling"));
+    form->addRow(spelling);
+    connect(spelling, &QCheckBox::toggled, &m_appearance, &Appearance::setCheckSpelling);
     m_refreshers.push_back([=, this] {
-        const QSignalBlocker quiet(statusBar), quietReload(autoReload);
+        const QSignalBlocker quiet(statusBar), quietReload(autoReload), quietSpelling(spelling);
         statusBar->setChecked(m_appearance.showStatusBar());
         autoReload->setChecked(m_appearance.autoReload());
+        spelling->setChecked(m_appearance.checkSpelling());
     });
     addGap(form);
 

@@ -46,6 +46,7 @@ Appearance::Appearance(SettingsStore &store, QObject *parent)
     m_showStatusBar = store.boolean(QStringLiteral("showStatusBar")).value_or(m_showStatusBar);
     m_editorFontSize = store.number(QStringLiteral("editorFontSize")).value_or(m_editorFontSize);
     m_autoReload = store.boolean(QStringLiteral("autoReload")).value_or(m_autoReload);
+    m_checkSpelling = store.boolean(QStringLiteral("checkSpelling")).value_or(m_checkSpelling);
     m_paperSize = paperSizeFromSetting(store.string(QStringLiteral("paperSize")).value_or(QString()));
     m_landscape = store.boolean(QStringLiteral("landscape")).value_or(m_landscape);
     m_marginMM = store.number(QStringLiteral("marginMM")).value_or(m_marginMM);
@@ -118,6 +119,11 @@ void Appearance::setEditorFontSize(double size)
 void Appearance::setAutoReload(bool on)
 {
     assign(m_autoReload, on, QStringLiteral("autoReload"), &Appearance::autoReloadChanged);
+}
+
+void Appearance::setCheckSpelling(bool on)
+{
+    assign(m_checkSpelling, on, QStringLiteral("checkSpelling"), &Appearance::checkSpellingChanged);
 }
 
 void Appearance::setPaperSize(PaperSize size)

@@ -24,6 +24,7 @@ class Appearance : public QObject
     Q_PROPERTY(bool showStatusBar READ showStatusBar WRITE setShowStatusBar NOTIFY showStatusBarChanged)
     Q_PROPERTY(double editorFontSize READ editorFontSize WRITE setEditorFontSize NOTIFY editorFontSizeChanged)
     Q_PROPERTY(bool autoReload READ autoReload WRITE setAutoReload NOTIFY autoReloadChanged)
+    Q_PROPERTY(bool checkSpelling READ checkSpelling WRITE setCheckSpelling NOTIFY checkSpellingChanged)
     Q_PROPERTY(bool landscape READ landscape WRITE setLandscape NOTIFY landscapeChanged)
     Q_PROPERTY(double marginMM READ marginMM WRITE setMarginMM NOTIFY marginMMChanged)
 
@@ -46,6 +47,7 @@ public:
     bool showStatusBar() const { return m_showStatusBar; }
     double editorFontSize() const { return m_editorFontSize; }
     bool autoReload() const { return m_autoReload; }
+    bool checkSpelling() const { return m_checkSpelling; }
     PaperSize paperSize() const { return m_paperSize; }
     bool landscape() const { return m_landscape; }
     double marginMM() const { return m_marginMM; }
@@ -59,6 +61,7 @@ public:
     void setShowStatusBar(bool show);
     void setEditorFontSize(double size);
     void setAutoReload(bool on);
+    void setCheckSpelling(bool on);
     void setPaperSize(PaperSize size);
     void setLandscape(bool on);
     void setMarginMM(double margin);
@@ -82,6 +85,7 @@ Q_SIGNALS:
     void showStatusBarChanged(bool show);
     void editorFontSizeChanged(double size);
     void autoReloadChanged(bool on);
+    void checkSpellingChanged(bool on);
     void paperSizeChanged(quorvel::themes::PaperSize size);
     void landscapeChanged(bool on);
     void marginMMChanged(double margin);
@@ -101,6 +105,7 @@ private:
     bool m_showStatusBar = true;
     double m_editorFontSize = 13.5;
     bool m_autoReload = false;
+    bool m_checkSpelling = true;
     PaperSize m_paperSize = PaperSize::A4;
     bool m_landscape = false;
     double m_marginMM = 20;
