@@ -95,7 +95,9 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_editor->setPlaceholderText(tr("Start writing\u2026"));
     // Spelling follows the preference in every window at once.
     const auto followSpelling = [this, &appearance = environment.appearance] {
-        m_editor->setSpellChecker(appearance.checkSpelling() ? sharedSpellChecker() : nullptr);
+        m_editor->setSpellCheckerSource(appearance.checkSpelling()
+                                            ? std::function<editor::SpellChecker *()>(sharedSpellChecker)
+                                            : nullptr);
     };
     connect(&environment.appearance, &themes::Appearance::checkSpellingChanged, this, followSpelling);
     followSpelling();

@@ -60,7 +60,7 @@ MarkdownTextView::MarkdownTextView(QWidget *parent)
     m_spellingTimer->setInterval(200);
     connect(m_spellingTimer, &QTimer::timeout, this, &MarkdownTextView::checkSpelling);
     const auto later = [this] {
-        if (m_spelling)
+        if (m_spellingSource)
             m_spellingTimer->start();
     };
     connect(document(), &QTextDocument::contentsChanged, this, later);
@@ -69,11 +69,22 @@ MarkdownTextView::MarkdownTextView(QWidget *parent)
 
 void MarkdownTextView::setSpellChecker(SpellChecker *checker)
 {
-    m_spelling = checker;
-    if (checker)
+    setSpellCheckerSource(checker ? std::function<SpellChecker *()>([checker] { return checker; })
+                                  : nullptr);
+}
+
+void MarkdownTextView::setSpellCheckerSource(std::function<SpellChecker *()> source)
+{
+    m_spellingSource = std::move(source);
+    if (m_spellingSource)
         m_spellingTimer->start();
     else
         checkSpelling();
+}
+
+SpellChecker *MarkdownTextView::spellChecker() const
+{
+    return m_spellingSource ? m_spellingSource() : nullptr;
 }
 
 void MarkdownTextView::setFindSelections(const QList<QTextEdit::ExtraSelection> &selections)
@@ -85,7 +96,8 @@ void MarkdownTextView::setFindSelections(const QList<QTextEdit::ExtraSelection> 
 void MarkdownTextView::checkSpelling()
 {
     m_spellingMarks.clear();
-    if (m_spelling && !isReadOnly()) {
+    SpellChecker *spelling = isReadOnly() ? nullptr : spellChecker();
+    if (spelling) {
         QTextCharFormat wavy;
         wavy.setUnderlineStyle(QTextCharFormat::SpellCheckUnderline);
         wavy.setUnderlineColor(QColor(220, 40, 40));
@@ -99,7 +111,7 @@ void MarkdownTextView::checkSpelling()
             if (block.userState() > 0 || trimmed.startsWith(u"```"_s) || trimmed.startsWith(u"~~~"_s)
                 || line.startsWith(u"    "_s) || line.startsWith(u'\t'))
                 continue;
-            for (const auto &[start, length] : m_spelling->misspelt(line)) {
+            for (const auto &[start, length] : spelling->misspelt(line)) {
                 QTextCursor cursor(block);
                 cursor.setPosition(block.position() + int(start));
                 cursor.setPosition(block.position() + int(start + length), QTextCursor::KeepAnchor);
@@ -335,11 +347,12 @@ QMenu *MarkdownTextView::createEditMenu(int at)
     }
     // A misspelt word under the pointer: its guesses first, the best at the top, so that Down,
     // Return takes it; then ignoring and learning it.
-    const QTextCursor word = m_spelling && at >= 0 ? misspeltAt(at) : QTextCursor();
+    SpellChecker *checker = at >= 0 ? spellChecker() : nullptr;
+    const QTextCursor word = checker ? misspeltAt(at) : QTextCursor();
     if (!word.isNull() && !isReadOnly()) {
         const QString text = word.selectedText();
         QList<QAction *> spelling;
-        for (const QString &guess : m_spelling->guesses(text)) {
+        for (const QString &guess : checker->guesses(text)) {
             auto *take = new QAction(guess, menu);
             QFont bold = take->font();
             bold.setBold(true);
@@ -358,13 +371,13 @@ QMenu *MarkdownTextView::createEditMenu(int at)
             spelling.append(none);
         }
         auto *ignore = new QAction(tr("Ignore Spelling"), menu);
-        connect(ignore, &QAction::triggered, this, [this, text] {
-            m_spelling->ignore(text);
+        connect(ignore, &QAction::triggered, this, [this, checker, text] {
+            checker->ignore(text);
             checkSpelling();
         });
         auto *learn = new QAction(tr("Add to Dictionary"), menu);
-        connect(learn, &QAction::triggered, this, [this, text] {
-            if (const auto added = m_spelling->addToDictionary(text); !added) {
+        connect(learn, &QAction::triggered, this, [this, checker, text] {
+            if (const auto added = checker->addToDictionary(text); !added) {
                 QMessageBox::warning(this, tr("Quorvel"),
                                      tr("\u201C%1\u201D could not be added to your dictionary: %2")
                                          .arg(text, added.error()));

@@ -52,7 +52,10 @@ public:
     // Marks misspelt words with the wavy underline, in the lines on screen only and a moment
     // after the typing or scrolling stops, never on a keystroke's way. Null turns it off.
     void setSpellChecker(SpellChecker *checker);
-    SpellChecker *spellChecker() const { return m_spelling; }
+    // The same, with the checker asked for only when the first check runs: loading a dictionary
+    // takes tens of milliseconds, which the window's first screen should not wait for.
+    void setSpellCheckerSource(std::function<SpellChecker *()> source);
+    SpellChecker *spellChecker() const;
     // Checks the lines on screen now (the timer's work).
     void checkSpelling();
     const QList<QTextEdit::ExtraSelection> &spellingMarks() const { return m_spellingMarks; }
@@ -84,7 +87,7 @@ private:
     MarkdownHighlighter *m_highlighter = nullptr;
     int m_maxTextWidth = 760;
     bool m_composing = false;
-    SpellChecker *m_spelling = nullptr;
+    std::function<SpellChecker *()> m_spellingSource;
     QTimer *m_spellingTimer = nullptr;
     QList<QTextEdit::ExtraSelection> m_spellingMarks;
     QList<QTextEdit::ExtraSelection> m_findSelections;
