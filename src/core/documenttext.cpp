@@ -258,9 +258,7 @@ bool DocumentText::mergesWithLast(const Change &change, Origin origin) const
 
 void DocumentText::record(const Change &change, Origin origin)
 {
-    if (!m_redo.empty()) {
-        m_redo.clear();
-    }
+    m_redo.clear();
     if (mergesWithLast(change, origin)) {
         Step &step = m_undo.back();
         Change &last = step.changes.back();
