@@ -1,3 +1,4 @@
+#include <QWebEngineProfile>
 #include <QJsonObject>
 #include "testsupport.h"
 
@@ -809,6 +810,7 @@ void TestPreview::contextMenuIsRebuilt_data()
     QTest::addColumn<bool>("editable");
     QTest::addColumn<QString>("linkKind");
     QTest::addColumn<bool>("debug");
+    QTest::addColumn<QString>("misspelt");
     QTest::addColumn<QString>("menu");
 
     const QList<MenuEntry> selection{offered(MenuRole::Other, "Back", 0),
@@ -824,31 +826,40 @@ void TestPreview::contextMenuIsRebuilt_data()
     const QList<MenuEntry> misspelled{offered(MenuRole::Guess, "their", 0),
                                       offered(MenuRole::Guess, "there", 1),
                                       offered(MenuRole::Separator, "", 2),
-                                      offered(MenuRole::Learn, "Ignore Spelling", 3),
-                                      offered(MenuRole::Learn, "Learn Spelling", 4),
-                                      offered(MenuRole::Other, "Reload", 5)};
+                                      offered(MenuRole::Other, "Reload", 3)};
+    QList<MenuEntry> manyGuesses;
+    for (const char *guess : {"a", "b", "c", "d", "e", "f", "g"})
+        manyGuesses.append(offered(MenuRole::Guess, guess, int(manyGuesses.size())));
     const QList<MenuEntry> image{offered(MenuRole::CopyImage, "Copy Image", 0),
                                  offered(MenuRole::Other, "Save Image", 1)};
 
-    QTest::newRow("selection-while-reading") << selection << false << "" << false
+    QTest::newRow("selection-while-reading") << selection << false << "" << false << ""
                                              << "Copy · Select All";
     QTest::newRow("selection-while-reading-debug")
-        << selection << false << "" << true << "Copy · Select All · | · Inspect";
+        << selection << false << "" << true << "" << "Copy · Select All · | · Inspect";
     QTest::newRow("web-link-while-reading")
-        << link << false << "web" << false << "Open Link · Copy Link URL · | · Copy · Select All";
+        << link << false << "web" << false << ""
+        << "Open Link · Copy Link URL · | · Copy · Select All";
     QTest::newRow("note-link-while-editing")
-        << link << true << "note" << false
+        << link << true << "note" << false << ""
         << "Edit Link… · Open Link · Remove Link · | · Cut · Copy · Paste";
     QTest::newRow("text-while-editing")
-        << selection << true << "" << false << "Cut · Copy · Paste · | · Add Link…";
+        << selection << true << "" << false << "" << "Cut · Copy · Paste · | · Add Link…";
     QTest::newRow("misspelled-word-while-editing")
-        << misspelled << true << "" << false
-        << "their · there · | · Ignore Spelling · Learn Spelling · | · Cut · Copy · Paste · | · "
+        << misspelled << true << "" << false << "thier"
+        << "their · there · | · Ignore Spelling · Add to Dictionary · | · Cut · Copy · Paste · | · "
            "Add Link…";
-    QTest::newRow("image-while-reading") << image << false << "" << false
+    QTest::newRow("five-guesses-at-most") << manyGuesses << true << "" << false << "x"
+                                          << "a · b · c · d · e · | · Ignore Spelling · "
+                                             "Add to Dictionary · | · Cut · Copy · Paste · | · "
+                                             "Add Link…";
+    QTest::newRow("no-guess") << QList<MenuEntry>{} << true << "" << false << "qzxv"
+                              << "No Guesses Found · | · Ignore Spelling · Add to Dictionary · | · "
+                                 "Cut · Copy · Paste · | · Add Link…";
+    QTest::newRow("image-while-reading") << image << false << "" << false << ""
                                          << "Copy Image · | · Copy · Select All";
     // Plain text while reading: the engine offers nothing, the reader still copies.
-    QTest::newRow("plain-text-while-reading") << QList<MenuEntry>{} << false << "" << false
+    QTest::newRow("plain-text-while-reading") << QList<MenuEntry>{} << false << "" << false << ""
                                               << "Copy · Select All";
 }
 
@@ -858,8 +869,9 @@ void TestPreview::contextMenuIsRebuilt()
     QFETCH(bool, editable);
     QFETCH(QString, linkKind);
     QFETCH(bool, debug);
+    QFETCH(QString, misspelt);
     QFETCH(QString, menu);
-    const auto plan = preview::planContextMenu(items, {editable, linkKind, debug});
+    const auto plan = preview::planContextMenu(items, {editable, linkKind, debug, misspelt});
     QCOMPARE(preview::describeMenu(plan), menu);
     for (const MenuEntry &entry : plan) {
         if (entry.offered >= 0)
@@ -910,7 +922,8 @@ void TestPreview::navigationStaysOnThePage()
 
 void TestPreview::bridgeHearsOnlyOurPage()
 {
-    preview::QuorvelWebPage page(QUrl::fromLocalFile(QStringLiteral("/opt/quorvel/web/index.html")));
+    preview::QuorvelWebPage page(QUrl::fromLocalFile(QStringLiteral("/opt/quorvel/web/index.html")),
+                                QWebEngineProfile::defaultProfile());
     preview::PageBridge bridge(&page, nullptr);
     int heard = 0;
     bridge.setReceiver([&heard](const QJsonObject &) { ++heard; });

@@ -1,3 +1,4 @@
+#include "spelling.h"
 #include "application.h"
 
 #include "commandline.h"
@@ -91,6 +92,7 @@ void prepareEnvironment(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The web engine shares its GL context with the widgets; it must be said before Qt starts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    preview::EngineDictionaries::prepareEnvironment();
     // Chromium refuses to start its sandbox as root (CI, containers).
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -100,7 +102,10 @@ void installControllers()
 {
     core::DocumentModel::setControllerFactory(
         {[](core::DocumentModel &model) -> std::unique_ptr<core::DocumentPreview> {
-             return preview::PreviewController::create(model);
+             // The page checks the note's own language; its profile says which.
+             Spelling &spelling = Spelling::shared();
+             return preview::PreviewController::create(
+                 model, spelling.profile(spelling.languageOf(model.text().text())));
          },
          {}});
     core::DocumentModel::setWorkspace(

@@ -1,3 +1,4 @@
+#include "spelling.h"
 #include "documentwindow.h"
 
 #include "chromepalette.h"
@@ -53,20 +54,6 @@ const QString kWindowFrameKey = QStringLiteral("windowFrame");
 
 // One checker for every window: the dictionary of the system's language when one is installed,
 // else the first there is, and the user's word list beside the settings.
-editor::SpellChecker *sharedSpellChecker()
-{
-    static const std::unique_ptr<editor::SpellChecker> checker = [] {
-        const QStringList installed = editor::SpellChecker::installedLanguages();
-        const QString wanted = QLocale::system().name();
-        const QString language = installed.contains(wanted)              ? wanted
-            : installed.contains(QStringLiteral("en_US"))                ? QStringLiteral("en_US")
-                                                                         : installed.value(0);
-        const QString words = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + QStringLiteral("/Quorvel/words.txt");
-        return language.isEmpty() ? nullptr : editor::SpellChecker::load(language, words);
-    }();
-    return checker.get();
-}
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
@@ -93,13 +80,17 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_editor->setMinimumWidth(260);
     m_editor->setEditorFontSize(environment.appearance.editorFontSize());
     m_editor->setPlaceholderText(tr("Start writing\u2026"));
-    // Spelling follows the preference in every window at once.
+    // Spelling follows the preferences in every window at once, in the note's own language.
     const auto followSpelling = [this, &appearance = environment.appearance] {
-        m_editor->setSpellCheckerSource(appearance.checkSpelling()
-                                            ? std::function<editor::SpellChecker *()>(sharedSpellChecker)
-                                            : nullptr);
+        const QString language = Spelling::shared().languageOf(m_model->text().text());
+        m_editor->setSpellCheckerSource(
+            appearance.checkSpelling()
+                ? std::function<editor::SpellChecker *()>([language] { return Spelling::shared().checker(language); })
+                : nullptr);
     };
     connect(&environment.appearance, &themes::Appearance::checkSpellingChanged, this, followSpelling);
+    connect(&environment.appearance, &themes::Appearance::spellingLanguageChanged, this, followSpelling);
+    connect(&Spelling::shared(), &Spelling::wordsChanged, m_editor, &editor::MarkdownTextView::checkSpelling);
     followSpelling();
     m_editor->setImageSaver([model = m_model](const QImage &image) { return model->saveImage(image); });
 
@@ -374,6 +365,18 @@ void DocumentWindow::showPreview()
     // The splitter hands the placeholder back without a parent.
     delete m_split->replaceWidget(m_split->indexOf(m_placeholder), m_preview);
     m_placeholder = nullptr;
+    connect(&Spelling::shared().engine(), &preview::EngineDictionaries::ready, controller,
+            &preview::PreviewController::recheckSpelling);
+    connect(controller, &preview::PreviewController::learnWordRequested, this,
+            [this](const QString &word, bool add) {
+                if (!add) {
+                    Spelling::shared().ignore(word);
+                } else if (const auto added = Spelling::shared().add(word); !added) {
+                    QMessageBox::warning(this, tr("Quorvel"),
+                                         tr("\u201C%1\u201D could not be added to your dictionary: %2")
+                                             .arg(word, added.error()));
+                }
+            });
     applyThemeAppearance();
 }
 

@@ -145,6 +145,23 @@ QStringList SpellChecker::guesses(QStringView word, int most) const
 void SpellChecker::ignore(const QString &word)
 {
     m_ignored.insert(word);
+    if (m_learned)
+        m_learned(word, false);
+}
+
+void SpellChecker::setLearnedHook(std::function<void(const QString &, bool)> hook)
+{
+    m_learned = std::move(hook);
+}
+
+void SpellChecker::accept(const QString &word, bool added)
+{
+    if (!added) {
+        m_ignored.insert(word);
+    } else if (!m_words.contains(word)) {
+        m_words.append(word);
+        m_hunspell->add(encoded(word).toStdString());
+    }
 }
 
 core::Result<void> SpellChecker::addToDictionary(const QString &word)
@@ -162,6 +179,8 @@ core::Result<void> SpellChecker::addToDictionary(const QString &word)
         return written;
     m_words = words;
     m_hunspell->add(encoded(trimmed).toStdString());
+    if (m_learned)
+        m_learned(trimmed, true);
     return core::Result<void>::success();
 }
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
 
 class Hunspell;
@@ -39,6 +40,14 @@ public:
     // never leaves half a list) and is no longer marked; the reason when the list cannot be
     // written.
     core::Result<void> addToDictionary(const QString &word);
+    // What the user's list holds now.
+    QStringList words() const { return m_words; }
+    QStringList ignored() const { return m_ignored.values(); }
+    // Told after a word was ignored or added here (`added`), so that other checkers and the
+    // page learn it too.
+    void setLearnedHook(std::function<void(const QString &word, bool added)> hook);
+    // A word ignored or added elsewhere, taken without writing the list again.
+    void accept(const QString &word, bool added);
 
     // The misspelt words of one line of Markdown source, as [start, length) in the line. Code,
     // addresses, link and wikilink targets, HTML tags and math are no prose and are never checked.
@@ -55,6 +64,7 @@ private:
     bool m_utf8 = true;
     QSet<QString> m_ignored;
     QStringList m_words;
+    std::function<void(const QString &, bool)> m_learned;
 };
 
 } // namespace quorvel::editor

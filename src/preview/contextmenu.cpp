@@ -10,6 +10,7 @@ namespace quorvel::preview {
 namespace {
 
 const QString kEllipsis = QStringLiteral("\u2026");
+constexpr qsizetype kMostGuesses = 5;
 
 MenuEntry made(MenuRole role, const QString &title)
 {
@@ -30,19 +31,6 @@ std::optional<MenuEntry> firstOf(const QList<MenuEntry> &offered, MenuRole role)
     return *it;
 }
 
-void appendGroup(QList<MenuEntry> &menu, const QList<MenuEntry> &offered, MenuRole role)
-{
-    bool any = false;
-    for (const MenuEntry &entry : offered) {
-        if (entry.role == role) {
-            menu.append(entry);
-            any = true;
-        }
-    }
-    if (any)
-        menu.append(separator());
-}
-
 } // namespace
 
 QList<MenuEntry> planContextMenu(const QList<MenuEntry> &offered, const MenuContext &context)
@@ -57,8 +45,17 @@ QList<MenuEntry> planContextMenu(const QList<MenuEntry> &offered, const MenuCont
     const auto inspect = context.debug ? firstOf(offered, MenuRole::Inspect) : std::nullopt;
 
     QList<MenuEntry> menu;
-    appendGroup(menu, offered, MenuRole::Guess);
-    appendGroup(menu, offered, MenuRole::Learn);
+    if (!context.misspelt.isEmpty() && context.editable) {
+        // The best guess first, so that Down, Return takes it; as many as the source editor's.
+        for (const MenuEntry &entry : offered) {
+            if (entry.role == MenuRole::Guess && menu.size() < kMostGuesses)
+                menu.append(entry);
+        }
+        if (menu.isEmpty())
+            menu.append(made(MenuRole::NoGuesses, QStringLiteral("No Guesses Found")));
+        menu << separator() << made(MenuRole::IgnoreSpelling, QStringLiteral("Ignore Spelling"))
+             << made(MenuRole::AddToDictionary, QStringLiteral("Add to Dictionary")) << separator();
+    }
     if (onLink) {
         if (context.editable)
             menu.append(made(MenuRole::EditLink, QStringLiteral("Edit Link") + kEllipsis));

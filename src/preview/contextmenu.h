@@ -10,7 +10,6 @@ namespace quorvel::preview {
 enum class MenuRole {
     // offered by the web view
     Guess,         // a spelling suggestion
-    Learn,         // ignore or learn a spelling
     LinkAction,    // open, open in a new window, download the link
     CopyLink,
     CopyImage,
@@ -27,6 +26,9 @@ enum class MenuRole {
     EditPaste,
     AddLink,
     SelectAll,
+    NoGuesses,
+    IgnoreSpelling,
+    AddToDictionary,
 };
 
 struct MenuEntry
@@ -46,6 +48,8 @@ struct MenuContext
     QString linkKind;
     // The inspector stays only for diagnostics.
     bool debug = false;
+    // The misspelt word under the pointer, if any.
+    QString misspelt;
 };
 
 // The short menu for reading and editing Markdown, rebuilt from what the web view offered.

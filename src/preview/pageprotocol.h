@@ -76,6 +76,7 @@ QString setEditable(bool editable);
 inline const QString kFlushEdit = QStringLiteral("JSON.stringify(quorvel.flushEdit())");
 QString cancelEdit();
 QString placeCaret(qsizetype offset);
+inline const QString kRecheckSpelling = QStringLiteral("quorvel.recheckSpelling()");
 QString format(const QString &key);
 QString insertImage(const QString &path);
 

@@ -73,11 +73,12 @@ PreviewController::~PreviewController()
     m_pending.cancel();
 }
 
-std::unique_ptr<PreviewController> PreviewController::create(core::DocumentModel &model)
+std::unique_ptr<PreviewController> PreviewController::create(core::DocumentModel &model,
+                                                             QWebEngineProfile *profile)
 {
     auto controller = std::make_unique<PreviewController>(
         &model, model.scheduler(), model.environment().appearance, nullptr);
-    auto host = WebPageHost::take();
+    auto host = WebPageHost::take(profile);
     host->setReceiver([self = QPointer(controller.get())](const QJsonObject &body) {
         if (self)
             self->receive(body);
@@ -606,13 +607,14 @@ void PreviewController::handleResolve(const QStringList &targets)
 // Context menu and prompt -------------------------------------------------------------------
 
 void PreviewController::adjustContextMenu(QMenu &menu, const QList<OfferedAction> &offered,
-                                          const std::function<void(MenuRole)> &editAction)
+                                          const std::function<void(MenuRole)> &editAction,
+                                          const QString &misspelt)
 {
     QList<MenuEntry> entries;
     for (int i = 0; i < offered.size(); ++i)
         entries.append({offered[i].role, offered[i].action->text(), i});
     const MenuContext context{m_editable, std::exchange(m_contextLinkKind, QString()),
-                              core::debugEnabled()};
+                              core::debugEnabled(), misspelt};
     const QList<MenuEntry> plan = planContextMenu(entries, context);
 
     // Taken out, not cleared: clear() would delete the suggestion actions the menu owns.
@@ -639,6 +641,15 @@ void PreviewController::adjustContextMenu(QMenu &menu, const QList<OfferedAction
         case MenuRole::AddLink:
             menu.addAction(entry.title, this, &PreviewController::createLinkFromMenu);
             break;
+        case MenuRole::NoGuesses:
+            menu.addAction(entry.title)->setEnabled(false);
+            break;
+        case MenuRole::IgnoreSpelling:
+        case MenuRole::AddToDictionary:
+            menu.addAction(entry.title, this, [this, misspelt, add = entry.role == MenuRole::AddToDictionary] {
+                Q_EMIT learnWordRequested(misspelt, add);
+            });
+            break;
         default:
             menu.addAction(entry.title, &menu, [editAction, role = entry.role] {
                 editAction(role);
@@ -647,6 +658,11 @@ void PreviewController::adjustContextMenu(QMenu &menu, const QList<OfferedAction
         }
     }
     previewLog(QStringLiteral("menu: ") + describeMenu(plan));
+}
+
+void PreviewController::recheckSpelling()
+{
+    run(pagecommand::kRecheckSpelling);
 }
 
 void PreviewController::editContextLink()

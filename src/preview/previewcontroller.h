@@ -25,6 +25,8 @@ class QAction;
 class QMenu;
 class QWidget;
 
+class QWebEngineProfile;
+
 namespace quorvel::core {
 class DocumentModel;
 }
@@ -56,7 +58,8 @@ public:
     ~PreviewController() override;
 
     // The real thing: a web view loading the page from webDirectory().
-    static std::unique_ptr<PreviewController> create(core::DocumentModel &model);
+    static std::unique_ptr<PreviewController> create(core::DocumentModel &model,
+                                                     QWebEngineProfile *profile = nullptr);
     // The controller behind a model whose factory made one; null for any other preview.
     static PreviewController *of(core::DocumentModel &model);
 
@@ -117,9 +120,13 @@ public:
         QAction *action = nullptr;
         MenuRole role = MenuRole::Other;
     };
-    // `editAction` carries out Cut, Copy and Paste in the web view.
+    // `editAction` carries out Cut, Copy and Paste in the web view; `misspelt` is the word
+    // the engine found misspelt under the pointer.
     void adjustContextMenu(QMenu &menu, const QList<OfferedAction> &offered,
-                           const std::function<void(MenuRole)> &editAction);
+                           const std::function<void(MenuRole)> &editAction,
+                           const QString &misspelt = QString());
+    // The engine's dictionary changed: the page's marks are checked again.
+    void recheckSpelling();
     void editContextLink();
     void openContextLink();
     void unlinkContextLink();
@@ -130,6 +137,8 @@ public:
                                           const QString &defaultText);
 
 Q_SIGNALS:
+    // Ignore Spelling (`add` false) or Add to Dictionary from the page's menu.
+    void learnWordRequested(const QString &word, bool add);
     // After the page's message of that type was handled ("ready", "rendered", …).
     void messageReceived(const QString &type);
 

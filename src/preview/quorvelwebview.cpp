@@ -30,8 +30,7 @@ MenuRole roleOf(QAction *action, const QWebEnginePage &page, const QStringList &
         return MenuRole::Copy;
     if (is(A::InspectElement))
         return MenuRole::Inspect;
-    // Suggestions are actions of the menu's own, titled with the replacement word. The web
-    // engine offers no ignore or learn items, so the Learn role never occurs here.
+    // Suggestions are actions of the menu's own, titled with the replacement word.
     if (guesses.contains(action->text()))
         return MenuRole::Guess;
     return MenuRole::Other;
@@ -72,7 +71,9 @@ void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
                 : role == MenuRole::SelectAll          ? A::SelectAll
                                                        : A::Copy;
             view->page()->triggerAction(action);
-        });
+        }, request ? request->misspelledWord() : QString());
+        if (request && !request->misspelledWord().isEmpty() && !menu->actions().isEmpty())
+            menu->setActiveAction(menu->actions().constFirst());
     }
     if (menu->isEmpty()) {
         delete menu;
@@ -81,8 +82,8 @@ void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
     menu->popup(event->globalPos());
 }
 
-QuorvelWebPage::QuorvelWebPage(const QUrl &pageUrl, QObject *parent)
-    : QWebEnginePage(parent)
+QuorvelWebPage::QuorvelWebPage(const QUrl &pageUrl, QWebEngineProfile *profile, QObject *parent)
+    : QWebEnginePage(profile, parent)
     , openExternally(&preview::openExternally)
     , m_pageUrl(pageUrl)
 {

@@ -36,7 +36,7 @@ class QuorvelWebPage : public QWebEnginePage
 
 public:
     // `pageUrl` is our page: the one address this page may show.
-    QuorvelWebPage(const QUrl &pageUrl, QObject *parent = nullptr);
+    QuorvelWebPage(const QUrl &pageUrl, QWebEngineProfile *profile, QObject *parent = nullptr);
 
     const QUrl &pageUrl() const { return m_pageUrl; }
     // Whether the page shows our page now (and so may speak on the bridge).

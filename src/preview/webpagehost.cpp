@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <QWebEngineProfile>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
@@ -73,8 +74,10 @@ void dropSpare()
 
 } // namespace
 
-std::unique_ptr<WebPageHost> WebPageHost::take()
+std::unique_ptr<WebPageHost> WebPageHost::take(QWebEngineProfile *profile)
 {
+    if (profile && profile != QWebEngineProfile::defaultProfile())
+        return std::make_unique<WebPageHost>(profile);
     ++pagesTaken();
     if (spare())
         return std::move(spare());
@@ -106,12 +109,13 @@ void WebPageHost::prepareSpare()
     });
 }
 
-WebPageHost::WebPageHost()
+WebPageHost::WebPageHost(QWebEngineProfile *profile)
     : m_view(new QuorvelWebView)
 {
     const QUrl pageUrl = QUrl::fromLocalFile(PreviewController::webDirectory()
                                              + QStringLiteral("index.html"));
-    m_page = new QuorvelWebPage(pageUrl, m_view);
+    m_page = new QuorvelWebPage(pageUrl, profile ? profile : QWebEngineProfile::defaultProfile(),
+                                m_view);
     // The page's own scripts and styles, and images beside the document, are local files: the
     // engine loads none of them without this. What the page may fetch is narrowed by its
     // content security policy, and no other page is ever let in (navigation policy).

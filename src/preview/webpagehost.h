@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class QWebEngineProfile;
+
 namespace quorvel::preview {
 
 class QuorvelWebPage;
@@ -41,13 +43,15 @@ private:
 class WebPageHost : public PageHost
 {
 public:
-    WebPageHost();
+    // A page of `profile`, the default one when null.
+    explicit WebPageHost(QWebEngineProfile *profile = nullptr);
     ~WebPageHost() override;
 
     // A host whose page has been loading in the background, or a new one. Loading the page
     // takes seconds on a slow machine (measured: about 3.5 s here, nearly all of it in the
     // engine even for an empty page), so the next window should not wait for it.
-    static std::unique_ptr<WebPageHost> take();
+    // Spares are of the default profile; a page of another one is made on the spot.
+    static std::unique_ptr<WebPageHost> take(QWebEngineProfile *profile = nullptr);
     // Starts loading a spare page for the next window, once the event loop is idle.
     static void prepareSpare();
 

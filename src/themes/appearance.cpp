@@ -47,6 +47,7 @@ Appearance::Appearance(SettingsStore &store, QObject *parent)
     m_editorFontSize = store.number(QStringLiteral("editorFontSize")).value_or(m_editorFontSize);
     m_autoReload = store.boolean(QStringLiteral("autoReload")).value_or(m_autoReload);
     m_checkSpelling = store.boolean(QStringLiteral("checkSpelling")).value_or(m_checkSpelling);
+    m_spellingLanguage = store.string(QStringLiteral("spellingLanguage")).value_or(QString());
     m_paperSize = paperSizeFromSetting(store.string(QStringLiteral("paperSize")).value_or(QString()));
     m_landscape = store.boolean(QStringLiteral("landscape")).value_or(m_landscape);
     m_marginMM = store.number(QStringLiteral("marginMM")).value_or(m_marginMM);
@@ -124,6 +125,12 @@ void Appearance::setAutoReload(bool on)
 void Appearance::setCheckSpelling(bool on)
 {
     assign(m_checkSpelling, on, QStringLiteral("checkSpelling"), &Appearance::checkSpellingChanged);
+}
+
+void Appearance::setSpellingLanguage(const QString &language)
+{
+    assign(m_spellingLanguage, language, QStringLiteral("spellingLanguage"),
+           &Appearance::spellingLanguageChanged);
 }
 
 void Appearance::setPaperSize(PaperSize size)

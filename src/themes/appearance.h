@@ -25,6 +25,7 @@ class Appearance : public QObject
     Q_PROPERTY(double editorFontSize READ editorFontSize WRITE setEditorFontSize NOTIFY editorFontSizeChanged)
     Q_PROPERTY(bool autoReload READ autoReload WRITE setAutoReload NOTIFY autoReloadChanged)
     Q_PROPERTY(bool checkSpelling READ checkSpelling WRITE setCheckSpelling NOTIFY checkSpellingChanged)
+    Q_PROPERTY(QString spellingLanguage READ spellingLanguage WRITE setSpellingLanguage NOTIFY spellingLanguageChanged)
     Q_PROPERTY(bool landscape READ landscape WRITE setLandscape NOTIFY landscapeChanged)
     Q_PROPERTY(double marginMM READ marginMM WRITE setMarginMM NOTIFY marginMMChanged)
 
@@ -48,6 +49,8 @@ public:
     double editorFontSize() const { return m_editorFontSize; }
     bool autoReload() const { return m_autoReload; }
     bool checkSpelling() const { return m_checkSpelling; }
+    // A dictionary's name ("en_US"); empty follows the system's language.
+    QString spellingLanguage() const { return m_spellingLanguage; }
     PaperSize paperSize() const { return m_paperSize; }
     bool landscape() const { return m_landscape; }
     double marginMM() const { return m_marginMM; }
@@ -62,6 +65,7 @@ public:
     void setEditorFontSize(double size);
     void setAutoReload(bool on);
     void setCheckSpelling(bool on);
+    void setSpellingLanguage(const QString &language);
     void setPaperSize(PaperSize size);
     void setLandscape(bool on);
     void setMarginMM(double margin);
@@ -86,6 +90,7 @@ Q_SIGNALS:
     void editorFontSizeChanged(double size);
     void autoReloadChanged(bool on);
     void checkSpellingChanged(bool on);
+    void spellingLanguageChanged(const QString &language);
     void paperSizeChanged(quorvel::themes::PaperSize size);
     void landscapeChanged(bool on);
     void marginMMChanged(double margin);
@@ -106,6 +111,7 @@ private:
     double m_editorFontSize = 13.5;
     bool m_autoReload = false;
     bool m_checkSpelling = true;
+    QString m_spellingLanguage;
     PaperSize m_paperSize = PaperSize::A4;
     bool m_landscape = false;
     double m_marginMM = 20;

@@ -43,6 +43,15 @@ export function createMarkdown() {
   // One element per block: the footnotes section draws its own rule in CSS
   // instead of the plugin's separate <hr>. It is not editable, since the
   // notes are written back from their definitions in the source.
+  // Code is no prose: the spell checker leaves it alone. Indented code says so on its code
+  // element, as a fence does, so that the two render alike.
+  const codeInline = md.renderer.rules.code_inline;
+  md.renderer.rules.code_inline = (tokens, idx, ...rest) => {
+    tokens[idx].attrSet('spellcheck', 'false');
+    return codeInline(tokens, idx, ...rest);
+  };
+  md.renderer.rules.code_block = (tokens, idx) =>
+    `<pre><code spellcheck="false">${md.utils.escapeHtml(tokens[idx].content)}</code></pre>\n`;
   md.renderer.rules.footnote_block_open = () => '<section class="footnotes" contenteditable="false">\n<ol class="footnotes-list">\n';
   // A list and a rule say how they were written, so that what the editor
   // makes of them (a list split in two, say) is written the same way.

@@ -75,6 +75,15 @@ export function createHost({ view, formatter, gestures }) {
       return change && editBody(change);
     },
     placeCaret: (offset) => view.placeCaret(Number(offset)),
+    // The engine drops its marks when its dictionary changes and checks again only when the
+    // selection moves: the same selection, set again, is that move.
+    recheckSpelling() {
+      const selection = globalThis.getSelection?.();
+      if (!selection || !selection.rangeCount) return;
+      const range = selection.getRangeAt(0).cloneRange();
+      selection.removeAllRanges();
+      selection.addRange(range);
+    },
     cancelEdit() {
       view.cancelEdit();
     },

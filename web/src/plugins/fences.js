@@ -8,6 +8,8 @@ export default function fences(md, { highlight }) {
     const token = tokens[idx];
     const lang = token.info.trim().split(/\s+/)[0];
     if (lang !== 'mermaid') {
+      // Code is no prose: the spell checker leaves it alone.
+      token.attrSet('spellcheck', 'false');
       // A long document shows first and is highlighted a moment later: the
       // highlighter is a third of the time a full render takes.
       return defaultFence(tokens, idx, env.deferHighlight ? { ...options, highlight: null } : options, env, self);

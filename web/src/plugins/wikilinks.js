@@ -63,7 +63,9 @@ export default function wikilinks(md) {
   md.renderer.rules.wikilink = (tokens, idx) => {
     const link = tokens[idx].meta;
     const heading = link.heading ? ` data-heading="${esc(link.heading)}"` : '';
-    return `<a class="wikilink" href="#" data-wikilink="${esc(link.target)}"${heading}>` +
+    // A note's name is no prose to correct; a label is.
+    const spelling = link.alias ? '' : ' spellcheck="false"';
+    return `<a class="wikilink" href="#" data-wikilink="${esc(link.target)}"${heading}${spelling}>` +
       `${esc(wikilinkLabel(link))}</a>`;
   };
   md.renderer.rules.wikilink_embed = (tokens, idx, options, env) => {
