@@ -6,6 +6,9 @@
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
 #include "app/findbar.h"
+#include "app/spelling.h"
+#include "editor/markdowntextview.h"
+#include "themes/appearance.h"
 #include "core/documenttext.h"
 #include "preview/pageprotocol.h"
 #include "preview/previewcontroller.h"
@@ -15,6 +18,9 @@
 #include <QPlainTextEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QWebEngineContextMenuRequest>
+#include <QWebEngineProfile>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -72,6 +78,7 @@ class TestPreviewPage : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -94,6 +101,7 @@ private Q_SLOTS:
     void checkboxesAndWikilinksWorkFromTheReadingView();
     void findBarShowsWhatThePageFound_data();
     void findBarShowsWhatThePageFound();
+    void spellingGuessesAndLearntWordsReachBothViews();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
@@ -111,9 +119,18 @@ private:
     void pressKeys(DocumentWindow *window, const QString &keys);
     // A real mouse click in the middle of the first element of the content that matches.
     void clickOn(DocumentWindow *window, const QString &selector);
+    // Right-clicks the first occurrence of `word` on the page and returns the menu it opened.
+    QMenu *contextMenuOn(DocumentWindow *window, const QString &word);
 
     std::unique_ptr<ScratchEnvironment> m_scratch;
 };
+
+void TestPreviewPage::initTestCase()
+{
+    // The user's word list of an earlier run would hide the misspellings this run looks for.
+    QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                  + u"/Quorvel/words.txt"_s);
+}
 
 void TestPreviewPage::init()
 {
@@ -805,6 +822,108 @@ void TestPreviewPage::findBarShowsWhatThePageFound()
     QVERIFY(waitUntil([&] { return marks() == 0; }, kEngineTimeout));
     // Leaving the marks behind must not have touched the text.
     QCOMPARE(window->text().text(), QString::fromUtf8(kNote));
+}
+
+QMenu *TestPreviewPage::contextMenuOn(DocumentWindow *window, const QString &word)
+{
+    const QVariantList box = evaluate(window, QStringLiteral(
+        "(() => { const walker = document.createTreeWalker(document.getElementById('content'),"
+        " NodeFilter.SHOW_TEXT); for (let n; (n = walker.nextNode());) {"
+        " const i = n.data.indexOf(%1); if (i < 0) continue; const r = document.createRange();"
+        " r.setStart(n, i); r.setEnd(n, i + %1.length); const b = r.getBoundingClientRect();"
+        " return [b.left + b.width / 2, b.top + b.height / 2]; } return []; })()")
+                                                  .arg(preview::pagecommand::json(word)))
+                                 .toList();
+    if (box.size() != 2)
+        return nullptr;
+    if (QWidget *open = QApplication::activePopupWidget())
+        open->close();
+    QWidget *target = controller(window).webView()->focusProxy();
+    const QPoint at(box.at(0).toInt(), box.at(1).toInt());
+    QTest::mousePress(target, Qt::RightButton, {}, at);
+    QTest::mouseRelease(target, Qt::RightButton, {}, at);
+    QMenu *menu = nullptr;
+    waitUntil([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); },
+              kEngineTimeout);
+    return menu;
+}
+
+void TestPreviewPage::spellingGuessesAndLearntWordsReachBothViews()
+{
+    const QString note = u"Tihs qorvelish note.\n\nAnd teh end.\n"_s;
+    DocumentWindow *window = open(Mode::Visual, note.toUtf8());
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    const auto request = [&] { return controller(window).webView()->lastContextMenuRequest(); };
+    // The engine checks what is in the focused text once its dictionary is in: until then a
+    // click finds no misspelling.
+    QMenu *menu = nullptr;
+    QVERIFY(waitUntil([&] {
+        if (menu)
+            menu->close();
+        atCaret(window, u"#content p"_s, u"1"_s);
+        menu = contextMenuOn(window, u"Tihs"_s);
+        return menu && request() && request()->misspelledWord() == u"Tihs";
+    }, kEngineTimeout));
+
+    // The best guess comes first and is active; taking it changes that word in the file.
+    const QStringList guesses = request()->spellCheckerSuggestions();
+    QVERIFY(!guesses.isEmpty());
+    QCOMPARE(menu->actions().constFirst()->text(), guesses.constFirst());
+    QCOMPARE(menu->activeAction(), menu->actions().constFirst());
+    menu->actions().constFirst()->trigger();
+    QString expected = note;
+    expected.replace(u"Tihs"_s, guesses.constFirst());
+    QVERIFY(waitUntil([&] { return window->model().text().text() == expected; }, kEngineTimeout));
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
+
+    // Learnt on the page: written to the user's list and known to the source editor at once.
+    menu = contextMenuOn(window, u"qorvelish"_s);
+    QVERIFY(menu);
+    QCOMPARE(request()->misspelledWord(), u"qorvelish"_s);
+    QAction *learn = nullptr;
+    for (QAction *action : menu->actions())
+        learn = action->text() == u"Add to Dictionary" ? action : learn;
+    QVERIFY(learn);
+    learn->trigger();
+    const QString wordsFile = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + u"/Quorvel/words.txt"_s;
+    QCOMPARE(ScratchEnvironment::read(wordsFile), QByteArray("qorvelish\n"));
+
+    // The source editor: the learnt word unmarked, a guess for another taken as one edit.
+    window->model().setMode(Mode::Source);
+    editor::MarkdownTextView *source = window->sourceEditor();
+    source->checkSpelling();
+    QStringList marked;
+    for (const auto &mark : source->spellingMarks())
+        marked.append(mark.cursor.selectedText());
+    QCOMPARE(marked, QStringList{u"teh"_s});
+    QMenu *sourceMenu = source->createEditMenu(int(expected.indexOf(u"teh"_s)) + 1);
+    const QString guess = sourceMenu->actions().constFirst()->text();
+    sourceMenu->actions().constFirst()->trigger();
+    delete sourceMenu;
+    expected.replace(u"teh"_s, guess);
+    QCOMPARE(window->model().text().text(), expected);
+    m_scratch->clock.advance(1s);
+    QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
+
+    // After a restart both views know the word from the list on disk alone.
+    app::Spelling restarted(themes::Appearance::shared(), wordsFile);
+    const QString language = restarted.defaultLanguage();
+    QVERIFY(restarted.checker(language)->isCorrect(u"qorvelish"));
+    QSignalSpy ready(&restarted.engine(), &preview::EngineDictionaries::ready);
+    QCOMPARE(restarted.profile(language), QWebEngineProfile::defaultProfile());
+    QVERIFY(ready.wait(kEngineTimeout));
+    window->model().setMode(Mode::Visual);
+    QVERIFY(waitUntil([&] {
+        if (menu)
+            menu->close();
+        atCaret(window, u"#content p"_s, u"1"_s);
+        menu = contextMenuOn(window, u"qorvelish"_s);
+        return menu && request() && request()->misspelledWord().isEmpty();
+    }, kEngineTimeout));
+    menu->close();
 }
 
 int main(int argc, char **argv)

@@ -1,3 +1,4 @@
+#include "editor/spellchecker.h"
 #include "settingswindow.h"
 
 #include "chromepalette.h"
@@ -11,6 +12,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLocale>
 #include <QFormLayout>
 #include <QFrame>
 #include <QLabel>
@@ -143,6 +145,7 @@ SettingsWindow::SettingsWindow(Appearance &appearance, Updater &updater, QWidget
     follow(&Appearance::editorFontSizeChanged);
     follow(&Appearance::autoReloadChanged);
     follow(&Appearance::checkSpellingChanged);
+    follow(&Appearance::spellingLanguageChanged);
     follow(&Appearance::paperSizeChanged);
     follow(&Appearance::landscapeChanged);
     follow(&Appearance::marginMMChanged);
@@ -299,6 +302,29 @@ QWidget *SettingsWindow::appearanceTab()
     spelling->setObjectName(QStringLiteral("checkSpelling"));
     form->addRow(spelling);
     connect(spelling, &QCheckBox::toggled, &m_appearance, &Appearance::setCheckSpelling);
+    auto *language = new QComboBox;
+    language->setObjectName(QStringLiteral("spellingLanguage"));
+    language->addItem(tr("The system's language"), QString());
+    for (const QString &name : editor::SpellChecker::installedLanguages()) {
+        const QLocale locale(name);
+        language->addItem(locale.language() == QLocale::C
+                              ? name
+                              : QStringLiteral("%1 (%2)").arg(QLocale::languageToString(locale.language()),
+                                                              QLocale::territoryToString(locale.territory())),
+                          name);
+    }
+    form->addRow(tr("Spelling language"), language);
+    connect(language, &QComboBox::activated, this, [this, language](int index) {
+        m_appearance.setSpellingLanguage(language->itemData(index).toString());
+    });
+    form->addRow(explanation(tr("A note can ask for its own language in its front matter, as "
+                                "\u201Clang: de\u201D.")));
+    m_refreshers.push_back([=, this] {
+        const QSignalBlocker quietLanguage(language);
+        const int at = language->findData(m_appearance.spellingLanguage());
+        language->setCurrentIndex(at < 0 ? 0 : at);
+        language->setEnabled(m_appearance.checkSpelling());
+    });
     m_refreshers.push_back([=, this] {
         const QSignalBlocker quiet(statusBar), quietReload(autoReload), quietSpelling(spelling);
         statusBar->setChecked(m_appearance.showStatusBar());
