@@ -1,3 +1,6 @@
+#include "app/spelling.h"
+#include "themes/appearance.h"
+#include "themes/settingsstore.h"
 #include "modelharness.h"
 
 #include "editor/editorcontroller.h"
@@ -76,6 +79,8 @@ private Q_SLOTS:
     void misspeltWordsAreFoundInProseOnly();
     void wordsAddedOrIgnoredAreNoLongerMarked();
     void misspeltWordsAreMarkedAndAGuessIsOneEdit();
+    void aNoteChoosesItsLanguageInItsFrontMatter_data();
+    void aNoteChoosesItsLanguageInItsFrontMatter();
     void blockCommandsChangeOnlyTheMarkers_data();
     void blockCommandsChangeOnlyTheMarkers();
     void editKeepsUntouchedLineBreaks_data();
@@ -209,8 +214,14 @@ void TestEditor::undoTakesBackTypingRunsAndOtherViewsEdits()
     QTest::keyClick(&rig.view, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(rig.text(), u"one\r\ntwo\r\n"_s);
     QVERIFY(!rig.h.text->canUndo());
+    const auto menuOffers = [&rig] {
+        std::unique_ptr<QMenu> menu(rig.view.createEditMenu());
+        return std::pair{menu->actions().value(0)->isEnabled(), menu->actions().value(1)->isEnabled()};
+    };
+    QCOMPARE(menuOffers(), std::pair(false, true)); // the menu's Undo and Redo follow the history
     QTest::keyClick(&rig.view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(rig.text(), u"one\r\ntwo\r\nab"_s);
+    QCOMPARE(menuOffers(), std::pair(true, true));
     QCOMPARE(rig.view.rawText(), editorForm(rig.text()));
     // A new edit ends what redo could bring back.
     QTest::keyClick(&rig.view, 'x');
@@ -327,6 +338,37 @@ void TestEditor::wordsAddedOrIgnoredAreNoLongerMarked()
     checker = SpellChecker::load(u"en_US"_s, words);
     QVERIFY(checker->isCorrect(u"Quorvelish"_s));
     QVERIFY(!checker->isCorrect(u"zzyzx"_s));
+}
+
+void TestEditor::aNoteChoosesItsLanguageInItsFrontMatter_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("language");
+    QTest::newRow("none") << u"# Notes\n"_s << u"en_US"_s;
+    QTest::newRow("exact") << u"---\nlang: de_DE\n---\nText\n"_s << u"de_DE"_s;
+    QTest::newRow("tag-quoted") << u"---\ntitle: x\nlang: \"de-DE\"\n---\n"_s << u"de_DE"_s;
+    QTest::newRow("language-only") << u"---\nlanguage: de\n---\n"_s << u"de_DE"_s;
+    QTest::newRow("crlf") << u"---\r\nlang: de\r\n---\r\n"_s << u"de_DE"_s;
+    QTest::newRow("not-installed") << u"---\nlang: fr\n---\n"_s << u"en_US"_s;
+    QTest::newRow("after-the-front-matter") << u"---\ntitle: x\n---\nlang: de\n"_s << u"en_US"_s;
+    QTest::newRow("not-at-the-top") << u"\n---\nlang: de\n---\n"_s << u"en_US"_s;
+    QTest::newRow("unclosed") << u"---\nlang: de"_s << u"de_DE"_s;
+}
+
+void TestEditor::aNoteChoosesItsLanguageInItsFrontMatter()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, language);
+    QTemporaryDir dir;
+    for (const char *name : {"en_US.aff", "en_US.dic", "de_DE.aff", "de_DE.dic"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    quorvel::themes::SettingsStore store(dir.filePath(u"settings.conf"_s));
+    quorvel::themes::Appearance appearance(store);
+    appearance.setSpellingLanguage(u"en_US"_s);
+    const quorvel::app::Spelling spelling(appearance, dir.filePath(u"words.txt"_s), {dir.path()});
+    QCOMPARE(spelling.languageOf(text), language);
 }
 
 void TestEditor::misspeltWordsAreMarkedAndAGuessIsOneEdit()

@@ -51,6 +51,9 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
     connect(&m_text, &core::DocumentText::edited, this, &EditorController::textEdited);
     connect(&view, &MarkdownTextView::undoRequested, this, &EditorController::undo);
     connect(&view, &MarkdownTextView::redoRequested, this, &EditorController::redo);
+    const auto followHistory = [this] { m_view.setHistoryAvailable(m_text.canUndo(), m_text.canRedo()); };
+    connect(&m_text, &core::DocumentText::historyChanged, this, followHistory);
+    followHistory();
     connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
             &EditorController::reportScroll);
     // Moving the view to the caret (keys, typing, find) sets the scroll bar with its signals

@@ -328,9 +328,9 @@ QMenu *MarkdownTextView::createEditMenu(int at)
     auto *menu = new QMenu(this);
     const bool selected = textCursor().hasSelection();
     menu->addAction(tr("&Undo"), QKeySequence::Undo, this, &MarkdownTextView::undoRequested)
-        ->setEnabled(!isReadOnly());
+        ->setEnabled(!isReadOnly() && m_canUndo);
     menu->addAction(tr("&Redo"), QKeySequence::Redo, this, &MarkdownTextView::redoRequested)
-        ->setEnabled(!isReadOnly());
+        ->setEnabled(!isReadOnly() && m_canRedo);
     menu->addSeparator();
     auto *cut = menu->addAction(tr("Cu&t"), QKeySequence::Cut, this, &QPlainTextEdit::cut);
     cut->setEnabled(selected && !isReadOnly());

@@ -44,6 +44,12 @@ public:
     bool isHighlighting() const;
 
     bool isComposing() const { return m_composing; }
+    // What the document's history can take back or bring again, for the menu's Undo and Redo.
+    void setHistoryAvailable(bool undo, bool redo)
+    {
+        m_canUndo = undo;
+        m_canRedo = redo;
+    }
     // The context menu; with the position of a misspelt word, its guesses come first.
     QMenu *createEditMenu(int at = -1);
     // What a pasted image stored at `path` is written as.
@@ -86,6 +92,8 @@ private:
     ImageSaver m_saveImage;
     MarkdownHighlighter *m_highlighter = nullptr;
     int m_maxTextWidth = 760;
+    bool m_canUndo = false;
+    bool m_canRedo = false;
     bool m_composing = false;
     std::function<SpellChecker *()> m_spellingSource;
     QTimer *m_spellingTimer = nullptr;
