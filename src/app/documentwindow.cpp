@@ -244,6 +244,16 @@ void DocumentWindow::wire()
                 box.setInformativeText(informativeText);
                 box.exec();
             });
+    connect(&model, &DocumentModel::noteCreationOffered, this,
+            [this](const QString &message, const QString &informativeText, const QString &path) {
+                QMessageBox box(QMessageBox::Warning, tr("Quorvel"), message,
+                                QMessageBox::Save | QMessageBox::Ok, this);
+                box.setInformativeText(informativeText);
+                box.button(QMessageBox::Save)->setText(tr("Create Note"));
+                box.setDefaultButton(QMessageBox::Ok);
+                if (box.exec() == QMessageBox::Save)
+                    m_model->createNote(path);
+            });
     model.setWindow(this);
     model.resolveFileTheme();
 
@@ -525,7 +535,7 @@ bool DocumentWindow::prepareToClose()
 
 void DocumentWindow::closeEvent(QCloseEvent *event)
 {
-    if (!prepareToClose()) {
+    if (!std::exchange(m_closeApproved, false) && !prepareToClose()) {
         event->ignore();
         return;
     }
