@@ -92,7 +92,9 @@ Result<LinkUpdates> LinkUpdates::plan(const QString &fromPath, const QString &to
                 return Planned::failure(
                     QStringLiteral("The link \u201C%1\u201D in %2 cannot be made to lead to %3.")
                         .arg(link.target, quoted(path), quoted(to)));
-            note.edits.prepend({link.start, link.length, *target});
+            // A bare name still unique after a move to another folder stays as it is.
+            if (*target != QStringView(note.before).mid(link.start, link.length))
+                note.edits.prepend({link.start, link.length, *target});
         }
         if (note.edits.isEmpty())
             continue;

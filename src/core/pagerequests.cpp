@@ -97,7 +97,8 @@ void DocumentModel::createNote(const QString &path)
     QString existing = info.absolutePath();
     while (!QFileInfo(existing).isDir() && existing != root)
         existing = QFileInfo(existing).absolutePath();
-    if (!FileReader::isInside(existing, {root}))
+    if (QFileInfo(existing).canonicalFilePath() != QFileInfo(root).canonicalFilePath()
+        && !FileReader::isInside(existing, {root}))
         return failed(QStringLiteral("\u201C%1\u201D leads out of the vault.").arg(existing));
     if (!QDir().mkpath(info.absolutePath()))
         return failed(QStringLiteral("The folder \u201C%1\u201D could not be made.")

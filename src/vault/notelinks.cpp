@@ -286,6 +286,9 @@ std::optional<QString> retargeted(const WrittenLink &link, const QString &notePa
         fromRoot.chop(3);
     }
     const QString result = !link.target.contains(u'/') && nameIsUnique ? name : fromRoot;
+    // Moved, not renamed: a bare name still finds it, written as the user wrote it.
+    if (result.compare(link.target, Qt::CaseInsensitive) == 0)
+        return link.target;
     for (const QChar c : result) {
         if (c == u'|' || c == u'#' || c == u'[' || c == u']' || c == u'\n' || c == u'\r')
             return std::nullopt;
