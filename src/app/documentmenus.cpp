@@ -46,7 +46,7 @@ void DocumentMenus::addFileMenu()
                     [] { DocumentController::shared().newDocument(); });
     file->addAction(DocumentWindow::tr("&Open\u2026"), QKeySequence::Open, window,
                     [window] { DocumentController::shared().showOpenDialog(window); });
-    auto *recent = file->addMenu(DocumentWindow::tr("Open &Recent"));
+    auto *recent = file->addMenu(DocumentWindow::tr("Open Recen&t"));
     // Read when opened: another window may have opened, renamed or cleared since.
     QObject::connect(recent, &QMenu::aboutToShow, window,
                      [recent, window] { filecommands::fillRecentMenu(recent, window); });
@@ -60,7 +60,7 @@ void DocumentMenus::addFileMenu()
                                    [window] { filecommands::rename(*window); });
     auto *move = file->addAction(DocumentWindow::tr("Mo&ve To\u2026"), window,
                                  [window] { filecommands::moveTo(*window); });
-    auto *revert = file->addAction(DocumentWindow::tr("Rever&t to Saved"), window,
+    auto *revert = file->addAction(DocumentWindow::tr("Revert to Save&d"), window,
                                    [window] { filecommands::revertToSaved(*window); });
     auto *reload = file->addAction(DocumentWindow::tr("&Reload from Disk"),
                                    QKeySequence(Qt::CTRL | Qt::Key_R), window,

@@ -31,6 +31,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QIcon>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QSplitter>
@@ -250,6 +251,7 @@ void DocumentWindow::wire()
                                 QMessageBox::Save | QMessageBox::Ok, this);
                 box.setInformativeText(informativeText);
                 box.button(QMessageBox::Save)->setText(tr("Create Note"));
+                box.button(QMessageBox::Save)->setIcon(QIcon());
                 box.setDefaultButton(QMessageBox::Ok);
                 if (box.exec() == QMessageBox::Save)
                     m_model->createNote(path);
