@@ -175,6 +175,11 @@ void TestFiles::fileMenuHasItsCommandsInOrder()
     window->model().setMode(Mode::Source);
     QTest::keyClicks(window->sourceEditor(), u"x"_s);
     QVERIFY(revert->isEnabled());
+    Answers answers({Answers::button(QMessageBox::Yes)});
+    revert->trigger();
+    QVERIFY(answers.allGiven());
+    QCOMPARE(window->text().text(), u"a\n"_s);
+    QVERIFY(!revert->isEnabled());
     DocumentWindow *untitled = DocumentController::shared().newDocument();
     QVERIFY(!menuItem(untitled, u"Rename\u2026"_s)->isEnabled());
     QVERIFY(!menuItem(untitled, u"Move To\u2026"_s)->isEnabled());
