@@ -355,8 +355,9 @@ void TestFiles::recentFilesShowWhatIsGone()
     const QString a = put(u"a.md"_s, "a");
     const QString b = put(u"b.md"_s, "b");
     const QString c = put(u"c.md"_s, "c");
+    const QString otherA = put(u"other/a.md"_s, "a");
     DocumentWindow *window = nullptr;
-    for (const QString &path : {a, b, c})
+    for (const QString &path : {otherA, a, b, c})
         window = controller.openDocument(path);
     delete controller.windowForPath(b);
     QVERIFY(QFile::remove(b));
@@ -371,15 +372,18 @@ void TestFiles::recentFilesShowWhatIsGone()
                                                   + (action->isEnabled() ? u""_s : u" (grey)"_s));
         return items;
     };
-    QCOMPARE(shown(), (QStringList{u"c.md"_s, u"b.md (grey)"_s, u"a.md"_s, u"|"_s, u"Clear Menu"_s}));
+    const QString here = QDir(m_scratch->dir.path()).dirName();
+    QCOMPARE(shown(), (QStringList{u"c.md"_s, u"b.md (grey)"_s, u"a.md \u2014 "_s + here,
+                                   u"a.md \u2014 other"_s, u"|"_s, u"Clear Menu"_s}));
 
     // Gone after the menu was read: chosen, it leaves the list with a word why.
     Answers answers({Answers::button(QMessageBox::Ok)});
     app::filecommands::openRecent(b, window);
     QVERIFY(answers.allGiven());
     QVERIFY(answers.said.first().startsWith(u"\u201Cb.md\u201D was moved or deleted."_s));
-    QCOMPARE(controller.windows().size(), 2);
-    QCOMPARE(shown(), (QStringList{u"c.md"_s, u"a.md"_s, u"|"_s, u"Clear Menu"_s}));
+    QCOMPARE(controller.windows().size(), 3);
+    QCOMPARE(shown(), (QStringList{u"c.md"_s, u"a.md \u2014 "_s + here, u"a.md \u2014 other"_s,
+                                   u"|"_s, u"Clear Menu"_s}));
 
     recent->actions().last()->trigger();
     QCOMPARE(shown(), (QStringList{u"No Recent Files (grey)"_s, u"|"_s, u"Clear Menu (grey)"_s}));

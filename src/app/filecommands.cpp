@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -245,9 +246,16 @@ void fillRecentMenu(QMenu *menu, QWidget *parent)
     menu->clear();
     auto &controller = DocumentController::shared();
     const QStringList entries = controller.recentEntries();
+    QHash<QString, int> names;
+    for (const QString &path : entries)
+        ++names[QFileInfo(path).fileName()];
     for (const QString &path : entries) {
         const QFileInfo info(path);
-        auto *action = menu->addAction(info.fileName(), parent, [path, parent] {
+        // Two notes of one name are told apart by their folders.
+        const QString label = names.value(info.fileName()) > 1
+            ? QStringLiteral("%1 \u2014 %2").arg(info.fileName(), info.dir().dirName())
+            : info.fileName();
+        auto *action = menu->addAction(label, parent, [path, parent] {
             openRecent(path, parent);
         });
         action->setToolTip(path);
