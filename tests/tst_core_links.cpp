@@ -130,9 +130,18 @@ void TestPageRequests::linksGoWhereTheyLead_data()
                            << u"external file Garden/assets/plan.png"_s;
     QTest::newRow("moved-note-found-by-name")
         << u"link"_s << u"Garden/Old/Beds.md"_s << u"Old/Beds.md"_s << u"note " + beds + u" #"_s;
-    QTest::newRow("missing-file")
-        << u"link"_s << u"Garden/Nope%20here.md"_s << u"Nope%20here.md"_s
-        << u"alert File not found: \u201CNope here.md\u201D doesn't exist at this location or "
+    // A missing note may be made where the link looks for it, never outside the vault.
+    QTest::newRow("missing-note")
+        << u"link"_s << u"Garden/Projects/Nope here.md"_s << u"Projects/Nope%20here.md"_s
+        << u"offer Garden/Projects/Nope here.md File not found: \u201CProjects/Nope here.md\u201D "
+           "doesn't exist at this location or anywhere else in the vault."_s;
+    QTest::newRow("missing-note-outside-the-vault")
+        << u"link"_s << u"Elsewhere.md"_s << u"../Elsewhere.md"_s
+        << u"alert File not found: \u201C../Elsewhere.md\u201D doesn't exist at this location or "
+           "anywhere else in the vault."_s;
+    QTest::newRow("missing-image")
+        << u"link"_s << u"Garden/gone.png"_s << u"gone.png"_s
+        << u"alert File not found: \u201Cgone.png\u201D doesn't exist at this location or "
            "anywhere else in the vault."_s;
     QTest::newRow("wikilink-in-a-subfolder")
         << u"wikilink"_s << u"beds"_s << u"Raised beds"_s << u"note " + beds + u" #Raised beds"_s;
@@ -142,7 +151,16 @@ void TestPageRequests::linksGoWhereTheyLead_data()
                                           << u"external file Garden/assets/plan.png"_s;
     QTest::newRow("wikilink-missing")
         << u"wikilink"_s << u"Compost"_s << QString()
-        << u"alert Note not found: No file named \u201CCompost\u201D in the Garden vault."_s;
+        << u"offer Garden/Compost.md Note not found: No file named \u201CCompost\u201D in "
+           "\u201CGarden\u201D or the folders inside it."_s;
+    QTest::newRow("wikilink-missing-in-a-folder")
+        << u"wikilink"_s << u"Projects/Paths"_s << QString()
+        << u"offer Garden/Projects/Paths.md Note not found: No file named \u201CProjects/Paths\u201D "
+           "in \u201CGarden\u201D or the folders inside it."_s;
+    QTest::newRow("wikilink-missing-out-of-the-vault")
+        << u"wikilink"_s << u"../Compost"_s << QString()
+        << u"alert Note not found: No file named \u201C../Compost\u201D in \u201CGarden\u201D or "
+           "the folders inside it."_s;
 }
 
 void TestPageRequests::linksGoWhereTheyLead()
@@ -155,7 +173,10 @@ void TestPageRequests::linksGoWhereTheyLead()
     FakeWorkspace workspace;
     Harness h(&vault.scratch, u"Garden/Welcome.md"_s, "# Welcome\n\n## Modes\n");
     QSignalSpy alerts(h.model, &DocumentModel::alertRequested);
+    QSignalSpy offers(h.model, &DocumentModel::noteCreationOffered);
     QString resolved = first;
+    if (first == u"Elsewhere.md")
+        resolved = vault.url(first);
     if (first.startsWith(u"Garden/")) {
         resolved = vault.url(first.section(u'#', 0, 0));
         if (first.contains(u'#'))
@@ -182,6 +203,9 @@ void TestPageRequests::linksGoWhereTheyLead()
         seen << u"scroll " + heading;
     for (const auto &alert : alerts)
         seen << u"alert " + alert.at(0).toString() + u": " + alert.at(1).toString();
+    for (const auto &offer : offers)
+        seen << u"offer " + top.relativeFilePath(offer.at(2).toString()) + u' '
+                    + offer.at(0).toString() + u": " + offer.at(1).toString();
     QCOMPARE(seen, QStringList{expected});
 }
 

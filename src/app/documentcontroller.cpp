@@ -14,6 +14,8 @@
 #include <QMessageBox>
 
 #include <QTimer>
+
+#include <memory>
 #include <cstdio>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -134,6 +136,7 @@ DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
         });
     });
     remember(window->filePath());
+    follow(window);
     core::appLog(QStringLiteral("window for %1").arg(window->filePath().isEmpty() ? QStringLiteral("an untitled document") : window->filePath()));
     if (display)
         window->show();
@@ -148,6 +151,54 @@ void DocumentController::remember(const QString &path)
     recent.removeAll(path);
     recent.prepend(path);
     environment().store.setValue(kRecentKey, recent.mid(0, kMaxRecent));
+}
+
+void DocumentController::follow(DocumentWindow *window)
+{
+    // Saved as, renamed or moved: the new file is the one opened last, and a name that no longer
+    // leads anywhere leaves the list.
+    auto last = std::make_shared<QString>(window->filePath());
+    connect(window, &DocumentWindow::filePathChanged, this, [this, last](const QString &path) {
+        const QString before = std::exchange(*last, path);
+        if (!before.isEmpty() && !QFileInfo(before).isFile())
+            forgetRecent(before);
+        remember(path);
+    });
+}
+
+QStringList DocumentController::recentEntries() const
+{
+    return environment().store.value(kRecentKey).toStringList().mid(0, kMaxRecent);
+}
+
+void DocumentController::forgetRecent(const QString &path)
+{
+    QStringList recent = environment().store.value(kRecentKey).toStringList();
+    if (recent.removeAll(path))
+        environment().store.setValue(kRecentKey, recent);
+}
+
+void DocumentController::clearRecent()
+{
+    environment().store.setValue(kRecentKey, QStringList());
+}
+
+bool DocumentController::closeAllWindows()
+{
+    const QList<DocumentWindow *> open = windows();
+    for (DocumentWindow *window : open) {
+        if (!window->prepareToClose()) {
+            for (DocumentWindow *asked : open)
+                asked->setCloseApproved(false);
+            return false;
+        }
+        window->setCloseApproved(true);
+    }
+    for (DocumentWindow *window : open)
+        window->close();
+    // The settings window and anything else still open.
+    QApplication::closeAllWindows();
+    return true;
 }
 
 QStringList DocumentController::recentDocuments() const

@@ -31,6 +31,13 @@ public:
     QList<DocumentWindow *> windows() const;
     // The files opened last, newest first, at most ten, those gone since left out.
     QStringList recentDocuments() const;
+    // The same list with the files gone since (moved or deleted), for a menu to show them as gone.
+    QStringList recentEntries() const;
+    void forgetRecent(const QString &path);
+    void clearRecent();
+    // Quit: every window is asked first (a draft to save, a save that failed), and only when
+    // none is cancelled do they all close; a Cancel anywhere keeps every window open.
+    bool closeAllWindows();
     DocumentWindow *windowForPath(const QString &path) const;
 
     // Turned off by tests and command-line modes, where a modal alert would block forever.
@@ -44,6 +51,7 @@ Q_SIGNALS:
 private:
     DocumentWindow *adopt(DocumentWindow *window, bool display);
     void remember(const QString &path);
+    void follow(DocumentWindow *window);
     core::ModelEnvironment environment() const;
 
     QList<QPointer<DocumentWindow>> m_windows;

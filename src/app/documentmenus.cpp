@@ -4,6 +4,7 @@
 #include "documentwindow.h"
 #include "editor/blockformat.h"
 #include "export/exporter.h"
+#include "filecommands.h"
 #include "settingswindow.h"
 #include "support.h"
 #include "themes/appearance.h"
@@ -45,9 +46,22 @@ void DocumentMenus::addFileMenu()
                     [] { DocumentController::shared().newDocument(); });
     file->addAction(DocumentWindow::tr("&Open\u2026"), QKeySequence::Open, window,
                     [window] { DocumentController::shared().showOpenDialog(window); });
+    auto *recent = file->addMenu(DocumentWindow::tr("Open Recen&t"));
+    // Read when opened: another window may have opened, renamed or cleared since.
+    QObject::connect(recent, &QMenu::aboutToShow, window,
+                     [recent, window] { filecommands::fillRecentMenu(recent, window); });
+    filecommands::fillRecentMenu(recent, window);
     file->addSeparator();
     auto *save = file->addAction(DocumentWindow::tr("&Save"), window, [model] { model->saveNow(); });
     save->setShortcut(QKeySequence::Save);
+    file->addAction(DocumentWindow::tr("Save &As\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+                    window, [window] { filecommands::saveAs(*window); });
+    auto *rename = file->addAction(DocumentWindow::tr("Rena&me\u2026"), window,
+                                   [window] { filecommands::rename(*window); });
+    auto *move = file->addAction(DocumentWindow::tr("Mo&ve To\u2026"), window,
+                                 [window] { filecommands::moveTo(*window); });
+    auto *revert = file->addAction(DocumentWindow::tr("Revert to Save&d"), window,
+                                   [window] { filecommands::revertToSaved(*window); });
     auto *reload = file->addAction(DocumentWindow::tr("&Reload from Disk"),
                                    QKeySequence(Qt::CTRL | Qt::Key_R), window,
                                    [model] { model->reloadFromDisk(); });
@@ -64,11 +78,18 @@ void DocumentMenus::addFileMenu()
     file->addSeparator();
     file->addAction(DocumentWindow::tr("&Close"), QKeySequence::Close, window, &QWidget::close);
     file->addAction(DocumentWindow::tr("&Quit"), QKeySequence::Quit, qApp,
-                    &QApplication::closeAllWindows);
-    // A file to reload exists only once the note has one.
-    const auto updateReload = [model, reload] { reload->setEnabled(!model->fileUrl().isEmpty()); };
-    QObject::connect(model, &DocumentModel::fileUrlChanged, reload, updateReload);
-    updateReload();
+                    [] { DocumentController::shared().closeAllWindows(); });
+    // A file to reload, rename or move exists only once the note has one; a saved version to go
+    // back to only while there are changes since.
+    const auto updateFileItems = [model, reload, rename, move, revert] {
+        const bool titled = !model->fileUrl().isEmpty();
+        for (QAction *action : {reload, rename, move})
+            action->setEnabled(titled);
+        revert->setEnabled(titled && model->dirty());
+    };
+    QObject::connect(model, &DocumentModel::fileUrlChanged, reload, updateFileItems);
+    QObject::connect(model, &DocumentModel::dirtyChanged, reload, updateFileItems);
+    updateFileItems();
 }
 
 void DocumentMenus::addEditMenu()

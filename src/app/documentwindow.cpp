@@ -32,6 +32,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QIcon>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QSplitter>
@@ -234,6 +235,17 @@ void DocumentWindow::wire()
                                 this);
                 box.setInformativeText(informativeText);
                 box.exec();
+            });
+    connect(&model, &DocumentModel::noteCreationOffered, this,
+            [this](const QString &message, const QString &informativeText, const QString &path) {
+                QMessageBox box(QMessageBox::Warning, tr("Quorvel"), message,
+                                QMessageBox::Save | QMessageBox::Ok, this);
+                box.setInformativeText(informativeText);
+                box.button(QMessageBox::Save)->setText(tr("Create Note"));
+                box.button(QMessageBox::Save)->setIcon(QIcon());
+                box.setDefaultButton(QMessageBox::Ok);
+                if (box.exec() == QMessageBox::Save)
+                    m_model->createNote(path);
             });
     model.setWindow(this);
     model.resolveFileTheme();
@@ -528,7 +540,7 @@ bool DocumentWindow::prepareToClose()
 
 void DocumentWindow::closeEvent(QCloseEvent *event)
 {
-    if (!prepareToClose()) {
+    if (!std::exchange(m_closeApproved, false) && !prepareToClose()) {
         event->ignore();
         return;
     }

@@ -57,6 +57,8 @@ public:
     // Everything closing needs: saves a titled file, asks about an untitled one. False when the
     // window must stay open.
     bool prepareToClose();
+    // Quitting asked this window already (prepareToClose), so closing asks nothing again.
+    void setCloseApproved(bool approved) { m_closeApproved = approved; }
 
     // The Format menu's and the toolbar's commands.
     void applyFormat(const QString &command, const QString &prefix, const QString &suffix);
@@ -117,6 +119,7 @@ private:
     std::unique_ptr<DocumentMenus> m_menus;
     DocumentToolbar *m_toolbar = nullptr;
     QLabel *m_encodingLabel = nullptr;
+    bool m_closeApproved = false;
 };
 
 } // namespace quorvel::app

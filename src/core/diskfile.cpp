@@ -46,10 +46,15 @@ void DiskFile::watch(const QString &path, std::function<void()> onChange)
 
 DiskAttributes DiskFile::attributes() const
 {
-    if (m_path.isEmpty())
+    return attributesOf(m_path);
+}
+
+DiskAttributes DiskFile::attributesOf(const QString &path)
+{
+    if (path.isEmpty())
         return {};
     struct stat info{};
-    if (::stat(QFile::encodeName(m_path).constData(), &info) != 0)
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     const qint64 ns = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     return {QDateTime::fromMSecsSinceEpoch(ns / 1'000'000), qint64(info.st_size), ns,

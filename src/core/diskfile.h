@@ -44,6 +44,7 @@ public:
 
     // The file at the path now; all absent when there is none or it cannot be looked at.
     DiskAttributes attributes() const;
+    static DiskAttributes attributesOf(const QString &path);
     const DiskAttributes &lastSeen() const { return m_lastSeen; }
     void setLastSeen(const DiskAttributes &attributes) { m_lastSeen = attributes; }
     void refresh() { m_lastSeen = attributes(); }

@@ -87,6 +87,34 @@ bool DocumentFile::saveDocument(SaveKind kind, const DiskAttributes *lastSeen)
     return true;
 }
 
+bool DocumentFile::saveAs(const QString &path)
+{
+    const QString target = QFileInfo(path).absoluteFilePath();
+    if (target == m_filePath) {
+        saveNow();
+        return !isDocumentEdited();
+    }
+    // Also when nothing was typed: the copy is what the user asked for.
+    if (!saveTo(target, SaveKind::Explicit))
+        return false;
+    m_lastSavedText.emplace(m_text.text());
+    setFilePath(target);
+    return true;
+}
+
+Result<void> DocumentFile::moveTo(const QString &path)
+{
+    const QString target = QFileInfo(path).absoluteFilePath();
+    if (isUntitled())
+        return Result<void>::failure(QStringLiteral("The document has no file yet: save it first."));
+    if (target == m_filePath)
+        return Result<void>::success();
+    if (const auto moved = FileWriter::move(m_filePath, target); !moved)
+        return moved;
+    setFilePath(target);
+    return Result<void>::success();
+}
+
 bool DocumentFile::mayOverwrite(const QString &path, SaveKind kind)
 {
     const auto known = m_knownDate;

@@ -81,6 +81,13 @@ public:
     // The user asked for a save: an outside version on offer is written over, a missing file
     // written again, something put in its place replaced by an ordinary file.
     void saveNow();
+    // Writes the text, in its own encoding, to a new file at `path`, which the document then
+    // goes on with: watched and saved there. The file it came from stays as it was. False, with
+    // the failure reported, when nothing could be written.
+    bool saveAs(const QString &path);
+    // Renames or moves the saved file on disk to `path`, which must be free, and goes on with
+    // it there. The reason when it cannot; the file then stays where it was.
+    Result<void> moveTo(const QString &path);
     std::optional<QDateTime> lastAutosave() const { return m_lastAutosave; }
 
     // Outside changes.

@@ -156,6 +156,9 @@ public:
     void openLink(const QString &href, const QString &written);
     void openWikilink(const QString &target, const QString &heading);
     static void openNote(const QString &path, const QString &heading = {});
+    // Makes the empty note a link to a missing note offered (noteCreationOffered) and opens it.
+    // Only inside this note's vault; a failure is an alert.
+    void createNote(const QString &path);
     std::optional<QString> consumePendingHeading();
     // Ticks or unticks the index-th task line of the text, counted as the page counts them.
     void toggleTask(int index, bool checked);
@@ -188,6 +191,10 @@ Q_SIGNALS:
     void attentionRequested();
     // Something the user must know, shown by the window as a modal alert.
     void alertRequested(const QString &message, const QString &informativeText);
+    // As alertRequested, for a link to a note that is not there: the alert also offers to
+    // make the note at `path`.
+    void noteCreationOffered(const QString &message, const QString &informativeText,
+                             const QString &path);
 
 private:
     void recordFileTheme();

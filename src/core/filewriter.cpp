@@ -1,6 +1,7 @@
 #include "filewriter.h"
 
 #include "descriptor.h"
+#include "filereader.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio.h>
 #include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -366,6 +368,51 @@ std::optional<QString> FileWriter::refusal(const QString &path, const QString &s
         && from.st_ino == target.st_ino)
         return QStringLiteral("it is the input");
     return std::nullopt;
+}
+
+Result<void> FileWriter::move(const QString &from, const QString &to)
+{
+    const auto failure = [&](const QString &reason) {
+        return Result<void>::failure(QStringLiteral("\u201C%1\u201D could not be moved to \u201C%2\u201D. %3")
+                                         .arg(QFileInfo(from).fileName(), to, reason));
+    };
+    struct stat source{};
+    if (::lstat(encoded(from).constData(), &source) != 0)
+        return failure(systemMessage(errno));
+    if (!S_ISREG(source.st_mode))
+        return failure(QStringLiteral("It is not an ordinary file."));
+    struct stat existing{};
+    if (::lstat(encoded(to).constData(), &existing) == 0)
+        return failure(QStringLiteral("An item with that name is already there."));
+    // No replacing, even of a file that appears in the meantime.
+    if (::renameat2(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData(),
+                    RENAME_NOREPLACE)
+        == 0)
+        return Result<void>::success();
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+        // A file system without the flag: a second name, then the first one dropped.
+        if (::link(encoded(from).constData(), encoded(to).constData()) == 0) {
+            ::unlink(encoded(from).constData());
+            return Result<void>::success();
+        }
+        error = errno;
+    }
+    if (error == EEXIST)
+        return failure(QStringLiteral("An item with that name is already there."));
+    if (error != EXDEV)
+        return failure(systemMessage(error));
+    const Result<QByteArray> bytes = FileReader::read(from, FileReader::kDocumentLimit);
+    if (!bytes)
+        return failure(bytes.error());
+    if (const auto written = write(to, bytes.value()); !written)
+        return failure(written.error());
+    if (::unlink(encoded(from).constData()) != 0) {
+        const int unlinked = errno;
+        ::unlink(encoded(to).constData());
+        return failure(systemMessage(unlinked));
+    }
+    return Result<void>::success();
 }
 
 Result<bool> FileWriter::writeOver(const QString &path, const QByteArray &data,

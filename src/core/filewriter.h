@@ -36,6 +36,11 @@ public:
     // link or a second hard link); a FIFO, a device or a socket is no file to keep anything in,
     // and writing to one could block or feed another program.
     static std::optional<QString> refusal(const QString &path, const QString &source);
+    // Gives the file at `from` the path `to` (a rename, or a move to another folder), never
+    // replacing anything already at `to`. Across file systems the bytes are written at `to` as a
+    // save writes them, then the original is removed. The reason, for the user, when it fails;
+    // the file is then where it was.
+    static Result<void> move(const QString &from, const QString &to);
 };
 
 } // namespace quorvel::core

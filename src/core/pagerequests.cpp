@@ -4,6 +4,7 @@
 #include "debuglog.h"
 #include "documentviews.h"
 #include "documentmodel.h"
+#include "filereader.h"
 #include "filewriter.h"
 #include "vault/vaultindex.h"
 
@@ -63,7 +64,50 @@ void openTarget(const QString &path, const QString &heading)
         open(QUrl::fromLocalFile(path));
 }
 
+// Whether the cleaned absolute `path` lies under the folder `root`.
+bool isUnder(const QString &path, const QString &root)
+{
+    const QString prefix = root.endsWith(u'/') ? root : root + u'/';
+    return path.startsWith(prefix) && path.size() > prefix.size();
+}
+
 } // namespace
+
+void DocumentModel::createNote(const QString &path)
+{
+    if (m_fileUrl.isEmpty())
+        return;
+    const QString target = standardized(path);
+    const QString root = vault::VaultIndex::index(filePath()).root();
+    const auto failed = [this, &target](const QString &why) {
+        Q_EMIT alertRequested(QStringLiteral("The note \u201C%1\u201D could not be made")
+                                  .arg(QFileInfo(target).fileName()),
+                              why);
+    };
+    if (!isUnder(target, root) || !isNote(target))
+        return failed(QStringLiteral("Notes are made inside the vault \u201C%1\u201D only.").arg(root));
+    const QFileInfo info(target);
+    if (info.exists() || info.isSymLink()) {
+        // Made meanwhile (another window, another program): it is what the user wants to see.
+        openNote(target);
+        return;
+    }
+    // The nearest folder that exists must be the vault's own, not a link leading out of it,
+    // before any folder is made inside it.
+    QString existing = info.absolutePath();
+    while (!QFileInfo(existing).isDir() && existing != root)
+        existing = QFileInfo(existing).absolutePath();
+    if (QFileInfo(existing).canonicalFilePath() != QFileInfo(root).canonicalFilePath()
+        && !FileReader::isInside(existing, {root}))
+        return failed(QStringLiteral("\u201C%1\u201D leads out of the vault.").arg(existing));
+    if (!QDir().mkpath(info.absolutePath()))
+        return failed(QStringLiteral("The folder \u201C%1\u201D could not be made.")
+                          .arg(info.absolutePath()));
+    if (const auto written = FileWriter::write(target, QByteArray()); !written)
+        return failed(written.error());
+    vault::VaultIndex::index(target).rebuild();
+    openNote(target);
+}
 
 void DocumentModel::openLink(const QString &href, const QString &written)
 {
@@ -78,10 +122,15 @@ void DocumentModel::openLink(const QString &href, const QString &written)
     const auto target = vault::VaultIndex::linkTarget(url, written,
                                                       m_fileUrl.isEmpty() ? QString() : filePath());
     if (!target) {
-        Q_EMIT alertRequested(QStringLiteral("File not found"),
-                              QStringLiteral("\u201C") + QUrl::fromPercentEncoding(written.toUtf8())
-                                  + QStringLiteral("\u201D doesn't exist at this location or "
-                                                   "anywhere else in the vault."));
+        const QString message = QStringLiteral("\u201C") + QUrl::fromPercentEncoding(written.toUtf8())
+            + QStringLiteral("\u201D doesn't exist at this location or anywhere else in the vault.");
+        // A note can be made where the link looks for it: beside this one, as written.
+        const QString missing = standardized(url.toLocalFile());
+        if (m_fileUrl.isEmpty() || !isNote(missing)
+            || !isUnder(missing, vault::VaultIndex::index(filePath()).root()))
+            Q_EMIT alertRequested(QStringLiteral("File not found"), message);
+        else
+            Q_EMIT noteCreationOffered(QStringLiteral("File not found"), message, missing);
         return;
     }
     const QString heading = QUrl::fromPercentEncoding(url.fragment(QUrl::FullyEncoded).toUtf8());
@@ -107,10 +156,18 @@ void DocumentModel::openWikilink(const QString &target, const QString &heading)
         openTarget(*found, heading);
         return;
     }
-    Q_EMIT alertRequested(QStringLiteral("Note not found"),
-                          QStringLiteral("No file named \u201C") + target
-                              + QStringLiteral("\u201D in the ") + QFileInfo(index.root()).fileName()
-                              + QStringLiteral(" vault."));
+    const QString message = QStringLiteral("No file named \u201C%1\u201D in \u201C%2\u201D or the "
+                                           "folders inside it.")
+                                .arg(target, QFileInfo(index.root()).fileName());
+    // A bare name is made at the vault's root, a name with folders under the root, as the
+    // index looks for it first; ".md" unless the name has an extension of its own.
+    QString missing = QDir::cleanPath(index.root() + u'/' + target.trimmed());
+    if (QFileInfo(missing).suffix().isEmpty())
+        missing += QStringLiteral(".md");
+    if (isNote(missing) && isUnder(missing, index.root()))
+        Q_EMIT noteCreationOffered(QStringLiteral("Note not found"), message, missing);
+    else
+        Q_EMIT alertRequested(QStringLiteral("Note not found"), message);
 }
 
 void DocumentModel::openNote(const QString &file, const QString &heading)

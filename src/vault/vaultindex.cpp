@@ -223,6 +223,28 @@ void VaultIndex::build()
     // `names` now holds the old map and is freed after the lock is let go.
 }
 
+void VaultIndex::rebuild()
+{
+    build();
+}
+
+QStringList VaultIndex::files()
+{
+    bool built = false;
+    {
+        const QMutexLocker locker(&m_lock);
+        built = m_builtAt.has_value();
+    }
+    if (!built)
+        build();
+    QStringList all;
+    const QMutexLocker locker(&m_lock);
+    for (const QList<QString> &paths : std::as_const(m_byName))
+        all.append(paths);
+    all.sort();
+    return all;
+}
+
 QList<QString> VaultIndex::matches(const QString &name) const
 {
     QList<QString> found;

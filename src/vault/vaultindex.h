@@ -31,6 +31,12 @@ public:
 
     QString root() const { return m_root; }
 
+    // Reads the tree again now: a file renamed, moved or made by the program itself is known
+    // at once, not after the rebuild delay.
+    void rebuild();
+    // Every file under the root, as the last build saw it (built first when it never was).
+    QStringList files();
+
     // The file `target` names, seen from `sourcePath` (a document, or empty): a direct path under
     // the root or the source's folder first, then by name through the index, with the same-
     // folder and shortest-path tie-breaks. An absolute, cleaned path, or none.

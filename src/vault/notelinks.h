@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace quorvel::vault {
+
+// A link's target as a note's Markdown writes it: where the target text stands, so that it alone
+// can be replaced and every other character of the note kept.
+struct WrittenLink
+{
+    enum class Kind { Wikilink, Markdown };
+    Kind kind = Kind::Markdown;
+    qsizetype start = 0;
+    qsizetype length = 0;
+    // The target as written: a wikilink's name without its heading and alias, a Markdown link's
+    // destination without its angle brackets, title, "#" fragment or "?" query.
+    QString target;
+    bool angled = false; // <destination with spaces>
+};
+
+// The wikilinks and the Markdown links, images and reference definitions of `text` that name a
+// file: web addresses, links to a heading of the note itself and anything in code are left out.
+QList<WrittenLink> writtenLinks(const QString &text);
+
+// The file `link` leads to from the note at `notePath`, as following it in the page finds it
+// (the vault index's rules); an absolute, cleaned path, or none.
+std::optional<QString> linkedFile(const WrittenLink &link, const QString &notePath);
+
+// The target to write in place of `link` so that, from the note at `notePath`, it leads to
+// `newPath` in the vault at `root`, in the link's own style (a bare name stays a bare name when
+// `nameIsUnique`, a name without ".md" stays without). None when the link's syntax cannot
+// name that file (a wikilink outside the vault, a name holding "|", "#" or brackets).
+std::optional<QString> retargeted(const WrittenLink &link, const QString &notePath,
+                                  const QString &newPath, const QString &root, bool nameIsUnique);
+
+} // namespace quorvel::vault
