@@ -3,6 +3,7 @@
 #include "textedit.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QRegularExpression>
 #include <QString>
 
@@ -62,3 +63,5 @@ private:
 };
 
 } // namespace quorvel::core
+
+Q_DECLARE_METATYPE(quorvel::core::FindOptions)
