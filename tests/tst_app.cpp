@@ -683,6 +683,8 @@ void TestApp::splitViewFindsInTheFocusedPane()
     press(window, Qt::CTRL | Qt::Key_H);
     app::SourceFindBar *source = window->sourceFindBar();
     QVERIFY(source->isVisible() && source->replaceShown());
+    // Sized for both lines, though the second was shown before the row.
+    QCOMPARE(source->size(), source->sizeHint());
     QVERIFY(!window->findBar()->isVisible());
     // Plain find hides the replace line again.
     press(window, Qt::CTRL | Qt::Key_F);

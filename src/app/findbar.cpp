@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -201,8 +202,8 @@ void FindRow::setReplaceShown(bool shown)
     m_replaceLine->setVisible(shown);
     if (!shown && !m_messageIsError)
         showMessage(QString(), false);
-    if (isVisible())
-        place();
+    // Hidden too: the row is placed by its size, and shows where it was placed.
+    place();
 }
 
 void FindRow::showResult(const QString &query, int count, int index)
@@ -234,8 +235,7 @@ void FindRow::showMessage(const QString &text, bool error)
     m_message->setText(text);
     m_message->setVisible(!text.isEmpty());
     applyStyle();
-    if (isVisible())
-        place();
+    place();
 }
 
 std::optional<core::TextSearch> FindRow::validSearch(const QString &query)
@@ -288,6 +288,9 @@ void FindRow::changeEvent(QEvent *event)
 
 void FindRow::place()
 {
+    // A line shown or hidden while the row was hidden is not in the layout's sizes yet.
+    layout()->invalidate();
+    layout()->activate();
     adjustSize();
     const QRect area = m_anchor->geometry();
     move(area.right() + 1 - kTrailingMargin - width(), area.top() + kTopMargin);

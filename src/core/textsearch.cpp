@@ -37,7 +37,8 @@ TextSearch::TextSearch(const QString &query, FindOptions options)
     m_regex.setPatternOptions(flags);
     if (!m_regex.isValid()) {
         const qsizetype at = m_regex.patternErrorOffset() - before;
-        m_error = at >= 0 && at <= query.size()
+        // At the end of the pattern, the whole of it is the place.
+        m_error = at >= 0 && at < query.size()
             ? QStringLiteral("Bad pattern: %1 at character %2").arg(m_regex.errorString()).arg(at + 1)
             : QStringLiteral("Bad pattern: %1").arg(m_regex.errorString());
     }
