@@ -229,6 +229,12 @@ void FindRow::showNote(const QString &note)
     showMessage(note, false);
 }
 
+void FindRow::clearNote()
+{
+    if (!m_messageIsError && !m_message->isHidden())
+        showMessage(QString(), false);
+}
+
 void FindRow::showMessage(const QString &text, bool error)
 {
     m_messageIsError = error && !text.isEmpty();
@@ -240,6 +246,7 @@ void FindRow::showMessage(const QString &text, bool error)
 
 std::optional<core::TextSearch> FindRow::validSearch(const QString &query)
 {
+    clearNote();
     core::TextSearch search(query, options());
     showError(search.error());
     if (!search.isValid())
@@ -359,6 +366,7 @@ FindBar::FindBar(DocumentModel &model, QWidget *anchor)
         m_model.findPrevious();
     });
     connect(this, &FindRow::closeRequested, &model, &DocumentModel::closeFind);
+    connect(&model.text(), &core::DocumentText::edited, this, [this] { clearNote(); });
     connect(this, &FindRow::replaceRequested, this, &FindBar::replace);
     connect(this, &FindRow::replaceAllRequested, this, &FindBar::replaceAll);
     connect(&model, &DocumentModel::findQueryChanged, this, [this](const QString &query) {

@@ -61,6 +61,8 @@ protected:
     // A bad pattern, in red; empty clears it.
     void showError(const QString &error);
     void showNote(const QString &note);
+    // A note says what the last Replace All did: any later change makes it old news.
+    void clearNote();
     // The query read with the options; a bad pattern is said in the row.
     std::optional<core::TextSearch> validSearch(const QString &query);
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -55,6 +55,7 @@ SourceFindBar::SourceFindBar(QPlainTextEdit *editor, core::DocumentText &text, Q
     // Told before the editor shows the edit: marks made with the old positions would land in
     // the wrong place.
     connect(&text, &core::DocumentText::edited, this, [this] {
+        clearNote();
         // The positions held are the old text's until the search runs again.
         m_stale = !m_matches.isEmpty();
         if (isVisible() && !m_query.isEmpty())
@@ -159,6 +160,7 @@ void SourceFindBar::replaceAll()
 
 void SourceFindBar::search(std::optional<qsizetype> from)
 {
+    clearNote();
     m_stale = false;
     m_matches.clear();
     m_current = -1;
