@@ -646,9 +646,10 @@ void TestApp::pageReplaceStartsAtThePagesMatch_data()
     QTest::addColumn<int>("pageCount");
     QTest::addColumn<int>("pageIndex");
     QTest::addColumn<QString>("replaced"); // after two presses of Replace
-    QTest::newRow("the page counts the same") << 3 << 2 << u"a cat, two cats, three cats\n"_s;
+    QTest::addColumn<int>("steps"); // the page moved on past a replacement that still matches
+    QTest::newRow("the page counts the same") << 3 << 2 << u"a cat, two cats, three cats\n"_s << 1;
     // A match the page does not show (say in a link's address): from the top of the source.
-    QTest::newRow("the page counts fewer") << 2 << 2 << u"a cats, two cats, three cat\n"_s;
+    QTest::newRow("the page counts fewer") << 2 << 2 << u"a cats, two cats, three cat\n"_s << 0;
 }
 
 void TestApp::pageReplaceStartsAtThePagesMatch()
@@ -656,6 +657,7 @@ void TestApp::pageReplaceStartsAtThePagesMatch()
     QFETCH(int, pageCount);
     QFETCH(int, pageIndex);
     QFETCH(QString, replaced);
+    QFETCH(int, steps);
     FakePreviewFactory fake;
     fake.calls.findCount = pageCount;
     fake.calls.findIndex = pageIndex;
@@ -670,6 +672,7 @@ void TestApp::pageReplaceStartsAtThePagesMatch()
     QTest::mouseClick(bar->replaceButton(), Qt::LeftButton);
     QTest::mouseClick(bar->replaceButton(), Qt::LeftButton);
     QCOMPARE(window->text().text(), replaced);
+    QCOMPARE(fake.calls.finds.count(u"step:1"_s), steps);
     // Each Replace is a step of its own.
     window->text().undo();
     QVERIFY(window->text().text() != replaced && window->text().text().contains(u"cats"));

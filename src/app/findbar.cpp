@@ -420,6 +420,8 @@ void FindBar::replace()
     const QList<core::TextMatch> matches = search->matches(text.text());
     if (matches.isEmpty())
         return;
+    // The page's current match, when it is the source's of the same number.
+    const int pageAt = m_model.findCount() == matches.size() ? m_model.findIndex() : 0;
     qsizetype at = 0;
     if (m_replaceFrom) {
         const auto next = std::find_if(matches.cbegin(), matches.cend(),
@@ -427,8 +429,8 @@ void FindBar::replace()
                                            return m.start >= from;
                                        });
         at = next == matches.cend() ? 0 : next - matches.cbegin();
-    } else if (m_model.findCount() == matches.size() && m_model.findIndex() > 0) {
-        at = m_model.findIndex() - 1;
+    } else if (pageAt > 0) {
+        at = pageAt - 1;
     }
     const auto edit = search->replace(text.text(), matches.at(at), replaceField()->text());
     if (!edit)
@@ -436,6 +438,17 @@ void FindBar::replace()
     text.apply(*edit, core::EditOrigin::Program);
     // Past what was put in, so that a replacement that matches again is not replaced again.
     m_replaceFrom = edit->insertedEnd();
+    // The page keeps its current match by number when it shows the new text. A replacement
+    // that still matches is one match more before the next: the page is moved on to it first,
+    // its steps going ahead of the new text.
+    const QList<core::TextMatch> after = search->matches(text.text());
+    const auto next = std::find_if(after.cbegin(), after.cend(), [&](const core::TextMatch &m) {
+        return m.start >= *m_replaceFrom;
+    });
+    const int nextAt = int(next - after.cbegin()) + 1;
+    if (pageAt > 0 && next != after.cend() && nextAt <= matches.size())
+        for (int step = pageAt; step < nextAt; ++step)
+            m_model.findNext();
 }
 
 void FindBar::replaceAll()

@@ -94,7 +94,7 @@ private:
 // works in the Markdown source, never in the page: the page's current match is the source's
 // match of the same number when both count the same (a match the page cannot see, in a link's
 // address say, makes them differ, and then replacing starts at the top of the source); after a
-// replacement the next one is the source's next match after it, and the page shows the result.
+// replacement the next one is the source's next match after it, and the page is moved to it.
 class FindBar : public FindRow
 {
     Q_OBJECT
