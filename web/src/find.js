@@ -48,7 +48,7 @@ function pattern(source, wholeWord, word) {
 
 // How a query is looked for: a plain needle, or a pattern when an option asks for one. A pattern
 // the engine cannot read gives an error and finds nothing.
-export function makeSearch(q, { matchCase = false, wholeWord = false, regex = false } = {}) {
+function makeSearch(q, { matchCase = false, wholeWord = false, regex = false } = {}) {
   const query = String(q ?? '');
   if (!query) return { query };
   if (!regex && !wholeWord) {
