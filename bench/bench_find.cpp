@@ -2,6 +2,7 @@
 
 #include "app/findbar.h"
 #include "app/sourcefindbar.h"
+#include "core/documenttext.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -57,9 +58,11 @@ int main(int argc, char **argv)
         auto *column = new QVBoxLayout(&window);
         auto *editor = new QPlainTextEdit(&window);
         column->addWidget(editor);
-        SourceFindBar bar(editor, editor);
+        // No "\r\n": the editor's positions are the text's offsets.
+        quorvel::core::DocumentText text(note(oneLine));
+        SourceFindBar bar(editor, text, editor);
         window.resize(900, 900);
-        editor->setPlainText(note(oneLine));
+        editor->setPlainText(text.text());
         window.show();
         QApplication::processEvents();
         bar.perform(quorvel::core::DocumentModel::TextFinderAction::Show);

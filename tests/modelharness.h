@@ -34,9 +34,17 @@ public:
     {
         m_calls.headings << (instant ? u'!' + text : text);
     }
-    void find(const QString &query, FindCompletion completion) override
+    void find(const QString &query, FindOptions options, FindCompletion completion) override
     {
-        m_calls.finds << QStringLiteral("find:") + query;
+        // The options are written only when set, as "find:<query>/cwr".
+        QString set;
+        for (auto [on, letter] : {std::pair(options.matchCase, u'c'),
+                                  std::pair(options.wholeWord, u'w'),
+                                  std::pair(options.regularExpression, u'r')}) {
+            if (on)
+                set += QChar(letter);
+        }
+        m_calls.finds << QStringLiteral("find:") + query + (set.isEmpty() ? QString() : u'/' + set);
         completion(m_calls.findCount, m_calls.findIndex);
     }
     void findStep(int step, FindCompletion completion) override

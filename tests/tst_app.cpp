@@ -66,6 +66,11 @@ private Q_SLOTS:
     void findNextWithTheBarHiddenOnlyOpensIt();
     void sourceModeHasAFindOfItsOwn();
     void sourceFindCountsEveryMatchButMarksOnlyTheScreen();
+    void sourceReplaceChangesOnlyTheMatches_data();
+    void sourceReplaceChangesOnlyTheMatches();
+    void pageReplaceStartsAtThePagesMatch_data();
+    void pageReplaceStartsAtThePagesMatch();
+    void splitViewFindsInTheFocusedPane();
 
     // outside changes, on the real clock and real kernel events
     void outsideAppendsWhileTypingLoseNothing_data();
@@ -281,6 +286,8 @@ void TestApp::menuItemsFollowTheirEnablingRules()
         titled->model().setMode(mode);
         QCOMPARE(bold->isEnabled(), mode != Mode::Read);
         QVERIFY(item(titled, u"View"_s, u"Reading View"_s)->isChecked() == (mode == Mode::Read));
+        QCOMPARE(item(titled, u"Edit"_s, u"Find and Replace\u2026"_s)->isEnabled(),
+                 mode != Mode::Read);
     }
     // In the source, Bold wraps the selection.
     titled->model().setMode(Mode::Split);
@@ -554,6 +561,146 @@ void TestApp::sourceFindCountsEveryMatchButMarksOnlyTheScreen()
         return !marks.isEmpty() && marks.first().cursor.position() < middle
             && middle < marks.last().cursor.position();
     }, 5000));
+}
+
+void TestApp::sourceReplaceChangesOnlyTheMatches_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<core::FindOptions>("options");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<bool>("all"); // Replace All, else Return twice in the replace field
+    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<QByteArray>("afterUndo"); // one Ctrl+Z later
+    QTest::addColumn<QString>("message");
+    const core::FindOptions plain, matchCase{.matchCase = true}, word{.wholeWord = true},
+        pattern{.regularExpression = true};
+    const QByteArray mail = "to: ann@x.org\r\nto: bob@y.net\r\nkeep: me@z\r\n";
+    QTest::newRow("groups, at line ends of a CRLF file")
+        << mail << u"(\\w+)@(\\w+)\\.\\w+$"_s << pattern << u"$2: $1"_s << true
+        << QByteArray("to: x: ann\r\nto: y: bob\r\nkeep: me@z\r\n") << mail << u"2 replaced"_s;
+    QTest::newRow("a dollar, and a group then a digit")
+        << QByteArray("a b\n") << u"(a)"_s << pattern << u"$$$10"_s << true
+        << QByteArray("$a0 b\n") << QByteArray("a b\n") << u"1 replaced"_s;
+    QTest::newRow("match case") << QByteArray("Cat cat CAT\n") << u"cat"_s << matchCase
+                                << u"dog"_s << true << QByteArray("Cat dog CAT\n")
+                                << QByteArray("Cat cat CAT\n") << u"1 replaced"_s;
+    QTest::newRow("whole word") << QByteArray("Cat concat cat.\n") << u"cat"_s << word << u"dog"_s
+                                << true << QByteArray("dog concat dog.\n")
+                                << QByteArray("Cat concat cat.\n") << u"2 replaced"_s;
+    const QByteArray mixed = "keep\r\nfoo\r\n\r\nlf line\nfoo bar\n";
+    QTest::newRow("mixed line endings untouched")
+        << mixed << u"FOO"_s << plain << u"qux"_s << true
+        << QByteArray("keep\r\nqux\r\n\r\nlf line\nqux bar\n") << mixed << u"2 replaced"_s;
+    QTest::newRow("a bad pattern replaces nothing")
+        << QByteArray("a(b\n") << u"a(b"_s << pattern << u"x"_s << true << QByteArray("a(b\n")
+        << QByteArray("a(b\n") << u"Bad pattern"_s;
+    // The replacement holds the query: the next Return goes on after it, not into it.
+    QTest::newRow("one at a time") << QByteArray("a1 a2 a3\r\n") << u"a"_s << plain << u"aa"_s
+                                   << false << QByteArray("aa1 aa2 a3\r\n")
+                                   << QByteArray("aa1 a2 a3\r\n") << QString();
+}
+
+void TestApp::sourceReplaceChangesOnlyTheMatches()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, query);
+    QFETCH(core::FindOptions, options);
+    QFETCH(QString, replacement);
+    QFETCH(bool, all);
+    QFETCH(QByteArray, saved);
+    QFETCH(QByteArray, afterUndo);
+    QFETCH(QString, message);
+    DocumentWindow *window = open(file);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->model().setMode(Mode::Source);
+    app::SourceFindBar *bar = window->sourceFindBar();
+    press(window, Qt::CTRL | Qt::Key_H);
+    QVERIFY(bar->isVisible() && bar->replaceShown());
+    bar->setOptions(options);
+    QTest::keyClicks(bar->field(), query);
+    QTest::keyClicks(bar->replaceField(), replacement);
+    if (all) {
+        bar->replaceField()->setFocus();
+        press(window, Qt::ALT | Qt::Key_A);
+    } else {
+        QTest::keyClick(bar->replaceField(), Qt::Key_Return);
+        QTest::keyClick(bar->replaceField(), Qt::Key_Return);
+    }
+    // A button's key clicks it a moment later, as if pressed.
+    QVERIFY2(waitUntil([&] { return bar->message().startsWith(message); }, 2000),
+             qPrintable(bar->message()));
+    window->model().saveNow();
+    QCOMPARE(m_scratch->read(window->filePath()), saved);
+    // The editor shows what the text holds.
+    QCOMPARE(window->sourceEditor()->toPlainText(), QString::fromUtf8(saved).remove(u'\r'));
+
+    QTest::keyClick(window->sourceEditor(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(window->text().text(), QString::fromUtf8(afterUndo));
+    // What a Replace All did is old news once the text changed again; a bad pattern is not.
+    QCOMPARE(bar->message().isEmpty(), !message.startsWith(u"Bad pattern"));
+}
+
+void TestApp::pageReplaceStartsAtThePagesMatch_data()
+{
+    QTest::addColumn<int>("pageCount");
+    QTest::addColumn<int>("pageIndex");
+    QTest::addColumn<QString>("replaced"); // after two presses of Replace
+    QTest::addColumn<int>("steps"); // the page moved on past a replacement that still matches
+    QTest::newRow("the page counts the same") << 3 << 2 << u"a cat, two cats, three cats\n"_s << 1;
+    // A match the page does not show (say in a link's address): from the top of the source.
+    QTest::newRow("the page counts fewer") << 2 << 2 << u"a cats, two cats, three cat\n"_s << 0;
+}
+
+void TestApp::pageReplaceStartsAtThePagesMatch()
+{
+    QFETCH(int, pageCount);
+    QFETCH(int, pageIndex);
+    QFETCH(QString, replaced);
+    QFETCH(int, steps);
+    FakePreviewFactory fake;
+    fake.calls.findCount = pageCount;
+    fake.calls.findIndex = pageIndex;
+    DocumentWindow *window = open("a cat, two cat, three cat\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->model().setMode(Mode::Visual);
+    press(window, Qt::CTRL | Qt::Key_H);
+    app::FindBar *bar = window->findBar();
+    QVERIFY(bar->isVisible() && bar->replaceShown());
+    QTest::keyClicks(bar->field(), u"cat"_s);
+    QTest::keyClicks(bar->replaceField(), u"cats"_s);
+    QTest::mouseClick(bar->replaceButton(), Qt::LeftButton);
+    QTest::mouseClick(bar->replaceButton(), Qt::LeftButton);
+    QCOMPARE(window->text().text(), replaced);
+    QCOMPARE(fake.calls.finds.count(u"step:1"_s), steps);
+    // Each Replace is a step of its own.
+    window->text().undo();
+    QVERIFY(window->text().text() != replaced && window->text().text().contains(u"cats"));
+}
+
+void TestApp::splitViewFindsInTheFocusedPane()
+{
+    FakePreviewFactory fake;
+    DocumentWindow *window = open("cat\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->model().setMode(Mode::Split);
+    window->sourceEditor()->setFocus();
+    press(window, Qt::CTRL | Qt::Key_H);
+    app::SourceFindBar *source = window->sourceFindBar();
+    QVERIFY(source->isVisible() && source->replaceShown());
+    // Sized for both lines, though the second was shown before the row.
+    QCOMPARE(source->size(), source->sizeHint());
+    QVERIFY(!window->findBar()->isVisible());
+    // Plain find hides the replace line again.
+    press(window, Qt::CTRL | Qt::Key_F);
+    QVERIFY(source->isVisible() && !source->replaceShown());
+
+    // From outside the source, the page's bar; the source's goes.
+    QTest::keyClick(source->field(), Qt::Key_Escape);
+    window->sourceEditor()->clearFocus();
+    press(window, Qt::CTRL | Qt::Key_H);
+    QVERIFY(window->findBar()->isVisible() && window->findBar()->replaceShown());
+    QVERIFY(!source->isVisible());
 }
 
 void TestApp::outsideAppendsWhileTypingLoseNothing_data()

@@ -516,9 +516,12 @@ void TestPreview::findResultsReachTheCompletion()
     QFETCH(int, index);
     Harness h;
     QList<std::pair<int, int>> answers;
-    h.controller.find(QStringLiteral("a\"b"), [&](int c, int i) { answers.append({c, i}); });
+    h.controller.find(QStringLiteral("a\"b"), {.matchCase = true, .regularExpression = true},
+                      [&](int c, int i) { answers.append({c, i}); });
     h.controller.findStep(-1, [&](int c, int i) { answers.append({c, i}); });
-    QCOMPARE(h.scripts(), (QStringList{R"(quorvel.find("a\"b"))", "quorvel.findStep(-1)"}));
+    QCOMPARE(h.scripts(),
+             (QStringList{R"(quorvel.find("a\"b", {matchCase: true, wholeWord: false, regex: true}))",
+                          "quorvel.findStep(-1)"}));
     for (const auto &call : h.calls)
         call.completion(result);
     QCOMPARE(answers, (QList<std::pair<int, int>>{{count, index}, {count, index}}));

@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineProfile>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -102,6 +103,8 @@ private Q_SLOTS:
     void findBarShowsWhatThePageFound_data();
     void findBarShowsWhatThePageFound();
     void spellingGuessesAndLearntWordsReachBothViews();
+    void replaceInTheRenderedViewsEditsTheSource_data();
+    void replaceInTheRenderedViewsEditsTheSource();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
@@ -924,6 +927,63 @@ void TestPreviewPage::spellingGuessesAndLearntWordsReachBothViews()
         return menu && request() && request()->misspelledWord().isEmpty();
     }, kEngineTimeout));
     menu->close();
+}
+
+void TestPreviewPage::replaceInTheRenderedViewsEditsTheSource_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<core::FindOptions>("options");
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<QString>("found"); // what the bar shows of the page's matches
+    QTest::addColumn<QString>("replaced");
+    const QString note = QString::fromUtf8(kNote);
+    QTest::newRow("visual, groups") << Mode::Visual << u"(\\w+) paragraph"_s
+                                    << core::FindOptions{.matchCase = true, .regularExpression = true}
+                                    << u"$1 section"_s << u"1/2"_s
+                                    << QString(note).replace(u" paragraph"_s, u" section"_s);
+    QTest::newRow("split, whole word") << Mode::Split << u"paragraph"_s
+                                       << core::FindOptions{.wholeWord = true} << u"part"_s
+                                       << u"1/2"_s << QString(note).replace(u"paragraph"_s, u"part"_s);
+    QTest::newRow("split, match case") << Mode::Split << u"PARAGRAPH"_s
+                                       << core::FindOptions{.matchCase = true} << u"x"_s
+                                       << u"None"_s << note;
+}
+
+void TestPreviewPage::replaceInTheRenderedViewsEditsTheSource()
+{
+    QFETCH(Mode, mode);
+    QFETCH(QString, query);
+    QFETCH(core::FindOptions, options);
+    QFETCH(QString, replacement);
+    QFETCH(QString, found);
+    QFETCH(QString, replaced);
+    DocumentWindow *window = open(mode);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    core::DocumentModel &model = window->model();
+    app::FindBar *bar = window->findBar();
+    // In split view the page's bar is the one of the pane with the focus.
+    controller(window).webView()->setFocus();
+    window->findCommand(DocumentWindow::FindCommand::FindAndReplace);
+    QVERIFY(bar->isVisible() && bar->replaceShown());
+    model.setFindOptions(options);
+    QTest::keyClicks(bar->field(), query);
+    QVERIFY(waitUntil([&] { return bar->resultText() == found; }, kEngineTimeout));
+    QTest::keyClicks(bar->replaceField(), replacement);
+    QTest::mouseClick(bar->replaceAllButton(), Qt::LeftButton);
+    QCOMPARE(window->text().text(), replaced);
+    m_scratch->clock.advance(PreviewController::kRenderDelay);
+    // The page shows the new text, in which nothing matches any more.
+    QVERIFY(waitUntil([&] { return model.findCount() == 0; }, kEngineTimeout));
+    const QString firstParagraph = replaced.section(u'\n', 2, 2);
+    QVERIFY(waitUntil([&] { return pageText(window).contains(firstParagraph); }, kEngineTimeout));
+
+    // One undo takes back the whole Replace All, and the page finds the matches again.
+    window->text().undo();
+    QCOMPARE(window->text().text(), QString::fromUtf8(kNote));
+    m_scratch->clock.advance(PreviewController::kRenderDelay);
+    QVERIFY(waitUntil([&] { return bar->resultText() == found; }, kEngineTimeout));
 }
 
 int main(int argc, char **argv)

@@ -95,26 +95,45 @@ void DocumentMenus::addFileMenu()
 void DocumentMenus::addEditMenu()
 {
     auto *edit = m_window.menuBar()->addMenu(DocumentWindow::tr("&Edit"));
-    const struct
-    {
-        const char *label;
-        void (DocumentModel::*command)();
-        QList<QKeySequence> keys;
-    } finds[] = {
-        {"&Find\u2026", &DocumentModel::find, {QKeySequence::Find}},
-        {"Find &Next", &DocumentModel::findNext, {Qt::Key_F3, Qt::CTRL | Qt::Key_G}},
-        {"Find Pre&vious", &DocumentModel::findPrevious,
-         {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}},
-    };
-    for (const auto &entry : finds) {
-        auto *action = edit->addAction(DocumentWindow::tr(entry.label), &m_model, entry.command);
-        action->setShortcuts(entry.keys);
-    }
+    addFindItems(edit);
     edit->addSeparator();
     // Where Linux programs keep it.
     edit->addAction(DocumentWindow::tr("Pr&eferences\u2026"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
                     &m_window, [] { SettingsWindow::showShared(); });
     m_edit = edit;
+}
+
+void DocumentMenus::addFindItems(QMenu *edit)
+{
+    using Command = DocumentWindow::FindCommand;
+    DocumentWindow *window = &m_window;
+    DocumentModel *model = &m_model;
+    const struct
+    {
+        const char *label;
+        Command command;
+        QList<QKeySequence> keys;
+    } finds[] = {
+        {"&Find\u2026", Command::Find, {QKeySequence::Find}},
+        {"Find and &Replace\u2026", Command::FindAndReplace, {Qt::CTRL | Qt::Key_H}},
+        {"Find &Next", Command::Next, {Qt::Key_F3, Qt::CTRL | Qt::Key_G}},
+        {"Find Pre&vious", Command::Previous,
+         {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}},
+    };
+    for (const auto &entry : finds) {
+        auto *action = edit->addAction(DocumentWindow::tr(entry.label), window,
+                                       [window, command = entry.command] {
+                                           window->findCommand(command);
+                                       });
+        action->setShortcuts(entry.keys);
+        if (entry.command == Command::FindAndReplace) {
+            m_findAndReplace = action;
+            // The reading view takes no edits.
+            const auto follow = [model, action] { action->setEnabled(model->mode() != Mode::Read); };
+            QObject::connect(model, &DocumentModel::modeChanged, action, follow);
+            follow();
+        }
+    }
 }
 
 void DocumentMenus::addFormatMenu()

@@ -1,5 +1,6 @@
 #pragma once
 
+class QAction;
 class QActionGroup;
 class QMenu;
 
@@ -20,10 +21,13 @@ public:
 
     QMenu *editMenu() const { return m_edit; }
     QMenu *helpMenu() const { return m_help; }
+    QAction *findAndReplaceAction() const { return m_findAndReplace; }
 
 private:
     void addFileMenu();
     void addEditMenu();
+    // Find, Find and Replace, Find Next and Find Previous, in the focused view.
+    void addFindItems(QMenu *edit);
     // Markdown formatting: on the page in the editing view, in the source everywhere else.
     void addFormatMenu();
     void addViewMenu();
@@ -33,6 +37,7 @@ private:
     core::DocumentModel &m_model;
     QMenu *m_edit = nullptr;
     QMenu *m_help = nullptr;
+    QAction *m_findAndReplace = nullptr;
 };
 
 // Shared by the View menu and the toolbar, so that both always agree with the model.

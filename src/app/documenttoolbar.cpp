@@ -123,7 +123,10 @@ DocumentToolbar::DocumentToolbar(DocumentWindow &window)
     right->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     addWidget(right);
 
-    auto *find = addIcon(addAction(QString(), model, &DocumentModel::find), QStringLiteral("find"));
+    // As Edit › Find: in split view, the pane with the focus.
+    auto *find = addIcon(addAction(QString(), &window,
+                                   [w] { w->findCommand(DocumentWindow::FindCommand::Find); }),
+                         QStringLiteral("find"));
     find->setToolTip(tr("Find (Ctrl+F)"));
     const struct
     {

@@ -121,7 +121,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_columns->setSizes({230, 652});
     setCentralWidget(m_columns);
     m_findBar = new FindBar(*m_model, m_split);
-    m_sourceFindBar = new SourceFindBar(m_editor, m_split);
+    m_sourceFindBar = new SourceFindBar(m_editor, m_session->text(), m_split);
     connect(m_model, &DocumentModel::textFinderActionRequested, m_sourceFindBar,
             &SourceFindBar::perform);
 
@@ -219,6 +219,57 @@ void DocumentWindow::togglePresentation()
     if (!m_model->presentation())
         m_model->setMode(Mode::Read);
     m_model->setPresentation(!m_model->presentation());
+}
+
+bool DocumentWindow::findsInSource() const
+{
+    const Mode mode = m_model->mode();
+    if (mode != Mode::Split)
+        return mode == Mode::Source;
+    // The pane with the focus; from elsewhere (the outline), the bar that is open.
+    const auto within = [](const QWidget *area, const QWidget *focus) {
+        return area && focus && (area == focus || area->isAncestorOf(focus));
+    };
+    const QWidget *focus = QApplication::focusWidget();
+    if (within(m_editor, focus) || within(m_sourceFindBar, focus))
+        return true;
+    if (within(m_preview, focus) || within(m_findBar, focus))
+        return false;
+    return m_sourceFindBar->isVisible();
+}
+
+void DocumentWindow::findCommand(FindCommand command)
+{
+    const bool replace = command == FindCommand::FindAndReplace;
+    // The reading view takes no edits.
+    if (replace && m_model->mode() == Mode::Read)
+        return;
+    const bool source = findsInSource();
+    // One bar at a time: in split view both would stand in the same corner.
+    if (source && m_model->showFind())
+        m_model->closeFind();
+    if (!source && m_sourceFindBar->isVisible())
+        m_sourceFindBar->close();
+    FindRow *bar = source ? static_cast<FindRow *>(m_sourceFindBar) : m_findBar;
+    using Action = DocumentModel::TextFinderAction;
+    // In the source view the model sends its source bar the command; in split view the window
+    // does, since the model does not know which pane has the focus.
+    const bool direct = source && m_model->mode() != Mode::Source;
+    switch (command) {
+    case FindCommand::Find:
+    case FindCommand::FindAndReplace:
+        bar->setReplaceShown(replace);
+        direct ? m_sourceFindBar->perform(Action::Show) : m_model->find();
+        if (replace)
+            bar->focusReplaceField();
+        break;
+    case FindCommand::Next:
+        direct ? m_sourceFindBar->perform(Action::Next) : m_model->findNext();
+        break;
+    case FindCommand::Previous:
+        direct ? m_sourceFindBar->perform(Action::Previous) : m_model->findPrevious();
+        break;
+    }
 }
 
 void DocumentWindow::wire()
@@ -340,7 +391,7 @@ void DocumentWindow::applyMode()
     // Each view has its own find: the page's bar goes when the page goes, and the other way.
     if (mode == Mode::Source && m_model->showFind())
         m_model->closeFind();
-    if (mode != Mode::Source && m_sourceFindBar->isVisible())
+    if (mode != Mode::Source && mode != Mode::Split && m_sourceFindBar->isVisible())
         m_sourceFindBar->close();
     if (mode != Mode::Source)
         showPreview();

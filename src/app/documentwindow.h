@@ -65,6 +65,10 @@ public:
     void applyBlockFormat(const QString &command, editor::BlockFormat format);
     void togglePresentation();
 
+    // The Edit menu's find commands. In split view they go to the pane with the focus.
+    enum class FindCommand { Find, FindAndReplace, Next, Previous };
+    void findCommand(FindCommand command);
+
 Q_SIGNALS:
     void filePathChanged(const QString &path);
 
@@ -87,6 +91,7 @@ private:
     void showPreview();
     void schedulePreviewUpdate();
     void updatePreview();
+    bool findsInSource() const;
 
     // DocumentPrompter
     std::optional<QString> askSavePath(const core::DocumentFile &document) override;

@@ -1,5 +1,7 @@
 #include "sourcefindbar.h"
 
+#include "core/documenttext.h"
+#include "core/textsearch.h"
 #include "editor/markdowntextview.h"
 
 #include <QKeyEvent>
@@ -29,9 +31,10 @@ void showSelectionsIn(QPlainTextEdit *editor, const QList<QTextEdit::ExtraSelect
 
 using Action = core::DocumentModel::TextFinderAction;
 
-SourceFindBar::SourceFindBar(QPlainTextEdit *editor, QWidget *anchor)
+SourceFindBar::SourceFindBar(QPlainTextEdit *editor, core::DocumentText &text, QWidget *anchor)
     : FindRow(anchor)
     , m_editor(editor)
+    , m_text(text)
 {
     m_research.setSingleShot(true);
     m_research.setInterval(0);
@@ -40,12 +43,19 @@ SourceFindBar::SourceFindBar(QPlainTextEdit *editor, QWidget *anchor)
         highlight();
     });
     connect(this, &FindRow::queryEdited, this, &SourceFindBar::setQuery);
+    connect(this, &FindRow::optionsEdited, this, [this] {
+        search();
+        highlight();
+    });
     connect(this, &FindRow::nextRequested, this, [this] { step(1); });
     connect(this, &FindRow::previousRequested, this, [this] { step(-1); });
     connect(this, &FindRow::closeRequested, this, &SourceFindBar::close);
-    // The document's own signal: the editor's comes after the layout has already scrolled,
-    // which would mark with the old positions.
-    connect(editor->document(), &QTextDocument::contentsChange, this, [this] {
+    connect(this, &FindRow::replaceRequested, this, &SourceFindBar::replace);
+    connect(this, &FindRow::replaceAllRequested, this, &SourceFindBar::replaceAll);
+    // Told before the editor shows the edit: marks made with the old positions would land in
+    // the wrong place.
+    connect(&text, &core::DocumentText::edited, this, [this] {
+        clearNote();
         // The positions held are the old text's until the search runs again.
         m_stale = !m_matches.isEmpty();
         if (isVisible() && !m_query.isEmpty())
@@ -115,25 +125,84 @@ void SourceFindBar::close()
     m_editor->setFocus();
 }
 
-void SourceFindBar::search()
+void SourceFindBar::replace()
 {
+    if (m_stale)
+        search();
+    if (m_matches.isEmpty())
+        return;
+    const core::TextSearch finder(m_query, options());
+    const Match &match = m_matches.at(std::max(m_current, 0));
+    const auto edit = finder.replace(m_text.text(), {match.start, match.length},
+                                     replaceField()->text());
+    if (edit)
+        m_text.apply(*edit, core::EditOrigin::Program);
+    // The editor has taken the edit by now; the search goes on after what was put in, so that
+    // a replacement that matches again is not replaced again.
+    m_research.stop();
+    search(edit ? std::optional(edit->insertedEnd()) : std::nullopt);
+    highlight();
+}
+
+void SourceFindBar::replaceAll()
+{
+    const core::TextSearch finder(m_query, options());
+    showError(finder.error());
+    if (!finder.isValid())
+        return;
+    const QList<core::TextEdit> edits = finder.replaceAll(m_text.text(), replaceField()->text());
+    m_text.applyAll(edits, core::EditOrigin::Program);
+    m_research.stop();
+    search();
+    highlight();
+    showNote(edits.isEmpty() ? tr("Nothing to replace") : tr("%n replaced", "", int(edits.size())));
+}
+
+void SourceFindBar::search(std::optional<qsizetype> from)
+{
+    clearNote();
     m_stale = false;
     m_matches.clear();
     m_current = -1;
-    if (!m_query.isEmpty()) {
-        // One pass over the raw text, whose positions are the document's own (each block
-        // separator counts one, as in the document): far cheaper than a cursor per match.
-        const QString text = m_editor->document()->toRawText();
-        const qsizetype length = m_query.size();
-        for (qsizetype at = text.indexOf(m_query, 0, Qt::CaseInsensitive); at >= 0;
-             at = text.indexOf(m_query, at + length, Qt::CaseInsensitive))
-            m_matches.append(int(at));
-    }
-    if (!m_matches.isEmpty()) {
-        // The first match from the caret on: the search goes on from where the user is.
-        const int from = m_editor->textCursor().selectionStart();
-        const auto it = std::lower_bound(m_matches.cbegin(), m_matches.cend(), from);
-        select(it == m_matches.cend() ? 0 : int(it - m_matches.cbegin()));
+    const core::TextSearch finder(m_query, options());
+    showError(finder.error());
+    const QString &text = m_text.text();
+    const QList<core::TextMatch> found = finder.matches(text);
+    if (!found.isEmpty()) {
+        // The editor shows each "\r\n" as one character: its positions are the text's offsets
+        // less the pairs before them, counted in one pass since matches come in order.
+        const bool pairs = text.contains(u"\r\n");
+        qsizetype counted = 0;
+        qsizetype before = 0;
+        const auto shownAt = [&](qsizetype offset) {
+            if (!pairs)
+                return int(offset);
+            if (offset > counted) {
+                if (counted > 0 && text[counted - 1] == u'\r' && text[counted] == u'\n')
+                    ++before;
+                before += QStringView(text).mid(counted, offset - counted).count(u"\r\n");
+                counted = offset;
+            }
+            return int(offset - before);
+        };
+        m_matches.reserve(found.size());
+        for (const core::TextMatch &match : found) {
+            const int start = shownAt(match.start);
+            m_matches.append({match.start, match.length, start, shownAt(match.end())});
+        }
+        qsizetype at = 0;
+        if (from) {
+            at = std::find_if(m_matches.cbegin(), m_matches.cend(),
+                              [&](const Match &m) { return m.start >= *from; })
+                - m_matches.cbegin();
+        } else {
+            // The first match from the caret on: the search goes on from where the user is.
+            const int caret = m_editor->textCursor().selectionStart();
+            at = std::lower_bound(m_matches.cbegin(), m_matches.cend(), caret,
+                                  [](const Match &m, int position) { return m.from < position; })
+                - m_matches.cbegin();
+        }
+        select(at == m_matches.size() ? 0 : int(at));
     }
     showResult(m_query, count(), index());
 }
@@ -141,9 +210,11 @@ void SourceFindBar::search()
 void SourceFindBar::select(int current)
 {
     m_current = current;
+    // A long note may not all be in the editor yet.
+    const int end = m_editor->document()->characterCount() - 1;
     QTextCursor cursor(m_editor->document());
-    cursor.setPosition(m_matches.at(current));
-    cursor.setPosition(m_matches.at(current) + int(m_query.size()), QTextCursor::KeepAnchor);
+    cursor.setPosition(std::min(m_matches.at(current).from, end));
+    cursor.setPosition(std::min(m_matches.at(current).to, end), QTextCursor::KeepAnchor);
     m_editor->setTextCursor(cursor);
     m_editor->centerCursor();
     showResult(m_query, count(), index());
@@ -169,15 +240,15 @@ void SourceFindBar::highlight()
         QTextCharFormat current;
         current.setBackground(p.color(QPalette::Highlight));
         current.setForeground(p.color(QPalette::HighlightedText));
-        const int length = int(m_query.size());
         // Never past the end, whatever the order in which an edit's signals arrive.
         const int end = m_editor->document()->characterCount() - 1;
         last = last <= 0 ? end : std::min(last, end);
-        auto it = std::lower_bound(m_matches.cbegin(), m_matches.cend(), first - length);
-        for (; it != m_matches.cend() && *it + length <= last; ++it) {
+        auto it = std::lower_bound(m_matches.cbegin(), m_matches.cend(), first,
+                                   [](const Match &m, int position) { return m.to < position; });
+        for (; it != m_matches.cend() && it->to <= last; ++it) {
             QTextCursor cursor(m_editor->document());
-            cursor.setPosition(*it);
-            cursor.setPosition(*it + length, QTextCursor::KeepAnchor);
+            cursor.setPosition(it->from);
+            cursor.setPosition(it->to, QTextCursor::KeepAnchor);
             const bool isCurrent = int(it - m_matches.cbegin()) == m_current;
             selections.append({cursor, isCurrent ? current : plain});
         }

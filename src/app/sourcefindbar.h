@@ -8,21 +8,31 @@
 
 class QPlainTextEdit;
 
+namespace quorvel::core {
+class DocumentText;
+}
+
 namespace quorvel::app {
 
-// The find bar of the source view: searches the editor's text, letter case aside as the page
-// does, marks the matches on screen and selects the current one in the editor.
+// The find bar of the source view: searches the document's text with the row's options, marks
+// the matches on screen and selects the current one in the editor. Replace is an edit of the
+// text of exactly the match's span, so nothing else of the file changes.
 class SourceFindBar : public FindRow
 {
     Q_OBJECT
 
 public:
-    SourceFindBar(QPlainTextEdit *editor, QWidget *anchor);
+    // `editor` shows `text` (each "\r\n" of the text as one line break).
+    SourceFindBar(QPlainTextEdit *editor, core::DocumentText &text, QWidget *anchor);
 
     void perform(core::DocumentModel::TextFinderAction action);
     void setQuery(const QString &query);
     void step(int step);
     void close();
+    // Replaces the current match and selects the next one.
+    void replace();
+    // Every match at once, as one step of the document's history.
+    void replaceAll();
 
     int count() const { return int(m_matches.size()); }
     // 1-based, 0 without a match.
@@ -34,13 +44,24 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void search();
+    // A match in the text, and where the editor shows it.
+    struct Match
+    {
+        qsizetype start = 0;
+        qsizetype length = 0;
+        int from = 0;
+        int to = 0;
+    };
+
+    // From the first match at or after `from` (a text offset); from the caret without one.
+    void search(std::optional<qsizetype> from = std::nullopt);
     void select(int current);
     void highlight();
 
     QPlainTextEdit *m_editor;
+    core::DocumentText &m_text;
     QString m_query;
-    QList<int> m_matches; // start positions, ascending
+    QList<Match> m_matches; // ascending
     int m_current = -1;
     int m_highlighted = 0;
     bool m_stale = false;

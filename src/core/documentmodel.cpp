@@ -210,6 +210,16 @@ void DocumentModel::setFindQuery(const QString &query)
     Q_EMIT findQueryChanged(query);
 }
 
+void DocumentModel::setFindOptions(FindOptions options)
+{
+    if (options == m_findOptions)
+        return;
+    m_findOptions = options;
+    Q_EMIT findOptionsChanged();
+    if (m_showFind && !m_findQuery.isEmpty())
+        runFind();
+}
+
 void DocumentModel::setFindResult(int count, int index)
 {
     if (count == m_findCount && index == m_findIndex)
@@ -240,7 +250,7 @@ void DocumentModel::find()
 
 void DocumentModel::runFind()
 {
-    preview().find(m_findQuery, [weak = QPointer(this)](int count, int index) {
+    preview().find(m_findQuery, m_findOptions, [weak = QPointer(this)](int count, int index) {
         if (weak)
             weak->setFindResult(count, index);
     });

@@ -5,6 +5,7 @@
 #include "documentfile.h"
 #include "documenttext.h"
 #include "scheduler.h"
+#include "textsearch.h"
 #include "themes/themekind.h"
 
 #include <QDateTime>
@@ -96,6 +97,9 @@ public:
     void setShowFind(bool show);
     QString findQuery() const { return m_findQuery; }
     void setFindQuery(const QString &query);
+    FindOptions findOptions() const { return m_findOptions; }
+    // Searches again with the new options when the bar is shown.
+    void setFindOptions(FindOptions options);
     int findCount() const { return m_findCount; }
     int findIndex() const { return m_findIndex; }
     void setFindResult(int count, int index);
@@ -179,6 +183,7 @@ Q_SIGNALS:
     void dirtyChanged(bool dirty);
     void showFindChanged(bool show);
     void findQueryChanged(const QString &query);
+    void findOptionsChanged();
     void findResultChanged(int count, int index);
     void findFocusRequested();
     void textFinderActionRequested(quorvel::core::DocumentModel::TextFinderAction action);
@@ -210,6 +215,7 @@ private:
     bool m_dirty = false;
     bool m_showFind = false;
     QString m_findQuery;
+    FindOptions m_findOptions;
     int m_findCount = 0;
     int m_findIndex = 0;
     int m_findFocusRequest = 0;

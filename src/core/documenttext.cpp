@@ -151,6 +151,30 @@ bool DocumentText::apply(const TextEdit &edit, Origin origin)
     return true;
 }
 
+bool DocumentText::applyAll(const QList<TextEdit> &edits, Origin origin)
+{
+    qsizetype from = 0;
+    for (const TextEdit &edit : edits) {
+        if (edit.start < from || edit.removed < 0 || edit.end() > m_text.size())
+            return false;
+        from = edit.end();
+    }
+    Step step{{}, origin, 0};
+    for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
+        Change change;
+        if (!applyEdit(*it, origin, &change))
+            continue;
+        step.size += change.removed.size() + change.inserted.size();
+        step.changes.push_back(std::move(change));
+        Q_EMIT edited(*it, origin);
+    }
+    if (step.changes.empty())
+        return false;
+    if (!m_replaying)
+        recordStep(std::move(step));
+    return true;
+}
+
 bool DocumentText::applyEdit(const TextEdit &edit, Origin origin, Change *change)
 {
     if (edit.start < 0 || edit.removed < 0 || edit.start > m_text.size()
@@ -278,6 +302,17 @@ void DocumentText::record(const Change &change, Origin origin)
     m_historySize += change.removed.size() + change.inserted.size();
     // Typing goes on into the same step; anything else ends one.
     m_stepOpen = isTyping(origin);
+    m_lastEdit.start();
+    trimHistory();
+    Q_EMIT historyChanged();
+}
+
+void DocumentText::recordStep(Step step)
+{
+    m_redo.clear();
+    m_historySize += step.size;
+    m_undo.push_back(std::move(step));
+    m_stepOpen = false;
     m_lastEdit.start();
     trimHistory();
     Q_EMIT historyChanged();

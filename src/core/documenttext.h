@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -44,6 +45,11 @@ public:
     // Makes the edit and tells everyone. False, and nothing happens, for an edit that changes
     // nothing or does not fit the text (an edit from the page is input like any other).
     bool apply(const TextEdit &edit, Origin origin);
+    // Several edits of the text as it is now, in order and apart from each other, made as one
+    // step that one undo takes back (a Replace All). Made from the last to the first, so that
+    // each is told against the text it was made to; false, and nothing happens, when one of
+    // them does not fit or they overlap.
+    bool applyAll(const QList<TextEdit> &edits, Origin origin);
     // A whole new text, made into the one edit that covers what differs.
     bool replaceAll(const QString &text, Origin origin);
 
@@ -104,6 +110,7 @@ private:
     };
 
     void record(const Change &change, Origin origin);
+    void recordStep(Step step);
     bool mergesWithLast(const Change &change, Origin origin) const;
     void trimHistory();
     std::optional<qsizetype> replay(std::vector<Step> &from, std::vector<Step> &to, bool backwards);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "textsearch.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -26,9 +28,10 @@ public:
     // Find in the page and scrolling to headings. A preview that shows nothing finds nothing:
     // the defaults answer (0, 0) and do nothing else.
     using FindCompletion = std::function<void(int count, int index)>;
-    virtual void find(const QString &query, FindCompletion completion)
+    virtual void find(const QString &query, FindOptions options, FindCompletion completion)
     {
         Q_UNUSED(query);
+        Q_UNUSED(options);
         completion(0, 0);
     }
     virtual void findStep(int step, FindCompletion completion)

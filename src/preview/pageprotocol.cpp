@@ -326,9 +326,13 @@ QString insertImage(const QString &path)
     return QStringLiteral("quorvel.insertImage(") + json(path) + u')';
 }
 
-QString find(const QString &query)
+QString find(const QString &query, core::FindOptions options)
 {
-    return QStringLiteral("quorvel.find(") + json(query) + u')';
+    const auto flag = [](bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); };
+    return QStringLiteral("quorvel.find(") + json(query)
+        + QStringLiteral(", {matchCase: %1, wholeWord: %2, regex: %3})")
+              .arg(flag(options.matchCase), flag(options.wholeWord),
+                   flag(options.regularExpression));
 }
 
 QString findStep(int step)

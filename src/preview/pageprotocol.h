@@ -2,6 +2,7 @@
 
 #include "core/outlineitem.h"
 #include "core/textedit.h"
+#include "core/textsearch.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -81,7 +82,7 @@ QString format(const QString &key);
 QString insertImage(const QString &path);
 
 // Each answers {count, index}.
-QString find(const QString &query);
+QString find(const QString &query, core::FindOptions options = {});
 QString findStep(int step);
 // Takes the highlights away.
 QString findClear();

@@ -383,9 +383,10 @@ void PreviewController::scrollToHeadingText(const QString &text, bool instant)
     run(pagecommand::scrollToHeadingText(text, instant));
 }
 
-void PreviewController::find(const QString &query, FindCompletion completion)
+void PreviewController::find(const QString &query, core::FindOptions options,
+                             FindCompletion completion)
 {
-    findScript(pagecommand::find(query), std::move(completion));
+    findScript(pagecommand::find(query, options), std::move(completion));
 }
 
 void PreviewController::findStep(int step, FindCompletion completion)

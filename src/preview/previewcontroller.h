@@ -89,7 +89,7 @@ public:
     void flushEditsNow(std::chrono::milliseconds timeout = std::chrono::seconds(3));
     void prepareForReload() override;
     void scrollToFraction(double fraction) override;
-    void find(const QString &query, FindCompletion completion) override;
+    void find(const QString &query, core::FindOptions options, FindCompletion completion) override;
     void findStep(int step, FindCompletion completion) override;
     void findClear() override;
     void takeFocus() override;

@@ -38,11 +38,65 @@ function wrap(doc, node, start, end) {
   return mark;
 }
 
+// A word character as the host's find counts one, so that both agree on "whole word".
+const WORD = '[\\p{L}\\p{M}\\p{N}_]';
+const SYNTAX = /[\\^$.*+?()[\]{}|/]/g;
+
+function pattern(source, wholeWord, word) {
+  return wholeWord ? `(?<!${word})(?:${source})(?!${word})` : source;
+}
+
+// How a query is looked for: a plain needle, or a pattern when an option asks for one. A pattern
+// the engine cannot read gives an error and finds nothing.
+function makeSearch(q, { matchCase = false, wholeWord = false, regex = false } = {}) {
+  const query = String(q ?? '');
+  if (!query) return { query };
+  if (!regex && !wholeWord) {
+    return { query, needle: matchCase ? query : query.toLocaleLowerCase(), matchCase };
+  }
+  const source = regex ? query : query.replace(SYNTAX, '\\$&');
+  const flags = `gm${matchCase ? '' : 'i'}`;
+  try {
+    return { query, re: new RegExp(pattern(source, wholeWord, WORD), `${flags}u`) };
+  } catch {
+    // A pattern written for the host's engine may escape what JavaScript's Unicode mode
+    // refuses ("\-"); without that mode only "whole word" narrows to ASCII letters.
+    try {
+      return { query, re: new RegExp(pattern(source, wholeWord, '\\w'), flags) };
+    } catch (e) {
+      return { query, error: String(e.message ?? e) };
+    }
+  }
+}
+
+// Where `search` matches in `text`, as [start, end] pairs; never an empty match.
+function matchesIn(text, search) {
+  const found = [];
+  if (search.re) {
+    const { re } = search;
+    re.lastIndex = 0;
+    for (let m = re.exec(text); m; m = re.exec(text)) {
+      if (m[0].length) found.push([m.index, m.index + m[0].length]);
+      else re.lastIndex += 1;
+    }
+    return found;
+  }
+  const hay = search.matchCase ? text : text.toLocaleLowerCase();
+  // Lower-casing can change lengths in rare scripts; offsets are only trusted when it did not.
+  if (hay.length !== text.length) return found;
+  const { needle } = search;
+  for (let at = hay.indexOf(needle); at >= 0; at = hay.indexOf(needle, at + needle.length)) {
+    found.push([at, at + needle.length]);
+  }
+  return found;
+}
+
 export function createFinder(root) {
   const doc = root.ownerDocument;
   let hits = [];
   let current = -1;
   let query = '';
+  let options = {};
 
   const result = () => ({ count: hits.length, index: hits.length ? current + 1 : 0 });
 
@@ -65,25 +119,18 @@ export function createFinder(root) {
   }
 
   function highlight(q) {
-    const needle = q.toLocaleLowerCase();
+    const search = makeSearch(q, options);
     const found = [];
+    if (search.error) return;
     for (const el of topNodes(root)) {
       if (el.nodeType !== 1) continue;
       const { text, nodes } = textMap(doc, el, root);
-      const hay = text.toLocaleLowerCase();
-      const matches = [];
-      // Lower-casing can change lengths in rare scripts; offsets are only
-      // trusted when it did not.
-      if (hay.length !== text.length) continue;
-      for (let at = hay.indexOf(needle); at >= 0; at = hay.indexOf(needle, at + needle.length)) {
-        matches.push(at);
-      }
+      const matches = matchesIn(text, search);
       const marks = matches.map(() => []);
       // From the last match backwards, so that splitting text nodes never
       // moves an offset still to be used.
       for (let m = matches.length - 1; m >= 0; m -= 1) {
-        const start = matches[m];
-        const end = start + needle.length;
+        const [start, end] = matches[m];
         for (let k = nodes.length - 1; k >= 0; k -= 1) {
           const [node, offset] = nodes[k];
           const s = Math.max(start, offset) - offset;
@@ -98,9 +145,11 @@ export function createFinder(root) {
 
   return {
     get query() { return query; },
-    find(q, scroll = true) {
+    // `opts`: matchCase, wholeWord, regex; kept for the searches after a change.
+    find(q, opts = {}, scroll = true) {
       clear();
       query = String(q ?? '');
+      options = opts && typeof opts === 'object' ? opts : {};
       if (query) highlight(query);
       if (hits.length) select(0, scroll);
       return result();

@@ -93,7 +93,7 @@ export function createHost({ view, formatter, gestures }) {
     reportDrawn: (now = false, laidOut = true) => { view.reportDrawn(Boolean(now), Boolean(laidOut)); },
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
-    find: (q) => view.find(q),
+    find: (q, options) => view.find(q, options),
     findStep: (n) => view.findStep(Number(n)),
     findClear: () => {
       view.findClear();

@@ -588,9 +588,9 @@ export function createView({
     },
     serialize,
     reportDrawn,
-    find: (q) => {
+    find: (q, options) => {
       complete();
-      return editor.quietly(() => finder.find(q));
+      return editor.quietly(() => finder.find(q, options));
     },
     findStep: (n) => editor.quietly(() => finder.step(n)),
     // While editing, closing find leaves the caret after the match it showed last, where the

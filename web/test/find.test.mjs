@@ -23,6 +23,25 @@ describe('find', () => {
     });
   }
 
+  // DOC's rendered text: "Alpha beta gamma.", "Beta heading", "beta in a list", "beta code and x".
+  const withOptions = [
+    ['match case', 'Beta', { matchCase: true }, 1],
+    ['whole word', 'bet', { wholeWord: true }, 0],
+    ['whole word, letter case aside', 'BETA', { wholeWord: true }, 4],
+    ['a pattern', '^beta', { regex: true }, 3],
+    ['a pattern with match case', 'b\\w+a', { regex: true, matchCase: true }, 3],
+    ['a bad pattern', 'beta(', { regex: true }, 0],
+  ];
+  for (const [name, q, options, count] of withOptions) {
+    it(`counts with ${name}`, () => {
+      const { page, root } = makePage();
+      page.render(DOC, '');
+      assert.deepEqual(page.find(q, options), { count, index: count ? 1 : 0 });
+      // None of these runs across formatting: one highlight each.
+      assert.equal(root.querySelectorAll('mark.find-hit').length, count);
+    });
+  }
+
   it('steps forwards and backwards with wrap-around, one match current', () => {
     const { page, root } = makePage();
     page.render(DOC, '');
