@@ -663,7 +663,9 @@ void PreviewController::adjustContextMenu(QMenu &menu, const QList<OfferedAction
 
 void PreviewController::recheckSpelling()
 {
-    run(pagecommand::kRecheckSpelling);
+    // A page still loading checks with the new dictionary anyway.
+    if (m_ready)
+        run(pagecommand::kRecheckSpelling);
 }
 
 void PreviewController::editContextLink()
