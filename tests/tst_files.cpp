@@ -117,6 +117,8 @@ private Q_SLOTS:
     void saveAsKeepsTheBytesAndTheWindowFollows();
     void relocatingUpdatesTheVaultsLinksOnlyAfterAYes_data();
     void relocatingUpdatesTheVaultsLinksOnlyAfterAYes();
+    void aRelocatedNoteKeepsItsOwnLinks_data();
+    void aRelocatedNoteKeepsItsOwnLinks();
     void recentFilesShowWhatIsGone();
     void aMissingNoteIsMadeWhereTheLinkLooks_data();
     void aMissingNoteIsMadeWhereTheLinkLooks();
@@ -347,6 +349,39 @@ void TestFiles::relocatingUpdatesTheVaultsLinksOnlyAfterAYes()
         QCOMPARE(ScratchEnvironment::read(target), QByteArray("# Beds\n"));
         QVERIFY(!DocumentController::shared().recentEntries().contains(beds));
     }
+}
+
+void TestFiles::aRelocatedNoteKeepsItsOwnLinks_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("text");
+    // Web links, wikilinks, links found by name and links that lead nowhere stay as written.
+    QTest::newRow("moved") << u"Garden/Archive/Beds.md"_s
+                           << u"![plan](../Projects/plan%20v2.png) [i](../Index.md) [me](Beds.md#top) "
+                              "[w](https://example.org/a.png) [[Index]] [n](Welcome.md) [x](gone.md)\r\n"_s;
+    QTest::newRow("renamed") << u"Garden/Projects/Flowers.md"_s
+                             << u"![plan](plan%20v2.png) [i](../Index.md) [me](Flowers.md#top) "
+                                "[w](https://example.org/a.png) [[Index]] [n](Welcome.md) [x](gone.md)\r\n"_s;
+}
+
+void TestFiles::aRelocatedNoteKeepsItsOwnLinks()
+{
+    QFETCH(QString, to);
+    QFETCH(QString, text);
+    put(u"Garden/.obsidian/app.json"_s, "{}");
+    put(u"Garden/Index.md"_s, "# Index\n");
+    put(u"Garden/Welcome.md"_s, "# Welcome\n");
+    put(u"Garden/Projects/plan v2.png"_s, "png");
+    QVERIFY(QDir().mkpath(m_scratch->path(u"Garden/Archive"_s)));
+    const QString beds = put(u"Garden/Projects/Beds.md"_s,
+                             "![plan](plan%20v2.png) [i](../Index.md) [me](Beds.md#top) "
+                             "[w](https://example.org/a.png) [[Index]] [n](Welcome.md) [x](gone.md)\r\n");
+    DocumentWindow *window = DocumentController::shared().openDocument(beds);
+    QVERIFY(app::filecommands::relocate(*window, m_scratch->path(to)));
+    QCOMPARE(ScratchEnvironment::read(m_scratch->path(to)), text.toUtf8());
+    // One step: Undo brings the links back as they were written.
+    window->model().text().undo();
+    QVERIFY(window->model().text().text().startsWith(u"![plan](plan%20v2.png) [i](../Index.md) [me](Beds.md#top)"_s));
 }
 
 void TestFiles::recentFilesShowWhatIsGone()

@@ -5,6 +5,8 @@
 #include "documentwindow.h"
 #include "preview/previewcontroller.h"
 #include "themes/appearance.h"
+#include "core/documenttext.h"
+#include "vault/notelinks.h"
 #include "vault/vaultindex.h"
 
 #include <QAbstractButton>
@@ -17,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <sys/stat.h>
 
@@ -148,6 +151,53 @@ void moveTo(DocumentWindow &window)
     relocate(window, QDir(folder).filePath(current.fileName()));
 }
 
+namespace {
+
+struct OwnLink
+{
+    vault::WrittenLink link;
+    QString leadsTo;
+};
+
+// The note's Markdown links that lead somewhere by their path from its folder. Those found only
+// by name in the vault still are after a move, and are left as they are.
+QList<OwnLink> ownRelativeLinks(const QString &text, const QString &notePath)
+{
+    QList<OwnLink> links;
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(notePath).absolutePath() + u'/');
+    for (const vault::WrittenLink &link : vault::writtenLinks(text)) {
+        if (link.kind != vault::WrittenLink::Kind::Markdown)
+            continue;
+        const QUrl resolved = folder.resolved(QUrl(link.target, QUrl::TolerantMode));
+        if (!resolved.isLocalFile())
+            continue;
+        const QString path = QDir::cleanPath(resolved.toLocalFile());
+        if (QFileInfo::exists(path))
+            links.append({link, path});
+    }
+    return links;
+}
+
+// A moved or renamed note's own links, an image beside it above all, still lead where they did:
+// each target is written anew from the new place, in one step that Undo takes back.
+void keepOwnLinks(DocumentWindow &window, const QList<OwnLink> &links, const QString &from,
+                  const QString &to)
+{
+    const QString root = vault::VaultIndex::index(to).root();
+    QList<core::TextEdit> edits;
+    for (const OwnLink &own : links) {
+        const QString leadsTo = own.leadsTo == QDir::cleanPath(from) ? to : own.leadsTo;
+        const auto written = vault::retargeted(own.link, to, leadsTo, root, false);
+        if (written && *written != own.link.target)
+            edits.append({own.link.start, own.link.length, *written});
+    }
+    if (edits.isEmpty() || !window.model().text().applyAll(edits, core::EditOrigin::Program))
+        return;
+    window.model().saveNow();
+}
+
+} // namespace
+
 bool relocate(DocumentWindow &window, const QString &path)
 {
     const QString from = window.filePath();
@@ -203,10 +253,12 @@ bool relocate(DocumentWindow &window, const QString &path)
         updateLinks = answer == QMessageBox::Yes;
     }
 
+    const auto ownLinks = ownRelativeLinks(window.model().text().text(), from);
     const auto theme = window.model().fileTheme();
     if (const auto moved = document.moveTo(to); !moved)
         return refuse(moved.error());
     keepTheme(window, theme);
+    keepOwnLinks(window, ownLinks, from, to);
     if (updateLinks) {
         const QStringList failures = updates.value().apply();
         if (!failures.isEmpty())
