@@ -3,6 +3,7 @@
 #include "vaultprobe.h"
 
 #include "vault/folderlistings.h"
+#include "vault/notelinks.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,6 +81,8 @@ private Q_SLOTS:
     void aNoteAddedAfterTheBuildIsFoundOnceTheBuildIsStale();
     void linkTargets_data();
     void linkTargets();
+    void wikilinksBecomeLinksForAWordFile_data();
+    void wikilinksBecomeLinksForAWordFile();
     void lookupsStayValidWhileTheIndexIsRebuilt();
     void directAnswersFollowChanges_data();
     void directAnswersFollowChanges();
@@ -254,6 +257,27 @@ void TestVault::linkTargets()
     QCOMPARE(t.relative(VaultIndex::linkTarget(QUrl::fromLocalFile(t.path(resolved)), written,
                                                withSource ? t.path("notes/Src.md") : QString())),
              expected);
+}
+
+void TestVault::wikilinksBecomeLinksForAWordFile_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("name") << "See [[Here]]." << "See [Here](Here.md).";
+    QTest::newRow("label-and-heading")
+        << "[[My Note#Plan|the *plan*]] and [[My Note#Plan]]"
+        << "[the \\*plan\\*](../archive/My%20Note.md) and [My Note \u203A Plan](../archive/My%20Note.md)";
+    QTest::newRow("embedded-image") << "![[pic.png]] ![[Here]]" << "![pic.png](../pic.png) [Here](Here.md)";
+    QTest::newRow("missing-is-its-label") << "[[Nowhere|gone]] [[Nowhere]]" << "gone Nowhere";
+    QTest::newRow("code-stays") << "`[[Here]]`\n```\n[[Here]]\n```\n" << "`[[Here]]`\n```\n[[Here]]\n```\n";
+}
+
+void TestVault::wikilinksBecomeLinksForAWordFile()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    const Tree t({".obsidian/", "notes/Src.md", "notes/Here.md", "archive/My Note.md", "pic.png"});
+    QCOMPARE(quorvel::vault::wikilinksAsLinks(text, t.path("notes/Src.md")), expected);
 }
 
 // Builds run on one thread, by force and by missing lookups on an aged index, while the main

@@ -7,6 +7,7 @@
 #include "preview/quorvelwebview.h"
 #include "preview/externallinks.h"
 #include "printing.h"
+#include "vault/notelinks.h"
 #include "vault/vaultindex.h"
 
 #include <QApplication>
@@ -516,7 +517,9 @@ void exportDOCX(DocumentModel &model)
                  folders](const QString &path) {
                     if (path.isEmpty() || !weak)
                         return;
-                    runPandoc(pandoc, weak->text().text(), folder, folders, path, window);
+                    // pandoc reads no wikilinks: they go to it as the links they are.
+                    runPandoc(pandoc, vault::wikilinksAsLinks(weak->text().text(), weak->filePath()),
+                              folder, folders, path, window);
                 });
 }
 

@@ -9,6 +9,8 @@
 
 namespace quorvel::vault {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // "2024.03.05" has an extension too, as the index reads names: anything after the last dot.
@@ -294,6 +296,63 @@ std::optional<QString> retargeted(const WrittenLink &link, const QString &notePa
             return std::nullopt;
     }
     return result;
+}
+
+namespace {
+
+QString escapedLabel(const QString &label)
+{
+    static const QString special = QStringLiteral("\\[]*_`<>");
+    QString out;
+    for (const QChar c : label) {
+        if (special.contains(c))
+            out += u'\\';
+        out += c;
+    }
+    return out;
+}
+
+bool namesImage(const QString &path)
+{
+    static const QStringList kinds{u"png"_s, u"jpg"_s, u"jpeg"_s, u"gif"_s, u"svg"_s, u"webp"_s,
+                                   u"bmp"_s};
+    return kinds.contains(QFileInfo(path).suffix().toLower());
+}
+
+} // namespace
+
+QString wikilinksAsLinks(const QString &text, const QString &notePath)
+{
+    QString out;
+    qsizetype at = 0;
+    const QDir folder = QFileInfo(notePath).absoluteDir();
+    for (const WrittenLink &link : writtenLinks(text)) {
+        const qsizetype open = link.start - 2;
+        if (link.kind != WrittenLink::Kind::Wikilink || open < at || QStringView(text).mid(open, 2) != u"[[")
+            continue;
+        const qsizetype close = text.indexOf(u"]]", link.start);
+        if (close < 0)
+            continue;
+        const bool embed = open > at && text.at(open - 1) == u'!';
+        const QString inner = text.mid(link.start, close - link.start);
+        const qsizetype bar = inner.indexOf(u'|');
+        const QString heading = (bar < 0 ? inner : inner.left(bar)).section(u'#', 1).trimmed();
+        QString label = bar < 0 ? QString() : inner.mid(bar + 1).trimmed();
+        if (label.isEmpty())
+            label = heading.isEmpty() ? link.target : link.target + u" \u203A "_s + heading;
+        const auto file = notePath.isEmpty() ? std::nullopt : linkedFile(link, notePath);
+        out += QStringView(text).mid(at, (embed ? open - 1 : open) - at);
+        if (file) {
+            const QString destination = percentEncodedPath(folder.relativeFilePath(*file));
+            out += (embed && namesImage(*file) ? u"!["_s : u"["_s) + escapedLabel(label) + u"]("_s
+                + destination + u')';
+        } else {
+            out += escapedLabel(label);
+        }
+        at = close + 2;
+    }
+    out += QStringView(text).mid(at);
+    return out;
 }
 
 } // namespace quorvel::vault

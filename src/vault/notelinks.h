@@ -36,4 +36,9 @@ std::optional<QString> linkedFile(const WrittenLink &link, const QString &notePa
 std::optional<QString> retargeted(const WrittenLink &link, const QString &notePath,
                                   const QString &newPath, const QString &root, bool nameIsUnique);
 
+// `text` with its wikilinks written as Markdown links, for programs that know no wikilinks (a
+// Word export): each becomes its label, linked to the note's path from `notePath` when it leads
+// to one, an embedded image an image. Code and everything else stays as written.
+QString wikilinksAsLinks(const QString &text, const QString &notePath);
+
 } // namespace quorvel::vault
