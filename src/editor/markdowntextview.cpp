@@ -50,10 +50,13 @@ MarkdownTextView::MarkdownTextView(QWidget *parent)
     setFrameShape(QFrame::NoFrame);
     setTabChangesFocus(false);
     setEditorFontSize(QFontDatabase::systemFont(QFontDatabase::FixedFont).pointSizeF());
-    document()->setDocumentMargin(12);
+    document()->setDocumentMargin(24);
     m_highlighter = new MarkdownHighlighter(nullptr);
     m_highlighter->setParent(this);
     m_highlighter->setPalette(palette());
+    // The margins around the column are the page's colour too, not a grey frame around it.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
     updateHighlighting(0);
     m_spellingTimer = new QTimer(this);
     m_spellingTimer->setSingleShot(true);
@@ -148,7 +151,7 @@ bool MarkdownTextView::isHighlighting() const
 void MarkdownTextView::changeEvent(QEvent *event)
 {
     QPlainTextEdit::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange && m_highlighter)
         m_highlighter->setPalette(palette());
 }
 
@@ -401,7 +404,8 @@ QMenu *MarkdownTextView::createEditMenu(int at)
 void MarkdownTextView::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu *menu = createEditMenu(cursorForPosition(event->pos()).position());
-
+    // A menu is a window of its own: the window's colours do not reach it by themselves.
+    menu->setPalette(window()->palette());
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }

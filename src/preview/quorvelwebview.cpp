@@ -79,6 +79,8 @@ void QuorvelWebView::contextMenuEvent(QContextMenuEvent *event)
         delete menu;
         return;
     }
+    // A menu is a window of its own: the window's colours do not reach it by themselves.
+    menu->setPalette(window()->palette());
     menu->popup(event->globalPos());
 }
 
