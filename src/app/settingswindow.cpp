@@ -11,7 +11,10 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QCompleter>
 #include <QLocale>
 #include <QFormLayout>
 #include <QFrame>
@@ -30,6 +33,8 @@
 #include <cmath>
 
 namespace quorvel::app {
+
+using namespace Qt::StringLiterals;
 
 using themes::Appearance;
 using themes::PaperSize;
@@ -166,6 +171,12 @@ SettingsWindow *SettingsWindow::showShared()
     static QPointer<SettingsWindow> window;
     if (!window)
         window = new SettingsWindow(Appearance::shared(), Updater::shared());
+    // Opened from a window, it opens over the middle of that window, not wherever the desktop
+    // puts a new one.
+    if (QWidget *from = QApplication::activeWindow(); from && from != window && !window->isVisible()) {
+        window->adjustSize();
+        window->move(from->frameGeometry().center() - window->rect().center());
+    }
     window->show();
     window->raise();
     window->activateWindow();
@@ -262,7 +273,21 @@ QWidget *SettingsWindow::appearanceTab()
 
     auto *font = new QLineEdit;
     font->setObjectName(QStringLiteral("fontFamily"));
-    font->setPlaceholderText(tr("e.g. Georgia, Avenir Next"));
+    // Suggested from the fonts this machine has: a name it lacks would quietly fall back.
+    const QStringList families = QFontDatabase::families();
+    QStringList examples;
+    for (const QString &family : {u"Noto Serif"_s, u"Source Serif 4"_s, u"DejaVu Serif"_s,
+                                  u"Liberation Serif"_s, u"Noto Sans"_s, u"DejaVu Sans"_s,
+                                  u"Liberation Sans"_s, u"Cantarell"_s}) {
+        if (families.contains(family) && examples.size() < 2)
+            examples.append(family);
+    }
+    font->setPlaceholderText(examples.isEmpty() ? tr("a font family")
+                                                : tr("e.g. %1").arg(examples.join(u", ")));
+    auto *completer = new QCompleter(families, font);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    font->setCompleter(completer);
     font->setClearButtonEnabled(true);
     form->addRow(tr("Text font (empty = theme font)"), font);
     connect(font, &QLineEdit::textChanged, &m_appearance, &Appearance::setFontFamily);
