@@ -103,6 +103,7 @@ private Q_SLOTS:
     void findBarShowsWhatThePageFound_data();
     void findBarShowsWhatThePageFound();
     void spellingGuessesAndLearntWordsReachBothViews();
+    void closingFindLeavesNoLinkFocused();
     void replaceInTheRenderedViewsEditsTheSource_data();
     void replaceInTheRenderedViewsEditsTheSource();
 
@@ -984,6 +985,24 @@ void TestPreviewPage::replaceInTheRenderedViewsEditsTheSource()
     QCOMPARE(window->text().text(), QString::fromUtf8(kNote));
     m_scratch->clock.advance(PreviewController::kRenderDelay);
     QVERIFY(waitUntil([&] { return bar->resultText() == found; }, kEngineTimeout));
+}
+
+void TestPreviewPage::closingFindLeavesNoLinkFocused()
+{
+    DocumentWindow *window = open(Mode::Read, "See [the site](https://example.org/) here.\n\nSome words.\n");
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->model().setShowFind(true);
+    window->findBar()->focusField();
+    QVERIFY(window->findBar()->field()->hasFocus());
+    QTest::keyClick(window->findBar()->field(), Qt::Key_Escape);
+    QVERIFY(!window->findBar()->isVisible());
+    // Handed on as Tab would, the focus went to the page's first link, ringed.
+    QVERIFY(waitUntil([&] { return evaluate(window, u"document.hasFocus()"_s).toBool(); }, kEngineTimeout));
+    const QString focused = evaluate(window, u"document.activeElement.tagName"_s).toString();
+    QVERIFY2(focused != u"A", qPrintable(focused));
 }
 
 int main(int argc, char **argv)

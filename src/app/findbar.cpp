@@ -3,7 +3,9 @@
 #include "core/documentmodel.h"
 #include "core/documenttext.h"
 #include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -391,7 +393,14 @@ void FindBar::updateVisibility()
     // The reading view takes no edits.
     if (m_model.mode() == DocumentModel::Mode::Read)
         setReplaceShown(false);
-    setVisible(m_model.showFind() && m_model.mode() != DocumentModel::Mode::Source);
+    const bool shown = m_model.showFind() && m_model.mode() != DocumentModel::Mode::Source;
+    // Hidden with the focus inside, Qt hands the focus on as Tab would, and the page then
+    // draws its focus ring round its first link. The page takes it back as a click would give it.
+    if (!shown && isVisible() && isAncestorOf(QApplication::focusWidget())) {
+        if (auto *controller = preview::PreviewController::of(m_model); controller && controller->webView())
+            controller->webView()->setFocus(Qt::OtherFocusReason);
+    }
+    setVisible(shown);
 }
 
 void FindBar::updateResult()
