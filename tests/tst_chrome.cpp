@@ -135,6 +135,8 @@ void TestChrome::visibleTextLeavesOutTheMarkup_data()
     QTest::newRow("code is text, fences are not")
         << u"```js\nlet x = `a`; // **b**\n    indented  \n```\n~~~\nopen"_s
         << u"let x = `a`; // **b**\n    indented\nopen"_s;
+    QTest::newRow("display math as written")
+        << u"$$\n\\sum_{i=1}^{n} p_i\n$$\nafter"_s << u"\\sum_{i=1}^{n} p_i\nafter"_s;
     QTest::newRow("code in a quote") << u"> ```\n> > prompt\n> ```"_s << u"> prompt"_s;
     QTest::newRow("code spans") << u"run ``a `b` c`` now"_s << u"run a `b` c now"_s;
     QTest::newRow("front matter") << u"---\ntitle: Hi\ntags: [a]\n---\nBody"_s << u"Body"_s;

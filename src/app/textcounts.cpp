@@ -235,8 +235,8 @@ private:
         if (openFence(rest, at - quoted, quotes))
             return;
         const QStringView content = rest.trimmed();
-        if (content == u"$$" || (!content.isEmpty() && content.count(u'=') == content.size()))
-            return; // display math's fence, a heading's underline
+        if (!content.isEmpty() && content.count(u'=') == content.size())
+            return; // a heading's underline
         if (isTableDelimiter(rest)) {
             m_table = true;
             return;
@@ -321,14 +321,16 @@ private:
         return close > 1 && !s.first(close).contains(u']');
     }
 
+    // A code fence, or display math's "$$", whose lines are read as written like code.
     bool openFence(QStringView s, qsizetype indent, int quotes)
     {
-        if (s.size() < 3 || (s[0] != u'`' && s[0] != u'~'))
+        const bool math = trimmedRight(s) == u"$$";
+        if (!math && (s.size() < 3 || (s[0] != u'`' && s[0] != u'~')))
             return false;
         qsizetype run = 0;
         while (run < s.size() && s[run] == s[0])
             ++run;
-        if (run < 3 || (s[0] == u'`' && s.sliced(run).contains(u'`')))
+        if (!math && (run < 3 || (s[0] == u'`' && s.sliced(run).contains(u'`'))))
             return false;
         m_fence = true;
         m_fenceChar = s[0];
