@@ -78,11 +78,12 @@ StatusBar::StatusBar(core::DocumentModel &model, QWidget *parent)
     m_characters = label(QPalette::PlaceholderText);
     m_minutes = label(QPalette::PlaceholderText);
     m_saveState = label(QPalette::Highlight);
-    m_words->setToolTip(tr("Words as the page shows them: Markdown markup, link and image "
-                           "addresses and the front matter are not counted."));
-    m_characters->setToolTip(tr("Characters as the page shows them, including spaces (not line "
-                                "breaks); Markdown markup, link and image addresses and the "
-                                "front matter are not counted."));
+    m_words->setToolTip(tr("Words as the page shows them, code included. Not counted: Markdown "
+                           "markup, link addresses, images and their alternative text, footnote "
+                           "marks and the front matter."));
+    m_characters->setToolTip(tr("Characters as the page shows them, including spaces (one for a "
+                                "run of them) but not line breaks. Markdown markup, link "
+                                "addresses, images and the front matter are not counted."));
     m_minutes->setToolTip(tr("Reading time of the whole note, at 200 words a minute."));
     m_file = new ElidedLabel(this);
     m_file->setTextFormat(Qt::PlainText);

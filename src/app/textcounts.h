@@ -25,8 +25,8 @@ TextCounts countText(QStringView text);
 // (heading, emphasis and quote marks, list markers and task boxes, table pipes and rules, code
 // fences), link and image addresses, images altogether (their alternative text is drawn only
 // when the image cannot be), footnote references, HTML tags and comments, reference
-// definitions and the front matter. Code is text like any other; spaces between words count
-// once, as the page draws them, and a line's indentation only in code.
+// definitions and the front matter. Code, and math in its TeX, is text like any other; spaces
+// between words count once, as the page draws them, and a line's indentation only in code.
 QString visibleText(QStringView markdown, qsizetype from = 0, qsizetype to = -1);
 
 // countText(visibleText(...)), the numbers the status bar shows for a note or a part of it.
