@@ -4,6 +4,8 @@
 #include "app/documentcontroller.h"
 #include "app/documentwindow.h"
 #include "app/findbar.h"
+#include "app/outlinesidebar.h"
+#include "app/statusbar.h"
 #include "app/sourcefindbar.h"
 #include "app/reloadbanner.h"
 #include "core/filewatcher.h"
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
@@ -58,6 +61,9 @@ private Q_SLOTS:
     void recentDocumentsAreNewestFirstAndStillThere();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
+    void presentationHidesTheChromeAndGivesItBack_data();
+    void presentationHidesTheChromeAndGivesItBack();
+    void statusBarCountsTheSourceSelection();
 
     // find
     void findBarShowsThePagesAnswer_data();
@@ -389,6 +395,84 @@ void TestApp::press(DocumentWindow *window, QKeyCombination key)
     // Where the focus is, as a key press goes, so that the window's shortcuts see it.
     QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : window;
     QTest::keyClick(target, key.key(), key.keyboardModifiers());
+}
+
+void TestApp::presentationHidesTheChromeAndGivesItBack_data()
+{
+    QTest::addColumn<bool>("outline");
+    QTest::addColumn<Qt::Key>("view"); // the view's key, pressed while presenting
+    QTest::addColumn<Qt::Key>("leave");
+
+    QTest::newRow("outline shown, Escape") << true << Qt::Key_1 << Qt::Key_Escape;
+    QTest::newRow("outline hidden, Escape") << false << Qt::Key_1 << Qt::Key_Escape;
+    QTest::newRow("Escape in the source") << true << Qt::Key_4 << Qt::Key_Escape;
+    QTest::newRow("Escape in split view") << false << Qt::Key_3 << Qt::Key_Escape;
+    QTest::newRow("Escape in the editing view") << true << Qt::Key_2 << Qt::Key_Escape;
+    QTest::newRow("F11, the menu bar hidden") << true << Qt::Key_1 << Qt::Key_F11;
+}
+
+void TestApp::presentationHidesTheChromeAndGivesItBack()
+{
+    QFETCH(bool, outline);
+    QFETCH(Qt::Key, view);
+    QFETCH(Qt::Key, leave);
+    const QString outlineKey = u"lastShowOutline"_s;
+    m_scratch->store.setValue(outlineKey, outline);
+    DocumentWindow *window = open("# Title\n\nText.\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QCOMPARE(window->outlineSidebar()->isVisible(), outline);
+
+    press(window, Qt::CTRL | Qt::ALT | Qt::Key_P);
+    QVERIFY(window->model().presentation());
+    QVERIFY(!window->menuBar()->isVisible());
+    QVERIFY(!window->statusBar()->isVisible());
+    QVERIFY(!window->outlineSidebar()->isVisible());
+    QCOMPARE(m_scratch->store.boolean(outlineKey), std::optional(outline));
+
+    // The menus' shortcuts still work with the menu bar hidden.
+    press(window, Qt::CTRL | view);
+    QCOMPARE(int(window->model().mode()), int(view) - int(Qt::Key_1));
+    if (view == Qt::Key_4) {
+        // An open find bar takes the first Escape, as everywhere.
+        press(window, Qt::CTRL | Qt::Key_F);
+        QVERIFY(window->sourceFindBar()->isVisible());
+        press(window, Qt::Key_Escape);
+        QVERIFY(!window->sourceFindBar()->isVisible());
+        QVERIFY(window->model().presentation());
+        QCOMPARE(QApplication::focusWidget(), window->sourceEditor());
+    }
+    press(window, leave);
+    QVERIFY(!window->model().presentation());
+    QVERIFY(window->menuBar()->isVisible());
+    QVERIFY(window->statusBar()->isVisible());
+    QCOMPARE(window->outlineSidebar()->isVisible(), outline);
+    QCOMPARE(window->model().showOutline(), outline);
+    QCOMPARE(m_scratch->store.boolean(outlineKey), std::optional(outline));
+}
+
+void TestApp::statusBarCountsTheSourceSelection()
+{
+    // With "\r\n" line endings the editor's positions are not the text's offsets.
+    DocumentWindow *window = open("# Title\r\n\r\none two\r\n**three** four\r\n");
+    window->model().setMode(Mode::Source);
+    app::StatusBar *bar = window->statusView();
+    const auto shown = [bar] {
+        return waitUntil([bar] { return bar->countsCurrent(); }, 5000) ? bar->itemTexts().mid(1, 2)
+                                                                       : QStringList();
+    };
+    QCOMPARE(shown(), (QStringList{u"5 words"_s, u"22 characters"_s}));
+
+    // "two", a line break and "**three**".
+    QTextCursor cursor = window->sourceEditor()->textCursor();
+    cursor.setPosition(13);
+    cursor.setPosition(26, QTextCursor::KeepAnchor);
+    QCOMPARE(cursor.selectedText(), u"two\u2029**three**"_s);
+    window->sourceEditor()->setTextCursor(cursor);
+    QCOMPARE(shown(), (QStringList{u"2 of 5 words"_s, u"8 of 22 characters"_s}));
+
+    cursor.clearSelection();
+    window->sourceEditor()->setTextCursor(cursor);
+    QCOMPARE(shown(), (QStringList{u"5 words"_s, u"22 characters"_s}));
 }
 
 void TestApp::findBarShowsThePagesAnswer_data()

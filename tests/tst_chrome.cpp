@@ -28,6 +28,10 @@ private Q_SLOTS:
 
     void countsWordsAndCharacters_data();
     void countsWordsAndCharacters();
+    void visibleTextLeavesOutTheMarkup_data();
+    void visibleTextLeavesOutTheMarkup();
+    void countsWhatTheReaderSees_data();
+    void countsWhatTheReaderSees();
     void readingTimeRoundsUp_data();
     void readingTimeRoundsUp();
     void countedPhrases_data();
@@ -36,6 +40,8 @@ private Q_SLOTS:
     void statusBarTexts_data();
     void statusBarTexts();
     void countsFollowTheTextOnceItRests();
+    void selectionCountsBesideTheNotes_data();
+    void selectionCountsBesideTheNotes();
     void longTextsAreCountedInTheBackground();
 
     void outlineRowStyles_data();
@@ -66,16 +72,18 @@ void TestChrome::countsWordsAndCharacters_data()
     QTest::addColumn<int>("characters");
 
     QTest::newRow("empty") << QString() << 0 << 0;
-    QTest::newRow("runs of spaces and a line break") << u"one  two\nthree"_s << 3 << 14;
-    QTest::newRow("only whitespace") << u" \t\n \u00A0"_s << 0 << 5;
+    // Spaces are characters, line breaks are not.
+    QTest::newRow("runs of spaces and a line break") << u"one  two\nthree"_s << 3 << 13;
+    QTest::newRow("only whitespace") << u" \t\n \u00A0"_s << 0 << 4;
     QTest::newRow("punctuation joins") << u"one,two-three"_s << 1 << 13;
-    QTest::newRow("CRLF is one character") << u"a\r\nb"_s << 2 << 3;
-    QTest::newRow("line separator") << u"a\u2028b"_s << 2 << 3;
-    QTest::newRow("next line") << u"a\u0085b"_s << 2 << 3;
-    QTest::newRow("paragraph separator") << u"a\u2029b"_s << 2 << 3;
+    QTest::newRow("CRLF") << u"a\r\nb"_s << 2 << 2;
+    QTest::newRow("line separator") << u"a\u2028b"_s << 2 << 2;
+    QTest::newRow("next line") << u"a\u0085b"_s << 2 << 2;
+    QTest::newRow("paragraph separator") << u"a\u2029b"_s << 2 << 2;
     QTest::newRow("no-break space") << u"a\u00A0b"_s << 2 << 3;
     QTest::newRow("zero-width space joins") << u"a\u200Bb"_s << 1 << 3;
     QTest::newRow("combining mark") << u"e\u0301te\u0301"_s << 1 << 3;
+    QTest::newRow("mark after ASCII, then ASCII") << u"cafe\u0301 au lait"_s << 3 << 12;
     // The mark clings to the space, and the character still begins with whitespace.
     QTest::newRow("mark on a space") << u"a \u0301b"_s << 2 << 3;
     QTest::newRow("skin tone") << u"\U0001F44D\U0001F3FD ok"_s << 2 << 4;
@@ -89,8 +97,100 @@ void TestChrome::countsWordsAndCharacters()
     QFETCH(QString, text);
     QFETCH(int, words);
     QFETCH(int, characters);
-    QCOMPARE(app::wordCount(text), words);
-    QCOMPARE(app::characterCount(text), characters);
+    QCOMPARE(app::countText(text), (app::TextCounts{words, characters}));
+}
+
+void TestChrome::visibleTextLeavesOutTheMarkup_data()
+{
+    QTest::addColumn<QString>("markdown");
+    QTest::addColumn<QString>("visible");
+
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("heading") << u"## A *big* title ##"_s << u"A big title"_s;
+    QTest::newRow("emphasis, strike, highlight")
+        << u"**bold**, _it_, ~~gone~~ and ==marked=="_s << u"bold, it, gone and marked"_s;
+    QTest::newRow("stars and underscores as text")
+        << u"2 * 3 = 6 ~ snake_case_name"_s << u"2 * 3 = 6 ~ snake_case_name"_s;
+    QTest::newRow("link text, not its address")
+        << u"see [the *docs*](https://x.org/a_(b) \"Title\") now"_s << u"see the docs now"_s;
+    QTest::newRow("reference link and its definition")
+        << u"[text][ref] more\n\n[ref]: https://x.org"_s << u"text more"_s;
+    QTest::newRow("images are not counted")
+        << u"before ![alt text](pic.png) ![[photo.jpg]] after"_s << u"before after"_s;
+    QTest::newRow("wikilinks") << u"[[Note]], [[Note|shown]] and [[Note#Part]]"_s
+                               << u"Note, shown and Note Part"_s;
+    QTest::newRow("an address written out is its own text")
+        << u"<https://x.org> and https://y.org"_s << u"https://x.org and https://y.org"_s;
+    QTest::newRow("tags and comments")
+        << u"a <span class=\"x\">b</span> <!-- hidden\nstill --> c <br/>"_s << u"a b\nc"_s;
+    QTest::newRow("a < b is text") << u"1 < 2 > 0"_s << u"1 < 2 > 0"_s;
+    QTest::newRow("footnotes") << u"Claim[^1].\n\n[^1]: The source."_s
+                               << u"Claim.\nThe source."_s;
+    QTest::newRow("lists, tasks, quotes")
+        << u"- [ ] todo\n* [x] done\n12. twelve\n> - quoted\n-1 degree"_s
+        << u"todo\ndone\ntwelve\nquoted\n-1 degree"_s;
+    QTest::newRow("table") << u"| a | b \\| c |\n|---|:-:|\n| 1 | `2` |\n\nx | y"_s
+                           << u"a b | c\n1 2\nx | y"_s;
+    QTest::newRow("rules and underlines") << u"Title\n===\n\n***\n- - -\n\n___"_s << u"Title"_s;
+    QTest::newRow("code is text, fences are not")
+        << u"```js\nlet x = `a`; // **b**\n    indented  \n```\n~~~\nopen"_s
+        << u"let x = `a`; // **b**\n    indented\nopen"_s;
+    QTest::newRow("display math as written")
+        << u"$$\n\\sum_{i=1}^{n} p_i\n$$\nafter"_s << u"\\sum_{i=1}^{n} p_i\nafter"_s;
+    QTest::newRow("code in a quote") << u"> ```\n> > prompt\n> ```"_s << u"> prompt"_s;
+    QTest::newRow("code spans") << u"run ``a `b` c`` now"_s << u"run a `b` c now"_s;
+    QTest::newRow("front matter") << u"---\ntitle: Hi\ntags: [a]\n---\nBody"_s << u"Body"_s;
+    QTest::newRow("two rules are no front matter") << u"---\nJust text\n---"_s << u"Just text"_s;
+    QTest::newRow("escapes and entities")
+        << u"\\*not\\* a&nbsp;b &copy; &#x2014; &#169; AT&T; \\q"_s
+        << u"*not* a b \u00A9 \u2014 \u00A9 AT&T; \\q"_s;
+    QTest::newRow("CRLF and a hard break") << u"one\\\r\ntwo  \r\n"_s << u"one\ntwo"_s;
+    QTest::newRow("CJK") << u"# \u65E5\u672C\u8A9E\n\n\u4E2D\u6587 **\u7C97\u4F53**"_s
+                         << u"\u65E5\u672C\u8A9E\n\u4E2D\u6587 \u7C97\u4F53"_s;
+}
+
+void TestChrome::visibleTextLeavesOutTheMarkup()
+{
+    QFETCH(QString, markdown);
+    QFETCH(QString, visible);
+    QString shown = app::visibleText(markdown);
+    // Every line that shows anything ends with its break.
+    QVERIFY(shown.isEmpty() || shown.endsWith(u'\n'));
+    shown.chop(shown.isEmpty() ? 0 : 1);
+    QCOMPARE(shown, visible);
+}
+
+void TestChrome::countsWhatTheReaderSees_data()
+{
+    QTest::addColumn<QString>("markdown");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("words");
+    QTest::addColumn<int>("characters");
+
+    QTest::newRow("empty") << QString() << 0 << -1 << 0 << 0;
+    QTest::newRow("only markup") << u"#\n\n---\n\n> \n- [ ]\n<br>"_s << 0 << -1 << 0 << 0;
+    // The page draws one space for a run of them.
+    QTest::newRow("spaces as drawn") << u"one  two\nthree"_s << 0 << -1 << 3 << 12;
+    QTest::newRow("link") << u"[two words](http://a.b/c d)"_s << 0 << -1 << 2 << 9;
+    QTest::newRow("CJK") << u"# \u65E5\u672C\u8A9E\n\u4E2D\u6587 **\u7C97\u4F53**"_s << 0 << -1
+                         << 3 << 8;
+    // A part of the note is read in its place: these lines are code, not a heading.
+    QTest::newRow("part of a fence") << u"```\n# not a heading\n```"_s << 4 << 19 << 4 << 15;
+    QTest::newRow("part ending in an address")
+        << u"see [the docs](https://x.org) next"_s << 0 << 20 << 3 << 12;
+    QTest::newRow("part starting mid-word") << u"**alpha** beta"_s << 4 << -1 << 2 << 8;
+    QTest::newRow("part of the front matter") << u"---\na: b\n---\nc"_s << 0 << 9 << 0 << 0;
+}
+
+void TestChrome::countsWhatTheReaderSees()
+{
+    QFETCH(QString, markdown);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, words);
+    QFETCH(int, characters);
+    QCOMPARE(app::countMarkdown(markdown, from, to), (app::TextCounts{words, characters}));
 }
 
 void TestChrome::readingTimeRoundsUp_data()
@@ -98,7 +198,7 @@ void TestChrome::readingTimeRoundsUp_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("minutes");
 
-    QTest::newRow("empty") << QString() << 1;
+    QTest::newRow("empty") << QString() << 0;
     QTest::newRow("one word") << u"one"_s << 1;
     QTest::newRow("200 words") << u"w "_s.repeated(200) << 1;
     QTest::newRow("201 words") << u"w "_s.repeated(201) << 2;
@@ -110,7 +210,7 @@ void TestChrome::readingTimeRoundsUp()
 {
     QFETCH(QString, text);
     QFETCH(int, minutes);
-    QCOMPARE(app::readingMinutes(app::wordCount(text)), minutes);
+    QCOMPARE(app::readingMinutes(app::countText(text).words), minutes);
 }
 
 void TestChrome::countedPhrases_data()
@@ -142,7 +242,7 @@ void TestChrome::statusBarTexts_data()
     QTest::addColumn<Mode>("mode");
     QTest::addColumn<QStringList>("texts");
 
-    const QStringList counts{u"3 words"_s, u"14 characters"_s, u"1 min read"_s};
+    const QStringList counts{u"3 words"_s, u"12 characters"_s, u"1 min read"_s};
     QTest::newRow("untitled") << false << true << Mode::Read
                               << QStringList{u"Reading"_s} + counts
                                      + QStringList{u"New document, unsaved"_s};
@@ -158,6 +258,10 @@ void TestChrome::statusBarTexts_data()
     QTest::newRow("split") << true << false << Mode::Split
                            << QStringList{u"Editing"_s} + counts
                                   + QStringList{u"Saved"_s, u"Opened: note.md"_s};
+    // Nothing to read: no characters and no reading time.
+    QTest::newRow("empty") << true << false << Mode::Read
+                           << QStringList{u"Reading"_s, u"0 words"_s, u"Saved"_s,
+                                          u"Opened: note.md"_s};
 }
 
 void TestChrome::statusBarTexts()
@@ -167,8 +271,9 @@ void TestChrome::statusBarTexts()
     QFETCH(Mode, mode);
     QFETCH(QStringList, texts);
 
-    Harness h("one  two\nthree", titled);
-    h.setText(u"one  two\nthree"_s); // an untitled harness starts empty
+    const QString text = QTest::currentDataTag() == "empty"_L1 ? QString() : u"one  two\nthree"_s;
+    Harness h(text.toUtf8(), titled);
+    h.setText(text); // an untitled harness starts empty
     h.model->setDirty(dirty);
     h.model->setMode(mode);
     app::StatusBar bar(*h.model);
@@ -201,6 +306,54 @@ void TestChrome::countsFollowTheTextOnceItRests()
     QCOMPARE(bar.itemTexts().at(1), u"4 words"_s);
 }
 
+void TestChrome::selectionCountsBesideTheNotes_data()
+{
+    QTest::addColumn<bool>("markdown");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QStringList>("texts");
+
+    // Of the note "# Title\n\none **two** three\n": 4 words, 18 characters.
+    QTest::newRow("a span of the source")
+        << true << QString() << 13 << 26
+        << QStringList{u"2 of 4 words"_s, u"9 of 18 characters"_s, u"1 min read"_s};
+    QTest::newRow("only markup selected")
+        << true << QString() << 0 << 2
+        << QStringList{u"0 of 4 words"_s, u"0 of 18 characters"_s, u"1 min read"_s};
+    QTest::newRow("text from the page")
+        << false << u"Title\none"_s << 0 << -1
+        << QStringList{u"2 of 4 words"_s, u"8 of 18 characters"_s, u"1 min read"_s};
+}
+
+void TestChrome::selectionCountsBesideTheNotes()
+{
+    QFETCH(bool, markdown);
+    QFETCH(QString, text);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QStringList, texts);
+
+    Harness h("# Title\n\none **two** three\n");
+    app::StatusBar bar(*h.model);
+    std::optional<app::StatusBar::Selection> selection;
+    bar.setSelectionSource([&] { return selection; });
+    bar.show();
+    const QStringList whole{u"4 words"_s, u"18 characters"_s, u"1 min read"_s};
+    QCOMPARE(bar.itemTexts().mid(1, 3), whole);
+
+    selection = app::StatusBar::Selection{markdown ? h.model->text().text() : text, markdown,
+                                          from, to};
+    bar.selectionChanged();
+    QVERIFY(waitUntil([&] { return bar.countsCurrent(); }, 5000));
+    QCOMPARE(bar.itemTexts().mid(1, 3), texts);
+
+    selection.reset();
+    bar.selectionChanged();
+    QVERIFY(waitUntil([&] { return bar.countsCurrent(); }, 5000));
+    QCOMPARE(bar.itemTexts().mid(1, 3), whole);
+}
+
 void TestChrome::longTextsAreCountedInTheBackground()
 {
     Harness h("short");
@@ -219,10 +372,10 @@ void TestChrome::longTextsAreCountedInTheBackground()
     h.setText(second);
     bar.textChanged();
     QVERIFY(waitUntil([&] { return bar.countsCurrent(); }, 20000));
-    const app::TextCounts expected{400'001, 2'000'005};
+    const app::TextCounts expected{400'001, 2'000'004};
     QCOMPARE(shown, QList<app::TextCounts>{expected});
     QCOMPARE(bar.itemTexts().mid(1, 3),
-             (QStringList{u"400,001 words"_s, u"2,000,005 characters"_s, u"2001 min read"_s}));
+             (QStringList{u"400,001 words"_s, u"2,000,004 characters"_s, u"2001 min read"_s}));
 }
 
 void TestChrome::outlineRowStyles_data()

@@ -23,6 +23,7 @@
 
 #include <QAbstractButton>
 #include <QMenu>
+#include <QMenuBar>
 #include <QKeyEvent>
 #include <QAction>
 #include <QApplication>
@@ -42,6 +43,8 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace quorvel::app {
 
@@ -154,6 +157,8 @@ DocumentWindow::~DocumentWindow()
 
 bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (leavesPresentation(watched, event))
+        return true;
     if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType()
         || !isAncestorOf(static_cast<QWidget *>(watched)))
         return QMainWindow::eventFilter(watched, event);
@@ -175,6 +180,29 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool DocumentWindow::leavesPresentation(QObject *watched, QEvent *event)
+{
+    if (!m_model || !m_model->presentation() || !watched->isWidgetType()
+        || (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    auto *widget = static_cast<QWidget *>(watched);
+    if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier
+        || (widget != this && !isAncestorOf(widget)))
+        return false;
+    // An open find bar closes first, as it does outside presentation.
+    for (const QWidget *bar : {static_cast<QWidget *>(m_findBar), static_cast<QWidget *>(m_sourceFindBar)})
+        if (bar == widget || bar->isAncestorOf(widget))
+            return false;
+    // The page and the editor have uses of their own for Escape and would take it; here it is
+    // the way out, in every view. Claiming the override brings the key press itself here.
+    if (event->type() == QEvent::ShortcutOverride)
+        event->accept();
+    else
+        m_model->setPresentation(false);
+    return true;
 }
 
 bool DocumentWindow::formatElsewhere(const QString &command)
@@ -354,6 +382,7 @@ void DocumentWindow::wire()
     connect(&appearance, &themes::Appearance::editorFontSizeChanged, m_editor,
             &editor::MarkdownTextView::setEditorFontSize);
     connect(&m_session->text(), &core::DocumentText::edited, m_status, &StatusBar::textChanged);
+    wireSelectionCounts();
     connect(&model, &DocumentModel::editorScrollRequested, m_editorController,
             &editor::EditorController::scrollToFraction);
     connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::refreshToolbar);
@@ -430,6 +459,8 @@ void DocumentWindow::showPreview()
     m_placeholder = nullptr;
     connect(&Spelling::shared().engine(), &preview::EngineDictionaries::ready, controller,
             &preview::PreviewController::recheckSpelling);
+    connect(controller->webView(), &QWebEngineView::selectionChanged, m_status,
+            &StatusBar::selectionChanged);
     connect(controller, &preview::PreviewController::learnWordRequested, this,
             [this](const QString &word, bool add) {
                 if (!add) {
@@ -479,13 +510,72 @@ void DocumentWindow::updateChrome()
     statusBar()->setVisible(appearance.showStatusBar() && !presenting);
     if (m_toolbar)
         m_toolbar->setVisible(!presenting);
+    menuBar()->setVisible(!presenting);
+    holdMenuShortcuts(presenting);
     // Presentation and full screen go together: entering one enters the other, and leaving
-    // full screen by any means leaves presentation.
-    if (presenting && m_model->showOutline())
-        m_model->setShowOutline(false);
+    // full screen by any means leaves presentation. The model hides the outline meanwhile.
     if (presenting != isFullScreen())
         presenting ? showFullScreen() : showNormal();
     m_outline->setVisible(m_model->showOutline());
+}
+
+void DocumentWindow::holdMenuShortcuts(bool hold)
+{
+    if (!hold) {
+        for (const QPointer<QAction> &action : std::as_const(m_heldShortcuts))
+            if (action)
+                removeAction(action);
+        m_heldShortcuts.clear();
+        return;
+    }
+    if (!m_heldShortcuts.isEmpty())
+        return;
+    // A hidden menu bar takes its menus' shortcuts with it; the window holds them meanwhile,
+    // so that F11 still leaves presentation and Ctrl+S still saves.
+    const std::function<void(const QList<QAction *> &)> take = [&](const QList<QAction *> &items) {
+        for (QAction *action : items) {
+            if (QMenu *menu = action->menu())
+                take(menu->actions());
+            else if (!action->shortcuts().isEmpty() && !actions().contains(action)) {
+                addAction(action);
+                m_heldShortcuts.append(action);
+            }
+        }
+    };
+    take(menuBar()->actions());
+}
+
+void DocumentWindow::wireSelectionCounts()
+{
+    // In split view the counts are of the pane the user is working in: the last of the two to
+    // have the focus.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        const auto within = [now](const QWidget *area) {
+            return area && now && (area == now || area->isAncestorOf(now));
+        };
+        const bool source = within(m_editor);
+        if ((source || within(m_preview)) && source != m_countsFromSource) {
+            m_countsFromSource = source;
+            m_status->selectionChanged();
+        }
+    });
+    connect(m_editor, &QPlainTextEdit::selectionChanged, m_status, &StatusBar::selectionChanged);
+    connect(m_model, &DocumentModel::modeChanged, m_status, &StatusBar::selectionChanged);
+    m_status->setSelectionSource([this]() -> std::optional<StatusBar::Selection> {
+        const Mode mode = m_model->mode();
+        if (mode == Mode::Source || (mode == Mode::Split && m_countsFromSource)) {
+            const auto [from, to] = m_editorController->selectedSpan();
+            if (from == to)
+                return std::nullopt;
+            return StatusBar::Selection{m_model->text().text(), true, from, to};
+        }
+        // The page's selection is already text as it is shown.
+        const auto *page = qobject_cast<const QWebEngineView *>(m_preview.data());
+        const QString shown = page && page->hasSelection() ? page->selectedText() : QString();
+        if (shown.isEmpty())
+            return std::nullopt;
+        return StatusBar::Selection{shown, false, 0, -1};
+    });
 }
 
 void DocumentWindow::changeEvent(QEvent *event)

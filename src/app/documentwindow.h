@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class QAction;
 class QLabel;
 class QPlainTextEdit;
 class QSplitter;
@@ -92,6 +93,11 @@ private:
     void schedulePreviewUpdate();
     void updatePreview();
     bool findsInSource() const;
+    // Escape in presentation, wherever the focus is in the window: leaves it. True when the
+    // event was taken.
+    bool leavesPresentation(QObject *watched, QEvent *event);
+    void holdMenuShortcuts(bool hold);
+    void wireSelectionCounts();
 
     // DocumentPrompter
     std::optional<QString> askSavePath(const core::DocumentFile &document) override;
@@ -125,6 +131,10 @@ private:
     DocumentToolbar *m_toolbar = nullptr;
     QLabel *m_encodingLabel = nullptr;
     bool m_closeApproved = false;
+    // The menus' actions the window holds while its menu bar is hidden.
+    QList<QPointer<QAction>> m_heldShortcuts;
+    // In split view, whether the selection counted is the source's (else the page's).
+    bool m_countsFromSource = false;
 };
 
 } // namespace quorvel::app

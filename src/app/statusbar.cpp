@@ -78,6 +78,13 @@ StatusBar::StatusBar(core::DocumentModel &model, QWidget *parent)
     m_characters = label(QPalette::PlaceholderText);
     m_minutes = label(QPalette::PlaceholderText);
     m_saveState = label(QPalette::Highlight);
+    m_words->setToolTip(tr("Words as the page shows them, code included. Not counted: Markdown "
+                           "markup, link addresses, images and their alternative text, footnote "
+                           "marks and the front matter."));
+    m_characters->setToolTip(tr("Characters as the page shows them, including spaces (one for a "
+                                "run of them) but not line breaks. Markdown markup, link "
+                                "addresses, images and the front matter are not counted."));
+    m_minutes->setToolTip(tr("Reading time of the whole note, at 200 words a minute."));
     m_file = new ElidedLabel(this);
     m_file->setTextFormat(Qt::PlainText);
     m_file->setForegroundRole(QPalette::PlaceholderText);
@@ -112,6 +119,53 @@ StatusBar::~StatusBar()
     m_mailbox->bar = nullptr;
 }
 
+// What one count is asked to read, and what it found.
+struct StatusBar::Job
+{
+    quint64 generation = 0;
+    quint64 noteGeneration = 0;
+    std::optional<QString> note; // absent when the note's counts are still true
+    std::optional<Selection> selection;
+
+    // How much Markdown or text the count reads.
+    qsizetype size() const
+    {
+        qsizetype n = note ? note->size() : 0;
+        if (selection)
+            n += selection->markdown && selection->to >= 0 ? selection->to : selection->text.size();
+        return n;
+    }
+
+    Result run() const;
+};
+
+struct StatusBar::Result
+{
+    quint64 generation = 0;
+    quint64 noteGeneration = 0;
+    std::optional<TextCounts> note;
+    std::optional<TextCounts> selection;
+};
+
+StatusBar::Result StatusBar::Job::run() const
+{
+    Result result{generation, noteGeneration, {}, {}};
+    if (note)
+        result.note = countMarkdown(*note);
+    if (selection) {
+        result.selection = selection->markdown
+            ? countMarkdown(selection->text, selection->from, selection->to)
+            : countText(selection->text);
+    }
+    return result;
+}
+
+void StatusBar::setSelectionSource(SelectionSource source)
+{
+    m_selectionSource = std::move(source);
+    selectionChanged();
+}
+
 QStringList StatusBar::itemTexts() const
 {
     QStringList texts;
@@ -123,6 +177,17 @@ QStringList StatusBar::itemTexts() const
 }
 
 void StatusBar::textChanged()
+{
+    ++m_noteGeneration;
+    changed();
+}
+
+void StatusBar::selectionChanged()
+{
+    changed();
+}
+
+void StatusBar::changed()
 {
     ++m_generation;
     // A hidden bar counts when it is shown again, not on every keystroke meanwhile.
@@ -149,45 +214,66 @@ void StatusBar::recount()
 {
     if (!isVisible() || m_running)
         return; // a running count asks again when it reports
-    const quint64 generation = m_generation;
-    const QString text = m_model.text().text();
-    if (text.size() <= kBackgroundThreshold) {
-        takeCounts(generation, countText(text));
+    Job job;
+    job.generation = m_generation;
+    job.noteGeneration = m_noteGeneration;
+    if (m_noteCounted != m_noteGeneration)
+        job.note = m_model.text().text();
+    if (m_selectionSource)
+        job.selection = m_selectionSource();
+    if (job.size() <= kBackgroundThreshold) {
+        takeCounts(job.run());
         return;
     }
     m_running = true;
-    QThreadPool::globalInstance()->start([mailbox = m_mailbox, text, generation] {
-        const TextCounts counts = countText(text);
+    QThreadPool::globalInstance()->start([mailbox = m_mailbox, job = std::move(job)] {
+        const Result result = job.run();
         QMutexLocker lock(&mailbox->mutex);
         if (StatusBar *bar = mailbox->bar)
             QMetaObject::invokeMethod(
-                bar, [bar, generation, counts] { bar->takeCounts(generation, counts); },
-                Qt::QueuedConnection);
+                bar, [bar, result] { bar->takeCounts(result); }, Qt::QueuedConnection);
     });
 }
 
-void StatusBar::takeCounts(quint64 generation, TextCounts counts)
+void StatusBar::takeCounts(const Result &result)
 {
     m_running = false;
-    if (generation != m_generation) {
-        // The text moved on while it was counted: these numbers were never true of what the
-        // user sees, so count again once it rests.
+    // The note's counts hold as long as its text has not changed, whatever the selection did
+    // meanwhile.
+    const bool noteCurrent = result.noteGeneration == m_noteGeneration;
+    if (result.note && noteCurrent) {
+        m_noteCounted = result.noteGeneration;
+        m_counts = *result.note;
+    }
+    if (result.generation != m_generation) {
+        // The text or the selection moved on while it was counted: these numbers were never
+        // true of what the user sees, so count again once it rests.
         if (isVisible() && !m_recount->isActive())
             m_recount->start();
         return;
     }
-    m_counted = generation;
-    if (counts == m_counts)
-        return;
-    m_counts = counts;
+    m_counted = result.generation;
+    m_selectionCounts = result.selection;
     showCounts();
     Q_EMIT countsChanged();
 }
 
 void StatusBar::showCounts()
 {
-    m_words->setText(countedPhrase(m_counts.words, tr("word")));
-    m_characters->setText(countedPhrase(m_counts.characters, tr("character")));
+    if (m_selectionCounts) {
+        // "12 of 340 words": the selection's, of the note's.
+        m_words->setText(tr("%1 of %2").arg(countedNumber(m_selectionCounts->words),
+                                            countedPhrase(m_counts.words, tr("word"))));
+        m_characters->setText(tr("%1 of %2").arg(countedNumber(m_selectionCounts->characters),
+                                                 countedPhrase(m_counts.characters,
+                                                               tr("character"))));
+    } else {
+        m_words->setText(countedPhrase(m_counts.words, tr("word")));
+        m_characters->setText(countedPhrase(m_counts.characters, tr("character")));
+    }
+    // An empty note is just "0 words": no characters to speak of, nothing to read.
+    m_characters->setVisible(m_counts.characters > 0);
+    m_minutes->setVisible(m_counts.words > 0);
     m_minutes->setText(tr("%1 min read").arg(readingMinutes(m_counts.words)));
 }
 

@@ -153,9 +153,10 @@ void DocumentModel::setMode(Mode mode, bool remember)
         preview().flushEdits();
 }
 
-void DocumentModel::setShowOutline(bool show)
+void DocumentModel::setShowOutline(bool show, bool remember)
 {
-    m_env.store.setValue(kLastShowOutlineKey, show);
+    if (remember)
+        m_env.store.setValue(kLastShowOutlineKey, show);
     if (show == m_showOutline)
         return;
     m_showOutline = show;
@@ -167,6 +168,9 @@ void DocumentModel::setPresentation(bool on)
     if (on == m_presentation)
         return;
     m_presentation = on;
+    if (on)
+        m_outlineBeforePresentation = m_showOutline;
+    setShowOutline(on ? false : m_outlineBeforePresentation, false);
     Q_EMIT presentationChanged(on);
 }
 

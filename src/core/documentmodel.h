@@ -80,8 +80,11 @@ public:
     // `remember`: the mode is also the one later windows open in.
     void setMode(Mode mode, bool remember = true);
     bool showOutline() const { return m_showOutline; }
-    void setShowOutline(bool show);
+    // `remember`: later windows open with the outline shown or hidden alike.
+    void setShowOutline(bool show, bool remember = true);
     bool presentation() const { return m_presentation; }
+    // Presentation hides the outline for its time and gives it back as it was on leaving,
+    // without changing what later windows open with.
     void setPresentation(bool on);
     const Outline &outline() const { return m_outline; }
     void setOutline(const Outline &outline);
@@ -210,6 +213,7 @@ private:
     Mode m_mode = Mode::Read;
     bool m_showOutline = false;
     bool m_presentation = false;
+    bool m_outlineBeforePresentation = false;
     Outline m_outline;
     QUrl m_fileUrl;
     bool m_dirty = false;

@@ -196,6 +196,15 @@ qsizetype EditorController::textOffset(qsizetype widgetPosition, qsizetype from,
     return i;
 }
 
+std::pair<qsizetype, qsizetype> EditorController::selectedSpan() const
+{
+    const QTextCursor cursor = m_view.textCursor();
+    if (m_filling || !cursor.hasSelection())
+        return {0, 0};
+    const qsizetype start = textOffset(cursor.selectionStart());
+    return {start, textOffset(cursor.selectionEnd(), start, cursor.selectionStart())};
+}
+
 qsizetype EditorController::widgetPosition(qsizetype offset) const
 {
     if (!m_hasCrLf)

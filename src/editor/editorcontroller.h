@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <utility>
+
 class QTimer;
 
 namespace quorvel::core {
@@ -48,6 +50,10 @@ public:
     double scrollFraction() const;
     // Shows that fraction of the text without telling the model, which asked for it.
     void scrollToFraction(double fraction);
+
+    // The selection as offsets into the document's text, start first; equal when there is
+    // none (or while a long text is still being filled in).
+    std::pair<qsizetype, qsizetype> selectedSpan() const;
 
     // The document's undo and redo, with the caret put where the change was.
     void undo();
