@@ -26,12 +26,14 @@
 #include <QKeyEvent>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QIcon>
 #include <QImage>
 #include <QPlainTextEdit>
@@ -42,6 +44,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 
 namespace quorvel::app {
 
@@ -58,6 +61,27 @@ const QString kWindowFrameKey = QStringLiteral("windowFrame");
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
+
+struct ClipboardContent
+{
+    bool text = false;
+    bool image = false;
+};
+
+ClipboardContent clipboardContent()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    if (!data)
+        return {};
+    return {data->hasText() && !data->text().isEmpty(), data->hasImage()};
+}
+
+// The page's web engine page once the page exists.
+QWebEnginePage *pageOf(core::DocumentModel &model)
+{
+    auto *controller = preview::PreviewController::of(model);
+    return controller && controller->webView() ? controller->webView()->page() : nullptr;
+}
 
 } // namespace
 
@@ -165,13 +189,24 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
         event->ignore();
         return true;
     }
+    const bool inPage = m_preview && m_preview->isAncestorOf(static_cast<QWidget *>(watched));
     // In the editing view the page formats on its own keys, as one step that Ctrl+Z takes back;
     // the Format menu's shortcuts must not take those keys from it.
-    if (m_model->mode() == Mode::Visual && m_preview
-        && m_preview->isAncestorOf(static_cast<QWidget *>(watched))
+    if (m_model->mode() == Mode::Visual && inPage
         && combo.keyboardModifiers() == Qt::ControlModifier
         && (combo.key() == Qt::Key_B || combo.key() == Qt::Key_I)) {
         event->accept();
+        return true;
+    }
+    // The engine would take Ctrl+Shift+V as a paste of its own, which the page reads as Markdown;
+    // and the page undoes only while it is edited. Elsewhere the Edit menu has these keys, so
+    // that Undo in the split view's page takes back a step as it does in the source.
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (inPage
+        && (combo == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V)
+            || (m_model->mode() != Mode::Visual
+                && (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo))))) {
+        event->ignore();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -236,6 +271,110 @@ bool DocumentWindow::findsInSource() const
     if (within(m_preview, focus) || within(m_findBar, focus))
         return false;
     return m_sourceFindBar->isVisible();
+}
+
+bool DocumentWindow::editsInPage() const
+{
+    switch (m_model->mode()) {
+    case Mode::Source:
+        return false;
+    case Mode::Split: {
+        // The source, unless the page has the focus: from elsewhere (the outline), the pane that
+        // can take every command.
+        const QWidget *focus = QApplication::focusWidget();
+        return m_preview && focus && (m_preview == focus || m_preview->isAncestorOf(focus));
+    }
+    default:
+        return true;
+    }
+}
+
+bool DocumentWindow::canEdit(EditCommand command) const
+{
+    using enum EditCommand;
+    const Mode mode = m_model->mode();
+    if (command == Undo || command == Redo) {
+        // The reading view takes no edits, not even taking one back.
+        const core::DocumentText &text = m_session->text();
+        return mode != Mode::Read && (command == Undo ? text.canUndo() : text.canRedo());
+    }
+    bool editable = false;
+    bool selection = false;
+    if (editsInPage()) {
+        const QWebEnginePage *page = pageOf(*m_model);
+        if (!page)
+            return false;
+        editable = mode == Mode::Visual;
+        selection = page->hasSelection();
+    } else {
+        editable = !m_editor->isReadOnly();
+        selection = m_editor->textCursor().hasSelection();
+    }
+    const ClipboardContent clipboard = clipboardContent();
+    switch (command) {
+    case Cut:
+        return editable && selection;
+    case Copy:
+        return selection;
+    case Paste:
+        // Both views store a pasted picture beside the note and link it.
+        return editable && (clipboard.text || clipboard.image);
+    case PastePlainText:
+        return editable && clipboard.text;
+    case SelectAll:
+        return !m_session->text().isEmpty();
+    default:
+        return false;
+    }
+}
+
+void DocumentWindow::editCommand(EditCommand command)
+{
+    using enum EditCommand;
+    if (!canEdit(command))
+        return;
+    auto *controller = preview::PreviewController::of(*m_model);
+    const bool inPage = editsInPage();
+    if (command == Undo || command == Redo) {
+        // The editing view takes its typing into the history first; anywhere else the source
+        // shows where the change was.
+        if (inPage && m_model->mode() == Mode::Visual && controller)
+            controller->requestUndo(command == Redo);
+        else if (m_editorController)
+            command == Undo ? m_editorController->undo() : m_editorController->redo();
+        return;
+    }
+    if (command == PastePlainText) {
+        const QString text = QGuiApplication::clipboard()->text();
+        if (inPage)
+            controller->pastePlainText(text);
+        else
+            m_editor->insertPlainText(text);
+        return;
+    }
+    if (inPage) {
+        using A = QWebEnginePage::WebAction;
+        const A action = command == Cut ? A::Cut
+            : command == Copy           ? A::Copy
+            : command == Paste          ? A::Paste
+                                        : A::SelectAll;
+        pageOf(*m_model)->triggerAction(action);
+        return;
+    }
+    switch (command) {
+    case Cut:
+        m_editor->cut();
+        break;
+    case Copy:
+        m_editor->copy();
+        break;
+    case Paste:
+        m_editor->paste();
+        break;
+    default:
+        m_editor->selectAll();
+        break;
+    }
 }
 
 void DocumentWindow::findCommand(FindCommand command)

@@ -69,6 +69,14 @@ public:
     enum class FindCommand { Find, FindAndReplace, Next, Previous };
     void findCommand(FindCommand command);
 
+    // The Edit menu's history and clipboard commands, in the focused view: the page in the
+    // reading and editing views, the source in the source view, the pane with the focus in split
+    // view. canEdit() says whether the command would do anything there now; editCommand() does
+    // nothing when it would not, so that a shortcut never acts on stale enabling.
+    enum class EditCommand { Undo, Redo, Cut, Copy, Paste, PastePlainText, SelectAll };
+    bool canEdit(EditCommand command) const;
+    void editCommand(EditCommand command);
+
 Q_SIGNALS:
     void filePathChanged(const QString &path);
 
@@ -92,6 +100,8 @@ private:
     void schedulePreviewUpdate();
     void updatePreview();
     bool findsInSource() const;
+    // Whether the Edit commands go to the page rather than the source, in this view and focus.
+    bool editsInPage() const;
 
     // DocumentPrompter
     std::optional<QString> askSavePath(const core::DocumentFile &document) override;
