@@ -49,6 +49,7 @@ AboutDialog::AboutDialog(QWidget *parent)
     auto *icon = new QLabel(this);
     icon->setPixmap(QApplication::windowIcon().pixmap(64, 64));
     icon->setAlignment(Qt::AlignTop);
+    icon->setVisible(!QApplication::windowIcon().isNull());
     m_label = new QLabel(this);
     m_label->setTextFormat(Qt::RichText);
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -198,9 +198,10 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
         event->accept();
         return true;
     }
-    // The engine would take Ctrl+Shift+V as a paste of its own, which the page reads as Markdown;
-    // and the page undoes only while it is edited. Elsewhere the Edit menu has these keys, so
-    // that Undo in the split view's page takes back a step as it does in the source.
+    // Ctrl+Shift+V is Paste as Plain Text here, never the engine's own paste-and-match-style,
+    // whose text the page would read as Markdown. And the page undoes only while it is edited:
+    // elsewhere the Edit menu has the keys, so that Undo in the split view's page takes back a
+    // step as it does in the source.
     const auto *key = static_cast<QKeyEvent *>(event);
     if (inPage
         && (combo == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V)

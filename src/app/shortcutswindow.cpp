@@ -26,6 +26,8 @@ QString keysOf(const QAction &action)
     QStringList keys;
     for (const QKeySequence &key : action.shortcuts())
         keys.append(key.toString(QKeySequence::NativeText));
+    // The platform's bindings name some keys twice (Shift+Ins for Paste on X11).
+    keys.removeDuplicates();
     return keys.join(u", "_qs);
 }
 
