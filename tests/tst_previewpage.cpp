@@ -111,6 +111,7 @@ private Q_SLOTS:
     void editItemsFollowThePage_data();
     void editItemsFollowThePage();
     void plainPasteIsTypedTextAndOneUndoStep();
+    void undoKeyInTheSplitViewsPageTakesBackOneStep();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
@@ -1068,6 +1069,19 @@ void TestPreviewPage::plainPasteIsTypedTextAndOneUndoStep()
     QVERIFY(waitUntil([&] { return window->text().text() == typed; }, kEngineTimeout));
     evaluate(window, u"1"_s);
     QCOMPARE(window->text().text(), typed);
+}
+
+void TestPreviewPage::undoKeyInTheSplitViewsPageTakesBackOneStep()
+{
+    DocumentWindow *window = open(Mode::Split);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    window->text().replaceAll(u"# Two\n"_s, core::EditOrigin::SourceEditor);
+    window->text().replaceAll(u"# Three\n"_s, core::EditOrigin::SourceEditor);
+    // The page takes no edits here, so the Edit menu's Undo has the key, as in the source.
+    controller(window).webView()->setFocus();
+    pressKeys(window, u"{Ctrl+Z}"_s);
+    QCOMPARE(window->text().text(), u"# Two\n"_s);
 }
 
 int main(int argc, char **argv)

@@ -198,19 +198,29 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
         event->accept();
         return true;
     }
-    // Ctrl+Shift+V is Paste as Plain Text here, never the engine's own paste-and-match-style,
-    // whose text the page would read as Markdown. And the page undoes only while it is edited:
-    // elsewhere the Edit menu has the keys, so that Undo in the split view's page takes back a
-    // step as it does in the source.
-    const auto *key = static_cast<QKeyEvent *>(event);
-    if (inPage
-        && (combo == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V)
-            || (m_model->mode() != Mode::Visual
-                && (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo))))) {
-        event->ignore();
+    if (const auto page = inPage ? pageTakesKey(static_cast<QKeyEvent *>(event)) : std::nullopt) {
+        event->setAccepted(*page);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+std::optional<bool> DocumentWindow::pageTakesKey(const QKeyEvent *key) const
+{
+    // Ctrl+Shift+V is Paste as Plain Text, never the engine's own paste-and-match-style, whose
+    // text the page would read as Markdown.
+    if (key->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V))
+        return false;
+    // The page undoes only while it is edited; elsewhere the Edit menu's Undo has the key, so
+    // that in the split view's page it takes back a step as it does in the source.
+    if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo))
+        return m_model->mode() == Mode::Visual;
+    // The engine's own clipboard keys act on its selection as it is at that moment; the Edit
+    // menu asks for a selection the page reports a moment later, and could miss a fresh one.
+    if (key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Copy)
+        || key->matches(QKeySequence::Paste) || key->matches(QKeySequence::SelectAll))
+        return true;
+    return std::nullopt;
 }
 
 bool DocumentWindow::formatElsewhere(const QString &command)
@@ -332,37 +342,58 @@ bool DocumentWindow::canEdit(EditCommand command) const
 void DocumentWindow::editCommand(EditCommand command)
 {
     using enum EditCommand;
-    if (!canEdit(command))
+    if (!editsInPage()) {
+        if (!canEdit(command))
+            return;
+        editInSource(command);
         return;
+    }
+    // The page's selection and typing reach this side a moment after they happen: a key pressed
+    // right after them must not be refused on that account. The engine's own commands do nothing
+    // without a selection, and the page sends its typing before it asks for an undo.
     auto *controller = preview::PreviewController::of(*m_model);
-    const bool inPage = editsInPage();
-    if (command == Undo || command == Redo) {
-        // The editing view takes its typing into the history first; anywhere else the source
-        // shows where the change was.
-        if (inPage && m_model->mode() == Mode::Visual && controller)
-            controller->requestUndo(command == Redo);
-        else if (m_editorController)
-            command == Undo ? m_editorController->undo() : m_editorController->redo();
+    QWebEnginePage *page = pageOf(*m_model);
+    const Mode mode = m_model->mode();
+    if (!controller || !page || (mode == Mode::Read && command != Copy && command != SelectAll))
         return;
-    }
-    if (command == PastePlainText) {
-        const QString text = QGuiApplication::clipboard()->text();
-        if (inPage)
-            controller->pastePlainText(text);
-        else
-            m_editor->insertPlainText(text);
-        return;
-    }
-    if (inPage) {
-        using A = QWebEnginePage::WebAction;
-        const A action = command == Cut ? A::Cut
-            : command == Copy           ? A::Copy
-            : command == Paste          ? A::Paste
-                                        : A::SelectAll;
-        pageOf(*m_model)->triggerAction(action);
-        return;
-    }
+    const bool editing = mode == Mode::Visual;
     switch (command) {
+    case Undo:
+    case Redo:
+        if (editing)
+            controller->requestUndo(command == Redo);
+        else if (canEdit(command))
+            editInSource(command);
+        return;
+    case PastePlainText:
+        if (const QString text = QGuiApplication::clipboard()->text(); editing && !text.isEmpty())
+            controller->pastePlainText(text);
+        return;
+    case Cut:
+    case Paste:
+        if (!editing)
+            return;
+        break;
+    default:
+        break;
+    }
+    using A = QWebEnginePage::WebAction;
+    page->triggerAction(command == Cut ? A::Cut
+                        : command == Copy ? A::Copy
+                        : command == Paste ? A::Paste
+                                           : A::SelectAll);
+}
+
+void DocumentWindow::editInSource(EditCommand command)
+{
+    using enum EditCommand;
+    switch (command) {
+    case Undo:
+    case Redo:
+        // The source shows where the change was.
+        if (m_editorController)
+            command == Undo ? m_editorController->undo() : m_editorController->redo();
+        break;
     case Cut:
         m_editor->cut();
         break;
@@ -372,7 +403,10 @@ void DocumentWindow::editCommand(EditCommand command)
     case Paste:
         m_editor->paste();
         break;
-    default:
+    case PastePlainText:
+        m_editor->insertPlainText(QGuiApplication::clipboard()->text());
+        break;
+    case SelectAll:
         m_editor->selectAll();
         break;
     }
