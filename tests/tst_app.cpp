@@ -2,7 +2,10 @@
 #include "testsupport.h"
 
 #include "app/documentcontroller.h"
+#include "app/aboutdialog.h"
 #include "app/documentwindow.h"
+#include "app/outlinesidebar.h"
+#include "app/shortcutswindow.h"
 #include "app/findbar.h"
 #include "app/outlinesidebar.h"
 #include "app/statusbar.h"
@@ -12,6 +15,7 @@
 #include "core/documenttext.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
@@ -58,6 +62,12 @@ private Q_SLOTS:
     void openingAnOpenFileRaisesItsWindow();
     void theNextWindowOpensWithTheLastFrame();
     void menuItemsFollowTheirEnablingRules();
+    void editItemsAreEnabledWhereTheyCanAct_data();
+    void editItemsAreEnabledWhereTheyCanAct();
+    void oneUndoKeyPressTakesBackOneStep_data();
+    void oneUndoKeyPressTakesBackOneStep();
+    void shortcutsWindowListsTheActionsAndFilters();
+    void aboutNamesTheVersion();
     void recentDocumentsAreNewestFirstAndStillThere();
     void pastingAnImageIntoAnUntitledDraftSaysWhy();
     void imagesPastedIntoTheSourceAreStoredBesideTheNote();
@@ -89,6 +99,7 @@ private:
     DocumentWindow *open(const QByteArray &bytes);
     static void answerNextDialog(QMessageBox::StandardButton button);
     static void press(DocumentWindow *window, QKeyCombination key);
+    static QAction *menuItem(DocumentWindow *window, const QString &menu, const QString &label);
 
     std::unique_ptr<ScratchEnvironment> m_scratch;
 };
@@ -267,19 +278,22 @@ void TestApp::theNextWindowOpensWithTheLastFrame()
     QCOMPARE(second->size(), QSize(700, 500));
 }
 
+QAction *TestApp::menuItem(DocumentWindow *window, const QString &menu, const QString &label)
+{
+    for (QAction *top : window->menuBar()->actions()) {
+        if (top->text().remove(u'&') != menu)
+            continue;
+        for (QAction *action : top->menu()->actions()) {
+            if (action->text().remove(u'&') == label)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
 void TestApp::menuItemsFollowTheirEnablingRules()
 {
-    const auto item = [](DocumentWindow *window, const QString &menu, const QString &label) {
-        for (QAction *top : window->menuBar()->actions()) {
-            if (top->text().remove(u'&') != menu)
-                continue;
-            for (QAction *action : top->menu()->actions()) {
-                if (action->text().remove(u'&') == label)
-                    return action;
-            }
-        }
-        return static_cast<QAction *>(nullptr);
-    };
+    const auto item = &TestApp::menuItem;
     DocumentWindow *titled = open("a\n");
     DocumentWindow *untitled = DocumentController::shared().newDocument();
     QVERIFY(item(titled, u"File"_s, u"Reload from Disk"_s)->isEnabled());
@@ -302,6 +316,135 @@ void TestApp::menuItemsFollowTheirEnablingRules()
     bold->trigger();
     QCOMPARE(titled->model().text().text(), u"**a**\n"_s);
     delete untitled;
+}
+
+void TestApp::editItemsAreEnabledWhereTheyCanAct_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QString>("clipboard"); // empty: nothing on it
+    QTest::addColumn<int>("undone");        // steps undone after one edit: -1 for no edit
+    QTest::addColumn<QStringList>("enabled");
+    const QStringList all{u"Undo"_s, u"Cut"_s, u"Copy"_s, u"Paste"_s, u"Paste as Plain Text"_s,
+                          u"Select All"_s};
+    QTest::newRow("source-selection-clipboard-edited")
+        << Mode::Source << QByteArray("a\n") << true << u"x"_s << 0 << all;
+    QTest::newRow("source-caret-empty-clipboard")
+        << Mode::Source << QByteArray("a\n") << false << QString() << -1 << QStringList{u"Select All"_s};
+    QTest::newRow("source-edit-undone")
+        << Mode::Source << QByteArray("a\n") << false << QString() << 1
+        << QStringList{u"Redo"_s, u"Select All"_s};
+    QTest::newRow("split-source-pane") << Mode::Split << QByteArray("a\n") << true << u"x"_s << -1
+                                       << all.mid(1);
+    QTest::newRow("empty-note") << Mode::Source << QByteArray() << false << u"x"_s << -1
+                                << QStringList{u"Paste"_s, u"Paste as Plain Text"_s};
+    // Without a page, the reading view has nothing to act in; the history is not for it.
+    QTest::newRow("reading-edited") << Mode::Read << QByteArray("a\n") << false << u"x"_s << 0
+                                    << QStringList();
+}
+
+void TestApp::editItemsAreEnabledWhereTheyCanAct()
+{
+    QFETCH(Mode, mode);
+    QFETCH(QByteArray, note);
+    QFETCH(bool, selected);
+    QFETCH(QString, clipboard);
+    QFETCH(int, undone);
+    QFETCH(QStringList, enabled);
+    DocumentWindow *window = open(note);
+    if (undone >= 0)
+        window->text().replaceAll(u"b\n"_s, EditOrigin::SourceEditor);
+    for (int i = 0; i < undone; ++i)
+        window->text().undo();
+    window->model().setMode(mode);
+    window->sourceEditor()->setFocus();
+    if (selected)
+        window->sourceEditor()->selectAll();
+    if (clipboard.isEmpty())
+        QApplication::clipboard()->clear();
+    else
+        QApplication::clipboard()->setText(clipboard);
+    const QStringList labels{u"Undo"_s, u"Redo"_s, u"Cut"_s, u"Copy"_s, u"Paste"_s,
+                             u"Paste as Plain Text"_s, u"Select All"_s};
+    QMenu *edit = window->findChild<QMenu *>(); // the first menu made: File
+    for (QAction *top : window->menuBar()->actions()) {
+        if (top->text() == u"&Edit")
+            edit = top->menu();
+    }
+    edit->popup(window->mapToGlobal(QPoint(10, 10)));
+    QStringList shown;
+    for (const QString &label : labels) {
+        if (menuItem(window, u"Edit"_s, label)->isEnabled())
+            shown << label;
+    }
+    edit->close();
+    QCOMPARE(shown, enabled);
+    // Closed, every item is enabled again, so that its shortcut is never stale.
+    for (const QString &label : labels)
+        QVERIFY(menuItem(window, u"Edit"_s, label)->isEnabled());
+}
+
+void TestApp::oneUndoKeyPressTakesBackOneStep_data()
+{
+    QTest::addColumn<bool>("fromOutline");
+    // The source takes the key itself; from the outline the Edit menu's shortcut has it.
+    QTest::newRow("in-the-source") << false;
+    QTest::newRow("from-the-outline") << true;
+}
+
+void TestApp::oneUndoKeyPressTakesBackOneStep()
+{
+    QFETCH(bool, fromOutline);
+    DocumentWindow *window = open("# One\n");
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    window->model().setMode(Mode::Split);
+    window->model().setShowOutline(true);
+    window->text().replaceAll(u"# Two\n"_s, EditOrigin::SourceEditor);
+    window->text().replaceAll(u"# Three\n"_s, EditOrigin::SourceEditor);
+    if (fromOutline)
+        window->outlineSidebar()->findChild<QAbstractItemView *>()->setFocus();
+    else
+        window->sourceEditor()->setFocus();
+    press(window, Qt::CTRL | Qt::Key_Z);
+    QCOMPARE(window->text().text(), u"# Two\n"_s);
+    press(window, Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+    QCOMPARE(window->text().text(), u"# Three\n"_s);
+}
+
+void TestApp::shortcutsWindowListsTheActionsAndFilters()
+{
+    DocumentWindow *window = open("a\n");
+    // Read from the actions as they are: a changed shortcut shows as it is.
+    menuItem(window, u"Format"_s, u"Highlight"_s)->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_F12);
+    menuItem(window, u"Help"_s, u"Keyboard Shortcuts"_s)->trigger();
+    auto *list = window->findChild<app::ShortcutsWindow *>();
+    QVERIFY(list && list->isVisible());
+    const QString highlight = u"Highlight\t"_s
+        + QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12).toString(QKeySequence::NativeText);
+    const QStringList every = list->shownRows();
+    QVERIFY(every.contains(highlight));
+    QVERIFY(every.contains(u"Export \u203A PDF\u2026\tCtrl+Shift+E"_s));
+    QTest::keyClicks(list->searchField(), u"f12"_s);
+    QCOMPARE(list->shownRows(), QStringList{highlight});
+    list->searchField()->clear();
+    QTest::keyClicks(list->searchField(), u"PASTE"_s);
+    const QStringList pastes = list->shownRows();
+    QCOMPARE(pastes.size(), 2);
+    QVERIFY(pastes[0].startsWith(u"Paste\tCtrl+V"));
+    QCOMPARE(pastes[1], u"Paste as Plain Text\tCtrl+Shift+V"_s);
+}
+
+void TestApp::aboutNamesTheVersion()
+{
+    DocumentWindow *window = open("a\n");
+    menuItem(window, u"Help"_s, u"About Quorvel"_s)->trigger();
+    auto *about = window->findChild<app::AboutDialog *>();
+    QVERIFY(about && about->isVisible());
+    const QString text = about->text();
+    QVERIFY2(text.contains(u"Version " QUORVEL_VERSION), qPrintable(text));
+    QVERIFY2(text.contains(u"Qt "_s + QString::fromLatin1(qVersion())), qPrintable(text));
+    QVERIFY2(text.contains(u"markdown-it "), qPrintable(text));
 }
 
 void TestApp::recentDocumentsAreNewestFirstAndStillThere()

@@ -15,11 +15,14 @@
 #include "preview/quorvelwebview.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QWebEngineContextMenuRequest>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QPushButton>
 #include <QScrollBar>
@@ -106,6 +109,10 @@ private Q_SLOTS:
     void closingFindLeavesNoLinkFocused();
     void replaceInTheRenderedViewsEditsTheSource_data();
     void replaceInTheRenderedViewsEditsTheSource();
+    void editItemsFollowThePage_data();
+    void editItemsFollowThePage();
+    void plainPasteIsTypedTextAndOneUndoStep();
+    void undoKeyInTheSplitViewsPageTakesBackOneStep();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
@@ -1003,6 +1010,97 @@ void TestPreviewPage::closingFindLeavesNoLinkFocused()
     QVERIFY(waitUntil([&] { return evaluate(window, u"document.hasFocus()"_s).toBool(); }, kEngineTimeout));
     const QString focused = evaluate(window, u"document.activeElement.tagName"_s).toString();
     QVERIFY2(focused != u"A", qPrintable(focused));
+}
+
+void TestPreviewPage::editItemsFollowThePage_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QString>("clipboard"); // empty: nothing on it
+    QTest::addColumn<QStringList>("enabled");
+    QTest::newRow("reading-selection") << Mode::Read << true << u"x"_s
+                                       << QStringList{u"Copy"_s, u"Select All"_s};
+    QTest::newRow("editing-selection")
+        << Mode::Visual << true << u"x"_s
+        << QStringList{u"Cut"_s, u"Copy"_s, u"Paste"_s, u"Paste as Plain Text"_s, u"Select All"_s};
+    QTest::newRow("editing-caret-empty-clipboard") << Mode::Visual << false << QString()
+                                                   << QStringList{u"Select All"_s};
+    // The split view's page shows the text and takes no edits; the source beside it does.
+    QTest::newRow("split-page-selection") << Mode::Split << true << u"x"_s
+                                          << QStringList{u"Copy"_s, u"Select All"_s};
+}
+
+void TestPreviewPage::editItemsFollowThePage()
+{
+    QFETCH(Mode, mode);
+    QFETCH(bool, selected);
+    QFETCH(QString, clipboard);
+    QFETCH(QStringList, enabled);
+    DocumentWindow *window = open(mode);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QWebEngineView *view = controller(window).webView();
+    view->setFocus();
+    atCaret(window, u"#content p"_s,
+            selected ? u"getSelection().modify('extend', 'backward', 'word')"_s : u"0"_s);
+    QVERIFY(waitUntil([&] { return view->page()->hasSelection() == selected; }, kEngineTimeout));
+    if (clipboard.isEmpty())
+        QApplication::clipboard()->clear();
+    else
+        QApplication::clipboard()->setText(clipboard);
+    QMenu *edit = nullptr;
+    for (QAction *top : window->menuBar()->actions()) {
+        if (top->text() == u"&Edit")
+            edit = top->menu();
+    }
+    QVERIFY(edit);
+    edit->popup(window->mapToGlobal(QPoint(10, 10)));
+    QStringList shown;
+    for (QAction *action : edit->actions()) {
+        if (action->isEnabled() && action->menuRole() != QAction::PreferencesRole
+            && !action->isSeparator())
+            shown << action->text().remove(u'&');
+        if (action->text().remove(u'&') == u"Select All")
+            break;
+    }
+    edit->close();
+    QCOMPARE(shown, enabled);
+}
+
+void TestPreviewPage::plainPasteIsTypedTextAndOneUndoStep()
+{
+    DocumentWindow *window = open(Mode::Visual);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    controller(window).webView()->setFocus();
+    typeInPage(window, u" Typed."_s);
+    controller(window).flushEditsNow();
+    const QString typed = window->text().text();
+    QVERIFY(typed.contains(u"First paragraph. Typed."));
+    // Pasted as usual, this would be read as Markdown: bold, and a paragraph of its own.
+    QApplication::clipboard()->setText(u"**bold**\nnext"_s);
+    pressKeys(window, u"{Ctrl+Shift+V}"_s);
+    QVERIFY(waitUntil([&] { return window->text().text() != typed; }, kEngineTimeout));
+    QVERIFY(pageText(window).contains(u"Typed.**bold**"));
+    QCOMPARE(evaluate(window, u"document.querySelectorAll('#content strong').length"_s).toInt(), 0);
+    // One press, one step: the paste goes, the typing before it stays.
+    pressKeys(window, u"{Ctrl+Z}"_s);
+    QVERIFY(waitUntil([&] { return window->text().text() == typed; }, kEngineTimeout));
+    evaluate(window, u"1"_s);
+    QCOMPARE(window->text().text(), typed);
+}
+
+void TestPreviewPage::undoKeyInTheSplitViewsPageTakesBackOneStep()
+{
+    DocumentWindow *window = open(Mode::Split);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    window->text().replaceAll(u"# Two\n"_s, core::EditOrigin::SourceEditor);
+    window->text().replaceAll(u"# Three\n"_s, core::EditOrigin::SourceEditor);
+    // The page takes no edits here, so the Edit menu's Undo has the key, as in the source.
+    controller(window).webView()->setFocus();
+    pressKeys(window, u"{Ctrl+Z}"_s);
+    QCOMPARE(window->text().text(), u"# Two\n"_s);
 }
 
 int main(int argc, char **argv)

@@ -1,11 +1,13 @@
 #include "documentmenus.h"
 
+#include "aboutdialog.h"
 #include "documentcontroller.h"
 #include "documentwindow.h"
 #include "editor/blockformat.h"
 #include "export/exporter.h"
 #include "filecommands.h"
 #include "settingswindow.h"
+#include "shortcutswindow.h"
 #include "support.h"
 #include "themes/appearance.h"
 #include "themes/themekind.h"
@@ -95,12 +97,57 @@ void DocumentMenus::addFileMenu()
 void DocumentMenus::addEditMenu()
 {
     auto *edit = m_window.menuBar()->addMenu(DocumentWindow::tr("&Edit"));
+    addEditingItems(edit);
+    edit->addSeparator();
     addFindItems(edit);
     edit->addSeparator();
     // Where Linux programs keep it.
     edit->addAction(DocumentWindow::tr("Pr&eferences\u2026"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
                     &m_window, [] { SettingsWindow::showShared(); });
     m_edit = edit;
+}
+
+void DocumentMenus::addEditingItems(QMenu *edit)
+{
+    using Command = DocumentWindow::EditCommand;
+    DocumentWindow *window = &m_window;
+    const struct
+    {
+        const char *label;
+        Command command;
+        QList<QKeySequence> keys;
+    } items[] = {
+        {"&Undo", Command::Undo, QKeySequence::keyBindings(QKeySequence::Undo)},
+        {"Re&do", Command::Redo, QKeySequence::keyBindings(QKeySequence::Redo)},
+        {"Cu&t", Command::Cut, QKeySequence::keyBindings(QKeySequence::Cut)},
+        {"&Copy", Command::Copy, QKeySequence::keyBindings(QKeySequence::Copy)},
+        {"&Paste", Command::Paste, QKeySequence::keyBindings(QKeySequence::Paste)},
+        {"Paste as Plain Te&xt", Command::PastePlainText, {Qt::CTRL | Qt::SHIFT | Qt::Key_V}},
+        {"Select &All", Command::SelectAll, QKeySequence::keyBindings(QKeySequence::SelectAll)},
+    };
+    QList<std::pair<QAction *, Command>> actions;
+    for (const auto &item : items) {
+        auto *action = edit->addAction(DocumentWindow::tr(item.label), window,
+                                       [window, command = item.command] {
+                                           window->editCommand(command);
+                                       });
+        action->setShortcuts(item.keys);
+        actions.append({action, item.command});
+        if (item.command == Command::Redo)
+            edit->addSeparator();
+    }
+    // Whether a command can act changes with every click and key (a selection, the clipboard),
+    // so it is asked when the menu opens. Closed, every item stays enabled for its shortcut: the
+    // command itself does nothing where it cannot act, and a view that handles a key itself
+    // (Ctrl+Z in the source or the editing page) takes it before the shortcut sees it.
+    QObject::connect(edit, &QMenu::aboutToShow, edit, [window, actions] {
+        for (const auto &[action, command] : actions)
+            action->setEnabled(window->canEdit(command));
+    });
+    QObject::connect(edit, &QMenu::aboutToHide, edit, [actions] {
+        for (const auto &[action, command] : actions)
+            action->setEnabled(true);
+    });
 }
 
 void DocumentMenus::addFindItems(QMenu *edit)
@@ -279,6 +326,11 @@ void DocumentMenus::addHelpMenu()
 {
     // Linux has no application menu: what it would hold goes to Help.
     m_help = m_window.menuBar()->addMenu(DocumentWindow::tr("&Help"));
+    DocumentWindow *window = &m_window;
+    m_help->addAction(DocumentWindow::tr("&Keyboard Shortcuts"), window,
+                      [window] { ShortcutsWindow::showFor(*window); })
+        ->setShortcuts({QKeySequence(Qt::Key_F1), QKeySequence(Qt::CTRL | Qt::Key_Slash)});
+    m_help->addSeparator();
     m_help->addAction(DocumentWindow::tr("Send &Feedback\u2026"), &m_window,
                       [] { support::openFeedback(); });
     m_help->addAction(DocumentWindow::tr("&Support Quorvel\u2026"), &m_window,
@@ -288,6 +340,9 @@ void DocumentMenus::addHelpMenu()
                                       [] { Updater::shared().checkNow(); });
     updates->setEnabled(Updater::shared().canCheck());
     QObject::connect(&Updater::shared(), &Updater::canCheckChanged, updates, &QAction::setEnabled);
+    m_help->addSeparator();
+    m_help->addAction(DocumentWindow::tr("&About Quorvel"), window,
+                      [window] { AboutDialog::showFor(window); });
 }
 
 void followMode(QActionGroup *modes, DocumentModel &model)

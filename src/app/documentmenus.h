@@ -26,6 +26,8 @@ public:
 private:
     void addFileMenu();
     void addEditMenu();
+    // Undo, Redo and the clipboard, in the focused view.
+    void addEditingItems(QMenu *edit);
     // Find, Find and Replace, Find Next and Find Previous, in the focused view.
     void addFindItems(QMenu *edit);
     // Markdown formatting: on the page in the editing view, in the source everywhere else.

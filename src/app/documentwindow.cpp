@@ -27,12 +27,14 @@
 #include <QKeyEvent>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QIcon>
 #include <QImage>
 #include <QPlainTextEdit>
@@ -43,6 +45,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 
 #include <functional>
 
@@ -61,6 +64,27 @@ const QString kWindowFrameKey = QStringLiteral("windowFrame");
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
+
+struct ClipboardContent
+{
+    bool text = false;
+    bool image = false;
+};
+
+ClipboardContent clipboardContent()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    if (!data)
+        return {};
+    return {data->hasText() && !data->text().isEmpty(), data->hasImage()};
+}
+
+// The page's web engine page once the page exists.
+QWebEnginePage *pageOf(core::DocumentModel &model)
+{
+    auto *controller = preview::PreviewController::of(model);
+    return controller && controller->webView() ? controller->webView()->page() : nullptr;
+}
 
 } // namespace
 
@@ -170,13 +194,17 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
         event->ignore();
         return true;
     }
+    const bool inPage = m_preview && m_preview->isAncestorOf(static_cast<QWidget *>(watched));
     // In the editing view the page formats on its own keys, as one step that Ctrl+Z takes back;
     // the Format menu's shortcuts must not take those keys from it.
-    if (m_model->mode() == Mode::Visual && m_preview
-        && m_preview->isAncestorOf(static_cast<QWidget *>(watched))
+    if (m_model->mode() == Mode::Visual && inPage
         && combo.keyboardModifiers() == Qt::ControlModifier
         && (combo.key() == Qt::Key_B || combo.key() == Qt::Key_I)) {
         event->accept();
+        return true;
+    }
+    if (const auto page = inPage ? pageTakesKey(static_cast<QKeyEvent *>(event)) : std::nullopt) {
+        event->setAccepted(*page);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -203,6 +231,24 @@ bool DocumentWindow::leavesPresentation(QObject *watched, QEvent *event)
     else
         m_model->setPresentation(false);
     return true;
+}
+
+std::optional<bool> DocumentWindow::pageTakesKey(const QKeyEvent *key) const
+{
+    // Ctrl+Shift+V is Paste as Plain Text, never the engine's own paste-and-match-style, whose
+    // text the page would read as Markdown.
+    if (key->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V))
+        return false;
+    // The page undoes only while it is edited; elsewhere the Edit menu's Undo has the key, so
+    // that in the split view's page it takes back a step as it does in the source.
+    if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo))
+        return m_model->mode() == Mode::Visual;
+    // The engine's own clipboard keys act on its selection as it is at that moment; the Edit
+    // menu asks for a selection the page reports a moment later, and could miss a fresh one.
+    if (key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Copy)
+        || key->matches(QKeySequence::Paste) || key->matches(QKeySequence::SelectAll))
+        return true;
+    return std::nullopt;
 }
 
 bool DocumentWindow::formatElsewhere(const QString &command)
@@ -264,6 +310,134 @@ bool DocumentWindow::findsInSource() const
     if (within(m_preview, focus) || within(m_findBar, focus))
         return false;
     return m_sourceFindBar->isVisible();
+}
+
+bool DocumentWindow::editsInPage() const
+{
+    switch (m_model->mode()) {
+    case Mode::Source:
+        return false;
+    case Mode::Split: {
+        // The source, unless the page has the focus: from elsewhere (the outline), the pane that
+        // can take every command.
+        const QWidget *focus = QApplication::focusWidget();
+        return m_preview && focus && (m_preview == focus || m_preview->isAncestorOf(focus));
+    }
+    default:
+        return true;
+    }
+}
+
+bool DocumentWindow::canEdit(EditCommand command) const
+{
+    using enum EditCommand;
+    const Mode mode = m_model->mode();
+    if (command == Undo || command == Redo) {
+        // The reading view takes no edits, not even taking one back.
+        const core::DocumentText &text = m_session->text();
+        return mode != Mode::Read && (command == Undo ? text.canUndo() : text.canRedo());
+    }
+    bool editable = false;
+    bool selection = false;
+    if (editsInPage()) {
+        const QWebEnginePage *page = pageOf(*m_model);
+        if (!page)
+            return false;
+        editable = mode == Mode::Visual;
+        selection = page->hasSelection();
+    } else {
+        editable = !m_editor->isReadOnly();
+        selection = m_editor->textCursor().hasSelection();
+    }
+    const ClipboardContent clipboard = clipboardContent();
+    switch (command) {
+    case Cut:
+        return editable && selection;
+    case Copy:
+        return selection;
+    case Paste:
+        // Both views store a pasted picture beside the note and link it.
+        return editable && (clipboard.text || clipboard.image);
+    case PastePlainText:
+        return editable && clipboard.text;
+    case SelectAll:
+        return !m_session->text().isEmpty();
+    default:
+        return false;
+    }
+}
+
+void DocumentWindow::editCommand(EditCommand command)
+{
+    using enum EditCommand;
+    if (!editsInPage()) {
+        if (!canEdit(command))
+            return;
+        editInSource(command);
+        return;
+    }
+    // The page's selection and typing reach this side a moment after they happen: a key pressed
+    // right after them must not be refused on that account. The engine's own commands do nothing
+    // without a selection, and the page sends its typing before it asks for an undo.
+    auto *controller = preview::PreviewController::of(*m_model);
+    QWebEnginePage *page = pageOf(*m_model);
+    const Mode mode = m_model->mode();
+    if (!controller || !page || (mode == Mode::Read && command != Copy && command != SelectAll))
+        return;
+    const bool editing = mode == Mode::Visual;
+    switch (command) {
+    case Undo:
+    case Redo:
+        if (editing)
+            controller->requestUndo(command == Redo);
+        else if (canEdit(command))
+            editInSource(command);
+        return;
+    case PastePlainText:
+        if (const QString text = QGuiApplication::clipboard()->text(); editing && !text.isEmpty())
+            controller->pastePlainText(text);
+        return;
+    case Cut:
+    case Paste:
+        if (!editing)
+            return;
+        break;
+    default:
+        break;
+    }
+    using A = QWebEnginePage::WebAction;
+    page->triggerAction(command == Cut ? A::Cut
+                        : command == Copy ? A::Copy
+                        : command == Paste ? A::Paste
+                                           : A::SelectAll);
+}
+
+void DocumentWindow::editInSource(EditCommand command)
+{
+    using enum EditCommand;
+    switch (command) {
+    case Undo:
+    case Redo:
+        // The source shows where the change was.
+        if (m_editorController)
+            command == Undo ? m_editorController->undo() : m_editorController->redo();
+        break;
+    case Cut:
+        m_editor->cut();
+        break;
+    case Copy:
+        m_editor->copy();
+        break;
+    case Paste:
+        m_editor->paste();
+        break;
+    case PastePlainText:
+        m_editor->insertPlainText(QGuiApplication::clipboard()->text());
+        break;
+    case SelectAll:
+        m_editor->selectAll();
+        break;
+    }
 }
 
 void DocumentWindow::findCommand(FindCommand command)

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QSplitter;
@@ -70,6 +71,15 @@ public:
     enum class FindCommand { Find, FindAndReplace, Next, Previous };
     void findCommand(FindCommand command);
 
+    // The Edit menu's history and clipboard commands, in the focused view: the page in the
+    // reading and editing views, the source in the source view, the pane with the focus in split
+    // view. canEdit() says whether the command would do anything there now, for the menu;
+    // editCommand() asks again when it runs, so that a shortcut never acts on stale enabling,
+    // but leaves to the page what the page knows better (its selection, its typing not yet sent).
+    enum class EditCommand { Undo, Redo, Cut, Copy, Paste, PastePlainText, SelectAll };
+    bool canEdit(EditCommand command) const;
+    void editCommand(EditCommand command);
+
 Q_SIGNALS:
     void filePathChanged(const QString &path);
 
@@ -98,6 +108,12 @@ private:
     bool leavesPresentation(QObject *watched, QEvent *event);
     void holdMenuShortcuts(bool hold);
     void wireSelectionCounts();
+    // Whether the Edit commands go to the page rather than the source, in this view and focus.
+    bool editsInPage() const;
+    void editInSource(EditCommand command);
+    // For a key pressed in the page: true when the page handles it itself, false when the
+    // window's shortcut has it, nothing when the engine's own rules decide.
+    std::optional<bool> pageTakesKey(const QKeyEvent *key) const;
 
     // DocumentPrompter
     std::optional<QString> askSavePath(const core::DocumentFile &document) override;

@@ -321,6 +321,16 @@ QString format(const QString &key)
     return QStringLiteral("quorvel.format(") + json(key) + u')';
 }
 
+QString pastePlain(const QString &text)
+{
+    return QStringLiteral("quorvel.pastePlain(") + json(text) + u')';
+}
+
+QString undo(bool redo)
+{
+    return redo ? QStringLiteral("quorvel.redo()") : QStringLiteral("quorvel.undo()");
+}
+
 QString insertImage(const QString &path)
 {
     return QStringLiteral("quorvel.insertImage(") + json(path) + u')';

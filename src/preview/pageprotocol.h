@@ -80,6 +80,10 @@ QString placeCaret(qsizetype offset);
 inline const QString kRecheckSpelling = QStringLiteral("quorvel.recheckSpelling()");
 QString format(const QString &key);
 QString insertImage(const QString &path);
+// The text as typed at the caret, nothing in it read as markup.
+QString pastePlain(const QString &text);
+// The page sends its typing first, then asks for the undo (or redo) in a message.
+QString undo(bool redo);
 
 // Each answers {count, index}.
 QString find(const QString &query, core::FindOptions options = {});

@@ -295,6 +295,17 @@ void PreviewController::format(const QString &key)
     run(pagecommand::format(key));
 }
 
+void PreviewController::pastePlainText(const QString &text)
+{
+    run(pagecommand::pastePlain(text));
+}
+
+void PreviewController::requestUndo(bool redo)
+{
+    // Through the page, so that its typing not yet sent is a step of its own before the undo.
+    run(pagecommand::undo(redo));
+}
+
 void PreviewController::insertImage(const QString &path)
 {
     run(pagecommand::insertImage(path));

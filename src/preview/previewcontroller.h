@@ -98,6 +98,9 @@ public:
 
     void format(const QString &key);
     void insertImage(const QString &path);
+    // The Edit menu's commands while the page is edited.
+    void pastePlainText(const QString &text);
+    void requestUndo(bool redo);
     // The page as one standalone HTML file to be written at `outputPath`. Only images that
     // pass FileReader::embeddableImage for the note's folder and vault are copied in; every
     // other local address is made relative to `outputPath`'s folder.

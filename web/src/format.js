@@ -355,6 +355,11 @@ export function createFormatter({ win, root, touch, resolve }) {
       if (src !== path) img.setAttribute('data-written', path);
       insertNode(img);
     },
+    // Text as if it were typed: nothing in it is read as Markdown or HTML, and its line breaks
+    // start paragraphs as Return does.
+    pastePlain(text) {
+      api.insertText(text.replace(/\r\n?/g, '\n'));
+    },
     insertText(text) {
       // The engine's own insertion keeps the undo history; DOMs without
       // editing commands get the text node directly.

@@ -21,7 +21,7 @@ export function createPage({ win, root, post, diagramScript, sizes }) {
   });
   // A command is a step of its own in the document's history: the typing before it is sent
   // first, the command's change right after it.
-  for (const name of ['format', 'insertImage']) {
+  for (const name of ['format', 'insertImage', 'pastePlain']) {
     const command = formatter[name];
     formatter[name] = (...args) => {
       view.postEdit();
@@ -64,5 +64,5 @@ export function createPage({ win, root, post, diagramScript, sizes }) {
     formatter,
   });
 
-  return createHost({ view, formatter, gestures });
+  return createHost({ view, formatter, gestures, history });
 }

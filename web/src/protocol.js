@@ -39,8 +39,8 @@ function parsed(value) {
 }
 
 // `view` shows and edits the text, `formatter` runs the editing commands, `gestures` knows the
-// link the context menu was opened on.
-export function createHost({ view, formatter, gestures }) {
+// link the context menu was opened on, `history` asks the host to undo or redo.
+export function createHost({ view, formatter, gestures, history }) {
   return {
     render(markdown, dir, nextVersion) {
       view.show(String(markdown ?? ''), String(dir ?? ''), revisionOf(nextVersion));
@@ -93,6 +93,10 @@ export function createHost({ view, formatter, gestures }) {
     reportDrawn: (now = false, laidOut = true) => { view.reportDrawn(Boolean(now), Boolean(laidOut)); },
     format: (key) => formatter.format(String(key)),
     insertImage: (path) => formatter.insertImage(String(path)),
+    pastePlain: (text) => formatter.pastePlain(String(text ?? '')),
+    // The Edit menu's Undo and Redo: the typing not yet sent goes first, as with the keys.
+    undo: () => history('undo'),
+    redo: () => history('redo'),
     find: (q, options) => view.find(q, options),
     findStep: (n) => view.findStep(Number(n)),
     findClear: () => {
