@@ -242,6 +242,12 @@ void TestHeadless::exportWritesEachFormat()
         QCOMPARE(written, expected);
     else
         QVERIFY2(written.contains(expected), written.left(200).constData());
+    // An HTML file stands alone: its fonts inside it, no address of this machine's files.
+    if (format == u"html") {
+        QVERIFY(written.contains("url(data:font/woff2;base64,"));
+        QVERIFY(!written.contains("url(fonts/"));
+        QVERIFY(!written.contains("file:"));
+    }
     // Readable as any file the user makes (the engine wrote PDFs for their owner alone), and an
     // earlier file's permissions are kept, never widened.
     write(u"fresh"_s, "x");

@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QThreadPool>
 #include <QTimer>
@@ -34,8 +35,12 @@
 namespace quorvel::preview {
 
 using core::previewLog;
+using namespace Qt::StringLiterals;
 
 namespace {
+
+// A font of the page is tens of kilobytes; anything near this is no font of ours.
+constexpr qint64 kMostFontBytes = 4 * 1024 * 1024;
 
 // Characters as the user sees them (grapheme clusters), as the debug lines count them.
 int visibleLength(const QString &text)
@@ -444,12 +449,38 @@ QStringList PreviewController::exportFolders() const
     return folders;
 }
 
+QString PreviewController::standaloneCss(const QString &css, const QString &webDir)
+{
+    // The page's fonts are files beside the page, which an exported file does not have: each
+    // goes into the file itself, and a face whose file cannot be read goes, leaving the
+    // family's fallbacks.
+    static const QRegularExpression face(
+        QStringLiteral("@font-face\\s*\\{[^}]*?url\\((fonts/[A-Za-z0-9._-]+\\.woff2)\\)[^}]*\\}"));
+    QString out;
+    qsizetype at = 0;
+    auto faces = face.globalMatch(css);
+    while (faces.hasNext()) {
+        const auto m = faces.next();
+        out += QStringView(css).mid(at, m.capturedStart() - at);
+        at = m.capturedEnd();
+        const auto bytes = core::FileReader::read(QDir(webDir).filePath(m.captured(1)), kMostFontBytes);
+        if (!bytes)
+            continue;
+        QString rule = m.captured(0);
+        rule.replace(u"url("_s + m.captured(1) + u')',
+                     u"url(data:font/woff2;base64,"_s + QString::fromLatin1(bytes.value().toBase64()) + u')');
+        out += rule;
+    }
+    out += QStringView(css).mid(at);
+    return out;
+}
+
 void PreviewController::exportHTML(const QString &title, const QString &outputPath,
                                    std::function<void(const std::optional<QString> &)> completion)
 {
     QFile file(webDirectory() + QStringLiteral("style.css"));
-    const QString css = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                                       : QString();
+    const QString css = standaloneCss(
+        file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString(), webDirectory());
     const QString base = QUrl::fromLocalFile(QFileInfo(outputPath).absolutePath() + u'/')
                              .toString(QUrl::FullyEncoded);
     const auto answer = [completion](const QVariant &result) {

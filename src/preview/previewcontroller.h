@@ -69,6 +69,8 @@ public:
     // The folder holding index.html, with a trailing slash: QUORVEL_WEB_DIR when set, else
     // web/ beside the executable, else ../share/quorvel/web from it.
     static QString webDirectory();
+    // The page's style sheet for a file that stands alone: its fonts from `webDir` inside it.
+    static QString standaloneCss(const QString &css, const QString &webDir);
 
     QuorvelWebView *webView() const;
 
