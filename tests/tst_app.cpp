@@ -1,6 +1,7 @@
 #include "modelharness.h"
 #include "testsupport.h"
 
+#include "app/application.h"
 #include "app/documentcontroller.h"
 #include "app/aboutdialog.h"
 #include "app/documentwindow.h"
@@ -12,6 +13,7 @@
 #include "app/sourcefindbar.h"
 #include "app/reloadbanner.h"
 #include "core/filewatcher.h"
+#include "themes/themekind.h"
 #include "core/documenttext.h"
 
 #include <QAbstractButton>
@@ -54,6 +56,7 @@ private Q_SLOTS:
     void editorWritesOnlyWhatWasTyped();
     void spellingFollowsThePreferenceInEveryWindow();
     void closingSavesATitledFileFirst();
+    void alertsWearTheirWindowsTheme();
     void closingAnUntitledDraftAsks_data();
     void closingAnUntitledDraftAsks();
     void unreadableFilesOpenNoWindow_data();
@@ -136,6 +139,19 @@ DocumentWindow *TestApp::open(const QByteArray &bytes)
         window->sourceEditor()->setFocus();
     }
     return window;
+}
+
+void TestApp::alertsWearTheirWindowsTheme()
+{
+    app::followOwnerPalettes(*qApp);
+    DocumentWindow *window = open("# Dark\n");
+    window->model().setFileTheme(themes::ThemeKind::Dark);
+    const QColor dark = window->palette().color(QPalette::Window);
+    QVERIFY(dark.lightness() < 100);
+    QMessageBox box(QMessageBox::Warning, u"Quorvel"_s, u"Something"_s, QMessageBox::Ok, window);
+    box.show();
+    QCOMPARE(box.palette().color(QPalette::Window), dark);
+    QCOMPARE(box.palette().color(QPalette::WindowText), window->palette().color(QPalette::WindowText));
 }
 
 void TestApp::answerNextDialog(QMessageBox::StandardButton button)

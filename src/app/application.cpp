@@ -84,7 +84,36 @@ void openFiles(const QStringList &files)
         controller.openDocument(path);
 }
 
+// Menus, message boxes and dialogs are windows of their own, and a window's palette does not
+// reach them by itself: a Dark window's alerts came up light. Each takes the colours of the
+// window it belongs to as it is shown, for every kind of such window at once.
+class OwnerPalette : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            QWidget *owner = widget->isWindow() && widget->parentWidget()
+                ? widget->parentWidget()->window()
+                : nullptr;
+            if (owner && owner->testAttribute(Qt::WA_SetPalette)
+                && !widget->testAttribute(Qt::WA_SetPalette))
+                widget->setPalette(owner->palette());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
+
+void followOwnerPalettes(QApplication &app)
+{
+    app.installEventFilter(new OwnerPalette(&app));
+}
 
 void prepareEnvironment(int argc, char **argv)
 {
@@ -171,6 +200,7 @@ int runApplication(int argc, char **argv, SelfTestRun selfTest)
         return selfTest(app, line.selfTestFile);
 
     installControllers();
+    followOwnerPalettes(app);
     // Only a program with windows may ask the network anything, and only from here on.
     Updater::setNetworkAllowed(true);
     Updater::shared().start();

@@ -15,6 +15,8 @@ void prepareEnvironment(int argc, char **argv);
 
 // Gives every new document model the real preview (a web view with the page).
 void installControllers();
+// Menus, message boxes and dialogs wear the colours of the window they belong to.
+void followOwnerPalettes(QApplication &app);
 
 // The whole program after main(): reads the command line and runs the chosen mode.
 int runApplication(int argc, char **argv, SelfTestRun selfTest);
