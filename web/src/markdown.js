@@ -126,6 +126,12 @@ export function createMarkdown() {
     delete env.pieces;
     try {
       footnoteTail(state);
+      // The notes miss what the rules after the tail did to each piece: links resolved against
+      // the folder, bare addresses linked.
+      const rules = md.core.ruler.__rules__;
+      for (const rule of rules.slice(rules.findIndex((r) => r.name === 'footnote_tail') + 1)) {
+        if (rule.enabled) rule.fn(state);
+      }
     } finally {
       env.pieces = pieces;
     }
