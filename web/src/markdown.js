@@ -411,7 +411,6 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
     if (opener >= 0) first = Math.max(0, firstBlockStartingAtOrAfter(blocks, opener + 1, body) - 1);
   }
   const from = first === 0 ? 0 : blocks[first].start;
-  const env = { dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references, midDocument: from > 0 };
 
   const next = firstBlockStartingAtOrAfter(blocks, oldEnd, body);
   let to = Math.min(count, (next < body ? blocks[next].start : old.length) + delta + 1);
@@ -423,9 +422,10 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
   let syncFrom = newEnd;
   let sync = -1;
   let reused = body;
+  let parts;
   while (sync < 0) {
     const region = lines.slice(from, to).join('');
-    const parts = outline(md, region, { midDocument: from > 0 });
+    parts = outline(md, region, { midDocument: from > 0 });
     for (const p of parts) {
       p.start += from;
       p.end += from;
@@ -460,21 +460,33 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
     }
   }
 
-  const regionNew = lines.slice(from, sync).join('');
-  const regionOld = old.slice(from, sync - delta).join('');
+  // The blocks before the change that the fresh parse made as they were stay as they were:
+  // their footnotes keep the numbers the whole document gave them.
+  let kept = 0;
+  while (kept < parts.length && first + kept < reused && parts[kept].end <= head
+    && parts[kept].start === blocks[first + kept].start && parts[kept].end === blocks[first + kept].end) kept += 1;
+  let at = kept ? parts[kept - 1].end : from;
+  if (kept < parts.length && first + kept < reused && parts[kept].start <= head && parts[kept].start === blocks[first + kept].start) {
+    at = parts[kept].start;
+  }
+  const regionNew = lines.slice(at, sync).join('');
+  const regionOld = old.slice(at, sync - delta).join('');
   // Footnotes are numbered, and gathered at the end, over the whole document.
   if (NUMBERED.test(regionNew) || NUMBERED.test(regionOld)) return whole(md, text(), dir);
-  env.foundReferences = {};
+  const env = {
+    dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references, foundReferences: {}, midDocument: at > 0,
+  };
   const tokens = md.parse(regionNew, env);
   // A link anywhere may use a definition made or changed here.
   if ((DEFINES.test(regionNew) || DEFINES.test(regionOld))
-    && !sameReferences(definitions(md, regionOld, from > 0), env.foundReferences)) {
+    && !sameReferences(definitions(md, regionOld, at > 0), env.foundReferences)) {
     return whole(md, text(), dir);
   }
   delete env.foundReferences;
-  const fresh = toBlocks(md, tokens, env, from, count);
+  const fresh = toBlocks(md, tokens, env, at, count);
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
   const tailBlocks = blocks.slice(reused).map((b) => (b.tail ? { ...b, start: count, end: count } : shift(b)));
+  first += kept;
   const doc = {
     bom, lines, dir, env: prev.env,
     blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
