@@ -97,7 +97,7 @@ describe('random edits', () => {
         const e = edit(rng, text);
         // Every other change goes as the page's deltas go: the lines found from the change, the
         // line of the last one as the place to look from, and the text made up only when asked.
-        const known = e.start > 0 ? changeLines(doc, e.start, e.removed, e.inserted) : null;
+        const known = changeLines(doc, e.start, e.removed, e.inserted);
         if (known) assert.deepEqual(known.lines, splitLines(e.text));
         const next = checkUpdate(md, doc, e, i % 2 ? known : null,
           `seed ${SEED}, edit ${edits}: ${JSON.stringify(e.inserted)} at ${e.start} (removed ${e.removed})`);
@@ -126,7 +126,7 @@ describe('random edits', () => {
           const e = { start, removed, inserted, text: text.slice(0, start) + inserted + text.slice(start + removed) };
           const message = `${JSON.stringify(inserted)} for ${removed} at the start of ${JSON.stringify(line)}`;
           checkUpdate(md, doc, e, null, message);
-          if (start > 0) checkUpdate(md, doc, e, changeLines(doc, start, removed, inserted), message);
+          checkUpdate(md, doc, e, changeLines(doc, start, removed, inserted), message);
         }
         start += line.length;
       }
