@@ -15,6 +15,7 @@ import { fileURLToPath } from 'node:url';
 const src = new URL('../src/', import.meta.url);
 
 // A unit of the document: one block of each kind, each marked so that it can be found again.
+// Footnotes are in one unit of twenty: a whole parse of thousands of them takes far longer.
 const UNIT = (n) => `## Section ${n}
 
 A paragraph of plain prose for section ${n}, with *emphasis*, a [link][ref${n}] and \`code\`.
@@ -54,11 +55,11 @@ $$
 
 [ref${n}]: https://example.org/${n} "Title ${n}"
 
-Text with a note[^n${n}].
+${n % 20 ? '' : `Text with a note[^n${n}].
 
 [^n${n}]: The note of section ${n}.
 
-***
+`}***
 
 Setext heading ${n}
 -------------------

@@ -425,6 +425,8 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
   let parts;
   while (sync < 0) {
     const region = lines.slice(from, to).join('');
+    // Reached at once by a closing line far below, or by very long lines.
+    if (region.length > 2 * REGION_CHARS) return whole(md, text(), dir);
     parts = outline(md, region, { midDocument: from > 0 });
     for (const p of parts) {
       p.start += from;
@@ -450,8 +452,9 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
       const close = closedLater(lines, parts, sync);
       if (close >= 0) {
         syncFrom = close + 1;
-        to = Math.max(to, close + 1);
+        to = Math.min(count, Math.max(to, close + 2));
         sync = -1;
+        continue;
       }
     }
     if (sync < 0) {
