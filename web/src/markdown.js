@@ -126,6 +126,12 @@ export function createMarkdown() {
     delete env.pieces;
     try {
       footnoteTail(state);
+      // The notes miss what the rules after the tail did to each piece: links resolved against
+      // the folder, bare addresses linked.
+      const rules = md.core.ruler.__rules__;
+      for (const rule of rules.slice(rules.findIndex((r) => r.name === 'footnote_tail') + 1)) {
+        if (rule.enabled) rule.fn(state);
+      }
     } finally {
       env.pieces = pieces;
     }
@@ -271,13 +277,14 @@ export function parseDocument(md, src, dir) {
   return { src, bom, lines, dir, env, blocks: toBlocks(md, tokens, env, 0, lines.length), full: true };
 }
 
-// A change touching any of these can reach beyond its neighbouring blocks
-// (a fence or HTML block swallowing what follows, a reference definition or
-// footnote read from anywhere), so it is rendered with the whole document.
-const FAR_REACHING = /```|~~~|\$\$|<|^ {0,3}\[|\[\^/m;
 // Footnotes are numbered over the whole document.
 const NUMBERED = /\[\^/;
+// A link reference definition has this in it, wherever it starts.
+const DEFINES = /\]:/;
 const FENCE_LINE = /^---\s*$/;
+// Beyond this much text re-parsed for one change, the whole document is rendered again: a page
+// shows a large one a piece at a time, which holds it still for less long.
+const REGION_CHARS = 200000;
 
 function firstBlockEndingAtOrAfter(blocks, line) {
   let lo = 0;
@@ -290,12 +297,79 @@ function firstBlockEndingAtOrAfter(blocks, line) {
   return lo;
 }
 
+function firstBlockStartingAtOrAfter(blocks, line, count) {
+  let lo = 0;
+  let hi = count;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (blocks[mid].start < line) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+// The block parse alone, without the inline one: where each top-level block of a text starts
+// and ends, and what it is.
+function outline(md, text, env) {
+  const tokens = [];
+  md.block.parse(text.replace(/\r\n?/g, '\n').replace(/\0/g, '\uFFFD'), md, env, tokens);
+  return tokens.filter((t) => t.level === 0 && t.nesting >= 0 && t.map)
+    .map((t) => ({ start: t.map[0], end: t.map[1], type: t.type }));
+}
+
+// The link references a piece of the document defines.
+function definitions(md, text, midDocument) {
+  const env = { references: {}, midDocument };
+  md.block.parse(text.replace(/\r\n?/g, '\n'), md, env, []);
+  return env.references;
+}
+
+// A "$$" opening display math that found no closing line is plain text, until a line ending in
+// "$$" comes after it, however far away. Before `line`, the first line that may be such an
+// opener still waiting, or -1. No opener before a line ending in "$$" waits: that line closes it.
+function waitingMath(lines, line) {
+  let found = -1;
+  for (let i = line - 1; i >= 0; i -= 1) {
+    // "$$ x $$" on a line of its own is whole already.
+    if (MATH_OPEN.test(lines[i]) && !lines[i].trim().slice(2).trim().endsWith('$$')) found = i;
+    if (MATH_CLOSE.test(lines[i])) break;
+  }
+  return found;
+}
+
+// Where display math opened in vain ends up: at the top level, a paragraph, or a setext heading.
+const IN_VAIN = new Set(['paragraph_open', 'heading_open']);
+
+// The first line from `to` on that closes display math opened in vain in [from, to) of a fresh
+// parse, or -1.
+function closedLater(lines, parts, to) {
+  const opener = parts.some((p) => p.start < to && IN_VAIN.has(p.type)
+    && lines.slice(p.start, p.end).some((l) => MATH_OPEN.test(l)));
+  if (!opener) return -1;
+  for (let i = to; i < lines.length; i += 1) if (MATH_CLOSE.test(lines[i])) return i;
+  return -1;
+}
+
+// Whether front matter opened on the first line is closed before `line`.
+function closesBefore(lines, line) {
+  for (let i = 1; i < line; i += 1) if (FRONT_MATTER_CLOSE.test(lines[i])) return true;
+  return false;
+}
+
 // Re-renders only the blocks around the lines that changed. Returns a new
 // document whose blocks reuse the unchanged block objects (and their HTML
 // strings), with `changed` = [first, removedCount, addedCount].
 // With `known` lines, `src` may be null: the text is then made from the lines only when
 // something asks for it. Making a string of ten million characters whole again after every
 // typed character took longer than everything else the page does for it.
+//
+// At the start of a top-level block the parser has nothing open, and what it makes from there
+// depends on the lines that follow alone. So the parse starts at the block before the change and
+// runs on, over a region grown until the fresh parse starts a block, past the changed lines, on
+// a line where the old document started one too: from there on, the old blocks are the new
+// ones. Only a fresh block followed by another one is final (the last may run on past the
+// region: an opened fence, an HTML block, a list), and a fence or comment opened by the change
+// costs what it really swallows.
 export function updateDocument(md, prev, given, dir, whole = parseDocument, known = null) {
   let src = given;
   const text = () => (src ??= prev.bom + known.lines.join(''));
@@ -323,39 +397,103 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
   const blocks = prev.blocks;
   const body = blocks.length && blocks[blocks.length - 1].tail ? blocks.length - 1 : blocks.length;
   if (body < 3) return whole(md, text(), dir);
-  let first = Math.max(0, firstBlockEndingAtOrAfter(blocks, head) - 1);
-  let last = first;
-  while (last < body - 1 && blocks[last + 1].start <= oldEnd) last += 1;
-  last = Math.min(body - 1, last + 1);
-  const regionStart = Math.min(blocks[first].start, head);
-  // The region runs up to the next block it leaves alone, blank lines
-  // included: a list owns the blank lines after it in a full parse too.
-  const regionOldEnd = Math.max(last + 1 < body ? blocks[last + 1].start : old.length, oldEnd);
-  const delta = lines.length - old.length;
-  const regionNewEnd = regionOldEnd + delta;
-  // Front matter only exists from the first line, so a region starting there
-  // is rendered whole.
-  if (regionStart === 0 && (FENCE_LINE.test(old[0]) || FENCE_LINE.test(lines[0]))) {
-    return whole(md, text(), dir);
+  const count = lines.length;
+  const delta = count - old.length;
+
+  // The block before the change's may take it in (a paragraph its new underline, a list an
+  // indented line). Two things reach further back: front matter, from the first line to a
+  // closing line that may be the changed one, and display math opened in vain, which a new
+  // line ending in "$$" closes.
+  let first = Math.min(body - 1, Math.max(0, firstBlockEndingAtOrAfter(blocks, head) - 1));
+  if (first > 0 && FENCE_LINE.test(lines[0]) && !closesBefore(lines, head)) first = 0;
+  if (first > 0 && lines.slice(head, newEnd).some((l) => MATH_CLOSE.test(l))) {
+    const opener = waitingMath(lines, blocks[first].start);
+    if (opener >= 0) first = Math.max(0, firstBlockStartingAtOrAfter(blocks, opener + 1, body) - 1);
   }
-  const changedOld = old.slice(head, oldEnd).join('');
-  const changedNew = lines.slice(head, newEnd).join('');
-  const regionNew = lines.slice(regionStart, regionNewEnd).join('');
-  if (FAR_REACHING.test(changedOld) || FAR_REACHING.test(changedNew) || NUMBERED.test(regionNew)) {
-    return whole(md, text(), dir);
+  const from = first === 0 ? 0 : blocks[first].start;
+
+  const next = firstBlockStartingAtOrAfter(blocks, oldEnd, body);
+  let to = Math.min(count, (next < body ? blocks[next].start : old.length) + delta + 1);
+  // Front matter is one only once its closing line is seen.
+  if (from === 0 && FENCE_LINE.test(lines[0] ?? '')) {
+    const close = closingLine(lines, 1, FRONT_MATTER_CLOSE);
+    if (close < count) to = Math.max(to, close + 1);
+  }
+  let syncFrom = newEnd;
+  let sync = -1;
+  let reused = body;
+  let parts;
+  while (sync < 0) {
+    const region = lines.slice(from, to).join('');
+    // Reached at once by a closing line far below, or by very long lines.
+    if (region.length > 2 * REGION_CHARS) return whole(md, text(), dir);
+    parts = outline(md, region, { midDocument: from > 0 });
+    for (const p of parts) {
+      p.start += from;
+      p.end += from;
+    }
+    if (to >= count) {
+      sync = count;
+      reused = body;
+    } else {
+      for (const p of parts) {
+        // Only the first line may start front matter: a block moved off it is parsed again.
+        if (p.start < syncFrom || p.start - delta <= 0) continue;
+        const at = firstBlockStartingAtOrAfter(blocks, p.start - delta, body);
+        if (at < body && blocks[at].start === p.start - delta) {
+          sync = p.start;
+          reused = at;
+          break;
+        }
+      }
+    }
+    if (sync >= 0 && sync < count) {
+      // Display math opened in vain before the place found, and closed after it.
+      const close = closedLater(lines, parts, sync);
+      if (close >= 0) {
+        syncFrom = close + 1;
+        to = Math.min(count, Math.max(to, close + 2));
+        sync = -1;
+        continue;
+      }
+    }
+    if (sync < 0) {
+      if (region.length > REGION_CHARS) return whole(md, text(), dir);
+      to = Math.min(count, Math.max(to + 1, from + 2 * (to - from)));
+    }
   }
 
-  // Footnotes are left out: the region holds none, and their presence would
-  // make the plugin append a second footnote section.
-  const env = { dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references, midDocument: regionStart > 0 };
+  // The blocks before the change that the fresh parse made as they were stay as they were:
+  // their footnotes keep the numbers the whole document gave them.
+  let kept = 0;
+  while (kept < parts.length && first + kept < reused && parts[kept].end <= head
+    && parts[kept].start === blocks[first + kept].start && parts[kept].end === blocks[first + kept].end) kept += 1;
+  let at = kept ? parts[kept - 1].end : from;
+  if (kept < parts.length && first + kept < reused && parts[kept].start <= head && parts[kept].start === blocks[first + kept].start) {
+    at = parts[kept].start;
+  }
+  const regionNew = lines.slice(at, sync).join('');
+  const regionOld = old.slice(at, sync - delta).join('');
+  // Footnotes are numbered, and gathered at the end, over the whole document.
+  if (NUMBERED.test(regionNew) || NUMBERED.test(regionOld)) return whole(md, text(), dir);
+  const env = {
+    dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references, foundReferences: {}, midDocument: at > 0,
+  };
   const tokens = md.parse(regionNew, env);
-  const fresh = toBlocks(md, tokens, env, regionStart, lines.length);
+  // A link anywhere may use a definition made or changed here.
+  if ((DEFINES.test(regionNew) || DEFINES.test(regionOld))
+    && !sameReferences(definitions(md, regionOld, at > 0), env.foundReferences)) {
+    return whole(md, text(), dir);
+  }
+  delete env.foundReferences;
+  const fresh = toBlocks(md, tokens, env, at, count);
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
-  const tailBlocks = blocks.slice(last + 1).map((b) => (b.tail ? { ...b, start: lines.length, end: lines.length } : shift(b)));
+  const tailBlocks = blocks.slice(reused).map((b) => (b.tail ? { ...b, start: count, end: count } : shift(b)));
+  first += kept;
   const doc = {
     bom, lines, dir, env: prev.env,
     blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
-    changed: [first, last + 1 - first, fresh.length],
+    changed: [first, reused - first, fresh.length],
     full: false,
     hint: known?.hint,
   };

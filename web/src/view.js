@@ -295,7 +295,7 @@ export function createView({
   function applyChange({ start, removed, inserted, length }, nextVersion) {
     // The byte-order mark is part of the text as given: a change at the very start may add or
     // remove it, and then the lines are found again from the whole text.
-    if (start === 0) {
+    if (start === 0 && (state.bom || inserted.startsWith('\uFEFF'))) {
       const src = state.src;
       render(src.slice(0, start) + inserted + src.slice(start + removed), state.dir, nextVersion);
     } else {

@@ -72,6 +72,27 @@ describe('incremental update', () => {
     }
   });
 
+  // A keystroke at the start of a block changes what it is and what it may take in after it,
+  // but no more than that: the parse stops where the blocks line up with the old ones again.
+  const unit = (n) => `## Part ${n}\n\nProse ${n}.\n\n- item ${n}\n\n> quote ${n}\n\n    code ${n}\n\n<div>\nhtml ${n}\n</div>\n\n`
+    + `<!-- comment ${n}\nover two lines -->\n\n| a | b |\n|---|---|\n| ${n} | 1 |\n\n***\n\nSetext ${n}\n---\n\n$$ x_${n} $$\n\n`;
+  const LONG = Array.from({ length: 40 }, (_, n) => unit(n)).join('');
+  const starts = [['a heading', '## Part 20'], ['a paragraph', 'Prose 20'], ['a list item', '- item 20'], ['a quote', '> quote 20'],
+    ['indented code', '    code 20'], ['an HTML block', '<div>\nhtml 20'], ['a comment', '<!-- comment 20'], ['a table row', '| 20 |'],
+    ['a thematic break', '***\n\nSetext 20'], ['a setext underline', '---\n\n$$ x_20'], ['display math', '$$ x_20']];
+  for (const [name, before] of starts) {
+    it(`re-renders a few blocks after a character typed at the start of ${name}`, () => {
+      const md = createMarkdown();
+      const prev = parseDocument(md, LONG, '');
+      const at = LONG.indexOf(before);
+      const text = `${LONG.slice(0, at)}x${LONG.slice(at)}`;
+      const next = updateDocument(md, prev, null, '', parseDocument, changeLines(prev, at, 0, 'x'));
+      assert.equal(next.full, false);
+      assert.ok(next.changed[1] <= 4 && next.changed[2] <= 4, `changed ${next.changed}`);
+      assert.deepEqual(next.blocks.map((b) => [b.start, b.end, b.html]), parseDocument(md, text, '').blocks.map((b) => [b.start, b.end, b.html]));
+    });
+  }
+
   it('keeps the caret where it was while a block above is replaced', () => {
     const { page, root, win } = makePage();
     page.render(DOC, '');

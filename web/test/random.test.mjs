@@ -43,7 +43,9 @@ const PIECES = ['x', 'word ', ' ', '\n', '\n\n', '\r\n', '# ', '## ', '- ', '* '
   '<div>', '</div>', '<!--', '-->', '$$', '$', '[[Note]]', '- [ ] ', '\\', '&amp;', 'é', '😀'];
 
 function edit(rng, text) {
-  const at = rng.int(text.length + 1);
+  let at = rng.int(text.length + 1);
+  // The start of a line, where a block starts or ends, a third of the time.
+  if (rng.next() < 0.3) at = text.lastIndexOf('\n', at - 1) + 1;
   const removed = rng.next() < 0.4 ? Math.min(text.length - at, rng.int(12)) : 0;
   const inserted = rng.next() < 0.8 ? rng.pick(PIECES) : '';
   return { start: at, removed, inserted, text: text.slice(0, at) + inserted + text.slice(at + removed) };
@@ -59,6 +61,30 @@ function piecewise(md, text) {
 
 const shape = (doc) => doc.blocks.map((b) => `${b.start}-${b.end}:${b.html}`);
 
+// A full parse after the change, and the change as the page makes it: the blocks it says it
+// replaced are the only ones that are new.
+function checkUpdate(md, doc, e, known, message) {
+  const next = known ? updateDocument(md, doc, null, 'file:///v/', parseDocument, known) : updateDocument(md, doc, e.text, 'file:///v/');
+  assert.equal(next.src, e.text, message);
+  const full = parseDocument(md, e.text, 'file:///v/');
+  assert.deepEqual(shape(next), shape(full), message);
+  if (!next.full) {
+    const [first, removed, added] = next.changed;
+    assert.equal(next.blocks.length, doc.blocks.length - removed + added, message);
+    next.blocks.slice(0, first).forEach((b, i) => assert.equal(b, doc.blocks[i], message));
+    const kept = doc.blocks.length - first - removed;
+    for (let i = 1; i <= kept; i += 1) assert.equal(next.blocks.at(-i).html, doc.blocks.at(-i).html, message);
+  }
+  return next;
+}
+
+// One block of each kind, each followed by what it could swallow.
+const KINDS = ['---\ntitle: Kinds\n---\n', '# Heading\n', 'A paragraph\nover two lines.\n', '- item\n- item two\n',
+  '> quote\n> more\n', '```js\nlet a = 1;\n```\n', '    indented code\n', '<div>\nhtml block\n</div>\n',
+  '<!-- a comment\nover two lines -->\n', '| a | b |\n|---|---|\n| 1 | 2 |\n', '$$\nx = 1\n$$\n', '[ref]: /u "t"\n',
+  'See [ref] and a note[^1].\n', '[^1]: The note.\n', '***\n', 'Setext\n------\n', '~~~\ntilde\n~~~\n', '<!-- -->\n',
+  'The end, with $$ in it.\n'].join('\n');
+
 describe('random edits', () => {
   it('the incremental parse equals a full parse after every edit', () => {
     const md = createMarkdown();
@@ -71,18 +97,15 @@ describe('random edits', () => {
         const e = edit(rng, text);
         // Every other change goes as the page's deltas go: the lines found from the change, the
         // line of the last one as the place to look from, and the text made up only when asked.
-        const known = e.start > 0 ? changeLines(doc, e.start, e.removed, e.inserted) : null;
+        const known = changeLines(doc, e.start, e.removed, e.inserted);
         if (known) assert.deepEqual(known.lines, splitLines(e.text));
-        const next = known && i % 2 ? updateDocument(md, doc, null, 'file:///v/', parseDocument, known) : updateDocument(md, doc, e.text, 'file:///v/');
-        assert.equal(next.src, e.text);
-        const full = parseDocument(md, e.text, 'file:///v/');
-        assert.deepEqual(shape(next), shape(full),
+        const next = checkUpdate(md, doc, e, i % 2 ? known : null,
           `seed ${SEED}, edit ${edits}: ${JSON.stringify(e.inserted)} at ${e.start} (removed ${e.removed})`);
         text = e.text;
         doc = next;
         edits += 1;
         // A document parsed a piece at a time, in small pieces, is the same document.
-        if (i % 40 === 0) assert.deepEqual(shape(piecewise(md, text)), shape(full), `pieces, seed ${SEED}, edit ${edits}`);
+        if (i % 40 === 0) assert.deepEqual(shape(piecewise(md, text)), shape(next), `pieces, seed ${SEED}, edit ${edits}`);
         // Now and then the document drifts too far from anything real: start it over.
         if (i % 150 === 149) {
           text = original;
@@ -91,6 +114,23 @@ describe('random edits', () => {
       }
     }
     assert.ok(edits >= 3000);
+  });
+
+  it('equals a full parse after typing, deleting or breaking the line at the start of every line of every kind of block', () => {
+    const md = createMarkdown();
+    for (const text of [KINDS, KINDS.replace('---\ntitle: Kinds\n---\n', '---\n'), KINDS.replaceAll('\n\n', '\n')]) {
+      const doc = parseDocument(md, text, 'file:///v/');
+      let start = 0;
+      for (const line of splitLines(text)) {
+        for (const [removed, inserted] of [[0, 'x'], [1, ''], [0, '\n'], [0, '`'], [0, '$$'], [0, '<!--'], [0, '    '], [0, '- ']]) {
+          const e = { start, removed, inserted, text: text.slice(0, start) + inserted + text.slice(start + removed) };
+          const message = `${JSON.stringify(inserted)} for ${removed} at the start of ${JSON.stringify(line)}`;
+          checkUpdate(md, doc, e, null, message);
+          checkUpdate(md, doc, e, changeLines(doc, start, removed, inserted), message);
+        }
+        start += line.length;
+      }
+    }
   });
 
   // Shelves of three blocks stand in for a very long document's, so that changes keep crossing
