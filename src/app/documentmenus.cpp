@@ -301,7 +301,7 @@ void DocumentMenus::addViewMenu()
         ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     view->addAction(DocumentWindow::tr("&Smaller Text"), QKeySequence(Qt::CTRL | Qt::Key_Minus), window,
                     step(&Appearance::setFontSize, &Appearance::fontSize, typography::smaller));
-    view->addAction(DocumentWindow::tr("&Default Size"), QKeySequence(Qt::CTRL | Qt::Key_0), window,
+    view->addAction(DocumentWindow::tr("&Reset Typography"), QKeySequence(Qt::CTRL | Qt::Key_0), window,
                     [&appearance] { typography::reset(appearance); });
     view->addAction(DocumentWindow::tr("&Narrower Content"), QKeySequence(Qt::CTRL | Qt::Key_BracketLeft),
                     window,

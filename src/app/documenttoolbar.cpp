@@ -168,15 +168,15 @@ DocumentToolbar::DocumentToolbar(DocumentWindow &window)
     });
     settingsMenu->addAction(tr("Reset Typography"), w, [&appearance] { typography::reset(appearance); });
     settingsMenu->addSeparator();
-    settingsMenu->addAction(tr("Full-Screen Presentation"), w, [model] {
+    settingsMenu->addAction(tr("Presentation Mode"), w, [model] {
         model->setMode(Mode::Read);
         model->setPresentation(true);
     });
     settingsMenu->addSeparator();
-    settingsMenu->addAction(tr("Settings\u2026"), w, [] { SettingsWindow::showShared(); });
+    settingsMenu->addAction(tr("Preferences\u2026"), w, [] { SettingsWindow::showShared(); });
     auto *settings = addIcon(settingsMenu->menuAction(), QStringLiteral("settings"));
-    settings->setText(tr("Settings"));
-    settings->setToolTip(tr("Theme and Settings"));
+    settings->setText(tr("Preferences"));
+    settings->setToolTip(tr("Theme and Preferences"));
     addAction(settings);
     if (auto *button = qobject_cast<QToolButton *>(widgetForAction(settings))) {
         button->setPopupMode(QToolButton::InstantPopup);
