@@ -1,3 +1,4 @@
+#include "menusupport.h"
 #include "modelharness.h"
 #include "testsupport.h"
 
@@ -102,7 +103,6 @@ private:
     DocumentWindow *open(const QByteArray &bytes);
     static void answerNextDialog(QMessageBox::StandardButton button);
     static void press(DocumentWindow *window, QKeyCombination key);
-    static QAction *menuItem(DocumentWindow *window, const QString &menu, const QString &label);
 
     std::unique_ptr<ScratchEnvironment> m_scratch;
 };
@@ -294,22 +294,9 @@ void TestApp::theNextWindowOpensWithTheLastFrame()
     QCOMPARE(second->size(), QSize(700, 500));
 }
 
-QAction *TestApp::menuItem(DocumentWindow *window, const QString &menu, const QString &label)
-{
-    for (QAction *top : window->menuBar()->actions()) {
-        if (top->text().remove(u'&') != menu)
-            continue;
-        for (QAction *action : top->menu()->actions()) {
-            if (action->text().remove(u'&') == label)
-                return action;
-        }
-    }
-    return nullptr;
-}
-
 void TestApp::menuItemsFollowTheirEnablingRules()
 {
-    const auto item = &TestApp::menuItem;
+    const auto item = &menuItem;
     DocumentWindow *titled = open("a\n");
     DocumentWindow *untitled = DocumentController::shared().newDocument();
     QVERIFY(item(titled, u"File"_s, u"Reload from Disk"_s)->isEnabled());
@@ -383,11 +370,7 @@ void TestApp::editItemsAreEnabledWhereTheyCanAct()
         QApplication::clipboard()->setText(clipboard);
     const QStringList labels{u"Undo"_s, u"Redo"_s, u"Cut"_s, u"Copy"_s, u"Paste"_s,
                              u"Paste as Plain Text"_s, u"Select All"_s};
-    QMenu *edit = window->findChild<QMenu *>(); // the first menu made: File
-    for (QAction *top : window->menuBar()->actions()) {
-        if (top->text() == u"&Edit")
-            edit = top->menu();
-    }
+    QMenu *edit = topMenu(window, u"Edit"_s);
     edit->popup(window->mapToGlobal(QPoint(10, 10)));
     QStringList shown;
     for (const QString &label : labels) {

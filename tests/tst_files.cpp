@@ -2,6 +2,7 @@
 // vault's links, Open Recent, making a missing note, and Quit. Dialogs are answered as a user
 // would, in the order they come up.
 
+#include "menusupport.h"
 #include "testsupport.h"
 
 #include "app/documentcontroller.h"
@@ -89,19 +90,6 @@ private:
     QTimer m_poll;
 };
 
-QAction *menuItem(DocumentWindow *window, const QString &label, const QString &menu = u"File"_s)
-{
-    for (QAction *top : window->menuBar()->actions()) {
-        if (top->text().remove(u'&') != menu)
-            continue;
-        for (QAction *action : top->menu()->actions()) {
-            if (action->text().remove(u'&') == label)
-                return action;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class TestFiles : public QObject
@@ -159,20 +147,16 @@ void TestFiles::fileMenuHasItsCommandsInOrder()
 {
     DocumentWindow *window = DocumentController::shared().openDocument(put(u"a.md"_s, "a\n"));
     QStringList labels;
-    for (QAction *top : window->menuBar()->actions()) {
-        if (top->text().remove(u'&') != u"File")
-            continue;
-        for (QAction *action : top->menu()->actions())
-            labels << (action->isSeparator() ? u"|"_s : action->text().remove(u'&'));
-    }
+    for (QAction *action : topMenu(window, u"File"_s)->actions())
+        labels << (action->isSeparator() ? u"|"_s : action->text().remove(u'&'));
     QCOMPARE(labels, (QStringList{u"New"_s, u"Open\u2026"_s, u"Open Recent"_s, u"|"_s, u"Save"_s,
                                   u"Save As\u2026"_s, u"Rename\u2026"_s, u"Move To\u2026"_s,
                                   u"Revert to Saved"_s, u"Reload from Disk"_s, u"|"_s, u"Export"_s,
                                   u"Print\u2026"_s, u"|"_s, u"Close"_s, u"Quit"_s}));
-    QCOMPARE(menuItem(window, u"Save As\u2026"_s)->shortcut(),
+    QCOMPARE(menuItem(window, u"File"_s, u"Save As\u2026"_s)->shortcut(),
              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     // Nothing to go back to until there are changes; nothing to rename without a file.
-    QAction *revert = menuItem(window, u"Revert to Saved"_s);
+    QAction *revert = menuItem(window, u"File"_s, u"Revert to Saved"_s);
     QVERIFY(!revert->isEnabled());
     window->model().setMode(Mode::Source);
     QTest::keyClicks(window->sourceEditor(), u"x"_s);
@@ -183,9 +167,9 @@ void TestFiles::fileMenuHasItsCommandsInOrder()
     QCOMPARE(window->text().text(), u"a\n"_s);
     QVERIFY(!revert->isEnabled());
     DocumentWindow *untitled = DocumentController::shared().newDocument();
-    QVERIFY(!menuItem(untitled, u"Rename\u2026"_s)->isEnabled());
-    QVERIFY(!menuItem(untitled, u"Move To\u2026"_s)->isEnabled());
-    QVERIFY(menuItem(untitled, u"Save As\u2026"_s)->isEnabled());
+    QVERIFY(!menuItem(untitled, u"File"_s, u"Rename\u2026"_s)->isEnabled());
+    QVERIFY(!menuItem(untitled, u"File"_s, u"Move To\u2026"_s)->isEnabled());
+    QVERIFY(menuItem(untitled, u"File"_s, u"Save As\u2026"_s)->isEnabled());
 }
 
 void TestFiles::saveAsKeepsTheBytesAndTheWindowFollows_data()
@@ -208,7 +192,7 @@ void TestFiles::saveAsKeepsTheBytesAndTheWindowFollows()
     const QString copy = m_scratch->path(u"copy.md"_s);
 
     Answers answers({Answers::file(copy)});
-    menuItem(window, u"Save As\u2026"_s)->trigger();
+    menuItem(window, u"File"_s, u"Save As\u2026"_s)->trigger();
     QVERIFY(answers.allGiven());
     QCOMPARE(ScratchEnvironment::read(copy), file);
     QCOMPARE(window->filePath(), copy);
@@ -312,7 +296,7 @@ void TestFiles::relocatingUpdatesTheVaultsLinksOnlyAfterAYes()
     if (move)
         app::filecommands::relocate(*window, target);
     else
-        menuItem(window, u"Rename\u2026"_s)->trigger();
+        menuItem(window, u"File"_s, u"Rename\u2026"_s)->trigger();
     QVERIFY(answers.allGiven());
 
     const bool moved = error.isEmpty() && answer != QMessageBox::Cancel;
@@ -397,7 +381,7 @@ void TestFiles::recentFilesShowWhatIsGone()
     delete controller.windowForPath(b);
     QVERIFY(QFile::remove(b));
 
-    QMenu *recent = menuItem(window, u"Open Recent"_s)->menu();
+    QMenu *recent = menuItem(window, u"File"_s, u"Open Recent"_s)->menu();
     const auto shown = [recent] {
         Q_EMIT recent->aboutToShow();
         QStringList items;
@@ -501,7 +485,7 @@ void TestFiles::quitCancelledAtAnyWindowKeepsThemAll()
         given << Answers::button(answer);
     {
         Answers dialogs(given);
-        menuItem(titled, u"Quit"_s)->trigger();
+        menuItem(titled, u"File"_s, u"Quit"_s)->trigger();
         QVERIFY(dialogs.allGiven());
         QCOMPARE(dialogs.said.size(), answers.size());
     }

@@ -1,5 +1,6 @@
 // The preview with the real page in the real web engine, offscreen. The debounce and the
 // autosave still run on the manual clock; the only waits are for the web engine's answers.
+#include "menusupport.h"
 #include "testsupport.h"
 
 #include "app/application.h"
@@ -867,15 +868,16 @@ void TestPreviewPage::spellingGuessesAndLearntWordsReachBothViews()
     QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     const auto request = [&] { return controller(window).webView()->lastContextMenuRequest(); };
     // The engine checks what is in the focused text once its dictionary is in: until then a
-    // click finds no misspelling.
+    // click finds no misspelling. The menu stays open on the last try.
     QMenu *menu = nullptr;
-    QVERIFY(waitUntil([&] {
-        if (menu)
-            menu->close();
-        atCaret(window, u"#content p"_s, u"1"_s);
-        menu = contextMenuOn(window, u"Tihs"_s);
-        return menu && request() && request()->misspelledWord() == u"Tihs";
-    }, kEngineTimeout));
+    const auto rightClickUntil = [&](const QString &word, const QString &misspelt) {
+        return waitUntil([&] {
+            atCaret(window, u"#content p"_s, u"1"_s);
+            menu = contextMenuOn(window, word);
+            return menu && request() && request()->misspelledWord() == misspelt;
+        }, kEngineTimeout);
+    };
+    QVERIFY(rightClickUntil(u"Tihs"_s, u"Tihs"_s));
 
     // The best guess comes first and is active; taking it changes that word in the file.
     const QStringList guesses = request()->spellCheckerSuggestions();
@@ -927,13 +929,7 @@ void TestPreviewPage::spellingGuessesAndLearntWordsReachBothViews()
     QCOMPARE(restarted.profile(language), QWebEngineProfile::defaultProfile());
     QVERIFY(ready.wait(kEngineTimeout));
     window->model().setMode(Mode::Visual);
-    QVERIFY(waitUntil([&] {
-        if (menu)
-            menu->close();
-        atCaret(window, u"#content p"_s, u"1"_s);
-        menu = contextMenuOn(window, u"qorvelish"_s);
-        return menu && request() && request()->misspelledWord().isEmpty();
-    }, kEngineTimeout));
+    QVERIFY(rightClickUntil(u"qorvelish"_s, QString()));
     menu->close();
 }
 
@@ -1048,11 +1044,7 @@ void TestPreviewPage::editItemsFollowThePage()
         QApplication::clipboard()->clear();
     else
         QApplication::clipboard()->setText(clipboard);
-    QMenu *edit = nullptr;
-    for (QAction *top : window->menuBar()->actions()) {
-        if (top->text() == u"&Edit")
-            edit = top->menu();
-    }
+    QMenu *edit = topMenu(window, u"Edit"_s);
     QVERIFY(edit);
     edit->popup(window->mapToGlobal(QPoint(10, 10)));
     QStringList shown;

@@ -1,7 +1,6 @@
 #include "spelling.h"
 
 #include "core/debuglog.h"
-#include "core/filereader.h"
 #include "themes/appearance.h"
 
 #include <QApplication>
@@ -136,13 +135,7 @@ QWebEngineProfile *Spelling::profile(const QString &language)
 {
     if (!m_wordsRead) {
         m_wordsRead = true;
-        // The list as the checkers read it: a plain text file, one word a line.
-        if (const auto bytes = core::FileReader::read(m_wordsFile, 4 * 1024 * 1024)) {
-            for (const QString &word : QString::fromUtf8(bytes.value()).split(u'\n')) {
-                if (const QString trimmed = word.trimmed(); !trimmed.isEmpty() && !m_words.contains(trimmed))
-                    m_words.append(trimmed);
-            }
-        }
+        m_words = editor::SpellChecker::readWords(m_wordsFile);
         m_engine.setEnabled(m_appearance.checkSpelling());
     }
     QWebEngineProfile *profile = nullptr;

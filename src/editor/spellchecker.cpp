@@ -51,6 +51,20 @@ QStringList SpellChecker::standardFolders()
             QStringLiteral("/usr/share/myspell")};
 }
 
+QStringList SpellChecker::readWords(const QString &wordsFile)
+{
+    QStringList words;
+    // Read like any file a window opens: never a FIFO, never without a limit.
+    if (const auto bytes = core::FileReader::read(wordsFile, 4 * 1024 * 1024)) {
+        for (const QString &word : QString::fromUtf8(bytes.value()).split(u'\n')) {
+            const QString trimmed = word.trimmed();
+            if (!trimmed.isEmpty() && !words.contains(trimmed))
+                words.append(trimmed);
+        }
+    }
+    return words;
+}
+
 QStringList SpellChecker::installedLanguages(const QStringList &folders)
 {
     QStringList languages;
@@ -91,16 +105,9 @@ SpellChecker::SpellChecker(std::unique_ptr<Hunspell> hunspell, QString language,
 {
     const std::string encoding = m_hunspell->get_dict_encoding();
     m_utf8 = QString::fromStdString(encoding).compare(u"UTF-8", Qt::CaseInsensitive) == 0;
-    // The user's list is read like any file a window opens: never a FIFO, never without a limit.
-    if (const auto bytes = core::FileReader::read(m_wordsFile, 4 * 1024 * 1024)) {
-        for (const QString &word : QString::fromUtf8(bytes.value()).split(u'\n')) {
-            const QString trimmed = word.trimmed();
-            if (!trimmed.isEmpty() && !m_words.contains(trimmed)) {
-                m_words.append(trimmed);
-                m_hunspell->add(encoded(trimmed).toStdString());
-            }
-        }
-    }
+    m_words = readWords(m_wordsFile);
+    for (const QString &word : std::as_const(m_words))
+        m_hunspell->add(encoded(word).toStdString());
 }
 
 SpellChecker::~SpellChecker() = default;

@@ -23,6 +23,8 @@ class SpellChecker
 public:
     // Where Debian's dictionary packages put their files.
     static QStringList standardFolders();
+    // The user's list as it is on disk: one word a line, blank lines and repeats left out.
+    static QStringList readWords(const QString &wordsFile);
     // The languages with a dictionary in `folders` ("en_US", "de_DE", …), sorted.
     static QStringList installedLanguages(const QStringList &folders = standardFolders());
     // The dictionary of `language` from `folders` and the user's words from `wordsFile`
