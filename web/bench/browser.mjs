@@ -89,6 +89,16 @@ const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const mean = (xs) => xs.reduce((a, b) => a + b, 0) / xs.length;
 const f = (x) => `${Math.round(x)} ms`;
 
+// Lines that start a block of each kind, as the documentation has them.
+const BLOCK_STARTS = [
+  ['a heading', /^#{1,6} /],
+  ['a list item', /^[-*] \S/],
+  ['a fence', /^```\w/],
+  ['an HTML comment', /^<!--/],
+  ['a link definition', /^\[[^\]^]+\]: \S/],
+  ['a table row', /^\| /],
+];
+
 // A line in the middle of the document that is plain prose, where typing happens.
 function typingLine(doc) {
   const lines = doc.split('\n');
@@ -173,6 +183,34 @@ async function main() {
       const work = typed.filter((_, i) => i % 2 === 1);
       console.log(`  one typed character to the second frame: median ${f(median(frames))}, worst ${f(Math.max(...frames))}${hasUpdate ? ' (as a delta)' : ''}`);
       console.log(`  its own work up to its painted frame:    median ${f(median(work))}, worst ${f(Math.max(...work))} (target 20 ms)`);
+
+      // A keystroke at the start of a block of each kind, and the backspace that takes it back:
+      // the bad case of an incremental parse, which may have to look far for where to resume.
+      const lines = doc.split('\n');
+      for (const [kind, pattern] of BLOCK_STARTS) {
+        let i = lines.length >> 1;
+        while (i < lines.length && !pattern.test(lines[i])) i += 1;
+        if (i >= lines.length) continue;
+        const at = lines.slice(0, i).join('\n').length + (i ? 1 : 0);
+        await evaluate('quorvel.render(qvDocs.large, "file:///docs/", 0); qvFrames()');
+        const times = await evaluate(`(async () => { const times = []; let length = qvDocs.large.length;
+          for (let i = 0; i < ${quick ? 4 : 8}; i += 1) {
+            const typed = i % 2 === 0;
+            length += typed ? 1 : -1;
+            const d = { base: i, version: i + 1, start: ${at}, removed: typed ? 0 : 1, inserted: typed ? 'x' : '', length };
+            times.push(await qvTime(() => { if (!quorvel.update(d)) throw new Error('the page refused a change'); }));
+          }
+          return times; })()`);
+        console.log(`  a key at the start of ${`${kind},`.padEnd(22)} median ${f(median(times))}, worst ${f(Math.max(...times))} (target 16 ms)`);
+      }
+
+      // The whole text sent again with one character different (a reload, an outside change).
+      const sentWhole = await evaluate(`(async () => { quorvel.render(qvDocs.large, "file:///docs/"); await qvFrames();
+        const other = qvDocs.large.slice(0, ${offset}) + 'y' + qvDocs.large.slice(${offset});
+        const times = [];
+        for (let i = 0; i < ${quick ? 4 : 8}; i += 1) times.push(await qvTime(() => quorvel.render(i % 2 ? qvDocs.large : other, "file:///docs/")));
+        return times; })()`);
+      console.log(`  the whole text again, one character different: median ${f(median(sentWhole))}, worst ${f(Math.max(...sentWhole))}`);
 
       // A small note right after a large one, round after round.
       const rounds = await evaluate(`(async () => { const out = [];

@@ -691,6 +691,28 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
   return { doc, rest };
 }
 
+// Where two texts differ: { start, removed, inserted }, the shortest span that turns `before`
+// into `after`, found a chunk at a time (a comparison of two slices runs at memory speed, one of
+// characters in a loop does not: a reloaded note of ten megabytes took a tenth of a second).
+export function differingSpan(before, after) {
+  const n = Math.min(before.length, after.length);
+  const CHUNK = 4096;
+  let start = 0;
+  while (start + CHUNK <= n && before.slice(start, start + CHUNK) === after.slice(start, start + CHUNK)) start += CHUNK;
+  while (start < n && before.charCodeAt(start) === after.charCodeAt(start)) start += 1;
+  let a = before.length;
+  let b = after.length;
+  while (a - CHUNK >= start && b - CHUNK >= start && before.slice(a - CHUNK, a) === after.slice(b - CHUNK, b)) {
+    a -= CHUNK;
+    b -= CHUNK;
+  }
+  while (a > start && b > start && before.charCodeAt(a - 1) === after.charCodeAt(b - 1)) {
+    a -= 1;
+    b -= 1;
+  }
+  return { start, removed: a - start, inserted: after.slice(start, b) };
+}
+
 // The lines of a document after a change of its text (`start`, `removed` characters, then
 // `inserted`), found from the lines it touches rather than by splitting the whole text again:
 // { lines, head, oldEnd } with lines [head, oldEnd) of the old ones replaced. The line after

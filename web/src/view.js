@@ -2,7 +2,9 @@
 // typing turned back into edits of that text; finding, scrolling and exporting over it. Built
 // on a window and its content element so that tests can run it on a jsdom document.
 
-import { createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, highlight, renderPiece } from './markdown.js';
+import {
+  createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, differingSpan, bomOf, highlight, renderPiece,
+} from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
@@ -27,6 +29,8 @@ const HUGE_BLOCKS = 2000;
 // builds the rest in slices of a few milliseconds.
 const FIRST_SCREEN_CHARS = 24000;
 const SLICE_MS = 8;
+// The pause in typing after which a long note's outline follows its headings.
+const OUTLINE_QUIET_MS = 300;
 
 // The start of a link reference definition (a footnote's is no link's).
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
@@ -48,6 +52,7 @@ export function createView({
   // The length of the text the page holds, which a change must fit.
   let textLength = 0;
   let outlineJson = '';
+  let outlineTimer = null;
 
   const editor = createEditor({ win, root, onChange: () => postEdit() });
   const finder = createFinder(root);
@@ -136,7 +141,19 @@ export function createView({
       const [first, removed, added] = changed;
       const touched = (blocks, from, n) => blocks.slice(from, from + n).some((b) => b.heading);
       if (!touched(previous, first, removed) && !touched(state.blocks, first, added)) return;
+      // The ids and the outline of a long note are made again from all its headings: while
+      // its headings are typed into, once the typing pauses.
+      if (state.blocks.length > sizes.huge) {
+        if (outlineTimer !== null) win.clearTimeout(outlineTimer);
+        outlineTimer = win.setTimeout(() => {
+          outlineTimer = null;
+          if (state) reportOutline(null);
+        }, OUTLINE_QUIET_MS);
+        return;
+      }
     }
+    if (outlineTimer !== null) win.clearTimeout(outlineTimer);
+    outlineTimer = null;
     const items = applyHeadingIds(state.blocks, els);
     const json = JSON.stringify(items);
     if (json === outlineJson) return;
@@ -168,6 +185,12 @@ export function createView({
     // A document still being built is shown again from the start: its blocks are not all there
     // to compare with.
     const partial = rest !== null;
+    // A whole text for the one the page holds (a reload, an outside change, a view switched) is
+    // mostly the same text: only the span that differs is parsed again, as for a typed change.
+    if (src !== null && !partial && state && state.dir === folder && bomOf(src) === state.bom) {
+      const { start, removed, inserted } = differingSpan(state.src, src);
+      known = { ...changeLines(state, start, removed, inserted), length: src.length };
+    }
     stopRest();
     const whole = (m, text, d) => {
       const begun = beginDocument(m, text, d, { from: sizes.progressive, pieceChars: sizes.piece });

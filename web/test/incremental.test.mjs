@@ -161,6 +161,18 @@ describe('a large document', () => {
     assert.equal(p.of('outline').at(-1).items.length, 121);
   });
 
+  it('follows a long note\'s headings, and gives them their ids, once typing pauses', () => {
+    const p = makePage({ sizes: { huge: 50 } });
+    p.page.render(LARGE, '', 1);
+    const reported = p.of('outline').length;
+    const edited = LARGE.replace('## Part 7\n', '## Part seven\n');
+    p.page.update({ base: 1, version: 2, start: LARGE.indexOf('7\n'), removed: 1, inserted: 'seven', length: edited.length });
+    assert.equal(p.of('outline').length, reported);
+    p.clock.advance(300);
+    assert.equal(p.of('outline').at(-1).items[8].text, 'Part seven');
+    assert.ok(p.root.querySelector('h2#part-seven'));
+  });
+
   const during = [
     ['find', (p) => {
       assert.equal(p.page.find('part').count, 240);
