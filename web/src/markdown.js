@@ -174,7 +174,7 @@ function inlineText(inline) {
 // What the page needs to know about a block besides its HTML.
 function describe(group) {
   const info = {
-    rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, code: false,
+    kind: group[0].type, rawBlock: group[0].type === 'html_block', raw: false, heading: null, wikilinks: null, mermaid: false, code: false,
   };
   const first = group[0];
   if (first.type === 'heading_open') {
@@ -322,6 +322,84 @@ function definitions(md, text, midDocument) {
   const env = { references: {}, midDocument };
   md.block.parse(text.replace(/\r\n?/g, '\n'), md, env, []);
   return env.references;
+}
+
+// Beyond this many blocks naming a changed definition, the whole document is rendered again.
+const MAX_RELINKED = 400;
+// A line that may start a link reference definition, and one whose label runs on to the next.
+const DEFINITION_START = /^ {0,3}\[((?:[^\]\\]|\\.)+)\]:/;
+const OPEN_LABEL = /^ {0,3}\[(?:[^\]\\]|\\.)*$/;
+const normalLabel = (label) => label.trim().replace(/\s+/g, ' ').toLowerCase().toUpperCase();
+
+function blockAtLine(spans, line) {
+  let lo = 0;
+  let hi = spans.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (spans[mid].end <= line) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo < spans.length && spans[lo].start <= line ? lo : -1;
+}
+
+// What the `labels` whose definitions a change made, moved or removed stand for now: the first
+// definition of each left in the document (`spans` are its blocks: a line that starts a
+// definition belongs to none). Returns { references, changed } with the labels whose target is
+// not what it was, or null when the lines leave room for doubt (a label running on to the next
+// line, a definition inside a list) and only a whole parse can tell.
+function redefined(md, lines, spans, labels, known) {
+  const references = known ?? {};
+  const first = new Map();
+  for (let i = 0; i < lines.length; i += 1) {
+    const line = lines[i];
+    const c = line.charCodeAt(0);
+    if (c !== 91 && c !== 32) continue;
+    const m = DEFINITION_START.exec(line);
+    if (!m) {
+      if (OPEN_LABEL.test(line.replace(/[\r\n]+$/, '')) && blockAtLine(spans, i) < 0) return null;
+      continue;
+    }
+    const label = normalLabel(m[1]);
+    if (!labels.has(label) || first.has(label)) continue;
+    const at = blockAtLine(spans, i);
+    if (at >= 0) {
+      if (/^(bullet|ordered)_list_open$|^blockquote_open$/.test(spans[at].kind ?? '')) return null;
+      continue;
+    }
+    let end = i + 1;
+    while (end < lines.length && lines[end].trim() && blockAtLine(spans, end) < 0) end += 1;
+    const found = definitions(md, lines.slice(i, end).join(''), i > 0)[label];
+    if (!found) return null;
+    first.set(label, found);
+  }
+  const next = { ...references };
+  const changed = new Set();
+  for (const label of labels) {
+    const now = first.get(label);
+    if (now) next[label] = now;
+    else delete next[label];
+    if (!sameTarget(now, references[label])) changed.add(label);
+  }
+  return { references: next, changed };
+}
+
+// The blocks whose text names one of the `labels`, by index into `blocks`. Line by line: the
+// text of a large document whole is a string made anew, which took longer than the rest.
+function usesOf(lines, blocks, labels) {
+  const escape = (w) => w.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+  const words = [...labels].map((l) => l.split(' ').map(escape));
+  const pattern = new RegExp(words.map((w) => w.join('\\s+')).join('|'), 'iu');
+  // A label of several words may be broken over two lines.
+  const broken = words.some((w) => w.length > 1)
+    ? new RegExp(words.filter((w) => w.length > 1).map((w) => w[0]).join('|'), 'iu') : null;
+  const found = new Set();
+  for (let i = 0; i < lines.length; i += 1) {
+    const line = lines[i];
+    if (!pattern.test(line) && !(broken && i + 1 < lines.length && broken.test(line) && pattern.test(line + lines[i + 1]))) continue;
+    const at = blockAtLine(blocks, i);
+    if (at >= 0 && !blocks[at].tail) found.add(at);
+  }
+  return [...found];
 }
 
 // A "$$" opening display math that found no closing line is plain text, until a line ending in
@@ -476,24 +554,48 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
   const regionOld = old.slice(at, sync - delta).join('');
   // Footnotes are numbered, and gathered at the end, over the whole document.
   if (NUMBERED.test(regionNew) || NUMBERED.test(regionOld)) return whole(md, text(), dir);
-  const env = {
-    dir, resolveUrl: prev.env.resolveUrl, references: prev.env.references, foundReferences: {}, midDocument: at > 0,
-  };
-  const tokens = md.parse(regionNew, env);
-  // A link anywhere may use a definition made or changed here.
-  if ((DEFINES.test(regionNew) || DEFINES.test(regionOld))
-    && !sameReferences(definitions(md, regionOld, at > 0), env.foundReferences)) {
-    return whole(md, text(), dir);
-  }
-  delete env.foundReferences;
-  const fresh = toBlocks(md, tokens, env, at, count);
   const shift = (b) => (delta === 0 ? b : { ...b, start: b.start + delta, end: b.end + delta });
   const tailBlocks = blocks.slice(reused).map((b) => (b.tail ? { ...b, start: count, end: count } : shift(b)));
+  // A link anywhere may use a definition made or changed here: the definitions the document
+  // now has are found, and the blocks that name a label whose target changed are rendered again.
+  let { references } = prev.env;
+  let uses = null;
+  if (DEFINES.test(regionNew) || DEFINES.test(regionOld)) {
+    const before = definitions(md, regionOld, at > 0);
+    const after = definitions(md, regionNew, at > 0);
+    if (!sameReferences(before, after)) {
+      const labels = new Set([...Object.keys(before), ...Object.keys(after)]
+        .filter((k) => !sameTarget(before[k], after[k])));
+      const spans = blocks.slice(0, first).concat(parts.filter((p) => p.start < sync), tailBlocks.filter((b) => !b.tail));
+      const found = redefined(md, lines, spans, labels, references);
+      if (!found) return whole(md, text(), dir);
+      ({ references } = found);
+      uses = found.changed;
+    }
+  }
+  const env = { dir, resolveUrl: prev.env.resolveUrl, references, midDocument: at > 0 };
+  const fresh = toBlocks(md, md.parse(regionNew, env), env, at, count);
   first += kept;
+  const made = blocks.slice(0, first).concat(fresh, tailBlocks);
+  let also = [];
+  if (uses?.size) {
+    also = usesOf(lines, made, uses).filter((i) => i < first || i >= first + fresh.length);
+    if (also.length > MAX_RELINKED) return whole(md, text(), dir);
+    for (const i of also) {
+      const b = made[i];
+      const body = lines.slice(b.start, b.end).join('');
+      if (NUMBERED.test(body)) return whole(md, text(), dir);
+      const own = { dir, resolveUrl: prev.env.resolveUrl, references, midDocument: b.start > 0 };
+      const again = toBlocks(md, md.parse(body, own), own, b.start, count);
+      if (again.length !== 1 || again[0].start !== b.start || again[0].end !== b.end) return whole(md, text(), dir);
+      [made[i]] = again;
+    }
+  }
   const doc = {
-    bom, lines, dir, env: prev.env,
-    blocks: blocks.slice(0, first).concat(fresh, tailBlocks),
+    bom, lines, dir, env: references === prev.env.references ? prev.env : { ...prev.env, references },
+    blocks: made,
     changed: [first, reused - first, fresh.length],
+    also,
     full: false,
     hint: known?.hint,
   };
@@ -568,6 +670,8 @@ function guessReferences(md, body) {
   }
   return env.references;
 }
+
+const sameTarget = (a, b) => (!a && !b) || Boolean(a && b && a.href === b.href && a.title === b.title);
 
 function sameReferences(a, b) {
   const keys = Object.keys(a);

@@ -6,8 +6,9 @@ import { placed, insertBlocks, nextTopNode, dropEmptyShelves, topNodes } from '.
 // `html(block)` gives the safe HTML of a block; `keep(el)` says whether an
 // element may stay when its block's HTML is unchanged (an element the user
 // is editing may not). Returns the elements, one per block.
+// With `alone`, the blocks outside the changed span are those the elements already have.
 export function patchBlocks(root, state, html, keep = () => true) {
-  const { oldBlocks, oldEls, blocks, changed } = state;
+  const { oldBlocks, oldEls, blocks, changed, alone = false } = state;
   const [first, removed, added] = changed ?? [0, oldBlocks.length, blocks.length];
   const same = (o, n, el) => o.html !== null && o.html === n.html && placed(root, el) && keep(el);
   let a = 0;
@@ -29,7 +30,7 @@ export function patchBlocks(root, state, html, keep = () => true) {
   // after a partial one, those of the changed region and after it): an
   // element left pointing at its old block would count as new markup and be
   // written back from the DOM at the next edit, not copied from the source.
-  for (let i = changed ? first : 0; i < els.length; i += 1) {
+  for (let i = changed ? first : 0, end = alone ? first + added : els.length; i < end; i += 1) {
     if (i >= from && i < from + created.length) els[i].qvBlock = blocks[i];
     else setRange(els[i], blocks[i]);
   }

@@ -209,10 +209,19 @@ export function createView({
         oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
       }, safeHtml, (el) => !editor.isDirty(el));
       els = result.els;
+      const created = result.created;
+      // Blocks elsewhere that name a definition the change made or moved.
+      for (const i of next.also ?? []) {
+        const olds = [];
+        olds[i] = blockOf(els[i]);
+        const one = patchBlocks(root, { oldBlocks: olds, oldEls: els, blocks: next.blocks, changed: [i, 1, 1], alone: true }, safeHtml, (el) => !editor.isDirty(el));
+        els = one.els;
+        created.push(...one.created);
+      }
       previous = state?.blocks ?? [];
       state = next;
       arrange();
-      afterPatch(result.created);
+      afterPatch(created);
       // Highlights in replaced blocks are gone; the host's count must follow.
       if (finder.query && !rest) post(message.find(finder.refresh()));
     });
@@ -220,7 +229,8 @@ export function createView({
     restoreSelection(win, els, caret);
     if (rest) continueRest();
     else {
-      reportDocument(next.full ? null : next.changed);
+      const headingRelinked = (next.also ?? []).some((i) => next.blocks[i].heading);
+      reportDocument(next.full || headingRelinked ? null : next.changed);
       // A document whose building this render cut short is no longer awaited.
       restDone?.resolve();
       restDone = null;
