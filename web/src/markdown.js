@@ -729,7 +729,7 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
   const bom = bomOf(src);
   const body = src.slice(bom.length);
   if (body.length < from) return { doc: parseDocument(md, src, dir), rest: null };
-  const lines = splitLines(body);
+  let lines = splitLines(body);
   const env = makeEnv(dir);
   env.deferHighlight = body.length > DEFER_HIGHLIGHT_CHARS;
   env.references = guessReferences(md, body);
@@ -746,6 +746,12 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
   const rest = {
     done: false,
     get line() { return at; },
+    // The text changed above the line the rest starts at: the rest goes on from `line` of the
+    // new lines.
+    follow(nextLines, line) {
+      lines = nextLines;
+      at = line;
+    },
     next() {
       let size = pieceChars;
       const notesBefore = env.pieces ? saveNotes(env) : null;

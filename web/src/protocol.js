@@ -55,7 +55,6 @@ export function createHost({ view, formatter, gestures, history }) {
       // sends the whole text, the typing in it.
       view.sendTyping();
       if (!d || typeof d !== 'object' || !view.holds(d.base)) return false;
-      view.complete();
       const { start, removed, length } = d;
       const inserted = typeof d.inserted === 'string' ? d.inserted : null;
       const held = view.textLength();

@@ -191,6 +191,7 @@ export function createView({
       const { start, removed, inserted } = differingSpan(state.src, src);
       known = { ...changeLines(state, start, removed, inserted), length: src.length };
     }
+    const pending = rest;
     stopRest();
     const whole = (m, text, d) => {
       const begun = beginDocument(m, text, d, { from: sizes.progressive, pieceChars: sizes.piece });
@@ -202,7 +203,12 @@ export function createView({
       }
       return begun.doc;
     };
-    const next = partial ? whole(md, src ?? state.bom + known.lines.join(''), folder) : updateDocument(md, state, src, folder, whole, known);
+    let next = partial ? alongside(pending, known, folder) : null;
+    if (next) rest = pending;
+    else {
+      next = partial ? whole(md, src ?? state.bom + known.lines.join(''), folder)
+        : updateDocument(md, state, src, folder, whole, known);
+    }
     editor.quietly(() => {
       if (!state) root.replaceChildren();
       const result = patchBlocks(root, {
@@ -239,6 +245,27 @@ export function createView({
     // large note alive after a small one replaced it.
     previous = [];
     post(message.rendered());
+  }
+
+  // A change above the part of a large document still to be built, made to the blocks built so
+  // far while the rest goes on being built below it: finishing the rest first held the page
+  // still for seconds. Null when the change may reach into the rest (or changes what the whole
+  // document shares: definitions, footnotes).
+  function alongside(pending, known, folder) {
+    if (!known || !pending || pending.failed || folder !== state.dir || known.oldEnd + 2 >= pending.line) return null;
+    const touched = state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
+    if (touched.some((l) => /\]:|\[\^/.test(l))) return null;
+    const stub = { start: pending.line, end: state.lines.length, html: null, stub: true };
+    const next = updateDocument(md, { ...state, blocks: state.blocks.concat(stub) }, null, folder, () => null, known);
+    if (!next || next.full) return null;
+    const [first, removed] = next.changed;
+    // The parse had to look into what is not built yet.
+    if (first + removed > state.blocks.length) return null;
+    const last = next.blocks[next.blocks.length - 1];
+    if (!last?.stub) return null;
+    next.blocks = next.blocks.slice(0, -1);
+    pending.follow(known.lines, last.start);
+    return next;
   }
 
   // The line where the first `chars` characters of a document end.

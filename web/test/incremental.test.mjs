@@ -181,6 +181,12 @@ describe('a large document', () => {
     ['serialize', (p) => assert.equal(p.page.serialize(), full(LARGE).page.serialize())],
     ['a change', (p) => assert.equal(p.page.update({ base: 1, version: 2, start: LARGE.length - 1, removed: 0, inserted: 'x', length: LARGE.length + 1 }), true)],
     ['another text', (p) => p.page.render(LARGE.replace('# Large', '# Other'), '', 2)],
+    // Typing above what is built yet goes on while the rest is built, without waiting for it.
+    ['a change above the rest', (p) => {
+      const shown = topNodes(p.root).length;
+      assert.equal(p.page.update({ base: 1, version: 2, start: LARGE.indexOf('part 1.'), removed: 0, inserted: 'x\n\n- y', length: LARGE.length + 6 }), true);
+      assert.ok(topNodes(p.root).length < shown + 4, 'the rest is not built at once');
+    }],
   ];
   for (const [name, act] of during) {
     it(`${name} while it is built sees the whole document`, () => {
@@ -188,7 +194,11 @@ describe('a large document', () => {
       p.page.render(LARGE, '', 1);
       act(p);
       built(p);
-      const expected = name === 'a change' ? `${LARGE.slice(0, -1)}x\n` : name === 'another text' ? LARGE.replace('# Large', '# Other') : LARGE;
+      const expected = {
+        'a change': `${LARGE.slice(0, -1)}x\n`,
+        'another text': LARGE.replace('# Large', '# Other'),
+        'a change above the rest': LARGE.replace('part 1.', 'x\n\n- ypart 1.'),
+      }[name] ?? LARGE;
       assert.equal(canonical(p.root), canonical(full(expected).root));
     });
   }

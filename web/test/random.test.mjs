@@ -139,6 +139,32 @@ describe('random edits', () => {
 
   // Shelves of three blocks stand in for a very long document's, so that changes keep crossing
   // their edges.
+  it('the page shows what a full render shows after deltas that come while a large text is built', () => {
+    const rng = random(SEED + 2);
+    const original = DOCS.join('\n');
+    const p = makePage({ sizes: { progressive: 1000, piece: 100, firstScreen: 200 } });
+    p.page.render(original, 'file:///v/', 1);
+    let text = original;
+    for (let v = 1; v < 80; v += 1) {
+      // Mostly where the reader is: near the top, above what is not built yet.
+      const cut = rng.next() < 0.8 ? 150 : text.length;
+      const near = edit(rng, text.slice(0, cut));
+      const e = { ...near, text: near.text + text.slice(cut) };
+      assert.equal(p.page.update({ base: v, version: v + 1, start: e.start, removed: e.removed, inserted: e.inserted, length: e.text.length }), true);
+      text = e.text;
+      // Now and then the rest gets built between two changes, and the text is shown whole again,
+      // to be built anew.
+      if (v % 10 === 0) {
+        p.clock.advance(0);
+        p.page.render(text, 'file:///v/', v + 1);
+      }
+    }
+    while (p.clock.pending()) p.clock.advance(0);
+    const fresh = makePage();
+    fresh.page.render(text, 'file:///v/');
+    assert.equal(canonical(p.root), canonical(fresh.root));
+  });
+
   // A whole text sent for the one the page holds is reduced to the span that differs.
   for (const [how, sizes, whole] of [['', undefined, false], [' on shelves', { huge: 0, shelf: 3 }, false], [' sent as whole texts', undefined, true]]) it(`the page shows what a full render shows after deltas${how}, and refuses ones that do not apply`, () => {
     const rng = random(SEED + 1);
