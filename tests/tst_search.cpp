@@ -294,8 +294,10 @@ void TestSearch::badNotesAndPlaces_data()
     QTest::newRow("UTF-16") << "" << "wide" << QStringList{"Wide.md"} << 1;
     QTest::newRow("large note") << "" << "needle" << QStringList{"Large.md"} << 1;
     // A cache folder that cannot be written: the index lives in memory and still answers.
-    QTest::newRow("no cache folder") << "nocache" << "ok" << QStringList{"Fine.md"} << 1;
-    QTest::newRow("read-only vault") << "readonly" << "ok" << QStringList{"Fine.md"} << 1;
+    QTest::newRow("no cache folder") << "nocache" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
+    QTest::newRow("read-only vault") << "readonly" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
+    // A note's own folder, in no vault, could be a whole home folder: the folders under it stay out.
+    QTest::newRow("no vault") << "novault" << "ok" << QStringList{"Fine.md"} << 1;
 }
 
 void TestSearch::badNotesAndPlaces()
@@ -314,6 +316,9 @@ void TestSearch::badNotesAndPlaces()
         large[i] = '\n';
     vault.write("Large.md", "needle\n" + large);
     vault.write("Fine.md", "ok");
+    vault.write("sub/Deep.md", "ok");
+    if (place == u"novault")
+        QVERIFY(QDir(vault.path(".obsidian")).removeRecursively());
     // A pipe named as a note is never opened: reading it would wait for ever.
     QCOMPARE(::mkfifo(QFile::encodeName(vault.path("pipe.md")).constData(), 0600), 0);
     QString database = vault.database();

@@ -278,7 +278,7 @@ QString readerLine(QStringView line)
 QList<NoteSection> readerSections(const QString &markdown)
 {
     QList<NoteSection> sections(1);
-    std::optional<QChar> fence;
+    QChar fence; // null outside a fenced block
     qsizetype fenceRun = 0;
     bool frontMatter = false;
     int lineNumber = 0;
@@ -308,17 +308,17 @@ QList<NoteSection> readerSections(const QString &markdown)
         }
         qsizetype run = 0;
         if (const auto mark = fenceMark(line, &run)) {
-            if (!fence) {
-                fence = mark;
+            if (fence.isNull()) {
+                fence = *mark;
                 fenceRun = run;
                 continue;
             }
-            if (*mark == *fence && run >= fenceRun && line.trimmed().size() == run) {
-                fence.reset();
+            if (*mark == fence && run >= fenceRun && line.trimmed().size() == run) {
+                fence = QChar();
                 continue;
             }
         }
-        if (fence) {
+        if (!fence.isNull()) {
             QString code = line.toString();
             for (QChar &c : code)
                 if (c.unicode() < 0x20 && c != u'\t')

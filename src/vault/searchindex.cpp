@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <utility>
 #include <optional>
 
 namespace quorvel::vault {
@@ -111,6 +112,7 @@ public:
 
     void start()
     {
+        m_recursive = QFileInfo::exists(m_root + u"/.obsidian"_s);
         openDatabase();
         m_settle = new QTimer(this);
         m_settle->setSingleShot(true);
@@ -186,8 +188,9 @@ private:
     bool isInVault(const QString &path) const
     {
         const QString prefix = m_root.endsWith(u'/') ? m_root : m_root + u'/';
-        return path.startsWith(prefix) && SearchIndex::isNote(path)
-            && !isHiddenOrSkipped(QStringView(path).mid(prefix.size()));
+        const QStringView relative = QStringView(path).mid(prefix.size());
+        return path.startsWith(prefix) && SearchIndex::isNote(path) && !isHiddenOrSkipped(relative)
+            && (m_recursive || !relative.contains(u'/'));
     }
 
     void enqueue(const QString &path)
@@ -224,7 +227,7 @@ private:
                 }
                 if (S_ISDIR(st.st_mode)) {
                     // A link to a folder could lead in circles or out of the vault.
-                    if (entry->d_type != DT_LNK && !VaultIndex::skipped().contains(name))
+                    if (m_recursive && entry->d_type != DT_LNK && !VaultIndex::skipped().contains(name))
                         folders.push_back(prefix + name);
                     continue;
                 }
@@ -321,7 +324,7 @@ private:
                     continue;
                 const QString path = folder + u'/' + name;
                 if (event->mask & IN_ISDIR) {
-                    if (VaultIndex::skipped().contains(name))
+                    if (!m_recursive || VaultIndex::skipped().contains(name))
                         continue;
                     if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
                         QHash<QString, FileStamp> found;
@@ -379,7 +382,7 @@ private:
         if (m_queue.empty()) {
             m_done = m_total = 0;
             // A name may now lead elsewhere: a note was made, renamed or deleted.
-            if (changed)
+            if (std::exchange(m_namesChanged, false))
                 VaultIndex::index(m_root + u"/_"_s).rebuild();
         }
         reportProgress(changed);
@@ -402,6 +405,7 @@ private:
             if (!m_known.remove(path))
                 return false;
             m_db.remove(path);
+            m_namesChanged = true;
             return true;
         }
         const auto known = m_known.constFind(path);
@@ -417,6 +421,7 @@ private:
             --m_unreadable;
         if (!m_db.put(path, read, *text))
             return false;
+        m_namesChanged |= known == m_known.cend();
         m_known.insert(path, read);
         return true;
     }
@@ -457,6 +462,10 @@ private:
     int m_unreadable = 0;
     bool m_posted = false;
     bool m_started = false;
+    bool m_namesChanged = false;
+    // A folder that is no vault (a note's own folder) is indexed without the folders under it:
+    // that could be a whole home folder.
+    bool m_recursive = true;
     int m_inotify = -1;
     QHash<int, QString> m_watched;
     QTimer *m_settle = nullptr;

@@ -15,7 +15,8 @@ class IndexWorker;
 // Opened, it reads what changed since it last ran (or everything, for a database made afresh),
 // then follows the vault's folders as they change and the saves the program reports. Requests
 // are answered by signals, in the order they were asked, each with the number its request
-// returned. Lives on the main thread.
+// returned. A folder that is no vault (a note's own folder) is indexed without the folders
+// under it. Lives on the main thread.
 class SearchIndex : public QObject
 {
     Q_OBJECT
