@@ -1022,12 +1022,16 @@ void DocumentWindow::searchVault()
 {
     if (m_model->presentation())
         m_model->setPresentation(false);
-    if (m_search->width() < 200) {
+    const bool opening = !m_search->isVisible();
+    m_search->activate();
+    if (opening) {
+        // Room for a snippet, taken from the document rather than the outline.
         QList<int> sizes = m_columns->sizes();
-        sizes[0] = 280;
+        const int wanted = 300;
+        sizes[2] -= qMax(0, wanted - sizes[0]);
+        sizes[0] = wanted;
         m_columns->setSizes(sizes);
     }
-    m_search->activate();
 }
 
 void DocumentWindow::quickOpen()

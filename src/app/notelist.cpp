@@ -43,13 +43,25 @@ QString oneLine(QString text)
 }
 
 // One line of text with its marked matches in bold on a tint, cut with an ellipsis at `width`.
-void drawMarked(QPainter *p, const QRect &area, const QString &text, const QFont &font,
+void drawMarked(QPainter *p, const QRect &area, QString text, const QFont &font,
                 const QColor &colour, const QColor &tint)
 {
     QFont bold = font;
     bold.setWeight(QFont::Bold);
     int x = area.left();
     const QFontMetrics plainMetrics(font), boldMetrics(bold);
+    // A match far into the line would be cut off: the words before it give way to an ellipsis,
+    // so that the match shows with a few words of its own line before it.
+    if (const qsizetype first = text.indexOf(QChar(1)); first > 0) {
+        QString before = oneLine(text.left(first));
+        const int room = area.width() / 3;
+        if (plainMetrics.horizontalAdvance(before) > room) {
+            const QString ellipsis = QStringLiteral("\u2026");
+            while (!before.isEmpty() && plainMetrics.horizontalAdvance(ellipsis + before) > room)
+                before.remove(0, 1);
+            text = ellipsis + before + text.mid(first);
+        }
+    }
     bool marked = false;
     qsizetype at = 0;
     while (at <= text.size() && x < area.right()) {

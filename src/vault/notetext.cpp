@@ -1,5 +1,6 @@
 #include "notetext.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace quorvel::vault {
@@ -72,6 +73,17 @@ bool isThematicBreak(QStringView line)
     return marks >= 3;
 }
 
+// A table's line under its header: pipes, dashes and colons only.
+bool isTableDelimiter(QStringView line)
+{
+    const QStringView t = line.trimmed();
+    if (!t.contains(u'|') || !t.contains(u'-'))
+        return false;
+    return std::all_of(t.begin(), t.end(), [](QChar c) {
+        return c == u'|' || c == u'-' || c == u':' || c == u' ' || c == u'\t';
+    });
+}
+
 // "[label]: destination" on a line of its own shows nothing.
 bool isReferenceDefinition(QStringView line)
 {
@@ -101,6 +113,12 @@ QStringView withoutBlockMarkers(QStringView line)
     if (t.size() >= 3 && t[0] == u'[' && t[2] == u']'
         && (t[1] == u' ' || t[1] == u'x' || t[1] == u'X'))
         t = t.mid(3).trimmed();
+    // A footnote's text, without the label that ties it to its reference.
+    if (t.startsWith(u"[^")) {
+        const qsizetype close = t.indexOf(u"]:");
+        if (close > 2 && !t.left(close).contains(u' '))
+            t = t.mid(close + 2).trimmed();
+    }
     return t;
 }
 
@@ -250,6 +268,12 @@ void appendInline(QStringView text, QString &out)
             }
             continue;
         }
+        // A table's cells stand apart; a wikilink's "|" was taken with the wikilink.
+        if (c == u'|') {
+            out += u' ';
+            ++i;
+            continue;
+        }
         // Control characters would end up in snippets and mean nothing to a reader.
         if (c.unicode() < 0x20 && c != u'\t')
             out += u' ';
@@ -268,7 +292,7 @@ QString readerLine(QStringView line)
         appendInline(*heading, out);
         return out.trimmed();
     }
-    if (isThematicBreak(line) || isReferenceDefinition(line))
+    if (isThematicBreak(line) || isReferenceDefinition(line) || isTableDelimiter(line))
         return QString();
     QString out;
     appendInline(withoutBlockMarkers(line), out);

@@ -114,6 +114,8 @@ constexpr const char *kSchema[] = {
     // Ranked by name, heading, then text; prefixes of two and three letters kept for prefix*.
     "CREATE VIRTUAL TABLE words USING fts5(title, heading, body,"
     " tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3')",
+    // Fewer, larger segments to merge while a vault is first read.
+    "INSERT INTO words(words, rank) VALUES('automerge', 8)",
     "CREATE TABLE links(note INTEGER NOT NULL, key TEXT NOT NULL, kind INTEGER, target TEXT,"
     " angled INTEGER, line INTEGER, context TEXT, heading TEXT)",
     "CREATE INDEX links_key ON links(key)",
@@ -226,7 +228,8 @@ bool SearchDatabase::openAt(const QString &file)
     sqlite3_busy_timeout(m_db, 5000);
     // Another window's queries go on while this one writes.
     const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF"
-                                       : "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL";
+                                       : "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
+                                         " PRAGMA cache_size = -8192";
     return check(sqlite3_exec(m_db, setup, nullptr, nullptr, nullptr));
 }
 
@@ -425,27 +428,61 @@ QList<SearchHit> SearchDatabase::search(const QString &query, int limit)
     QSet<QString> seen;
     // Notes named by the query first, then all the others the engine ranks.
     for (const QString &match : {inTitle, expression.all}) {
-        Statement statement(prepare(
-            "SELECT n.path, s.heading, s.line,"
-            " snippet(words, 2, char(1), char(2), '\u2026', 14)"
-            " FROM words JOIN sections s ON s.id = words.rowid JOIN notes n ON n.id = s.note"
-            " WHERE words MATCH ?1 ORDER BY bm25(words, 10.0, 4.0, 1.0), n.path LIMIT ?2"));
-        if (!statement)
-            return hits;
-        bind(statement.get(), 1, match);
-        sqlite3_bind_int(statement.get(), 2, limit * 4);
-        int code;
-        while ((code = sqlite3_step(statement.get())) == SQLITE_ROW && hits.size() < limit) {
-            const QString path = text(statement.get(), 0);
-            if (seen.contains(path))
+        QList<std::pair<double, SearchHit>> found;
+        for (const auto &[section, score] : ranked(match, limit * 4)) {
+            if (hits.size() + found.size() >= limit)
+                break;
+            std::optional<SearchHit> hit = sectionHit(section, match);
+            if (!hit || seen.contains(hit->path))
                 continue;
-            seen.insert(path);
-            hits.append({path, text(statement.get(), 1), sqlite3_column_int(statement.get(), 2),
-                         text(statement.get(), 3)});
+            seen.insert(hit->path);
+            found.append({score, *hit});
         }
-        check(code);
+        // Equal ranks in the order of the notes' paths, whatever order they were indexed in.
+        std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+            return a.first != b.first ? a.first < b.first : a.second.path < b.second.path;
+        });
+        for (const auto &entry : std::as_const(found))
+            hits.append(entry.second);
     }
     return hits;
+}
+
+QList<std::pair<qint64, double>> SearchDatabase::ranked(const QString &match, int limit)
+{
+    // The ranking alone: a snippet for every match, before the best are picked, would cost
+    // more than the search.
+    QList<std::pair<qint64, double>> sections;
+    Statement statement(prepare("SELECT rowid, bm25(words, 10.0, 4.0, 1.0) FROM words WHERE words MATCH ?1"
+                                " ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
+    if (!statement)
+        return sections;
+    bind(statement.get(), 1, match);
+    sqlite3_bind_int(statement.get(), 2, limit);
+    int code;
+    while ((code = sqlite3_step(statement.get())) == SQLITE_ROW)
+        sections.append({sqlite3_column_int64(statement.get(), 0), sqlite3_column_double(statement.get(), 1)});
+    check(code);
+    return sections;
+}
+
+std::optional<SearchHit> SearchDatabase::sectionHit(qint64 section, const QString &match)
+{
+    Statement where(prepare("SELECT n.path, s.heading, s.line FROM sections s"
+                            " JOIN notes n ON n.id = s.note WHERE s.id = ?"));
+    Statement snippet(prepare("SELECT snippet(words, 2, char(1), char(2), '\u2026', 14) FROM words"
+                              " WHERE words MATCH ?1 AND rowid = ?2"));
+    if (!where || !snippet)
+        return std::nullopt;
+    sqlite3_bind_int64(where.get(), 1, section);
+    if (!check(sqlite3_step(where.get())) || sqlite3_data_count(where.get()) == 0)
+        return std::nullopt;
+    SearchHit hit{text(where.get(), 0), text(where.get(), 1), sqlite3_column_int(where.get(), 2), {}};
+    bind(snippet.get(), 1, match);
+    sqlite3_bind_int64(snippet.get(), 2, section);
+    if (check(sqlite3_step(snippet.get())) && sqlite3_data_count(snippet.get()) > 0)
+        hit.snippet = text(snippet.get(), 0);
+    return hit;
 }
 
 Backlinks SearchDatabase::backlinks(const QString &path, int limit)
@@ -480,20 +517,15 @@ Backlinks SearchDatabase::backlinks(const QString &path, int limit)
     const QString name = QFileInfo(target).completeBaseName();
     if (!hasWords(name))
         return found;
-    Statement statement(prepare(
-        "SELECT n.path, s.heading, snippet(words, 2, char(1), char(2), '\u2026', 12)"
-        " FROM words JOIN sections s ON s.id = words.rowid JOIN notes n ON n.id = s.note"
-        " WHERE words MATCH ?1 ORDER BY rank LIMIT ?2"));
-    if (!statement)
-        return found;
-    bind(statement.get(), 1, u"{body} : "_s + quoted(name));
-    sqlite3_bind_int(statement.get(), 2, limit * 4);
-    while (sqlite3_step(statement.get()) == SQLITE_ROW && found.unlinked.size() < limit) {
-        const QString source = text(statement.get(), 0);
-        if (linking.contains(source))
+    const QString match = u"{body} : "_s + quoted(name);
+    for (const auto &[section, score] : ranked(match, limit * 4)) {
+        if (found.unlinked.size() >= limit)
+            break;
+        const std::optional<SearchHit> hit = sectionHit(section, match);
+        if (!hit || linking.contains(hit->path))
             continue;
-        linking.insert(source);
-        found.unlinked.append({source, text(statement.get(), 2), text(statement.get(), 1)});
+        linking.insert(hit->path);
+        found.unlinked.append({hit->path, hit->snippet, hit->heading});
     }
     return found;
 }

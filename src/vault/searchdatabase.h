@@ -107,6 +107,9 @@ private:
     void close();
     sqlite3_stmt *prepare(const char *sql);
     bool check(int code);
+    // The sections that match, best first.
+    QList<std::pair<qint64, double>> ranked(const QString &match, int limit);
+    std::optional<SearchHit> sectionHit(qint64 section, const QString &match);
 
     sqlite3 *m_db = nullptr;
     QString m_file;

@@ -34,6 +34,8 @@ namespace {
 constexpr qint64 kReadLimit = 8 * 1024 * 1024;
 // How long one slice of work holds the thread before requests waiting are answered.
 constexpr qint64 kSliceMs = 40;
+// The longest a pass goes without committing what it indexed.
+constexpr qint64 kTransactionMs = 3000;
 // Changes seen by the folder watcher are taken in together after this quiet moment.
 constexpr int kSettleMs = 60;
 // Where the kernel cannot watch every folder, the tree is read again this often.
@@ -106,6 +108,9 @@ public:
 
     ~IndexWorker() override
     {
+        // Closed in the middle of a pass: what was indexed is kept.
+        if (m_transaction.isValid())
+            m_db.commit();
         if (m_inotify >= 0)
             ::close(m_inotify);
     }
@@ -366,7 +371,11 @@ private:
         QElapsedTimer clock;
         clock.start();
         bool changed = false;
-        m_db.begin();
+        // One transaction spans many slices of a long pass: each commit leaves the full-text
+        // index a segment to merge, and thousands of small ones cost more than the notes.
+        // Requests between slices use this connection and so see what is not committed yet.
+        if (!m_transaction.isValid() && m_db.begin())
+            m_transaction.start();
         while (!m_queue.empty() && clock.elapsed() < kSliceMs) {
             const QString path = m_queue.front();
             m_queue.pop_front();
@@ -374,8 +383,12 @@ private:
             ++m_done;
             changed |= indexOne(path);
         }
-        m_db.commit();
+        if (m_transaction.isValid() && (m_queue.empty() || m_transaction.elapsed() > kTransactionMs)) {
+            m_db.commit();
+            m_transaction.invalidate();
+        }
         if (m_db.damaged()) {
+            m_transaction.invalidate();
             recoverIfDamaged();
             return;
         }
@@ -469,6 +482,7 @@ private:
     int m_inotify = -1;
     QHash<int, QString> m_watched;
     QTimer *m_settle = nullptr;
+    QElapsedTimer m_transaction; // running while a transaction is open
     QTimer *m_poll = nullptr;
 };
 
