@@ -1014,7 +1014,8 @@ void DocumentWindow::followVault()
                                          + tr(" could not be read and are left out of search.")
                                    : QString());
     };
-    connect(index, &vault::SearchIndex::progressChanged, m_indexing, show);
+    disconnect(m_indexingFollows);
+    m_indexingFollows = connect(index, &vault::SearchIndex::progressChanged, m_indexing, show);
     show();
 }
 
@@ -1036,6 +1037,10 @@ void DocumentWindow::searchVault()
 
 void DocumentWindow::quickOpen()
 {
+    if (filePath().isEmpty()) {
+        statusBar()->showMessage(tr("Save this note first: Quick Open finds the notes beside it."), 4000);
+        return;
+    }
     QuickOpen::showFor(this, filePath());
 }
 

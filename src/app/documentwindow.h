@@ -160,6 +160,7 @@ private:
     VaultSearchPanel *m_search = nullptr;
     QLabel *m_indexing = nullptr;
     QString m_vaultRoot;
+    QMetaObject::Connection m_indexingFollows;
     StatusBar *m_status = nullptr;
     std::unique_ptr<DocumentMenus> m_menus;
     DocumentToolbar *m_toolbar = nullptr;
