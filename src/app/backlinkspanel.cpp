@@ -10,8 +10,10 @@ namespace quorvel::app {
 
 namespace {
 
-// While the vault is indexed, changes arrive in a stream; the list follows them this often.
+// Changes arrive in bursts; the list follows them this often, and less often while a pass
+// over the whole vault runs.
 constexpr int kFollowMs = 600;
+constexpr int kFollowPassMs = 3000;
 
 } // namespace
 
@@ -70,7 +72,7 @@ void BacklinksPanel::setDocument(const QString &path)
                     });
             connect(index, &vault::SearchIndex::updated, this, [this] {
                 if (!m_later->isActive())
-                    m_later->start();
+                    m_later->start(m_index->total() > 0 ? kFollowPassMs : kFollowMs);
             });
         }
     }

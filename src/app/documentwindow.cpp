@@ -963,6 +963,7 @@ void DocumentWindow::wireVault()
 {
     m_indexing = new QLabel(this);
     m_indexing->setObjectName(QStringLiteral("indexingLabel"));
+    m_indexing->setContentsMargins(0, 0, 10, 0);
     m_indexing->hide();
     statusBar()->addPermanentWidget(m_indexing);
     const auto open = [](const QString &path, const QString &heading) {

@@ -20,6 +20,9 @@ namespace {
 // Each key starts a search only once typing pauses this long.
 constexpr int kTypingMs = 120;
 constexpr int kPadding = 14;
+// Results shown at most: a query that matches more is made narrower, not scrolled.
+constexpr int kShown = 50;
+constexpr int kFollowPassMs = 2000;
 
 QFont sized(QFont font, double pixels, QFont::Weight weight = QFont::Normal)
 {
@@ -118,9 +121,11 @@ void VaultSearchPanel::setDocument(const QString &path)
                         Q_EMIT noteChosen(rows.first().path, rows.first().heading);
                 });
         // Notes changed: the results shown may be out of date.
+        // While a pass over the vault runs, each slice of it changes notes; asking after each
+        // would keep the index answering instead of indexing.
         connect(index, &vault::SearchIndex::updated, this, [this] {
             if (isVisible() && !m_field->text().trimmed().isEmpty() && !m_typing->isActive())
-                m_typing->start(kTypingMs * 4);
+                m_typing->start(m_index->total() > 0 ? kFollowPassMs : kTypingMs * 4);
         });
         connect(index, &vault::SearchIndex::progressChanged, this, &VaultSearchPanel::showSummary);
     }
@@ -145,7 +150,7 @@ void VaultSearchPanel::ask()
         return;
     }
     m_openWhenFound = false;
-    m_request = m_index->search(query);
+    m_request = m_index->search(query, kShown);
 }
 
 void VaultSearchPanel::showSummary()
@@ -155,6 +160,8 @@ void VaultSearchPanel::showSummary()
         text = tr("Save the note to search the notes beside it.");
     else if (m_found == 0)
         text = tr("No notes match.");
+    else if (m_found >= kShown)
+        text = tr("The best %1 notes").arg(kShown);
     else if (m_found > 0)
         text = countedPhrase(m_found, tr("note"));
     if (m_index && m_index->total() > 0)
