@@ -296,6 +296,9 @@ void TestSearch::badNotesAndPlaces_data()
     // A cache folder that cannot be written: the index lives in memory and still answers.
     QTest::newRow("no cache folder") << "nocache" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
     QTest::newRow("read-only vault") << "readonly" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
+    // A note that links to a file outside the vault is left out, and counted.
+    QTest::newRow("link leading out") << "linkout" << "outside" << QStringList{} << 2;
+    QTest::newRow("link inside") << "linkin" << "ok" << QStringList{"Fine.md", "Inner.md", "sub/Deep.md"} << 1;
     // A note's own folder, in no vault, could be a whole home folder: the folders under it stay out.
     QTest::newRow("no vault") << "novault" << "ok" << QStringList{"Fine.md"} << 1;
 }
@@ -317,6 +320,13 @@ void TestSearch::badNotesAndPlaces()
     vault.write("Large.md", "needle\n" + large);
     vault.write("Fine.md", "ok");
     vault.write("sub/Deep.md", "ok");
+    if (place == u"linkout") {
+        QFile outside(vault.cache.filePath("outside.md"));
+        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("outside") > 0);
+        QVERIFY(QFile::link(outside.fileName(), vault.path("Out.md")));
+    }
+    if (place == u"linkin")
+        QVERIFY(QFile::link(vault.path("Fine.md"), vault.path("Inner.md")));
     if (place == u"novault")
         QVERIFY(QDir(vault.path(".obsidian")).removeRecursively());
     // A pipe named as a note is never opened: reading it would wait for ever.

@@ -421,6 +421,13 @@ private:
             m_namesChanged = true;
             return true;
         }
+        if (!leadsInside(path)) {
+            markUnreadable(path);
+            if (!m_known.remove(path))
+                return false;
+            m_db.remove(path);
+            return true;
+        }
         const auto known = m_known.constFind(path);
         if (known != m_known.cend() && known.value() == *stamp)
             return false;
@@ -437,6 +444,18 @@ private:
         m_namesChanged |= known == m_known.cend();
         m_known.insert(path, read);
         return true;
+    }
+
+    // A note that is a link to a file elsewhere is read only when that file is in the vault
+    // too: a link to a file outside would put what it holds into the vault's search.
+    bool leadsInside(const QString &path)
+    {
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        if (m_canonicalRoot.isEmpty())
+            m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
+        return QFileInfo(path).canonicalFilePath().startsWith(m_canonicalRoot);
     }
 
     void markUnreadable(const QString &path)
@@ -465,6 +484,7 @@ private:
     SearchIndex *m_owner;
     const QString m_root;
     const QString m_file;
+    QString m_canonicalRoot;
     SearchDatabase m_db;
     QHash<QString, FileStamp> m_known;
     std::deque<QString> m_queue;
