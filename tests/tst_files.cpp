@@ -149,8 +149,8 @@ void TestFiles::fileMenuHasItsCommandsInOrder()
     QStringList labels;
     for (QAction *action : topMenu(window, u"File"_s)->actions())
         labels << (action->isSeparator() ? u"|"_s : action->text().remove(u'&'));
-    QCOMPARE(labels, (QStringList{u"New"_s, u"Open\u2026"_s, u"Open Recent"_s, u"|"_s, u"Save"_s,
-                                  u"Save As\u2026"_s, u"Rename\u2026"_s, u"Move To\u2026"_s,
+    QCOMPARE(labels, (QStringList{u"New"_s, u"Open\u2026"_s, u"Open Recent"_s, u"Quick Open\u2026"_s,
+                                  u"|"_s, u"Save"_s, u"Save As\u2026"_s, u"Rename\u2026"_s, u"Move To\u2026"_s,
                                   u"Revert to Saved"_s, u"Reload from Disk"_s, u"|"_s, u"Export"_s,
                                   u"Print\u2026"_s, u"|"_s, u"Close"_s, u"Quit"_s}));
     QCOMPARE(menuItem(window, u"File"_s, u"Save As\u2026"_s)->shortcut(),

@@ -53,6 +53,8 @@ void DocumentMenus::addFileMenu()
     QObject::connect(recent, &QMenu::aboutToShow, window,
                      [recent, window] { filecommands::fillRecentMenu(recent, window); });
     filecommands::fillRecentMenu(recent, window);
+    file->addAction(DocumentWindow::tr("&Quick Open\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+                    window, [window] { window->quickOpen(); });
     file->addSeparator();
     auto *save = file->addAction(DocumentWindow::tr("&Save"), window, [model] { model->saveNow(); });
     save->setShortcut(QKeySequence::Save);
@@ -181,6 +183,8 @@ void DocumentMenus::addFindItems(QMenu *edit)
             follow();
         }
     }
+    edit->addAction(DocumentWindow::tr("Search in &Vault\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+                    window, [window] { window->searchVault(); });
 }
 
 void DocumentMenus::addFormatMenu()

@@ -16,8 +16,13 @@
 #include "preview/quorvelwebview.h"
 #include "reloadbanner.h"
 #include "outlinesidebar.h"
+#include "backlinkspanel.h"
+#include "quickopen.h"
+#include "vaultsearchpanel.h"
+#include "vault/searchindex.h"
 #include "sourcefindbar.h"
 #include "statusbar.h"
+#include "textcounts.h"
 #include "themes/appearance.h"
 #include "themes/settingsstore.h"
 
@@ -133,19 +138,31 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_banner = new ReloadBanner(*m_model, *m_document, this);
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setChildrenCollapsible(false);
-    m_outline = new OutlineSidebar(*m_model, m_columns);
-    m_outline->setMinimumWidth(180);
-    m_outline->setMaximumWidth(360);
+    m_search = new VaultSearchPanel(m_columns);
+    m_search->setMinimumWidth(220);
+    m_search->setMaximumWidth(420);
+    m_search->hide();
+    m_sidebar = new QSplitter(Qt::Vertical, m_columns);
+    m_sidebar->setChildrenCollapsible(false);
+    m_sidebar->setMinimumWidth(180);
+    m_sidebar->setMaximumWidth(360);
+    m_outline = new OutlineSidebar(*m_model, m_sidebar);
+    m_backlinks = new BacklinksPanel(m_sidebar);
+    m_sidebar->addWidget(m_outline);
+    m_sidebar->addWidget(m_backlinks);
+    m_sidebar->setStretchFactor(0, 3);
+    m_sidebar->setStretchFactor(1, 2);
     auto *centre = new QWidget(m_columns);
     auto *column = new QVBoxLayout(centre);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(m_banner);
     column->addWidget(m_split, 1);
-    m_columns->addWidget(m_outline);
+    m_columns->addWidget(m_search);
+    m_columns->addWidget(m_sidebar);
     m_columns->addWidget(centre);
-    m_columns->setStretchFactor(1, 1);
-    m_columns->setSizes({230, 652});
+    m_columns->setStretchFactor(2, 1);
+    m_columns->setSizes({0, 230, 652});
     setCentralWidget(m_columns);
     m_findBar = new FindBar(*m_model, m_split);
     m_sourceFindBar = new SourceFindBar(m_editor, m_session->text(), m_split);
@@ -576,6 +593,7 @@ void DocumentWindow::wire()
     connect(m_document, &core::DocumentFile::editedChanged, this, &DocumentWindow::updateTitle);
     connect(m_document, &core::DocumentFile::filePathChanged, this,
             &DocumentWindow::filePathChanged);
+    wireVault();
 
     wireFileSafety();
     // Nothing to read: a new or empty note opens ready for typing, whatever view the last
@@ -691,6 +709,7 @@ void DocumentWindow::updateChrome()
     if (presenting != isFullScreen())
         presenting ? showFullScreen() : showNormal();
     m_outline->setVisible(m_model->showOutline());
+    m_sidebar->setVisible(m_model->showOutline());
 }
 
 void DocumentWindow::holdMenuShortcuts(bool hold)
@@ -938,6 +957,92 @@ void DocumentWindow::showEncoding()
                                    "every byte you do not edit stays as it was.")
                                     .arg(encoding.name()));
     m_encodingLabel->setVisible(!encoding.isUtf8());
+}
+
+void DocumentWindow::wireVault()
+{
+    m_indexing = new QLabel(this);
+    m_indexing->setObjectName(QStringLiteral("indexingLabel"));
+    m_indexing->setContentsMargins(0, 0, 10, 0);
+    m_indexing->hide();
+    statusBar()->addPermanentWidget(m_indexing);
+    const auto open = [](const QString &path, const QString &heading) {
+        core::DocumentModel::openNote(path, heading);
+    };
+    connect(m_search, &VaultSearchPanel::noteChosen, this, open);
+    connect(m_backlinks, &BacklinksPanel::noteChosen, this, open);
+    connect(m_search, &VaultSearchPanel::closeRequested, this, [this] {
+        m_search->hide();
+        if (m_editor->isVisible() && m_model->mode() == Mode::Source)
+            m_editor->setFocus();
+        else if (m_preview)
+            m_preview->setFocus();
+    });
+    // A note the program wrote is searchable at once, not when the folder watcher notices it.
+    connect(m_document, &core::DocumentFile::saved, this, [this] {
+        if (!filePath().isEmpty())
+            vault::SearchIndex::forDocument(filePath()).noteChanged(filePath());
+    });
+    connect(m_document, &core::DocumentFile::filePathChanged, this, [this] {
+        if (!filePath().isEmpty())
+            vault::SearchIndex::forDocument(filePath()).noteChanged(filePath());
+        followVault();
+    });
+    followVault();
+}
+
+void DocumentWindow::followVault()
+{
+    const QString path = filePath();
+    m_search->setDocument(path);
+    m_backlinks->setDocument(path);
+    vault::SearchIndex *index = path.isEmpty() ? nullptr : &vault::SearchIndex::forDocument(path);
+    const QString root = index ? index->root() : QString();
+    if (root == m_vaultRoot && !root.isEmpty())
+        return;
+    m_vaultRoot = root;
+    m_indexing->hide();
+    if (!index)
+        return;
+    const auto show = [this, index] {
+        const int total = index->total();
+        // A note or two saved is no news; a pass over the vault is.
+        m_indexing->setVisible(total > 1);
+        m_indexing->setText(tr("Indexing notes\u2026 %1 of %2")
+                                .arg(QLocale().toString(index->done()), QLocale().toString(total)));
+        m_indexing->setToolTip(index->unreadable() > 0
+                                   ? countedPhrase(index->unreadable(), tr("note"))
+                                         + tr(" could not be read and are left out of search.")
+                                   : QString());
+    };
+    disconnect(m_indexingFollows);
+    m_indexingFollows = connect(index, &vault::SearchIndex::progressChanged, m_indexing, show);
+    show();
+}
+
+void DocumentWindow::searchVault()
+{
+    if (m_model->presentation())
+        m_model->setPresentation(false);
+    const bool opening = !m_search->isVisible();
+    m_search->activate();
+    if (opening) {
+        // Room for a snippet, taken from the document rather than the outline.
+        QList<int> sizes = m_columns->sizes();
+        const int wanted = 300;
+        sizes[2] -= qMax(0, wanted - sizes[0]);
+        sizes[0] = wanted;
+        m_columns->setSizes(sizes);
+    }
+}
+
+void DocumentWindow::quickOpen()
+{
+    if (filePath().isEmpty()) {
+        statusBar()->showMessage(tr("Save this note first: Quick Open finds the notes beside it."), 4000);
+        return;
+    }
+    QuickOpen::showFor(this, filePath());
 }
 
 } // namespace quorvel::app

@@ -21,12 +21,14 @@ class EditorController;
 
 namespace quorvel::app {
 
+class BacklinksPanel;
 class DocumentMenus;
 class DocumentToolbar;
 class FindBar;
 class OutlineSidebar;
 class StatusBar;
 class ReloadBanner;
+class VaultSearchPanel;
 class SourceFindBar;
 
 // One window per document. It owns the document's session for its whole life, gives its views
@@ -52,6 +54,14 @@ public:
     SourceFindBar *sourceFindBar() const { return m_sourceFindBar; }
     StatusBar *statusView() const { return m_status; }
     OutlineSidebar *outlineSidebar() const { return m_outline; }
+    VaultSearchPanel *searchPanel() const { return m_search; }
+    BacklinksPanel *backlinksPanel() const { return m_backlinks; }
+    QLabel *indexingLabel() const { return m_indexing; }
+
+    // Search across the vault: the panel opens with its field focused.
+    void searchVault();
+    // The popup that opens a note of the vault by a few letters of its name.
+    void quickOpen();
 
     // Takes the appearance of the model's theme: a dark or light palette, or the system's.
     void applyThemeAppearance();
@@ -123,6 +133,9 @@ private:
 
     // The file's encoding and what keeps its bytes safe, shown in the window.
     void wireFileSafety();
+    // The search panel, the backlinks and the indexing progress follow the document's vault.
+    void wireVault();
+    void followVault();
     void showEncoding();
 
     std::unique_ptr<core::DocumentSession> m_session;
@@ -142,6 +155,12 @@ private:
     bool m_previewHasText = false;
     QSplitter *m_columns = nullptr; // the outline beside the document
     OutlineSidebar *m_outline = nullptr;
+    QSplitter *m_sidebar = nullptr; // the outline over the backlinks
+    BacklinksPanel *m_backlinks = nullptr;
+    VaultSearchPanel *m_search = nullptr;
+    QLabel *m_indexing = nullptr;
+    QString m_vaultRoot;
+    QMetaObject::Connection m_indexingFollows;
     StatusBar *m_status = nullptr;
     std::unique_ptr<DocumentMenus> m_menus;
     DocumentToolbar *m_toolbar = nullptr;

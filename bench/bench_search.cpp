@@ -1,0 +1,199 @@
+// How fast the vault's full-text index is made and answers, on the machine's own documentation
+// cut into notes. Prints figures; fails nothing. See README.md.
+
+#include "vault/searchindex.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+
+using quorvel::vault::SearchHit;
+using quorvel::vault::SearchIndex;
+
+namespace {
+
+constexpr int kNotes = 50'000;
+constexpr int kPerFolder = 500;
+
+// Kilobytes of the process's resident memory: now, and at its peak.
+std::pair<qint64, qint64> memory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    qint64 now = 0, peak = 0;
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            const auto value = [&line] { return line.simplified().split(' ').value(1).toLongLong(); };
+            if (line.startsWith("VmRSS:"))
+                now = value();
+            else if (line.startsWith("VmHWM:"))
+                peak = value();
+        }
+    }
+    return {now, peak};
+}
+
+// The documentation's text files, those without a NUL byte, one after another.
+QByteArray documentation(qint64 wanted)
+{
+    QByteArray all;
+    QDirIterator it(QStringLiteral("/usr/share/doc"), QDir::Files | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext() && all.size() < wanted) {
+        const QString path = it.next();
+        if (path.endsWith(u".gz") || path.endsWith(u".png") || path.endsWith(u".jpg"))
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.read(4 * 1024 * 1024);
+        if (bytes.contains('\0'))
+            continue;
+        all += bytes;
+        all += '\n';
+    }
+    return all;
+}
+
+// The text cut into notes at line ends, each with a title, a hundred folders of them.
+qint64 writeVault(const QString &root, const QByteArray &text)
+{
+    QDir().mkpath(root + QStringLiteral("/.obsidian"));
+    const qint64 share = text.size() / kNotes;
+    qint64 at = 0;
+    qint64 bytes = 0;
+    for (int i = 0; i < kNotes; ++i) {
+        const QString folder = root + QStringLiteral("/f%1").arg(i / kPerFolder, 3, 10, QLatin1Char('0'));
+        if (i % kPerFolder == 0)
+            QDir().mkpath(folder);
+        qint64 end = qMin<qint64>(text.size(), at + share);
+        const qint64 newline = text.indexOf('\n', end);
+        end = newline < 0 ? text.size() : newline + 1;
+        QByteArray note = "# Note " + QByteArray::number(i) + "\n\n" + text.mid(at, end - at);
+        if (i % 50 == 0)
+            note += "\nSee [[note " + QByteArray::number(i + 1) + "]].\n";
+        at = end >= text.size() ? 0 : end;
+        QFile file(folder + QStringLiteral("/note %1.md").arg(i));
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write the vault");
+        file.write(note);
+        bytes += note.size();
+    }
+    return bytes;
+}
+
+double seconds(qint64 ns)
+{
+    return double(ns) / 1e9;
+}
+
+QList<SearchHit> searchNow(SearchIndex &index, const QString &query, qint64 *ns = nullptr)
+{
+    QSignalSpy spy(&index, &SearchIndex::searched);
+    QElapsedTimer clock;
+    clock.start();
+    const quint64 request = index.search(query);
+    while (spy.isEmpty() || spy.last().at(0).toULongLong() != request)
+        spy.wait(10000);
+    if (ns)
+        *ns = clock.nsecsElapsed();
+    return spy.last().at(1).value<QList<SearchHit>>();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qRegisterMetaType<QList<SearchHit>>();
+    QTemporaryDir scratch;
+    const QString root = scratch.filePath(QStringLiteral("vault"));
+    const QString database = scratch.filePath(QStringLiteral("cache/index.sqlite"));
+
+    const QByteArray text = documentation(200 * 1024 * 1024);
+    const qint64 bytes = writeVault(root, text);
+    std::printf("vault: %d notes, %.1f MB, from %.1f MB of /usr/share/doc text\n", kNotes,
+                bytes / 1e6, text.size() / 1e6);
+
+    // grep reads every file once, as the first index must; both from the page cache.
+    QElapsedTimer clock;
+    clock.start();
+    QProcess::execute(QStringLiteral("grep"), {QStringLiteral("-r"), QStringLiteral("-q"),
+                                               QStringLiteral("zqxjzqxjnotthere"), root});
+    const qint64 grepNs = clock.nsecsElapsed();
+
+    const auto [before, beforePeak] = memory();
+    qint64 indexNs = 0;
+    {
+        clock.restart();
+        SearchIndex index(root, database);
+        QSignalSpy idle(&index, &SearchIndex::becameIdle);
+        while (!index.idle())
+            idle.wait(60'000);
+        indexNs = clock.nsecsElapsed();
+        const auto [after, peak] = memory();
+        std::printf("first index: %.2f s; grep -r over the same folder: %.2f s; ratio %.2f (target <= 1.5)\n",
+                    seconds(indexNs), seconds(grepNs), double(indexNs) / double(grepNs));
+        std::printf("database: %.1f MB\n", QFileInfo(database).size() / 1e6);
+        std::printf("memory beyond the program: %.1f MB resident after indexing, %.1f MB at the peak"
+                    " (target <= 50)\n",
+                    (after - before) / 1024.0, (peak - before) / 1024.0);
+
+        const QStringList queries{
+            QStringLiteral("license"), QStringLiteral("copyright holder"),
+            QStringLiteral("\"GNU General Public License\""), QStringLiteral("debian -ubuntu"),
+            QStringLiteral("config*"), QStringLiteral("kernel module"), QStringLiteral("note 4242"),
+            QStringLiteral("python"), QStringLiteral("zzzz"), QStringLiteral("the"),
+            QStringLiteral("warranty merchantability"), QStringLiteral("ch*"),
+        };
+        std::vector<qint64> times;
+        for (int round = 0; round < 5; ++round) {
+            for (const QString &query : queries) {
+                qint64 ns = 0;
+                searchNow(index, query, &ns);
+                times.push_back(ns);
+                if (round == 4)
+                    std::printf("  %-36s %6.1f ms\n", qPrintable(query), ns / 1e6);
+            }
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("query: median %.1f ms, 90th percentile %.1f ms, slowest %.1f ms (target <= 30 ms)\n",
+                    times[times.size() / 2] / 1e6, times[times.size() * 9 / 10] / 1e6, times.back() / 1e6);
+
+        // A save the program reports, and a write by another program seen by the folder watcher.
+        for (const bool reported : {true, false}) {
+            const QString word = reported ? QStringLiteral("xylophonic") : QStringLiteral("quixotical");
+            const QString path = root + QStringLiteral("/f007/note 3500.md");
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            clock.restart();
+            file.write("# Saved\n\n" + word.toUtf8() + " words\n");
+            file.close();
+            if (reported)
+                index.noteChanged(path);
+            while (searchNow(index, word).isEmpty())
+                QTest::qWait(5);
+            std::printf("%s: found %.0f ms after the write (target <= 1000 ms)\n",
+                        reported ? "saved by the program" : "written by another program",
+                        clock.nsecsElapsed() / 1e6);
+        }
+        const auto [end, endPeak] = memory();
+        std::printf("memory at the end: %.1f MB beyond the program\n", (end - before) / 1024.0);
+    }
+    // Opened again: only what changed is read.
+    clock.restart();
+    SearchIndex again(root, database);
+    QSignalSpy idle(&again, &SearchIndex::becameIdle);
+    while (!again.idle())
+        idle.wait(60'000);
+    std::printf("opened again, nothing changed: %.2f s\n", seconds(clock.nsecsElapsed()));
+    return 0;
+}

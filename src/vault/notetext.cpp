@@ -1,0 +1,368 @@
+#include "notetext.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace quorvel::vault {
+
+namespace {
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber();
+}
+
+// Up to three spaces, then three or more backticks or tildes.
+std::optional<QChar> fenceMark(QStringView line, qsizetype *run = nullptr)
+{
+    qsizetype i = 0;
+    while (i < line.size() && i < 3 && line[i] == u' ')
+        ++i;
+    if (i >= line.size() || (line[i] != u'`' && line[i] != u'~'))
+        return std::nullopt;
+    const QChar mark = line[i];
+    qsizetype n = 0;
+    while (i + n < line.size() && line[i + n] == mark)
+        ++n;
+    if (n < 3)
+        return std::nullopt;
+    if (run)
+        *run = n;
+    return mark;
+}
+
+// "# Title #" → "Title"; none when the line is no ATX heading.
+std::optional<QStringView> atxHeading(QStringView line)
+{
+    qsizetype i = 0;
+    while (i < line.size() && i < 3 && line[i] == u' ')
+        ++i;
+    qsizetype level = 0;
+    while (i + level < line.size() && line[i + level] == u'#')
+        ++level;
+    if (level == 0 || level > 6)
+        return std::nullopt;
+    i += level;
+    if (i < line.size() && line[i] != u' ' && line[i] != u'\t')
+        return std::nullopt;
+    QStringView rest = line.mid(i).trimmed();
+    // A closing run of "#" preceded by a space is no part of the text.
+    qsizetype end = rest.size();
+    while (end > 0 && rest[end - 1] == u'#')
+        --end;
+    if (end == 0 || rest[end - 1] == u' ')
+        rest = rest.left(end).trimmed();
+    return rest;
+}
+
+bool isThematicBreak(QStringView line)
+{
+    const QStringView t = line.trimmed();
+    if (t.size() < 3)
+        return false;
+    const QChar mark = t[0];
+    if (mark != u'-' && mark != u'*' && mark != u'_')
+        return false;
+    qsizetype marks = 0;
+    for (QChar c : t) {
+        if (c == mark)
+            ++marks;
+        else if (c != u' ' && c != u'\t')
+            return false;
+    }
+    return marks >= 3;
+}
+
+// A table's line under its header: pipes, dashes and colons only.
+bool isTableDelimiter(QStringView line)
+{
+    const QStringView t = line.trimmed();
+    if (!t.contains(u'|') || !t.contains(u'-'))
+        return false;
+    return std::all_of(t.begin(), t.end(), [](QChar c) {
+        return c == u'|' || c == u'-' || c == u':' || c == u' ' || c == u'\t';
+    });
+}
+
+// "[label]: destination" on a line of its own shows nothing.
+bool isReferenceDefinition(QStringView line)
+{
+    const QStringView t = line.trimmed();
+    if (!t.startsWith(u'[') || t.startsWith(u"[^"))
+        return false;
+    const qsizetype close = t.indexOf(u"]:");
+    return close > 1 && !t.left(close).contains(u']');
+}
+
+// Block quote markers, list bullets and numbers, task boxes.
+QStringView withoutBlockMarkers(QStringView line)
+{
+    QStringView t = line.trimmed();
+    while (t.startsWith(u'>'))
+        t = t.mid(1).trimmed();
+    if (t.size() >= 2 && (t[0] == u'-' || t[0] == u'*' || t[0] == u'+') && t[1] == u' ')
+        t = t.mid(2).trimmed();
+    else {
+        qsizetype digits = 0;
+        while (digits < t.size() && digits < 9 && t[digits].isDigit())
+            ++digits;
+        if (digits > 0 && digits + 1 < t.size() && (t[digits] == u'.' || t[digits] == u')')
+            && t[digits + 1] == u' ')
+            t = t.mid(digits + 2).trimmed();
+    }
+    if (t.size() >= 3 && t[0] == u'[' && t[2] == u']'
+        && (t[1] == u' ' || t[1] == u'x' || t[1] == u'X'))
+        t = t.mid(3).trimmed();
+    // A footnote's text, without the label that ties it to its reference.
+    if (t.startsWith(u"[^")) {
+        const qsizetype close = t.indexOf(u"]:");
+        if (close > 2 && !t.left(close).contains(u' '))
+            t = t.mid(close + 2).trimmed();
+    }
+    return t;
+}
+
+// The index of the bracket closing the one at `open`, counting nested pairs; -1 when none.
+qsizetype closingBracket(QStringView text, qsizetype open, QChar left, QChar right)
+{
+    int depth = 0;
+    for (qsizetype i = open; i < text.size(); ++i) {
+        if (text[i] == u'\\') {
+            ++i;
+            continue;
+        }
+        if (text[i] == left)
+            ++depth;
+        else if (text[i] == right && --depth == 0)
+            return i;
+    }
+    return -1;
+}
+
+void appendInline(QStringView text, QString &out);
+
+// A wikilink's visible words: its alias, else its name with a heading after a space.
+QString wikilinkLabel(QStringView inner)
+{
+    const qsizetype bar = inner.indexOf(u'|');
+    if (bar >= 0)
+        return inner.mid(bar + 1).trimmed().toString();
+    QString name = inner.trimmed().toString();
+    name.replace(u'#', u' ');
+    return name.trimmed();
+}
+
+const struct
+{
+    const char16_t *entity;
+    char16_t character;
+} kEntities[] = {{u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'},
+                 {u"&nbsp;", u' '}, {u"&#39;", u'\''}, {u"&apos;", u'\''}};
+
+void appendInline(QStringView text, QString &out)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n) {
+        const QChar c = text[i];
+        if (c == u'\\' && i + 1 < n && text[i + 1].isPunct()) {
+            out += text[i + 1];
+            i += 2;
+            continue;
+        }
+        // Code spans keep their text as written.
+        if (c == u'`') {
+            qsizetype run = 0;
+            while (i + run < n && text[i + run] == u'`')
+                ++run;
+            const QString fence(run, u'`');
+            const qsizetype close = text.indexOf(fence, i + run);
+            if (close > 0) {
+                out += text.mid(i + run, close - i - run).trimmed();
+                i = close + run;
+            } else {
+                i += run;
+            }
+            continue;
+        }
+        if ((c == u'!' && text.mid(i).startsWith(u"![[")) || text.mid(i).startsWith(u"[[")) {
+            const qsizetype open = c == u'!' ? i + 1 : i;
+            const qsizetype close = text.indexOf(u"]]", open + 2);
+            if (close > 0) {
+                out += wikilinkLabel(text.mid(open + 2, close - open - 2));
+                i = close + 2;
+                continue;
+            }
+        }
+        if (c == u'[' || (c == u'!' && i + 1 < n && text[i + 1] == u'[')) {
+            const qsizetype open = c == u'!' ? i + 1 : i;
+            const qsizetype close = closingBracket(text, open, u'[', u']');
+            if (close > 0) {
+                const QStringView label = text.mid(open + 1, close - open - 1);
+                qsizetype after = close + 1;
+                if (after < n && text[after] == u'(') {
+                    const qsizetype end = closingBracket(text, after, u'(', u')');
+                    if (end > 0)
+                        after = end + 1;
+                } else if (after < n && text[after] == u'[') {
+                    const qsizetype end = text.indexOf(u']', after);
+                    if (end > 0)
+                        after = end + 1;
+                }
+                // A footnote reference is no word of the text.
+                if (!label.startsWith(u'^'))
+                    appendInline(label, out);
+                i = after;
+                continue;
+            }
+        }
+        if (c == u'<') {
+            // An autolink shows its address; a tag shows nothing.
+            const qsizetype close = text.indexOf(u'>', i);
+            if (close > i + 1) {
+                const QStringView inner = text.mid(i + 1, close - i - 1);
+                if (inner.contains(u"://") || (inner.contains(u'@') && !inner.contains(u' '))) {
+                    out += inner;
+                    i = close + 1;
+                    continue;
+                }
+                const QChar first = inner[0];
+                if (first.isLetter() || first == u'/' || first == u'!' || first == u'?') {
+                    out += u' ';
+                    i = close + 1;
+                    continue;
+                }
+            }
+        }
+        if (c == u'&') {
+            bool matched = false;
+            for (const auto &entity : kEntities) {
+                const QStringView name(entity.entity);
+                if (text.mid(i).startsWith(name)) {
+                    out += QChar(entity.character);
+                    i += name.size();
+                    matched = true;
+                    break;
+                }
+            }
+            if (matched)
+                continue;
+        }
+        if (c == u'*' || ((c == u'~' || c == u'=') && i + 1 < n && text[i + 1] == c)) {
+            while (i < n && text[i] == c)
+                ++i;
+            continue;
+        }
+        if (c == u'_') {
+            // Emphasis at a word's edge; snake_case keeps its underscores.
+            qsizetype run = 0;
+            while (i + run < n && text[i + run] == u'_')
+                ++run;
+            const bool before = i > 0 && isWordChar(text[i - 1]);
+            const bool after = i + run < n && isWordChar(text[i + run]);
+            if (!(before && after))
+                i += run;
+            else {
+                out += text.mid(i, run);
+                i += run;
+            }
+            continue;
+        }
+        // A table's cells stand apart; a wikilink's "|" was taken with the wikilink.
+        if (c == u'|') {
+            out += u' ';
+            ++i;
+            continue;
+        }
+        // Control characters would end up in snippets and mean nothing to a reader.
+        if (c.unicode() < 0x20 && c != u'\t')
+            out += u' ';
+        else
+            out += c;
+        ++i;
+    }
+}
+
+} // namespace
+
+QString readerLine(QStringView line)
+{
+    if (const auto heading = atxHeading(line)) {
+        QString out;
+        appendInline(*heading, out);
+        return out.trimmed();
+    }
+    if (isThematicBreak(line) || isReferenceDefinition(line) || isTableDelimiter(line))
+        return QString();
+    QString out;
+    appendInline(withoutBlockMarkers(line), out);
+    return out.trimmed();
+}
+
+QList<NoteSection> readerSections(const QString &markdown)
+{
+    QList<NoteSection> sections(1);
+    QChar fence; // null outside a fenced block
+    qsizetype fenceRun = 0;
+    bool frontMatter = false;
+    int lineNumber = 0;
+    qsizetype at = 0;
+    const qsizetype size = markdown.size();
+    while (at <= size) {
+        qsizetype end = markdown.indexOf(u'\n', at);
+        if (end < 0)
+            end = size;
+        QStringView line = QStringView(markdown).mid(at, end - at);
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        const int number = lineNumber++;
+        at = end + 1;
+        QString &text = sections.last().text;
+
+        if (number == 0 && line == u"---") {
+            frontMatter = true;
+            continue;
+        }
+        if (frontMatter) {
+            if (line == u"---" || line == u"...")
+                frontMatter = false;
+            else
+                text += line.trimmed() + u'\n';
+            continue;
+        }
+        qsizetype run = 0;
+        if (const auto mark = fenceMark(line, &run)) {
+            if (fence.isNull()) {
+                fence = *mark;
+                fenceRun = run;
+                continue;
+            }
+            if (*mark == fence && run >= fenceRun && line.trimmed().size() == run) {
+                fence = QChar();
+                continue;
+            }
+        }
+        if (!fence.isNull()) {
+            QString code = line.toString();
+            for (QChar &c : code)
+                if (c.unicode() < 0x20 && c != u'\t')
+                    c = u' ';
+            text += code + u'\n';
+            continue;
+        }
+        if (const auto heading = atxHeading(line)) {
+            QString words;
+            appendInline(*heading, words);
+            sections.append({words.trimmed(), number, QString()});
+            continue;
+        }
+        const QString words = readerLine(line);
+        if (!words.isEmpty())
+            text += words + u'\n';
+    }
+    if (sections.first().text.isEmpty() && sections.size() > 1)
+        sections.removeFirst();
+    return sections;
+}
+
+} // namespace quorvel::vault

@@ -1,0 +1,585 @@
+#include "searchdatabase.h"
+
+#include "notelinks.h"
+#include "notetext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QUrl>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace quorvel::vault {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A term as the engine must read it: a string, quotes inside it doubled.
+QString quoted(const QString &term)
+{
+    QString out = term;
+    out.replace(u'"', u"\"\""_s);
+    return u'"' + out + u'"';
+}
+
+// A term the tokenizer keeps nothing of would make an empty phrase.
+bool hasWords(const QString &term)
+{
+    return std::any_of(term.cbegin(), term.cend(), [](QChar c) { return c.isLetterOrNumber(); });
+}
+
+// The name a link is filed under: its last path component in lower case, without ".md", so that
+// the notes that may link to a note are found by its name alone.
+QString keyOfTarget(QString target, bool markdown)
+{
+    if (markdown)
+        target = QUrl::fromPercentEncoding(target.toUtf8());
+    target = target.mid(target.lastIndexOf(u'/') + 1).trimmed().toLower();
+    if (target.endsWith(u".md"))
+        target.chop(3);
+    return target;
+}
+
+QString keyOfNote(const QString &path)
+{
+    return keyOfTarget(QFileInfo(path).fileName(), false);
+}
+
+QString text(sqlite3_stmt *statement, int column)
+{
+    const auto *data = static_cast<const char16_t *>(sqlite3_column_text16(statement, column));
+    const int bytes = sqlite3_column_bytes16(statement, column);
+    return data ? QString::fromUtf16(data, bytes / 2) : QString();
+}
+
+void bind(sqlite3_stmt *statement, int index, const QString &value)
+{
+    sqlite3_bind_text16(statement, index, value.utf16(), int(value.size() * 2), SQLITE_TRANSIENT);
+}
+
+// A cached statement, reset for its next use however it is left.
+class Statement
+{
+public:
+    explicit Statement(sqlite3_stmt *statement) : m_statement(statement) { }
+    ~Statement()
+    {
+        if (m_statement) {
+            sqlite3_reset(m_statement);
+            sqlite3_clear_bindings(m_statement);
+        }
+    }
+    explicit operator bool() const { return m_statement != nullptr; }
+    sqlite3_stmt *get() const { return m_statement; }
+
+private:
+    sqlite3_stmt *m_statement;
+};
+
+// How well `query` (lower case) fits `name` (lower case): its letters in order, better when
+// they run together and start words. None when some letter is missing.
+std::optional<int> fuzzyScore(QStringView query, QStringView name)
+{
+    int score = 0;
+    qsizetype at = 0;
+    qsizetype last = -2;
+    for (QChar c : query) {
+        const qsizetype found = name.indexOf(c, at);
+        if (found < 0)
+            return std::nullopt;
+        if (found == last + 1)
+            score += 8;
+        if (found == 0 || !name[found - 1].isLetterOrNumber())
+            score += 6;
+        score -= int(std::min<qsizetype>(found - at, 10));
+        last = found;
+        at = found + 1;
+    }
+    if (name.startsWith(query))
+        score += 20;
+    return score - int(name.size() / 8);
+}
+
+constexpr const char *kSchema[] = {
+    "CREATE TABLE notes(id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, modified INTEGER,"
+    " size INTEGER)",
+    "CREATE TABLE sections(id INTEGER PRIMARY KEY, note INTEGER NOT NULL, line INTEGER,"
+    " heading TEXT)",
+    "CREATE INDEX sections_note ON sections(note)",
+    // Ranked by name, heading, then text; prefixes of two and three letters kept for prefix*.
+    "CREATE VIRTUAL TABLE words USING fts5(title, heading, body,"
+    " tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3')",
+    // Fewer, larger segments to merge while a vault is first read.
+    "INSERT INTO words(words, rank) VALUES('automerge', 8)",
+    "CREATE TABLE links(note INTEGER NOT NULL, key TEXT NOT NULL, kind INTEGER, target TEXT,"
+    " angled INTEGER, line INTEGER, context TEXT, heading TEXT)",
+    "CREATE INDEX links_key ON links(key)",
+    "CREATE INDEX links_note ON links(note)",
+};
+
+} // namespace
+
+MatchExpression matchExpression(const QString &query)
+{
+    QStringList included;
+    QStringList excluded;
+    qsizetype i = 0;
+    const qsizetype n = query.size();
+    while (i < n) {
+        while (i < n && query[i].isSpace())
+            ++i;
+        if (i >= n)
+            break;
+        bool exclude = false;
+        if (query[i] == u'-' && i + 1 < n && !query[i + 1].isSpace()) {
+            exclude = true;
+            ++i;
+        }
+        QString term;
+        bool phrase = false;
+        if (query[i] == u'"') {
+            phrase = true;
+            const qsizetype close = query.indexOf(u'"', i + 1);
+            const qsizetype end = close < 0 ? n : close;
+            term = query.mid(i + 1, end - i - 1);
+            i = close < 0 ? n : close + 1;
+        } else {
+            const qsizetype start = i;
+            while (i < n && !query[i].isSpace() && query[i] != u'"')
+                ++i;
+            term = query.mid(start, i - start);
+        }
+        bool prefix = false;
+        if (i < n && query[i] == u'*' && phrase) {
+            prefix = true;
+            ++i;
+        }
+        while (!phrase && term.endsWith(u'*')) {
+            prefix = true;
+            term.chop(1);
+        }
+        if (!hasWords(term))
+            continue;
+        const QString written = quoted(term) + (prefix ? u" *"_s : QString());
+        (exclude ? excluded : included).append(written);
+    }
+    if (included.isEmpty())
+        return {};
+    MatchExpression expression;
+    expression.included = u'(' + included.join(u" AND "_s) + u')';
+    expression.all = expression.included;
+    if (!excluded.isEmpty())
+        expression.all += u" NOT ("_s + excluded.join(u" OR "_s) + u')';
+    return expression;
+}
+
+SearchDatabase::~SearchDatabase()
+{
+    close();
+}
+
+void SearchDatabase::close()
+{
+    for (sqlite3_stmt *statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
+    m_statements.clear();
+    if (m_db)
+        sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+bool SearchDatabase::check(int code)
+{
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+        m_damaged = true;
+    return code == SQLITE_OK || code == SQLITE_DONE || code == SQLITE_ROW;
+}
+
+sqlite3_stmt *SearchDatabase::prepare(const char *sql)
+{
+    if (!m_db)
+        return nullptr;
+    if (sqlite3_stmt *cached = m_statements.value(sql))
+        return cached;
+    sqlite3_stmt *statement = nullptr;
+    if (!check(sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)))
+        return nullptr;
+    m_statements.insert(sql, statement);
+    return statement;
+}
+
+bool SearchDatabase::openAt(const QString &file)
+{
+    close();
+    m_damaged = false;
+    const QByteArray name = file.isEmpty() ? QByteArray(":memory:") : QFile::encodeName(file);
+    if (sqlite3_open_v2(name.constData(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr)
+        != SQLITE_OK) {
+        close();
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    // Another window's queries go on while this one writes. Nothing waits for the disk: the
+    // database holds nothing the notes do not, and one that a crash left damaged fails its check
+    // when opened and is made again.
+    const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF"
+                                       : "PRAGMA journal_mode = WAL; PRAGMA synchronous = OFF;"
+                                         " PRAGMA cache_size = -8192";
+    return check(sqlite3_exec(m_db, setup, nullptr, nullptr, nullptr));
+}
+
+bool SearchDatabase::valid()
+{
+    sqlite3_stmt *statement = nullptr;
+    const auto single = [&](const char *sql) -> std::optional<QString> {
+        if (sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr) != SQLITE_OK)
+            return std::nullopt;
+        std::optional<QString> value;
+        if (sqlite3_step(statement) == SQLITE_ROW)
+            value = text(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    };
+    const auto version = single("PRAGMA user_version");
+    if (!version || version->toInt() != kSchemaVersion)
+        return false;
+    return single("PRAGMA quick_check") == u"ok"_s;
+}
+
+bool SearchDatabase::createSchema()
+{
+    if (!begin())
+        return false;
+    for (const char *sql : kSchema) {
+        if (!check(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr))) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    const QByteArray version = "PRAGMA user_version = " + QByteArray::number(kSchemaVersion);
+    return check(sqlite3_exec(m_db, version.constData(), nullptr, nullptr, nullptr)) && commit();
+}
+
+bool SearchDatabase::open(const QString &file)
+{
+    m_file = file;
+    m_inMemory = false;
+    if (!file.isEmpty()) {
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        if (openAt(file) && valid())
+            return false;
+        // Damaged, of another schema, or new: made again from the notes.
+        close();
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+            QFile::remove(file + QLatin1String(suffix));
+        if (openAt(file) && createSchema())
+            return true;
+    }
+    // No place to keep it (a read-only cache folder): it lives as long as the program.
+    m_inMemory = true;
+    m_file.clear();
+    openAt(QString());
+    createSchema();
+    return true;
+}
+
+bool SearchDatabase::begin()
+{
+    return m_db && check(sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+}
+
+bool SearchDatabase::commit()
+{
+    return m_db && check(sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr));
+}
+
+QHash<QString, FileStamp> SearchDatabase::notes()
+{
+    QHash<QString, FileStamp> known;
+    Statement statement(prepare("SELECT path, modified, size FROM notes"));
+    if (!statement)
+        return known;
+    int code;
+    while ((code = sqlite3_step(statement.get())) == SQLITE_ROW)
+        known.insert(text(statement.get(), 0),
+                     {sqlite3_column_int64(statement.get(), 1), sqlite3_column_int64(statement.get(), 2)});
+    check(code);
+    return known;
+}
+
+QStringList SearchDatabase::notesUnder(const QString &folder)
+{
+    QStringList paths;
+    Statement statement(prepare("SELECT path FROM notes WHERE substr(path, 1, length(?1)) = ?1"));
+    if (!statement)
+        return paths;
+    bind(statement.get(), 1, folder.endsWith(u'/') ? folder : folder + u'/');
+    while (sqlite3_step(statement.get()) == SQLITE_ROW)
+        paths.append(text(statement.get(), 0));
+    return paths;
+}
+
+bool SearchDatabase::remove(const QString &path)
+{
+    Statement find(prepare("SELECT id FROM notes WHERE path = ?"));
+    if (!find)
+        return false;
+    bind(find.get(), 1, path);
+    const int code = sqlite3_step(find.get());
+    if (code != SQLITE_ROW)
+        return check(code);
+    const qint64 id = sqlite3_column_int64(find.get(), 0);
+    for (const char *sql : {"DELETE FROM words WHERE rowid IN (SELECT id FROM sections WHERE note = ?)",
+                            "DELETE FROM sections WHERE note = ?", "DELETE FROM links WHERE note = ?",
+                            "DELETE FROM notes WHERE id = ?"}) {
+        Statement statement(prepare(sql));
+        if (!statement)
+            return false;
+        sqlite3_bind_int64(statement.get(), 1, id);
+        if (!check(sqlite3_step(statement.get())))
+            return false;
+    }
+    return true;
+}
+
+bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QString &markdown)
+{
+    if (!remove(path))
+        return false;
+    Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
+    Statement section(prepare("INSERT INTO sections(note, line, heading) VALUES(?, ?, ?)"));
+    Statement words(prepare("INSERT INTO words(rowid, title, heading, body) VALUES(?, ?, ?, ?)"));
+    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
+                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!note || !section || !words || !link)
+        return false;
+    bind(note.get(), 1, path);
+    sqlite3_bind_int64(note.get(), 2, stamp.modified);
+    sqlite3_bind_int64(note.get(), 3, stamp.size);
+    if (!check(sqlite3_step(note.get())))
+        return false;
+    const qint64 id = sqlite3_last_insert_rowid(m_db);
+    const QString title = QFileInfo(path).completeBaseName();
+
+    const QList<NoteSection> sections = readerSections(markdown);
+    for (const NoteSection &part : sections) {
+        sqlite3_reset(section.get());
+        sqlite3_bind_int64(section.get(), 1, id);
+        sqlite3_bind_int(section.get(), 2, part.line);
+        bind(section.get(), 3, part.heading);
+        if (!check(sqlite3_step(section.get())))
+            return false;
+        sqlite3_reset(words.get());
+        sqlite3_bind_int64(words.get(), 1, sqlite3_last_insert_rowid(m_db));
+        bind(words.get(), 2, title);
+        bind(words.get(), 3, part.heading);
+        bind(words.get(), 4, part.text);
+        if (!check(sqlite3_step(words.get())))
+            return false;
+    }
+
+    // Lines are counted once, in order of the links' places.
+    qsizetype lineStart = 0;
+    int line = 0;
+    qsizetype scanned = 0;
+    qsizetype sectionIndex = 0;
+    for (const WrittenLink &written : writtenLinks(markdown)) {
+        for (; scanned < written.start; ++scanned) {
+            if (markdown.at(scanned) == u'\n') {
+                ++line;
+                lineStart = scanned + 1;
+            }
+        }
+        while (sectionIndex + 1 < sections.size() && sections.at(sectionIndex + 1).line <= line)
+            ++sectionIndex;
+        qsizetype lineEnd = markdown.indexOf(u'\n', written.start);
+        if (lineEnd < 0)
+            lineEnd = markdown.size();
+        const bool markdownKind = written.kind == WrittenLink::Kind::Markdown;
+        sqlite3_reset(link.get());
+        sqlite3_bind_int64(link.get(), 1, id);
+        bind(link.get(), 2, keyOfTarget(written.target, markdownKind));
+        sqlite3_bind_int(link.get(), 3, markdownKind ? 1 : 0);
+        bind(link.get(), 4, written.target);
+        sqlite3_bind_int(link.get(), 5, written.angled ? 1 : 0);
+        sqlite3_bind_int(link.get(), 6, line);
+        bind(link.get(), 7, readerLine(QStringView(markdown).mid(lineStart, lineEnd - lineStart)).left(300));
+        bind(link.get(), 8, sections.isEmpty() ? QString() : sections.at(sectionIndex).heading);
+        if (!check(sqlite3_step(link.get())))
+            return false;
+    }
+    return true;
+}
+
+QList<SearchHit> SearchDatabase::search(const QString &query, int limit)
+{
+    QList<SearchHit> hits;
+    const MatchExpression expression = matchExpression(query);
+    if (expression.all.isEmpty())
+        return hits;
+    QString inTitle = u"{title} : "_s + expression.included;
+    if (expression.all.size() > expression.included.size())
+        inTitle += expression.all.mid(expression.included.size());
+    QSet<QString> seen;
+    // Notes named by the query first, then all the others the engine ranks.
+    for (const QString &match : {inTitle, expression.all}) {
+        QList<std::pair<double, SearchHit>> found;
+        for (const auto &[section, score] : ranked(match, limit * 4)) {
+            if (hits.size() + found.size() >= limit)
+                break;
+            std::optional<SearchHit> hit = sectionHit(section, match);
+            if (!hit || seen.contains(hit->path))
+                continue;
+            seen.insert(hit->path);
+            found.append({score, *hit});
+        }
+        // Equal ranks in the order of the notes' paths, whatever order they were indexed in.
+        std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+            return a.first != b.first ? a.first < b.first : a.second.path < b.second.path;
+        });
+        for (const auto &entry : std::as_const(found))
+            hits.append(entry.second);
+    }
+    return hits;
+}
+
+QList<std::pair<qint64, double>> SearchDatabase::ranked(const QString &match, int limit)
+{
+    // The ranking alone: a snippet for every match, before the best are picked, would cost
+    // more than the search.
+    QList<std::pair<qint64, double>> sections;
+    Statement statement(prepare("SELECT rowid, bm25(words, 10.0, 4.0, 1.0) FROM words WHERE words MATCH ?1"
+                                " ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
+    if (!statement)
+        return sections;
+    bind(statement.get(), 1, match);
+    sqlite3_bind_int(statement.get(), 2, limit);
+    int code;
+    while ((code = sqlite3_step(statement.get())) == SQLITE_ROW)
+        sections.append({sqlite3_column_int64(statement.get(), 0), sqlite3_column_double(statement.get(), 1)});
+    check(code);
+    return sections;
+}
+
+std::optional<SearchHit> SearchDatabase::sectionHit(qint64 section, const QString &match)
+{
+    Statement where(prepare("SELECT n.path, s.heading, s.line FROM sections s"
+                            " JOIN notes n ON n.id = s.note WHERE s.id = ?"));
+    Statement snippet(prepare("SELECT snippet(words, 2, char(1), char(2), '\u2026', 14) FROM words"
+                              " WHERE words MATCH ?1 AND rowid = ?2"));
+    if (!where || !snippet)
+        return std::nullopt;
+    sqlite3_bind_int64(where.get(), 1, section);
+    if (!check(sqlite3_step(where.get())) || sqlite3_data_count(where.get()) == 0)
+        return std::nullopt;
+    SearchHit hit{text(where.get(), 0), text(where.get(), 1), sqlite3_column_int(where.get(), 2), {}};
+    bind(snippet.get(), 1, match);
+    sqlite3_bind_int64(snippet.get(), 2, section);
+    if (check(sqlite3_step(snippet.get())) && sqlite3_data_count(snippet.get()) > 0)
+        hit.snippet = text(snippet.get(), 0);
+    return hit;
+}
+
+Backlinks SearchDatabase::backlinks(const QString &path, int limit)
+{
+    Backlinks found;
+    const QString target = QDir::cleanPath(path);
+    QSet<QString> linking{target};
+    {
+        Statement statement(prepare("SELECT n.path, l.kind, l.target, l.angled, l.context, l.heading"
+                                    " FROM links l JOIN notes n ON n.id = l.note WHERE l.key = ?"
+                                    " ORDER BY n.path, l.line"));
+        if (!statement)
+            return found;
+        bind(statement.get(), 1, keyOfNote(target));
+        while (sqlite3_step(statement.get()) == SQLITE_ROW && found.linked.size() < limit) {
+            const QString source = text(statement.get(), 0);
+            if (source == target)
+                continue;
+            WrittenLink link;
+            link.kind = sqlite3_column_int(statement.get(), 1) ? WrittenLink::Kind::Markdown
+                                                               : WrittenLink::Kind::Wikilink;
+            link.target = text(statement.get(), 2);
+            link.angled = sqlite3_column_int(statement.get(), 3) != 0;
+            // Which note a name leads to depends on the notes there are now, not when it was
+            // indexed.
+            if (linkedFile(link, source) != target)
+                continue;
+            linking.insert(source);
+            found.linked.append({source, text(statement.get(), 4), text(statement.get(), 5)});
+        }
+    }
+    const QString name = QFileInfo(target).completeBaseName();
+    if (!hasWords(name))
+        return found;
+    const QString match = u"{body} : "_s + quoted(name);
+    for (const auto &[section, score] : ranked(match, limit * 4)) {
+        if (found.unlinked.size() >= limit)
+            break;
+        const std::optional<SearchHit> hit = sectionHit(section, match);
+        if (!hit || linking.contains(hit->path))
+            continue;
+        linking.insert(hit->path);
+        found.unlinked.append({hit->path, hit->snippet, hit->heading});
+    }
+    return found;
+}
+
+QStringList SearchDatabase::quickOpen(const QString &query, const QStringList &recent,
+                                      const QString &root, int limit)
+{
+    const qsizetype rootLength = root.endsWith(u'/') ? root.size() : root.size() + 1;
+    const QString wanted = query.simplified().remove(u' ').toLower();
+    struct Scored
+    {
+        int score;
+        QString path;
+    };
+    std::vector<Scored> scored;
+    QSet<QString> known;
+    Statement statement(prepare("SELECT path FROM notes"));
+    if (!statement)
+        return {};
+    while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+        const QString path = text(statement.get(), 0);
+        known.insert(path);
+        if (wanted.isEmpty()) {
+            scored.push_back({0, path});
+            continue;
+        }
+        const QString lower = path.mid(path.startsWith(root) ? rootLength : 0).toLower();
+        const qsizetype slash = lower.lastIndexOf(u'/');
+        // A match in the name counts for more than one spread over the folders.
+        if (const auto inName = fuzzyScore(wanted, QStringView(lower).mid(slash + 1)))
+            scored.push_back({*inName + 1000, path});
+        else if (const auto inPath = fuzzyScore(wanted, lower))
+            scored.push_back({*inPath, path});
+    }
+    std::stable_sort(scored.begin(), scored.end(), [](const Scored &a, const Scored &b) {
+        return a.score != b.score ? a.score > b.score : a.path < b.path;
+    });
+    QStringList out;
+    QSet<QString> matched;
+    for (const Scored &s : scored)
+        matched.insert(s.path);
+    for (const QString &path : recent) {
+        if (matched.contains(path) && !out.contains(path) && out.size() < limit)
+            out.append(path);
+    }
+    for (const Scored &s : scored) {
+        if (out.size() >= limit)
+            break;
+        if (!out.contains(s.path))
+            out.append(s.path);
+    }
+    return out;
+}
+
+} // namespace quorvel::vault

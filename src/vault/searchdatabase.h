@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quorvel::vault {
+
+// One note found by a search: where, under which heading, and a snippet of the text around the
+// matches, each match between kMatchStart and kMatchEnd.
+struct SearchHit
+{
+    QString path;
+    QString heading; // empty for the part above the first heading
+    int line = 0;    // of that heading
+    QString snippet;
+};
+
+// A note that links to another, or names it without a link.
+struct LinkingNote
+{
+    QString path;
+    QString context; // the line around the link or the name, as a reader sees it
+    QString heading; // the heading above it, where the note should open
+};
+
+struct Backlinks
+{
+    QList<LinkingNote> linked;
+    QList<LinkingNote> unlinked;
+};
+
+// What the database knows of a note's file, to tell whether it changed.
+struct FileStamp
+{
+    qint64 modified = 0; // nanoseconds
+    qint64 size = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+// A search query as a user types it ("words", "a phrase", prefix*, -excluded) made into a full-
+// text expression in which every term is quoted, so that no text a user types is read as the
+// engine's syntax. Empty when nothing is left to look for (only exclusions, only punctuation).
+struct MatchExpression
+{
+    QString all;      // the whole query
+    QString included; // the terms that must be there, without the exclusions
+};
+MatchExpression matchExpression(const QString &query);
+
+// The full-text index of one vault in an SQLite database with its FTS5 module. A database that
+// cannot be opened, fails its check, or was written by another version of the schema is deleted
+// and made again: it only ever holds what the notes themselves hold. One thread at a time.
+class SearchDatabase
+{
+public:
+    static constexpr int kSchemaVersion = 1;
+    static constexpr QChar kMatchStart = QChar(0x01);
+    static constexpr QChar kMatchEnd = QChar(0x02);
+
+    SearchDatabase() = default;
+    ~SearchDatabase();
+    SearchDatabase(const SearchDatabase &) = delete;
+    SearchDatabase &operator=(const SearchDatabase &) = delete;
+
+    // Opens (or makes) the database at `file`; in memory when `file` is empty or cannot be
+    // written. True when the database was made afresh and so knows no note.
+    bool open(const QString &file);
+    bool inMemory() const { return m_inMemory; }
+    QString file() const { return m_file; }
+
+    // The notes known, with what their files were like when indexed.
+    QHash<QString, FileStamp> notes();
+    // Indexes `markdown` as the note at `path`, replacing what was known of it. `notePath` is
+    // where its links are followed from (the same path).
+    bool put(const QString &path, const FileStamp &stamp, const QString &markdown);
+    bool remove(const QString &path);
+    // Every note under the folder, for a folder that went away.
+    QStringList notesUnder(const QString &folder);
+
+    bool begin();
+    bool commit();
+
+    // Best first: notes whose name matches, then by the engine's ranking. One hit per note.
+    QList<SearchHit> search(const QString &query, int limit = 50);
+    // Links that lead to `path` (followed by the vault's rules as they stand now), and notes
+    // that name it without one.
+    Backlinks backlinks(const QString &path, int limit = 100);
+    // The notes whose name or path under `root` holds the letters of `query` in order, best
+    // first; the `recent` ones that match come before all others.
+    QStringList quickOpen(const QString &query, const QStringList &recent, const QString &root,
+                          int limit = 50);
+
+    // Set by a failed statement that says the file is damaged; the owner then opens it again.
+    bool damaged() const { return m_damaged; }
+
+private:
+    bool openAt(const QString &file);
+    bool valid();
+    bool createSchema();
+    void close();
+    sqlite3_stmt *prepare(const char *sql);
+    bool check(int code);
+    // The sections that match, best first.
+    QList<std::pair<qint64, double>> ranked(const QString &match, int limit);
+    std::optional<SearchHit> sectionHit(qint64 section, const QString &match);
+
+    sqlite3 *m_db = nullptr;
+    QString m_file;
+    bool m_inMemory = false;
+    bool m_damaged = false;
+    QHash<const char *, sqlite3_stmt *> m_statements;
+};
+
+} // namespace quorvel::vault

@@ -1,0 +1,601 @@
+#include "searchindex.h"
+
+#include "vaultindex.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTimer>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <deque>
+#include <utility>
+#include <optional>
+
+namespace quorvel::vault {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A note beyond this is indexed for its beginning only: the whole of a 50 MB log would cost
+// the index hundreds of megabytes while it is read, for words nobody looks for.
+constexpr qint64 kReadLimit = 8 * 1024 * 1024;
+// How long one slice of work holds the thread before requests waiting are answered.
+constexpr qint64 kSliceMs = 40;
+// The longest a pass goes without committing what it indexed.
+constexpr qint64 kTransactionMs = 3000;
+// Changes seen by the folder watcher are taken in together after this quiet moment.
+constexpr int kSettleMs = 60;
+// Where the kernel cannot watch every folder, the tree is read again this often.
+constexpr int kPollMs = 30'000;
+
+constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM
+    | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR;
+
+std::optional<FileStamp> stampOf(const struct stat &st)
+{
+    if (!S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec, qint64(st.st_size)};
+}
+
+// The note's text, read only when it is a regular file; none when it cannot be read.
+std::optional<QString> readNote(const QString &path, FileStamp *stamp)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    std::optional<FileStamp> found = ::fstat(fd, &st) == 0 ? stampOf(st) : std::nullopt;
+    if (!found) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    *stamp = *found;
+    QByteArray bytes(std::min<qint64>(st.st_size, kReadLimit), Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    bytes.truncate(got);
+    // UTF-16 notes announce themselves; anything else is read as UTF-8, bad bytes replaced.
+    auto encoding = QStringConverter::encodingForData(bytes);
+    QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
+    return QString(decoder(bytes));
+}
+
+bool isHiddenOrSkipped(QStringView relative)
+{
+    for (const QStringView part : relative.split(u'/')) {
+        if (part.startsWith(u'.') || VaultIndex::skipped().contains(part.toString()))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The index's work, on its own thread: the database connection, the watches, the queue.
+class IndexWorker : public QObject
+{
+public:
+    IndexWorker(SearchIndex *owner, QString root, QString file)
+        : m_owner(owner), m_root(std::move(root)), m_file(std::move(file))
+    {
+    }
+
+    ~IndexWorker() override
+    {
+        // Closed in the middle of a pass: what was indexed is kept.
+        if (m_transaction.isValid())
+            m_db.commit();
+        if (m_inotify >= 0)
+            ::close(m_inotify);
+    }
+
+    void start()
+    {
+        m_recursive = QFileInfo::exists(m_root + u"/.obsidian"_s);
+        openDatabase();
+        m_settle = new QTimer(this);
+        m_settle->setSingleShot(true);
+        m_settle->setInterval(kSettleMs);
+        connect(m_settle, &QTimer::timeout, this, [this] { schedule(); });
+        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_inotify >= 0) {
+            auto *notifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, [this] { readEvents(); });
+        }
+        rescan();
+    }
+
+    void noteChanged(const QString &path)
+    {
+        const QString clean = QDir::cleanPath(path);
+        if (!isInVault(clean))
+            return;
+        if (!m_queued.contains(clean)) {
+            m_queue.push_front(clean);
+            m_queued.insert(clean);
+            ++m_total;
+        }
+        schedule();
+    }
+
+    void search(quint64 request, const QString &query, int limit)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        auto hits = m_db.search(query, limit);
+        recoverIfDamaged();
+        QMetaObject::invokeMethod(m_owner, [owner = m_owner, request, hits = std::move(hits)] {
+            Q_EMIT owner->searched(request, hits);
+        }, Qt::QueuedConnection);
+    }
+
+    void backlinks(quint64 request, const QString &path)
+    {
+        auto found = m_db.backlinks(path);
+        recoverIfDamaged();
+        QMetaObject::invokeMethod(m_owner, [owner = m_owner, request, found = std::move(found)] {
+            Q_EMIT owner->backlinksFound(request, found);
+        }, Qt::QueuedConnection);
+    }
+
+    void quickOpen(quint64 request, const QString &query, const QStringList &recent)
+    {
+        auto paths = m_db.quickOpen(query, recent, m_root);
+        recoverIfDamaged();
+        QMetaObject::invokeMethod(m_owner, [owner = m_owner, request, paths = std::move(paths)] {
+            Q_EMIT owner->quickOpened(request, paths);
+        }, Qt::QueuedConnection);
+    }
+
+private:
+    void openDatabase()
+    {
+        m_db.open(m_file);
+        m_known = m_db.notes();
+    }
+
+    // A database found damaged while in use is made again from the notes.
+    void recoverIfDamaged()
+    {
+        if (!m_db.damaged())
+            return;
+        QFile::remove(m_db.file());
+        openDatabase();
+        rescan();
+    }
+
+    bool isInVault(const QString &path) const
+    {
+        const QString prefix = m_root.endsWith(u'/') ? m_root : m_root + u'/';
+        const QStringView relative = QStringView(path).mid(prefix.size());
+        return path.startsWith(prefix) && SearchIndex::isNote(path) && !isHiddenOrSkipped(relative)
+            && (m_recursive || !relative.contains(u'/'));
+    }
+
+    void enqueue(const QString &path)
+    {
+        if (m_queued.contains(path))
+            return;
+        m_queue.push_back(path);
+        m_queued.insert(path);
+        ++m_total;
+    }
+
+    // Reads the folder (and those under it, by the vault's rules) and watches each; the notes
+    // found, with their files' stamps, go into `found`.
+    void scanFolder(const QString &folder, QHash<QString, FileStamp> &found)
+    {
+        std::vector<QString> folders{folder};
+        while (!folders.empty()) {
+            const QString current = folders.back();
+            folders.pop_back();
+            DIR *dir = ::opendir(QFile::encodeName(current).constData());
+            if (!dir)
+                continue;
+            watch(current);
+            const QString prefix = current.endsWith(u'/') ? current : current + u'/';
+            while (const dirent *entry = ::readdir(dir)) {
+                if (entry->d_name[0] == '.')
+                    continue;
+                const QString name = QFile::decodeName(entry->d_name);
+                struct stat st;
+                if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0) {
+                    if (SearchIndex::isNote(name))
+                        found.insert(prefix + name, FileStamp{-1, -1});
+                    continue;
+                }
+                if (S_ISDIR(st.st_mode)) {
+                    // A link to a folder could lead in circles or out of the vault.
+                    if (m_recursive && entry->d_type != DT_LNK && !VaultIndex::skipped().contains(name))
+                        folders.push_back(prefix + name);
+                    continue;
+                }
+                if (SearchIndex::isNote(name)) {
+                    const auto stamp = stampOf(st);
+                    found.insert(prefix + name, stamp.value_or(FileStamp{-1, -1}));
+                }
+            }
+            ::closedir(dir);
+        }
+    }
+
+    void watch(const QString &folder)
+    {
+        if (m_inotify < 0) {
+            startPolling();
+            return;
+        }
+        const int wd = ::inotify_add_watch(m_inotify, QFile::encodeName(folder).constData(), kWatchMask);
+        if (wd < 0) {
+            startPolling();
+            return;
+        }
+        m_watched.insert(wd, folder);
+    }
+
+    void forgetWatchesUnder(const QString &folder)
+    {
+        const QString prefix = folder + u'/';
+        for (auto it = m_watched.begin(); it != m_watched.end();) {
+            if (it.value() == folder || it.value().startsWith(prefix)) {
+                ::inotify_rm_watch(m_inotify, it.key());
+                it = m_watched.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void startPolling()
+    {
+        if (m_poll)
+            return;
+        m_poll = new QTimer(this);
+        m_poll->setInterval(kPollMs);
+        connect(m_poll, &QTimer::timeout, this, [this] { rescan(); });
+        m_poll->start();
+    }
+
+    // Compares the tree with what the database knows and queues the differences.
+    void rescan()
+    {
+        QHash<QString, FileStamp> found;
+        scanFolder(m_root, found);
+        for (auto it = found.cbegin(); it != found.cend(); ++it) {
+            const auto known = m_known.constFind(it.key());
+            if (known == m_known.cend() || known.value() != it.value())
+                enqueue(it.key());
+        }
+        for (auto it = m_known.cbegin(); it != m_known.cend(); ++it) {
+            if (!found.contains(it.key()))
+                enqueue(it.key());
+        }
+        m_started = true;
+        schedule();
+    }
+
+    void readEvents()
+    {
+        alignas(inotify_event) char buffer[16384];
+        bool overflow = false;
+        for (;;) {
+            const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
+            if (length <= 0)
+                break;
+            for (ssize_t at = 0; at < length;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_Q_OVERFLOW) {
+                    overflow = true;
+                    continue;
+                }
+                const QString folder = m_watched.value(event->wd);
+                if (folder.isEmpty())
+                    continue;
+                if (event->mask & (IN_DELETE_SELF | IN_IGNORED)) {
+                    m_watched.remove(event->wd);
+                    continue;
+                }
+                if (event->len == 0)
+                    continue;
+                const QString name = QFile::decodeName(event->name);
+                if (name.startsWith(u'.'))
+                    continue;
+                const QString path = folder + u'/' + name;
+                if (event->mask & IN_ISDIR) {
+                    if (!m_recursive || VaultIndex::skipped().contains(name))
+                        continue;
+                    if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
+                        QHash<QString, FileStamp> found;
+                        scanFolder(path, found);
+                        for (auto it = found.cbegin(); it != found.cend(); ++it)
+                            enqueue(it.key());
+                    } else if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
+                        forgetWatchesUnder(path);
+                        for (const QString &note : m_db.notesUnder(path))
+                            enqueue(note);
+                    }
+                    continue;
+                }
+                if (SearchIndex::isNote(name))
+                    enqueue(path);
+            }
+        }
+        if (overflow)
+            rescan();
+        if (!m_queue.empty())
+            m_settle->start();
+    }
+
+    void schedule()
+    {
+        if (m_posted)
+            return;
+        m_posted = true;
+        QMetaObject::invokeMethod(this, [this] { processSlice(); }, Qt::QueuedConnection);
+    }
+
+    void processSlice()
+    {
+        m_posted = false;
+        if (m_queue.empty()) {
+            reportProgress(false);
+            return;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        bool changed = false;
+        // One transaction spans many slices of a long pass: each commit leaves the full-text
+        // index a segment to merge, and thousands of small ones cost more than the notes.
+        // Requests between slices use this connection and so see what is not committed yet.
+        if (!m_transaction.isValid() && m_db.begin())
+            m_transaction.start();
+        while (!m_queue.empty() && clock.elapsed() < kSliceMs) {
+            const QString path = m_queue.front();
+            m_queue.pop_front();
+            m_queued.remove(path);
+            ++m_done;
+            changed |= indexOne(path);
+        }
+        if (m_transaction.isValid() && (m_queue.empty() || m_transaction.elapsed() > kTransactionMs)) {
+            m_db.commit();
+            m_transaction.invalidate();
+        }
+        if (m_db.damaged()) {
+            m_transaction.invalidate();
+            recoverIfDamaged();
+            return;
+        }
+        if (m_queue.empty()) {
+            m_done = m_total = 0;
+            // A name may now lead elsewhere: a note was made, renamed or deleted.
+            if (std::exchange(m_namesChanged, false))
+                VaultIndex::index(m_root + u"/_"_s).rebuild();
+        }
+        reportProgress(changed);
+        if (!m_queue.empty())
+            schedule();
+    }
+
+    // True when the database changed.
+    bool indexOne(const QString &path)
+    {
+        struct stat st;
+        const bool present = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+        const auto stamp = present ? stampOf(st) : std::nullopt;
+        if (!stamp) {
+            // Gone, or not a file to read (a pipe, a device): never opened, and counted.
+            if (present && !S_ISDIR(st.st_mode))
+                markUnreadable(path);
+            else if (m_unreadablePaths.remove(path))
+                --m_unreadable;
+            if (!m_known.remove(path))
+                return false;
+            m_db.remove(path);
+            m_namesChanged = true;
+            return true;
+        }
+        if (!leadsInside(path)) {
+            markUnreadable(path);
+            if (!m_known.remove(path))
+                return false;
+            m_db.remove(path);
+            return true;
+        }
+        const auto known = m_known.constFind(path);
+        if (known != m_known.cend() && known.value() == *stamp)
+            return false;
+        FileStamp read;
+        const std::optional<QString> text = readNote(path, &read);
+        if (!text) {
+            markUnreadable(path);
+            return false;
+        }
+        if (m_unreadablePaths.remove(path))
+            --m_unreadable;
+        if (!m_db.put(path, read, *text))
+            return false;
+        m_namesChanged |= known == m_known.cend();
+        m_known.insert(path, read);
+        return true;
+    }
+
+    // A note that is a link to a file elsewhere is read only when that file is in the vault
+    // too: a link to a file outside would put what it holds into the vault's search.
+    bool leadsInside(const QString &path)
+    {
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        if (m_canonicalRoot.isEmpty())
+            m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
+        return QFileInfo(path).canonicalFilePath().startsWith(m_canonicalRoot);
+    }
+
+    void markUnreadable(const QString &path)
+    {
+        if (!m_unreadablePaths.contains(path)) {
+            m_unreadablePaths.insert(path);
+            ++m_unreadable;
+        }
+    }
+
+    void reportProgress(bool changed)
+    {
+        const int done = m_done;
+        const int total = m_total;
+        const int unreadable = m_unreadable;
+        const bool inMemory = m_db.inMemory();
+        QMetaObject::invokeMethod(m_owner, [owner = m_owner, done, total, unreadable, inMemory, changed] {
+            owner->report(done, total, unreadable, inMemory);
+            if (changed)
+                Q_EMIT owner->updated();
+            if (total == 0)
+                Q_EMIT owner->becameIdle();
+        }, Qt::QueuedConnection);
+    }
+
+    SearchIndex *m_owner;
+    const QString m_root;
+    const QString m_file;
+    QString m_canonicalRoot;
+    SearchDatabase m_db;
+    QHash<QString, FileStamp> m_known;
+    std::deque<QString> m_queue;
+    QSet<QString> m_queued;
+    QSet<QString> m_unreadablePaths;
+    int m_done = 0;
+    int m_total = 0;
+    int m_unreadable = 0;
+    bool m_posted = false;
+    bool m_started = false;
+    bool m_namesChanged = false;
+    // A folder that is no vault (a note's own folder) is indexed without the folders under it:
+    // that could be a whole home folder.
+    bool m_recursive = true;
+    int m_inotify = -1;
+    QHash<int, QString> m_watched;
+    QTimer *m_settle = nullptr;
+    QElapsedTimer m_transaction; // running while a transaction is open
+    QTimer *m_poll = nullptr;
+};
+
+bool SearchIndex::isNote(const QString &path)
+{
+    static const QStringList extensions{u".md"_s, u".markdown"_s, u".mdown"_s,
+                                        u".mkd"_s, u".mkdn"_s, u".txt"_s};
+    for (const QString &extension : extensions) {
+        if (path.endsWith(extension, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QString SearchIndex::databaseFile(const QString &root)
+{
+    const QString canonical = QFileInfo(root).canonicalFilePath();
+    const QByteArray hash = QCryptographicHash::hash(
+        QFile::encodeName(canonical.isEmpty() ? root : canonical), QCryptographicHash::Sha256);
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + u"/search/"_s
+        + QString::fromLatin1(hash.toHex().left(32)) + u".sqlite"_s;
+}
+
+SearchIndex &SearchIndex::forDocument(const QString &documentPath)
+{
+    const QString root = VaultIndex::index(documentPath).root();
+    static QHash<QString, QPointer<SearchIndex>> indexes;
+    QPointer<SearchIndex> &index = indexes[root];
+    if (!index)
+        index = new SearchIndex(root, databaseFile(root), QCoreApplication::instance());
+    return *index;
+}
+
+SearchIndex::SearchIndex(const QString &root, const QString &databaseFile, QObject *parent)
+    : QObject(parent), m_root(QDir::cleanPath(root))
+{
+    m_thread.setObjectName(u"search index"_s);
+    m_worker = new IndexWorker(this, m_root, databaseFile);
+    m_worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread.start(QThread::LowPriority);
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker] { worker->start(); }, Qt::QueuedConnection);
+}
+
+SearchIndex::~SearchIndex()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void SearchIndex::report(int done, int total, int unreadable, bool inMemory)
+{
+    m_started = true;
+    m_unreadable = unreadable;
+    m_inMemory = inMemory;
+    if (done == m_done && total == m_total)
+        return;
+    m_done = done;
+    m_total = total;
+    Q_EMIT progressChanged(done, total);
+}
+
+quint64 SearchIndex::search(const QString &query, int limit)
+{
+    const quint64 request = ++m_nextRequest;
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, request, query, limit] {
+        worker->search(request, query, limit);
+    }, Qt::QueuedConnection);
+    return request;
+}
+
+quint64 SearchIndex::backlinks(const QString &notePath)
+{
+    const quint64 request = ++m_nextRequest;
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, request, path = QDir::cleanPath(notePath)] {
+        worker->backlinks(request, path);
+    }, Qt::QueuedConnection);
+    return request;
+}
+
+quint64 SearchIndex::quickOpen(const QString &query, const QStringList &recent)
+{
+    const quint64 request = ++m_nextRequest;
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, request, query, recent] {
+        worker->quickOpen(request, query, recent);
+    }, Qt::QueuedConnection);
+    return request;
+}
+
+void SearchIndex::noteChanged(const QString &path)
+{
+    QMetaObject::invokeMethod(m_worker, [worker = m_worker, path] { worker->noteChanged(path); },
+                              Qt::QueuedConnection);
+}
+
+} // namespace quorvel::vault

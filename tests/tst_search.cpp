@@ -1,0 +1,391 @@
+// Search across a vault, backlinks and quick open, on real notes in scratch folders.
+
+#include "vault/searchindex.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using quorvel::vault::SearchDatabase;
+using quorvel::vault::SearchIndex;
+
+namespace {
+
+// A vault in a scratch folder, and a cache folder of its own for the database.
+struct Vault
+{
+    QTemporaryDir dir;
+    QTemporaryDir cache;
+
+    Vault() { QDir().mkpath(dir.filePath(QStringLiteral(".obsidian"))); }
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString database() const { return cache.filePath(QStringLiteral("index.sqlite")); }
+
+    void write(const QString &name, const QByteArray &bytes) const
+    {
+        QDir().mkpath(QFileInfo(path(name)).absolutePath());
+        QFile file(path(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write a test note");
+    }
+
+    // Notes given as "name: text" lines.
+    void write(const QStringList &notes) const
+    {
+        for (const QString &note : notes) {
+            const qsizetype colon = note.indexOf(QLatin1String(": "));
+            write(note.left(colon), note.mid(colon + 2).toUtf8().replace("\\n", "\n"));
+        }
+    }
+
+    QString relative(const QString &absolute) const { return QDir(dir.path()).relativeFilePath(absolute); }
+};
+
+bool waitIdle(SearchIndex &index)
+{
+    QSignalSpy idle(&index, &SearchIndex::becameIdle);
+    return index.idle() || idle.wait(10000);
+}
+
+template<typename Signal, typename Ask>
+auto answer(SearchIndex &index, Signal signal, Ask ask)
+{
+    QSignalSpy spy(&index, signal);
+    const quint64 request = ask();
+    while (spy.isEmpty() || spy.last().at(0).toULongLong() != request) {
+        if (!spy.wait(10000))
+            qFatal("no answer from the index");
+    }
+    return spy.last().at(1);
+}
+
+QStringList search(const Vault &vault, SearchIndex &index, const QString &query)
+{
+    const auto hits = answer(index, &SearchIndex::searched, [&] { return index.search(query); })
+                          .value<QList<quorvel::vault::SearchHit>>();
+    QStringList names;
+    for (const auto &hit : hits)
+        names.append(vault.relative(hit.path));
+    return names;
+}
+
+quorvel::vault::Backlinks backlinks(SearchIndex &index, const QString &path)
+{
+    return answer(index, &SearchIndex::backlinksFound, [&] { return index.backlinks(path); })
+        .value<quorvel::vault::Backlinks>();
+}
+
+QStringList names(const Vault &vault, const QList<quorvel::vault::LinkingNote> &notes)
+{
+    QStringList out;
+    for (const auto &note : notes)
+        out.append(vault.relative(note.path));
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(quorvel::vault::Backlinks)
+
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void queriesFindAndRank_data();
+    void queriesFindAndRank();
+    void backlinksFollowChanges_data();
+    void backlinksFollowChanges();
+    void aBadDatabaseIsMadeAgain_data();
+    void aBadDatabaseIsMadeAgain();
+    void badNotesAndPlaces_data();
+    void badNotesAndPlaces();
+    void quickOpenFindsByLetters_data();
+    void quickOpenFindsByLetters();
+    void cleanupTestCase();
+
+private:
+    // One vault for the many queries of one test.
+    std::unique_ptr<Vault> m_vault;
+    std::unique_ptr<SearchIndex> m_index;
+};
+
+void TestSearch::initTestCase()
+{
+    qRegisterMetaType<QList<quorvel::vault::SearchHit>>();
+    qRegisterMetaType<quorvel::vault::Backlinks>();
+}
+
+void TestSearch::cleanupTestCase()
+{
+    m_index.reset();
+    m_vault.reset();
+}
+
+void TestSearch::queriesFindAndRank_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QStringList>("expected");
+    // The note named for the word comes before the one that says it most.
+    QTest::newRow("name first") << "apple" << QStringList{"Apple.md", "Orchard.md", "sub/Pie.md"};
+    QTest::newRow("phrase") << "\"red apple\"" << QStringList{"Orchard.md"};
+    QTest::newRow("words in any order") << "apple red" << QStringList{"Orchard.md"};
+    QTest::newRow("prefix") << "appl*" << QStringList{"Apple.md", "Orchard.md", "sub/Pie.md", "Sauce.md"};
+    QTest::newRow("excluded") << "apple -crust" << QStringList{"Apple.md", "Orchard.md"};
+    QTest::newRow("only excluded") << "-apple" << QStringList{};
+    QTest::newRow("link label kept") << "recipe" << QStringList{"sub/Pie.md"};
+    QTest::newRow("link address dropped") << "hidden" << QStringList{};
+    QTest::newRow("wikilink alias") << "dessert" << QStringList{"Sauce.md"};
+    QTest::newRow("emphasis dropped") << "\"very sweet\"" << QStringList{"Sauce.md"};
+    QTest::newRow("tag dropped") << "span" << QStringList{};
+    QTest::newRow("code kept") << "printf" << QStringList{"Sauce.md"};
+    QTest::newRow("heading") << "baking" << QStringList{"sub/Pie.md"};
+    QTest::newRow("skipped folder") << "ignored" << QStringList{};
+    QTest::newRow("stray quote") << "\"apple" << QStringList{"Apple.md", "Orchard.md", "sub/Pie.md"};
+    QTest::newRow("operators as words") << "AND( OR NOT apple" << QStringList{};
+    QTest::newRow("punctuation only") << "\" * - ( :" << QStringList{};
+    QTest::newRow("column syntax") << "title:apple" << QStringList{};
+    QTest::newRow("accents") << "creme" << QStringList{"Sauce.md"};
+}
+
+void TestSearch::queriesFindAndRank()
+{
+    QFETCH(QString, query);
+    QFETCH(QStringList, expected);
+    if (!m_index) {
+        m_vault = std::make_unique<Vault>();
+        m_vault->write({
+            "Apple.md: A fruit.",
+            "Orchard.md: apple apple apple, a red apple tree",
+            "sub/Pie.md: # Baking\\nApple pie with crust. A [recipe](http://hidden.example/x).",
+            "Sauce.md: Applesauce is *very* **sweet** <span>x</span> [[Pie|dessert]]\\n"
+            "```c\\nprintf(1);\\n```\\nCrème",
+            "node_modules/Lib.md: ignored apple",
+        });
+        m_index = std::make_unique<SearchIndex>(m_vault->dir.path(), m_vault->database());
+        QVERIFY(waitIdle(*m_index));
+    }
+    QCOMPARE(search(*m_vault, *m_index, query), expected);
+}
+
+void TestSearch::backlinksFollowChanges_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QStringList>("linked");
+    QTest::addColumn<QStringList>("unlinked");
+    QTest::newRow("as written") << "" << "Target Note.md"
+                                << QStringList{"Linker.md", "Markdown.md"} << QStringList{"Mention.md"};
+    // The link's note no longer links: it only names the note now.
+    QTest::newRow("outside edit") << "edit" << "Target Note.md" << QStringList{"Markdown.md"}
+                                  << QStringList{"Linker.md", "Mention.md"};
+    // The name now leads to the other note of that name.
+    QTest::newRow("rename") << "rename" << "sub/Target Note.md"
+                            << QStringList{"Linker.md", "Markdown.md"}
+                            << QStringList{"Mention.md"};
+    QTest::newRow("save reported") << "save" << "Target Note.md"
+                                   << QStringList{"Linker.md", "Markdown.md", "New.md"}
+                                   << QStringList{"Mention.md"};
+}
+
+void TestSearch::backlinksFollowChanges()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, note);
+    QFETCH(QStringList, linked);
+    QFETCH(QStringList, unlinked);
+    Vault vault;
+    vault.write({
+        "Target Note.md: # Target",
+        "sub/Target Note.md: the other one",
+        "Linker.md: # Part\\nSee [[Target Note]] here.",
+        "Markdown.md: A [link](Target%20Note.md).",
+        "Mention.md: The target note, unlinked.",
+    });
+    SearchIndex index(vault.dir.path(), vault.database());
+    QVERIFY(waitIdle(index));
+    QSignalSpy updated(&index, &SearchIndex::updated);
+    if (change == u"edit") {
+        vault.write("Linker.md", "See Target Note here, written by another program.");
+    } else if (change == u"rename") {
+        QVERIFY(QFile::rename(vault.path("Target Note.md"), vault.path("Gone.md")));
+    } else if (change == u"save") {
+        vault.write("New.md", "[[Target Note]]");
+        index.noteChanged(vault.path("New.md"));
+    }
+    if (!change.isEmpty()) {
+        QVERIFY(updated.wait(5000));
+        QVERIFY(waitIdle(index));
+    }
+    const auto found = backlinks(index, vault.path(note));
+    QCOMPARE(names(vault, found.linked), linked);
+    QStringList unlinkedNames = names(vault, found.unlinked);
+    unlinkedNames.sort();
+    QCOMPARE(unlinkedNames, unlinked);
+    if (change.isEmpty()) {
+        // The line around the link and the heading above it, to open the note there.
+        QCOMPARE(found.linked.first().context, QStringLiteral("See Target Note here."));
+        QCOMPARE(found.linked.first().heading, QStringLiteral("Part"));
+    }
+}
+
+void TestSearch::aBadDatabaseIsMadeAgain_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("garbage") << "garbage";
+    QTest::newRow("older schema") << "older";
+    QTest::newRow("truncated") << "truncated";
+    QTest::newRow("kept") << "";
+}
+
+void TestSearch::aBadDatabaseIsMadeAgain()
+{
+    QFETCH(QString, damage);
+    Vault vault;
+    vault.write({"One.md: first words", "Two.md: second words"});
+    {
+        SearchIndex index(vault.dir.path(), vault.database());
+        QVERIFY(waitIdle(index));
+    }
+    // A note that changes while the program is away is read again on its return.
+    vault.write("Two.md", "changed words");
+    QFile file(vault.database());
+    if (damage == u"garbage") {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        file.seek(0);
+        file.write(QByteArray(8192, '\x5a'));
+        file.close();
+    } else if (damage == u"truncated") {
+        QVERIFY(file.resize(1000));
+    } else if (damage == u"older") {
+        // What an earlier version wrote: another layout, its own version number.
+        QFile::remove(vault.database() + QStringLiteral("-wal"));
+        QFile::remove(vault.database());
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(vault.database()).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "CREATE TABLE notes(path TEXT); INSERT INTO notes VALUES('x');"
+                                  "PRAGMA user_version = 0", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    }
+    SearchIndex index(vault.dir.path(), vault.database());
+    QVERIFY(waitIdle(index));
+    QVERIFY(!index.inMemory());
+    QCOMPARE(search(vault, index, "words"), (QStringList{"One.md", "Two.md"}));
+    QCOMPARE(search(vault, index, "second"), QStringList{});
+    QCOMPARE(search(vault, index, "changed"), QStringList{"Two.md"});
+}
+
+void TestSearch::badNotesAndPlaces_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("unreadable");
+    QTest::newRow("invalid UTF-8") << "" << "caf" << QStringList{"Bytes.md"} << 1;
+    QTest::newRow("name with a newline") << "" << "newline" << QStringList{"two\nlines.md"} << 1;
+    QTest::newRow("UTF-16") << "" << "wide" << QStringList{"Wide.md"} << 1;
+    QTest::newRow("large note") << "" << "needle" << QStringList{"Large.md"} << 1;
+    // A cache folder that cannot be written: the index lives in memory and still answers.
+    QTest::newRow("no cache folder") << "nocache" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
+    QTest::newRow("read-only vault") << "readonly" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
+    // A note that links to a file outside the vault is left out, and counted.
+    QTest::newRow("link leading out") << "linkout" << "outside" << QStringList{} << 2;
+    QTest::newRow("link inside") << "linkin" << "ok" << QStringList{"Fine.md", "Inner.md", "sub/Deep.md"} << 1;
+    // A note's own folder, in no vault, could be a whole home folder: the folders under it stay out.
+    QTest::newRow("no vault") << "novault" << "ok" << QStringList{"Fine.md"} << 1;
+}
+
+void TestSearch::badNotesAndPlaces()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, query);
+    QFETCH(QStringList, expected);
+    QFETCH(int, unreadable);
+    Vault vault;
+    vault.write("Bytes.md", "caf\xe9 \xff\xfe\x80 bytes");
+    vault.write("two\nlines.md", "newline");
+    const QString wide = QStringLiteral("\uFEFFwide words");
+    vault.write("Wide.md", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2));
+    QByteArray large(4 * 1024 * 1024, 'a');
+    for (qsizetype i = 80; i < large.size(); i += 80)
+        large[i] = '\n';
+    vault.write("Large.md", "needle\n" + large);
+    vault.write("Fine.md", "ok");
+    vault.write("sub/Deep.md", "ok");
+    if (place == u"linkout") {
+        QFile outside(vault.cache.filePath("outside.md"));
+        QVERIFY(outside.open(QIODevice::WriteOnly) && outside.write("outside") > 0);
+        QVERIFY(QFile::link(outside.fileName(), vault.path("Out.md")));
+    }
+    if (place == u"linkin")
+        QVERIFY(QFile::link(vault.path("Fine.md"), vault.path("Inner.md")));
+    if (place == u"novault")
+        QVERIFY(QDir(vault.path(".obsidian")).removeRecursively());
+    // A pipe named as a note is never opened: reading it would wait for ever.
+    QCOMPARE(::mkfifo(QFile::encodeName(vault.path("pipe.md")).constData(), 0600), 0);
+    QString database = vault.database();
+    if (place == u"nocache") {
+        QFile blocker(vault.cache.filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        database = vault.cache.filePath("blocker/index.sqlite");
+    }
+    if (place == u"readonly")
+        QVERIFY(QFile::setPermissions(vault.dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const QStringList before = QDir(vault.dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
+    SearchIndex index(vault.dir.path(), database);
+    QVERIFY(waitIdle(index));
+    QCOMPARE(search(vault, index, query), expected);
+    QCOMPARE(index.unreadable(), unreadable);
+    QCOMPARE(index.inMemory(), place == u"nocache");
+    // Nothing is ever written into the vault.
+    QCOMPARE(QDir(vault.dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+    QFile::setPermissions(vault.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestSearch::quickOpenFindsByLetters_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QStringList>("recent");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("letters in order") << "mtg" << QStringList{}
+                                      << QStringList{"Meeting.md", "work/Monthly Targets.md"};
+    QTest::newRow("a name beats a folder") << "work" << QStringList{}
+                                           << QStringList{"Workshop.md", "work/Monthly Targets.md"};
+    QTest::newRow("recent first") << "mtg" << QStringList{"work/Monthly Targets.md"}
+                                  << QStringList{"work/Monthly Targets.md", "Meeting.md"};
+    QTest::newRow("nothing typed: recent, then by path")
+        << "" << QStringList{"Workshop.md"}
+        << QStringList{"Workshop.md", "Meeting.md", "work/Monthly Targets.md"};
+    QTest::newRow("no match") << "zzz" << QStringList{"Meeting.md"} << QStringList{};
+}
+
+void TestSearch::quickOpenFindsByLetters()
+{
+    QFETCH(QString, query);
+    QFETCH(QStringList, recent);
+    QFETCH(QStringList, expected);
+    Vault vault;
+    vault.write({"Meeting.md: x", "work/Monthly Targets.md: x", "Workshop.md: x"});
+    SearchIndex index(vault.dir.path(), vault.database());
+    QVERIFY(waitIdle(index));
+    for (QString &path : recent)
+        path = vault.path(path);
+    const QStringList paths = answer(index, &SearchIndex::quickOpened, [&] {
+                                  return index.quickOpen(query, recent);
+                              }).toStringList();
+    QStringList found;
+    for (const QString &path : paths)
+        found.append(vault.relative(path));
+    QCOMPARE(found, expected);
+}
+
+QTEST_GUILESS_MAIN(TestSearch)
+#include "tst_search.moc"
