@@ -807,13 +807,6 @@ void DocumentWindow::applyThemeAppearance()
     // The page shows this colour until it paints.
     if (m_preview)
         m_preview->setPalette(editor);
-    QPalette banner = palette();
-    banner.setColor(QPalette::Window, banner.color(QPalette::Window).darker(
-                                          themes::windowAppearance(theme)
-                                                  == themes::WindowAppearance::Dark
-                                              ? 80
-                                              : 104));
-    m_banner->setPalette(banner);
 }
 
 bool DocumentWindow::prepareToClose()
