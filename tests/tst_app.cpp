@@ -200,6 +200,9 @@ void TestApp::editorWritesOnlyWhatWasTyped()
     m_scratch->clock.advance(999ms);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), file);
     QVERIFY(window->model().dirty());
+    // The window's title carries the unsaved mark; the toolbar repeats no title of its own.
+    QVERIFY(window->isWindowModified());
+    QVERIFY(window->windowTitle().contains(u"[*]"_s));
     m_scratch->clock.advance(1ms);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), saved);
     QVERIFY(!window->model().dirty());

@@ -559,8 +559,6 @@ void DocumentWindow::wire()
     wireSelectionCounts();
     connect(&model, &DocumentModel::editorScrollRequested, m_editorController,
             &editor::EditorController::scrollToFraction);
-    connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::refreshToolbar);
-    connect(&model, &DocumentModel::fileUrlChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::updateChrome);
     connect(&model, &DocumentModel::presentationChanged, this, &DocumentWindow::updateChrome);
