@@ -7,6 +7,7 @@
 #include "export/exporter.h"
 #include "export/printing.h"
 #include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +15,8 @@
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPdfDocument>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -47,6 +50,8 @@ private Q_SLOTS:
     void withoutAPageThereIsNothingToExport();
     void theWindowsFileMenuExportsItsDocument();
     void pdfAndHtmlComeFromTheRenderedPage();
+    void printingMakesThePdfExportsPage_data();
+    void printingMakesThePdfExportsPage();
 
 private:
     // A stand-in pandoc that records its arguments and its input, then runs `body`; without a
@@ -400,6 +405,88 @@ void TestExport::pdfAndHtmlComeFromTheRenderedPage()
     QCOMPARE(m_asked, (QStringList{m_scratch->path(u"note.pdf"_s), u"PDF (*.pdf)"_s,
                                    m_scratch->path(u"note.html"_s), u"HTML (*.html *.htm)"_s}));
     QCOMPARE(m_alerts, QStringList());
+}
+
+void TestExport::printingMakesThePdfExportsPage_data()
+{
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<bool>("landscape");
+    QTest::addColumn<double>("marginMM");
+    QTest::addColumn<QSizeF>("points");
+
+    QTest::newRow("A4, 20 mm") << int(themes::PaperSize::A4) << false << 20.0
+                               << QSizeF(595.28, 841.89);
+    QTest::newRow("Letter, 30 mm") << int(themes::PaperSize::Letter) << false << 30.0
+                                   << QSizeF(612, 792);
+    QTest::newRow("A5 landscape, 12 mm") << int(themes::PaperSize::A5) << true << 12.0
+                                         << QSizeF(595.28, 419.53);
+}
+
+// Printed to a file, the page is the PDF export's: the paper of the settings, the text as text,
+// and nothing drawn in the margins.
+void TestExport::printingMakesThePdfExportsPage()
+{
+    QFETCH(int, paper);
+    QFETCH(bool, landscape);
+    QFETCH(double, marginMM);
+    QFETCH(QSizeF, points);
+    themes::Appearance &appearance = m_scratch->appearance;
+    appearance.setPaperSize(themes::PaperSize(paper));
+    appearance.setLandscape(landscape);
+    appearance.setMarginMM(marginMM);
+    appearance.setTheme(themes::ThemeKind::Dark);
+
+    app::installControllers();
+    const auto noPages = qScopeGuard([] { core::DocumentModel::setControllerFactory({}); });
+    app::DocumentController::shared().setAlertsEnabled(false);
+    app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    QByteArray text = "# A heading that runs on across the whole width of the paper and more\n\n";
+    for (int i = 0; i < 12; ++i)
+        text += "Printed words, line after line, far enough to reach the paper's edge. ";
+    std::unique_ptr<app::DocumentWindow> window(
+        app::DocumentController::shared().openDocument(m_scratch->write(u"note.md"_s, text)));
+    QVERIFY(window);
+    QSignalSpy messages(preview::PreviewController::of(window->model()),
+                        &preview::PreviewController::messageReceived);
+    QVERIFY(waitUntil([&] { return messages.contains({u"rendered"_s}); }, 60000));
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageLayout(exporter::printInfo(appearance));
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = m_scratch->path(u"printed.pdf"_s);
+    printer.setOutputFileName(path);
+    std::optional<core::Result<void>> printed;
+    exporter::printPage(preview::PreviewController::of(window->model())->webView(), &printer,
+                        appearance, u"note"_s,
+                        [&](const core::Result<void> &result) { printed = result; });
+    QVERIFY(waitUntil([&] { return printed.has_value(); }, 60000));
+    QVERIFY2(*printed, qPrintable(printed->error()));
+
+    QPdfDocument pdf;
+    QCOMPARE(pdf.load(path), QPdfDocument::Error::None);
+    QVERIFY(pdf.pageCount() >= 1);
+    const QSizeF size = pdf.pagePointSize(0);
+    QVERIFY2(qAbs(size.width() - points.width()) < 1 && qAbs(size.height() - points.height()) < 1,
+             qPrintable(u"%1 x %2"_s.arg(size.width()).arg(size.height())));
+    // Text the printer receives as text, not a picture of it.
+    QVERIFY(pdf.getAllText(0).text().contains(u"Printed words"_s));
+
+    // One pixel a point: the ink lies within the margins.
+    const QImage page = pdf.render(0, size.toSize());
+    const QColor paperColour = page.pixelColor(0, 0);
+    QRect ink;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            if (qAbs(c.red() - paperColour.red()) + qAbs(c.green() - paperColour.green())
+                    + qAbs(c.blue() - paperColour.blue()) > 60)
+                ink |= QRect(x, y, 1, 1);
+        }
+    const double margin = exporter::marginPoints(marginMM);
+    QVERIFY2(!ink.isEmpty() && ink.left() >= margin - 2 && ink.top() >= margin - 2
+                 && ink.right() <= page.width() - margin + 2,
+             qPrintable(u"ink %1,%2 to %3; margin %4"_s.arg(ink.left()).arg(ink.top())
+                            .arg(ink.right()).arg(margin)));
 }
 
 int main(int argc, char **argv)

@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class QPrinter;
 class QWebEngineView;
 
 namespace quorvel::themes {
@@ -54,5 +55,16 @@ private:
 // any panel, as core::FileWriter writes: whole or not at all. The completion says why it failed.
 void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
               std::function<void(const core::Result<void> &)> completion);
+
+// The layout a printout is made with: the paper and orientation chosen for `printer` (the print
+// dialog starts from the settings'), the settings' margin on every side.
+QPageLayout printLayout(const QPrinter &printer, const themes::Appearance &appearance);
+
+// Prints the page of `view` as the PDF export makes it, vector text and all, never as a picture
+// of the page: the same PDF is written as the file when `printer` prints to a file, and goes to
+// the CUPS queue as it is otherwise. Only where there is no CUPS client does the engine print
+// the page itself. The completion says why it failed. `printer` must outlive the completion.
+void printPage(QWebEngineView *view, QPrinter *printer, const themes::Appearance &appearance,
+               const QString &title, std::function<void(const core::Result<void> &)> completion);
 
 } // namespace quorvel::exporter
