@@ -383,8 +383,10 @@ void TestExport::pdfAndHtmlComeFromTheRenderedPage()
     const auto noPages = qScopeGuard([] { core::DocumentModel::setControllerFactory({}); });
     app::DocumentController::shared().setAlertsEnabled(false);
     app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    m_scratch->write(u"other.md"_s, "# Other\n");
     std::unique_ptr<app::DocumentWindow> window(app::DocumentController::shared().openDocument(
-        m_scratch->write(u"note.md"_s, "# Heading\n\nOnly the page says *this*.\n")));
+        m_scratch->write(u"note.md"_s, "# Heading\n\nOnly the page says *this*.\n\n"
+                                       "[Next](other.md) and [Gone](gone.md) and [[other]]\n")));
     QVERIFY(window);
     QSignalSpy messages(preview::PreviewController::of(window->model()),
                         &preview::PreviewController::messageReceived);
@@ -401,7 +403,13 @@ void TestExport::pdfAndHtmlComeFromTheRenderedPage()
     QVERIFY(ScratchEnvironment::read(m_answer).startsWith("%PDF"));
     QVERIFY(exportTo(u"out.html"_s, exporter::exportHTML));
     QCOMPARE(m_revealed, QStringList{m_answer});
-    QVERIFY(ScratchEnvironment::read(m_answer).contains("Only the page says <em>this</em>."));
+    const QByteArray html = ScratchEnvironment::read(m_answer);
+    QVERIFY(html.contains("Only the page says <em>this</em>."));
+    // A note that is there is linked by its path beside the export; one that is not, not at all;
+    // and no address shows where the user keeps their files.
+    QVERIFY(html.contains("href=\"other.md\">Next</a>"));
+    QVERIFY(!html.contains("gone.md"));
+    QVERIFY(!html.contains("file:"));
     QCOMPARE(m_asked, (QStringList{m_scratch->path(u"note.pdf"_s), u"PDF (*.pdf)"_s,
                                    m_scratch->path(u"note.html"_s), u"HTML (*.html *.htm)"_s}));
     QCOMPARE(m_alerts, QStringList());
