@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QListView>
 #include <QLocale>
+#include <QSplitter>
 #include <QTest>
 
 using namespace quorvel;
@@ -53,6 +54,7 @@ private Q_SLOTS:
     void outlineRowsAreIndentedAsDrawn();
     void outlineShowsANoteWhenEmpty();
     void choosingARowReportsItsHeading();
+    void collapsingLeavesARailNotAnEmptyColumn();
 
 private:
     QLocale m_locale;
@@ -537,6 +539,31 @@ void TestChrome::choosingARowReportsItsHeading()
     list->setCurrentIndex(list->model()->index(2, 0));
     QTest::keyClick(list, Qt::Key_Return);
     QCOMPARE(chosen, (QList<core::OutlineItem>{outline.at(1), outline.at(2)}));
+}
+
+void TestChrome::collapsingLeavesARailNotAnEmptyColumn()
+{
+    Harness h;
+    h.model->setOutline({{1, u"A heading long enough not to fit the column it is listed in"_s,
+                          u"long"_s}});
+    QSplitter columns;
+    auto *sidebar = new app::OutlineSidebar(*h.model, &columns);
+    columns.addWidget(sidebar);
+    columns.addWidget(new QWidget(&columns));
+    columns.resize(800, 400);
+    columns.setSizes({240, 560});
+    columns.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&columns));
+    // Cut short in the list, the heading is there in full for the pointer.
+    const QModelIndex row = sidebar->listView()->model()->index(0, 0);
+    QCOMPARE(row.data(Qt::ToolTipRole).toString(), h.model->outline().at(0).text);
+
+    sidebar->headerButton()->click();
+    QTRY_COMPARE(sidebar->width(), app::OutlineSidebar::kRailWidth);
+    QTRY_VERIFY(columns.widget(1)->width() >= 800 - app::OutlineSidebar::kRailWidth - columns.handleWidth() - 1);
+    sidebar->headerButton()->click();
+    QTRY_VERIFY(sidebar->width() >= app::OutlineSidebar::kMinimumWidth);
+    QVERIFY(sidebar->listView()->isVisible());
 }
 
 void TestChrome::typographyStepsKeepTheirBounds_data()

@@ -134,8 +134,6 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setChildrenCollapsible(false);
     m_outline = new OutlineSidebar(*m_model, m_columns);
-    m_outline->setMinimumWidth(180);
-    m_outline->setMaximumWidth(360);
     auto *centre = new QWidget(m_columns);
     auto *column = new QVBoxLayout(centre);
     column->setContentsMargins(0, 0, 0, 0);
@@ -147,6 +145,15 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_columns->setStretchFactor(1, 1);
     m_columns->setSizes({230, 652});
     setCentralWidget(m_columns);
+    // Opened again, the outline takes back the width it had, not just its least.
+    connect(m_outline, &OutlineSidebar::collapsedChanged, this, [this](bool collapsed) {
+        if (collapsed)
+            return;
+        const int total = m_columns->sizes().value(0) + m_columns->sizes().value(1);
+        const int width = std::clamp(m_outline->openWidth(), OutlineSidebar::kMinimumWidth,
+                                     OutlineSidebar::kMaximumWidth);
+        m_columns->setSizes({width, std::max(total - width, 0)});
+    });
     m_findBar = new FindBar(*m_model, m_split);
     m_sourceFindBar = new SourceFindBar(m_editor, m_session->text(), m_split);
     connect(m_model, &DocumentModel::textFinderActionRequested, m_sourceFindBar,
