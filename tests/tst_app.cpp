@@ -33,6 +33,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 
@@ -58,6 +59,7 @@ private Q_SLOTS:
     void spellingFollowsThePreferenceInEveryWindow();
     void closingSavesATitledFileFirst();
     void alertsWearTheirWindowsTheme();
+    void collapsedOutlineGivesItsColumnToThePage();
     void closingAnUntitledDraftAsks_data();
     void closingAnUntitledDraftAsks();
     void unreadableFilesOpenNoWindow_data();
@@ -152,6 +154,26 @@ void TestApp::alertsWearTheirWindowsTheme()
     box.show();
     QCOMPARE(box.palette().color(QPalette::Window), dark);
     QCOMPARE(box.palette().color(QPalette::WindowText), window->palette().color(QPalette::WindowText));
+}
+
+void TestApp::collapsedOutlineGivesItsColumnToThePage()
+{
+    DocumentWindow *window = open("# One\n\n## Two\n");
+    window->resize(900, 600);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->model().setShowOutline(true);
+    app::OutlineSidebar *outline = window->outlineSidebar();
+    QTRY_VERIFY(outline->width() >= app::OutlineSidebar::kMinimumWidth);
+    const int page = outline->parentWidget()->width() - outline->width();
+
+    outline->headerButton()->click();
+    QTRY_COMPARE(outline->width(), app::OutlineSidebar::kRailWidth);
+    auto *columns = qobject_cast<QSplitter *>(outline->parentWidget());
+    QVERIFY(columns);
+    QTRY_VERIFY(columns->widget(1)->width() > page + 100);
+    outline->headerButton()->click();
+    QTRY_VERIFY(outline->width() >= app::OutlineSidebar::kMinimumWidth);
 }
 
 void TestApp::answerNextDialog(QMessageBox::StandardButton button)

@@ -145,13 +145,15 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_columns->setStretchFactor(1, 1);
     m_columns->setSizes({230, 652});
     setCentralWidget(m_columns);
-    // Opened again, the outline takes back the width it had, not just its least.
+    // Collapsed, the outline's column goes to the page; opened again, the outline takes back the
+    // width it had, not just its least. Said to the splitter outright: it does not always hear
+    // of a child's new limits while the page's view is beside it.
     connect(m_outline, &OutlineSidebar::collapsedChanged, this, [this](bool collapsed) {
-        if (collapsed)
-            return;
         const int total = m_columns->sizes().value(0) + m_columns->sizes().value(1);
-        const int width = std::clamp(m_outline->openWidth(), OutlineSidebar::kMinimumWidth,
-                                     OutlineSidebar::kMaximumWidth);
+        const int width = collapsed ? OutlineSidebar::kRailWidth
+                                    : std::clamp(m_outline->openWidth(),
+                                                 OutlineSidebar::kMinimumWidth,
+                                                 OutlineSidebar::kMaximumWidth);
         m_columns->setSizes({width, std::max(total - width, 0)});
     });
     m_findBar = new FindBar(*m_model, m_split);
