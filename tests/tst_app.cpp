@@ -60,6 +60,8 @@ private Q_SLOTS:
     void closingSavesATitledFileFirst();
     void alertsWearTheirWindowsTheme();
     void collapsedOutlineGivesItsColumnToThePage();
+    void alertsAreSizedToTheirText_data();
+    void alertsAreSizedToTheirText();
     void closingAnUntitledDraftAsks_data();
     void closingAnUntitledDraftAsks();
     void unreadableFilesOpenNoWindow_data();
@@ -154,6 +156,49 @@ void TestApp::alertsWearTheirWindowsTheme()
     box.show();
     QCOMPARE(box.palette().color(QPalette::Window), dark);
     QCOMPARE(box.palette().color(QPalette::WindowText), window->palette().color(QPalette::WindowText));
+}
+
+void TestApp::alertsAreSizedToTheirText_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<int>("detailLines"); // at most
+
+    QTest::newRow("short title over a sentence")
+        << u"Note not found"_s
+        << u"No file named \u201CMissing Note\u201D in \u201Cvault\u201D or the folders inside it."_s
+        << 2;
+    QTest::newRow("one line") << u"Export failed"_s << u"PDF export failed."_s << 1;
+    QTest::newRow("a long explanation keeps a reading measure")
+        << u"The file could not be saved"_s
+        << QString(u"Your text is still here; it is saved again after your next change. "_s)
+               .repeated(4)
+        << 8;
+}
+
+void TestApp::alertsAreSizedToTheirText()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, detail);
+    QFETCH(int, detailLines);
+    app::fitAlertsToText(*qApp);
+    DocumentWindow *window = open("text\n");
+    QMessageBox box(QMessageBox::Warning, u"Quorvel"_s, message, QMessageBox::Ok, window);
+    box.setInformativeText(detail);
+    box.show();
+    auto *label = box.findChild<QLabel *>(u"qt_msgbox_informativelabel"_s);
+    QVERIFY(label);
+    QTRY_VERIFY(label->isVisible());
+    // The lines the detail is broken into at the width it was given.
+    const QFontMetrics metrics(label->font());
+    const int lines = metrics.boundingRect(QRect(0, 0, label->contentsRect().width(), 10000),
+                                           Qt::TextWordWrap, detail)
+                          .height()
+                      / metrics.lineSpacing();
+    QVERIFY2(lines <= detailLines, qPrintable(u"%1 lines in %2 px"_s.arg(lines).arg(label->width())));
+    // Never wider than a reading measure, whatever the length.
+    QVERIFY(label->width() <= app::kAlertTextWidth + 24);
+    QVERIFY(box.findChild<QLabel *>(u"qt_msgbox_label"_s)->font().bold());
 }
 
 void TestApp::collapsedOutlineGivesItsColumnToThePage()
