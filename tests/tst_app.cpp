@@ -34,7 +34,10 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QSplitter>
+#include <QScopeGuard>
+#include <QStyle>
 #include <QTest>
+#include <QToolTip>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -156,6 +159,27 @@ void TestApp::alertsWearTheirWindowsTheme()
     box.show();
     QCOMPARE(box.palette().color(QPalette::Window), dark);
     QCOMPARE(box.palette().color(QPalette::WindowText), window->palette().color(QPalette::WindowText));
+
+    // A tooltip too, though it sets the application's tooltip colours on itself (light ones, as
+    // a desktop's theme gives them).
+    const QPalette tips = QToolTip::palette();
+    const auto restore = qScopeGuard([tips] { QToolTip::setPalette(tips); });
+    QPalette light = QApplication::style()->standardPalette();
+    light.setColor(QPalette::ToolTipBase, Qt::white);
+    QToolTip::setPalette(light);
+    window->show();
+    QToolTip::showText(window->mapToGlobal(QPoint(20, 20)), u"Find"_s, window->sourceEditor());
+    QWidget *tip = nullptr;
+    QTRY_VERIFY((tip = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->windowType() == Qt::ToolTip && w->isVisible())
+                return w;
+        return static_cast<QWidget *>(nullptr);
+    }()));
+    QCOMPARE(tip->palette().color(QPalette::ToolTipBase),
+             window->palette().color(QPalette::ToolTipBase));
+    QVERIFY(tip->palette().color(QPalette::ToolTipBase).lightness() < 100);
+    QToolTip::hideText();
 }
 
 void TestApp::alertsAreSizedToTheirText_data()

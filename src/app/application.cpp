@@ -103,8 +103,11 @@ protected:
             QWidget *owner = widget->isWindow() && widget->parentWidget()
                 ? widget->parentWidget()->window()
                 : nullptr;
+            // A tooltip sets the application's tooltip colours on itself; in a themed window
+            // it takes the window's instead, which has its own for tooltips.
+            const bool tip = widget->windowType() == Qt::ToolTip;
             if (owner && owner->testAttribute(Qt::WA_SetPalette)
-                && !widget->testAttribute(Qt::WA_SetPalette))
+                && (tip || !widget->testAttribute(Qt::WA_SetPalette)))
                 widget->setPalette(owner->palette());
         }
         return QObject::eventFilter(watched, event);
