@@ -52,6 +52,8 @@ private Q_SLOTS:
     void pdfAndHtmlComeFromTheRenderedPage();
     void printingMakesThePdfExportsPage_data();
     void printingMakesThePdfExportsPage();
+    void aPrinterGetsThePdfWithTheDialogsChoices_data();
+    void aPrinterGetsThePdfWithTheDialogsChoices();
 
 private:
     // A stand-in pandoc that records its arguments and its input, then runs `body`; without a
@@ -495,6 +497,51 @@ void TestExport::printingMakesThePdfExportsPage()
                  && ink.right() <= page.width() - margin + 2,
              qPrintable(u"ink %1,%2 to %3; margin %4"_s.arg(ink.left()).arg(ink.top())
                             .arg(ink.right()).arg(margin)));
+}
+
+void TestExport::aPrinterGetsThePdfWithTheDialogsChoices_data()
+{
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<int>("duplex");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<QStringList>("options");
+
+    const QString one = u"sides=one-sided"_s;
+    QTest::newRow("as it is") << 1 << int(QPrinter::DuplexNone) << 0 << 0 << false
+                              << QStringList{u"-o"_s, one};
+    QTest::newRow("copies, collated")
+        << 3 << int(QPrinter::DuplexNone) << 0 << 0 << false
+        << QStringList{u"-n"_s, u"3"_s, u"-o"_s, u"collate=true"_s, u"-o"_s, one};
+    QTest::newRow("both sides, long edge")
+        << 1 << int(QPrinter::DuplexLongSide) << 0 << 0 << false
+        << QStringList{u"-o"_s, u"sides=two-sided-long-edge"_s};
+    QTest::newRow("printer's own sides, pages 2 to 4, grey")
+        << 1 << int(QPrinter::DuplexAuto) << 2 << 4 << true
+        << QStringList{u"-P"_s, u"2-4"_s, u"-o"_s, u"print-color-mode=monochrome"_s};
+}
+
+// What lp is told: the queue, the title, the dialog's choices, and the PDF as it is laid out.
+void TestExport::aPrinterGetsThePdfWithTheDialogsChoices()
+{
+    QFETCH(int, copies);
+    QFETCH(int, duplex);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(bool, grey);
+    QFETCH(QStringList, options);
+    exporter::PrintChoices choices;
+    choices.queue = u"office"_s;
+    choices.copies = copies;
+    choices.collate = true;
+    choices.duplex = QPrinter::DuplexMode(duplex);
+    choices.fromPage = from;
+    choices.toPage = to;
+    choices.grey = grey;
+    const QStringList expected = QStringList{u"-d"_s, u"office"_s, u"-t"_s, u"A note"_s} + options
+        + QStringList{u"-o"_s, u"fit-to-page=false"_s, u"--"_s, u"/tmp/x.pdf"_s};
+    QCOMPARE(exporter::lpArguments(choices, u"A note"_s, u"/tmp/x.pdf"_s), expected);
 }
 
 int main(int argc, char **argv)

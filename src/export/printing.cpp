@@ -126,40 +126,6 @@ core::Result<void> printFailed(const QString &why = {})
                                                      : why);
 }
 
-// lp's options for what was chosen in the print dialog.
-QStringList lpArguments(const QPrinter &printer, const QString &title, const QString &file)
-{
-    QStringList arguments{QStringLiteral("-d"), printer.printerName(), QStringLiteral("-t"), title};
-    if (printer.copyCount() > 1) {
-        arguments << QStringLiteral("-n") << QString::number(printer.copyCount());
-        if (printer.collateCopies())
-            arguments << QStringLiteral("-o") << QStringLiteral("collate=true");
-    }
-    switch (printer.duplex()) {
-    case QPrinter::DuplexNone:
-        arguments << QStringLiteral("-o") << QStringLiteral("sides=one-sided");
-        break;
-    case QPrinter::DuplexLongSide:
-        arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-long-edge");
-        break;
-    case QPrinter::DuplexShortSide:
-        arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-short-edge");
-        break;
-    case QPrinter::DuplexAuto:
-        break;
-    }
-    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0)
-        arguments << QStringLiteral("-P")
-                  << QStringLiteral("%1-%2").arg(printer.fromPage()).arg(
-                         printer.toPage() > 0 ? printer.toPage() : printer.fromPage());
-    if (printer.colorMode() == QPrinter::GrayScale)
-        arguments << QStringLiteral("-o") << QStringLiteral("print-color-mode=monochrome");
-    // The PDF is already laid out on the paper with its margins: the queue must not fit it again.
-    arguments << QStringLiteral("-o") << QStringLiteral("fit-to-page=false") << QStringLiteral("--")
-              << file;
-    return arguments;
-}
-
 // Hands the PDF to the CUPS queue. lp has read the file by the time it ends, so the scratch copy
 // goes then.
 void sendToQueue(const QString &lp, const QStringList &arguments, const QString &file,
@@ -203,6 +169,53 @@ void sendToQueue(const QString &lp, const QStringList &arguments, const QString 
 
 } // namespace
 
+PrintChoices PrintChoices::of(const QPrinter &printer)
+{
+    PrintChoices choices;
+    choices.queue = printer.printerName();
+    choices.copies = printer.copyCount();
+    choices.collate = printer.collateCopies();
+    choices.duplex = printer.duplex();
+    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
+        choices.fromPage = printer.fromPage();
+        choices.toPage = printer.toPage() > 0 ? printer.toPage() : printer.fromPage();
+    }
+    choices.grey = printer.colorMode() == QPrinter::GrayScale;
+    return choices;
+}
+
+QStringList lpArguments(const PrintChoices &choices, const QString &title, const QString &file)
+{
+    QStringList arguments{QStringLiteral("-d"), choices.queue, QStringLiteral("-t"), title};
+    if (choices.copies > 1) {
+        arguments << QStringLiteral("-n") << QString::number(choices.copies);
+        if (choices.collate)
+            arguments << QStringLiteral("-o") << QStringLiteral("collate=true");
+    }
+    switch (choices.duplex) {
+    case QPrinter::DuplexNone:
+        arguments << QStringLiteral("-o") << QStringLiteral("sides=one-sided");
+        break;
+    case QPrinter::DuplexLongSide:
+        arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-long-edge");
+        break;
+    case QPrinter::DuplexShortSide:
+        arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-short-edge");
+        break;
+    case QPrinter::DuplexAuto:
+        break;
+    }
+    if (choices.fromPage > 0)
+        arguments << QStringLiteral("-P")
+                  << QStringLiteral("%1-%2").arg(choices.fromPage).arg(choices.toPage);
+    if (choices.grey)
+        arguments << QStringLiteral("-o") << QStringLiteral("print-color-mode=monochrome");
+    // The PDF is already laid out on the paper with its margins: the queue must not fit it again.
+    arguments << QStringLiteral("-o") << QStringLiteral("fit-to-page=false") << QStringLiteral("--")
+              << file;
+    return arguments;
+}
+
 QPageLayout printLayout(const QPrinter &printer, const themes::Appearance &appearance)
 {
     QPageLayout layout = printInfo(appearance);
@@ -240,7 +253,7 @@ void printPage(QWebEngineView *view, QPrinter *printer, const themes::Appearance
                                       .filePath(QStringLiteral("quorvel-print-")
                                                 + QUuid::createUuid().toString(QUuid::WithoutBraces)
                                                 + QStringLiteral(".pdf"));
-    const QStringList arguments = toFile ? QStringList() : lpArguments(*printer, title, file);
+    const QStringList arguments = toFile ? QStringList() : lpArguments(PrintChoices::of(*printer), title, file);
     view->page()->printToPdf(
         [toFile, file, lp, arguments, completion = std::move(completion)](const QByteArray &pdf) {
             if (pdf.isEmpty()) {

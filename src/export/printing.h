@@ -6,12 +6,12 @@
 #include <QList>
 #include <QObject>
 #include <QPageLayout>
+#include <QPrinter>
 #include <QSizeF>
 #include <QString>
 
 #include <functional>
 
-class QPrinter;
 class QWebEngineView;
 
 namespace quorvel::themes {
@@ -59,6 +59,23 @@ void writePDF(QWebEngineView *view, const QString &path, const themes::Appearanc
 // The layout a printout is made with: the paper and orientation chosen for `printer` (the print
 // dialog starts from the settings'), the settings' margin on every side.
 QPageLayout printLayout(const QPrinter &printer, const themes::Appearance &appearance);
+
+// What was chosen in the print dialog, as a CUPS queue is told it.
+struct PrintChoices
+{
+    QString queue;
+    int copies = 1;
+    bool collate = false;
+    QPrinter::DuplexMode duplex = QPrinter::DuplexAuto;
+    int fromPage = 0; // 0: every page
+    int toPage = 0;
+    bool grey = false;
+
+    static PrintChoices of(const QPrinter &printer);
+};
+// The command line of lp that prints `file` on the queue with those choices, the PDF as it is
+// laid out.
+QStringList lpArguments(const PrintChoices &choices, const QString &title, const QString &file);
 
 // Prints the page of `view` as the PDF export makes it, vector text and all, never as a picture
 // of the page: the same PDF is written as the file when `printer` prints to a file, and goes to
