@@ -406,6 +406,7 @@ void TestChrome::chromeTextIsReadableInEveryTheme_data()
         {"secondary on banner", QPalette::Active, QPalette::PlaceholderText, QPalette::AlternateBase},
         {"text on banner", QPalette::Active, QPalette::WindowText, QPalette::AlternateBase},
         {"link on base", QPalette::Active, QPalette::Link, QPalette::Base},
+        {"accent text on a bar", QPalette::Active, QPalette::Link, QPalette::Window},
         {"disabled on window", QPalette::Disabled, QPalette::WindowText, QPalette::Window},
         {"disabled on button", QPalette::Disabled, QPalette::ButtonText, QPalette::Button},
         {"disabled menu item", QPalette::Disabled, QPalette::Text, QPalette::Base},
