@@ -37,6 +37,8 @@
 #include <QScopeGuard>
 #include <QStyle>
 #include <QTest>
+#include <QToolButton>
+#include <QToolBar>
 #include <QToolTip>
 #include <QTimer>
 
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void closingSavesATitledFileFirst();
     void alertsWearTheirWindowsTheme();
     void collapsedOutlineGivesItsColumnToThePage();
+    void toolbarButtonsAllSayWhatTheyDo();
     void alertsAreSizedToTheirText_data();
     void alertsAreSizedToTheirText();
     void closingAnUntitledDraftAsks_data();
@@ -223,6 +226,26 @@ void TestApp::alertsAreSizedToTheirText()
     // Never wider than a reading measure, whatever the length.
     QVERIFY(label->width() <= app::kAlertTextWidth + 24);
     QVERIFY(box.findChild<QLabel *>(u"qt_msgbox_label"_s)->font().bold());
+}
+
+// Every button of the bar says what it does on hover, and the bar repeats no title: the window's
+// own names the file.
+void TestApp::toolbarButtonsAllSayWhatTheyDo()
+{
+    DocumentWindow *window = open("text\n");
+    window->show();
+    auto *bar = window->findChild<QToolBar *>(u"documentToolbar"_s);
+    QVERIFY(bar);
+    int buttons = 0;
+    for (QToolButton *button : bar->findChildren<QToolButton *>()) {
+        if (!button->isVisible())
+            continue;
+        ++buttons;
+        QVERIFY2(!button->toolTip().isEmpty(), qPrintable(button->text()));
+    }
+    QVERIFY(buttons >= 11);
+    QVERIFY(bar->findChildren<QLabel *>().isEmpty());
+    QVERIFY(window->windowTitle().startsWith(u"note.md"_s));
 }
 
 void TestApp::collapsedOutlineGivesItsColumnToThePage()
