@@ -33,7 +33,13 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSplitter>
+#include <QScopeGuard>
+#include <QStyle>
 #include <QTest>
+#include <QToolButton>
+#include <QToolBar>
+#include <QToolTip>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -58,6 +64,10 @@ private Q_SLOTS:
     void spellingFollowsThePreferenceInEveryWindow();
     void closingSavesATitledFileFirst();
     void alertsWearTheirWindowsTheme();
+    void collapsedOutlineGivesItsColumnToThePage();
+    void toolbarButtonsAllSayWhatTheyDo();
+    void alertsAreSizedToTheirText_data();
+    void alertsAreSizedToTheirText();
     void closingAnUntitledDraftAsks_data();
     void closingAnUntitledDraftAsks();
     void unreadableFilesOpenNoWindow_data();
@@ -152,6 +162,115 @@ void TestApp::alertsWearTheirWindowsTheme()
     box.show();
     QCOMPARE(box.palette().color(QPalette::Window), dark);
     QCOMPARE(box.palette().color(QPalette::WindowText), window->palette().color(QPalette::WindowText));
+
+    // A tooltip too, though it sets the application's tooltip colours on itself (light ones, as
+    // a desktop's theme gives them).
+    const QPalette tips = QToolTip::palette();
+    const auto restore = qScopeGuard([tips] { QToolTip::setPalette(tips); });
+    QPalette light = QApplication::style()->standardPalette();
+    light.setColor(QPalette::ToolTipBase, Qt::white);
+    QToolTip::setPalette(light);
+    window->show();
+    QToolTip::showText(window->mapToGlobal(QPoint(20, 20)), u"Find"_s, window->sourceEditor());
+    QWidget *tip = nullptr;
+    QTRY_VERIFY((tip = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->windowType() == Qt::ToolTip && w->isVisible())
+                return w;
+        return static_cast<QWidget *>(nullptr);
+    }()));
+    QCOMPARE(tip->palette().color(QPalette::ToolTipBase),
+             window->palette().color(QPalette::ToolTipBase));
+    QVERIFY(tip->palette().color(QPalette::ToolTipBase).lightness() < 100);
+    QToolTip::hideText();
+}
+
+void TestApp::alertsAreSizedToTheirText_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<int>("detailLines"); // at most
+
+    QTest::newRow("short title over a sentence")
+        << u"Note not found"_s
+        << u"No file named \u201CMissing Note\u201D in \u201Cvault\u201D or the folders inside it."_s
+        << 2;
+    QTest::newRow("one line") << u"Export failed"_s << u"PDF export failed."_s << 1;
+    QTest::newRow("a long explanation keeps a reading measure")
+        << u"The file could not be saved"_s
+        << QString(u"Your text is still here; it is saved again after your next change. "_s)
+               .repeated(4)
+        << 8;
+}
+
+void TestApp::alertsAreSizedToTheirText()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, detail);
+    QFETCH(int, detailLines);
+    app::fitAlertsToText(*qApp);
+    DocumentWindow *window = open("text\n");
+    QMessageBox box(QMessageBox::Warning, u"Quorvel"_s, message, QMessageBox::Ok, window);
+    box.setInformativeText(detail);
+    box.show();
+    auto *label = box.findChild<QLabel *>(u"qt_msgbox_informativelabel"_s);
+    QVERIFY(label);
+    QTRY_VERIFY(label->isVisible());
+    // The lines the detail is broken into at the width it was given.
+    const QFontMetrics metrics(label->font());
+    const int lines = metrics.boundingRect(QRect(0, 0, label->contentsRect().width(), 10000),
+                                           Qt::TextWordWrap, detail)
+                          .height()
+                      / metrics.lineSpacing();
+    QVERIFY2(lines <= detailLines, qPrintable(u"%1 lines in %2 px"_s.arg(lines).arg(label->width())));
+    // Never wider than a reading measure, whatever the length.
+    QVERIFY(label->width() <= app::kAlertTextWidth + 24);
+    QVERIFY(box.findChild<QLabel *>(u"qt_msgbox_label"_s)->font().bold());
+}
+
+// Every button of the bar says what it does on hover, and the bar repeats no title: the window's
+// own names the file.
+void TestApp::toolbarButtonsAllSayWhatTheyDo()
+{
+    DocumentWindow *window = open("text\n");
+    window->show();
+    auto *bar = window->findChild<QToolBar *>(u"documentToolbar"_s);
+    QVERIFY(bar);
+    int buttons = 0;
+    for (QToolButton *button : bar->findChildren<QToolButton *>()) {
+        if (!button->isVisible())
+            continue;
+        ++buttons;
+        QVERIFY2(!button->toolTip().isEmpty(), qPrintable(button->text()));
+    }
+    QVERIFY(buttons >= 11);
+    QVERIFY(bar->findChildren<QLabel *>().isEmpty());
+    QVERIFY(window->windowTitle().startsWith(u"note.md"_s));
+}
+
+void TestApp::collapsedOutlineGivesItsColumnToThePage()
+{
+    DocumentWindow *window = open("# One\n\n## Two\n");
+    window->resize(900, 600);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->model().setShowOutline(true);
+    app::OutlineSidebar *outline = window->outlineSidebar();
+    QTRY_VERIFY(outline->width() >= app::OutlineSidebar::kMinimumWidth);
+    // The outline shares its column with the backlinks; the page is the last column.
+    QWidget *sidebar = outline->parentWidget();
+    auto *columns = qobject_cast<QSplitter *>(sidebar->parentWidget());
+    QVERIFY(columns);
+    QWidget *pageColumn = columns->widget(columns->count() - 1);
+    QTRY_VERIFY(pageColumn->width() <= columns->width() - app::OutlineSidebar::kMinimumWidth);
+    const int page = pageColumn->width();
+
+    outline->headerButton()->click();
+    QTRY_COMPARE(outline->width(), app::OutlineSidebar::kRailWidth);
+    QTRY_COMPARE(sidebar->width(), app::OutlineSidebar::kRailWidth);
+    QTRY_VERIFY(pageColumn->width() > page + 100);
+    outline->headerButton()->click();
+    QTRY_VERIFY(outline->width() >= app::OutlineSidebar::kMinimumWidth);
 }
 
 void TestApp::answerNextDialog(QMessageBox::StandardButton button)
@@ -200,6 +319,9 @@ void TestApp::editorWritesOnlyWhatWasTyped()
     m_scratch->clock.advance(999ms);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), file);
     QVERIFY(window->model().dirty());
+    // The window's title carries the unsaved mark; the toolbar repeats no title of its own.
+    QVERIFY(window->isWindowModified());
+    QVERIFY(window->windowTitle().contains(u"[*]"_s));
     m_scratch->clock.advance(1ms);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), saved);
     QVERIFY(!window->model().dirty());

@@ -1,6 +1,7 @@
 #include "modelharness.h"
 #include "testsupport.h"
 
+#include "app/chromepalette.h"
 #include "app/outlinesidebar.h"
 #include "app/statusbar.h"
 #include "app/textcounts.h"
@@ -10,6 +11,7 @@
 #include <QImage>
 #include <QListView>
 #include <QLocale>
+#include <QSplitter>
 #include <QTest>
 
 using namespace quorvel;
@@ -44,11 +46,15 @@ private Q_SLOTS:
     void selectionCountsBesideTheNotes();
     void longTextsAreCountedInTheBackground();
 
+    void chromeTextIsReadableInEveryTheme_data();
+    void chromeTextIsReadableInEveryTheme();
+
     void outlineRowStyles_data();
     void outlineRowStyles();
     void outlineRowsAreIndentedAsDrawn();
     void outlineShowsANoteWhenEmpty();
     void choosingARowReportsItsHeading();
+    void collapsingLeavesARailNotAnEmptyColumn();
 
 private:
     QLocale m_locale;
@@ -378,6 +384,63 @@ void TestChrome::longTextsAreCountedInTheBackground()
              (QStringList{u"400,001 words"_s, u"2,000,004 characters"_s, u"2001 min read"_s}));
 }
 
+void TestChrome::chromeTextIsReadableInEveryTheme_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<int>("ink");
+    QTest::addColumn<int>("surface");
+
+    const struct
+    {
+        const char *name;
+        QPalette::ColorGroup group;
+        QPalette::ColorRole ink, surface;
+    } pairs[] = {
+        {"text on window", QPalette::Active, QPalette::WindowText, QPalette::Window},
+        {"text on base", QPalette::Active, QPalette::Text, QPalette::Base},
+        {"button text on button", QPalette::Active, QPalette::ButtonText, QPalette::Button},
+        {"highlighted text", QPalette::Active, QPalette::HighlightedText, QPalette::Highlight},
+        {"placeholder on base", QPalette::Active, QPalette::PlaceholderText, QPalette::Base},
+        {"secondary on window", QPalette::Active, QPalette::PlaceholderText, QPalette::Window},
+        {"secondary on banner", QPalette::Active, QPalette::PlaceholderText, QPalette::AlternateBase},
+        {"text on banner", QPalette::Active, QPalette::WindowText, QPalette::AlternateBase},
+        {"link on base", QPalette::Active, QPalette::Link, QPalette::Base},
+        {"accent text on a bar", QPalette::Active, QPalette::Link, QPalette::Window},
+        {"disabled on window", QPalette::Disabled, QPalette::WindowText, QPalette::Window},
+        {"disabled on button", QPalette::Disabled, QPalette::ButtonText, QPalette::Button},
+        {"disabled menu item", QPalette::Disabled, QPalette::Text, QPalette::Base},
+    };
+    for (themes::ThemeKind theme : themes::allThemes())
+        for (const auto &pair : pairs)
+            QTest::addRow("%s: %s", qPrintable(themes::storedName(theme)), pair.name)
+                << int(theme) << int(pair.group) << int(pair.ink) << int(pair.surface);
+}
+
+// Every theme of the catalogue, through the one derivation the windows use: what the chrome
+// writes is readable on what it writes it on.
+void TestChrome::chromeTextIsReadableInEveryTheme()
+{
+    QFETCH(int, theme);
+    QFETCH(int, group);
+    QFETCH(int, ink);
+    QFETCH(int, surface);
+    const QPalette palette = app::chromePalette(themes::ThemeKind(theme));
+    const auto g = QPalette::ColorGroup(group);
+    const QColor on = palette.color(g, QPalette::ColorRole(surface));
+    const QColor text = palette.color(g, QPalette::ColorRole(ink));
+    const double ratio = app::contrastRatio(text, on, palette.color(QPalette::Window));
+    QVERIFY2(ratio >= app::kChromeTextContrast,
+             qPrintable(u"%1 on %2: %3"_s.arg(text.name(QColor::HexArgb), on.name())
+                            .arg(ratio, 0, 'f', 2)));
+    // The chrome is the page's: a dark page is framed by a dark window, a light one by a light.
+    if (const auto page = themes::editorColors(themes::ThemeKind(theme))) {
+        const bool darkPage = page->background.lightness() < page->text.lightness();
+        QCOMPARE(palette.color(QPalette::Window).lightness() < 128, darkPage);
+        QCOMPARE(palette.color(QPalette::Base), page->background);
+    }
+}
+
 void TestChrome::outlineRowStyles_data()
 {
     QTest::addColumn<int>("level");
@@ -477,6 +540,31 @@ void TestChrome::choosingARowReportsItsHeading()
     list->setCurrentIndex(list->model()->index(2, 0));
     QTest::keyClick(list, Qt::Key_Return);
     QCOMPARE(chosen, (QList<core::OutlineItem>{outline.at(1), outline.at(2)}));
+}
+
+void TestChrome::collapsingLeavesARailNotAnEmptyColumn()
+{
+    Harness h;
+    h.model->setOutline({{1, u"A heading long enough not to fit the column it is listed in"_s,
+                          u"long"_s}});
+    QSplitter columns;
+    auto *sidebar = new app::OutlineSidebar(*h.model, &columns);
+    columns.addWidget(sidebar);
+    columns.addWidget(new QWidget(&columns));
+    columns.resize(800, 400);
+    columns.setSizes({240, 560});
+    columns.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&columns));
+    // Cut short in the list, the heading is there in full for the pointer.
+    const QModelIndex row = sidebar->listView()->model()->index(0, 0);
+    QCOMPARE(row.data(Qt::ToolTipRole).toString(), h.model->outline().at(0).text);
+
+    sidebar->headerButton()->click();
+    QTRY_COMPARE(sidebar->width(), app::OutlineSidebar::kRailWidth);
+    QTRY_VERIFY(columns.widget(1)->width() >= 800 - app::OutlineSidebar::kRailWidth - columns.handleWidth() - 1);
+    sidebar->headerButton()->click();
+    QTRY_VERIFY(sidebar->width() >= app::OutlineSidebar::kMinimumWidth);
+    QVERIFY(sidebar->listView()->isVisible());
 }
 
 void TestChrome::typographyStepsKeepTheirBounds_data()

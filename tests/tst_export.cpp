@@ -7,6 +7,7 @@
 #include "export/exporter.h"
 #include "export/printing.h"
 #include "preview/previewcontroller.h"
+#include "preview/quorvelwebview.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +15,8 @@
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPdfDocument>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -47,6 +50,10 @@ private Q_SLOTS:
     void withoutAPageThereIsNothingToExport();
     void theWindowsFileMenuExportsItsDocument();
     void pdfAndHtmlComeFromTheRenderedPage();
+    void printingMakesThePdfExportsPage_data();
+    void printingMakesThePdfExportsPage();
+    void aPrinterGetsThePdfWithTheDialogsChoices_data();
+    void aPrinterGetsThePdfWithTheDialogsChoices();
 
 private:
     // A stand-in pandoc that records its arguments and its input, then runs `body`; without a
@@ -378,8 +385,10 @@ void TestExport::pdfAndHtmlComeFromTheRenderedPage()
     const auto noPages = qScopeGuard([] { core::DocumentModel::setControllerFactory({}); });
     app::DocumentController::shared().setAlertsEnabled(false);
     app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    m_scratch->write(u"other.md"_s, "# Other\n");
     std::unique_ptr<app::DocumentWindow> window(app::DocumentController::shared().openDocument(
-        m_scratch->write(u"note.md"_s, "# Heading\n\nOnly the page says *this*.\n")));
+        m_scratch->write(u"note.md"_s, "# Heading\n\nOnly the page says *this*.\n\n"
+                                       "[Next](other.md) and [Gone](gone.md) and [[other]]\n")));
     QVERIFY(window);
     QSignalSpy messages(preview::PreviewController::of(window->model()),
                         &preview::PreviewController::messageReceived);
@@ -396,10 +405,143 @@ void TestExport::pdfAndHtmlComeFromTheRenderedPage()
     QVERIFY(ScratchEnvironment::read(m_answer).startsWith("%PDF"));
     QVERIFY(exportTo(u"out.html"_s, exporter::exportHTML));
     QCOMPARE(m_revealed, QStringList{m_answer});
-    QVERIFY(ScratchEnvironment::read(m_answer).contains("Only the page says <em>this</em>."));
+    const QByteArray html = ScratchEnvironment::read(m_answer);
+    QVERIFY(html.contains("Only the page says <em>this</em>."));
+    // A note that is there is linked by its path beside the export; one that is not, not at all;
+    // and no address shows where the user keeps their files.
+    QVERIFY(html.contains("href=\"other.md\">Next</a>"));
+    QVERIFY(!html.contains("gone.md"));
+    QVERIFY(!html.contains("file:"));
     QCOMPARE(m_asked, (QStringList{m_scratch->path(u"note.pdf"_s), u"PDF (*.pdf)"_s,
                                    m_scratch->path(u"note.html"_s), u"HTML (*.html *.htm)"_s}));
     QCOMPARE(m_alerts, QStringList());
+}
+
+void TestExport::printingMakesThePdfExportsPage_data()
+{
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<bool>("landscape");
+    QTest::addColumn<double>("marginMM");
+    QTest::addColumn<QSizeF>("points");
+
+    QTest::newRow("A4, 20 mm") << int(themes::PaperSize::A4) << false << 20.0
+                               << QSizeF(595.28, 841.89);
+    QTest::newRow("Letter, 30 mm") << int(themes::PaperSize::Letter) << false << 30.0
+                                   << QSizeF(612, 792);
+    QTest::newRow("A5 landscape, 12 mm") << int(themes::PaperSize::A5) << true << 12.0
+                                         << QSizeF(595.28, 419.53);
+}
+
+// Printed to a file, the page is the PDF export's: the paper of the settings, the text as text,
+// and nothing drawn in the margins.
+void TestExport::printingMakesThePdfExportsPage()
+{
+    QFETCH(int, paper);
+    QFETCH(bool, landscape);
+    QFETCH(double, marginMM);
+    QFETCH(QSizeF, points);
+    themes::Appearance &appearance = m_scratch->appearance;
+    appearance.setPaperSize(themes::PaperSize(paper));
+    appearance.setLandscape(landscape);
+    appearance.setMarginMM(marginMM);
+    appearance.setTheme(themes::ThemeKind::Dark);
+
+    app::installControllers();
+    const auto noPages = qScopeGuard([] { core::DocumentModel::setControllerFactory({}); });
+    app::DocumentController::shared().setAlertsEnabled(false);
+    app::DocumentController::shared().setModelEnvironment(m_scratch->env());
+    QByteArray text = "# A heading that runs on across the whole width of the paper and more\n\n";
+    for (int i = 0; i < 12; ++i)
+        text += "Printed words, line after line, far enough to reach the paper's edge. ";
+    std::unique_ptr<app::DocumentWindow> window(
+        app::DocumentController::shared().openDocument(m_scratch->write(u"note.md"_s, text)));
+    QVERIFY(window);
+    QSignalSpy messages(preview::PreviewController::of(window->model()),
+                        &preview::PreviewController::messageReceived);
+    QVERIFY(waitUntil([&] { return messages.contains({u"rendered"_s}); }, 60000));
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageLayout(exporter::printInfo(appearance));
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = m_scratch->path(u"printed.pdf"_s);
+    printer.setOutputFileName(path);
+    std::optional<core::Result<void>> printed;
+    exporter::printPage(preview::PreviewController::of(window->model())->webView(), &printer,
+                        appearance, u"note"_s,
+                        [&](const core::Result<void> &result) { printed = result; });
+    QVERIFY(waitUntil([&] { return printed.has_value(); }, 60000));
+    QVERIFY2(*printed, qPrintable(printed->error()));
+
+    QPdfDocument pdf;
+    QCOMPARE(pdf.load(path), QPdfDocument::Error::None);
+    QVERIFY(pdf.pageCount() >= 1);
+    const QSizeF size = pdf.pagePointSize(0);
+    QVERIFY2(qAbs(size.width() - points.width()) < 1 && qAbs(size.height() - points.height()) < 1,
+             qPrintable(u"%1 x %2"_s.arg(size.width()).arg(size.height())));
+    // Text the printer receives as text, not a picture of it.
+    QVERIFY(pdf.getAllText(0).text().contains(u"Printed words"_s));
+
+    // One pixel a point: the ink lies within the margins.
+    const QImage page = pdf.render(0, size.toSize());
+    const QColor paperColour = page.pixelColor(0, 0);
+    QRect ink;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            if (qAbs(c.red() - paperColour.red()) + qAbs(c.green() - paperColour.green())
+                    + qAbs(c.blue() - paperColour.blue()) > 60)
+                ink |= QRect(x, y, 1, 1);
+        }
+    const double margin = exporter::marginPoints(marginMM);
+    QVERIFY2(!ink.isEmpty() && ink.left() >= margin - 2 && ink.top() >= margin - 2
+                 && ink.right() <= page.width() - margin + 2,
+             qPrintable(u"ink %1,%2 to %3; margin %4"_s.arg(ink.left()).arg(ink.top())
+                            .arg(ink.right()).arg(margin)));
+}
+
+void TestExport::aPrinterGetsThePdfWithTheDialogsChoices_data()
+{
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<int>("duplex");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<QStringList>("options");
+
+    const QString one = u"sides=one-sided"_s;
+    QTest::newRow("as it is") << 1 << int(QPrinter::DuplexNone) << 0 << 0 << false
+                              << QStringList{u"-o"_s, one};
+    QTest::newRow("copies, collated")
+        << 3 << int(QPrinter::DuplexNone) << 0 << 0 << false
+        << QStringList{u"-n"_s, u"3"_s, u"-o"_s, u"collate=true"_s, u"-o"_s, one};
+    QTest::newRow("both sides, long edge")
+        << 1 << int(QPrinter::DuplexLongSide) << 0 << 0 << false
+        << QStringList{u"-o"_s, u"sides=two-sided-long-edge"_s};
+    QTest::newRow("printer's own sides, pages 2 to 4, grey")
+        << 1 << int(QPrinter::DuplexAuto) << 2 << 4 << true
+        << QStringList{u"-P"_s, u"2-4"_s, u"-o"_s, u"print-color-mode=monochrome"_s};
+}
+
+// What lp is told: the queue, the title, the dialog's choices, and the PDF as it is laid out.
+void TestExport::aPrinterGetsThePdfWithTheDialogsChoices()
+{
+    QFETCH(int, copies);
+    QFETCH(int, duplex);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(bool, grey);
+    QFETCH(QStringList, options);
+    exporter::PrintChoices choices;
+    choices.queue = u"office"_s;
+    choices.copies = copies;
+    choices.collate = true;
+    choices.duplex = QPrinter::DuplexMode(duplex);
+    choices.fromPage = from;
+    choices.toPage = to;
+    choices.grey = grey;
+    const QStringList expected = QStringList{u"-d"_s, u"office"_s, u"-t"_s, u"A note"_s} + options
+        + QStringList{u"-o"_s, u"fit-to-page=false"_s, u"--"_s, u"/tmp/x.pdf"_s};
+    QCOMPARE(exporter::lpArguments(choices, u"A note"_s, u"/tmp/x.pdf"_s), expected);
 }
 
 int main(int argc, char **argv)

@@ -320,7 +320,10 @@ void TestHeadless::exportCopiesInOnlyImagesBesideTheNote_data()
     QTest::newRow("image-over-the-limit") << "![b](big.png)"_ba << html << out
                                           << "src=\"big.png\""_ba << "data:image"_ba;
     QTest::newRow("link-to-a-note") << "[o](Other.md) and [[Other]]"_ba << html << out
-                                    << "href=\"Other.md\" data-written"_ba << "/notes/"_ba;
+                                    << "href=\"Other.md\">o</a>"_ba << "/notes/"_ba;
+    // No link to a note that is not there: the file would point at nothing beside it.
+    QTest::newRow("link-to-a-missing-note") << "[o](Other.md) and [g](Gone.md)"_ba << html << out
+                                            << "href=\"Other.md\""_ba << "Gone.md"_ba;
     QTest::newRow("exported-elsewhere")
         << "[o](Other.md) ![d](dot.png)"_ba << html << u"elsewhere/out.html"_s
         << "href=\"../notes/Other.md\""_ba << "href=\"Other.md\""_ba;

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTabWidget>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void themePickerShowsOnlyWithoutPerFileThemes();
     void labelsTellValuesBeyondTheSlidersReach();
     void downloadSwitchFollowsAutomaticChecks();
+    void eachTabIsAsTallAsWhatItHolds();
 };
 
 void TestShell::cleanup()
@@ -423,6 +425,23 @@ void TestShell::labelsTellValuesBeyondTheSlidersReach()
 
     QTest::keyClicks(f.find<QLineEdit>(u"fontFamily"_s), u"Georgia"_s);
     QCOMPARE(f.scratch.store.string(u"fontFamily"_s).value_or(QString()), u"Georgia"_s);
+}
+
+// No tab sits in the tallest one's height with an empty area under its controls.
+void TestShell::eachTabIsAsTallAsWhatItHolds()
+{
+    WindowFixture f;
+    f.window.show();
+    QTabWidget *tabs = f.window.tabs();
+    QVERIFY(tabs->count() > 1);
+    for (int i = tabs->count() - 1; i >= 0; --i) {
+        tabs->setCurrentIndex(i);
+        QWidget *page = tabs->widget(i);
+        QTRY_VERIFY2(page->height() - page->sizeHint().height() <= 4,
+                     qPrintable(u"%1: %2 high for %3"_s.arg(tabs->tabText(i))
+                                    .arg(page->height())
+                                    .arg(page->sizeHint().height())));
+    }
 }
 
 void TestShell::downloadSwitchFollowsAutomaticChecks()

@@ -17,10 +17,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
 #include <QStringList>
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -100,10 +103,33 @@ protected:
             QWidget *owner = widget->isWindow() && widget->parentWidget()
                 ? widget->parentWidget()->window()
                 : nullptr;
+            // A tooltip sets the application's tooltip colours on itself; in a themed window
+            // it takes the window's instead, which has its own for tooltips.
+            const bool tip = widget->windowType() == Qt::ToolTip;
             if (owner && owner->testAttribute(Qt::WA_SetPalette)
-                && !widget->testAttribute(Qt::WA_SetPalette))
+                && (tip || !widget->testAttribute(Qt::WA_SetPalette)))
                 widget->setPalette(owner->palette());
         }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Message boxes sized to what they say. Left to themselves they take the width of their first
+// line, so that a short title over a sentence makes a narrow box with the sentence broken into
+// four or five lines; each text is given its own width, up to a comfortable measure, and the
+// message reads as the box's title over the detail.
+class AlertFit : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // Before the box's own show event, which works out its size from its labels.
+        if (event->type() == QEvent::Show)
+            if (auto *box = qobject_cast<QMessageBox *>(watched))
+                fitAlertToText(*box);
         return QObject::eventFilter(watched, event);
     }
 };
@@ -113,6 +139,31 @@ protected:
 void followOwnerPalettes(QApplication &app)
 {
     app.installEventFilter(new OwnerPalette(&app));
+}
+
+void fitAlertToText(QMessageBox &box)
+{
+    auto *message = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    auto *detail = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (message && detail && !detail->text().isEmpty()) {
+        QFont bold = message->font();
+        bold.setBold(true);
+        message->setFont(bold);
+    }
+    for (QLabel *label : {message, detail}) {
+        if (!label || label->text().isEmpty())
+            continue;
+        const QFontMetrics metrics(label->font());
+        int widest = 0;
+        for (const QString &line : label->text().split(u'\n'))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        label->setMinimumWidth(std::min(widest + 2, kAlertTextWidth));
+    }
+}
+
+void fitAlertsToText(QApplication &app)
+{
+    app.installEventFilter(new AlertFit(&app));
 }
 
 void prepareEnvironment(int argc, char **argv)
@@ -201,6 +252,7 @@ int runApplication(int argc, char **argv, SelfTestRun selfTest)
 
     installControllers();
     followOwnerPalettes(app);
+    fitAlertsToText(app);
     // Only a program with windows may ask the network anything, and only from here on.
     Updater::setNetworkAllowed(true);
     Updater::shared().start();

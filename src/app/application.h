@@ -1,6 +1,7 @@
 #pragma once
 
 class QApplication;
+class QMessageBox;
 class QString;
 
 namespace quorvel::app {
@@ -17,6 +18,11 @@ void prepareEnvironment(int argc, char **argv);
 void installControllers();
 // Menus, message boxes and dialogs wear the colours of the window they belong to.
 void followOwnerPalettes(QApplication &app);
+// Message boxes as wide as their texts, up to kAlertTextWidth pixels a line, the message in bold
+// over the detail: for every box the application shows (fitAlertsToText), or one.
+inline constexpr int kAlertTextWidth = 420;
+void fitAlertsToText(QApplication &app);
+void fitAlertToText(QMessageBox &box);
 
 // The whole program after main(): reads the command line and runs the chosen mode.
 int runApplication(int argc, char **argv, SelfTestRun selfTest);

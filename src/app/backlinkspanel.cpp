@@ -79,9 +79,15 @@ void BacklinksPanel::setDocument(const QString &path)
     ask();
 }
 
+void BacklinksPanel::setFolded(bool folded)
+{
+    m_folded = folded;
+    setVisible(!m_folded && m_index != nullptr);
+}
+
 void BacklinksPanel::ask()
 {
-    setVisible(m_index != nullptr);
+    setVisible(!m_folded && m_index != nullptr);
     if (!m_index) {
         m_list->setRows({});
         return;

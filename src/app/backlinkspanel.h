@@ -20,6 +20,8 @@ class BacklinksPanel : public QWidget
     Q_OBJECT
 
 public:
+    // Folded away with the outline, it stays hidden whatever it finds.
+    void setFolded(bool folded);
     explicit BacklinksPanel(QWidget *parent = nullptr);
 
     // The note shown; empty for an untitled document, which nothing can link to.
@@ -37,6 +39,7 @@ private:
 
     QString m_path;
     QPointer<vault::SearchIndex> m_index;
+    bool m_folded = false;
     NoteListView *m_list = nullptr;
     QTimer *m_later = nullptr;
     quint64 m_request = 0;

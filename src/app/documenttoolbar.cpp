@@ -12,7 +12,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMenu>
 #include <QToolButton>
 
@@ -112,16 +111,11 @@ DocumentToolbar::DocumentToolbar(DocumentWindow &window)
         }
     }
 
-    // The title in the middle: the file's name, and a dot while there are unsaved changes.
-    auto *left = new QWidget(this);
-    left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    addWidget(left);
-    m_titleLabel = new QLabel(this);
-    m_titleLabel->setAlignment(Qt::AlignCenter);
-    addWidget(m_titleLabel);
-    auto *right = new QWidget(this);
-    right->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    addWidget(right);
+    // The window's title already names the file and marks unsaved changes; the bar keeps its
+    // width for the commands, the view's on the left and the text's on the right.
+    auto *gap = new QWidget(this);
+    gap->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    addWidget(gap);
 
     // As Edit › Find: in split view, the pane with the focus.
     auto *find = addIcon(addAction(QString(), &window,
@@ -209,26 +203,12 @@ void DocumentToolbar::repaintIcons()
 void DocumentToolbar::refresh()
 {
     const DocumentModel &model = m_window.model();
-    const QPalette &palette = m_window.palette();
     // Labels beside Open, Save and Export only while the window has room for them.
     const bool wide = typography::wideToolbar(m_window.width(), model.showOutline());
     for (QAction *action : m_labelled) {
         if (auto *button = qobject_cast<QToolButton *>(widgetForAction(action)))
             button->setToolButtonStyle(wide ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
     }
-    const QString name = m_window.document().isUntitled() ? tr("Untitled")
-                                                          : QFileInfo(m_window.filePath()).fileName();
-    QColor secondary = palette.color(QPalette::WindowText);
-    secondary.setAlphaF(0.6f);
-    const QString dot = model.dirty()
-        ? QStringLiteral("<span style=\"color:%1\">\u25CF</span>&nbsp;&nbsp;")
-              .arg(palette.color(QPalette::Highlight).name())
-        : QString();
-    const int room = wide ? 320 : 150;
-    const QString shown = m_titleLabel->fontMetrics().elidedText(name, Qt::ElideMiddle, room - 20);
-    m_titleLabel->setFixedWidth(room);
-    m_titleLabel->setText(QStringLiteral("%1<span style=\"color:%2\">%3</span>")
-                              .arg(dot, secondary.name(QColor::HexArgb), shown.toHtmlEscaped()));
 }
 
 } // namespace quorvel::app

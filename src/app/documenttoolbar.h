@@ -7,15 +7,14 @@
 #include <utility>
 
 class QAction;
-class QLabel;
 
 namespace quorvel::app {
 
 class DocumentWindow;
 
-// The bar across the top of a document window: the view switcher, open, save and export, the
-// file's title, find, the formatting buttons and the theme and settings menu. It adds itself to
-// the window it is made for.
+// The bar across the top of a document window: the view switcher, open, save and export, find,
+// the formatting buttons and the theme and settings menu. It adds itself to the window it is
+// made for.
 class DocumentToolbar : public QToolBar
 {
     Q_OBJECT
@@ -25,7 +24,7 @@ public:
 
     // Icons in the window palette's colour; again after every palette change.
     void repaintIcons();
-    // Labels by width, the title and its unsaved dot.
+    // Labels beside Open, Save and Export by the window's width.
     void refresh();
 
 private:
@@ -34,7 +33,6 @@ private:
     // The window, not the bar, is asked for colours and width: a palette change reaches the
     // window before its children.
     DocumentWindow &m_window;
-    QLabel *m_titleLabel = nullptr;
     QList<std::pair<QAction *, QString>> m_icons;
     QList<QAction *> m_labelled;
 };

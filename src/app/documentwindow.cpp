@@ -164,6 +164,26 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_columns->setStretchFactor(2, 1);
     m_columns->setSizes({0, 230, 652});
     setCentralWidget(m_columns);
+    // Collapsed, the outline's column goes to the page; opened again, the outline takes back the
+    // width it had, not just its least. Said to the splitter outright: it does not always hear
+    // of a child's new limits while the page's view is beside it.
+    // The backlinks go with it: a rail holds the chevron alone.
+    connect(m_outline, &OutlineSidebar::collapsedChanged, this, [this](bool collapsed) {
+        const QList<int> sizes = m_columns->sizes();
+        const int total = sizes.value(1) + sizes.value(2);
+        const int width = collapsed ? OutlineSidebar::kRailWidth
+                                    : std::clamp(m_outline->openWidth(),
+                                                 OutlineSidebar::kMinimumWidth,
+                                                 OutlineSidebar::kMaximumWidth);
+        m_backlinks->setFolded(collapsed);
+        if (collapsed)
+            m_sidebar->setFixedWidth(width);
+        else {
+            m_sidebar->setMinimumWidth(OutlineSidebar::kMinimumWidth);
+            m_sidebar->setMaximumWidth(OutlineSidebar::kMaximumWidth);
+        }
+        m_columns->setSizes({sizes.value(0), width, std::max(total - width, 0)});
+    });
     m_findBar = new FindBar(*m_model, m_split);
     m_sourceFindBar = new SourceFindBar(m_editor, m_session->text(), m_split);
     connect(m_model, &DocumentModel::textFinderActionRequested, m_sourceFindBar,
@@ -576,8 +596,6 @@ void DocumentWindow::wire()
     wireSelectionCounts();
     connect(&model, &DocumentModel::editorScrollRequested, m_editorController,
             &editor::EditorController::scrollToFraction);
-    connect(&model, &DocumentModel::dirtyChanged, this, &DocumentWindow::refreshToolbar);
-    connect(&model, &DocumentModel::fileUrlChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::refreshToolbar);
     connect(&model, &DocumentModel::showOutlineChanged, this, &DocumentWindow::updateChrome);
     connect(&model, &DocumentModel::presentationChanged, this, &DocumentWindow::updateChrome);
@@ -826,13 +844,6 @@ void DocumentWindow::applyThemeAppearance()
     // The page shows this colour until it paints.
     if (m_preview)
         m_preview->setPalette(editor);
-    QPalette banner = palette();
-    banner.setColor(QPalette::Window, banner.color(QPalette::Window).darker(
-                                          themes::windowAppearance(theme)
-                                                  == themes::WindowAppearance::Dark
-                                              ? 80
-                                              : 104));
-    m_banner->setPalette(banner);
 }
 
 bool DocumentWindow::prepareToClose()

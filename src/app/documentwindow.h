@@ -106,7 +106,7 @@ private:
     void updateChrome();
     // Sends the command to the page in the editing view; true when the source has no part in it.
     bool formatElsewhere(const QString &command);
-    // The toolbar's labels and title; the window hears of changes before the toolbar exists.
+    // The toolbar's labels; the window hears of changes before the toolbar exists.
     void refreshToolbar();
     void showHeading(const core::OutlineItem &item);
     void showPreview();

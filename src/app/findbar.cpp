@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
@@ -53,6 +54,12 @@ FindRow::FindRow(QWidget *anchor)
     , m_anchor(anchor)
 {
     setObjectName(QStringLiteral("findRow"));
+    // It floats over the page: an opaque card lifted by a soft shadow, never a see-through strip.
+    setAttribute(Qt::WA_StyledBackground);
+    auto *shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setBlurRadius(18);
+    shadow->setOffset(0, 3);
+    setGraphicsEffect(shadow);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(10, 7, 10, 7);
     column->setSpacing(5);
@@ -329,6 +336,12 @@ void FindRow::applyStyle()
                                     hover.name(QColor::HexArgb), checked.name(QColor::HexArgb));
     if (styleSheet() != sheet)
         setStyleSheet(sheet);
+    if (auto *shadow = qobject_cast<QGraphicsDropShadowEffect *>(graphicsEffect())) {
+        // Black at a fifth on a light page; a dark page needs more to show any lift at all.
+        QColor dark(Qt::black);
+        dark.setAlphaF(p.color(QPalette::Window).lightness() < 128 ? 0.55f : 0.18f);
+        shadow->setColor(dark);
+    }
     const QColor red(0xD7, 0x3A, 0x31);
     QPalette label = m_result->palette();
     label.setColor(QPalette::WindowText, m_noMatch ? red : secondary);

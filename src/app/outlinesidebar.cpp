@@ -41,13 +41,6 @@ QColor secondary(const QPalette &palette)
     return palette.color(QPalette::PlaceholderText);
 }
 
-// Quieter still than the secondary colour, for a note that is not content.
-QColor tertiary(const QPalette &palette)
-{
-    QColor c = secondary(palette);
-    c.setAlphaF(c.alphaF() * 0.65f);
-    return c;
-}
 
 QFont rowFont(const QFont &base, int level)
 {
@@ -202,6 +195,16 @@ public:
         update();
     }
 
+    // Collapsed, the header is a rail as wide as its chevron: the words would not fit, and a
+    // column of nothing under them would only take the page's room.
+    void setRail(bool rail)
+    {
+        m_rail = rail;
+        setToolTip(rail ? QObject::tr("Show the outline") : QString());
+        updateGeometry();
+        update();
+    }
+
     void setCollapsed(bool collapsed, bool animated)
     {
         const double target = collapsed ? -90.0 : 0.0;
@@ -239,6 +242,10 @@ protected:
             p.drawRoundedRect(QRectF(rect()).adjusted(4, 2, -4, -2), 5, 5);
         }
         p.setPen(colour);
+        if (m_rail) {
+            drawChevron(p, colour, width() / 2.0);
+            return;
+        }
         const QFont title = titleFont();
         QRect area = rect().adjusted(kPadding, 0, -kPadding, 0);
         p.setFont(title);
@@ -246,8 +253,15 @@ protected:
         area.setLeft(area.left() + QFontMetrics(title).horizontalAdvance(text()) + 6);
         p.setFont(countFont());
         p.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, QString::number(m_count));
+        drawChevron(p, colour, width() - kPadding - kChevron / 2.0);
+    }
 
-        p.translate(width() - kPadding - kChevron / 2.0, height() / 2.0);
+private:
+    static constexpr int kChevron = 8;
+
+    void drawChevron(QPainter &p, const QColor &colour, double x)
+    {
+        p.translate(x, height() / 2.0);
         p.rotate(m_angle);
         QPen pen(colour, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
         p.setPen(pen);
@@ -258,9 +272,6 @@ protected:
         chevron.lineTo(kChevron / 2.0, -kChevron / 4.0);
         p.drawPath(chevron);
     }
-
-private:
-    static constexpr int kChevron = 8;
 
     QFont titleFont() const
     {
@@ -273,6 +284,7 @@ private:
     QVariantAnimation *m_turn = nullptr;
     double m_angle = 0;
     int m_count = 0;
+    bool m_rail = false;
 };
 
 } // namespace
@@ -326,6 +338,7 @@ OutlineSidebar::OutlineSidebar(core::DocumentModel &model, QWidget *parent)
     m_empty->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_empty->setContentsMargins(kPadding, 8, kPadding, 0);
     applyPlaceholderColour();
+    setWidthRange();
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -349,7 +362,15 @@ void OutlineSidebar::setCollapsed(bool collapsed)
     if (collapsed == m_collapsed)
         return;
     m_collapsed = collapsed;
-    static_cast<OutlineHeader *>(m_header)->setCollapsed(collapsed, isVisible());
+    auto *header = static_cast<OutlineHeader *>(m_header);
+    header->setCollapsed(collapsed, isVisible());
+    header->setRail(collapsed);
+    if (collapsed) {
+        m_openWidth = width();
+        setFixedWidth(kRailWidth);
+    }
+    else
+        setWidthRange();
     refresh();
     Q_EMIT collapsedChanged(collapsed);
 }
@@ -378,8 +399,14 @@ void OutlineSidebar::applyPlaceholderColour()
 {
     // The label keeps its own colour, so it is worked out again whenever the theme changes.
     QPalette p = m_empty->palette();
-    p.setColor(QPalette::WindowText, tertiary(palette()));
+    p.setColor(QPalette::WindowText, secondary(palette()));
     m_empty->setPalette(p);
+}
+
+void OutlineSidebar::setWidthRange()
+{
+    setMinimumWidth(kMinimumWidth);
+    setMaximumWidth(kMaximumWidth);
 }
 
 } // namespace quorvel::app

@@ -33,10 +33,16 @@ public:
     static RowStyle rowStyle(int level);
     static constexpr int kRowTrailing = 10;
     static constexpr int kRowVerticalPadding = 6;
+    // The column's width while open, and as a rail while collapsed.
+    static constexpr int kMinimumWidth = 180;
+    static constexpr int kMaximumWidth = 360;
+    static constexpr int kRailWidth = 30;
 
     explicit OutlineSidebar(core::DocumentModel &model, QWidget *parent = nullptr);
 
     bool collapsed() const { return m_collapsed; }
+    // The width the column had when it was last collapsed, to open it to again.
+    int openWidth() const { return m_openWidth; }
     void setCollapsed(bool collapsed);
 
     QAbstractButton *headerButton() const { return m_header; }
@@ -54,12 +60,14 @@ protected:
 private:
     void refresh();
     void applyPlaceholderColour();
+    void setWidthRange();
 
     core::DocumentModel &m_model;
     QAbstractButton *m_header = nullptr;
     QListView *m_list = nullptr;
     QLabel *m_empty = nullptr;
     bool m_collapsed = false;
+    int m_openWidth = 230;
 };
 
 } // namespace quorvel::app

@@ -117,6 +117,8 @@ ReloadBanner::ReloadBanner(core::DocumentModel &model, core::DocumentFile &file,
     , m_file(file)
 {
     setAutoFillBackground(true);
+    // A shade deeper than the bars: it asks for attention without leaving the theme.
+    setBackgroundRole(QPalette::AlternateBase);
     setObjectName(QStringLiteral("reloadBanner"));
     auto *icon = new PulseIcon(this);
 

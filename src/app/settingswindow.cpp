@@ -28,6 +28,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -129,6 +130,9 @@ SettingsWindow::SettingsWindow(Appearance &appearance, Updater &updater, QWidget
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_tabs);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The window is as tall as the tab it shows: the short tabs would otherwise sit in the
+    // tallest one's height, over a large empty area.
+    connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::fitCurrentTab);
 
     auto *close = new QShortcut(QKeySequence::Close, this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
@@ -187,6 +191,20 @@ void SettingsWindow::refresh()
 {
     for (const auto &refresher : m_refreshers)
         refresher();
+    // A row shown or hidden changes the tab's height; the layouts hear of it once the event
+    // loop has run.
+    QTimer::singleShot(0, this, &SettingsWindow::fitCurrentTab);
+}
+
+void SettingsWindow::fitCurrentTab()
+{
+    QWidget *page = m_tabs->currentWidget();
+    if (!page)
+        return;
+    // The tab bar and frame around the pages, measured against the pages' own stack.
+    const int around = m_tabs->minimumSizeHint().height()
+                       - page->parentWidget()->minimumSizeHint().height();
+    m_tabs->setFixedHeight(around + page->sizeHint().height());
 }
 
 void SettingsWindow::addSlider(QFormLayout *form, const QString &name, double min, double max,

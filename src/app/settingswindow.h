@@ -42,6 +42,7 @@ private:
                    std::function<QString(double)> label, std::function<double()> read,
                    std::function<void(double)> write);
     void refresh();
+    void fitCurrentTab();
 
     themes::Appearance &m_appearance;
     Updater &m_updater;

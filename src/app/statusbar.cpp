@@ -77,7 +77,8 @@ StatusBar::StatusBar(core::DocumentModel &model, QWidget *parent)
     m_words = label(QPalette::PlaceholderText);
     m_characters = label(QPalette::PlaceholderText);
     m_minutes = label(QPalette::PlaceholderText);
-    m_saveState = label(QPalette::Highlight);
+    // The accent as text: the link colour, which reads on the bar in every theme.
+    m_saveState = label(QPalette::Link);
     m_words->setToolTip(tr("Words as the page shows them, code included. Not counted: Markdown "
                            "markup, link addresses, images and their alternative text, footnote "
                            "marks and the front matter."));

@@ -538,19 +538,19 @@ void printDocument(DocumentModel &model)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // The dialog holds the printer until it goes; the completion holds it until the engine is
     // done with it.
-    QObject::connect(dialog, &QDialog::accepted, dialog, [printer, view, window] {
-        if (!view)
-            return;
-        auto busy = std::make_shared<Busy>(window, tr("Printing\u2026"));
-        auto *completion = new PrintCompletion([printer, busy, window](bool success) {
-            busy->done();
-            if (!success)
-                alert(window, tr("Print failed"), tr("The page could not be printed."));
-        });
-        QObject::connect(view, &QWebEngineView::printFinished, completion,
-                         &PrintCompletion::printOperationDidRun);
-        view->print(printer.get());
-    });
+    themes::Appearance *appearance = &model.environment().appearance;
+    QObject::connect(dialog, &QDialog::accepted, dialog,
+                     [printer, view, window, appearance, title = model.displayName()] {
+                         if (!view)
+                             return;
+                         auto busy = std::make_shared<Busy>(window, tr("Printing\u2026"));
+                         printPage(view, printer.get(), *appearance, title,
+                                   [printer, busy, window](const core::Result<void> &printed) {
+                                       busy->done();
+                                       if (!printed)
+                                           alert(window, tr("Print failed"), printed.error());
+                                   });
+                     });
     dialog->open();
 }
 

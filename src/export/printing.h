@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPageLayout>
+#include <QPrinter>
 #include <QSizeF>
 #include <QString>
 
@@ -54,5 +55,33 @@ private:
 // any panel, as core::FileWriter writes: whole or not at all. The completion says why it failed.
 void writePDF(QWebEngineView *view, const QString &path, const themes::Appearance &appearance,
               std::function<void(const core::Result<void> &)> completion);
+
+// The layout a printout is made with: the paper and orientation chosen for `printer` (the print
+// dialog starts from the settings'), the settings' margin on every side.
+QPageLayout printLayout(const QPrinter &printer, const themes::Appearance &appearance);
+
+// What was chosen in the print dialog, as a CUPS queue is told it.
+struct PrintChoices
+{
+    QString queue;
+    int copies = 1;
+    bool collate = false;
+    QPrinter::DuplexMode duplex = QPrinter::DuplexAuto;
+    int fromPage = 0; // 0: every page
+    int toPage = 0;
+    bool grey = false;
+
+    static PrintChoices of(const QPrinter &printer);
+};
+// The command line of lp that prints `file` on the queue with those choices, the PDF as it is
+// laid out.
+QStringList lpArguments(const PrintChoices &choices, const QString &title, const QString &file);
+
+// Prints the page of `view` as the PDF export makes it, vector text and all, never as a picture
+// of the page: the same PDF is written as the file when `printer` prints to a file, and goes to
+// the CUPS queue as it is otherwise. Only where there is no CUPS client does the engine print
+// the page itself. The completion says why it failed. `printer` must outlive the completion.
+void printPage(QWebEngineView *view, QPrinter *printer, const themes::Appearance &appearance,
+               const QString &title, std::function<void(const core::Result<void> &)> completion);
 
 } // namespace quorvel::exporter

@@ -387,10 +387,17 @@ QString exportImages()
     return QStringLiteral("quorvel.exportImages()");
 }
 
-QString exportHTML(const QString &title, const QString &css, const QJsonObject &images,
-                   const QString &base)
+QString exportFiles()
 {
-    const QJsonObject options{{QStringLiteral("images"), images}, {QStringLiteral("base"), base}};
+    return QStringLiteral("quorvel.exportFiles()");
+}
+
+QString exportHTML(const QString &title, const QString &css, const QJsonObject &images,
+                   const QString &base, const QStringList &present)
+{
+    const QJsonObject options{{QStringLiteral("images"), images},
+                              {QStringLiteral("base"), base},
+                              {QStringLiteral("present"), QJsonArray::fromStringList(present)}};
     return QStringLiteral("quorvel.exportHTML(") + json(title) + QStringLiteral(", ") + json(css)
         + QStringLiteral(", ")
         + QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact)) + u')';

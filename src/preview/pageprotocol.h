@@ -102,10 +102,13 @@ QString resolved(const QString &answer);
 
 // Answers the local image addresses the page shows.
 QString exportImages();
+// Answers every local address the page holds, links as well as images.
+QString exportFiles();
 // Answers the page as one HTML file; `images` maps addresses to the data URLs that replace
-// them, `base` is the folder URL other local addresses are made relative to.
+// them, `base` is the folder URL other local addresses are made relative to, and `present`
+// lists those that lead to a file that is there (the others are left out).
 QString exportHTML(const QString &title, const QString &css, const QJsonObject &images,
-                   const QString &base);
+                   const QString &base, const QStringList &present);
 // Answers the text as the page would write it.
 QString serialize();
 

@@ -513,7 +513,25 @@ void PreviewController::exportHTML(const QString &title, const QString &outputPa
                                                                + ";base64,"
                                                                + image->bytes.toBase64()));
             }
-            self->m_host->runScript(pagecommand::exportHTML(title, css, images, base), answer);
+            // Links and images alike: an address whose file is not there is left out of the
+            // export, which would otherwise point at nothing beside it. Only whether a file is
+            // there is asked; nothing is read.
+            self->m_host->runScript(
+                pagecommand::exportFiles(),
+                [self, title, css, base, images, answer](const QVariant &files) {
+                    if (!self) {
+                        answer(QVariant());
+                        return;
+                    }
+                    QStringList present;
+                    for (const QVariant &item : files.toList()) {
+                        const QUrl url(item.toString().trimmed());
+                        if (url.isLocalFile() && QFileInfo::exists(url.toLocalFile()))
+                            present << item.toString();
+                    }
+                    self->m_host->runScript(
+                        pagecommand::exportHTML(title, css, images, base, present), answer);
+                });
         });
 }
 

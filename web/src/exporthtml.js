@@ -22,7 +22,7 @@ function cleanClone(root) {
   for (const src of clone.querySelectorAll('.diagram.done > .diagram-source')) src.remove();
   for (const el of clone.querySelectorAll('*')) {
     for (const { name } of [...el.attributes]) {
-      if (/^on/i.test(name) || name === 'contenteditable' || name === 'data-from' || name === 'data-to') {
+      if (/^on/i.test(name) || name === 'contenteditable' || name === 'data-from' || name === 'data-to' || name === 'data-written') {
         el.removeAttribute(name);
       }
     }
@@ -40,23 +40,41 @@ export function localImages(root) {
   return [...new Set([...root.querySelectorAll('img[src^="file:"]')].map((img) => img.getAttribute('src')))];
 }
 
+// Every local address the page holds, in any attribute, for the host to say
+// which of them lead to a file that is there.
+export function localFiles(root) {
+  const found = new Set();
+  for (const el of root.querySelectorAll('*')) {
+    for (const { name, value } of el.attributes) {
+      if (name !== 'srcset' && /^\s*file:/i.test(value)) found.add(value);
+    }
+  }
+  return [...found];
+}
+
 // `images` maps an image's file: address to the data: address the host made of
-// it; `base` is the exported file's folder as a file: URL. Every attribute is
-// looked at, not only src and href: a data-href names a file just as well.
-function localAddresses(clone, { images, base }) {
+// it; `base` is the exported file's folder as a file: URL; `present`, when
+// given, lists the addresses whose file is there: any other is left out, so
+// that the file never points at something that is not beside it. Every
+// attribute is looked at, not only src and href: a data-href names a file just
+// as well.
+function localAddresses(clone, { images, base, present }) {
+  const there = Array.isArray(present) ? new Set(present) : null;
   for (const el of clone.querySelectorAll('*')) {
     for (const { name, value } of [...el.attributes]) {
       if (name === 'srcset' && /file:/i.test(value)) el.removeAttribute(name);
       if (!/^\s*file:/i.test(value)) continue;
       const inlined = name === 'src' && el.localName === 'img' ? images?.[value] : undefined;
-      el.setAttribute(name, typeof inlined === 'string' && inlined.startsWith('data:') ? inlined : relativeUrl(value.trim(), base));
+      if (typeof inlined === 'string' && inlined.startsWith('data:')) el.setAttribute(name, inlined);
+      else if (there && !there.has(value)) el.removeAttribute(name);
+      else el.setAttribute(name, relativeUrl(value.trim(), base));
     }
   }
 }
 
-export function exportHtml(win, root, { title, css, themeAttrs, images, base }) {
+export function exportHtml(win, root, { title, css, themeAttrs, images, base, present }) {
   const clone = cleanClone(root);
-  localAddresses(clone, { images, base });
+  localAddresses(clone, { images, base, present });
   const style = String(css ?? '').replace(/<\/style/gi, '<\\/style');
   const { theme, style: vars } = themeAttrs;
   return '<!DOCTYPE html>\n' +

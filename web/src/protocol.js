@@ -116,8 +116,9 @@ export function createHost({ view, formatter, gestures, history }) {
       view.markResolved(m && typeof m === 'object' ? m : {});
     },
     exportImages: () => view.exportImages(),
-    exportHTML(title, css, { images, base } = {}) {
-      return view.exportHTML(title, css, images, base);
+    exportFiles: () => view.exportFiles(),
+    exportHTML(title, css, { images, base, present } = {}) {
+      return view.exportHTML(title, css, images, base, present);
     },
     editContextLink: () => gestures.editContextLink(),
     openContextLink: () => gestures.openContextLink(),

@@ -18,7 +18,7 @@ import { compose, composeInPlace, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
-import { exportHtml, localImages } from './exporthtml.js';
+import { exportHtml, localFiles, localImages } from './exporthtml.js';
 import { createDiagrams } from './diagrams.js';
 import { resolveUrl } from './urls.js';
 import { taskIndexOfLine } from './tasks.js';
@@ -688,10 +688,14 @@ export function createView({
       complete();
       return localImages(root);
     },
-    exportHTML(title, css, images, base) {
+    exportFiles() {
+      complete();
+      return localFiles(root);
+    },
+    exportHTML(title, css, images, base, present) {
       complete();
       const vars = Object.entries(themeStyle(theme)).map(([k, v]) => `${k}: ${v}`).join('; ');
-      return editor.quietly(() => exportHtml(win, root, { title, css, images, base, themeAttrs: { theme: theme.theme, style: vars } }));
+      return editor.quietly(() => exportHtml(win, root, { title, css, images, base, present, themeAttrs: { theme: theme.theme, style: vars } }));
     },
     taskIndexOf,
     markdownToHtml: (text) => sanitize(md.render(text, { resolveUrl: (u) => resolveUrl(u, state?.dir ?? '') })),

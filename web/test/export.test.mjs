@@ -68,6 +68,25 @@ describe('exportHTML', () => {
   }
 });
 
+describe('exportHTML links', () => {
+  it('keeps a link to a note that is there as its relative .md path and leaves out one to a note that is not', () => {
+    const dir = mkdtempSync(join(tmpdir(), 'qv-export-'));
+    mkdirSync(join(dir, 'notes'));
+    writeFileSync(join(dir, 'notes', 'other.md'), '# Other\n');
+    const { page } = makePage();
+    page.render('[there](other.md#part) and [gone](missing.md) and [abs](/nonexistent/far.md)\n', pathToFileURL(`${dir}/notes/`).href);
+    const files = page.exportFiles();
+    const present = files.filter((f) => f.includes('other.md'));
+    assert.equal(present.length, 1);
+    assert.ok(files.some((f) => f.includes('missing.md')), 'every local address is listed');
+    const html = page.exportHTML('x', '', { images: {}, base: pathToFileURL(`${dir}/notes/`).href, present });
+    assert.doesNotMatch(html, /file:|missing\.md|far\.md/);
+    const links = [...new JSDOM(html).window.document.querySelectorAll('a')];
+    assert.deepEqual(links.map((a) => [a.textContent, a.getAttribute('href')]),
+      [['there', 'other.md#part'], ['gone', null], ['abs', null]]);
+  });
+});
+
 describe('themes', () => {
   const payloads = [
     ['host-payload', '{"fontFamily":"","fontSize":17,"lineHeight":1.6,"theme":"cream","width":1180}',
