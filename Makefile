@@ -14,7 +14,7 @@ SANITIZED_SUITES ?= themes core crash vault preview
 empty :=
 space := $(empty) $(empty)
 
-.PHONY: all setup configure build run test clean fuzz-build fuzz sanitize
+.PHONY: all setup configure build run test clean fuzz-build fuzz sanitize package
 
 all: build
 
@@ -49,6 +49,15 @@ sanitize: setup
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
 		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt \
 		ctest --output-on-failure -R '^($(subst $(space),|,$(SANITIZED_SUITES)))$$'
+
+# A .deb of the build for /usr (see packaging/CMakeLists.txt), judged by lintian. Only what is
+# installed is built: the program (with its page) and the compressed manual and changelog.
+package: configure
+	@scripts/setup --package
+	cmake --build $(BUILD_DIR) --parallel $(JOBS) --target quorvel quorvel_docs
+	rm -f $(BUILD_DIR)/quorvel_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+	lintian --fail-on error $(BUILD_DIR)/quorvel_*.deb
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR) $(ASAN_DIR)
