@@ -7,10 +7,10 @@ JOBS ?= $(shell nproc)
 FUZZ_DIR ?= build-fuzz
 FUZZ_TEST_SECONDS ?= 5
 FUZZ_SECONDS ?= 120
-# The suites `make sanitize` builds and runs with AddressSanitizer and UBSan. Those linking the
-# whole application run Chromium inside the test process, which is not built for ASan.
+# The suites `make sanitize` builds and runs with AddressSanitizer and UBSan: every one that never
+# makes a page. Those that do run Chromium inside the test process, which is not built for ASan.
 ASAN_DIR ?= build-asan
-SANITIZED_SUITES ?= themes core crash vault preview
+SANITIZED_SUITES ?= themes core crash vault preview editor chrome shell desktop package
 empty :=
 space := $(empty) $(empty)
 
