@@ -12,6 +12,12 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTranslator>
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -87,6 +93,7 @@ private Q_SLOTS:
     void everyControlIsNamedAndDescribed_data();
     void everyControlIsNamedAndDescribed();
     void tabReachesTheToolbarOutlineAndFindBar();
+    void everyWordOfTheChromeIsTranslated();
 
 private:
     DocumentWindow *openNote(Mode mode);
@@ -182,6 +189,62 @@ void TestAccess::tabReachesTheToolbarOutlineAndFindBar()
                  }),
                  qPrintable(name + u" is not on the Tab chain"_s));
     }
+}
+
+// What the menus, the toolbar and the find bar say, under a translation that marks every word
+// of the template: a word without the mark never went through tr().
+void TestAccess::everyWordOfTheChromeIsTranslated()
+{
+#ifndef QUORVEL_PSEUDO_TRANSLATION
+    QSKIP("built without lrelease");
+#else
+    QTranslator marked;
+    QVERIFY(marked.load(QStringLiteral(QUORVEL_PSEUDO_TRANSLATION)));
+    QApplication::installTranslator(&marked);
+    const auto uninstall = qScopeGuard([&] { QApplication::removeTranslator(&marked); });
+    DocumentWindow *window = openNote(Mode::Split);
+    window->findCommand(DocumentWindow::FindCommand::FindAndReplace);
+
+    QStringList unmarked;
+    const auto check = [&](const QString &where, const QString &word) {
+        if (!word.isEmpty() && !word.startsWith(u'\u00a7'))
+            unmarked << where + u": "_s + word;
+    };
+    std::function<void(QMenu *, const QString &)> walkMenu = [&](QMenu *menu, const QString &path) {
+        Q_EMIT menu->aboutToShow();
+        for (QAction *action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            // Open Recent lists files by their names, which are nobody's to translate.
+            if (!QFileInfo(action->toolTip()).isAbsolute())
+                check(path, action->text());
+            if (action->menu())
+                walkMenu(action->menu(), path + u" > "_s + action->text());
+        }
+    };
+    for (QAction *top : window->menuBar()->actions()) {
+        check(u"menu bar"_s, top->text());
+        if (top->menu())
+            walkMenu(top->menu(), top->text());
+    }
+    auto *toolbar = window->findChild<QToolBar *>();
+    QVERIFY(toolbar);
+    for (QAction *action : toolbar->actions()) {
+        if (action->isSeparator() || qobject_cast<QWidget *>(toolbar->widgetForAction(action)) == nullptr)
+            continue;
+        check(u"toolbar"_s, action->text());
+        check(u"toolbar tip"_s, action->toolTip());
+    }
+    for (auto *field : window->findChildren<QLineEdit *>()) {
+        check(u"field"_s, field->placeholderText());
+        check(u"field name"_s, field->accessibleName());
+    }
+    for (auto *button : window->findChildren<QAbstractButton *>()) {
+        check(u"button"_s, button->accessibleName());
+        check(u"button tip"_s, button->toolTip());
+    }
+    QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(u"\n"_s)));
+#endif
 }
 
 int main(int argc, char **argv)
