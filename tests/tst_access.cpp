@@ -189,6 +189,14 @@ void TestAccess::tabReachesTheToolbarOutlineAndFindBar()
                  }),
                  qPrintable(name + u" is not on the Tab chain"_s));
     }
+    // Escape leaves the bar from a button as from a field.
+    auto *matchCase = *std::find_if(reached.begin(), reached.end(), [](QWidget *w) {
+        return w->accessibleName() == u"Match Case";
+    });
+    QWidget *bar = matchCase->parentWidget();
+    QVERIFY(bar->isVisible());
+    QTest::keyClick(matchCase, Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
 }
 
 // What the menus, the toolbar and the find bar say, under a translation that marks every word

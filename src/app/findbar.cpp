@@ -297,6 +297,17 @@ bool FindRow::eventFilter(QObject *watched, QEvent *event)
     return QFrame::eventFilter(watched, event);
 }
 
+// Escape on a button reached by Tab closes the bar as it does in the fields: the buttons leave the
+// key to their row.
+void FindRow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        Q_EMIT closeRequested();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
 void FindRow::changeEvent(QEvent *event)
 {
     QFrame::changeEvent(event);
