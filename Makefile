@@ -7,14 +7,14 @@ JOBS ?= $(shell nproc)
 FUZZ_DIR ?= build-fuzz
 FUZZ_TEST_SECONDS ?= 5
 FUZZ_SECONDS ?= 120
-# The suites `make sanitize` builds and runs with AddressSanitizer and UBSan. Those linking the
-# whole application run Chromium inside the test process, which is not built for ASan.
+# The suites `make sanitize` builds and runs with AddressSanitizer and UBSan: every one that never
+# makes a page. Those that do run Chromium inside the test process, which is not built for ASan.
 ASAN_DIR ?= build-asan
-SANITIZED_SUITES ?= themes core crash vault preview
+SANITIZED_SUITES ?= themes core crash vault preview editor chrome shell desktop package
 empty :=
 space := $(empty) $(empty)
 
-.PHONY: all setup configure build run test clean fuzz-build fuzz sanitize
+.PHONY: all setup configure build run test clean fuzz-build fuzz sanitize package
 
 all: build
 
@@ -49,6 +49,15 @@ sanitize: setup
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
 		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt \
 		ctest --output-on-failure -R '^($(subst $(space),|,$(SANITIZED_SUITES)))$$'
+
+# A .deb of the build for /usr (see packaging/CMakeLists.txt), judged by lintian. Only what is
+# installed is built: the program (with its page) and the compressed manual and changelog.
+package: configure
+	@scripts/setup --package
+	cmake --build $(BUILD_DIR) --parallel $(JOBS) --target quorvel quorvel_docs
+	rm -f $(BUILD_DIR)/quorvel_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+	lintian --fail-on error $(BUILD_DIR)/quorvel_*.deb
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR) $(ASAN_DIR)

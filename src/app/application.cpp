@@ -19,9 +19,12 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QStringList>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +34,26 @@
 namespace quorvel::app {
 
 namespace {
+
+// Qt's own words (the buttons of its dialogs) and ours in the user's language, when a translation
+// is installed: ours beside the program in a build, else under share/ with the page.
+void installTranslations(QApplication &app)
+{
+    auto *qt = new QTranslator(&app);
+    if (qt->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(qt);
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    auto *ours = new QTranslator(&app);
+    const QStringList folders{exeDir + QStringLiteral("/translations"),
+                              exeDir + QStringLiteral("/../share/quorvel/translations")};
+    for (const QString &folder : folders) {
+        if (ours->load(QLocale(), QStringLiteral("quorvel"), QStringLiteral("_"), folder)) {
+            QApplication::installTranslator(ours);
+            break;
+        }
+    }
+}
 
 QStringList arguments(int argc, char **argv)
 {
@@ -238,6 +261,7 @@ int runApplication(int argc, char **argv, SelfTestRun selfTest)
     QApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    installTranslations(app);
 
     QObject::connect(&themes::Appearance::shared(),
                      &themes::Appearance::windowAppearancesInvalidated, &app,

@@ -22,6 +22,7 @@ BacklinksPanel::BacklinksPanel(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("backlinksPanel"));
     m_list = new NoteListView(this);
     m_list->setAccessibleName(tr("Backlinks"));
+    m_list->setAccessibleDescription(tr("The notes that link to this one, and those that name it without a link"));
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     connect(m_list, &NoteListView::chosen, this,
             [this](const NoteRow &row) { Q_EMIT noteChosen(row.path, row.heading); });

@@ -119,13 +119,13 @@ void DocumentMenus::addEditingItems(QMenu *edit)
         Command command;
         QList<QKeySequence> keys;
     } items[] = {
-        {"&Undo", Command::Undo, QKeySequence::keyBindings(QKeySequence::Undo)},
-        {"Re&do", Command::Redo, QKeySequence::keyBindings(QKeySequence::Redo)},
-        {"Cu&t", Command::Cut, QKeySequence::keyBindings(QKeySequence::Cut)},
-        {"&Copy", Command::Copy, QKeySequence::keyBindings(QKeySequence::Copy)},
-        {"&Paste", Command::Paste, QKeySequence::keyBindings(QKeySequence::Paste)},
-        {"Paste as Plain Te&xt", Command::PastePlainText, {Qt::CTRL | Qt::SHIFT | Qt::Key_V}},
-        {"Select &All", Command::SelectAll, QKeySequence::keyBindings(QKeySequence::SelectAll)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Undo"), Command::Undo, QKeySequence::keyBindings(QKeySequence::Undo)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Re&do"), Command::Redo, QKeySequence::keyBindings(QKeySequence::Redo)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Cu&t"), Command::Cut, QKeySequence::keyBindings(QKeySequence::Cut)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Copy"), Command::Copy, QKeySequence::keyBindings(QKeySequence::Copy)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Paste"), Command::Paste, QKeySequence::keyBindings(QKeySequence::Paste)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Paste as Plain Te&xt"), Command::PastePlainText, {Qt::CTRL | Qt::SHIFT | Qt::Key_V}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Select &All"), Command::SelectAll, QKeySequence::keyBindings(QKeySequence::SelectAll)},
     };
     QList<std::pair<QAction *, Command>> actions;
     for (const auto &item : items) {
@@ -163,10 +163,10 @@ void DocumentMenus::addFindItems(QMenu *edit)
         Command command;
         QList<QKeySequence> keys;
     } finds[] = {
-        {"&Find\u2026", Command::Find, {QKeySequence::Find}},
-        {"Find and &Replace\u2026", Command::FindAndReplace, {Qt::CTRL | Qt::Key_H}},
-        {"Find &Next", Command::Next, {Qt::Key_F3, Qt::CTRL | Qt::Key_G}},
-        {"Find Pre&vious", Command::Previous,
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Find\u2026"), Command::Find, {QKeySequence::Find}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Find and &Replace\u2026"), Command::FindAndReplace, {Qt::CTRL | Qt::Key_H}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Find &Next"), Command::Next, {Qt::Key_F3, Qt::CTRL | Qt::Key_G}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Find Pre&vious"), Command::Previous,
          {Qt::SHIFT | Qt::Key_F3, Qt::CTRL | Qt::SHIFT | Qt::Key_G}},
     };
     for (const auto &entry : finds) {
@@ -200,12 +200,12 @@ void DocumentMenus::addFormatMenu()
         const char *suffix;
         QKeySequence key;
     } inlines[] = {
-        {"&Bold", "bold", "**", "**", QKeySequence(Qt::CTRL | Qt::Key_B)},
-        {"&Italic", "italic", "*", "*", QKeySequence(Qt::CTRL | Qt::Key_I)},
-        {"&Code", "code", "`", "`", QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft)},
-        {"&Link\u2026", "link", "[", "", QKeySequence(Qt::CTRL | Qt::Key_K)},
-        {"&Highlight", "mark", "==", "==", {}},
-        {"&Strikethrough", "strike", "~~", "~~", {}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Bold"), "bold", "**", "**", QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Italic"), "italic", "*", "*", QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Code"), "code", "`", "`", QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Link\u2026"), "link", "[", "", QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Highlight"), "mark", "==", "==", {}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Strikethrough"), "strike", "~~", "~~", {}},
     };
     for (const auto &entry : inlines) {
         format->addAction(DocumentWindow::tr(entry.label), entry.key, window,
@@ -232,11 +232,11 @@ void DocumentMenus::addFormatMenu()
         BlockKind kind;
         QKeySequence key;
     } blocks[] = {
-        {"&Paragraph", "paragraph", BlockKind::Paragraph, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_0)},
-        {"&Quote", "quote", BlockKind::Quote, {}},
-        {"B&ulleted List", "ul", BlockKind::Bullet, {}},
-        {"&Numbered List", "ol", BlockKind::Numbered, {}},
-        {"Chec&kbox", "task", BlockKind::Task, {}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Paragraph"), "paragraph", BlockKind::Paragraph, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_0)},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Quote"), "quote", BlockKind::Quote, {}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "B&ulleted List"), "ul", BlockKind::Bullet, {}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Numbered List"), "ol", BlockKind::Numbered, {}},
+        {QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "Chec&kbox"), "task", BlockKind::Task, {}},
     };
     for (const auto &entry : blocks) {
         format->addAction(DocumentWindow::tr(entry.label), entry.key, window,
@@ -265,10 +265,10 @@ void DocumentMenus::addViewMenu()
         Mode mode;
         const char *label;
         Qt::Key key;
-    } modeItems[] = {{Mode::Read, "&Reading View", Qt::Key_1},
-                     {Mode::Visual, "&Editing View", Qt::Key_2},
-                     {Mode::Split, "S&plit View", Qt::Key_3},
-                     {Mode::Source, "So&urce View", Qt::Key_4}};
+    } modeItems[] = {{Mode::Read, QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Reading View"), Qt::Key_1},
+                     {Mode::Visual, QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "&Editing View"), Qt::Key_2},
+                     {Mode::Split, QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "S&plit View"), Qt::Key_3},
+                     {Mode::Source, QT_TRANSLATE_NOOP("quorvel::app::DocumentWindow", "So&urce View"), Qt::Key_4}};
     for (const auto &entry : modeItems) {
         auto *action = view->addAction(DocumentWindow::tr(entry.label), window,
                                        [model, mode = entry.mode] { model->setMode(mode); });

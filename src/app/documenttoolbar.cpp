@@ -53,13 +53,15 @@ DocumentToolbar::DocumentToolbar(DocumentWindow &window)
     {
         Mode mode;
         const char *icon;
+        const char *name;
         const char *help;
-    } switcher[] = {{Mode::Read, "read", "Reading View (Ctrl+1)"},
-                    {Mode::Visual, "edit", "Editing View (Ctrl+2)"},
-                    {Mode::Source, "source", "Source View (Ctrl+4)"},
-                    {Mode::Split, "split", "Split View (Ctrl+3)"}};
+    } switcher[] = {{Mode::Read, "read", QT_TR_NOOP("Reading View"), QT_TR_NOOP("Reading View (Ctrl+1)")},
+                    {Mode::Visual, "edit", QT_TR_NOOP("Editing View"), QT_TR_NOOP("Editing View (Ctrl+2)")},
+                    {Mode::Source, "source", QT_TR_NOOP("Source View"), QT_TR_NOOP("Source View (Ctrl+4)")},
+                    {Mode::Split, "split", QT_TR_NOOP("Split View"), QT_TR_NOOP("Split View (Ctrl+3)")}};
     for (const auto &entry : switcher) {
-        auto *action = addIcon(addAction(QString(), w, [model, mode = entry.mode] { model->setMode(mode); }),
+        // The name is what a screen reader says; the button shows only the icon.
+        auto *action = addIcon(addAction(tr(entry.name), w, [model, mode = entry.mode] { model->setMode(mode); }),
                                QString::fromLatin1(entry.icon));
         action->setToolTip(tr(entry.help));
         action->setCheckable(true);
@@ -118,23 +120,24 @@ DocumentToolbar::DocumentToolbar(DocumentWindow &window)
     addWidget(gap);
 
     // As Edit › Find: in split view, the pane with the focus.
-    auto *find = addIcon(addAction(QString(), &window,
+    auto *find = addIcon(addAction(tr("Find"), &window,
                                    [w] { w->findCommand(DocumentWindow::FindCommand::Find); }),
                          QStringLiteral("find"));
     find->setToolTip(tr("Find (Ctrl+F)"));
     const struct
     {
         const char *icon;
+        const char *name;
         const char *help;
         const char *command;
         const char *mark;
-    } buttons[] = {{"bold", "Bold (Ctrl+B)", "bold", "**"},
-                   {"italic", "Italic (Ctrl+I)", "italic", "*"},
-                   {"strike", "Strikethrough", "strike", "~~"}};
+    } buttons[] = {{"bold", QT_TR_NOOP("Bold"), QT_TR_NOOP("Bold (Ctrl+B)"), "bold", "**"},
+                   {"italic", QT_TR_NOOP("Italic"), QT_TR_NOOP("Italic (Ctrl+I)"), "italic", "*"},
+                   {"strike", QT_TR_NOOP("Strikethrough"), QT_TR_NOOP("Strikethrough"), "strike", "~~"}};
     QList<QAction *> formatActions;
     for (const auto &entry : buttons) {
         auto *action = addIcon(
-            addAction(QString(), w,
+            addAction(tr(entry.name), w,
                       [w, command = QString::fromLatin1(entry.command),
                        mark = QString::fromLatin1(entry.mark)] {
                           w->applyFormat(command, mark, mark);
@@ -178,6 +181,18 @@ DocumentToolbar::DocumentToolbar(DocumentWindow &window)
         button->setStyleSheet(kMenuButtonStyle);
     }
     m_labelled = {open, save, exports};
+    // A toolbar's buttons are left out of Tab by default; here they are the way to the commands
+    // without the pointer, in the order they are shown.
+    QWidget *previous = nullptr;
+    for (QAction *action : actions()) {
+        QWidget *button = widgetForAction(action);
+        if (!qobject_cast<QToolButton *>(button))
+            continue;
+        button->setFocusPolicy(Qt::TabFocus);
+        if (previous)
+            setTabOrder(previous, button);
+        previous = button;
+    }
     repaintIcons();
     refresh();
 }

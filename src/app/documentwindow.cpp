@@ -113,6 +113,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
     m_editor->setMinimumWidth(260);
     m_editor->setEditorFontSize(environment.appearance.editorFontSize());
     m_editor->setPlaceholderText(tr("Start writing\u2026"));
+    m_editor->setAccessibleName(tr("Source"));
+    m_editor->setAccessibleDescription(tr("The note's Markdown source"));
     // Spelling follows the preferences in every window at once, in the note's own language.
     const auto followSpelling = [this, &appearance = environment.appearance] {
         const QString language = Spelling::shared().languageOf(m_model->text().text());
@@ -198,6 +200,21 @@ DocumentWindow::DocumentWindow(std::unique_ptr<core::DocumentSession> session, Q
 
     m_menus = std::make_unique<DocumentMenus>(*this);
     m_toolbar = new DocumentToolbar(*this);
+    // Tab from the toolbar's last button goes on to the outline's header and list, then to the
+    // note.
+    if (!m_toolbar->actions().isEmpty()) {
+        QWidget *previous = m_toolbar->widgetForAction(m_toolbar->actions().constLast());
+        QList<QWidget *> next;
+        for (QWidget *child : m_outline->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (child->focusPolicy() & Qt::TabFocus)
+                next << child;
+        }
+        next << m_editor;
+        for (QWidget *widget : next) {
+            setTabOrder(previous, widget);
+            previous = widget;
+        }
+    }
     wire();
     qApp->installEventFilter(this);
 }
@@ -661,6 +678,8 @@ void DocumentWindow::showPreview()
     if (!controller || !controller->webView())
         return;
     m_preview = controller->webView();
+    m_preview->setAccessibleName(tr("Page"));
+    m_preview->setAccessibleDescription(tr("The note as a rendered page"));
     core::previewLog(QStringLiteral("preview attached (in a window: ")
                      + (m_preview->parentWidget() ? QStringLiteral("true") : QStringLiteral("false"))
                      + u')');

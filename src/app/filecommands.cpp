@@ -10,6 +10,7 @@
 #include "vault/vaultindex.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -29,7 +30,7 @@ namespace {
 
 QString tr(const char *text)
 {
-    return DocumentWindow::tr(text);
+    return QCoreApplication::translate("quorvel::app::filecommands", text);
 }
 
 QString quoted(const QString &path)

@@ -32,11 +32,14 @@ constexpr int kTopMargin = 10;
 constexpr int kTrailingMargin = 18;
 
 QToolButton *button(QWidget *parent, const QString &icon, const QString &fallback,
-                    const QString &help)
+                    const QString &name, const QString &help)
 {
     auto *b = new QToolButton(parent);
     b->setAutoRaise(true);
-    b->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab from the fields; a click leaves the focus where it was.
+    b->setFocusPolicy(Qt::TabFocus);
+    // The glyph ("Aa", an arrow) says nothing to a screen reader.
+    b->setAccessibleName(name);
     const QIcon themed = QIcon::fromTheme(icon);
     // Without an icon theme (a bare desktop, offscreen) a glyph still says what it does.
     if (themed.isNull())
@@ -76,6 +79,9 @@ FindRow::FindRow(QWidget *anchor)
 
     m_field = new QLineEdit(this);
     m_field->setPlaceholderText(tr("Find"));
+    m_field->setAccessibleName(tr("Find"));
+    m_field->setToolTip(tr("The text to find (Return: next match, Shift+Return: previous, "
+                           "Escape: close)"));
     m_field->setFixedWidth(200);
     m_field->setFrame(false);
     m_field->setClearButtonEnabled(false);
@@ -83,6 +89,7 @@ FindRow::FindRow(QWidget *anchor)
     row->addWidget(m_field);
 
     m_result = new QLabel(this);
+    m_result->setAccessibleName(tr("Matches"));
     m_result->setMinimumWidth(44);
     m_result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont small = m_result->font();
@@ -90,26 +97,26 @@ FindRow::FindRow(QWidget *anchor)
     m_result->setFont(small);
     row->addWidget(m_result);
 
-    const auto option = [this, row](const QString &label, const QString &help) {
-        auto *b = button(this, QString(), label, help);
+    const auto option = [this, row](const QString &label, const QString &name, const QString &help) {
+        auto *b = button(this, QString(), label, name, help);
         b->setCheckable(true);
         row->addWidget(b);
         connect(b, &QToolButton::toggled, this, [this] { Q_EMIT optionsEdited(options()); });
         return b;
     };
-    m_matchCase = option(QStringLiteral("Aa"), tr("Match Case"));
-    m_wholeWord = option(QStringLiteral("\u2039ab\u203A"), tr("Whole Word"));
-    m_regex = option(QStringLiteral(".*"),
+    m_matchCase = option(QStringLiteral("Aa"), tr("Match Case"), tr("Match Case"));
+    m_wholeWord = option(QStringLiteral("\u2039ab\u203A"), tr("Whole Word"), tr("Whole Word"));
+    m_regex = option(QStringLiteral(".*"), tr("Regular Expression"),
                      tr("Regular Expression: a Perl-style pattern; ^ and $ match at each line.\n"
                         "In the replacement, $1 to $99 put back what a group in parentheses "
                         "caught,\n$0 the whole match and $$ a dollar sign."));
 
     auto *previous = button(this, QStringLiteral("go-up"), QStringLiteral("\u2191"),
-                            tr("Previous (Shift+F3)"));
+                            tr("Previous Match"), tr("Previous (Shift+F3)"));
     auto *next = button(this, QStringLiteral("go-down"), QStringLiteral("\u2193"),
-                        tr("Next (F3)"));
+                        tr("Next Match"), tr("Next (F3)"));
     auto *close = button(this, QStringLiteral("window-close"), QStringLiteral("\u2715"),
-                         tr("Close (Esc)"));
+                         tr("Close Find"), tr("Close (Esc)"));
     row->addWidget(previous);
     row->addWidget(next);
     row->addWidget(close);
@@ -123,6 +130,7 @@ FindRow::FindRow(QWidget *anchor)
         replaceRow->addSpacing(16 + row->spacing());
     m_replaceField = new QLineEdit(m_replaceLine);
     m_replaceField->setPlaceholderText(tr("Replace"));
+    m_replaceField->setAccessibleName(tr("Replace"));
     m_replaceField->setFixedWidth(200);
     m_replaceField->setFrame(false);
     m_replaceField->setToolTip(tr("Return replaces the current match and goes to the next"));
@@ -133,10 +141,15 @@ FindRow::FindRow(QWidget *anchor)
     m_replaceAll = new QPushButton(tr("Replace &All"), m_replaceLine);
     m_replaceAll->setToolTip(tr("Replace every match, as one step that Undo takes back (Alt+A)"));
     for (QPushButton *b : {m_replace, m_replaceAll}) {
-        b->setFocusPolicy(Qt::NoFocus);
+        b->setFocusPolicy(Qt::TabFocus);
         b->setAutoDefault(false);
         replaceRow->addWidget(b);
     }
+    // Tab goes along the find line, then along the replace line.
+    QWidget *order[] = {m_field, m_matchCase, m_wholeWord, m_regex, previous, next, close,
+                        m_replaceField, m_replace, m_replaceAll};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
     replaceRow->addStretch(1);
     column->addWidget(m_replaceLine);
     m_replaceLine->hide();
@@ -289,6 +302,17 @@ bool FindRow::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QFrame::eventFilter(watched, event);
+}
+
+// Escape on a button reached by Tab closes the bar as it does in the fields: the buttons leave the
+// key to their row.
+void FindRow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        Q_EMIT closeRequested();
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }
 
 void FindRow::changeEvent(QEvent *event)

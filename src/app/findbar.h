@@ -67,6 +67,7 @@ protected:
     std::optional<core::TextSearch> validSearch(const QString &query);
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void place();

@@ -178,6 +178,7 @@ public:
     {
         setText(QObject::tr("OUTLINE"));
         setFocusPolicy(Qt::TabFocus);
+        setAccessibleDescription(QObject::tr("Shows or hides the list of headings"));
         m_turn = new QVariantAnimation(this);
         m_turn->setDuration(kToggleMs);
         m_turn->setEasingCurve(QEasingCurve::InOutQuad);
@@ -310,6 +311,8 @@ OutlineSidebar::OutlineSidebar(core::DocumentModel &model, QWidget *parent)
     auto *items = new OutlineListModel(this);
     auto *view = new OutlineView(this);
     m_list = view;
+    view->setAccessibleName(tr("Headings"));
+    view->setAccessibleDescription(tr("The note's headings; Return goes to the chosen one"));
     view->setModel(items);
     view->setItemDelegate(new OutlineDelegate(view));
     view->setUniformItemSizes(true);

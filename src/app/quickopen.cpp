@@ -47,8 +47,11 @@ QuickOpen::QuickOpen(QWidget *window, vault::SearchIndex &index)
     m_field = new QLineEdit(this);
     m_field->setPlaceholderText(tr("Open a note by name"));
     m_field->setAccessibleName(tr("Quick open"));
+    m_field->setAccessibleDescription(tr("Part of a note's name or path; Return opens the first match"));
     m_field->installEventFilter(this);
     m_results = new NoteListView(this);
+    m_results->setAccessibleName(tr("Matching notes"));
+    m_results->setAccessibleDescription(tr("Recent notes first; Return opens one"));
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(8, 8, 8, 8);
     column->setSpacing(6);

@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -55,8 +56,8 @@ QString siteBase()
 
 QString versionLabel(const QVariant &release, const QVariant &build)
 {
-    return QStringLiteral("Version ") + partOrUnknown(release) + QStringLiteral(" (")
-        + partOrUnknown(build) + u')';
+    return QCoreApplication::translate("quorvel::app::support", "Version %1 (%2)")
+        .arg(partOrUnknown(release), partOrUnknown(build));
 }
 
 QString versionLabel()

@@ -46,6 +46,7 @@ VaultSearchPanel::VaultSearchPanel(QWidget *parent) : QWidget(parent)
     close->setAutoRaise(true);
     close->setToolTip(tr("Close (Esc)"));
     close->setAccessibleName(tr("Close search"));
+    close->setAccessibleDescription(tr("Closes the search panel"));
     connect(close, &QToolButton::clicked, this, &VaultSearchPanel::closeRequested);
     auto *header = new QHBoxLayout;
     header->setContentsMargins(kPadding, 8, 6, 4);
@@ -57,6 +58,7 @@ VaultSearchPanel::VaultSearchPanel(QWidget *parent) : QWidget(parent)
     m_field->setPlaceholderText(tr("Search notes"));
     m_field->setClearButtonEnabled(true);
     m_field->setAccessibleName(tr("Search notes in the vault"));
+    m_field->setAccessibleDescription(tr("Words, \"a phrase\", prefix*, -without; Return opens the first result"));
     m_field->setToolTip(tr("Words, \"a phrase\", prefix*, -without"));
     m_field->installEventFilter(this);
     auto *fieldRow = new QHBoxLayout;
@@ -71,6 +73,7 @@ VaultSearchPanel::VaultSearchPanel(QWidget *parent) : QWidget(parent)
 
     m_results = new NoteListView(this);
     m_results->setAccessibleName(tr("Search results"));
+    m_results->setAccessibleDescription(tr("The notes that match, best first; Return opens one"));
     connect(m_results, &NoteListView::chosen, this,
             [this](const NoteRow &row) { Q_EMIT noteChosen(row.path, row.heading); });
 

@@ -106,7 +106,7 @@ Result<void> DocumentFile::moveTo(const QString &path)
 {
     const QString target = QFileInfo(path).absoluteFilePath();
     if (isUntitled())
-        return Result<void>::failure(QStringLiteral("The document has no file yet: save it first."));
+        return Result<void>::failure(tr("The document has no file yet: save it first."));
     if (target == m_filePath)
         return Result<void>::success();
     if (const auto moved = FileWriter::move(m_filePath, target); !moved)
@@ -139,7 +139,7 @@ std::optional<QByteArray> DocumentFile::fileData(SaveKind kind)
     // Never a silent replacement of what the encoding cannot hold: converting rewrites every
     // character beyond ASCII, so the user decides.
     if (!m_prompter) {
-        fail(QStringLiteral("The document \u201C%1\u201D was not saved: its text has characters "
+        fail(tr("The document \u201C%1\u201D was not saved: its text has characters "
                             "that %2 cannot hold.")
                  .arg(QFileInfo(m_filePath).fileName(), m_text.encoding().name()),
              false);

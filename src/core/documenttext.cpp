@@ -22,14 +22,14 @@ QString quotedName(const QString &path)
 
 QString corruptFileError(const QString &path)
 {
-    return QStringLiteral("The file %1 couldn\u2019t be opened because it isn\u2019t in the correct "
+    return DocumentText::tr("The file %1 couldn\u2019t be opened because it isn\u2019t in the correct "
                           "format.")
         .arg(quotedName(path));
 }
 
 QString notTextError(const QString &path)
 {
-    return QStringLiteral("The file %1 couldn\u2019t be opened because it isn\u2019t a text file.")
+    return DocumentText::tr("The file %1 couldn\u2019t be opened because it isn\u2019t a text file.")
         .arg(quotedName(path));
 }
 
@@ -37,13 +37,13 @@ QString readError(const QString &path, const QString &reason)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        return QStringLiteral("The file %1 couldn\u2019t be opened because there is no such file.")
+        return DocumentText::tr("The file %1 couldn\u2019t be opened because there is no such file.")
             .arg(quotedName(path));
     if (!info.isReadable() || reason == QString::fromLocal8Bit(std::strerror(EACCES)))
-        return QStringLiteral("The file %1 couldn\u2019t be opened because you don\u2019t have "
+        return DocumentText::tr("The file %1 couldn\u2019t be opened because you don\u2019t have "
                               "permission to view it.")
             .arg(quotedName(path));
-    return QStringLiteral("The file %1 couldn\u2019t be opened: %2")
+    return DocumentText::tr("The file %1 couldn\u2019t be opened: %2")
         .arg(quotedName(path), reason);
 }
 

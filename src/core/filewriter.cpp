@@ -3,6 +3,7 @@
 #include "descriptor.h"
 #include "filereader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -310,7 +311,7 @@ Result<bool> writeFile(const QString &path, const QByteArray &data, const DiskAt
     const QString name = QFileInfo(path).fileName();
     auto failure = [&name](const QString &reason) {
         return Result<bool>::failure(
-            QStringLiteral("The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
+            QCoreApplication::translate("quorvel::core::FileWriter", "The document \u201C%1\u201D could not be saved. %2").arg(name, reason));
     };
     const QString target = writtenPath(path);
     struct stat existing{};
@@ -318,9 +319,9 @@ Result<bool> writeFile(const QString &path, const QByteArray &data, const DiskAt
     if (lastSeen && (!exists || !isLastSeen(existing, *lastSeen)))
         return false;
     if (exists && S_ISDIR(existing.st_mode))
-        return failure(QStringLiteral("A folder with that name is in the way."));
+        return failure(QCoreApplication::translate("quorvel::core::FileWriter", "A folder with that name is in the way."));
     if (exists && !S_ISREG(existing.st_mode))
-        return failure(QStringLiteral("It is not an ordinary file."));
+        return failure(QCoreApplication::translate("quorvel::core::FileWriter", "It is not an ordinary file."));
     // A read-only file stays read-only, although its folder would let a replacement in.
     if (exists && ::access(encoded(target).constData(), W_OK) != 0)
         return failure(systemMessage(errno));
@@ -380,10 +381,10 @@ Result<void> FileWriter::move(const QString &from, const QString &to)
     if (::lstat(encoded(from).constData(), &source) != 0)
         return failure(systemMessage(errno));
     if (!S_ISREG(source.st_mode))
-        return failure(QStringLiteral("It is not an ordinary file."));
+        return failure(QCoreApplication::translate("quorvel::core::FileWriter", "It is not an ordinary file."));
     struct stat existing{};
     if (::lstat(encoded(to).constData(), &existing) == 0)
-        return failure(QStringLiteral("An item with that name is already there."));
+        return failure(QCoreApplication::translate("quorvel::core::FileWriter", "An item with that name is already there."));
     // No replacing, even of a file that appears in the meantime.
     if (::renameat2(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData(),
                     RENAME_NOREPLACE)
@@ -399,7 +400,7 @@ Result<void> FileWriter::move(const QString &from, const QString &to)
         error = errno;
     }
     if (error == EEXIST)
-        return failure(QStringLiteral("An item with that name is already there."));
+        return failure(QCoreApplication::translate("quorvel::core::FileWriter", "An item with that name is already there."));
     if (error != EXDEV)
         return failure(systemMessage(error));
     const Result<QByteArray> bytes = FileReader::read(from, FileReader::kDocumentLimit);

@@ -7,6 +7,7 @@
 #include "vault/notelinks.h"
 #include "vault/vaultindex.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
@@ -90,7 +91,7 @@ Result<LinkUpdates> LinkUpdates::plan(const QString &fromPath, const QString &to
             const auto target = vault::retargeted(link, path, to, *root, unique);
             if (!target)
                 return Planned::failure(
-                    QStringLiteral("The link \u201C%1\u201D in %2 cannot be made to lead to %3.")
+                    QCoreApplication::translate("quorvel::core::LinkUpdates", "The link \u201C%1\u201D in %2 cannot be made to lead to %3.")
                         .arg(link.target, quoted(path), quoted(to)));
             // A bare name still unique after a move to another folder stays as it is.
             if (*target != QStringView(note.before).mid(link.start, link.length))

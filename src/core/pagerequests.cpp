@@ -80,12 +80,12 @@ void DocumentModel::createNote(const QString &path)
     const QString target = standardized(path);
     const QString root = vault::VaultIndex::index(filePath()).root();
     const auto failed = [this, &target](const QString &why) {
-        Q_EMIT alertRequested(QStringLiteral("The note \u201C%1\u201D could not be made")
+        Q_EMIT alertRequested(tr("The note \u201C%1\u201D could not be made")
                                   .arg(QFileInfo(target).fileName()),
                               why);
     };
     if (!isUnder(target, root) || !isNote(target))
-        return failed(QStringLiteral("Notes are made inside the vault \u201C%1\u201D only.").arg(root));
+        return failed(tr("Notes are made inside the vault \u201C%1\u201D only.").arg(root));
     const QFileInfo info(target);
     if (info.exists() || info.isSymLink()) {
         // Made meanwhile (another window, another program): it is what the user wants to see.
@@ -101,7 +101,7 @@ void DocumentModel::createNote(const QString &path)
         && !FileReader::isInside(existing, {root}))
         return failed(QStringLiteral("\u201C%1\u201D leads out of the vault.").arg(existing));
     if (!QDir().mkpath(info.absolutePath()))
-        return failed(QStringLiteral("The folder \u201C%1\u201D could not be made.")
+        return failed(tr("The folder \u201C%1\u201D could not be made.")
                           .arg(info.absolutePath()));
     if (const auto written = FileWriter::write(target, QByteArray()); !written)
         return failed(written.error());
@@ -128,9 +128,9 @@ void DocumentModel::openLink(const QString &href, const QString &written)
         const QString missing = standardized(url.toLocalFile());
         if (m_fileUrl.isEmpty() || !isNote(missing)
             || !isUnder(missing, vault::VaultIndex::index(filePath()).root()))
-            Q_EMIT alertRequested(QStringLiteral("File not found"), message);
+            Q_EMIT alertRequested(tr("File not found"), message);
         else
-            Q_EMIT noteCreationOffered(QStringLiteral("File not found"), message, missing);
+            Q_EMIT noteCreationOffered(tr("File not found"), message, missing);
         return;
     }
     const QString heading = QUrl::fromPercentEncoding(url.fragment(QUrl::FullyEncoded).toUtf8());
@@ -156,7 +156,7 @@ void DocumentModel::openWikilink(const QString &target, const QString &heading)
         openTarget(*found, heading);
         return;
     }
-    const QString message = QStringLiteral("No file named \u201C%1\u201D in \u201C%2\u201D or the "
+    const QString message = tr("No file named \u201C%1\u201D in \u201C%2\u201D or the "
                                            "folders inside it.")
                                 .arg(target, QFileInfo(index.root()).fileName());
     // A bare name is made at the vault's root, a name with folders under the root, as the
@@ -165,9 +165,9 @@ void DocumentModel::openWikilink(const QString &target, const QString &heading)
     if (QFileInfo(missing).suffix().isEmpty())
         missing += QStringLiteral(".md");
     if (isNote(missing) && isUnder(missing, index.root()))
-        Q_EMIT noteCreationOffered(QStringLiteral("Note not found"), message, missing);
+        Q_EMIT noteCreationOffered(tr("Note not found"), message, missing);
     else
-        Q_EMIT alertRequested(QStringLiteral("Note not found"), message);
+        Q_EMIT alertRequested(tr("Note not found"), message);
 }
 
 void DocumentModel::openNote(const QString &file, const QString &heading)
@@ -235,8 +235,8 @@ void DocumentModel::toggleTask(int index, bool checked)
 std::optional<QString> DocumentModel::saveImage(const QImage &image)
 {
     if (m_fileUrl.isEmpty()) {
-        Q_EMIT alertRequested(QStringLiteral("Save the document first"),
-                              QStringLiteral("Pasted images are stored in a Captures/ folder next "
+        Q_EMIT alertRequested(tr("Save the document first"),
+                              tr("Pasted images are stored in a Captures/ folder next "
                                              "to the markdown file."));
         return std::nullopt;
     }
@@ -244,13 +244,13 @@ std::optional<QString> DocumentModel::saveImage(const QImage &image)
         return std::nullopt;
     // The user pasted and sees nothing appear: without a reason they would paste again and again.
     const auto failed = [this](const QString &why) -> std::optional<QString> {
-        Q_EMIT alertRequested(QStringLiteral("The image could not be stored"), why);
+        Q_EMIT alertRequested(tr("The image could not be stored"), why);
         return std::nullopt;
     };
     QDir folder(QFileInfo(filePath()).absolutePath());
     const QString captures = folder.filePath(QStringLiteral("Captures"));
     if (::mkdir(QFile::encodeName(captures).constData(), 0777) != 0 && errno != EEXIST)
-        return failed(QStringLiteral("The folder \u201C%1\u201D could not be made: %2.")
+        return failed(tr("The folder \u201C%1\u201D could not be made: %2.")
                           .arg(captures, QString::fromLocal8Bit(std::strerror(errno))));
     if (!QFileInfo(captures).isDir())
         return failed(QStringLiteral("\u201C%1\u201D is in the way: it is not a folder.")
@@ -263,7 +263,7 @@ std::optional<QString> DocumentModel::saveImage(const QImage &image)
     QByteArray png;
     QBuffer buffer(&png);
     if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
-        return failed(QStringLiteral("The image could not be made into a PNG file."));
+        return failed(tr("The image could not be made into a PNG file."));
     if (const auto written =
             FileWriter::write(folder.filePath(QStringLiteral("Captures/") + name), png);
         !written)

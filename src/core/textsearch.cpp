@@ -1,5 +1,7 @@
 #include "textsearch.h"
 
+#include <QCoreApplication>
+
 namespace quorvel::core {
 
 namespace {
@@ -39,8 +41,8 @@ TextSearch::TextSearch(const QString &query, FindOptions options)
         const qsizetype at = m_regex.patternErrorOffset() - before;
         // At the end of the pattern, the whole of it is the place.
         m_error = at >= 0 && at < query.size()
-            ? QStringLiteral("Bad pattern: %1 at character %2").arg(m_regex.errorString()).arg(at + 1)
-            : QStringLiteral("Bad pattern: %1").arg(m_regex.errorString());
+            ? QCoreApplication::translate("quorvel::core::TextSearch", "Bad pattern: %1 at character %2").arg(m_regex.errorString()).arg(at + 1)
+            : QCoreApplication::translate("quorvel::core::TextSearch", "Bad pattern: %1").arg(m_regex.errorString());
     }
 }
 

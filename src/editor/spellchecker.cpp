@@ -5,6 +5,7 @@
 
 #include <hunspell.hxx>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -175,7 +176,7 @@ core::Result<void> SpellChecker::addToDictionary(const QString &word)
 {
     const QString trimmed = word.trimmed();
     if (trimmed.isEmpty() || trimmed.contains(u'\n'))
-        return core::Result<void>::failure(QStringLiteral("Only a single word can be added."));
+        return core::Result<void>::failure(QCoreApplication::translate("quorvel::editor::SpellChecker", "Only a single word can be added."));
     if (m_words.contains(trimmed))
         return core::Result<void>::success();
     QStringList words = m_words;

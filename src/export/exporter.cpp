@@ -43,7 +43,7 @@ namespace {
 
 QString tr(const char *text)
 {
-    return QCoreApplication::translate("Exporter", text);
+    return QCoreApplication::translate("quorvel::exporter", text);
 }
 
 QString exportFailed()

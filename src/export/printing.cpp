@@ -94,7 +94,7 @@ void writePDF(QWebEngineView *view, const QString &path, const themes::Appearanc
               std::function<void(const core::Result<void> &)> completion)
 {
     const auto failed = [] {
-        return core::Result<void>::failure(QStringLiteral("PDF export failed."));
+        return core::Result<void>::failure(QCoreApplication::translate("quorvel::exporter", "PDF export failed."));
     };
     if (!view || !view->page()) {
         completion(failed());

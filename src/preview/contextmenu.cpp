@@ -1,5 +1,6 @@
 #include "contextmenu.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <algorithm>
@@ -52,32 +53,32 @@ QList<MenuEntry> planContextMenu(const QList<MenuEntry> &offered, const MenuCont
                 menu.append(entry);
         }
         if (menu.isEmpty())
-            menu.append(made(MenuRole::NoGuesses, QStringLiteral("No Guesses Found")));
-        menu << separator() << made(MenuRole::IgnoreSpelling, QStringLiteral("Ignore Spelling"))
-             << made(MenuRole::AddToDictionary, QStringLiteral("Add to Dictionary")) << separator();
+            menu.append(made(MenuRole::NoGuesses, QCoreApplication::translate("quorvel::preview::ContextMenu", "No Guesses Found")));
+        menu << separator() << made(MenuRole::IgnoreSpelling, QCoreApplication::translate("quorvel::preview::ContextMenu", "Ignore Spelling"))
+             << made(MenuRole::AddToDictionary, QCoreApplication::translate("quorvel::preview::ContextMenu", "Add to Dictionary")) << separator();
     }
     if (onLink) {
         if (context.editable)
-            menu.append(made(MenuRole::EditLink, QStringLiteral("Edit Link") + kEllipsis));
-        menu.append(made(MenuRole::OpenLink, QStringLiteral("Open Link")));
+            menu.append(made(MenuRole::EditLink, QCoreApplication::translate("quorvel::preview::ContextMenu", "Edit Link") + kEllipsis));
+        menu.append(made(MenuRole::OpenLink, QCoreApplication::translate("quorvel::preview::ContextMenu", "Open Link")));
         if (copyLink)
             menu.append(*copyLink);
         if (context.editable)
-            menu.append(made(MenuRole::RemoveLink, QStringLiteral("Remove Link")));
+            menu.append(made(MenuRole::RemoveLink, QCoreApplication::translate("quorvel::preview::ContextMenu", "Remove Link")));
         menu.append(separator());
     }
     if (copyImage)
         menu << *copyImage << separator();
     if (context.editable) {
-        menu << made(MenuRole::EditCut, QStringLiteral("Cut"))
-             << made(MenuRole::EditCopy, QStringLiteral("Copy"))
-             << made(MenuRole::EditPaste, QStringLiteral("Paste"));
+        menu << made(MenuRole::EditCut, QCoreApplication::translate("quorvel::preview::ContextMenu", "Cut"))
+             << made(MenuRole::EditCopy, QCoreApplication::translate("quorvel::preview::ContextMenu", "Copy"))
+             << made(MenuRole::EditPaste, QCoreApplication::translate("quorvel::preview::ContextMenu", "Paste"));
         if (!onLink)
-            menu << separator() << made(MenuRole::AddLink, QStringLiteral("Add Link") + kEllipsis);
+            menu << separator() << made(MenuRole::AddLink, QCoreApplication::translate("quorvel::preview::ContextMenu", "Add Link") + kEllipsis);
     } else {
         // Reading: whatever was clicked, the text can be copied, and all of it taken first.
-        menu << (copy ? *copy : made(MenuRole::EditCopy, QStringLiteral("Copy")))
-             << made(MenuRole::SelectAll, QStringLiteral("Select All"));
+        menu << (copy ? *copy : made(MenuRole::EditCopy, QCoreApplication::translate("quorvel::preview::ContextMenu", "Copy")))
+             << made(MenuRole::SelectAll, QCoreApplication::translate("quorvel::preview::ContextMenu", "Select All"));
     }
     if (inspect)
         menu << separator() << *inspect;

@@ -761,8 +761,8 @@ std::optional<QString> PreviewController::askText(QWidget *parent, const QString
     auto *field = new QLineEdit(defaultText, &dialog);
     field->setMinimumSize(320, 24);
     auto *buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    buttons->addButton(tr("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(label);

@@ -1,5 +1,7 @@
 #include "themekind.h"
 
+#include <QCoreApplication>
+
 namespace quorvel::themes {
 
 namespace {
@@ -15,19 +17,19 @@ struct ThemeRow
 };
 
 constexpr std::array<ThemeRow, 11> kRows{{
-    {ThemeKind::LightSans, "light-sans", "Light Sans", WindowAppearance::Light, 0xFFFFFF, 0x1F2733},
-    {ThemeKind::LightSerif, "light-serif", "Light Serif", WindowAppearance::Light, 0xFFFFFF,
+    {ThemeKind::LightSans, "light-sans", QT_TRANSLATE_NOOP("quorvel::themes", "Light Sans"), WindowAppearance::Light, 0xFFFFFF, 0x1F2733},
+    {ThemeKind::LightSerif, "light-serif", QT_TRANSLATE_NOOP("quorvel::themes", "Light Serif"), WindowAppearance::Light, 0xFFFFFF,
      0x1F2733},
-    {ThemeKind::Cream, "cream", "Cream", WindowAppearance::Light, 0xF8F3E7, 0x2B2620},
-    {ThemeKind::Dark, "dark", "Dark", WindowAppearance::Dark, 0x1C1C1E, 0xE6E6E8},
-    {ThemeKind::System, "system", "System", WindowAppearance::System, 0, 0},
-    {ThemeKind::Sepia, "sepia", "Sepia", WindowAppearance::Light, 0xF1E7D4, 0x3D3225},
-    {ThemeKind::Ink, "ink", "Ink", WindowAppearance::Light, 0xFFFFFF, 0x000000},
-    {ThemeKind::SolarizedLight, "solarized-light", "Solarized Light", WindowAppearance::Light,
+    {ThemeKind::Cream, "cream", QT_TRANSLATE_NOOP("quorvel::themes", "Cream"), WindowAppearance::Light, 0xF8F3E7, 0x2B2620},
+    {ThemeKind::Dark, "dark", QT_TRANSLATE_NOOP("quorvel::themes", "Dark"), WindowAppearance::Dark, 0x1C1C1E, 0xE6E6E8},
+    {ThemeKind::System, "system", QT_TRANSLATE_NOOP("quorvel::themes", "System"), WindowAppearance::System, 0, 0},
+    {ThemeKind::Sepia, "sepia", QT_TRANSLATE_NOOP("quorvel::themes", "Sepia"), WindowAppearance::Light, 0xF1E7D4, 0x3D3225},
+    {ThemeKind::Ink, "ink", QT_TRANSLATE_NOOP("quorvel::themes", "Ink"), WindowAppearance::Light, 0xFFFFFF, 0x000000},
+    {ThemeKind::SolarizedLight, "solarized-light", QT_TRANSLATE_NOOP("quorvel::themes", "Solarized Light"), WindowAppearance::Light,
      0xFDF6E3, 0x586E75},
-    {ThemeKind::Mist, "mist", "Mist", WindowAppearance::Light, 0xF3F5F9, 0x2B3442},
-    {ThemeKind::Linen, "linen", "Linen", WindowAppearance::Light, 0xFAF6EF, 0x3A342C},
-    {ThemeKind::Sage, "sage", "Sage", WindowAppearance::Light, 0xF2F6F1, 0x2C3A30},
+    {ThemeKind::Mist, "mist", QT_TRANSLATE_NOOP("quorvel::themes", "Mist"), WindowAppearance::Light, 0xF3F5F9, 0x2B3442},
+    {ThemeKind::Linen, "linen", QT_TRANSLATE_NOOP("quorvel::themes", "Linen"), WindowAppearance::Light, 0xFAF6EF, 0x3A342C},
+    {ThemeKind::Sage, "sage", QT_TRANSLATE_NOOP("quorvel::themes", "Sage"), WindowAppearance::Light, 0xF2F6F1, 0x2C3A30},
 }};
 
 const ThemeRow &row(ThemeKind theme)
@@ -66,7 +68,7 @@ std::optional<ThemeKind> themeFromStoredName(QStringView name)
 
 QString label(ThemeKind theme)
 {
-    return QString::fromLatin1(row(theme).label);
+    return QCoreApplication::translate("quorvel::themes", row(theme).label);
 }
 
 WindowAppearance windowAppearance(ThemeKind theme)
