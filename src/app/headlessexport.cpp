@@ -116,21 +116,29 @@ void HeadlessExport::run()
     });
     m_deadline.start(timeout());
     controller->onRendered = [this, controller] {
-        controller->onRendered = nullptr;
-        // Not a fixed pause: diagrams, late highlighting and images are waited for, so that
-        // nothing half drawn is written and a small note is not held up.
-        controller->whenDrawn(
-            [this] {
-                m_deadline.disconnect(this);
-                connect(&m_deadline, &QTimer::timeout, this, [this] { finish(2); });
-                m_deadline.start(kWriteTimeout);
-                exportAs(m_format);
-            },
-            true, m_format == u"pdf");
+        // Emptying the handler destroys this closure: nothing of it is read after that.
+        auto *const self = this;
+        auto *const page = controller;
+        page->onRendered = nullptr;
+        self->afterRender(page);
     };
     controller->update(true);
     // Nobody types into an export, whatever view the last window was in.
     controller->setEditable(false);
+}
+
+void HeadlessExport::afterRender(preview::PreviewController *controller)
+{
+    // Not a fixed pause: diagrams, late highlighting and images are waited for, so that
+    // nothing half drawn is written and a small note is not held up.
+    controller->whenDrawn(
+        [this] {
+            m_deadline.disconnect(this);
+            connect(&m_deadline, &QTimer::timeout, this, [this] { finish(2); });
+            m_deadline.start(kWriteTimeout);
+            exportAs(m_format);
+        },
+        true, m_format == u"pdf");
 }
 
 void HeadlessExport::exportAs(const QString &format)

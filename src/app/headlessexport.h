@@ -10,6 +10,10 @@
 #include <chrono>
 #include <memory>
 
+namespace quorvel::preview {
+class PreviewController;
+}
+
 class QWidget;
 
 namespace quorvel::app {
@@ -42,6 +46,7 @@ Q_SIGNALS:
     void finished(int status);
 
 private:
+    void afterRender(preview::PreviewController *controller);
     void exportAs(const QString &format);
     void writeOutput(const std::optional<QString> &text);
     void finish(int status, const QString &message = QString());

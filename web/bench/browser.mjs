@@ -31,13 +31,13 @@ export function documentation(bytes) {
   return doc.slice(0, doc.lastIndexOf('\n', bytes) + 1);
 }
 
-function findChromium() {
+export function findChromium() {
   const candidates = [process.env.CHROMIUM, '/usr/bin/chromium', '/usr/bin/chromium-browser',
     '/usr/bin/google-chrome'].filter(Boolean);
   return candidates.find((c) => existsSync(c));
 }
 
-async function launch(exe) {
+export async function launch(exe) {
   const profile = mkdtempSync(join(tmpdir(), 'qv-bench-'));
   const child = spawn(exe, [
     '--headless=new', '--no-sandbox', '--disable-gpu', '--remote-debugging-port=0',
@@ -56,7 +56,7 @@ async function launch(exe) {
   return { child, port, profile };
 }
 
-async function buildPage() {
+export async function buildPage() {
   const dir = mkdtempSync(join(tmpdir(), 'qv-page-'));
   await new Promise((resolve, reject) => {
     const b = spawn(process.execPath, [join(here, '..', 'build.mjs'), '--outdir', dir], { stdio: 'inherit' });
