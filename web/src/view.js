@@ -65,12 +65,17 @@ export function createView({
   // is not editable: what the page shows is the sanitised, balanced markup,
   // and writing that back would change the bytes around what was typed (an
   // opening <details> would gain its closing tag here, ids their prefix).
+  const wrapRaw = (block, clean) => (block.rawBlock ? `<div class="raw-html" contenteditable="false">${clean}</div>` : clean);
   const safeHtml = (block) => {
     if (!block.raw && !block.rawBlock) return block.html;
-    block.safe ??= block.rawBlock
-      ? `<div class="raw-html" contenteditable="false">${sanitize(block.html)}</div>`
-      : sanitize(block.html);
+    block.safe ??= wrapRaw(block, sanitize(block.html));
     return block.safe;
+  };
+  // The raw HTML of many blocks about to be shown, sanitised in one pass.
+  const sanitizeAhead = (blocks) => {
+    const raw = blocks.filter((b) => (b.raw || b.rawBlock) && b.safe === undefined);
+    if (raw.length < 2) return;
+    sanitize.many(raw.map((b) => b.html)).forEach((clean, i) => { raw[i].safe = wrapRaw(raw[i], clean); });
   };
 
   function markWikilinks(scope) {
@@ -209,6 +214,7 @@ export function createView({
       next = partial ? whole(md, src ?? state.bom + known.lines.join(''), folder)
         : updateDocument(md, state, src, folder, whole, known);
     }
+    sanitizeAhead(next.full ? next.blocks : next.blocks.slice(next.changed[0], next.changed[0] + next.changed[2]));
     editor.quietly(() => {
       if (!state) root.replaceChildren();
       const result = patchBlocks(root, {
@@ -305,6 +311,7 @@ export function createView({
     editor.quietly(() => {
       while (rest && !rest.done && now() < end) {
         const blocks = rest.next();
+        sanitizeAhead(blocks);
         const from = state.blocks.length;
         const all = state.blocks.concat(blocks);
         const result = patchBlocks(root, { oldBlocks: state.blocks, oldEls: els, blocks: all, changed: [from, 0, blocks.length] }, safeHtml);

@@ -1,6 +1,8 @@
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { makePage, readFixtures } from './helpers.mjs';
+import { createSanitizer } from '../src/sanitize.js';
+import { createMarkdown, parseDocument } from '../src/markdown.js';
 
 const URL_ATTRS = ['href', 'src', 'xlink:href', 'action', 'formaction', 'data', 'srcdoc', 'values', 'to', 'from'];
 const FORBIDDEN = 'script, iframe, frame, object, embed, form, base, meta, link, style, button, textarea, noscript, template';
@@ -84,4 +86,26 @@ describe('sanitising untrusted documents', () => {
     assert.deepEqual([...root.querySelectorAll('img')].map((i) => i.getAttribute('src')),
       ['https://example.com/a.png', 'https://example.com/b.png']);
   });
+});
+
+describe('sanitising many pieces in one pass', () => {
+  const { win } = makePage();
+  const sanitize = createSanitizer(win);
+  // The blocks' HTML as the page has it to sanitise: the rendered blocks that hold raw HTML.
+  const md = createMarkdown();
+  const vectors = readFixtures(new URL('./fixtures/xss.txt', import.meta.url))
+    .flatMap((c) => parseDocument(md, c.input, 'file:///notes/').blocks.filter((b) => b.raw || b.rawBlock).map((b) => b.html));
+  // Pieces that leave something open or close what is not theirs, and one that forges a wrapper.
+  const unruly = ['<table><tr><td>open', '<b>x</b></div>', '</div></div><p>after</p>', '<svg><g>', '<div data-qv-piece="0-1">forged</div>',
+    '<details><summary>s', '<p>plain</p>', '  <em>lead</em>', '<select><option>x'];
+  const cases = [
+    ['every vector', vectors],
+    ['unruly pieces among plain ones', unruly.flatMap((u) => [u, '<i>next</i>'])],
+  ];
+  for (const [name, pieces] of cases) {
+    it(`gives what one pass per piece gives: ${name}`, () => {
+      assert.ok(pieces.length > 10);
+      assert.deepEqual(sanitize.many(pieces), pieces.map((p) => sanitize(p)));
+    });
+  }
 });
