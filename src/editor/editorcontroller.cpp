@@ -173,15 +173,13 @@ void EditorController::showText(bool inSlices)
         m_view.setReadOnly(true);
         m_fillingText = std::move(shown);
         m_fillingBreaks = std::move(breaks);
-        m_breaksFilled = 0;
         m_filling = true;
         m_filled = 0;
         if (!m_fillPaused)
             m_fillTimer->start();
     } else {
         m_view.setPlainText(shown);
-        for (const qsizetype at : breaks)
-            m_view.addSoftBreak(at, false);
+        m_view.addSoftBreaks(breaks);
     }
     m_view.updateHighlighting(m_shownLength);
 }
@@ -214,15 +212,15 @@ void EditorController::fillSlices(bool all)
         end.movePosition(QTextCursor::End);
         end.insertText(QStringView(m_fillingText).mid(m_filled, cut - m_filled).toString());
         m_filled = cut;
-        for (; m_breaksFilled < m_fillingBreaks.size() && m_fillingBreaks[m_breaksFilled] < cut;
-             ++m_breaksFilled)
-            m_view.addSoftBreak(m_fillingBreaks[m_breaksFilled], false);
     }
     if (m_filled < m_fillingText.size()) {
         if (!m_fillPaused)
             m_fillTimer->start();
         return;
     }
+    // The document moves every cursor it has at each slice: the soft breaks' come when all
+    // is in.
+    m_view.addSoftBreaks(m_fillingBreaks);
     stopFilling();
 }
 

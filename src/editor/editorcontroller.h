@@ -101,9 +101,8 @@ private:
     bool m_filling = false;
     bool m_fillPaused = false;
     qsizetype m_filled = 0;
-    // The soft breaks of the text being filled in, and how many of them are in.
+    // The soft breaks of the text being filled in.
     std::vector<qsizetype> m_fillingBreaks;
-    std::size_t m_breaksFilled = 0;
     // The widget span, from and to, whose pieces fixPieces has yet to look at.
     std::optional<std::pair<qsizetype, qsizetype>> m_touched;
     QTimer *m_fillTimer = nullptr;

@@ -263,6 +263,19 @@ void MarkdownTextView::addSoftBreak(qsizetype position, bool inserted)
     m_softCursors.insert(m_softCursors.begin() + index, separator);
 }
 
+void MarkdownTextView::addSoftBreaks(const std::vector<qsizetype> &positions)
+{
+    if (positions.empty())
+        return;
+    // Inside an edit block a cursor put somewhere does not lay out its block to find its x,
+    // which for every piece of a long text is the whole text laid out.
+    QTextCursor batch(document());
+    batch.beginEditBlock();
+    for (const qsizetype at : positions)
+        addSoftBreak(at, false);
+    batch.endEditBlock();
+}
+
 void MarkdownTextView::clearSoftBreaks()
 {
     m_softBreaks.clear();

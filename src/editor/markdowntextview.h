@@ -64,6 +64,8 @@ public:
     // Shows a soft break at `position`: a separator inserted there, or already there when
     // `inserted` is false. The caller ignores the change it makes.
     void addSoftBreak(qsizetype position, bool inserted);
+    // Soft breaks at separators the shown text already has, in order.
+    void addSoftBreaks(const std::vector<qsizetype> &positions);
     void clearSoftBreaks();
     // Brings the positions up to date after an edit, leaving out the separators it removed.
     void followSoftBreaks();
