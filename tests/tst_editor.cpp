@@ -444,6 +444,13 @@ void TestEditor::blockCommandsChangeOnlyTheMarkers_data()
                                                       << QByteArray("- First line\r\nSecond line\r\n");
     QTest::newRow("empty-line-takes-the-marker") << QByteArray("a\n\nb\n") << 2 << 2 << heading << 3
                                                  << QByteArray("a\n### \nb\n");
+    // A line shown in pieces is still one line, wherever in it the caret is.
+    const QByteArray longLine = QByteArray("word ").repeated(1800);
+    QTest::newRow("long-line-from-its-third-piece")
+        << "intro\n" + longLine + "\n" << 6006 << 6006 << heading << 1
+        << "intro\n# " + longLine + "\n";
+    QTest::newRow("long-line-and-the-next") << "intro\n" + longLine + "\nnext\n" << 3000 << 9008
+                                            << quote << 0 << "intro\n> " + longLine + "\n> next\n";
 }
 
 void TestEditor::blockCommandsChangeOnlyTheMarkers()
@@ -455,10 +462,11 @@ void TestEditor::blockCommandsChangeOnlyTheMarkers()
     QFETCH(int, level);
     QFETCH(QByteArray, expected);
     EditorRig rig(note);
-    // The editor shows "\n" for every line break; offsets are counted in what it shows.
+    // The editor shows "\n" for every line break; offsets are counted in what it shows, less
+    // the breaks between a long line's pieces.
     QTextCursor cursor = rig.view.textCursor();
-    cursor.setPosition(from);
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    cursor.setPosition(int(rig.view.withSoftBreaks(from)));
+    cursor.setPosition(int(rig.view.withSoftBreaks(to)), QTextCursor::KeepAnchor);
     rig.view.setTextCursor(cursor);
     rig.view.formatLines({BlockKind(kind), level});
     rig.h.scratch.clock.advance(1s);
