@@ -806,7 +806,7 @@ void TestEditor::longLinesShownInPiecesKeepTheText()
         const qsizetype a = between(random.bounded(int(form.size()) + 1));
         const qsizetype b = between(a + random.bounded(int(std::min<qsizetype>(form.size() - a, 5000)) + 1));
         const bool coin = random.bounded(2);
-        switch (random.bounded(8)) {
+        switch (random.bounded(9)) {
         case 0:
             select(a, a, coin);
             QTest::keyClick(&view, Qt::Key_Q);
@@ -869,6 +869,13 @@ void TestEditor::longLinesShownInPiecesKeepTheText()
             rig.h.text->apply(TextEdit::between(before, expected), EditOrigin::Program);
             break;
         }
+        case 8:
+            // Two edits in one, at either end of a selection across pieces.
+            select(a, b, true);
+            view.wrapSelection(u"**"_s, u"_"_s);
+            edit(b, b, u"_"_s);
+            edit(a, a, u"**"_s);
+            break;
         }
         if (rig.text() != expected || !rig.h.text->canRedo())
             undone.clear();
