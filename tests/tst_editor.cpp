@@ -98,6 +98,8 @@ private Q_SLOTS:
     void outlineEntriesFindTheirLine();
     void marksAreColouredBlockByBlock_data();
     void marksAreColouredBlockByBlock();
+    void longLinesAreCutBeforeAWord_data();
+    void longLinesAreCutBeforeAWord();
     void longLinesShownInPiecesKeepTheText_data();
     void longLinesShownInPiecesKeepTheText();
 };
@@ -735,6 +737,32 @@ void TestEditor::outlineEntriesFindTheirLine()
     QCOMPARE(view.scrollToHeading(level, text), line >= 0);
     if (line >= 0)
         QCOMPARE(view.textCursor().blockNumber(), line);
+}
+
+void TestEditor::longLinesAreCutBeforeAWord_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("beforeAWord"); // else only never inside a pair
+    QTest::newRow("marks-among-words") << u"a - b # c > d ``` e 1. "_s.repeated(1000) << true;
+    QTest::newRow("no-words") << u"- # > "_s.repeated(2000) << false;
+    QTest::newRow("no-spaces") << u"x"_s + u"\U0001F600"_s.repeated(5000) << false;
+}
+
+// A piece is coloured as a line of its own: it starts with a word where there is one near.
+void TestEditor::longLinesAreCutBeforeAWord()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, beforeAWord);
+    const QList<qsizetype> cuts = pieceCuts(line, 4000, 2000);
+    QVERIFY(!cuts.isEmpty());
+    qsizetype from = 0;
+    for (const qsizetype cut : cuts) {
+        QVERIFY(cut > from && cut - from <= 4000);
+        QVERIFY(!line[cut].isLowSurrogate());
+        QVERIFY(!beforeAWord || (line[cut - 1] == u' ' && line[cut].isLetter()));
+        from = cut;
+    }
+    QVERIFY(line.size() - from <= 4000);
 }
 
 void TestEditor::longLinesShownInPiecesKeepTheText_data()

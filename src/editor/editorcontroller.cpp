@@ -40,11 +40,23 @@ QList<qsizetype> pieceCuts(QStringView line, qsizetype longest, qsizetype piece)
 {
     QList<qsizetype> cuts;
     const qsizetype reach = std::max<qsizetype>(1, piece / 4);
+    // The colouring reads each piece as a line of its own: one that starts with a word, not
+    // with a mark ("#", "-", "```"), reads as the rest of the line it is.
+    const auto wordAfter = [&](qsizetype at) {
+        return line[at] == u' ' && at + 1 < line.size() && line[at + 1].isLetter();
+    };
     qsizetype from = 0;
     while (line.size() - from > longest) {
         const qsizetype target = from + piece;
         qsizetype cut = target;
-        if (const qsizetype back = line.mid(target - reach, reach).lastIndexOf(u' '); back >= 0)
+        qsizetype space = -1;
+        for (qsizetype at = target - 1; at >= target - reach && space < 0; --at)
+            space = wordAfter(at) ? at : -1;
+        for (qsizetype at = target; at < target + reach && space < 0; ++at)
+            space = wordAfter(at) ? at : -1;
+        if (space >= 0)
+            cut = space + 1;
+        else if (const qsizetype back = line.mid(target - reach, reach).lastIndexOf(u' '); back >= 0)
             cut = target - reach + back + 1;
         else if (const qsizetype ahead = line.mid(target, reach).indexOf(u' '); ahead >= 0)
             cut = target + ahead + 1;

@@ -111,8 +111,8 @@ private:
 // The text as the editor shows it: every line break but a U+2028 as "\n".
 QString editorForm(QStringView text);
 // Where a line longer than the editor lays out at every key is cut into pieces: the offsets in
-// it where a piece starts, after a space near every `piece` characters where there is one, and
-// never inside a surrogate pair.
+// it where a piece starts, after a space near every `piece` characters where there is one (one
+// before a word rather than a mark), and never inside a surrogate pair.
 QList<qsizetype> pieceCuts(QStringView line, qsizetype longest, qsizetype piece);
 
 } // namespace quorvel::editor
