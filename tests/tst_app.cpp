@@ -96,6 +96,8 @@ private Q_SLOTS:
     void findNextWithTheBarHiddenOnlyOpensIt();
     void sourceModeHasAFindOfItsOwn();
     void sourceFindCountsEveryMatchButMarksOnlyTheScreen();
+    void sourceFindSelectsMatchesInALongLine_data();
+    void sourceFindSelectsMatchesInALongLine();
     void sourceReplaceChangesOnlyTheMatches_data();
     void sourceReplaceChangesOnlyTheMatches();
     void pageReplaceStartsAtThePagesMatch_data();
@@ -909,6 +911,32 @@ void TestApp::sourceFindCountsEveryMatchButMarksOnlyTheScreen()
         return !marks.isEmpty() && marks.first().cursor.position() < middle
             && middle < marks.last().cursor.position();
     }, 5000));
+}
+
+void TestApp::sourceFindSelectsMatchesInALongLine_data()
+{
+    QTest::addColumn<QByteArray>("lineBreak");
+    QTest::newRow("lf") << QByteArray("\n");
+    QTest::newRow("crlf") << QByteArray("\r\n");
+}
+
+// A line shown in pieces: each match is selected where it is.
+void TestApp::sourceFindSelectsMatchesInALongLine()
+{
+    QFETCH(QByteArray, lineBreak);
+    const QByteArray words = QByteArray("some words ").repeated(500);
+    DocumentWindow *window = open("intro" + lineBreak + lineBreak + words + "needle " + words
+                                  + "needle " + words + lineBreak + "needle" + lineBreak);
+    window->model().setMode(Mode::Source);
+    app::SourceFindBar *bar = window->sourceFindBar();
+    window->model().find();
+    bar->setQuery(QStringLiteral("needle"));
+    QCOMPARE(bar->count(), 3);
+    QPlainTextEdit *editor = window->sourceEditor();
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(editor->textCursor().selectedText(), QStringLiteral("needle"));
+        bar->perform(core::DocumentModel::TextFinderAction::Next);
+    }
 }
 
 void TestApp::sourceReplaceChangesOnlyTheMatches_data()

@@ -3,6 +3,7 @@
 #include "themes/settingsstore.h"
 #include "modelharness.h"
 
+#include "core/lineendings.h"
 #include "editor/editorcontroller.h"
 #include "editor/markdownhighlighter.h"
 #include "editor/markdowntextview.h"
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -96,6 +98,10 @@ private Q_SLOTS:
     void outlineEntriesFindTheirLine();
     void marksAreColouredBlockByBlock_data();
     void marksAreColouredBlockByBlock();
+    void longLinesAreCutBeforeAWord_data();
+    void longLinesAreCutBeforeAWord();
+    void longLinesShownInPiecesKeepTheText_data();
+    void longLinesShownInPiecesKeepTheText();
 };
 
 void TestEditor::keystrokeIsOneEditWhereItWasTyped()
@@ -440,6 +446,13 @@ void TestEditor::blockCommandsChangeOnlyTheMarkers_data()
                                                       << QByteArray("- First line\r\nSecond line\r\n");
     QTest::newRow("empty-line-takes-the-marker") << QByteArray("a\n\nb\n") << 2 << 2 << heading << 3
                                                  << QByteArray("a\n### \nb\n");
+    // A line shown in pieces is still one line, wherever in it the caret is.
+    const QByteArray longLine = QByteArray("word ").repeated(1800);
+    QTest::newRow("long-line-from-its-third-piece")
+        << "intro\n" + longLine + "\n" << 6006 << 6006 << heading << 1
+        << "intro\n# " + longLine + "\n";
+    QTest::newRow("long-line-and-the-next") << "intro\n" + longLine + "\nnext\n" << 3000 << 9008
+                                            << quote << 0 << "intro\n> " + longLine + "\n> next\n";
 }
 
 void TestEditor::blockCommandsChangeOnlyTheMarkers()
@@ -451,10 +464,11 @@ void TestEditor::blockCommandsChangeOnlyTheMarkers()
     QFETCH(int, level);
     QFETCH(QByteArray, expected);
     EditorRig rig(note);
-    // The editor shows "\n" for every line break; offsets are counted in what it shows.
+    // The editor shows "\n" for every line break; offsets are counted in what it shows, less
+    // the breaks between a long line's pieces.
     QTextCursor cursor = rig.view.textCursor();
-    cursor.setPosition(from);
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    cursor.setPosition(int(rig.view.withSoftBreaks(from)));
+    cursor.setPosition(int(rig.view.withSoftBreaks(to)), QTextCursor::KeepAnchor);
     rig.view.setTextCursor(cursor);
     rig.view.formatLines({BlockKind(kind), level});
     rig.h.scratch.clock.advance(1s);
@@ -723,6 +737,183 @@ void TestEditor::outlineEntriesFindTheirLine()
     QCOMPARE(view.scrollToHeading(level, text), line >= 0);
     if (line >= 0)
         QCOMPARE(view.textCursor().blockNumber(), line);
+}
+
+void TestEditor::longLinesAreCutBeforeAWord_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("beforeAWord"); // else only never inside a pair
+    QTest::newRow("marks-among-words") << u"a - b # c > d ``` e 1. "_s.repeated(1000) << true;
+    QTest::newRow("no-words") << u"- # > "_s.repeated(2000) << false;
+    QTest::newRow("no-spaces") << u"x"_s + u"\U0001F600"_s.repeated(5000) << false;
+}
+
+// A piece is coloured as a line of its own: it starts with a word where there is one near.
+void TestEditor::longLinesAreCutBeforeAWord()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, beforeAWord);
+    const QList<qsizetype> cuts = pieceCuts(line, 4000, 2000);
+    QVERIFY(!cuts.isEmpty());
+    qsizetype from = 0;
+    for (const qsizetype cut : cuts) {
+        QVERIFY(cut > from && cut - from <= 4000);
+        QVERIFY(!line[cut].isLowSurrogate());
+        QVERIFY(!beforeAWord || (line[cut - 1] == u' ' && line[cut].isLetter()));
+        from = cut;
+    }
+    QVERIFY(line.size() - from <= 4000);
+}
+
+void TestEditor::longLinesShownInPiecesKeepTheText_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("seed");
+    const auto words = [](const QString &word, qsizetype size) {
+        QString line;
+        while (line.size() < size)
+            line += word;
+        return line;
+    };
+    const QString lf = u"# Title\n\n"_s + words(u"some words here "_s, 9000) + u"\n\nshort\n"_s
+        + words(u"more, "_s, 12000) + u"\n"_s;
+    QTest::newRow("lf") << lf << 1;
+    QTest::newRow("crlf") << QString(lf).replace(u"\n"_s, u"\r\n"_s) << 2;
+    QTest::newRow("bom") << u'\uFEFF' + lf << 3;
+    QTest::newRow("non-ascii") << words(u"caf\u00E9 \u4E2D\u6587 \U0001F600 "_s, 11000) + u"\nend"_s << 4;
+    // No space to cut after, and a character pair across every place a cut would fall.
+    QTest::newRow("no-spaces") << u"a"_s + words(u"\U0001F600"_s, 10000) + u"\r\nz"_s << 5;
+}
+
+// Random edits of every kind on long lines, each also made on a plain string: the text must
+// stay exactly what the plain string gives, and the widget must show it.
+void TestEditor::longLinesShownInPiecesKeepTheText()
+{
+    QFETCH(QString, file);
+    QFETCH(int, seed);
+    EditorRig rig(file.toUtf8());
+    MarkdownTextView &view = rig.view;
+    QCOMPARE(rig.text(), file);
+    QVERIFY(!view.softBreaks().empty());
+    QString expected = file;
+    QString form = editorForm(file);
+    QRandomGenerator random(seed);
+    // The same edit on the plain string, in the editor's positions (a "\r\n" is one there).
+    const auto edit = [&](qsizetype from, qsizetype to, const QString &inserted) {
+        const auto offset = [&](qsizetype at) {
+            qsizetype i = 0;
+            for (qsizetype seen = 0; seen < at; ++seen)
+                i += expected.mid(i, 2) == u"\r\n"_s ? 2 : 1;
+            return i;
+        };
+        const qsizetype start = offset(from);
+        const qsizetype end = offset(to);
+        // New lines get the file's own line break.
+        const QString lineBreak = quorvel::core::dominantLineBreak(expected);
+        expected.replace(start, end - start, QString(inserted).replace(u"\n"_s, lineBreak));
+        form.replace(from, to - from, inserted);
+    };
+    // The character before or after a position, a pair counted as one.
+    const auto before = [&](qsizetype at) { return at >= 2 && form[at - 1].isLowSurrogate() ? 2 : 1; };
+    const auto after = [&](qsizetype at) {
+        return at + 1 < form.size() && form[at].isHighSurrogate() ? 2 : 1;
+    };
+    const auto select = [&](qsizetype from, qsizetype to, bool afterBreak) {
+        QTextCursor cursor(view.document());
+        cursor.setPosition(int(view.withSoftBreaks(from, afterBreak)));
+        cursor.setPosition(int(view.withSoftBreaks(to, afterBreak && to == from)),
+                           QTextCursor::KeepAnchor);
+        view.setTextCursor(cursor);
+    };
+    QStringList undone;
+    for (int step = 0; step < 160; ++step) {
+        const auto &soft = view.softBreaks();
+        const qsizetype piece = soft.empty() ? -1 : view.withoutSoftBreaks(soft[random.bounded(int(soft.size()))]);
+        // A span between characters, never inside a pair.
+        const auto between = [&](qsizetype at) { return at > 0 && at < form.size() && form[at].isLowSurrogate() ? at - 1 : at; };
+        const qsizetype a = between(random.bounded(int(form.size()) + 1));
+        const qsizetype b = between(a + random.bounded(int(std::min<qsizetype>(form.size() - a, 5000)) + 1));
+        const bool coin = random.bounded(2);
+        switch (random.bounded(9)) {
+        case 0:
+            select(a, a, coin);
+            QTest::keyClick(&view, Qt::Key_Q);
+            edit(a, a, u"q"_s);
+            break;
+        case 1: {
+            // Backspace and Delete anywhere, and at the start or end of a piece, where they take
+            // the real character beside the break.
+            const qsizetype at = piece >= 0 && coin ? piece : a;
+            const bool back = random.bounded(2);
+            select(at, at, back);
+            QTest::keyClick(&view, back ? Qt::Key_Backspace : Qt::Key_Delete);
+            if (back && at > 0)
+                edit(at - before(at), at, {});
+            else if (!back && at < form.size())
+                edit(at, at + after(at), {});
+            break;
+        }
+        case 2: {
+            const QString pasted = coin ? u"x\ny \U0001F600\n"_s : u"one two "_s.repeated(400);
+            QGuiApplication::clipboard()->setText(pasted);
+            select(a, b, true);
+            view.paste();
+            edit(a, b, pasted);
+            break;
+        }
+        case 3:
+            select(a, b, true);
+            QTest::keyClick(&view, coin ? Qt::Key_Return : Qt::Key_Z);
+            edit(a, b, coin ? u"\n"_s : u"z"_s);
+            break;
+        case 4:
+            if (b > a) {
+                select(a, b, true);
+                view.copy();
+                QCOMPARE(QGuiApplication::clipboard()->text(), form.mid(a, b - a));
+            }
+            continue;
+        case 5:
+            if (rig.h.text->canUndo()) {
+                undone.append(rig.text());
+                rig.controller->undo();
+                expected = rig.text();
+                form = editorForm(expected);
+            }
+            break;
+        case 6:
+            if (!undone.isEmpty()) {
+                rig.controller->redo();
+                QCOMPARE(rig.text(), undone.takeLast());
+                expected = rig.text();
+                form = editorForm(expected);
+            }
+            break;
+        case 7: {
+            // Another view's edit, in the text's own offsets.
+            const QString inserted = coin ? u"long "_s.repeated(900) : u"\n"_s;
+            const QString before = expected;
+            edit(a, a, inserted);
+            rig.h.text->apply(TextEdit::between(before, expected), EditOrigin::Program);
+            break;
+        }
+        case 8:
+            // Two edits in one, at either end of a selection across pieces.
+            select(a, b, true);
+            view.wrapSelection(u"**"_s, u"_"_s);
+            edit(b, b, u"_"_s);
+            edit(a, a, u"**"_s);
+            break;
+        }
+        if (rig.text() != expected || !rig.h.text->canRedo())
+            undone.clear();
+        QCOMPARE(rig.text(), expected);
+        QCOMPARE(view.rawText(), form);
+        for (QTextBlock block = view.document()->begin(); block.isValid(); block = block.next())
+            QVERIFY(block.length() - 1 <= EditorController::kMaxPieceCharacters);
+    }
+    QVERIFY(rig.h.document->saveDocument());
+    QCOMPARE(rig.h.onDisk(), expected.toUtf8());
 }
 
 QTEST_MAIN(TestEditor)

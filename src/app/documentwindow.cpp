@@ -565,8 +565,9 @@ void DocumentWindow::wire()
     }
     m_editorController = new editor::EditorController(model, *m_editor, this);
     // A long note goes into the editor once the page has rendered its first screen and had a
-    // moment to draw it, in one go: filled in meanwhile, or in slices while the page builds the
-    // rest, it kept the page's work, which needs this thread too, waiting for seconds.
+    // moment to draw it: filled in meanwhile, it kept the page's work, which needs this thread
+    // too, waiting for seconds. Then it goes in slices, each a few tens of milliseconds, so
+    // that the window answers all along (in one go, a 10 MB note held it for a second).
     if (auto *controller = m_preview ? preview::PreviewController::of(model) : nullptr;
         controller && !m_editorController->isFilled()) {
         m_editorController->pauseFilling();
@@ -577,14 +578,14 @@ void DocumentWindow::wire()
                                     return;
                                 disconnect(*rendered);
                                 QTimer::singleShot(kEditorFillDelay, m_editorController,
-                                                   &editor::EditorController::finishFilling);
+                                                   &editor::EditorController::resumeFilling);
                             });
         // Another view: the user is about to work in the source, or it no longer waits on the
         // page.
         connect(&model, &DocumentModel::modeChanged, m_editorController,
                 &editor::EditorController::finishFilling);
         QTimer::singleShot(kEditorFillLimit, m_editorController,
-                           &editor::EditorController::finishFilling);
+                           &editor::EditorController::resumeFilling);
     } else {
         // Nothing else to show: the source is what the user waits for.
         m_editorController->finishFilling();

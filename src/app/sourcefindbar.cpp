@@ -31,7 +31,7 @@ void showSelectionsIn(QPlainTextEdit *editor, const QList<QTextEdit::ExtraSelect
 
 using Action = core::DocumentModel::TextFinderAction;
 
-SourceFindBar::SourceFindBar(QPlainTextEdit *editor, core::DocumentText &text, QWidget *anchor)
+SourceFindBar::SourceFindBar(editor::MarkdownTextView *editor, core::DocumentText &text, QWidget *anchor)
     : FindRow(anchor)
     , m_editor(editor)
     , m_text(text)
@@ -77,7 +77,10 @@ void SourceFindBar::perform(Action action)
 {
     if (action == Action::Show || !isVisible()) {
         // From the editor's selection when there is one on a single line, as editors do.
-        const QString selected = m_editor->textCursor().selectedText();
+        const QTextCursor cursor = m_editor->textCursor();
+        const QString selected =
+            m_editor->sourceText(cursor.selectionStart(), cursor.selectionEnd())
+                .replace(u'\n', QChar::ParagraphSeparator);
         if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator)
             && selected.compare(m_query, Qt::CaseInsensitive) != 0) {
             field()->setText(selected);
@@ -186,9 +189,13 @@ void SourceFindBar::search(std::optional<qsizetype> from)
             return int(offset - before);
         };
         m_matches.reserve(found.size());
+        // A very long line is shown in pieces, with breaks of the editor's own in between.
         for (const core::TextMatch &match : found) {
             const int start = shownAt(match.start);
-            m_matches.append({match.start, match.length, start, shownAt(match.end())});
+            const int end = shownAt(match.end());
+            m_matches.append({match.start, match.length,
+                              int(m_editor->withSoftBreaks(start, end > start)),
+                              int(m_editor->withSoftBreaks(end))});
         }
         qsizetype at = 0;
         if (from) {

@@ -6,10 +6,12 @@
 #include <QList>
 #include <QTimer>
 
-class QPlainTextEdit;
-
 namespace quorvel::core {
 class DocumentText;
+}
+
+namespace quorvel::editor {
+class MarkdownTextView;
 }
 
 namespace quorvel::app {
@@ -23,7 +25,7 @@ class SourceFindBar : public FindRow
 
 public:
     // `editor` shows `text` (each "\r\n" of the text as one line break).
-    SourceFindBar(QPlainTextEdit *editor, core::DocumentText &text, QWidget *anchor);
+    SourceFindBar(editor::MarkdownTextView *editor, core::DocumentText &text, QWidget *anchor);
 
     void perform(core::DocumentModel::TextFinderAction action);
     void setQuery(const QString &query);
@@ -58,7 +60,7 @@ private:
     void select(int current);
     void highlight();
 
-    QPlainTextEdit *m_editor;
+    editor::MarkdownTextView *m_editor;
     core::DocumentText &m_text;
     QString m_query;
     QList<Match> m_matches; // ascending

@@ -36,6 +36,76 @@ QString editorForm(QStringView text)
     return out;
 }
 
+QList<qsizetype> pieceCuts(QStringView line, qsizetype longest, qsizetype piece)
+{
+    QList<qsizetype> cuts;
+    const qsizetype reach = std::max<qsizetype>(1, piece / 4);
+    // The colouring reads each piece as a line of its own: one that starts with a word, not
+    // with a mark ("#", "-", "```"), reads as the rest of the line it is.
+    const auto wordAfter = [&](qsizetype at) {
+        return line[at] == u' ' && at + 1 < line.size() && line[at + 1].isLetter();
+    };
+    qsizetype from = 0;
+    while (line.size() - from > longest) {
+        const qsizetype target = from + piece;
+        qsizetype cut = target;
+        qsizetype space = -1;
+        for (qsizetype at = target - 1; at >= target - reach && space < 0; --at)
+            space = wordAfter(at) ? at : -1;
+        for (qsizetype at = target; at < target + reach && space < 0; ++at)
+            space = wordAfter(at) ? at : -1;
+        if (space >= 0)
+            cut = space + 1;
+        else if (const qsizetype back = line.mid(target - reach, reach).lastIndexOf(u' '); back >= 0)
+            cut = target - reach + back + 1;
+        else if (const qsizetype ahead = line.mid(target, reach).indexOf(u' '); ahead >= 0)
+            cut = target + ahead + 1;
+        if (line[cut - 1].isHighSurrogate() && line[cut].isLowSurrogate())
+            --cut;
+        cuts.append(cut);
+        from = cut;
+    }
+    return cuts;
+}
+
+namespace {
+
+// The shown text with the soft breaks put in, and where they are.
+QString inPieces(QString shown, std::vector<qsizetype> &breaks)
+{
+    breaks.clear();
+    QString out;
+    qsizetype copied = 0;
+    for (qsizetype start = 0; start <= shown.size();) {
+        qsizetype end = shown.indexOf(u'\n', start);
+        if (end < 0)
+            end = shown.size();
+        if (end - start > EditorController::kMaxPieceCharacters) {
+            if (out.isNull())
+                out.reserve(shown.size() + shown.size() / EditorController::kPieceCharacters + 1);
+            out.append(QStringView(shown).mid(copied, start - copied));
+            qsizetype last = 0;
+            const QStringView line = QStringView(shown).mid(start, end - start);
+            for (const qsizetype cut : pieceCuts(line, EditorController::kMaxPieceCharacters,
+                                                 EditorController::kPieceCharacters)) {
+                out.append(line.mid(last, cut - last));
+                breaks.push_back(out.size());
+                out.append(u'\n');
+                last = cut;
+            }
+            out.append(line.mid(last));
+            copied = end;
+        }
+        start = end + 1;
+    }
+    if (out.isNull())
+        return shown;
+    out.append(QStringView(shown).mid(copied));
+    return out;
+}
+
+} // namespace
+
 EditorController::EditorController(core::DocumentModel &model, MarkdownTextView &view,
                                    QObject *parent)
     : QObject(parent)
@@ -49,6 +119,8 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
     connect(view.document(), &QTextDocument::contentsChange, this,
             &EditorController::contentsChanged);
     connect(&m_text, &core::DocumentText::edited, this, &EditorController::textEdited);
+    // Pieces are cut once the document has finished the edit and laid it out.
+    connect(view.document(), &QTextDocument::contentsChanged, this, &EditorController::fixPieces);
     connect(&view, &MarkdownTextView::undoRequested, this, &EditorController::undo);
     connect(&view, &MarkdownTextView::redoRequested, this, &EditorController::redo);
     const auto followHistory = [this] { m_view.setHistoryAvailable(m_text.canUndo(), m_text.canRedo()); };
@@ -98,8 +170,11 @@ void EditorController::showText(bool inSlices)
     stopFilling();
     const QString &text = m_text.text();
     m_hasCrLf = text.contains(u"\r\n");
-    QString shown = editorForm(text);
+    std::vector<qsizetype> breaks;
+    QString shown = inPieces(editorForm(text), breaks);
     m_shownLength = shown.size();
+    m_touched.reset();
+    m_view.clearSoftBreaks();
     const QScopedValueRollback showing(m_showingText, true);
     // Colouring a text too large for it would only slow the load.
     if (shown.size() > MarkdownHighlighter::kMaxCharacters)
@@ -109,12 +184,14 @@ void EditorController::showText(bool inSlices)
         m_view.setPlainText(QString());
         m_view.setReadOnly(true);
         m_fillingText = std::move(shown);
+        m_fillingBreaks = std::move(breaks);
         m_filling = true;
         m_filled = 0;
         if (!m_fillPaused)
             m_fillTimer->start();
     } else {
         m_view.setPlainText(shown);
+        m_view.addSoftBreaks(breaks);
     }
     m_view.updateHighlighting(m_shownLength);
 }
@@ -153,6 +230,9 @@ void EditorController::fillSlices(bool all)
             m_fillTimer->start();
         return;
     }
+    // The document moves every cursor it has at each slice: the soft breaks' come when all
+    // is in.
+    m_view.addSoftBreaks(m_fillingBreaks);
     stopFilling();
 }
 
@@ -175,6 +255,7 @@ void EditorController::stopFilling()
         return;
     m_fillTimer->stop();
     m_fillingText = QString();
+    m_fillingBreaks = {};
     m_view.setReadOnly(false);
 }
 
@@ -184,14 +265,14 @@ qsizetype EditorController::widgetLength() const
     return m_view.document()->characterCount() - 1;
 }
 
-qsizetype EditorController::textOffset(qsizetype widgetPosition, qsizetype from,
+qsizetype EditorController::textOffset(qsizetype formPosition, qsizetype from,
                                        qsizetype at) const
 {
     if (!m_hasCrLf)
-        return widgetPosition;
+        return formPosition;
     const QString &text = m_text.text();
     qsizetype i = from;
-    for (qsizetype seen = at; seen < widgetPosition && i < text.size(); ++seen)
+    for (qsizetype seen = at; seen < formPosition && i < text.size(); ++seen)
         i += text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n' ? 2 : 1;
     return i;
 }
@@ -201,15 +282,16 @@ std::pair<qsizetype, qsizetype> EditorController::selectedSpan() const
     const QTextCursor cursor = m_view.textCursor();
     if (m_filling || !cursor.hasSelection())
         return {0, 0};
-    const qsizetype start = textOffset(cursor.selectionStart());
-    return {start, textOffset(cursor.selectionEnd(), start, cursor.selectionStart())};
+    const qsizetype first = m_view.withoutSoftBreaks(cursor.selectionStart());
+    const qsizetype start = textOffset(first);
+    return {start, textOffset(m_view.withoutSoftBreaks(cursor.selectionEnd()), start, first)};
 }
 
 qsizetype EditorController::widgetPosition(qsizetype offset) const
 {
-    if (!m_hasCrLf)
-        return offset;
-    return offset - QStringView(m_text.text()).left(offset).count(u"\r\n");
+    if (m_hasCrLf)
+        offset -= QStringView(m_text.text()).left(offset).count(u"\r\n");
+    return m_view.withSoftBreaks(offset);
 }
 
 void EditorController::checkLineBreaks()
@@ -222,35 +304,43 @@ void EditorController::contentsChanged(int position, int removed, int added)
 {
     if (m_showingText || m_filling)
         return;
+    // The soft breaks as they were, for the span's old extent, and as the edit left them: the
+    // comparison below is made without them, so that a separator the user typed can never be
+    // taken for one the view put in, nor the other way round.
+    const std::vector<qsizetype> softBefore = m_view.softBreaks();
+    m_view.followSoftBreaks();
+    const auto softUpTo = [](const std::vector<qsizetype> &soft, qsizetype position) {
+        return qsizetype(std::lower_bound(soft.cbegin(), soft.cend(), position) - soft.cbegin());
+    };
     const qsizetype length = widgetLength();
     const qsizetype oldLength = std::exchange(m_shownLength, length);
     qsizetype start = std::min<qsizetype>(position, oldLength);
     qsizetype end = std::min<qsizetype>(start + removed, oldLength);
     qsizetype inserted = length - (oldLength - (end - start));
-    if (inserted < 0 || inserted > added + 1) {
+    if (inserted < 0 || inserted > added + 1
+        || softUpTo(softBefore, start) != softUpTo(m_view.softBreaks(), start)) {
         // Not a span we can follow: compare the whole, which the trimming below brings back to
         // what really changed.
         start = 0;
         end = oldLength;
         inserted = length;
     }
-    QTextCursor span(m_view.document());
-    span.setPosition(int(start));
-    span.setPosition(int(start + inserted), QTextCursor::KeepAnchor);
-    QString now = span.selectedText();
-    now.replace(QChar::ParagraphSeparator, u'\n');
+    const QString now = m_view.sourceText(start, start + inserted);
+    piecesTouched(start, start + inserted);
 
     // The characters of the text that the widget's span stood for. A highlighter's repaint
     // reports a span as changed with nothing typed: trimmed to what differs, it is nothing.
     const QString &text = m_text.text();
-    const qsizetype textStart = textOffset(start);
-    const qsizetype textEnd = textOffset(end, textStart, start);
+    const qsizetype formStart = start - softUpTo(softBefore, start);
+    const qsizetype formEnd = end - softUpTo(softBefore, end);
+    const qsizetype textStart = textOffset(formStart);
+    const qsizetype textEnd = textOffset(formEnd, textStart, formStart);
     const QStringView was = QStringView(text).mid(textStart, textEnd - textStart);
     const core::TextEdit change = core::TextEdit::between(editorForm(was), now);
     if (change.isEmpty())
         return;
-    const qsizetype from = textOffset(start + change.start, textStart, start);
-    const qsizetype to = textOffset(start + change.end(), from, start + change.start);
+    const qsizetype from = textOffset(formStart + change.start, textStart, formStart);
+    const qsizetype to = textOffset(formStart + change.end(), from, formStart + change.start);
 
     // New lines get the file's own line break. Two breaks meeting as "\r" and "\n" would read
     // as one "\r\n", a line fewer than the widget shows: the "\r" becomes a break of its own.
@@ -288,23 +378,83 @@ void EditorController::applyToWidget(const core::TextEdit &edit)
         || (edit.start > 0 && text[edit.start - 1] == u'\r');
     core::TextEdit shown;
     if (!m_hasCrLf && !breaksMeet) {
-        // A position in the widget is an offset in the text.
+        // A form position is an offset in the text.
         shown = {edit.start, edit.removed, editorForm(edit.inserted)};
     } else {
         checkLineBreaks();
         // Where "\r\n" is about, the widget's span is found by comparing: a change from another
         // view is rare enough, and never a keystroke here.
-        shown = core::TextEdit::between(m_view.rawText(), editorForm(text));
+        shown = core::TextEdit::between(m_view.sourceText(0, widgetLength()), editorForm(text));
     }
     if (shown.isEmpty())
         return;
+    // Soft breaks inside the span go with it; those at its edges stay.
+    const qsizetype from = m_view.withSoftBreaks(shown.start, shown.removed > 0);
+    const qsizetype to = std::max(from, m_view.withSoftBreaks(shown.end()));
+    {
+        const QScopedValueRollback showing(m_showingText, true);
+        QTextCursor cursor(m_view.document());
+        cursor.setPosition(int(from));
+        cursor.setPosition(int(to), QTextCursor::KeepAnchor);
+        cursor.insertText(shown.inserted);
+        m_view.followSoftBreaks();
+        m_shownLength = widgetLength();
+        piecesTouched(from, from + shown.inserted.size());
+        m_view.updateHighlighting(m_shownLength);
+    }
+    fixPieces();
+}
+
+void EditorController::piecesTouched(qsizetype from, qsizetype to)
+{
+    if (m_touched)
+        m_touched = std::pair(std::min(m_touched->first, from), std::max(m_touched->second, to));
+    else
+        m_touched = std::pair(from, to);
+}
+
+void EditorController::fixPieces()
+{
+    if (m_showingText || m_filling || !m_touched)
+        return;
+    const auto [from, to] = *std::exchange(m_touched, std::nullopt);
+    QTextDocument *document = m_view.document();
+    const qsizetype length = widgetLength();
+    QTextBlock first = document->findBlock(int(std::min(from, length)));
+    if (first.previous().isValid())
+        first = first.previous();
+    QTextBlock block = document->findBlock(int(std::min(to, length)));
+    if (block.next().isValid())
+        block = block.next();
     const QScopedValueRollback showing(m_showingText, true);
-    QTextCursor cursor(m_view.document());
-    cursor.setPosition(int(shown.start));
-    cursor.setPosition(int(shown.end()), QTextCursor::KeepAnchor);
-    cursor.insertText(shown.inserted);
-    m_shownLength = widgetLength();
-    m_view.updateHighlighting(m_shownLength);
+    bool changed = false;
+    // From the last block up, so that what is done to a block moves none before it.
+    while (block.isValid()) {
+        const QTextBlock previous = block == first ? QTextBlock() : block.previous();
+        const qsizetype start = block.position();
+        const qsizetype separator = start + block.length() - 1;
+        const QTextBlock next = block.next();
+        if (m_view.isSoftBreak(separator) && (block.length() == 1 || !next.isValid() || next.length() == 1)) {
+            // An empty piece would show as an empty line the text does not have.
+            QTextCursor cursor(document);
+            cursor.setPosition(int(separator));
+            cursor.deleteChar();
+            m_view.followSoftBreaks();
+            changed = true;
+        }
+        const QTextBlock now = document->findBlock(int(start));
+        if (now.length() - 1 > kMaxPieceCharacters) {
+            const QList<qsizetype> cuts = pieceCuts(now.text(), kMaxPieceCharacters, kPieceCharacters);
+            for (auto cut = cuts.crbegin(); cut != cuts.crend(); ++cut)
+                m_view.addSoftBreak(start + *cut, true);
+            changed = true;
+        }
+        block = previous;
+    }
+    if (changed) {
+        m_view.followSoftBreaks();
+        m_shownLength = widgetLength();
+    }
 }
 
 void EditorController::undo()

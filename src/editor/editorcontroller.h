@@ -6,7 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 class QTimer;
 
@@ -37,6 +39,10 @@ public:
     // read-only until the last slice is in.
     static constexpr qsizetype kFillInSlicesFrom = 512 * 1024;
     static constexpr qsizetype kSliceCharacters = 64 * 1024;
+    // A line longer than this is shown in pieces of about kPieceCharacters, cut after a space,
+    // and a piece that grows past it is cut again (see MarkdownTextView::softBreaks).
+    static constexpr qsizetype kMaxPieceCharacters = 4000;
+    static constexpr qsizetype kPieceCharacters = 2000;
 
     // Whether the editor shows the whole text (false while a long text is being filled in).
     bool isFilled() const { return !m_filling; }
@@ -69,9 +75,14 @@ private:
     void fillSlices(bool all);
     void stopFilling();
     void checkLineBreaks();
-    // The widget shows "\r\n" as one character; these map between its positions and the text's
-    // offsets (the same numbers unless the text has a "\r\n").
-    qsizetype textOffset(qsizetype widgetPosition, qsizetype from = 0, qsizetype at = 0) const;
+    // Cuts the pieces that have grown too long and drops the soft breaks an edit left next to
+    // an empty piece, in the blocks an edit touched.
+    void fixPieces();
+    void piecesTouched(qsizetype from, qsizetype to);
+    // The widget shows "\r\n" as one character, and soft breaks that the text does not have.
+    // A "form position" is a widget position less the soft breaks before it; these map between
+    // form positions and the text's offsets (the same numbers unless the text has a "\r\n").
+    qsizetype textOffset(qsizetype formPosition, qsizetype from = 0, qsizetype at = 0) const;
     qsizetype widgetPosition(qsizetype offset) const;
     qsizetype widgetLength() const;
 
@@ -90,10 +101,18 @@ private:
     bool m_filling = false;
     bool m_fillPaused = false;
     qsizetype m_filled = 0;
+    // The soft breaks of the text being filled in.
+    std::vector<qsizetype> m_fillingBreaks;
+    // The widget span, from and to, whose pieces fixPieces has yet to look at.
+    std::optional<std::pair<qsizetype, qsizetype>> m_touched;
     QTimer *m_fillTimer = nullptr;
 };
 
 // The text as the editor shows it: every line break but a U+2028 as "\n".
 QString editorForm(QStringView text);
+// Where a line longer than the editor lays out at every key is cut into pieces: the offsets in
+// it where a piece starts, after a space near every `piece` characters where there is one (one
+// before a word rather than a mark), and never inside a surrogate pair.
+QList<qsizetype> pieceCuts(QStringView line, qsizetype longest, qsizetype piece);
 
 } // namespace quorvel::editor

@@ -235,9 +235,159 @@ QString MarkdownTextView::rawText() const
 {
     // toPlainText() would turn a no-break space into a space and a typed U+2028 into "\n". The
     // raw text keeps both; only the document's own paragraph breaks become "\n".
+    if (!m_softBreaks.empty())
+        return sourceText(0, document()->characterCount() - 1);
     QString text = document()->toRawText();
     text.replace(QChar::ParagraphSeparator, u'\n');
     return text;
+}
+
+void MarkdownTextView::addSoftBreak(qsizetype position, bool inserted)
+{
+    if (inserted) {
+        QTextCursor at(document());
+        at.setPosition(int(position));
+        at.insertBlock();
+    }
+    SoftBreak separator{QTextCursor(document()), QTextCursor(document())};
+    separator.before.setPosition(int(position));
+    separator.after.setPosition(int(position) + 1);
+    separator.after.setKeepPositionOnInsert(true);
+    const auto at = std::lower_bound(m_softBreaks.begin(), m_softBreaks.end(), position);
+    const auto index = at - m_softBreaks.begin();
+    if (inserted) {
+        for (auto later = at; later != m_softBreaks.end(); ++later)
+            ++*later;
+    }
+    m_softBreaks.insert(at, position);
+    m_softCursors.insert(m_softCursors.begin() + index, separator);
+}
+
+void MarkdownTextView::addSoftBreaks(const std::vector<qsizetype> &positions)
+{
+    if (positions.empty())
+        return;
+    // Inside an edit block a cursor put somewhere does not lay out its block to find its x,
+    // which for every piece of a long text is the whole text laid out.
+    QTextCursor batch(document());
+    batch.beginEditBlock();
+    for (const qsizetype at : positions)
+        addSoftBreak(at, false);
+    batch.endEditBlock();
+}
+
+void MarkdownTextView::clearSoftBreaks()
+{
+    m_softBreaks.clear();
+    m_softCursors.clear();
+}
+
+void MarkdownTextView::followSoftBreaks()
+{
+    m_softBreaks.clear();
+    const QTextDocument *doc = document();
+    std::erase_if(m_softCursors, [&](const SoftBreak &soft) {
+        return soft.after.position() - soft.before.position() != 1
+            || doc->characterAt(soft.before.position()) != QChar::ParagraphSeparator;
+    });
+    m_softBreaks.reserve(m_softCursors.size());
+    for (const SoftBreak &soft : m_softCursors)
+        m_softBreaks.push_back(soft.before.position());
+    if (!std::is_sorted(m_softBreaks.begin(), m_softBreaks.end())) {
+        std::sort(m_softCursors.begin(), m_softCursors.end(), [](const SoftBreak &a, const SoftBreak &b) {
+            return a.before.position() < b.before.position();
+        });
+        std::sort(m_softBreaks.begin(), m_softBreaks.end());
+    }
+}
+
+bool MarkdownTextView::isSoftBreak(qsizetype position) const
+{
+    return std::binary_search(m_softBreaks.cbegin(), m_softBreaks.cend(), position);
+}
+
+qsizetype MarkdownTextView::withoutSoftBreaks(qsizetype position) const
+{
+    return position
+        - (std::lower_bound(m_softBreaks.cbegin(), m_softBreaks.cend(), position)
+           - m_softBreaks.cbegin());
+}
+
+qsizetype MarkdownTextView::withSoftBreaks(qsizetype position, bool afterBreak) const
+{
+    // The i-th soft break stands between the characters `softBreaks[i] - i` apart, a sequence
+    // that never decreases.
+    qsizetype low = 0;
+    qsizetype high = qsizetype(m_softBreaks.size());
+    while (low < high) {
+        const qsizetype mid = (low + high) / 2;
+        const qsizetype at = m_softBreaks[mid] - mid;
+        if (at < position || (afterBreak && at == position))
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return position + low;
+}
+
+QString MarkdownTextView::sourceText(qsizetype from, qsizetype to) const
+{
+    QTextCursor span(document());
+    span.setPosition(int(from));
+    span.setPosition(int(to), QTextCursor::KeepAnchor);
+    const QString shown = span.selectedText();
+    QString text;
+    text.reserve(shown.size());
+    auto soft = std::lower_bound(m_softBreaks.cbegin(), m_softBreaks.cend(), from);
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        if (soft != m_softBreaks.cend() && *soft == from + i) {
+            ++soft;
+            continue;
+        }
+        const QChar c = shown[i];
+        text.append(c == QChar::ParagraphSeparator ? QChar(u'\n') : c);
+    }
+    return text;
+}
+
+QMimeData *MarkdownTextView::createMimeDataFromSelection() const
+{
+    const QTextCursor cursor = textCursor();
+    const auto soft = std::lower_bound(m_softBreaks.cbegin(), m_softBreaks.cend(),
+                                       qsizetype(cursor.selectionStart()));
+    if (soft == m_softBreaks.cend() || *soft >= cursor.selectionEnd())
+        return QPlainTextEdit::createMimeDataFromSelection();
+    // Copied or dragged away, the line is one line again.
+    auto *data = new QMimeData;
+    data->setText(sourceText(cursor.selectionStart(), cursor.selectionEnd()));
+    return data;
+}
+
+bool MarkdownTextView::stepOverSoftBreak(QKeyEvent *event)
+{
+    if (m_softBreaks.empty() || isReadOnly())
+        return false;
+    const QTextCursor cursor = textCursor();
+    if (cursor.hasSelection())
+        return false;
+    const qsizetype at = cursor.position();
+    const QTextDocument *doc = document();
+    const qsizetype end = doc->characterCount() - 1;
+    QTextCursor edit(document());
+    const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+    if (event->key() == Qt::Key_Backspace && plain && at >= 2 && isSoftBreak(at - 1)
+        && doc->characterAt(int(at - 2)) != QChar::ParagraphSeparator) {
+        edit.setPosition(int(at - 1));
+        edit.deletePreviousChar();
+    } else if (event->matches(QKeySequence::Delete) && isSoftBreak(at) && at + 1 < end
+               && doc->characterAt(int(at + 1)) != QChar::ParagraphSeparator) {
+        edit.setPosition(int(at + 1));
+        edit.deleteChar();
+    } else {
+        return false;
+    }
+    ensureCursorVisible();
+    return true;
 }
 
 void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffix)
@@ -268,26 +418,40 @@ void MarkdownTextView::formatLines(BlockFormat format)
     QTextBlock first = document()->findBlock(cursor.selectionStart());
     QTextBlock last = document()->findBlock(cursor.selectionEnd());
     // A selection that ends at the start of a line leaves that line out, as it looks.
-    if (last != first && cursor.selectionEnd() == last.position())
+    if (last != first && cursor.selectionEnd() == last.position() && !isSoftBreak(last.position() - 1))
         last = last.previous();
+    // A line shown in pieces is one line.
+    while (first.position() > 0 && isSoftBreak(first.position() - 1))
+        first = first.previous();
+    while (isSoftBreak(last.position() + last.length() - 1))
+        last = last.next();
     QStringList lines;
+    QList<qsizetype> starts;
     for (QTextBlock b = first; b.isValid(); b = b.next()) {
-        lines.append(b.text());
+        if (b != first && isSoftBreak(b.position() - 1)) {
+            lines.last().append(b.text());
+        } else {
+            lines.append(b.text());
+            starts.append(withoutSoftBreaks(b.position()));
+        }
         if (b == last)
             break;
     }
     const QList<LineEdit> edits = blockFormatEdits(lines, format);
     if (edits.isEmpty())
         return;
+    QList<std::pair<int, int>> spans;
+    for (const LineEdit &e : edits) {
+        const qsizetype at = starts.at(e.line) + e.column;
+        spans.append({int(withSoftBreaks(at, true)), int(withSoftBreaks(at + e.length))});
+    }
     QTextCursor edit(document());
     edit.beginEditBlock();
     // From the last line up, so that earlier edits do not move later ones.
-    for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
-        const int at = document()->findBlockByNumber(first.blockNumber() + it->line).position()
-            + it->column;
-        edit.setPosition(at);
-        edit.setPosition(at + it->length, QTextCursor::KeepAnchor);
-        edit.insertText(it->inserted);
+    for (qsizetype i = edits.size() - 1; i >= 0; --i) {
+        edit.setPosition(spans.at(i).first);
+        edit.setPosition(std::max(spans.at(i).first, spans.at(i).second), QTextCursor::KeepAnchor);
+        edit.insertText(edits.at(i).inserted);
     }
     edit.endEditBlock();
 }
@@ -425,6 +589,8 @@ void MarkdownTextView::keyPressEvent(QKeyEvent *event)
         ensureCursorVisible();
         return;
     }
+    if (stepOverSoftBreak(event))
+        return;
     QPlainTextEdit::keyPressEvent(event);
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace quorvel::editor {
 
@@ -28,7 +29,8 @@ public:
     // The widest the text column gets, in pixels; the rest of a wide window is margin.
     void setMaxTextWidth(int pixels);
 
-    // The text exactly as shown: every character as typed, a line break as "\n".
+    // The text exactly as shown: every character as typed, a line break as "\n", a very long
+    // line whole (without the breaks between its pieces).
     QString rawText() const;
     // Puts the first heading of that level and text at the top of the view, the caret on it.
     // The text is the heading as the outline shows it, so its Markdown marks are looked past.
@@ -55,6 +57,28 @@ public:
     // What a pasted image stored at `path` is written as.
     static QString imageLink(const QString &path);
 
+    // A very long line is shown as several blocks ("pieces"): Qt lays a block out whole at
+    // every change, which on a line of a megabyte takes longer than a frame. The breaks between
+    // pieces are not in the text; these are the positions of those separators, in order.
+    const std::vector<qsizetype> &softBreaks() const { return m_softBreaks; }
+    // Shows a soft break at `position`: a separator inserted there, or already there when
+    // `inserted` is false. The caller ignores the change it makes.
+    void addSoftBreak(qsizetype position, bool inserted);
+    // Soft breaks at separators the shown text already has, in order.
+    void addSoftBreaks(const std::vector<qsizetype> &positions);
+    void clearSoftBreaks();
+    // Brings the positions up to date after an edit, leaving out the separators it removed.
+    void followSoftBreaks();
+    bool isSoftBreak(qsizetype position) const;
+    // A position in the shown text less the soft breaks before it, and back. A position at a
+    // soft break is put at the end of the piece before it, or with `afterBreak` at the start
+    // of the next.
+    qsizetype withoutSoftBreaks(qsizetype position) const;
+    qsizetype withSoftBreaks(qsizetype position, bool afterBreak = false) const;
+    // The shown text between two positions as the document has it: separators as "\n", the
+    // soft breaks left out.
+    QString sourceText(qsizetype from, qsizetype to) const;
+
     // Marks misspelt words with the wavy underline, in the lines on screen only and a moment
     // after the typing or scrolling stops, never on a keystroke's way. Null turns it off.
     void setSpellChecker(SpellChecker *checker);
@@ -78,6 +102,7 @@ Q_SIGNALS:
 
 protected:
     bool canInsertFromMimeData(const QMimeData *source) const override;
+    QMimeData *createMimeDataFromSelection() const override;
     void insertFromMimeData(const QMimeData *source) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -99,6 +124,21 @@ private:
     QTimer *m_spellingTimer = nullptr;
     QList<QTextEdit::ExtraSelection> m_spellingMarks;
     QList<QTextEdit::ExtraSelection> m_findSelections;
+    // Each soft break as two cursors, before and after its separator, which the document moves
+    // with every edit; and their positions as of the last look. Text typed at the end of the
+    // piece before moves the first, text at the start of the next leaves the second; once an
+    // edit has taken the separator away they are never one apart again, whatever comes after
+    // in the same edit.
+    struct SoftBreak
+    {
+        QTextCursor before;
+        QTextCursor after;
+    };
+    std::vector<SoftBreak> m_softCursors;
+    std::vector<qsizetype> m_softBreaks;
+    // Backspace at the start of a piece and Delete at its end act on the real neighbouring
+    // character, not on the break the user does not see as one.
+    bool stepOverSoftBreak(QKeyEvent *event);
     // The misspelt word at `position`, as a cursor selecting it; null when there is none.
     QTextCursor misspeltAt(int position) const;
 };
