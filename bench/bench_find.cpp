@@ -2,6 +2,7 @@
 
 #include "app/findbar.h"
 #include "app/sourcefindbar.h"
+#include "editor/markdowntextview.h"
 #include "core/documenttext.h"
 
 #include <QApplication>
@@ -56,7 +57,7 @@ int main(int argc, char **argv)
     for (const bool oneLine : {false, true}) {
         QWidget window;
         auto *column = new QVBoxLayout(&window);
-        auto *editor = new QPlainTextEdit(&window);
+        auto *editor = new quorvel::editor::MarkdownTextView(&window);
         column->addWidget(editor);
         // No "\r\n": the editor's positions are the text's offsets.
         quorvel::core::DocumentText text(note(oneLine));
