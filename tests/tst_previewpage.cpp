@@ -36,6 +36,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <csignal>
+
 using namespace quorvel;
 using namespace Qt::StringLiterals;
 using app::DocumentController;
@@ -103,6 +105,8 @@ private Q_SLOTS:
     void hostileMarkupNeverLeavesThePage();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
+    void pagesShareAProcessAndComeBackWhenItDies_data();
+    void pagesShareAProcessAndComeBackWhenItDies();
     void checkboxesAndWikilinksWorkFromTheReadingView();
     void findBarShowsWhatThePageFound_data();
     void findBarShowsWhatThePageFound();
@@ -745,6 +749,44 @@ void TestPreviewPage::missingPageIsReportedOnce()
     errors += quorvel.readAllStandardError();
     QVERIFY2(reported, errors.constData());
     QCOMPARE(errors.count("[webview] load failed: "), 1);
+}
+
+// One renderer process serves every window's page; when it dies, each page loads again and
+// shows its note as it was shown, editable where it was.
+void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::newRow("read") << Mode::Read;
+    QTest::newRow("visual") << Mode::Visual;
+}
+
+void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies()
+{
+    QFETCH(Mode, mode);
+    m_scratch->store.setValue(u"lastMode"_s, core::DocumentModel::storedName(mode));
+    QList<DocumentWindow *> windows;
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (const QString name : {u"one"_s, u"two"_s}) {
+        const QString path = m_scratch->write(name + u".md"_s, "Text of " + name.toUtf8() + ".\n");
+        windows.append(DocumentController::shared().openDocument(path));
+        QVERIFY(windows.last());
+        spies.push_back(std::make_unique<QSignalSpy>(&controller(windows.last()),
+                                                     &PreviewController::messageReceived));
+        QVERIFY(waitFor(*spies.back(), u"rendered"_s));
+    }
+    const qint64 shared = controller(windows[0]).webView()->page()->renderProcessPid();
+    QVERIFY(shared > 0);
+    QCOMPARE(controller(windows[1]).webView()->page()->renderProcessPid(), shared);
+
+    for (auto &spy : spies)
+        spy->clear();
+    QCOMPARE(::kill(pid_t(shared), SIGKILL), 0);
+    for (int i = 0; i < windows.size(); ++i) {
+        QVERIFY2(waitFor(*spies[i], u"rendered"_s), qPrintable(typesOf(*spies[i]).join(u' ')));
+        QVERIFY(pageText(windows[i]).contains(i == 0 ? u"Text of one."_s : u"Text of two."_s));
+        QCOMPARE(editable(windows[i]), mode == Mode::Visual);
+        QVERIFY(controller(windows[i]).webView()->page()->renderProcessPid() != shared);
+    }
 }
 
 // A task ticked with the mouse changes its own line of the file, counted past a task-looking
