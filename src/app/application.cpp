@@ -147,6 +147,21 @@ void shareRendererProcess()
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.append(" --renderer-process-limit=1").trimmed());
 }
 
+// Without a GPU (no render node: a virtual machine, a remote or virtual display) OpenGL is
+// Mesa's software rasteriser, and every web view composed through it kept window-sized
+// textures on the heap, some 28 MB a window (bench/memory.sh under Xvfb). Composed in software
+// to begin with, the same pixels cost a fraction; with a GPU, OpenGL stays. A backend chosen in
+// the environment stands.
+void composeInSoftwareWithoutGpu()
+{
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        return;
+    const QStringList renderNodes = QDir(QStringLiteral("/dev/dri"))
+                                        .entryList({QStringLiteral("renderD*")}, QDir::System);
+    if (renderNodes.isEmpty())
+        qputenv("QT_QUICK_BACKEND", "software");
+}
+
 } // namespace
 
 void followOwnerPalettes(QApplication &app)
@@ -187,6 +202,7 @@ void prepareEnvironment(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     preview::EngineDictionaries::prepareEnvironment();
     shareRendererProcess();
+    composeInSoftwareWithoutGpu();
     // Chromium refuses to start its sandbox as root (CI, containers).
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
