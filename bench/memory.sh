@@ -2,11 +2,13 @@
 # Proportional memory (PSS) of the program and its web engine processes, summed: one window with a
 # 20 KB and with a 1 MB note, and ten windows of 20 KB notes in one process. With --detail, where
 # it goes: each process of the tree (smaps_rollup) and the main process's biggest mappings.
-#   bench/memory.sh [--detail] [build-dir]
+#   bench/memory.sh [--detail] [--xvfb] [build-dir]
+# --xvfb: real windows on a virtual X display (Xvfb, no GPU) instead of the offscreen platform.
 # QTWEBENGINE_CHROMIUM_FLAGS in the environment reaches the engine, for trying flags side by side.
 set -euo pipefail
-detail=0
+detail=0 xvfb=0
 [ "${1:-}" = --detail ] && { detail=1; shift; }
+[ "${1:-}" = --xvfb ] && { xvfb=1; shift; }
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 exe="$top/$build/quorvel"
@@ -14,6 +16,12 @@ scratch=$(mktemp -d)
 trap 'pkill -P $$ >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 XDG_CONFIG_HOME="$scratch/config"
 export XDG_RUNTIME_DIR="$scratch/run" && mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+if [ $xvfb = 1 ]; then
+    display=$(for n in $(seq 150 199); do [ -e /tmp/.X11-unix/X$n ] || { echo $n; break; }; done)
+    Xvfb ":$display" -screen 0 1600x1000x24 >/dev/null 2>&1 &
+    export DISPLAY=":$display" && unset QT_QPA_PLATFORM
+    sleep 2
+fi
 
 note() { # size-in-KB file
     : > "$2"
