@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# One window's proportional memory (PSS): the program and its web engine processes, summed, with a
-# 20 KB and a 1 MB note, and the main process after 20 windows were opened and 19 closed.
-#   bench/memory.sh [build-dir]
+# Proportional memory (PSS) of the program and its web engine processes, summed: one window with a
+# 20 KB and with a 1 MB note, and ten windows of 20 KB notes in one process. With --detail, where
+# it goes: each process of the tree (smaps_rollup) and the main process's biggest mappings.
+#   bench/memory.sh [--detail] [--xvfb] [build-dir]
+# --xvfb: real windows on a virtual X display (Xvfb, no GPU) instead of the offscreen platform.
+# QTWEBENGINE_CHROMIUM_FLAGS in the environment reaches the engine, for trying flags side by side.
 set -euo pipefail
+detail=0 xvfb=0
+[ "${1:-}" = --detail ] && { detail=1; shift; }
+[ "${1:-}" = --xvfb ] && { xvfb=1; shift; }
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 exe="$top/$build/quorvel"
@@ -10,6 +16,12 @@ scratch=$(mktemp -d)
 trap 'pkill -P $$ >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 export QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 XDG_CONFIG_HOME="$scratch/config"
 export XDG_RUNTIME_DIR="$scratch/run" && mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+if [ $xvfb = 1 ]; then
+    display=$(for n in $(seq 150 199); do [ -e /tmp/.X11-unix/X$n ] || { echo $n; break; }; done)
+    Xvfb ":$display" -screen 0 1600x1000x24 >/dev/null 2>&1 &
+    export DISPLAY=":$display" && unset QT_QPA_PLATFORM
+    sleep 2
+fi
 
 note() { # size-in-KB file
     : > "$2"
@@ -18,31 +30,92 @@ note() { # size-in-KB file
     done
 }
 
+tree_pids() { pstree -p -T "$1" | grep -o '([0-9]\+)' | tr -d '()'; }
+
 pss() { # the PSS in MB of a process and all its descendants
-    local pids total=0 kb
-    pids=$(pstree -p -T "$1" | grep -o '([0-9]\+)' | tr -d '()')
-    for p in $pids; do
+    local total=0 kb
+    for p in $(tree_pids "$1"); do
         kb=$(awk '/^Pss:/ {print $2}' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0)
         total=$((total + ${kb:-0}))
     done
     echo $((total / 1024))
 }
 
-settle() { # waits until the process tree's PSS stops changing
-    local last=-1 now
-    for _ in $(seq 1 60); do
+anon() { # the anonymous part of pss: file-backed pages are shared with whatever else runs the
+          # same libraries, and their share moves with it
+    local total=0 kb
+    for p in $(tree_pids "$1"); do
+        kb=$(awk '/^Pss_Anon:/ {print $2}' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0)
+        total=$((total + ${kb:-0}))
+    done
+    echo $((total / 1024))
+}
+
+settle() { # waits until the process tree's PSS holds still for three seconds
+    local last=-1 now still=0
+    for _ in $(seq 1 90); do
         sleep 1
         now=$(pss "$1")
-        [ "$now" = "$last" ] && break
+        if [ $((now - last)) -le 1 ] && [ $((last - now)) -le 1 ]; then
+            still=$((still + 1))
+            [ $still -ge 3 ] && break
+        else
+            still=0
+        fi
         last=$now
     done
     echo "$now"
 }
 
+kind() { # what an engine process is: the zygotes' children (renderers) keep their command line
+    local args parent
+    [ "$1" = "$2" ] && { echo main; return; }
+    args=$(tr '\0' ' ' < "/proc/$1/cmdline" 2>/dev/null)
+    parent=$(awk '/^PPid:/ {print $2}' "/proc/$1/status" 2>/dev/null)
+    if [ "$parent" != "$2" ] && grep -q -- '--type=zygote' "/proc/$parent/cmdline" 2>/dev/null; then
+        echo renderer
+    elif [[ $args == *--no-zygote-sandbox* ]]; then
+        echo zygote-plain
+    else
+        grep -o -- '--type=[a-z-]*' <<< "$args" | head -1 | sed 's/--type=//'
+    fi
+}
+
+breakdown() { # root-pid
+    printf '    %-8s %-16s %8s %8s %8s\n' pid process 'PSS MB' 'anon MB' 'file MB'
+    for p in $(tree_pids "$1"); do
+        [ -r "/proc/$p/smaps_rollup" ] || continue
+        awk -v pid="$p" -v kind="$(kind "$p" "$1")" '
+            /^Pss:/ {pss=$2} /^Pss_Anon:/ {anon=$2} /^Pss_File:/ {file=$2}
+            END {printf "    %-8s %-16s %8.1f %8.1f %8.1f\n", pid, kind, pss/1024, anon/1024, file/1024}
+        ' "/proc/$p/smaps_rollup"
+    done
+    echo "    main process, PSS by mapping (MB; anonymous maps summed, libraries by name):"
+    awk '
+        /^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6) ? $6 : "[anon]"
+                                  sub(/.*\//, "", name); sub(/\.so[.0-9]*$/, ".so", name) }
+        /^Pss:/ { pss[name] += $2 }
+        END { for (n in pss) if (pss[n] >= 1024) printf "      %8.1f  %s\n", pss[n]/1024, n }
+    ' "/proc/$1/smaps" | sort -rn | head -14
+}
+
+run() { # label files...
+    local label=$1 pid
+    shift
+    "$exe" "$@" >/dev/null 2>&1 &
+    pid=$!
+    echo "$label: $(settle $pid) MB PSS (program and web engine), $(anon $pid) MB of it anonymous"
+    [ $detail = 1 ] && breakdown $pid
+    kill $pid; wait $pid 2>/dev/null || true
+}
+
 for kb in 20 1024; do
     note "$kb" "$scratch/note-$kb.md"
-    "$exe" "$scratch/note-$kb.md" >/dev/null 2>&1 &
-    pid=$!
-    echo "one window, a $kb KB note: $(settle $pid) MB PSS (program and web engine)"
-    kill $pid; wait $pid 2>/dev/null || true
+    run "one window, a $kb KB note" "$scratch/note-$kb.md"
 done
+notes=()
+for i in $(seq 1 10); do
+    cp "$scratch/note-20.md" "$scratch/note-20-$i.md"
+    notes+=("$scratch/note-20-$i.md")
+done
+run "ten windows of 20 KB notes" "${notes[@]}"

@@ -8,6 +8,7 @@
 #include "app/documentwindow.h"
 #include "app/findbar.h"
 #include "app/spelling.h"
+#include "editor/editorcontroller.h"
 #include "editor/markdowntextview.h"
 #include "themes/appearance.h"
 #include "core/documenttext.h"
@@ -35,6 +36,8 @@
 #include <QRegularExpression>
 #include <QTimer>
 #include <QToolButton>
+
+#include <csignal>
 
 using namespace quorvel;
 using namespace Qt::StringLiterals;
@@ -103,6 +106,10 @@ private Q_SLOTS:
     void hostileMarkupNeverLeavesThePage();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
+    void pagesShareAProcessAndComeBackWhenItDies_data();
+    void pagesShareAProcessAndComeBackWhenItDies();
+    void longNoteFillsTheSourceEditorWhenItIsShown_data();
+    void longNoteFillsTheSourceEditorWhenItIsShown();
     void checkboxesAndWikilinksWorkFromTheReadingView();
     void findBarShowsWhatThePageFound_data();
     void findBarShowsWhatThePageFound();
@@ -745,6 +752,75 @@ void TestPreviewPage::missingPageIsReportedOnce()
     errors += quorvel.readAllStandardError();
     QVERIFY2(reported, errors.constData());
     QCOMPARE(errors.count("[webview] load failed: "), 1);
+}
+
+// One renderer process serves every window's page; when it dies, each page loads again and
+// shows its note as it was shown, editable where it was.
+void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::newRow("read") << Mode::Read;
+    QTest::newRow("visual") << Mode::Visual;
+}
+
+void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies()
+{
+    QFETCH(Mode, mode);
+    m_scratch->store.setValue(u"lastMode"_s, core::DocumentModel::storedName(mode));
+    QList<DocumentWindow *> windows;
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (const QString &name : {u"one"_s, u"two"_s}) {
+        const QString path = m_scratch->write(name + u".md"_s, "Text of " + name.toUtf8() + ".\n");
+        windows.append(DocumentController::shared().openDocument(path));
+        QVERIFY(windows.last());
+        spies.push_back(std::make_unique<QSignalSpy>(&controller(windows.last()),
+                                                     &PreviewController::messageReceived));
+        QVERIFY(waitFor(*spies.back(), u"rendered"_s));
+    }
+    const qint64 shared = controller(windows[0]).webView()->page()->renderProcessPid();
+    QVERIFY(shared > 0);
+    QCOMPARE(controller(windows[1]).webView()->page()->renderProcessPid(), shared);
+
+    for (auto &spy : spies)
+        spy->clear();
+    QCOMPARE(::kill(pid_t(shared), SIGKILL), 0);
+    for (int i = 0; i < windows.size(); ++i) {
+        QVERIFY2(waitFor(*spies[i], u"rendered"_s), qPrintable(typesOf(*spies[i]).join(u' ')));
+        QVERIFY(pageText(windows[i]).contains(i == 0 ? u"Text of one."_s : u"Text of two."_s));
+        QCOMPARE(editable(windows[i]), mode == Mode::Visual);
+        QVERIFY(controller(windows[i]).webView()->page()->renderProcessPid() != shared);
+    }
+}
+
+// A long note shown on the page alone leaves the source editor empty after the page has
+// rendered; shown, the source holds the text with what the page edited meanwhile. In the split
+// view the source is there once the page has drawn.
+void TestPreviewPage::longNoteFillsTheSourceEditorWhenItIsShown_data()
+{
+    QTest::addColumn<Mode>("opened");
+    QTest::addColumn<Mode>("then");
+    QTest::newRow("read, then source") << Mode::Read << Mode::Source;
+    QTest::newRow("visual, then split") << Mode::Visual << Mode::Split;
+    QTest::newRow("split") << Mode::Split << Mode::Split;
+}
+
+void TestPreviewPage::longNoteFillsTheSourceEditorWhenItIsShown()
+{
+    QFETCH(Mode, opened);
+    QFETCH(Mode, then);
+    QByteArray note = "# Long\n\n";
+    while (note.size() <= editor::EditorController::kFillInSlicesFrom)
+        note += "A line of a long note.\n\n";
+    DocumentWindow *window = open(opened, note);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, u"rendered"_s));
+    QTest::qWait(1000); // well past the pause the page gets to draw after its render
+    QCOMPARE(window->sourceEditor()->document()->isEmpty(), opened != Mode::Split);
+
+    QVERIFY(window->text().apply({0, 0, u"Edited. "_s}, core::EditOrigin::Page));
+    window->model().setMode(then);
+    QCOMPARE(window->sourceEditor()->rawText(), window->text().text());
+    QVERIFY(window->text().text().startsWith(u"Edited. # Long"_s));
 }
 
 // A task ticked with the mouse changes its own line of the file, counted past a task-looking

@@ -157,6 +157,34 @@ protected:
     }
 };
 
+// Every page of ours is the same local page: one renderer process serves them all, where each
+// window would otherwise start its own (some 40 MB and more each, measured in bench/memory.sh).
+// A renderer that dies takes every window's page down with it, and each one loads itself again.
+// Flags given in the environment are the user's say, and a process model chosen there stands.
+void shareRendererProcess()
+{
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (flags.contains("--renderer-process-limit") || flags.contains("--process-per-")
+        || flags.contains("--single-process"))
+        return;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.append(" --renderer-process-limit=1").trimmed());
+}
+
+// Without a GPU (no render node: a virtual machine, a remote or virtual display) OpenGL is
+// Mesa's software rasteriser, and every web view composed through it kept window-sized
+// textures on the heap, some 28 MB a window (bench/memory.sh under Xvfb). Composed in software
+// to begin with, the same pixels cost a fraction; with a GPU, OpenGL stays. A backend chosen in
+// the environment stands.
+void composeInSoftwareWithoutGpu()
+{
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        return;
+    const QStringList renderNodes = QDir(QStringLiteral("/dev/dri"))
+                                        .entryList({QStringLiteral("renderD*")}, QDir::System);
+    if (renderNodes.isEmpty())
+        qputenv("QT_QUICK_BACKEND", "software");
+}
+
 } // namespace
 
 void followOwnerPalettes(QApplication &app)
@@ -196,6 +224,8 @@ void prepareEnvironment(int argc, char **argv)
     // The web engine shares its GL context with the widgets; it must be said before Qt starts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     preview::EngineDictionaries::prepareEnvironment();
+    shareRendererProcess();
+    composeInSoftwareWithoutGpu();
     // Chromium refuses to start its sandbox as root (CI, containers).
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");

@@ -564,28 +564,34 @@ void DocumentWindow::wire()
         updatePreview();
     }
     m_editorController = new editor::EditorController(model, *m_editor, this);
-    // A long note goes into the editor once the page has rendered its first screen and had a
-    // moment to draw it: filled in meanwhile, it kept the page's work, which needs this thread
-    // too, waiting for seconds. Then it goes in slices, each a few tens of milliseconds, so
-    // that the window answers all along (in one go, a 10 MB note held it for a second).
     if (auto *controller = m_preview ? preview::PreviewController::of(model) : nullptr;
         controller && !m_editorController->isFilled()) {
         m_editorController->pauseFilling();
-        auto rendered = std::make_shared<QMetaObject::Connection>();
-        *rendered = connect(controller, &preview::PreviewController::messageReceived,
-                            m_editorController, [this, rendered](const QString &type) {
-                                if (type != u"rendered")
-                                    return;
-                                disconnect(*rendered);
-                                QTimer::singleShot(kEditorFillDelay, m_editorController,
-                                                   &editor::EditorController::resumeFilling);
-                            });
-        // Another view: the user is about to work in the source, or it no longer waits on the
-        // page.
-        connect(&model, &DocumentModel::modeChanged, m_editorController,
-                &editor::EditorController::finishFilling);
-        QTimer::singleShot(kEditorFillLimit, m_editorController,
-                           &editor::EditorController::resumeFilling);
+        // Out of sight the editor stays empty until the source is first shown: its layout of a
+        // long note costs about 30 MB a megabyte, held for nothing by someone who only reads.
+        // Shown, the user is about to work in it: it is filled at once.
+        connect(&model, &DocumentModel::modeChanged, m_editorController, [this] {
+            if (m_model->mode() == Mode::Split || m_model->mode() == Mode::Source)
+                m_editorController->finishFilling();
+        });
+        // In sight beside the page, a long note goes into the editor once the page has rendered
+        // its first screen and had a moment to draw it: filled in meanwhile, it kept the page's
+        // work, which needs this thread too, waiting for seconds. Then it goes in slices, each a
+        // few tens of milliseconds, so that the window answers all along (in one go, a 10 MB
+        // note held it for a second).
+        if (model.mode() == Mode::Split) {
+            auto rendered = std::make_shared<QMetaObject::Connection>();
+            *rendered = connect(controller, &preview::PreviewController::messageReceived,
+                                m_editorController, [this, rendered](const QString &type) {
+                                    if (type != u"rendered")
+                                        return;
+                                    disconnect(*rendered);
+                                    QTimer::singleShot(kEditorFillDelay, m_editorController,
+                                                       &editor::EditorController::resumeFilling);
+                                });
+            QTimer::singleShot(kEditorFillLimit, m_editorController,
+                               &editor::EditorController::resumeFilling);
+        }
     } else {
         // Nothing else to show: the source is what the user waits for.
         m_editorController->finishFilling();

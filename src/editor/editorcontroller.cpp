@@ -198,6 +198,8 @@ void EditorController::showText(bool inSlices)
 
 void EditorController::finishFilling()
 {
+    if (m_filling && std::exchange(m_fillStale, false))
+        showText(true);
     fillSlices(true);
 }
 
@@ -240,17 +242,27 @@ void EditorController::pauseFilling()
 {
     m_fillPaused = true;
     m_fillTimer->stop();
+    // Held back for as long as the editor stays hidden, perhaps for good: a second copy of a
+    // long text is not kept meanwhile.
+    if (m_filling) {
+        m_fillingText = QString();
+        m_fillStale = true;
+    }
 }
 
 void EditorController::resumeFilling()
 {
     if (!std::exchange(m_fillPaused, false) || !m_filling)
         return;
-    m_fillTimer->start();
+    if (std::exchange(m_fillStale, false))
+        showText(true);
+    else
+        m_fillTimer->start();
 }
 
 void EditorController::stopFilling()
 {
+    m_fillStale = false;
     if (!std::exchange(m_filling, false))
         return;
     m_fillTimer->stop();
@@ -365,7 +377,11 @@ void EditorController::textEdited(const core::TextEdit &edit, core::EditOrigin o
     if (origin == core::EditOrigin::SourceEditor)
         return;
     if (m_filling) {
-        showText(true);
+        // A held-back fill takes the whole text when it goes on; a running one starts again.
+        if (m_fillPaused)
+            m_fillStale = true;
+        else
+            showText(true);
         return;
     }
     applyToWidget(edit);

@@ -46,8 +46,8 @@ public:
 
     // Whether the editor shows the whole text (false while a long text is being filled in).
     bool isFilled() const { return !m_filling; }
-    // Holds the filling in of a long text back (while the page loads, which needs this thread),
-    // and lets it go on.
+    // Holds the filling in of a long text back (while the page loads, which needs this thread,
+    // or until the editor is first shown), and lets it go on.
     void pauseFilling();
     void resumeFilling();
     // Puts the rest of a long text in at once, for an editor the user is about to work in.
@@ -100,6 +100,8 @@ private:
     QString m_fillingText;
     bool m_filling = false;
     bool m_fillPaused = false;
+    // A held-back fill keeps no copy of the text; it takes the text as it is when it goes on.
+    bool m_fillStale = false;
     qsizetype m_filled = 0;
     // The soft breaks of the text being filled in.
     std::vector<qsizetype> m_fillingBreaks;

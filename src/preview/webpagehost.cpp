@@ -5,11 +5,14 @@
 #include "quorvelwebview.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QTimer>
 #include <QWebEngineProfile>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
+
+#include <memory>
 
 
 namespace quorvel::preview {
@@ -46,6 +49,10 @@ void PageBridge::post(const QJsonObject &message)
 }
 
 namespace {
+
+// How often a page may come back from its process's death within how long.
+constexpr int kRestartsInWindow = 3;
+constexpr qint64 kRestartWindowMs = 60 * 1000;
 
 std::unique_ptr<WebPageHost> &spare()
 {
@@ -140,6 +147,32 @@ WebPageHost::WebPageHost(QWebEngineProfile *profile)
                          // A warning, never quiet by default: a missing page is otherwise a
                          // silent blank view.
                          qWarning("[webview] load failed: %s", qUtf8Printable(info.errorString()));
+                     });
+    // A page process that dies (killed, out of memory, a crash) leaves a blank view. The page
+    // loads again, and once it says it is ready its controller sends it the note afresh. Pages
+    // share their process, so one death takes several windows down and brings them all back.
+    // A page that dies again at once each time (a note that crashes the engine) is given up on
+    // rather than reloaded for ever.
+    QObject::connect(m_page, &QWebEnginePage::renderProcessTerminated, m_page,
+                     [page = m_page.data(), pageUrl,
+                      restarts = std::make_shared<QList<qint64>>()](
+                         QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                         if (status == QWebEnginePage::NormalTerminationStatus)
+                             return;
+                         const qint64 now = QDateTime::currentMSecsSinceEpoch();
+                         restarts->removeIf([now](qint64 at) { return now - at > kRestartWindowMs; });
+                         if (restarts->size() >= kRestartsInWindow) {
+                             qWarning("[webview] the page's process ended again (code %d); not "
+                                      "loading it again",
+                                      code);
+                             return;
+                         }
+                         restarts->append(now);
+                         qWarning("[webview] the page's process ended (code %d); loading the page "
+                                  "again",
+                                  code);
+                         // Not from inside the engine's own notification.
+                         QTimer::singleShot(0, page, [page, pageUrl] { page->load(pageUrl); });
                      });
     m_view->setPage(m_page);
     m_view->setMinimumWidth(260);
