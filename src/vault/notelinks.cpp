@@ -11,6 +11,22 @@ namespace quorvel::vault {
 
 using namespace Qt::StringLiterals;
 
+std::optional<Fence> fenceOf(QStringView line)
+{
+    qsizetype i = 0;
+    while (i < line.size() && i < 3 && line[i] == u' ')
+        ++i;
+    if (i >= line.size() || (line[i] != u'`' && line[i] != u'~'))
+        return std::nullopt;
+    const QChar mark = line[i];
+    qsizetype run = 0;
+    while (i + run < line.size() && line[i + run] == mark)
+        ++run;
+    if (run < 3)
+        return std::nullopt;
+    return Fence{mark, run};
+}
+
 namespace {
 
 // "2024.03.05" has an extension too, as the index reads names: anything after the last dot.
@@ -36,29 +52,6 @@ bool hasScheme(QStringView target)
     return false;
 }
 
-struct Fence
-{
-    QChar mark;
-    qsizetype length = 0;
-};
-
-// A line opening or closing a fenced code block: up to three spaces, then three or more
-// backticks or tildes.
-std::optional<Fence> fenceOf(QStringView line)
-{
-    qsizetype i = 0;
-    while (i < line.size() && i < 3 && line[i] == u' ')
-        ++i;
-    if (i >= line.size() || (line[i] != u'`' && line[i] != u'~'))
-        return std::nullopt;
-    const QChar mark = line[i];
-    qsizetype run = 0;
-    while (i + run < line.size() && line[i + run] == mark)
-        ++run;
-    if (run < 3)
-        return std::nullopt;
-    return Fence{mark, run};
-}
 
 class Scanner
 {

@@ -7,6 +7,15 @@
 
 namespace quorvel::vault {
 
+// A line opening or closing a fenced code block: up to three spaces, then three or more
+// backticks or tildes; its mark and the length of the run.
+struct Fence
+{
+    QChar mark;
+    qsizetype length = 0;
+};
+std::optional<Fence> fenceOf(QStringView line);
+
 // A link's target as a note's Markdown writes it: where the target text stands, so that it alone
 // can be replaced and every other character of the note kept.
 struct WrittenLink

@@ -1,5 +1,7 @@
 #include "notetext.h"
 
+#include "notelinks.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -10,25 +12,6 @@ namespace {
 bool isWordChar(QChar c)
 {
     return c.isLetterOrNumber();
-}
-
-// Up to three spaces, then three or more backticks or tildes.
-std::optional<QChar> fenceMark(QStringView line, qsizetype *run = nullptr)
-{
-    qsizetype i = 0;
-    while (i < line.size() && i < 3 && line[i] == u' ')
-        ++i;
-    if (i >= line.size() || (line[i] != u'`' && line[i] != u'~'))
-        return std::nullopt;
-    const QChar mark = line[i];
-    qsizetype n = 0;
-    while (i + n < line.size() && line[i + n] == mark)
-        ++n;
-    if (n < 3)
-        return std::nullopt;
-    if (run)
-        *run = n;
-    return mark;
 }
 
 // "# Title #" → "Title"; none when the line is no ATX heading.
@@ -330,14 +313,14 @@ QList<NoteSection> readerSections(const QString &markdown)
                 text += line.trimmed() + u'\n';
             continue;
         }
-        qsizetype run = 0;
-        if (const auto mark = fenceMark(line, &run)) {
+        if (const auto found = fenceOf(line)) {
+            const qsizetype run = found->length;
             if (fence.isNull()) {
-                fence = *mark;
+                fence = found->mark;
                 fenceRun = run;
                 continue;
             }
-            if (*mark == fence && run >= fenceRun && line.trimmed().size() == run) {
+            if (found->mark == fence && run >= fenceRun && line.trimmed().size() == run) {
                 fence = QChar();
                 continue;
             }
