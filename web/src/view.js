@@ -214,7 +214,12 @@ export function createView({
       next = partial ? whole(md, src ?? state.bom + known.lines.join(''), folder)
         : updateDocument(md, state, src, folder, whole, known);
     }
-    sanitizeAhead(next.full ? next.blocks : next.blocks.slice(next.changed[0], next.changed[0] + next.changed[2]));
+    // Only what will be made anew: after a whole render, a block as it was keeps its element.
+    if (!next.full) sanitizeAhead(next.blocks.slice(next.changed[0], next.changed[0] + next.changed[2]));
+    else {
+      const shown = new Set((state?.blocks ?? []).map((b) => b.html));
+      sanitizeAhead(next.blocks.filter((b) => !shown.has(b.html)));
+    }
     editor.quietly(() => {
       if (!state) root.replaceChildren();
       const result = patchBlocks(root, {
