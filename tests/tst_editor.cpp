@@ -631,14 +631,20 @@ void TestEditor::largeTextIsNotColoured()
 
 void TestEditor::longTextIsFilledInFromTheEventLoop_data()
 {
-    QTest::addColumn<bool>("reloadMeanwhile");
-    QTest::newRow("filled") << false;
-    QTest::newRow("reloaded-meanwhile") << true;
+    // What happens while the text goes in, and the text it makes: nothing typed is dropped.
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<QString>("before");
+    QTest::newRow("nothing") << u""_s << u""_s;
+    QTest::newRow("typed") << u"key"_s << u"x"_s;
+    QTest::newRow("wrapped") << u"wrap"_s << u"****"_s;
+    QTest::newRow("pasted") << u"paste"_s << u"pasted "_s;
+    QTest::newRow("reloaded") << u"reload"_s << u""_s;
 }
 
 void TestEditor::longTextIsFilledInFromTheEventLoop()
 {
-    QFETCH(bool, reloadMeanwhile);
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, before);
     // A character pair across the first slice's end, a line longer than a slice, every kind of
     // line break.
     const QString file = QString(EditorController::kSliceCharacters - 1, u'w') + u"\U0001F600"_s
@@ -647,18 +653,26 @@ void TestEditor::longTextIsFilledInFromTheEventLoop()
     EditorRig rig(file.toUtf8());
     QVERIFY(!rig.controller->isFilled());
     QVERIFY(rig.view.isReadOnly());
-    QTest::keyClick(&rig.view, 'x');
-    rig.view.wrapSelection(u"**"_s, u"**"_s);
-    QCOMPARE(rig.text(), file);
-    QString shown = file;
-    if (reloadMeanwhile) {
+    QString shown = before + file;
+    if (meanwhile == u"key") {
+        QTest::keyClick(&rig.view, 'x');
+    } else if (meanwhile == u"wrap") {
+        rig.view.wrapSelection(u"**"_s, u"**"_s);
+    } else if (meanwhile == u"paste") {
+        QGuiApplication::clipboard()->setText(before);
+        rig.view.paste();
+    } else if (meanwhile == u"reload") {
         rig.reload("from disk\n");
         shown = u"from disk\n"_s;
     }
+    // An edit takes the rest at once, so that it lands where it was made.
+    if (!before.isEmpty())
+        QVERIFY(rig.controller->isFilled());
     QTRY_VERIFY(rig.controller->isFilled());
     QVERIFY(!rig.view.isReadOnly());
+    QCOMPARE(rig.text(), shown);
     QCOMPARE(rig.view.rawText(), editorForm(shown));
-    QCOMPARE(rig.h.text->canUndo(), reloadMeanwhile);
+    QCOMPARE(rig.h.text->canUndo(), !meanwhile.isEmpty());
     rig.view.moveCursor(QTextCursor::End);
     QTest::keyClick(&rig.view, 'x');
     QCOMPARE(rig.text(), shown + u'x');

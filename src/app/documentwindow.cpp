@@ -469,6 +469,7 @@ void DocumentWindow::editCommand(EditCommand command)
 void DocumentWindow::editInSource(EditCommand command)
 {
     using enum EditCommand;
+    m_editor->needWholeText();
     switch (command) {
     case Undo:
     case Redo:
@@ -592,10 +593,10 @@ void DocumentWindow::wire()
             QTimer::singleShot(kEditorFillLimit, m_editorController,
                                &editor::EditorController::resumeFilling);
         }
-    } else {
-        // Nothing else to show: the source is what the user waits for.
-        m_editorController->finishFilling();
     }
+    // Shown alone, a long note goes in a slice at a time from the top, where the editor opens:
+    // the window answers all along, and whatever edits or finds in it first takes the rest at
+    // once.
 
     connect(&model, &DocumentModel::modeChanged, this, &DocumentWindow::applyMode);
     // The preview follows the text by itself; the window tells it of the folder, the theme and

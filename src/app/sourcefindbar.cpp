@@ -75,6 +75,8 @@ SourceFindBar::SourceFindBar(editor::MarkdownTextView *editor, core::DocumentTex
 
 void SourceFindBar::perform(Action action)
 {
+    // Matches are shown at the editor's positions, which a half-filled editor does not have.
+    m_editor->needWholeText();
     if (action == Action::Show || !isVisible()) {
         // From the editor's selection when there is one on a single line, as editors do.
         const QTextCursor cursor = m_editor->textCursor();
@@ -163,6 +165,7 @@ void SourceFindBar::replaceAll()
 
 void SourceFindBar::search(std::optional<qsizetype> from)
 {
+    m_editor->needWholeText();
     clearNote();
     m_stale = false;
     m_matches.clear();

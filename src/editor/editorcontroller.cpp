@@ -138,6 +138,7 @@ EditorController::EditorController(core::DocumentModel &model, MarkdownTextView 
     m_fillTimer->setSingleShot(true);
     m_fillTimer->setInterval(0);
     connect(m_fillTimer, &QTimer::timeout, this, [this] { fillSlices(false); });
+    connect(&view, &MarkdownTextView::wholeTextNeeded, this, &EditorController::finishFilling);
     showText(true);
 }
 
@@ -212,6 +213,11 @@ void EditorController::fillSlices(bool all)
     QElapsedTimer busy;
     busy.start();
     const QScopedValueRollback showing(m_showingText, true);
+    // The caret stays where it was, at the top unless the user put it elsewhere: at the end,
+    // it would be pushed along by every slice.
+    const QTextCursor caret = m_view.textCursor();
+    const int anchor = caret.anchor();
+    const int position = caret.position();
     QTextCursor end(m_view.document());
     while (m_filled < m_fillingText.size() && (all || busy.elapsed() < 20)) {
         qsizetype cut = std::min(m_filled + kSliceCharacters, m_fillingText.size());
@@ -226,6 +232,12 @@ void EditorController::fillSlices(bool all)
         end.movePosition(QTextCursor::End);
         end.insertText(QStringView(m_fillingText).mid(m_filled, cut - m_filled).toString());
         m_filled = cut;
+    }
+    if (m_view.textCursor().anchor() != anchor || m_view.textCursor().position() != position) {
+        QTextCursor kept(m_view.document());
+        kept.setPosition(anchor);
+        kept.setPosition(position, QTextCursor::KeepAnchor);
+        m_view.setTextCursor(kept);
     }
     if (m_filled < m_fillingText.size()) {
         if (!m_fillPaused)

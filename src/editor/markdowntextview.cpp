@@ -183,6 +183,7 @@ void MarkdownTextView::resizeEvent(QResizeEvent *event)
 
 bool MarkdownTextView::scrollToHeading(int level, const QString &text)
 {
+    needWholeText();
     const QString marks = QString(std::clamp(level, 1, 6), u'#');
     const QString wanted = text.simplified();
     // An underlined heading (a line of = or - below) has no marks; its text line is the one.
@@ -218,8 +219,27 @@ bool MarkdownTextView::scrollToHeading(int level, const QString &text)
     return false;
 }
 
+void MarkdownTextView::needWholeText()
+{
+    if (isReadOnly())
+        Q_EMIT wholeTextNeeded();
+}
+
 bool MarkdownTextView::event(QEvent *event)
 {
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress:
+    case QEvent::InputMethod:
+        // A modifier alone edits nothing; any other key may.
+        if (event->type() == QEvent::InputMethod
+            || !QList{Qt::Key_Control, Qt::Key_Shift, Qt::Key_Alt, Qt::Key_Meta, Qt::Key_AltGr}
+                    .contains(static_cast<QKeyEvent *>(event)->key()))
+            needWholeText();
+        break;
+    default:
+        break;
+    }
     // Ctrl+K is the window's Link command; the editor would take it to cut to the line's end.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -229,6 +249,13 @@ bool MarkdownTextView::event(QEvent *event)
         }
     }
     return QPlainTextEdit::event(event);
+}
+
+bool MarkdownTextView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::ContextMenu)
+        needWholeText();
+    return QPlainTextEdit::viewportEvent(event);
 }
 
 QString MarkdownTextView::rawText() const
@@ -392,6 +419,7 @@ bool MarkdownTextView::stepOverSoftBreak(QKeyEvent *event)
 
 void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffix)
 {
+    needWholeText();
     // A cursor edits a read-only editor all the same.
     if (isReadOnly())
         return;
@@ -412,6 +440,7 @@ void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffi
 
 void MarkdownTextView::formatLines(BlockFormat format)
 {
+    needWholeText();
     if (isReadOnly())
         return;
     QTextCursor cursor = textCursor();
@@ -463,6 +492,7 @@ bool MarkdownTextView::canInsertFromMimeData(const QMimeData *source) const
 
 void MarkdownTextView::insertFromMimeData(const QMimeData *source)
 {
+    needWholeText();
     if (isReadOnly())
         return;
     // Text wins over a picture of it: programs that copy a table or a web page's text often put

@@ -29,6 +29,11 @@ public:
     // The widest the text column gets, in pixels; the rest of a wide window is margin.
     void setMaxTextWidth(int pixels);
 
+    // While a long text is still going in (the editor is read-only meanwhile), whatever is about
+    // to edit it, or to use its positions, asks for the rest first; a keystroke is never
+    // dropped for a text that is on its way.
+    void needWholeText();
+
     // The text exactly as shown: every character as typed, a line break as "\n", a very long
     // line whole (without the breaks between its pieces).
     QString rawText() const;
@@ -94,6 +99,8 @@ public:
 
 Q_SIGNALS:
     void compositionEnded();
+    // Sent from needWholeText; whoever fills the editor puts the rest in before returning.
+    void wholeTextNeeded();
     // Undo and redo belong to the document, not to this widget: it asks for them.
     void undoRequested();
     void redoRequested();
@@ -107,6 +114,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
