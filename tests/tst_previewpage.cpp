@@ -108,6 +108,7 @@ private Q_SLOTS:
     void missingPageIsReportedOnce();
     void pagesShareAProcessAndComeBackWhenItDies_data();
     void pagesShareAProcessAndComeBackWhenItDies();
+    void typingBeforeTheEditingViewTakesItIsKept();
     void longNoteFillsTheSourceEditorWhenItIsShown_data();
     void longNoteFillsTheSourceEditorWhenItIsShown();
     void checkboxesAndWikilinksWorkFromTheReadingView();
@@ -790,6 +791,41 @@ void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies()
         QCOMPARE(editable(windows[i]), mode == Mode::Visual);
         QVERIFY(controller(windows[i]).webView()->page()->renderProcessPid() != shared);
     }
+}
+
+// Keys pressed in the editing view while its page still loads and then builds a long note go
+// in, in order, once it takes typing: before, the first were dropped and the next typed in
+// backwards, each at the start of the heading.
+void TestPreviewPage::typingBeforeTheEditingViewTakesItIsKept()
+{
+    QByteArray note = "# Keys\n\n";
+    while (note.size() <= PreviewController::kFirstScreenAheadFrom)
+        note += "A line of a long note.\n\n";
+    DocumentWindow *window = open(Mode::Visual, note);
+    QWebEngineView *page = controller(window).webView();
+    QTest::keyClicks(page, u"Earlx"_s);
+    QTest::keyClick(page, Qt::Key_Backspace);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, u"rendered"_s));
+    QWidget *keys = page->focusProxy() ? page->focusProxy() : page;
+    for (const QChar c : u"y, then"_s) {
+        QTest::keyClicks(keys, c);
+        QTest::qWait(20);
+    }
+    QVERIFY(waitUntil([&] {
+        controller(window).flushEditsNow();
+        return window->text().text().startsWith(u"# Early, thenKeys\n"_s);
+    }, kEngineTimeout));
+
+    // A burst of keys into the block Enter makes, which the engine would skip until its next
+    // frame: they went in at its start, the last first.
+    atCaret(window, u"#content h1"_s, u"1"_s);
+    QTest::keyClick(keys, Qt::Key_Return);
+    QTest::keyClicks(keys, u"burst"_s);
+    QVERIFY(waitUntil([&] {
+        controller(window).flushEditsNow();
+        return window->text().text().startsWith(u"# Early, thenKeys\n\nburst\n"_s);
+    }, kEngineTimeout));
 }
 
 // A long note shown on the page alone leaves the source editor empty after the page has

@@ -237,6 +237,13 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (leavesPresentation(watched, event))
         return true;
+    // Typing into the editing view before its page takes it is kept for the page, not lost.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && m_preview
+        && watched->isWidgetType() && m_preview->isAncestorOf(static_cast<QWidget *>(watched))) {
+        if (auto *page = preview::PreviewController::of(*m_model);
+            page && page->holdKey(static_cast<QWidget *>(watched), *static_cast<QKeyEvent *>(event)))
+            return true;
+    }
     if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType()
         || !isAncestorOf(static_cast<QWidget *>(watched)))
         return QMainWindow::eventFilter(watched, event);

@@ -9,6 +9,8 @@
 #include "quorvelwebview.h"
 #include "themes/appearance.h"
 #include "webpagehost.h"
+
+#include <algorithm>
 #include "wikilinkresolver.h"
 #include "vault/vaultindex.h"
 
@@ -237,7 +239,48 @@ void PreviewController::setEditable(bool editable)
         return;
     m_editable = editable;
     if (m_ready)
-        run(pagecommand::setEditable(editable));
+        sendEditable();
+}
+
+void PreviewController::sendEditable()
+{
+    m_typingLive = false;
+    if (!m_editable) {
+        m_heldKeys.clear();
+        run(pagecommand::setEditable(false));
+        return;
+    }
+    // Answered once the page has built the whole note and put the caret in it.
+    m_host->runScript(pagecommand::setEditable(true), [self = QPointer(this)](const QVariant &) {
+        if (self && self->m_editable)
+            self->releaseKeys();
+    });
+}
+
+bool PreviewController::holdKey(QWidget *target, const QKeyEvent &key)
+{
+    if (!m_editable || m_typingLive || !m_host)
+        return false;
+    if (m_heldKeys.empty())
+        previewLog(QStringLiteral("keys held until the page takes typing"));
+    m_heldKeys.push_back({QPointer(target), std::unique_ptr<QKeyEvent>(key.clone())});
+    return true;
+}
+
+void PreviewController::releaseKeys()
+{
+    m_typingLive = true;
+    if (!m_heldKeys.empty())
+        previewLog(QStringLiteral("%1 held key events given to the page").arg(m_heldKeys.size()));
+    // Given to the engine in one go, as they came: keys pressed meanwhile come after them.
+    // Before the page had loaded, its view may have had the focus in place of the page's own
+    // widget, which takes keys only now.
+    QWebEngineView *view = webView();
+    QWidget *page = view ? view->focusProxy() : nullptr;
+    for (auto &[target, key] : std::exchange(m_heldKeys, {})) {
+        if (QWidget *to = target == view && page ? page : target.data())
+            QCoreApplication::sendEvent(to, key.get());
+    }
 }
 
 void PreviewController::flushEdits()
@@ -610,9 +653,10 @@ void PreviewController::handleReady()
     m_pageRevision.reset();
     m_inFlight = false;
     applyTheme(m_appearance, m_model ? m_model->theme() : m_appearance.theme());
+    m_typingLive = false;
     flush();
     if (m_editable)
-        run(pagecommand::setEditable(true));
+        sendEditable();
 }
 
 void PreviewController::handleOutline(const core::Outline &items)

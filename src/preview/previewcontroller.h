@@ -9,6 +9,7 @@
 #include "themes/themekind.h"
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -82,6 +83,10 @@ public:
     void applyTheme(const themes::Appearance &appearance, themes::ThemeKind theme);
     void setEditable(bool editable);
     bool editable() const { return m_editable; }
+    // A key pressed or released in the editing view's page before the page takes typing (it is
+    // still loading, or building a long note): kept, and given to the page in order once it
+    // does. True when it was kept.
+    bool holdKey(QWidget *target, const QKeyEvent &key);
     bool isReady() const { return m_ready; }
 
     // DocumentPreview
@@ -158,6 +163,8 @@ private:
     void scheduleFlush(std::chrono::milliseconds delay);
     void resendWhole();
     void handleReady();
+    void sendEditable();
+    void releaseKeys();
     void handleEdit(const message::Edit &edit);
     void undo(bool redo);
     void applyFlushedEdit(const QVariant &result);
@@ -187,6 +194,9 @@ private:
     bool m_drawnWhileResolving = false;
     std::optional<QString> m_lastTheme;
     bool m_editable = false;
+    // Whether the page takes typing itself; until then keys for it are held here.
+    bool m_typingLive = false;
+    std::vector<std::pair<QPointer<QWidget>, std::unique_ptr<QKeyEvent>>> m_heldKeys;
     core::ScheduledWork m_pending;
     QString m_contextLinkKind;
     bool m_prepareSpareAfterRender = false;

@@ -586,12 +586,9 @@ export function createView({
     root.focus({ preventScroll: true });
     if (kept) {
       sel.setBaseAndExtent(...kept);
-    } else if (!placeSelection(win, els, leftAt) && root.firstElementChild) {
-      const r = doc.createRange();
-      r.selectNodeContents(root.firstElementChild);
-      r.collapse(true);
-      sel.removeAllRanges();
-      sel.addRange(r);
+    } else if (!placeSelection(win, els, leftAt)) {
+      const start = { index: 0, offset: 0 };
+      placeSelection(win, els, { anchor: start, focus: start });
     }
     leftAt = null;
   }
