@@ -1,0 +1,147 @@
+// How long a key takes to show on screen, as a user sees it: sends a key press through the X
+// server's test extension (so the program takes it as typed), then reads a band of the screen
+// over and over until enough of its pixels have changed. Prints one time per key, in ms.
+//
+//   keypaint X Y WIDTH HEIGHT KEY COUNT PAUSE_MS
+//   keypaint --find X Y WIDTH HEIGHT KEY
+//
+// --find sends the key once and prints, as "Y HEIGHT", the first band of rows from the top of the
+// area that it changed: the line the caret is on, for the timed run.
+// KEY is an X key name ("W", "BackSpace"). The band should hold the line being typed on: a
+// typed character moves the rest of the line, many pixels; the caret's blink changes a few.
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+// More changed pixels than a blinking caret (two pixels wide, a line tall) can account for.
+int threshold(int height)
+{
+    return 3 * height + 20;
+}
+
+double now_ms(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+int changed(XImage *a, XImage *b)
+{
+    int n = 0;
+    for (int y = 0; y < a->height; ++y)
+        for (int x = 0; x < a->width; ++x)
+            n += XGetPixel(a, x, y) != XGetPixel(b, x, y);
+    return n;
+}
+
+void press(Display *display, KeySym sym, KeyCode code)
+{
+    const bool shifted = XkbKeycodeToKeysym(display, code, 0, 0) != sym;
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    if (shifted)
+        XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    if (shifted)
+        XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XSync(display, False);
+}
+
+// The first run of rows, from the top, in which the key changed a few pixels or more.
+int findLine(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode code)
+{
+    const Window root = DefaultRootWindow(display);
+    XImage *before = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    press(display, sym, code);
+    const timespec wait = {1, 500000000L};
+    nanosleep(&wait, nullptr);
+    XImage *after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    int first = -1, last = -1;
+    for (int row = 0; row < h; ++row) {
+        int n = 0;
+        for (int col = 0; col < w; ++col)
+            n += XGetPixel(before, col, row) != XGetPixel(after, col, row);
+        if (n < 3)
+            continue;
+        if (first >= 0 && row > last + 3)
+            break;
+        if (first < 0)
+            first = row;
+        last = row;
+    }
+    XDestroyImage(before);
+    XDestroyImage(after);
+    if (first < 0)
+        return 1;
+    printf("%d %d\n", y + first, last - first + 1);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    const bool find = argc == 7 && std::string_view(argv[1]) == "--find";
+    if (find) {
+        ++argv;
+        --argc;
+    }
+    if (argc != (find ? 6 : 8)) {
+        fprintf(stderr, "usage: keypaint [--find] X Y WIDTH HEIGHT KEY [COUNT PAUSE_MS]\n");
+        return 2;
+    }
+    const int x = atoi(argv[1]), y = atoi(argv[2]), w = atoi(argv[3]), h = atoi(argv[4]);
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        fprintf(stderr, "keypaint: no display\n");
+        return 1;
+    }
+    const KeySym sym = XStringToKeysym(argv[5]);
+    const KeyCode code = XKeysymToKeycode(display, sym);
+    if (!code) {
+        fprintf(stderr, "keypaint: no key %s\n", argv[5]);
+        return 1;
+    }
+    if (find)
+        return findLine(display, x, y, w, h, sym, code);
+    const int count = atoi(argv[6]), pause = atoi(argv[7]);
+    const Window root = DefaultRootWindow(display);
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        XImage *before = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+        press(display, sym, code);
+        const double start = now_ms();
+        double took = -1;
+        while (now_ms() - start < 10000) {
+            XImage *after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+            const int n = changed(before, after);
+            XDestroyImage(after);
+            if (n > threshold(h)) {
+                took = now_ms() - start;
+                break;
+            }
+        }
+        XDestroyImage(before);
+        printf("%.1f\n", took);
+        fflush(stdout);
+        if (took >= 0)
+            times.push_back(took);
+        const timespec rest = {pause / 1000, (pause % 1000) * 1000000L};
+        nanosleep(&rest, nullptr);
+    }
+    if (!times.empty()) {
+        std::sort(times.begin(), times.end());
+        printf("median %.1f ms, slowest %.1f ms, %zu of %d seen\n", times[times.size() / 2],
+               times.back(), times.size(), count);
+    }
+    XCloseDisplay(display);
+    return int(times.size()) == count ? 0 : 1;
+}
