@@ -63,9 +63,21 @@ int findLine(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode c
     const Window root = DefaultRootWindow(display);
     XImage *before = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
     press(display, sym, code);
-    const timespec wait = {1, 500000000L};
-    nanosleep(&wait, nullptr);
-    XImage *after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    // A page still busy (a long note just switched to) shows the key late: wait for a change,
+    // then for the rest of it.
+    XImage *after = nullptr;
+    const double start = now_ms();
+    const timespec poll = {0, 50000000L};
+    do {
+        nanosleep(&poll, nullptr);
+        if (after)
+            XDestroyImage(after);
+        after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    } while (changed(before, after) <= threshold(1) && now_ms() - start < 20000);
+    const timespec rest = {0, 500000000L};
+    nanosleep(&rest, nullptr);
+    XDestroyImage(after);
+    after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
     int first = -1, last = -1;
     for (int row = 0; row < h; ++row) {
         int n = 0;

@@ -54,6 +54,8 @@ run() { # size view-key view-name settle-seconds
         # The editing view has no empty line between the heading and the prose.
         local down="Down Down"
         [ "$3" = visual ] && down=Down
+        # Without a window manager the keyboard can stray from the window meanwhile.
+        xdotool windowfocus --sync "$window"
         if [ $position = heading ]; then
             xdotool key ctrl+Home Home
         else
