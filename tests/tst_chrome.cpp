@@ -268,6 +268,10 @@ void TestChrome::statusBarTexts_data()
     QTest::newRow("empty") << true << false << Mode::Read
                            << QStringList{u"Reading"_s, u"0 words"_s, u"Saved"_s,
                                           u"Opened: note.md"_s};
+    // Counted in the background: no number before there is one.
+    QTest::newRow("long, being counted") << true << false << Mode::Read
+                                         << QStringList{u"Reading"_s, u"Saved"_s,
+                                                        u"Opened: note.md"_s};
 }
 
 void TestChrome::statusBarTexts()
@@ -277,7 +281,10 @@ void TestChrome::statusBarTexts()
     QFETCH(Mode, mode);
     QFETCH(QStringList, texts);
 
-    const QString text = QTest::currentDataTag() == "empty"_L1 ? QString() : u"one  two\nthree"_s;
+    const QString text = QTest::currentDataTag() == "empty"_L1 ? QString()
+        : QTest::currentDataTag() == "long, being counted"_L1
+        ? u"word "_s.repeated(app::StatusBar::kBackgroundThreshold)
+        : u"one  two\nthree"_s;
     Harness h(text.toUtf8(), titled);
     h.setText(text); // an untitled harness starts empty
     h.model->setDirty(dirty);

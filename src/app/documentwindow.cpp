@@ -983,7 +983,7 @@ bool DocumentWindow::confirmConvertToUtf8(const core::DocumentFile &document)
 void DocumentWindow::wireFileSafety()
 {
     m_encodingLabel = new QLabel(this);
-    statusBar()->insertPermanentWidget(0, m_encodingLabel);
+    statusBar()->addPermanentWidget(m_encodingLabel);
     connect(&m_session->text(), &core::DocumentText::encodingChanged, this,
             &DocumentWindow::showEncoding);
     showEncoding();

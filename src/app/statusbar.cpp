@@ -272,9 +272,13 @@ void StatusBar::showCounts()
         m_words->setText(countedPhrase(m_counts.words, tr("word")));
         m_characters->setText(countedPhrase(m_counts.characters, tr("character")));
     }
-    // An empty note is just "0 words": no characters to speak of, nothing to read.
-    m_characters->setVisible(m_counts.characters > 0);
-    m_minutes->setVisible(m_counts.words > 0);
+    // A long note is counted in the background: until it has been, no number is shown
+    // ("0 words" would be wrong). An empty note is just "0 words": no characters to speak of,
+    // nothing to read.
+    const bool counted = m_noteCounted != 0;
+    m_words->setVisible(counted);
+    m_characters->setVisible(counted && m_counts.characters > 0);
+    m_minutes->setVisible(counted && m_counts.words > 0);
     m_minutes->setText(tr("%1 min read").arg(readingMinutes(m_counts.words)));
 }
 
