@@ -109,6 +109,7 @@ private Q_SLOTS:
     void pagesShareAProcessAndComeBackWhenItDies_data();
     void pagesShareAProcessAndComeBackWhenItDies();
     void typingBeforeTheEditingViewTakesItIsKept();
+    void typingJustBeforeLeavingTheEditingViewIsKept();
     void longNoteFillsTheSourceEditorWhenItIsShown_data();
     void longNoteFillsTheSourceEditorWhenItIsShown();
     void checkboxesAndWikilinksWorkFromTheReadingView();
@@ -826,6 +827,25 @@ void TestPreviewPage::typingBeforeTheEditingViewTakesItIsKept()
         controller(window).flushEditsNow();
         return window->text().text().startsWith(u"# Early, thenKeys\n\nburst\n"_s);
     }, kEngineTimeout));
+}
+
+// Keys pressed right after switching to the editing view, and the view left at once, before
+// the page took typing: they go in before it stops taking it.
+void TestPreviewPage::typingJustBeforeLeavingTheEditingViewIsKept()
+{
+    QByteArray note = "# Keys\n\n";
+    while (note.size() <= PreviewController::kFirstScreenAheadFrom)
+        note += "A line of a long note.\n\n";
+    DocumentWindow *window = open(Mode::Split, note);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, u"rendered"_s));
+    window->model().setMode(Mode::Visual);
+    QVERIFY(waitUntil([&] { return controller(window).editable(); }, kEngineTimeout));
+    QWebEngineView *page = controller(window).webView();
+    QTest::keyClicks(page->focusProxy() ? page->focusProxy() : page, u"Kept"_s);
+    window->model().setMode(Mode::Split);
+    QVERIFY(waitUntil([&] { return window->text().text().startsWith(u"# KeptKeys\n"_s); },
+                      kEngineTimeout));
 }
 
 // A long note shown on the page alone leaves the source editor empty after the page has

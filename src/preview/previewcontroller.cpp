@@ -244,16 +244,30 @@ void PreviewController::setEditable(bool editable)
 
 void PreviewController::sendEditable()
 {
-    m_typingLive = false;
     if (!m_editable) {
+        // Left before the page took typing: what was typed goes in first (below).
+        if (!m_typingLive && !m_heldKeys.empty()) {
+            m_leaveAfterKeys = true;
+            return;
+        }
+        m_typingLive = false;
         m_heldKeys.clear();
         run(pagecommand::setEditable(false));
         return;
     }
+    m_typingLive = false;
+    m_leaveAfterKeys = false;
     // Answered once the page has built the whole note and put the caret in it.
     m_host->runScript(pagecommand::setEditable(true), [self = QPointer(this)](const QVariant &) {
-        if (self && self->m_editable)
+        if (!self)
+            return;
+        if (self->m_editable) {
             self->releaseKeys();
+        } else if (std::exchange(self->m_leaveAfterKeys, false)) {
+            self->releaseKeys();
+            self->m_typingLive = false;
+            self->run(pagecommand::setEditable(false));
+        }
     });
 }
 
@@ -654,6 +668,9 @@ void PreviewController::handleReady()
     m_inFlight = false;
     applyTheme(m_appearance, m_model ? m_model->theme() : m_appearance.theme());
     m_typingLive = false;
+    m_leaveAfterKeys = false;
+    if (!m_editable)
+        m_heldKeys.clear();
     flush();
     if (m_editable)
         sendEditable();

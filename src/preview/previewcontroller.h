@@ -196,6 +196,8 @@ private:
     bool m_editable = false;
     // Whether the page takes typing itself; until then keys for it are held here.
     bool m_typingLive = false;
+    // The editing view was left with keys held: they go in before the page stops taking typing.
+    bool m_leaveAfterKeys = false;
     std::vector<std::pair<QPointer<QWidget>, std::unique_ptr<QKeyEvent>>> m_heldKeys;
     core::ScheduledWork m_pending;
     QString m_contextLinkKind;
