@@ -605,6 +605,7 @@ void PreviewController::receive(const QJsonObject &body)
 
 void PreviewController::handleReady()
 {
+    core::startupMark("ready");
     m_ready = true;
     m_lastTheme.reset();
     m_pageRevision.reset();
@@ -623,6 +624,7 @@ void PreviewController::handleOutline(const core::Outline &items)
 
 void PreviewController::handleRendered()
 {
+    core::startupMark("rendered");
     if (m_model) {
         if (const auto heading = m_model->consumePendingHeading()) {
             m_scheduler.after(kHeadingRevealDelay, [self = QPointer(this), text = *heading] {
