@@ -111,8 +111,11 @@ void WebPageHost::prepareFirst()
 {
     if (spare() || pagesTaken() > 0)
         return;
-    dropSpareOnQuit();
     spare() = std::make_unique<WebPageHost>();
+    // After the engine's own clean-up is installed, so that it runs first: a program that
+    // ends without its event loop (the one note asked for could not be opened) otherwise
+    // tore the engine down under the page and crashed on the way out.
+    dropSpareOnQuit();
 }
 
 void WebPageHost::prepareSpare()
