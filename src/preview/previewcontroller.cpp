@@ -203,6 +203,7 @@ void PreviewController::flush()
     m_pageDir = m_docDir;
     m_inFlight = true;
     m_inFlightSince = m_scheduler.now();
+    core::startupMark("text-sent");
     m_host->runScript(script, [self = QPointer(this)](const QVariant &result) {
         if (!self)
             return;
