@@ -226,6 +226,8 @@ export function createView({
     }
     editor.quietly(() => {
       if (!state) root.replaceChildren();
+      // Until its note arrives the page is not an empty note: it said so on every start.
+      root.classList.add('shown');
       const result = patchBlocks(root, {
         oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
       }, safeHtml, (el) => !editor.isDirty(el));
