@@ -187,16 +187,30 @@ void report(const char *program, const std::vector<Phases> &results, std::vector
             rows.emplace_back(median(values), phase);
     }
     std::sort(rows.begin(), rows.end());
-    std::printf("%s\n%-14s %7s %7s %7s   (ms from the program's start, %zu runs)\n", program,
-                "phase", "median", "min", "max", results.size());
-    for (const auto &[middle, phase] : rows) {
-        std::vector<double> values;
-        for (const Phases &run : results)
-            if (auto it = run.find(phase); it != run.end())
-                values.push_back(it->second);
-        std::printf("%-14s %7.0f %7.0f %7.0f\n", phase.c_str(), middle,
+    // The step from the phase before, taken within each run: a start slowed as a whole by a
+    // busy machine moves every phase, not the steps between them.
+    std::printf("%s\n%-14s %7s %7s %7s %7s   (ms from the program's start, %zu runs)\n", program,
+                "phase", "median", "min", "max", "step", results.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::string &phase = rows[i].second;
+        std::vector<double> values, steps;
+        for (const Phases &run : results) {
+            const auto it = run.find(phase);
+            if (it == run.end())
+                continue;
+            values.push_back(it->second);
+            if (i == 0)
+                continue;
+            if (const auto before = run.find(rows[i - 1].second); before != run.end())
+                steps.push_back(it->second - before->second);
+        }
+        std::printf("%-14s %7.0f %7.0f %7.0f", phase.c_str(), rows[i].first,
                     *std::min_element(values.begin(), values.end()),
                     *std::max_element(values.begin(), values.end()));
+        if (steps.empty())
+            std::printf("\n");
+        else
+            std::printf(" %7.0f\n", median(steps));
     }
 }
 
