@@ -231,6 +231,8 @@ class TestPreview : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // First: no page may have been handed to a window before it in this process.
+    void firstPageGoesToTheFirstWindowOfItsProfile();
     // What goes to the page
     void stringArgumentsAreJsonLiterals_data();
     void stringArgumentsAreJsonLiterals();
@@ -921,6 +923,36 @@ void TestPreview::navigationStaysOnThePage()
     QFETCH(preview::NavigationDecision, decision);
     const QUrl page(QStringLiteral("file:///opt/quorvel/web/index.html"));
     QCOMPARE(preview::decideNavigation(url, page, mainFrame, clicked), decision);
+}
+
+namespace {
+QList<preview::QuorvelWebView *> liveViews()
+{
+    QList<preview::QuorvelWebView *> views;
+    for (QWidget *widget : QApplication::allWidgets())
+        if (auto *view = qobject_cast<preview::QuorvelWebView *>(widget))
+            views.append(view);
+    return views;
+}
+} // namespace
+
+void TestPreview::firstPageGoesToTheFirstWindowOfItsProfile()
+{
+    using preview::WebPageHost;
+    WebPageHost::prepareFirst();
+    const auto early = liveViews();
+    QCOMPARE(early.size(), 1);
+    // A note in another language has a profile of its own: the early page waits for the next
+    // window instead.
+    QWebEngineProfile own;
+    const auto other = WebPageHost::take(&own);
+    QVERIFY(other->webView() != early.first());
+    QVERIFY(liveViews().contains(early.first()));
+    const auto first = WebPageHost::take();
+    QCOMPARE(first->webView(), early.first());
+    // Later windows are no first window.
+    WebPageHost::prepareFirst();
+    QCOMPARE(liveViews().size(), 2);
 }
 
 void TestPreview::bridgeHearsOnlyOurPage()

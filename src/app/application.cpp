@@ -2,6 +2,7 @@
 #include "application.h"
 
 #include "commandline.h"
+#include "core/debuglog.h"
 #include "core/documentviews.h"
 #include "core/documentmodel.h"
 #include "documentcontroller.h"
@@ -10,6 +11,7 @@
 #include "headlessrun.h"
 #include "preview/previewcontroller.h"
 #include "preview/externallinks.h"
+#include "preview/webpagehost.h"
 #include "singleinstance.h"
 #include "updater.h"
 #include "themes/appearance.h"
@@ -248,6 +250,7 @@ void installControllers()
 
 int runApplication(int argc, char **argv, SelfTestRun selfTest)
 {
+    core::startupMark("main");
     const CommandLine line = CommandLine::parse(arguments(argc, argv));
     switch (line.mode) {
     case CommandLine::Mode::Help:
@@ -292,6 +295,7 @@ int runApplication(int argc, char **argv, SelfTestRun selfTest)
     QApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     installTranslations(app);
+    core::startupMark("qapp");
 
     QObject::connect(&themes::Appearance::shared(),
                      &themes::Appearance::windowAppearancesInvalidated, &app,
@@ -322,7 +326,14 @@ int runApplication(int argc, char **argv, SelfTestRun selfTest)
         if (paths.isEmpty() && !windows.isEmpty())
             windows.last()->activateWindow();
     });
+    core::startupMark("open");
+    // The page is what the user waits for; the window's chrome is built while it loads. Not
+    // for the source view, which shows no page until asked.
+    if (core::DocumentModel::rememberedMode(core::ModelEnvironment::standard().store)
+        != core::DocumentModel::Mode::Source)
+        preview::WebPageHost::prepareFirst();
     openFiles(files);
+    core::startupMark("opened");
     if (!files.isEmpty() && DocumentController::shared().windows().isEmpty()) {
         instance.release();
         return 1;

@@ -138,8 +138,11 @@ DocumentWindow *DocumentController::adopt(DocumentWindow *window, bool display)
     remember(window->filePath());
     follow(window);
     core::appLog(QStringLiteral("window for %1").arg(window->filePath().isEmpty() ? QStringLiteral("an untitled document") : window->filePath()));
-    if (display)
+    if (display) {
         window->show();
+        if (core::startupTraceEnabled())
+            core::startupMark("shown", window->startupTextArea());
+    }
     return window;
 }
 

@@ -48,6 +48,8 @@ public:
     core::DocumentText &text() { return m_session->text(); }
     // Absolute path of the file, empty while untitled.
     QString filePath() const { return m_session->file().filePath(); }
+    // Where the note's first lines show, for the start-up trace: "window-id x y width height".
+    QString startupTextArea() const;
     editor::MarkdownTextView *sourceEditor() const { return m_editor; }
     ReloadBanner *reloadBanner() const { return m_banner; }
     FindBar *findBar() const { return m_findBar; }

@@ -3,6 +3,10 @@
 #include <QtGlobal>
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <vector>
 
 namespace quorvel::core {
 
@@ -35,6 +39,31 @@ void bridgeLog(const QString &line)
 void appLog(const QString &line)
 {
     write("[app] ", line);
+}
+
+bool startupTraceEnabled()
+{
+    static const bool enabled = qEnvironmentVariableIsSet("QUORVEL_TRACE_STARTUP");
+    return enabled;
+}
+
+void startupMark(const char *phase, const QString &detail)
+{
+    if (!startupTraceEnabled())
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    static std::mutex lock;
+    static std::vector<const char *> seen;
+    const std::lock_guard guard(lock);
+    for (const char *earlier : seen)
+        if (std::strcmp(earlier, phase) == 0)
+            return;
+    seen.push_back(phase);
+    const long long micros = static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    std::fprintf(stderr, "quorvel-startup %s %lld%s%s\n", phase, micros,
+                 detail.isEmpty() ? "" : " ", detail.toUtf8().constData());
+    std::fflush(stderr);
 }
 
 } // namespace quorvel::core

@@ -58,13 +58,17 @@ ModelEnvironment ModelEnvironment::standard()
             themes::FileThemes::shared()};
 }
 
+DocumentModel::Mode DocumentModel::rememberedMode(const themes::SettingsStore &store)
+{
+    return modeFromStoredName(store.string(kLastModeKey).value_or(QString())).value_or(Mode::Read);
+}
+
 DocumentModel::DocumentModel(ModelEnvironment environment, QObject *parent)
     : QObject(parent)
     , m_env(environment)
     , m_ownText(std::make_unique<DocumentText>())
 {
-    m_mode = modeFromStoredName(m_env.store.string(kLastModeKey).value_or(QString()))
-                 .value_or(Mode::Read);
+    m_mode = rememberedMode(m_env.store);
     m_showOutline = m_env.store.boolean(kLastShowOutlineKey).value_or(false);
 
     auto &refs = registry();

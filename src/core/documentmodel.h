@@ -65,6 +65,8 @@ public:
     static const QList<Mode> &allModes();
     static QString storedName(Mode mode);
     static std::optional<Mode> modeFromStoredName(QStringView name);
+    // The view a new window opens in: the one last chosen.
+    static Mode rememberedMode(const themes::SettingsStore &store);
 
     // The registry of every model made since start, oldest first; entries of freed models stay
     // (null) until the next model is made.

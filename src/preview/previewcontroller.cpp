@@ -205,6 +205,7 @@ void PreviewController::flush()
     m_pageDir = m_docDir;
     m_inFlight = true;
     m_inFlightSince = m_scheduler.now();
+    core::startupMark("text-sent");
     m_host->runScript(script, [self = QPointer(this)](const QVariant &result) {
         if (!self)
             return;
@@ -662,6 +663,7 @@ void PreviewController::receive(const QJsonObject &body)
 
 void PreviewController::handleReady()
 {
+    core::startupMark("ready");
     m_ready = true;
     m_lastTheme.reset();
     m_pageRevision.reset();
@@ -684,6 +686,7 @@ void PreviewController::handleOutline(const core::Outline &items)
 
 void PreviewController::handleRendered()
 {
+    core::startupMark("rendered");
     if (m_model) {
         if (const auto heading = m_model->consumePendingHeading()) {
             m_scheduler.after(kHeadingRevealDelay, [self = QPointer(this), text = *heading] {

@@ -1,6 +1,7 @@
 #include "webpagehost.h"
 
 #include "filerequestgate.h"
+#include "core/debuglog.h"
 #include "previewcontroller.h"
 #include "quorvelwebview.h"
 
@@ -94,6 +95,29 @@ std::unique_ptr<WebPageHost> WebPageHost::take(QWebEngineProfile *profile)
     return std::make_unique<WebPageHost>();
 }
 
+namespace {
+void dropSpareOnQuit()
+{
+    static const bool installed = [] {
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &dropSpare);
+        qAddPostRoutine(&dropSpare);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+} // namespace
+
+void WebPageHost::prepareFirst()
+{
+    if (spare() || pagesTaken() > 0)
+        return;
+    spare() = std::make_unique<WebPageHost>();
+    // After the engine's own clean-up is installed, so that it runs first: a program that
+    // ends without its event loop (the one note asked for could not be opened) otherwise
+    // tore the engine down under the page and crashed on the way out.
+    dropSpareOnQuit();
+}
+
 void WebPageHost::prepareSpare()
 {
     // A spare page costs a renderer process (40 MB and more). It pays for itself once a second
@@ -101,12 +125,7 @@ void WebPageHost::prepareSpare()
     // someone who reads one note keeps one page's memory.
     if (spare() || spareScheduled() || pagesTaken() < 2)
         return;
-    static const bool cleanupInstalled = [] {
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, &dropSpare);
-        qAddPostRoutine(&dropSpare);
-        return true;
-    }();
-    Q_UNUSED(cleanupInstalled);
+    dropSpareOnQuit();
     spareScheduled() = true;
     QTimer::singleShot(0, qApp, [] {
         if (!std::exchange(spareScheduled(), false))
@@ -121,8 +140,10 @@ WebPageHost::WebPageHost(QWebEngineProfile *profile)
 {
     const QUrl pageUrl = QUrl::fromLocalFile(PreviewController::webDirectory()
                                              + QStringLiteral("index.html"));
-    m_page = new QuorvelWebPage(pageUrl, profile ? profile : QWebEngineProfile::defaultProfile(),
-                                m_view);
+    core::startupMark("engine-start");
+    QWebEngineProfile *chosen = profile ? profile : QWebEngineProfile::defaultProfile();
+    core::startupMark("engine");
+    m_page = new QuorvelWebPage(pageUrl, chosen, m_view);
     // The page's own scripts and styles, and images beside the document, are local files: the
     // engine loads none of them without this. What the page may fetch is narrowed by its
     // content security policy, and no other page is ever let in (navigation policy).
@@ -176,7 +197,11 @@ WebPageHost::WebPageHost(QWebEngineProfile *profile)
                      });
     m_view->setPage(m_page);
     m_view->setMinimumWidth(260);
+    if (core::startupTraceEnabled())
+        QObject::connect(m_page, &QWebEnginePage::loadFinished, m_page,
+                         [] { core::startupMark("loaded"); });
     m_page->load(pageUrl);
+    core::startupMark("page");
 }
 
 WebPageHost::~WebPageHost()

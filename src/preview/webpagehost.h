@@ -54,6 +54,9 @@ public:
     static std::unique_ptr<WebPageHost> take(QWebEngineProfile *profile = nullptr);
     // Starts loading a spare page for the next window, once the event loop is idle.
     static void prepareSpare();
+    // Starts the first window's page now, before that window is built: the engine's start and
+    // the page's load in its own process go on while the window's widgets are made.
+    static void prepareFirst();
 
     void setReceiver(PageBridge::Receiver receive) { m_bridge->setReceiver(std::move(receive)); }
 

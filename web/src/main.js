@@ -8,5 +8,7 @@ const start = () => {
   bridge.documentLoaded();
 };
 bridge.connect();
-if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start, { once: true });
-else start();
+// The script stands after the page's content element: the page can start without waiting for
+// the rest of the document to be parsed.
+if (document.getElementById('content') || document.readyState !== 'loading') start();
+else document.addEventListener('DOMContentLoaded', start, { once: true });

@@ -29,6 +29,9 @@ const HUGE_BLOCKS = 2000;
 // builds the rest in slices of a few milliseconds.
 const FIRST_SCREEN_CHARS = 24000;
 const SLICE_MS = 8;
+// How long the rest of a large note waits for the frame that shows its first screen, at most:
+// a page out of sight gets no frames.
+const FIRST_FRAME_WAIT_MS = 100;
 // The pause in typing after which a long note's outline follows its headings.
 const OUTLINE_QUIET_MS = 300;
 
@@ -197,6 +200,7 @@ export function createView({
       known = { ...changeLines(state, start, removed, inserted), length: src.length };
     }
     const pending = rest;
+    const first = !state;
     stopRest();
     const whole = (m, text, d) => {
       const begun = beginDocument(m, text, d, { from: sizes.progressive, pieceChars: sizes.piece });
@@ -222,6 +226,8 @@ export function createView({
     }
     editor.quietly(() => {
       if (!state) root.replaceChildren();
+      // Until its note arrives the page is not an empty note: it said so on every start.
+      root.classList.add('shown');
       const result = patchBlocks(root, {
         oldBlocks: state?.blocks ?? [], oldEls: els, blocks: next.blocks, changed: next.full ? null : next.changed,
       }, safeHtml, (el) => !editor.isDirty(el));
@@ -244,7 +250,7 @@ export function createView({
     });
     restoreScroll(win, els, scroll);
     restoreSelection(win, els, caret);
-    if (rest) continueRest();
+    if (rest) continueRest(first);
     else {
       const headingRelinked = (next.also ?? []).some((i) => next.blocks[i].heading);
       reportDocument(next.full || headingRelinked ? null : next.changed);
@@ -288,22 +294,41 @@ export function createView({
   }
 
   function stopRest() {
-    if (restTimer !== null) win.clearTimeout(restTimer);
-    restTimer = null;
+    clearRestTimer();
     rest = null;
   }
 
-  function continueRest() {
+  function continueRest(afterFrame = false) {
     if (!restDone) {
       let resolve;
       const done = new Promise((r) => { resolve = r; });
       restDone = { done, resolve };
       drawing = Promise.all([drawing, done]);
     }
-    restTimer = win.setTimeout(() => {
+    const slice = () => {
       restTimer = null;
       buildRest(SLICE_MS);
-    }, 0);
+    };
+    if (!afterFrame || typeof win.requestAnimationFrame !== 'function') {
+      restTimer = win.setTimeout(slice, 0);
+      return;
+    }
+    // A note's first screen is painted before the rest is built: slices of the rest, each a
+    // task of its own, kept the frame that shows it waiting for a quarter of a second. The
+    // wait stands in the timer's place; stopping the rest drops it.
+    const wait = { fallback: null };
+    restTimer = wait;
+    const go = () => {
+      win.clearTimeout(wait.fallback);
+      if (restTimer === wait) restTimer = win.setTimeout(slice, 0);
+    };
+    win.requestAnimationFrame(go);
+    wait.fallback = win.setTimeout(go, FIRST_FRAME_WAIT_MS);
+  }
+
+  function clearRestTimer() {
+    if (restTimer !== null) win.clearTimeout(typeof restTimer === 'object' ? restTimer.fallback : restTimer);
+    restTimer = null;
   }
 
   function now() {
@@ -358,8 +383,7 @@ export function createView({
   // at once.
   function complete() {
     if (!rest) return;
-    if (restTimer !== null) win.clearTimeout(restTimer);
-    restTimer = null;
+    clearRestTimer();
     buildRest(Infinity);
   }
 

@@ -16,7 +16,20 @@ function manualClock(win) {
     return id;
   };
   win.clearTimeout = (id) => timers.delete(id);
+  // A frame comes with the next tick, unless the test holds frames back to see what waits
+  // for one.
+  let held = null;
+  win.requestAnimationFrame = (fn) => {
+    if (held) return held.push(fn);
+    return win.setTimeout(() => fn(now), 0);
+  };
   return {
+    holdFrames() {
+      held = [];
+    },
+    frame() {
+      for (const fn of held.splice(0)) fn(now);
+    },
     advance(ms) {
       now += ms;
       for (const [id, t] of [...timers].sort((a, b) => a[1].at - b[1].at)) {

@@ -161,6 +161,26 @@ describe('a large document', () => {
     assert.equal(p.of('outline').at(-1).items.length, 121);
   });
 
+  // Slices of the rest held back the frame that shows the first screen. A page out of sight
+  // gets no frames and builds the rest all the same.
+  for (const [when, draw] of [
+    ['a frame has shown the first screen', (p) => p.clock.frame()],
+    ['no frame came for a while', (p) => p.clock.advance(100)],
+  ]) {
+    it(`builds the rest of a note it opens once ${when}`, () => {
+      const p = makePage({ sizes });
+      p.clock.holdFrames();
+      p.page.render(LARGE, '');
+      const shown = topNodes(p.root).length;
+      for (let i = 0; i < 5; i++) p.clock.advance(0);
+      p.clock.advance(99);
+      assert.equal(topNodes(p.root).length, shown);
+      draw(p);
+      built(p);
+      assert.equal(canonical(p.root), canonical(full(LARGE).root));
+    });
+  }
+
   it('follows a long note\'s headings, and gives them their ids, once typing pauses', () => {
     const p = makePage({ sizes: { huge: 50 } });
     p.page.render(LARGE, '', 1);

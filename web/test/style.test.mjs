@@ -29,3 +29,22 @@ describe('table style', () => {
     assert.deepEqual(aligned, align('td').slice(1));
   });
 });
+
+describe('an empty note', () => {
+  // The rules that put words into an empty page, as the style sheet writes them.
+  const sheet = readFileSync(new URL('../style.css', import.meta.url), 'utf8');
+  const selectors = [...sheet.matchAll(/^([^{}\n]*):empty::before\s*\{/gm)].map((m) => `${m[1]}:empty`);
+
+  for (const [when, text, saysEmpty] of [
+    ['before the note arrives', null, false],
+    ['for an empty note', '', true],
+    ['for a note with text', '# Title\n', false],
+  ]) {
+    it(`says it is empty only ${when}`, () => {
+      const { page, root } = makePage();
+      if (text !== null) page.render(text, '');
+      assert.ok(selectors.length > 0);
+      assert.equal(selectors.some((s) => root.matches(s)), saysEmpty, selectors.join(', '));
+    });
+  }
+});
