@@ -109,6 +109,8 @@ private Q_SLOTS:
     void pagesShareAProcessAndComeBackWhenItDies_data();
     void pagesShareAProcessAndComeBackWhenItDies();
     void typingBeforeTheEditingViewTakesItIsKept();
+    void aNewWindowHasTheFocusWhereTypingGoes_data();
+    void aNewWindowHasTheFocusWhereTypingGoes();
     void typingJustBeforeLeavingTheEditingViewIsKept();
     void longNoteFillsTheSourceEditorWhenItIsShown_data();
     void longNoteFillsTheSourceEditorWhenItIsShown();
@@ -792,6 +794,30 @@ void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies()
         QCOMPARE(editable(windows[i]), mode == Mode::Visual);
         QVERIFY(controller(windows[i]).webView()->page()->renderProcessPid() != shared);
     }
+}
+
+void TestPreviewPage::aNewWindowHasTheFocusWhereTypingGoes_data()
+{
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<bool>("inSource");
+    QTest::newRow("split") << Mode::Split << true;
+    QTest::newRow("source") << Mode::Source << true;
+    QTest::newRow("editing") << Mode::Visual << false;
+}
+
+void TestPreviewPage::aNewWindowHasTheFocusWhereTypingGoes()
+{
+    QFETCH(Mode, mode);
+    QFETCH(bool, inSource);
+    DocumentWindow *window = open(mode, "# Note\n");
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QWidget *area = inSource ? static_cast<QWidget *>(window->sourceEditor())
+                             : controller(window).webView();
+    QVERIFY(waitUntil([&] {
+        QWidget *focus = QApplication::focusWidget();
+        return focus && (focus == area || area->isAncestorOf(focus));
+    }, kEngineTimeout));
 }
 
 // Keys pressed in the editing view while its page still loads and then builds a long note go

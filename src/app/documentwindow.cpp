@@ -692,7 +692,9 @@ void DocumentWindow::applyMode()
         if (m_editorController)
             m_model->editorScrolled(m_editorController->scrollFraction());
     }
-    if (m_editor->isVisible())
+    // Not isVisible(): a window not shown yet has nothing visible, and its first view took the
+    // focus to the page, where typing in the split view went nowhere.
+    if (!m_editor->isHidden())
         m_editor->setFocus();
     else if (preview)
         preview->setFocus();
