@@ -11,6 +11,10 @@
 
 #include <sqlite3.h>
 
+#include <csignal>
+#include <cerrno>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace quorvel::vault {
@@ -213,7 +217,7 @@ sqlite3_stmt *SearchDatabase::prepare(const char *sql)
     return statement;
 }
 
-bool SearchDatabase::openAt(const QString &file)
+bool SearchDatabase::openAt(const QString &file, bool aside)
 {
     close();
     m_damaged = false;
@@ -225,32 +229,44 @@ bool SearchDatabase::openAt(const QString &file)
         close();
         return false;
     }
+    // Another process with the same vault may hold the database for a moment.
     sqlite3_busy_timeout(m_db, 5000);
-    // Another window's queries go on while this one writes. Nothing waits for the disk: the
-    // database holds nothing the notes do not, and one that a crash left damaged fails its check
-    // when opened and is made again.
-    const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF"
-                                       : "PRAGMA journal_mode = WAL; PRAGMA synchronous = OFF;"
-                                         " PRAGMA cache_size = -8192";
+    // Nothing waits for the disk: the database holds nothing the notes do not, and one that a
+    // crash left damaged fails its check when opened and is made again. Built aside, it is this
+    // connection's alone and needs no log at all: a build cut short is thrown away whole.
+    const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF; PRAGMA journal_mode = OFF"
+        : aside ? "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE;"
+                  " PRAGMA cache_size = -16384"
+                // Another window's queries go on while this one writes.
+                : "PRAGMA journal_mode = WAL; PRAGMA synchronous = OFF; PRAGMA cache_size = -8192";
     return check(sqlite3_exec(m_db, setup, nullptr, nullptr, nullptr));
 }
 
-bool SearchDatabase::valid()
+SearchDatabase::Check SearchDatabase::valid()
 {
     sqlite3_stmt *statement = nullptr;
+    int code = SQLITE_OK;
     const auto single = [&](const char *sql) -> std::optional<QString> {
-        if (sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr) != SQLITE_OK)
+        code = sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr);
+        if (code != SQLITE_OK)
             return std::nullopt;
         std::optional<QString> value;
-        if (sqlite3_step(statement) == SQLITE_ROW)
+        code = sqlite3_step(statement);
+        if (code == SQLITE_ROW)
             value = text(statement, 0);
         sqlite3_finalize(statement);
         return value;
     };
+    const auto busy = [&] { return code == SQLITE_BUSY || code == SQLITE_LOCKED; };
     const auto version = single("PRAGMA user_version");
+    if (busy())
+        return Check::Busy;
     if (!version || version->toInt() != kSchemaVersion)
-        return false;
-    return single("PRAGMA quick_check") == u"ok"_s;
+        return Check::Invalid;
+    const auto result = single("PRAGMA quick_check");
+    if (busy())
+        return Check::Busy;
+    return result == u"ok"_s ? Check::Valid : Check::Invalid;
 }
 
 bool SearchDatabase::createSchema()
@@ -267,26 +283,76 @@ bool SearchDatabase::createSchema()
     return check(sqlite3_exec(m_db, version.constData(), nullptr, nullptr, nullptr)) && commit();
 }
 
+namespace {
+
+// Files a build of another process left when it ended before putting its database in place.
+void removeAbandonedBuilds(const QString &file)
+{
+    const QFileInfo info(file);
+    const QString prefix = info.fileName() + u".building-"_s;
+    const QDir folder = info.dir();
+    for (const QString &name : folder.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden)) {
+        bool number = false;
+        const qint64 pid = QStringView(name).mid(prefix.size()).toLongLong(&number);
+        if (number && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(folder.filePath(name));
+    }
+}
+
+} // namespace
+
 bool SearchDatabase::open(const QString &file)
 {
     m_file = file;
+    m_buildFile.clear();
     m_inMemory = false;
     if (!file.isEmpty()) {
         QDir().mkpath(QFileInfo(file).absolutePath());
-        if (openAt(file) && valid())
-            return false;
+        removeAbandonedBuilds(file);
+        if (QFileInfo::exists(file) && openAt(file)) {
+            // Held by another process for longer than a moment: it is in use, so not damaged.
+            const Check state = valid();
+            if (state != Check::Invalid)
+                return false;
+        }
         // Damaged, of another schema, or new: made again from the notes.
         close();
         for (const char *suffix : {"", "-wal", "-shm", "-journal"})
             QFile::remove(file + QLatin1String(suffix));
-        if (openAt(file) && createSchema())
+        const QString aside = file + u".building-"_s + QString::number(::getpid());
+        QFile::remove(aside);
+        if (openAt(aside, true) && createSchema()) {
+            m_buildFile = aside;
             return true;
+        }
+        close();
+        QFile::remove(aside);
     }
     // No place to keep it (a read-only cache folder): it lives as long as the program.
     m_inMemory = true;
     m_file.clear();
     openAt(QString());
     createSchema();
+    return true;
+}
+
+bool SearchDatabase::finishBuild()
+{
+    if (m_buildFile.isEmpty())
+        return false;
+    const QString aside = std::exchange(m_buildFile, QString());
+    // The file takes its log with it: every later connection writes beside readers.
+    const bool built = check(sqlite3_exec(m_db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr))
+        && !m_damaged;
+    close();
+    // Never over a database another process put there meanwhile: it may be in use.
+    const bool placed = built
+        && ::link(QFile::encodeName(aside).constData(), QFile::encodeName(m_file).constData()) == 0;
+    QFile::remove(aside);
+    if (openAt(m_file) && valid() != Check::Invalid)
+        return !placed;
+    // What was there is unusable after all: start again.
+    open(m_file);
     return true;
 }
 

@@ -56,7 +56,10 @@ MatchExpression matchExpression(const QString &query);
 
 // The full-text index of one vault in an SQLite database with its FTS5 module. A database that
 // cannot be opened, fails its check, or was written by another version of the schema is deleted
-// and made again: it only ever holds what the notes themselves hold. One thread at a time.
+// and made again: it only ever holds what the notes themselves hold. A new one is built aside,
+// in a file of this process's own, and put in place whole by finishBuild(): a build cut short
+// leaves no database that looks complete. Other processes may use the same file meanwhile (two
+// instances of the program on one vault). One thread at a time.
 class SearchDatabase
 {
 public:
@@ -74,6 +77,11 @@ public:
     bool open(const QString &file);
     bool inMemory() const { return m_inMemory; }
     QString file() const { return m_file; }
+    // Whether the database is being built aside, not yet in place.
+    bool building() const { return !m_buildFile.isEmpty(); }
+    // Puts the database built aside in place. When another process put its own there first,
+    // that one is used instead and true is returned: what this one knows of the notes changed.
+    bool finishBuild();
 
     // The notes known, with what their files were like when indexed.
     QHash<QString, FileStamp> notes();
@@ -101,8 +109,9 @@ public:
     bool damaged() const { return m_damaged; }
 
 private:
-    bool openAt(const QString &file);
-    bool valid();
+    enum class Check { Valid, Invalid, Busy };
+    bool openAt(const QString &file, bool aside = false);
+    Check valid();
     bool createSchema();
     void close();
     sqlite3_stmt *prepare(const char *sql);
@@ -113,6 +122,7 @@ private:
 
     sqlite3 *m_db = nullptr;
     QString m_file;
+    QString m_buildFile; // while building aside
     bool m_inMemory = false;
     bool m_damaged = false;
     QHash<const char *, sqlite3_stmt *> m_statements;

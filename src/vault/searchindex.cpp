@@ -383,13 +383,23 @@ private:
             ++m_done;
             changed |= indexOne(path);
         }
-        if (m_transaction.isValid() && (m_queue.empty() || m_transaction.elapsed() > kTransactionMs)) {
+        // A database built aside is nobody else's: it is committed once, when put in place.
+        if (m_transaction.isValid()
+            && (m_queue.empty() || (!m_db.building() && m_transaction.elapsed() > kTransactionMs))) {
             m_db.commit();
             m_transaction.invalidate();
         }
         if (m_db.damaged()) {
             m_transaction.invalidate();
             recoverIfDamaged();
+            return;
+        }
+        if (m_queue.empty() && m_db.building() && m_db.finishBuild()) {
+            // Another instance of the program put its database in place first: that one is used,
+            // and whatever it lacks is read again.
+            m_known = m_db.notes();
+            m_done = m_total = 0;
+            rescan();
             return;
         }
         if (m_queue.empty()) {
