@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace quorvel::vault {
 
@@ -293,7 +294,7 @@ void removeAbandonedBuilds(const QString &file)
     const QDir folder = info.dir();
     for (const QString &name : folder.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden)) {
         bool number = false;
-        const qint64 pid = QStringView(name).mid(prefix.size()).toLongLong(&number);
+        const qint64 pid = name.mid(prefix.size()).section(u'-', 0, 0).toLongLong(&number);
         if (number && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
             QFile::remove(folder.filePath(name));
     }
@@ -319,7 +320,10 @@ bool SearchDatabase::open(const QString &file)
         close();
         for (const char *suffix : {"", "-wal", "-shm", "-journal"})
             QFile::remove(file + QLatin1String(suffix));
-        const QString aside = file + u".building-"_s + QString::number(::getpid());
+        // The process's own, and each connection's of it.
+        static std::atomic<int> builds = 0;
+        const QString aside = file + u".building-"_s + QString::number(::getpid()) + u'-'
+            + QString::number(++builds);
         QFile::remove(aside);
         if (openAt(aside, true) && createSchema()) {
             m_buildFile = aside;
@@ -417,45 +421,81 @@ bool SearchDatabase::remove(const QString &path)
 
 bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QString &markdown)
 {
+    return putStart(path, stamp) && putPiece(markdown) && putEnd();
+}
+
+bool SearchDatabase::putStart(const QString &path, const FileStamp &stamp)
+{
+    m_putting.reset();
     if (!remove(path))
         return false;
     Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
-    Statement section(prepare("INSERT INTO sections(note, line, heading) VALUES(?, ?, ?)"));
-    Statement words(prepare("INSERT INTO words(rowid, title, heading, body) VALUES(?, ?, ?, ?)"));
-    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
-                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
-    if (!note || !section || !words || !link)
+    if (!note)
         return false;
     bind(note.get(), 1, path);
     sqlite3_bind_int64(note.get(), 2, stamp.modified);
     sqlite3_bind_int64(note.get(), 3, stamp.size);
     if (!check(sqlite3_step(note.get())))
         return false;
-    const qint64 id = sqlite3_last_insert_rowid(m_db);
-    const QString title = QFileInfo(path).completeBaseName();
+    m_putting.emplace();
+    m_putting->id = sqlite3_last_insert_rowid(m_db);
+    m_putting->title = QFileInfo(path).completeBaseName();
+    return true;
+}
 
-    const QList<NoteSection> sections = readerSections(markdown);
+bool SearchDatabase::putSections(const QList<NoteSection> &sections)
+{
+    Statement section(prepare("INSERT INTO sections(note, line, heading) VALUES(?, ?, ?)"));
+    Statement words(prepare("INSERT INTO words(rowid, title, heading, body) VALUES(?, ?, ?, ?)"));
+    if (!section || !words)
+        return false;
     for (const NoteSection &part : sections) {
         sqlite3_reset(section.get());
-        sqlite3_bind_int64(section.get(), 1, id);
+        sqlite3_bind_int64(section.get(), 1, m_putting->id);
         sqlite3_bind_int(section.get(), 2, part.line);
         bind(section.get(), 3, part.heading);
         if (!check(sqlite3_step(section.get())))
             return false;
         sqlite3_reset(words.get());
         sqlite3_bind_int64(words.get(), 1, sqlite3_last_insert_rowid(m_db));
-        bind(words.get(), 2, title);
+        bind(words.get(), 2, m_putting->title);
         bind(words.get(), 3, part.heading);
         bind(words.get(), 4, part.text);
         if (!check(sqlite3_step(words.get())))
             return false;
     }
+    return true;
+}
 
+bool SearchDatabase::putPiece(const QString &markdown)
+{
+    if (!m_putting)
+        return false;
+    SectionReader &reader = m_putting->reader;
+    // Where each heading of the piece starts, for the links under it.
+    QList<std::pair<int, QString>> headings{{reader.current().line, reader.current().heading}};
+    const int firstLine = reader.lines();
+    const qsizetype lines = markdown.count(u'\n') + (markdown.endsWith(u'\n') ? 0 : 1);
+    reader.feed(markdown);
+    QList<NoteSection> sections = reader.take();
+    for (const NoteSection &part : std::as_const(sections)) {
+        if (part.line >= firstLine)
+            headings.append({part.line, part.heading});
+    }
+    if (reader.current().line >= firstLine && reader.current().line < firstLine + lines)
+        headings.append({reader.current().line, reader.current().heading});
+    if (!putSections(sections))
+        return false;
+
+    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
+                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!link)
+        return false;
     // Lines are counted once, in order of the links' places.
     qsizetype lineStart = 0;
-    int line = 0;
+    int line = firstLine;
     qsizetype scanned = 0;
-    qsizetype sectionIndex = 0;
+    qsizetype headingIndex = 0;
     for (const WrittenLink &written : writtenLinks(markdown)) {
         for (; scanned < written.start; ++scanned) {
             if (markdown.at(scanned) == u'\n') {
@@ -463,25 +503,35 @@ bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QStr
                 lineStart = scanned + 1;
             }
         }
-        while (sectionIndex + 1 < sections.size() && sections.at(sectionIndex + 1).line <= line)
-            ++sectionIndex;
+        while (headingIndex + 1 < headings.size() && headings.at(headingIndex + 1).first <= line)
+            ++headingIndex;
         qsizetype lineEnd = markdown.indexOf(u'\n', written.start);
         if (lineEnd < 0)
             lineEnd = markdown.size();
         const bool markdownKind = written.kind == WrittenLink::Kind::Markdown;
         sqlite3_reset(link.get());
-        sqlite3_bind_int64(link.get(), 1, id);
+        sqlite3_bind_int64(link.get(), 1, m_putting->id);
         bind(link.get(), 2, keyOfTarget(written.target, markdownKind));
         sqlite3_bind_int(link.get(), 3, markdownKind ? 1 : 0);
         bind(link.get(), 4, written.target);
         sqlite3_bind_int(link.get(), 5, written.angled ? 1 : 0);
         sqlite3_bind_int(link.get(), 6, line);
         bind(link.get(), 7, readerLine(QStringView(markdown).mid(lineStart, lineEnd - lineStart)).left(300));
-        bind(link.get(), 8, sections.isEmpty() ? QString() : sections.at(sectionIndex).heading);
+        bind(link.get(), 8, headings.at(headingIndex).second);
         if (!check(sqlite3_step(link.get())))
             return false;
     }
     return true;
+}
+
+bool SearchDatabase::putEnd()
+{
+    if (!m_putting)
+        return false;
+    m_putting->reader.finish();
+    const bool done = putSections(m_putting->reader.take());
+    m_putting.reset();
+    return done;
 }
 
 QList<SearchHit> SearchDatabase::search(const QString &query, int limit)

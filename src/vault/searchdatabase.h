@@ -1,5 +1,7 @@
 #pragma once
 
+#include "notetext.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -88,6 +90,11 @@ public:
     // Indexes `markdown` as the note at `path`, replacing what was known of it. `notePath` is
     // where its links are followed from (the same path).
     bool put(const QString &path, const FileStamp &stamp, const QString &markdown);
+    // The same, for a note given in pieces of whole lines (a note too large to hold at once):
+    // putStart, putPiece for each piece in order, then putEnd.
+    bool putStart(const QString &path, const FileStamp &stamp);
+    bool putPiece(const QString &markdown);
+    bool putEnd();
     bool remove(const QString &path);
     // Every note under the folder, for a folder that went away.
     QStringList notesUnder(const QString &folder);
@@ -119,6 +126,16 @@ private:
     // The sections that match, best first.
     QList<std::pair<qint64, double>> ranked(const QString &match, int limit);
     std::optional<SearchHit> sectionHit(qint64 section, const QString &match);
+    bool putSections(const QList<NoteSection> &sections);
+
+    // The note being put.
+    struct Putting
+    {
+        qint64 id = 0;
+        QString title;
+        SectionReader reader;
+    };
+    std::optional<Putting> m_putting;
 
     sqlite3 *m_db = nullptr;
     QString m_file;

@@ -29,9 +29,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A note beyond this is indexed for its beginning only: the whole of a 50 MB log would cost
-// the index hundreds of megabytes while it is read, for words nobody looks for.
-constexpr qint64 kReadLimit = 8 * 1024 * 1024;
+// A note is read in pieces of about this many bytes, whatever its size.
+constexpr qint64 kPieceBytes = 1024 * 1024;
 // How long one slice of work holds the thread before requests waiting are answered.
 constexpr qint64 kSliceMs = 40;
 // The longest a pass goes without committing what it indexed.
@@ -51,40 +50,76 @@ std::optional<FileStamp> stampOf(const struct stat &st)
     return FileStamp{qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec, qint64(st.st_size)};
 }
 
-// The note's text, read only when it is a regular file; none when it cannot be read.
-std::optional<QString> readNote(const QString &path, FileStamp *stamp)
+// A note's file read in pieces of whole lines, so that a note of any size is indexed in memory
+// of a piece's size. Opened only when it is a regular file.
+class NoteFile
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st;
-    std::optional<FileStamp> found = ::fstat(fd, &st) == 0 ? stampOf(st) : std::nullopt;
-    if (!found) {
-        ::close(fd);
-        return std::nullopt;
+public:
+    ~NoteFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    *stamp = *found;
-    QByteArray bytes(std::min<qint64>(st.st_size, kReadLimit), Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
+
+    bool open(const QString &path, FileStamp *stamp)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (m_fd < 0)
+            return false;
+        struct stat st;
+        const std::optional<FileStamp> found = ::fstat(m_fd, &st) == 0 ? stampOf(st) : std::nullopt;
+        if (found)
+            *stamp = *found;
+        return found.has_value();
+    }
+
+    // The next piece, empty at the end; none when the file cannot be read.
+    std::optional<QString> next()
+    {
+        QString piece = std::exchange(m_rest, {});
+        while (!m_end) {
+            QByteArray bytes(kPieceBytes, Qt::Uninitialized);
+            const ssize_t n = ::read(m_fd, bytes.data(), size_t(bytes.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return std::nullopt;
+            bytes.truncate(n);
+            if (!m_decoder) {
+                // UTF-16 notes announce themselves; anything else is read as UTF-8, bad bytes
+                // replaced.
+                const auto encoding = QStringConverter::encodingForData(bytes);
+                m_decoder.emplace(encoding.value_or(QStringConverter::Utf8));
+            }
+            m_end = n == 0;
+            piece += m_end ? QString(m_decoder->decode(QByteArrayView())) : QString(m_decoder->decode(bytes));
+            // A line cut in two waits for its end.
+            const qsizetype newline = piece.lastIndexOf(u'\n');
+            if (m_end || newline >= 0) {
+                if (!m_end) {
+                    m_rest = piece.mid(newline + 1);
+                    piece.truncate(newline + 1);
+                }
+                return piece;
+            }
+            // A line of many pieces (one long line of data) is cut where a word ends.
+            if (piece.size() > 2 * kPieceBytes) {
+                const qsizetype space = piece.lastIndexOf(u' ');
+                const qsizetype cut = space > 0 ? space + 1 : piece.size();
+                m_rest = piece.mid(cut);
+                piece.truncate(cut);
+                return piece;
+            }
         }
-        if (n == 0)
-            break;
-        got += n;
+        return piece;
     }
-    ::close(fd);
-    bytes.truncate(got);
-    // UTF-16 notes announce themselves; anything else is read as UTF-8, bad bytes replaced.
-    auto encoding = QStringConverter::encodingForData(bytes);
-    QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
-    return QString(decoder(bytes));
-}
+
+private:
+    int m_fd = -1;
+    bool m_end = false;
+    std::optional<QStringDecoder> m_decoder;
+    QString m_rest;
+};
 
 bool isHiddenOrSkipped(QStringView relative)
 {
@@ -442,15 +477,31 @@ private:
         if (known != m_known.cend() && known.value() == *stamp)
             return false;
         FileStamp read;
-        const std::optional<QString> text = readNote(path, &read);
-        if (!text) {
+        NoteFile file;
+        if (!file.open(path, &read)) {
             markUnreadable(path);
             return false;
         }
+        if (!m_db.putStart(path, read))
+            return false;
+        for (;;) {
+            const std::optional<QString> piece = file.next();
+            if (!piece) {
+                // What was read of it is no answer: better none.
+                m_db.remove(path);
+                m_known.remove(path);
+                markUnreadable(path);
+                return true;
+            }
+            if (piece->isEmpty())
+                break;
+            if (!m_db.putPiece(*piece))
+                return false;
+        }
+        if (!m_db.putEnd())
+            return false;
         if (m_unreadablePaths.remove(path))
             --m_unreadable;
-        if (!m_db.put(path, read, *text))
-            return false;
         m_namesChanged |= known == m_known.cend();
         m_known.insert(path, read);
         return true;
