@@ -419,9 +419,67 @@ bool SearchDatabase::remove(const QString &path)
     return true;
 }
 
+NoteContent readPiece(const QString &markdown, SectionReader &reader)
+{
+    NoteContent content;
+    // Where each heading of the piece starts, for the links under it.
+    QList<std::pair<int, QString>> headings{{reader.current().line, reader.current().heading}};
+    const int firstLine = reader.lines();
+    const qsizetype lines = markdown.count(u'\n') + (markdown.endsWith(u'\n') ? 0 : 1);
+    reader.feed(markdown);
+    content.sections = reader.take();
+    for (const NoteSection &part : std::as_const(content.sections)) {
+        if (part.line >= firstLine)
+            headings.append({part.line, part.heading});
+    }
+    if (reader.current().line >= firstLine && reader.current().line < firstLine + lines)
+        headings.append({reader.current().line, reader.current().heading});
+
+    // Lines are counted once, in order of the links' places.
+    qsizetype lineStart = 0;
+    int line = firstLine;
+    qsizetype scanned = 0;
+    qsizetype headingIndex = 0;
+    for (const WrittenLink &written : writtenLinks(markdown)) {
+        for (; scanned < written.start; ++scanned) {
+            if (markdown.at(scanned) == u'\n') {
+                ++line;
+                lineStart = scanned + 1;
+            }
+        }
+        while (headingIndex + 1 < headings.size() && headings.at(headingIndex + 1).first <= line)
+            ++headingIndex;
+        qsizetype lineEnd = markdown.indexOf(u'\n', written.start);
+        if (lineEnd < 0)
+            lineEnd = markdown.size();
+        const bool markdownKind = written.kind == WrittenLink::Kind::Markdown;
+        content.links.append({keyOfTarget(written.target, markdownKind), markdownKind, written.target,
+                              written.angled, line,
+                              readerLine(QStringView(markdown).mid(lineStart, lineEnd - lineStart)).left(300),
+                              headings.at(headingIndex).second});
+    }
+    return content;
+}
+
+NoteContent readNote(const QString &markdown)
+{
+    SectionReader reader;
+    NoteContent content = readPiece(markdown, reader);
+    reader.finish();
+    content.sections += reader.take();
+    return content;
+}
+
 bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QString &markdown)
 {
-    return putStart(path, stamp) && putPiece(markdown) && putEnd();
+    return put(path, stamp, readNote(markdown));
+}
+
+bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const NoteContent &content)
+{
+    const bool done = putStart(path, stamp) && putContent(content);
+    m_putting.reset();
+    return done;
 }
 
 bool SearchDatabase::putStart(const QString &path, const FileStamp &stamp)
@@ -443,13 +501,17 @@ bool SearchDatabase::putStart(const QString &path, const FileStamp &stamp)
     return true;
 }
 
-bool SearchDatabase::putSections(const QList<NoteSection> &sections)
+bool SearchDatabase::putContent(const NoteContent &content)
 {
+    if (!m_putting)
+        return false;
     Statement section(prepare("INSERT INTO sections(note, line, heading) VALUES(?, ?, ?)"));
     Statement words(prepare("INSERT INTO words(rowid, title, heading, body) VALUES(?, ?, ?, ?)"));
-    if (!section || !words)
+    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
+                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!section || !words || !link)
         return false;
-    for (const NoteSection &part : sections) {
+    for (const NoteSection &part : content.sections) {
         sqlite3_reset(section.get());
         sqlite3_bind_int64(section.get(), 1, m_putting->id);
         sqlite3_bind_int(section.get(), 2, part.line);
@@ -464,6 +526,19 @@ bool SearchDatabase::putSections(const QList<NoteSection> &sections)
         if (!check(sqlite3_step(words.get())))
             return false;
     }
+    for (const NoteLink &written : content.links) {
+        sqlite3_reset(link.get());
+        sqlite3_bind_int64(link.get(), 1, m_putting->id);
+        bind(link.get(), 2, written.key);
+        sqlite3_bind_int(link.get(), 3, written.markdown ? 1 : 0);
+        bind(link.get(), 4, written.target);
+        sqlite3_bind_int(link.get(), 5, written.angled ? 1 : 0);
+        sqlite3_bind_int(link.get(), 6, written.line);
+        bind(link.get(), 7, written.context);
+        bind(link.get(), 8, written.heading);
+        if (!check(sqlite3_step(link.get())))
+            return false;
+    }
     return true;
 }
 
@@ -471,57 +546,7 @@ bool SearchDatabase::putPiece(const QString &markdown)
 {
     if (!m_putting)
         return false;
-    SectionReader &reader = m_putting->reader;
-    // Where each heading of the piece starts, for the links under it.
-    QList<std::pair<int, QString>> headings{{reader.current().line, reader.current().heading}};
-    const int firstLine = reader.lines();
-    const qsizetype lines = markdown.count(u'\n') + (markdown.endsWith(u'\n') ? 0 : 1);
-    reader.feed(markdown);
-    QList<NoteSection> sections = reader.take();
-    for (const NoteSection &part : std::as_const(sections)) {
-        if (part.line >= firstLine)
-            headings.append({part.line, part.heading});
-    }
-    if (reader.current().line >= firstLine && reader.current().line < firstLine + lines)
-        headings.append({reader.current().line, reader.current().heading});
-    if (!putSections(sections))
-        return false;
-
-    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
-                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
-    if (!link)
-        return false;
-    // Lines are counted once, in order of the links' places.
-    qsizetype lineStart = 0;
-    int line = firstLine;
-    qsizetype scanned = 0;
-    qsizetype headingIndex = 0;
-    for (const WrittenLink &written : writtenLinks(markdown)) {
-        for (; scanned < written.start; ++scanned) {
-            if (markdown.at(scanned) == u'\n') {
-                ++line;
-                lineStart = scanned + 1;
-            }
-        }
-        while (headingIndex + 1 < headings.size() && headings.at(headingIndex + 1).first <= line)
-            ++headingIndex;
-        qsizetype lineEnd = markdown.indexOf(u'\n', written.start);
-        if (lineEnd < 0)
-            lineEnd = markdown.size();
-        const bool markdownKind = written.kind == WrittenLink::Kind::Markdown;
-        sqlite3_reset(link.get());
-        sqlite3_bind_int64(link.get(), 1, m_putting->id);
-        bind(link.get(), 2, keyOfTarget(written.target, markdownKind));
-        sqlite3_bind_int(link.get(), 3, markdownKind ? 1 : 0);
-        bind(link.get(), 4, written.target);
-        sqlite3_bind_int(link.get(), 5, written.angled ? 1 : 0);
-        sqlite3_bind_int(link.get(), 6, line);
-        bind(link.get(), 7, readerLine(QStringView(markdown).mid(lineStart, lineEnd - lineStart)).left(300));
-        bind(link.get(), 8, headings.at(headingIndex).second);
-        if (!check(sqlite3_step(link.get())))
-            return false;
-    }
-    return true;
+    return putContent(readPiece(markdown, m_putting->reader));
 }
 
 bool SearchDatabase::putEnd()
@@ -529,7 +554,9 @@ bool SearchDatabase::putEnd()
     if (!m_putting)
         return false;
     m_putting->reader.finish();
-    const bool done = putSections(m_putting->reader.take());
+    NoteContent rest;
+    rest.sections = m_putting->reader.take();
+    const bool done = putContent(rest);
     m_putting.reset();
     return done;
 }

@@ -46,6 +46,30 @@ struct FileStamp
     bool operator==(const FileStamp &) const = default;
 };
 
+// A link of a note as the index keeps it.
+struct NoteLink
+{
+    QString key; // the name it is filed under
+    bool markdown = false;
+    QString target;
+    bool angled = false;
+    int line = 0;
+    QString context;
+    QString heading;
+};
+
+// What a note, or a piece of it, puts into the index: the sections completed, and its links.
+// Made without the database, on any thread.
+struct NoteContent
+{
+    QList<NoteSection> sections;
+    QList<NoteLink> links;
+};
+// A piece of whole lines of a note whose earlier pieces `reader` read.
+NoteContent readPiece(const QString &markdown, SectionReader &reader);
+// A whole note.
+NoteContent readNote(const QString &markdown);
+
 // A search query as a user types it ("words", "a phrase", prefix*, -excluded) made into a full-
 // text expression in which every term is quoted, so that no text a user types is read as the
 // engine's syntax. Empty when nothing is left to look for (only exclusions, only punctuation).
@@ -95,6 +119,8 @@ public:
     bool putStart(const QString &path, const FileStamp &stamp);
     bool putPiece(const QString &markdown);
     bool putEnd();
+    // A note read beforehand (readNote), elsewhere.
+    bool put(const QString &path, const FileStamp &stamp, const NoteContent &content);
     bool remove(const QString &path);
     // Every note under the folder, for a folder that went away.
     QStringList notesUnder(const QString &folder);
@@ -126,7 +152,7 @@ private:
     // The sections that match, best first.
     QList<std::pair<qint64, double>> ranked(const QString &match, int limit);
     std::optional<SearchHit> sectionHit(qint64 section, const QString &match);
-    bool putSections(const QList<NoteSection> &sections);
+    bool putContent(const NoteContent &content);
 
     // The note being put.
     struct Putting

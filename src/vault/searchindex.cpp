@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include <deque>
+#include <future>
+#include <vector>
 #include <utility>
 #include <optional>
 
@@ -31,6 +33,8 @@ namespace {
 
 // A note is read in pieces of about this many bytes, whatever its size.
 constexpr qint64 kPieceBytes = 1024 * 1024;
+// Notes read together on another thread while the database stores those read before.
+constexpr size_t kBatch = 32;
 // How long one slice of work holds the thread before requests waiting are answered.
 constexpr qint64 kSliceMs = 40;
 // The longest a pass goes without committing what it indexed.
@@ -121,6 +125,69 @@ private:
     QString m_rest;
 };
 
+// A note that is a link to a file elsewhere is read only when that file is in the vault too: a
+// link to a file outside would put what it holds into the vault's search.
+bool leadsInside(const QString &path, const QString &canonicalRoot)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return true;
+    return QFileInfo(path).canonicalFilePath().startsWith(canonicalRoot);
+}
+
+// What was learnt of a note away from the database, for the database's thread to act on.
+struct PreparedNote
+{
+    enum class State { Gone, NotAFile, Outside, Unchanged, Unreadable, Large, Read };
+    QString path;
+    State state = State::Gone;
+    FileStamp stamp;
+    NoteContent content;
+};
+
+// Reads a note, unless it is as `known` says, too large to hold at once, or no note to read.
+PreparedNote prepareNote(const QString &path, std::optional<FileStamp> known, const QString &canonicalRoot)
+{
+    using State = PreparedNote::State;
+    PreparedNote note{path, State::Gone, {}, {}};
+    struct stat st;
+    const bool present = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    const auto stamp = present ? stampOf(st) : std::nullopt;
+    if (!stamp) {
+        // Gone, or not a file to read (a pipe, a device): never opened.
+        note.state = present && !S_ISDIR(st.st_mode) ? State::NotAFile : State::Gone;
+        return note;
+    }
+    note.stamp = *stamp;
+    if (!leadsInside(path, canonicalRoot))
+        note.state = State::Outside;
+    else if (known && *known == *stamp)
+        note.state = State::Unchanged;
+    else if (stamp->size > kPieceBytes)
+        note.state = State::Large;
+    if (note.state != State::Gone)
+        return note;
+    NoteFile file;
+    note.state = State::Unreadable;
+    if (!file.open(path, &note.stamp))
+        return note;
+    SectionReader reader;
+    for (;;) {
+        const std::optional<QString> piece = file.next();
+        if (!piece)
+            return note;
+        if (piece->isEmpty())
+            break;
+        NoteContent part = readPiece(*piece, reader);
+        note.content.sections += std::move(part.sections);
+        note.content.links += std::move(part.links);
+    }
+    reader.finish();
+    note.content.sections += reader.take();
+    note.state = State::Read;
+    return note;
+}
+
 bool isHiddenOrSkipped(QStringView relative)
 {
     for (const QStringView part : relative.split(u'/')) {
@@ -153,6 +220,7 @@ public:
     void start()
     {
         m_recursive = QFileInfo::exists(m_root + u"/.obsidian"_s);
+        m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
         openDatabase();
         m_settle = new QTimer(this);
         m_settle->setSingleShot(true);
@@ -399,7 +467,7 @@ private:
     void processSlice()
     {
         m_posted = false;
-        if (m_queue.empty()) {
+        if (!pending()) {
             reportProgress(false);
             return;
         }
@@ -411,16 +479,18 @@ private:
         // Requests between slices use this connection and so see what is not committed yet.
         if (!m_transaction.isValid() && m_db.begin())
             m_transaction.start();
-        while (!m_queue.empty() && clock.elapsed() < kSliceMs) {
-            const QString path = m_queue.front();
-            m_queue.pop_front();
-            m_queued.remove(path);
-            ++m_done;
-            changed |= indexOne(path);
+        readAhead();
+        while (m_batch.valid() && clock.elapsed() < kSliceMs) {
+            const std::vector<PreparedNote> notes = m_batch.get();
+            readAhead();
+            for (const PreparedNote &note : notes) {
+                ++m_done;
+                changed |= apply(note);
+            }
         }
         // A database built aside is nobody else's: it is committed once, when put in place.
         if (m_transaction.isValid()
-            && (m_queue.empty() || (!m_db.building() && m_transaction.elapsed() > kTransactionMs))) {
+            && (!pending() || (!m_db.building() && m_transaction.elapsed() > kTransactionMs))) {
             m_db.commit();
             m_transaction.invalidate();
         }
@@ -429,7 +499,7 @@ private:
             recoverIfDamaged();
             return;
         }
-        if (m_queue.empty() && m_db.building() && m_db.finishBuild()) {
+        if (!pending() && m_db.building() && m_db.finishBuild()) {
             // Another instance of the program put its database in place first: that one is used,
             // and whatever it lacks is read again.
             m_known = m_db.notes();
@@ -437,26 +507,52 @@ private:
             rescan();
             return;
         }
-        if (m_queue.empty()) {
+        if (!pending()) {
             m_done = m_total = 0;
             // A name may now lead elsewhere: a note was made, renamed or deleted.
             if (std::exchange(m_namesChanged, false))
                 VaultIndex::index(m_root + u"/_"_s).rebuild();
         }
         reportProgress(changed);
-        if (!m_queue.empty())
+        if (pending())
             schedule();
     }
 
-    // True when the database changed.
-    bool indexOne(const QString &path)
+    // Hands the next notes waiting to another thread to be read, while this one stores those
+    // read before.
+    void readAhead()
     {
-        struct stat st;
-        const bool present = ::stat(QFile::encodeName(path).constData(), &st) == 0;
-        const auto stamp = present ? stampOf(st) : std::nullopt;
-        if (!stamp) {
-            // Gone, or not a file to read (a pipe, a device): never opened, and counted.
-            if (present && !S_ISDIR(st.st_mode))
+        if (m_batch.valid() || m_queue.empty())
+            return;
+        std::vector<std::pair<QString, std::optional<FileStamp>>> work;
+        while (!m_queue.empty() && work.size() < kBatch) {
+            QString path = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_queued.remove(path);
+            const auto known = m_known.constFind(path);
+            work.emplace_back(std::move(path),
+                              known == m_known.cend() ? std::nullopt : std::optional(known.value()));
+        }
+        m_batch = std::async(std::launch::async, [work = std::move(work), root = m_canonicalRoot] {
+            std::vector<PreparedNote> notes;
+            notes.reserve(work.size());
+            for (const auto &[path, known] : work)
+                notes.push_back(prepareNote(path, known, root));
+            return notes;
+        });
+    }
+
+    bool pending() const { return !m_queue.empty() || m_batch.valid(); }
+
+    // True when the database changed.
+    bool apply(const PreparedNote &note)
+    {
+        using State = PreparedNote::State;
+        const QString &path = note.path;
+        switch (note.state) {
+        case State::Gone:
+        case State::NotAFile:
+            if (note.state == State::NotAFile)
                 markUnreadable(path);
             else if (m_unreadablePaths.remove(path))
                 --m_unreadable;
@@ -465,23 +561,45 @@ private:
             m_db.remove(path);
             m_namesChanged = true;
             return true;
-        }
-        if (!leadsInside(path)) {
+        case State::Outside:
             markUnreadable(path);
             if (!m_known.remove(path))
                 return false;
             m_db.remove(path);
             return true;
-        }
-        const auto known = m_known.constFind(path);
-        if (known != m_known.cend() && known.value() == *stamp)
+        case State::Unreadable:
+            markUnreadable(path);
             return false;
+        case State::Unchanged:
+            // Unless it was stored otherwise while it was looked at.
+            if (m_known.value(path) == note.stamp)
+                return false;
+            return readInPieces(path);
+        case State::Large:
+            return readInPieces(path);
+        case State::Read:
+            break;
+        }
+        const bool added = !m_known.contains(path);
+        if (!m_db.put(path, note.stamp, note.content))
+            return false;
+        if (m_unreadablePaths.remove(path))
+            --m_unreadable;
+        m_namesChanged |= added;
+        m_known.insert(path, note.stamp);
+        return true;
+    }
+
+    // A large note, a piece at a time straight into the database.
+    bool readInPieces(const QString &path)
+    {
         FileStamp read;
         NoteFile file;
         if (!file.open(path, &read)) {
             markUnreadable(path);
             return false;
         }
+        const bool added = !m_known.contains(path);
         if (!m_db.putStart(path, read))
             return false;
         for (;;) {
@@ -502,21 +620,9 @@ private:
             return false;
         if (m_unreadablePaths.remove(path))
             --m_unreadable;
-        m_namesChanged |= known == m_known.cend();
+        m_namesChanged |= added;
         m_known.insert(path, read);
         return true;
-    }
-
-    // A note that is a link to a file elsewhere is read only when that file is in the vault
-    // too: a link to a file outside would put what it holds into the vault's search.
-    bool leadsInside(const QString &path)
-    {
-        struct stat st;
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        if (m_canonicalRoot.isEmpty())
-            m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
-        return QFileInfo(path).canonicalFilePath().startsWith(m_canonicalRoot);
     }
 
     void markUnreadable(const QString &path)
@@ -547,6 +653,8 @@ private:
     const QString m_file;
     QString m_canonicalRoot;
     SearchDatabase m_db;
+    // The notes being read on another thread.
+    std::future<std::vector<PreparedNote>> m_batch;
     QHash<QString, FileStamp> m_known;
     std::deque<QString> m_queue;
     QSet<QString> m_queued;
