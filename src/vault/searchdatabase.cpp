@@ -237,7 +237,7 @@ bool SearchDatabase::openAt(const QString &file, bool aside)
     // connection's alone and needs no log at all: a build cut short is thrown away whole.
     const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF; PRAGMA journal_mode = OFF"
         : aside ? "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE;"
-                  " PRAGMA cache_size = -16384"
+                  " PRAGMA cache_size = -8192"
                 // Another window's queries go on while this one writes.
                 : "PRAGMA journal_mode = WAL; PRAGMA synchronous = OFF; PRAGMA cache_size = -8192";
     return check(sqlite3_exec(m_db, setup, nullptr, nullptr, nullptr));
@@ -353,7 +353,8 @@ bool SearchDatabase::finishBuild()
     const bool placed = built
         && ::link(QFile::encodeName(aside).constData(), QFile::encodeName(m_file).constData()) == 0;
     QFile::remove(aside);
-    if (openAt(m_file) && valid() != Check::Invalid)
+    // Another process's is checked as any found on opening; this one's was just made.
+    if (openAt(m_file) && (placed || valid() != Check::Invalid))
         return !placed;
     // What was there is unusable after all: start again.
     open(m_file);
@@ -598,12 +599,27 @@ QList<std::pair<qint64, double>> SearchDatabase::ranked(const QString &match, in
     // The ranking alone: a snippet for every match, before the best are picked, would cost
     // more than the search.
     QList<std::pair<qint64, double>> sections;
+    // Ranking costs a lookup for every section that matches. A word in a great many of them
+    // ("the") tells them apart by little: only the latest indexed are ranked, the notes
+    // written last.
+    qint64 floor = 0;
+    {
+        Statement bound(prepare("SELECT rowid FROM words WHERE words MATCH ?1 ORDER BY rowid DESC"
+                                " LIMIT 1 OFFSET ?2"));
+        if (!bound)
+            return sections;
+        bind(bound.get(), 1, match);
+        sqlite3_bind_int(bound.get(), 2, kRankedSections - 1);
+        if (sqlite3_step(bound.get()) == SQLITE_ROW)
+            floor = sqlite3_column_int64(bound.get(), 0);
+    }
     Statement statement(prepare("SELECT rowid, bm25(words, 10.0, 4.0, 1.0) FROM words WHERE words MATCH ?1"
-                                " ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
+                                " AND rowid >= ?3 ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
     if (!statement)
         return sections;
     bind(statement.get(), 1, match);
     sqlite3_bind_int(statement.get(), 2, limit);
+    sqlite3_bind_int64(statement.get(), 3, floor);
     int code;
     while ((code = sqlite3_step(statement.get())) == SQLITE_ROW)
         sections.append({sqlite3_column_int64(statement.get(), 0), sqlite3_column_double(statement.get(), 1)});

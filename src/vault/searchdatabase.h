@@ -90,6 +90,8 @@ class SearchDatabase
 {
 public:
     static constexpr int kSchemaVersion = 1;
+    // The most sections a query ranks; see ranked().
+    static constexpr int kRankedSections = 10'000;
     static constexpr QChar kMatchStart = QChar(0x01);
     static constexpr QChar kMatchEnd = QChar(0x02);
 

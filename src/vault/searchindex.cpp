@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,6 +189,13 @@ PreparedNote prepareNote(const QString &path, std::optional<FileStamp> known, co
     return note;
 }
 
+// The index's threads give way to the window's: with two cores, the reading and the storing
+// would otherwise take turns with it on both.
+void yieldToWindow()
+{
+    ::setpriority(PRIO_PROCESS, ::gettid(), 10);
+}
+
 bool isHiddenOrSkipped(QStringView relative)
 {
     for (const QStringView part : relative.split(u'/')) {
@@ -219,6 +227,7 @@ public:
 
     void start()
     {
+        yieldToWindow();
         m_recursive = QFileInfo::exists(m_root + u"/.obsidian"_s);
         m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
         openDatabase();
@@ -288,7 +297,10 @@ private:
     {
         if (!m_db.damaged())
             return;
-        QFile::remove(m_db.file());
+        // One being built aside is thrown away by opening again; the one in place may be
+        // another process's, whole, while this connection failed on it.
+        if (!m_db.building())
+            QFile::remove(m_db.file());
         openDatabase();
         rescan();
     }
@@ -534,6 +546,7 @@ private:
                               known == m_known.cend() ? std::nullopt : std::optional(known.value()));
         }
         m_batch = std::async(std::launch::async, [work = std::move(work), root = m_canonicalRoot] {
+            yieldToWindow();
             std::vector<PreparedNote> notes;
             notes.reserve(work.size());
             for (const auto &[path, known] : work)
