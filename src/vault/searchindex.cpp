@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <future>
 #include <vector>
@@ -35,7 +36,7 @@ namespace {
 // A note is read in pieces of about this many bytes, whatever its size.
 constexpr qint64 kPieceBytes = 1024 * 1024;
 // Notes read together on another thread while the database stores those read before.
-constexpr size_t kBatch = 32;
+constexpr size_t kBatch = 64;
 // How long one slice of work holds the thread before requests waiting are answered.
 constexpr qint64 kSliceMs = 40;
 // The longest a pass goes without committing what it indexed.
@@ -73,8 +74,10 @@ public:
             return false;
         struct stat st;
         const std::optional<FileStamp> found = ::fstat(m_fd, &st) == 0 ? stampOf(st) : std::nullopt;
-        if (found)
+        if (found) {
             *stamp = *found;
+            m_left = found->size;
+        }
         return found.has_value();
     }
 
@@ -83,13 +86,16 @@ public:
     {
         QString piece = std::exchange(m_rest, {});
         while (!m_end) {
-            QByteArray bytes(kPieceBytes, Qt::Uninitialized);
+            // As much as is left (and a little more, to find the end in the same call): a
+            // small note costs no piece's worth of memory.
+            QByteArray bytes(std::clamp<qint64>(m_left + 1, 1, kPieceBytes), Qt::Uninitialized);
             const ssize_t n = ::read(m_fd, bytes.data(), size_t(bytes.size()));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
                 return std::nullopt;
             bytes.truncate(n);
+            m_left = std::max<qint64>(m_left - n, 0);
             if (!m_decoder) {
                 // UTF-16 notes announce themselves; anything else is read as UTF-8, bad bytes
                 // replaced.
@@ -121,6 +127,7 @@ public:
 
 private:
     int m_fd = -1;
+    qint64 m_left = 0; // bytes the file held when opened, not read yet
     bool m_end = false;
     std::optional<QStringDecoder> m_decoder;
     QString m_rest;
