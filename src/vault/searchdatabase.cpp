@@ -350,9 +350,21 @@ bool SearchDatabase::finishBuild()
         && !m_damaged;
     close();
     // Never over a database another process put there meanwhile: it may be in use.
-    const bool placed = built
-        && ::link(QFile::encodeName(aside).constData(), QFile::encodeName(m_file).constData()) == 0;
+    const QByteArray from = QFile::encodeName(aside);
+    const QByteArray to = QFile::encodeName(m_file);
+    bool placed = built && ::link(from.constData(), to.constData()) == 0;
+    // A file system without links: moved, the moment of a race with another process aside.
+    if (built && !placed && errno != EEXIST && !QFileInfo::exists(m_file))
+        placed = ::rename(from.constData(), to.constData()) == 0;
     QFile::remove(aside);
+    if (!placed && !QFileInfo::exists(m_file)) {
+        // Nowhere to keep it: it lives as long as the program, read again from the notes.
+        m_inMemory = true;
+        m_file.clear();
+        openAt(QString());
+        createSchema();
+        return true;
+    }
     // Another process's is checked as any found on opening; this one's was just made.
     if (openAt(m_file) && (placed || valid() != Check::Invalid))
         return !placed;
