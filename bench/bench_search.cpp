@@ -2,6 +2,7 @@
 // cut into notes. Prints figures; fails nothing. See README.md.
 
 #include "vault/searchindex.h"
+#include "vault/vaultindex.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,12 +13,16 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 
 using quorvel::vault::SearchHit;
 using quorvel::vault::SearchIndex;
+using quorvel::vault::VaultIndex;
 
 namespace {
 
@@ -90,6 +95,15 @@ qint64 writeVault(const QString &root, const QByteArray &text)
     return bytes;
 }
 
+// Seconds of processor time the process spent so far: in its own code, and in the kernel's.
+std::pair<double, double> processorTime()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto toSeconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return {toSeconds(usage.ru_utime), toSeconds(usage.ru_stime)};
+}
+
 double seconds(qint64 ns)
 {
     return double(ns) / 1e9;
@@ -108,20 +122,149 @@ QList<SearchHit> searchNow(SearchIndex &index, const QString &query, qint64 *ns 
     return spy.last().at(1).value<QList<SearchHit>>();
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The longest the main thread's event loop went without running a timer due every millisecond:
+// how long the window would have waited.
+class StallMeter : public QObject
 {
-    QCoreApplication app(argc, argv);
-    qRegisterMetaType<QList<SearchHit>>();
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(1);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 gap = m_clock.restart();
+            if (gap > m_longest) {
+                m_longest = gap;
+                m_when = m_since.elapsed();
+            }
+        });
+        m_clock.start();
+        m_since.start();
+        m_timer.start();
+    }
+    qint64 longestMs() const { return m_longest; }
+    // When it ended, from the start.
+    qint64 whenMs() const { return m_when; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+    qint64 m_when = 0;
+};
+
+// The longest wait of the main thread over two seconds with no index at all: what the machine's
+// other work costs it.
+qint64 waitsWithoutIndex()
+{
+    StallMeter stalls;
+    QTest::qWait(2000);
+    return stalls.longestMs();
+}
+
+// Until the index has nothing left to read.
+qint64 indexed(SearchIndex &index)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QSignalSpy idle(&index, &SearchIndex::becameIdle);
+    while (!index.idle())
+        idle.wait(60'000);
+    return clock.nsecsElapsed();
+}
+
+// Restarts the count of the process's peak resident memory.
+void resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// One note of 50 MB, a word only at its end.
+void largeNote()
+{
     QTemporaryDir scratch;
     const QString root = scratch.filePath(QStringLiteral("vault"));
+    QDir().mkpath(root + QStringLiteral("/.obsidian"));
+    QByteArray text = documentation(50 * 1024 * 1024);
+    while (text.size() < 50 * 1024 * 1024)
+        text += text.left(50 * 1024 * 1024 - text.size());
+    {
+        QFile file(root + QStringLiteral("/large.md"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text + "\nzyzzogeton\n") < 0)
+            qFatal("cannot write the note");
+    }
+    text.clear();
+    text.squeeze();
+    resetPeak();
+    const auto [before, unused] = memory();
+    SearchIndex index(root, scratch.filePath(QStringLiteral("cache/index.sqlite")));
+    const qint64 ns = indexed(index);
+    const auto [after, peak] = memory();
+    qint64 queryNs = 0;
+    const bool found = !searchNow(index, QStringLiteral("zyzzogeton"), &queryNs).isEmpty();
+    std::printf("a 50 MB note: indexed in %.2f s; its last word %s (%.1f ms); memory beyond the"
+                " program %.1f MB at the peak (target <= 50)\n",
+                seconds(ns), found ? "found" : "NOT FOUND", queryNs / 1e6, (peak - before) / 1024.0);
+}
+
+// A hundred thousand tiny notes in two hundred folders.
+void manyNotes()
+{
+    constexpr int kMany = 100'000;
+    QTemporaryDir scratch;
+    const QString root = scratch.filePath(QStringLiteral("vault"));
+    QDir().mkpath(root + QStringLiteral("/.obsidian"));
+    for (int i = 0; i < kMany; ++i) {
+        const QString folder = root + QStringLiteral("/f%1").arg(i / kPerFolder, 3, 10, QLatin1Char('0'));
+        if (i % kPerFolder == 0)
+            QDir().mkpath(folder);
+        QFile file(folder + QStringLiteral("/tiny %1.md").arg(i));
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write the vault");
+        file.write("# Tiny " + QByteArray::number(i) + "\n\nword" + QByteArray::number(i % 1000)
+                   + " common [[tiny " + QByteArray::number((i + 1) % kMany) + "]]\n");
+    }
+    // The window's index of names, which it makes to follow links, is there before.
+    VaultIndex::index(root + QStringLiteral("/_")).files();
+    resetPeak();
+    const auto [before, unused] = memory();
+    StallMeter stalls;
+    const auto [userBefore, systemBefore] = processorTime();
+    SearchIndex index(root, scratch.filePath(QStringLiteral("cache/index.sqlite")));
+    const qint64 ns = indexed(index);
+    const auto [userAfter, systemAfter] = processorTime();
+    const auto [after, peak] = memory();
+    std::printf("100,000 tiny notes: processor time user %.2f s, system %.2f s\n", userAfter - userBefore,
+                systemAfter - systemBefore);
+    std::printf("100,000 tiny notes: indexed in %.2f s; memory beyond the program %.1f MB at the"
+                " peak; the main thread's longest wait %lld ms, %.2f s in (target <= 50; %lld ms with no"
+                " index)\n",
+                seconds(ns), (peak - before) / 1024.0, stalls.longestMs(), stalls.whenMs() / 1e3,
+                waitsWithoutIndex());
+    for (const QString &query : {QStringLiteral("word42"), QStringLiteral("common"), QStringLiteral("tiny 99999")}) {
+        qint64 queryNs = 0;
+        searchNow(index, query, &queryNs);
+        searchNow(index, query, &queryNs);
+        std::printf("  %-36s %6.1f ms\n", qPrintable(query), queryNs / 1e6);
+    }
+}
+
+void documentationVault()
+{
+    QTemporaryDir scratch;
+    // A vault kept between runs (BENCH_SEARCH_VAULT names its folder) spares writing it again.
+    const QString kept = qEnvironmentVariable("BENCH_SEARCH_VAULT");
+    const QString root = kept.isEmpty() ? scratch.filePath(QStringLiteral("vault")) : kept;
     const QString database = scratch.filePath(QStringLiteral("cache/index.sqlite"));
 
-    const QByteArray text = documentation(200 * 1024 * 1024);
-    const qint64 bytes = writeVault(root, text);
-    std::printf("vault: %d notes, %.1f MB, from %.1f MB of /usr/share/doc text\n", kNotes,
-                bytes / 1e6, text.size() / 1e6);
+    if (kept.isEmpty() || !QFileInfo::exists(root + QStringLiteral("/f000"))) {
+        const QByteArray text = documentation(200 * 1024 * 1024);
+        const qint64 bytes = writeVault(root, text);
+        std::printf("vault: %d notes, %.1f MB, from %.1f MB of /usr/share/doc text\n", kNotes,
+                    bytes / 1e6, text.size() / 1e6);
+    }
 
     // grep reads every file once, as the first index must; both from the page cache.
     QElapsedTimer clock;
@@ -130,19 +273,26 @@ int main(int argc, char **argv)
                                                QStringLiteral("zqxjzqxjnotthere"), root});
     const qint64 grepNs = clock.nsecsElapsed();
 
+    VaultIndex::index(root + QStringLiteral("/_")).files();
+    resetPeak();
     const auto [before, beforePeak] = memory();
     qint64 indexNs = 0;
     {
-        clock.restart();
+        const auto [userBefore, systemBefore] = processorTime();
+        StallMeter stalls;
         SearchIndex index(root, database);
-        QSignalSpy idle(&index, &SearchIndex::becameIdle);
-        while (!index.idle())
-            idle.wait(60'000);
-        indexNs = clock.nsecsElapsed();
+        indexNs = indexed(index);
         const auto [after, peak] = memory();
         std::printf("first index: %.2f s; grep -r over the same folder: %.2f s; ratio %.2f (target <= 1.5)\n",
                     seconds(indexNs), seconds(grepNs), double(indexNs) / double(grepNs));
-        std::printf("database: %.1f MB\n", QFileInfo(database).size() / 1e6);
+        const auto [userAfter, systemAfter] = processorTime();
+        std::printf("processor time while indexing: user %.2f s, system %.2f s\n",
+                    userAfter - userBefore, systemAfter - systemBefore);
+        std::printf("the main thread's longest wait while indexing: %lld ms, ending %.2f s in (target <= 50;"
+                    " %lld ms with no index)\n",
+                    stalls.longestMs(), stalls.whenMs() / 1e3, waitsWithoutIndex());
+        std::printf("database: %.1f MB (and its log %.1f MB)\n", QFileInfo(database).size() / 1e6,
+                    QFileInfo(database + QStringLiteral("-wal")).size() / 1e6);
         std::printf("memory beyond the program: %.1f MB resident after indexing, %.1f MB at the peak"
                     " (target <= 50)\n",
                     (after - before) / 1024.0, (peak - before) / 1024.0);
@@ -195,5 +345,21 @@ int main(int argc, char **argv)
     while (!again.idle())
         idle.wait(60'000);
     std::printf("opened again, nothing changed: %.2f s\n", seconds(clock.nsecsElapsed()));
+}
+
+} // namespace
+
+// Parts by name ("documentation", "large", "many"); all of them when none is named.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qRegisterMetaType<QList<SearchHit>>();
+    const QStringList parts = app.arguments().mid(1);
+    if (parts.isEmpty() || parts.contains(QStringLiteral("documentation")))
+        documentationVault();
+    if (parts.isEmpty() || parts.contains(QStringLiteral("large")))
+        largeNote();
+    if (parts.isEmpty() || parts.contains(QStringLiteral("many")))
+        manyNotes();
     return 0;
 }

@@ -1,5 +1,6 @@
 // Search across a vault, backlinks and quick open, on real notes in scratch folders.
 
+#include "vault/notetext.h"
 #include "vault/searchindex.h"
 
 #include <QDir>
@@ -109,6 +110,9 @@ private Q_SLOTS:
     void badNotesAndPlaces();
     void quickOpenFindsByLetters_data();
     void quickOpenFindsByLetters();
+    void headingsCutSections_data();
+    void headingsCutSections();
+    void twoInstancesShareOneDatabase();
     void cleanupTestCase();
 
 private:
@@ -292,7 +296,8 @@ void TestSearch::badNotesAndPlaces_data()
     QTest::newRow("invalid UTF-8") << "" << "caf" << QStringList{"Bytes.md"} << 1;
     QTest::newRow("name with a newline") << "" << "newline" << QStringList{"two\nlines.md"} << 1;
     QTest::newRow("UTF-16") << "" << "wide" << QStringList{"Wide.md"} << 1;
-    QTest::newRow("large note") << "" << "needle" << QStringList{"Large.md"} << 1;
+    // Its last word, far beyond what a note's first piece holds.
+    QTest::newRow("large note") << "large" << "needle" << QStringList{"Large.md"} << 1;
     // A cache folder that cannot be written: the index lives in memory and still answers.
     QTest::newRow("no cache folder") << "nocache" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
     QTest::newRow("read-only vault") << "readonly" << "ok" << QStringList{"Fine.md", "sub/Deep.md"} << 1;
@@ -314,10 +319,12 @@ void TestSearch::badNotesAndPlaces()
     vault.write("two\nlines.md", "newline");
     const QString wide = QStringLiteral("\uFEFFwide words");
     vault.write("Wide.md", QByteArray(reinterpret_cast<const char *>(wide.utf16()), wide.size() * 2));
-    QByteArray large(4 * 1024 * 1024, 'a');
-    for (qsizetype i = 80; i < large.size(); i += 80)
-        large[i] = '\n';
-    vault.write("Large.md", "needle\n" + large);
+    if (place == u"large") {
+        QByteArray large(8 * 1024 * 1024 + 4096, 'a');
+        for (qsizetype i = 80; i < large.size(); i += 80)
+            large[i] = '\n';
+        vault.write("Large.md", large + "\nneedle");
+    }
     vault.write("Fine.md", "ok");
     vault.write("sub/Deep.md", "ok");
     if (place == u"linkout") {
@@ -385,6 +392,76 @@ void TestSearch::quickOpenFindsByLetters()
     for (const QString &path : paths)
         found.append(vault.relative(path));
     QCOMPARE(found, expected);
+}
+
+void TestSearch::headingsCutSections_data()
+{
+    QTest::addColumn<QString>("markdown");
+    QTest::addColumn<QStringList>("sections"); // "heading@line: text"
+    QTest::newRow("atx") << "intro\n# One\ntext" << QStringList{"@0: intro", "One@1: text"};
+    QTest::newRow("setext") << "Title\n=====\ntext\n\nSub\n---\nmore"
+                            << QStringList{"Title@0: text", "Sub@4: more"};
+    QTest::newRow("setext of two lines") << "one\ntwo\n==" << QStringList{"one two@0: "};
+    QTest::newRow("break after a blank line") << "text\n\n---\nmore" << QStringList{"@0: text more"};
+    QTest::newRow("front matter") << "---\ntags: x\n---\nbody" << QStringList{"@0: tags: x body"};
+    QTest::newRow("list item over a break") << "- item\n---" << QStringList{"@0: item"};
+    QTest::newRow("underline in code") << "```\ncode\n===\n```" << QStringList{"@0: code ==="};
+}
+
+void TestSearch::headingsCutSections()
+{
+    QFETCH(QString, markdown);
+    QFETCH(QStringList, sections);
+    // Whole, and a line at a time, as a large note is read.
+    for (const bool pieces : {false, true}) {
+        quorvel::vault::SectionReader reader;
+        if (pieces) {
+            for (const QString &line : markdown.split(u'\n'))
+                reader.feed(QString(line + u'\n'));
+        } else {
+            reader.feed(markdown);
+        }
+        reader.finish();
+        QStringList found;
+        for (const auto &section : reader.take())
+            found.append(section.heading + u'@' + QString::number(section.line) + u": "
+                         + section.text.simplified());
+        QCOMPARE(found, sections);
+    }
+}
+
+void TestSearch::twoInstancesShareOneDatabase()
+{
+    Vault vault;
+    vault.write({"One.md: first words"});
+    // What a build cut short by a crash left beside the database.
+    const QString abandoned = vault.database() + QStringLiteral(".building-999999999");
+    {
+        QFile file(abandoned);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("half") == 4);
+    }
+    // Two instances of the program on one vault, one starting while the other builds.
+    SearchIndex first(vault.dir.path(), vault.database());
+    SearchIndex second(vault.dir.path(), vault.database());
+    QVERIFY(waitIdle(first));
+    QVERIFY(waitIdle(second));
+    QVERIFY(!QFile::exists(abandoned));
+    QVERIFY(!first.inMemory() && !second.inMemory());
+    vault.write("Two.md", "second words");
+    first.noteChanged(vault.path("Two.md"));
+    for (SearchIndex *index : {&first, &second}) {
+        QTRY_COMPARE(search(vault, *index, "words"), (QStringList{"One.md", "Two.md"}));
+    }
+    // One database file, whole, that a later start uses as it is.
+    QCOMPARE(QDir(vault.cache.path()).entryList({QStringLiteral("*.building-*")}, QDir::Files), QStringList{});
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(vault.database()).constData(), &db), SQLITE_OK);
+    sqlite3_stmt *statement = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(db, "SELECT count(*) FROM notes", -1, &statement, nullptr), SQLITE_OK);
+    QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(statement, 0), 2);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
 }
 
 QTEST_GUILESS_MAIN(TestSearch)

@@ -282,70 +282,167 @@ QString readerLine(QStringView line)
     return out.trimmed();
 }
 
+namespace {
+
+// "===" or "---" (up to three spaces before, spaces after) under a paragraph's line.
+std::optional<QChar> setextUnderline(QStringView line)
+{
+    qsizetype indent = 0;
+    while (indent < line.size() && line[indent] == u' ')
+        ++indent;
+    const QStringView t = line.mid(indent);
+    if (indent > 3 || t.isEmpty() || (t[0] != u'=' && t[0] != u'-'))
+        return std::nullopt;
+    qsizetype run = 0;
+    while (run < t.size() && t[run] == t[0])
+        ++run;
+    if (!t.mid(run).trimmed().isEmpty())
+        return std::nullopt;
+    return t[0];
+}
+
+// A line that may be a heading's text when a setext underline follows: no other block's.
+bool isParagraphLine(QStringView line, QStringView words)
+{
+    if (words.isEmpty() || line.startsWith(u"    ") || line.startsWith(u'\t'))
+        return false;
+    const QStringView t = line.trimmed();
+    if (t.startsWith(u'>') || t.startsWith(u'<') || t.startsWith(u'|'))
+        return false;
+    if (t.size() >= 2 && (t[0] == u'-' || t[0] == u'*' || t[0] == u'+') && t[1] == u' ')
+        return false;
+    qsizetype digits = 0;
+    while (digits < t.size() && t[digits].isDigit())
+        ++digits;
+    return !(digits > 0 && digits < t.size() && (t[digits] == u'.' || t[digits] == u')'));
+}
+
+} // namespace
+
+void SectionReader::feed(QStringView text)
+{
+    qsizetype at = 0;
+    while (at < text.size()) {
+        qsizetype end = text.indexOf(u'\n', at);
+        if (end < 0)
+            end = text.size();
+        QStringView part = text.mid(at, end - at);
+        if (part.endsWith(u'\r'))
+            part.chop(1);
+        line(part);
+        at = end + 1;
+    }
+}
+
+void SectionReader::finish()
+{
+    flushParagraph();
+    if (m_currentHasText || m_anySection || m_done.isEmpty())
+        m_done.append(std::exchange(m_current, {}));
+    m_currentHasText = false;
+}
+
+void SectionReader::startSection(QString heading, int line)
+{
+    // The part above the first heading is kept only when it says something.
+    if (m_currentHasText || m_anySection)
+        m_done.append(std::exchange(m_current, {}));
+    m_current = {std::move(heading), line, QString()};
+    m_currentHasText = false;
+    m_anySection = true;
+}
+
+void SectionReader::append(const QString &words)
+{
+    if (m_current.text.size() + words.size() > kLongest && !m_current.text.isEmpty()) {
+        // A long part goes on under the same heading in another piece.
+        m_done.append(m_current);
+        m_current.text.clear();
+    }
+    m_current.text += words;
+    m_current.text += u'\n';
+    m_currentHasText = true;
+}
+
+void SectionReader::flushParagraph()
+{
+    if (m_paragraphLine < 0)
+        return;
+    append(std::exchange(m_paragraph, {}));
+    m_paragraphLine = -1;
+}
+
+void SectionReader::line(QStringView line)
+{
+    const int number = m_lineNumber++;
+    if (number == 0 && line == u"---") {
+        m_frontMatter = true;
+        return;
+    }
+    if (m_frontMatter) {
+        if (line == u"---" || line == u"...")
+            m_frontMatter = false;
+        else
+            append(line.trimmed().toString());
+        return;
+    }
+    if (const auto found = fenceOf(line)) {
+        const qsizetype run = found->length;
+        if (m_fence.isNull()) {
+            flushParagraph();
+            m_fence = found->mark;
+            m_fenceRun = run;
+            return;
+        }
+        if (found->mark == m_fence && run >= m_fenceRun && line.trimmed().size() == run) {
+            m_fence = QChar();
+            return;
+        }
+    }
+    if (!m_fence.isNull()) {
+        QString code = line.toString();
+        for (QChar &c : code)
+            if (c.unicode() < 0x20 && c != u'\t')
+                c = u' ';
+        append(code);
+        return;
+    }
+    if (m_paragraphLine >= 0 && setextUnderline(line)) {
+        const int at = m_paragraphLine;
+        m_paragraphLine = -1;
+        startSection(std::exchange(m_paragraph, {}).simplified(), at);
+        return;
+    }
+    if (const auto heading = atxHeading(line)) {
+        flushParagraph();
+        QString words;
+        appendInline(*heading, words);
+        startSection(words.trimmed(), number);
+        return;
+    }
+    const QString words = readerLine(line);
+    if (!isParagraphLine(line, words)) {
+        flushParagraph();
+        if (!words.isEmpty())
+            append(words);
+        return;
+    }
+    // A paragraph too long to be a heading's text is no heading.
+    if (m_paragraph.size() > 4096)
+        flushParagraph();
+    if (m_paragraphLine < 0)
+        m_paragraphLine = number;
+    else
+        m_paragraph += u'\n';
+    m_paragraph += words;
+}
+
 QList<NoteSection> readerSections(const QString &markdown)
 {
-    QList<NoteSection> sections(1);
-    QChar fence; // null outside a fenced block
-    qsizetype fenceRun = 0;
-    bool frontMatter = false;
-    int lineNumber = 0;
-    qsizetype at = 0;
-    const qsizetype size = markdown.size();
-    while (at <= size) {
-        qsizetype end = markdown.indexOf(u'\n', at);
-        if (end < 0)
-            end = size;
-        QStringView line = QStringView(markdown).mid(at, end - at);
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        const int number = lineNumber++;
-        at = end + 1;
-        QString &text = sections.last().text;
-
-        if (number == 0 && line == u"---") {
-            frontMatter = true;
-            continue;
-        }
-        if (frontMatter) {
-            if (line == u"---" || line == u"...")
-                frontMatter = false;
-            else
-                text += line.trimmed() + u'\n';
-            continue;
-        }
-        if (const auto found = fenceOf(line)) {
-            const qsizetype run = found->length;
-            if (fence.isNull()) {
-                fence = found->mark;
-                fenceRun = run;
-                continue;
-            }
-            if (found->mark == fence && run >= fenceRun && line.trimmed().size() == run) {
-                fence = QChar();
-                continue;
-            }
-        }
-        if (!fence.isNull()) {
-            QString code = line.toString();
-            for (QChar &c : code)
-                if (c.unicode() < 0x20 && c != u'\t')
-                    c = u' ';
-            text += code + u'\n';
-            continue;
-        }
-        if (const auto heading = atxHeading(line)) {
-            QString words;
-            appendInline(*heading, words);
-            sections.append({words.trimmed(), number, QString()});
-            continue;
-        }
-        const QString words = readerLine(line);
-        if (!words.isEmpty())
-            text += words + u'\n';
-    }
-    if (sections.first().text.isEmpty() && sections.size() > 1)
-        sections.removeFirst();
-    return sections;
+    SectionReader reader;
+    reader.feed(markdown);
+    reader.finish();
+    return reader.take();
 }
 
 } // namespace quorvel::vault

@@ -11,7 +11,12 @@
 
 #include <sqlite3.h>
 
+#include <csignal>
+#include <cerrno>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 
 namespace quorvel::vault {
 
@@ -213,7 +218,7 @@ sqlite3_stmt *SearchDatabase::prepare(const char *sql)
     return statement;
 }
 
-bool SearchDatabase::openAt(const QString &file)
+bool SearchDatabase::openAt(const QString &file, bool aside)
 {
     close();
     m_damaged = false;
@@ -225,32 +230,44 @@ bool SearchDatabase::openAt(const QString &file)
         close();
         return false;
     }
+    // Another process with the same vault may hold the database for a moment.
     sqlite3_busy_timeout(m_db, 5000);
-    // Another window's queries go on while this one writes. Nothing waits for the disk: the
-    // database holds nothing the notes do not, and one that a crash left damaged fails its check
-    // when opened and is made again.
-    const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF"
-                                       : "PRAGMA journal_mode = WAL; PRAGMA synchronous = OFF;"
-                                         " PRAGMA cache_size = -8192";
+    // Nothing waits for the disk: the database holds nothing the notes do not, and one that a
+    // crash left damaged fails its check when opened and is made again. Built aside, it is this
+    // connection's alone and needs no log at all: a build cut short is thrown away whole.
+    const char *setup = file.isEmpty() ? "PRAGMA synchronous = OFF; PRAGMA journal_mode = OFF"
+        : aside ? "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE;"
+                  " PRAGMA cache_size = -8192"
+                // Another window's queries go on while this one writes.
+                : "PRAGMA journal_mode = WAL; PRAGMA synchronous = OFF; PRAGMA cache_size = -8192";
     return check(sqlite3_exec(m_db, setup, nullptr, nullptr, nullptr));
 }
 
-bool SearchDatabase::valid()
+SearchDatabase::Check SearchDatabase::valid()
 {
     sqlite3_stmt *statement = nullptr;
+    int code = SQLITE_OK;
     const auto single = [&](const char *sql) -> std::optional<QString> {
-        if (sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr) != SQLITE_OK)
+        code = sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr);
+        if (code != SQLITE_OK)
             return std::nullopt;
         std::optional<QString> value;
-        if (sqlite3_step(statement) == SQLITE_ROW)
+        code = sqlite3_step(statement);
+        if (code == SQLITE_ROW)
             value = text(statement, 0);
         sqlite3_finalize(statement);
         return value;
     };
+    const auto busy = [&] { return code == SQLITE_BUSY || code == SQLITE_LOCKED; };
     const auto version = single("PRAGMA user_version");
+    if (busy())
+        return Check::Busy;
     if (!version || version->toInt() != kSchemaVersion)
-        return false;
-    return single("PRAGMA quick_check") == u"ok"_s;
+        return Check::Invalid;
+    const auto result = single("PRAGMA quick_check");
+    if (busy())
+        return Check::Busy;
+    return result == u"ok"_s ? Check::Valid : Check::Invalid;
 }
 
 bool SearchDatabase::createSchema()
@@ -267,26 +284,92 @@ bool SearchDatabase::createSchema()
     return check(sqlite3_exec(m_db, version.constData(), nullptr, nullptr, nullptr)) && commit();
 }
 
+namespace {
+
+// Files a build of another process left when it ended before putting its database in place.
+void removeAbandonedBuilds(const QString &file)
+{
+    const QFileInfo info(file);
+    const QString prefix = info.fileName() + u".building-"_s;
+    const QDir folder = info.dir();
+    for (const QString &name : folder.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden)) {
+        bool number = false;
+        const qint64 pid = name.mid(prefix.size()).section(u'-', 0, 0).toLongLong(&number);
+        if (number && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(folder.filePath(name));
+    }
+}
+
+} // namespace
+
 bool SearchDatabase::open(const QString &file)
 {
     m_file = file;
+    m_buildFile.clear();
     m_inMemory = false;
     if (!file.isEmpty()) {
         QDir().mkpath(QFileInfo(file).absolutePath());
-        if (openAt(file) && valid())
-            return false;
+        removeAbandonedBuilds(file);
+        if (QFileInfo::exists(file) && openAt(file)) {
+            // Held by another process for longer than a moment: it is in use, so not damaged.
+            const Check state = valid();
+            if (state != Check::Invalid)
+                return false;
+        }
         // Damaged, of another schema, or new: made again from the notes.
         close();
         for (const char *suffix : {"", "-wal", "-shm", "-journal"})
             QFile::remove(file + QLatin1String(suffix));
-        if (openAt(file) && createSchema())
+        // The process's own, and each connection's of it.
+        static std::atomic<int> builds = 0;
+        const QString aside = file + u".building-"_s + QString::number(::getpid()) + u'-'
+            + QString::number(++builds);
+        QFile::remove(aside);
+        if (openAt(aside, true) && createSchema()) {
+            m_buildFile = aside;
             return true;
+        }
+        close();
+        QFile::remove(aside);
     }
     // No place to keep it (a read-only cache folder): it lives as long as the program.
     m_inMemory = true;
     m_file.clear();
     openAt(QString());
     createSchema();
+    return true;
+}
+
+bool SearchDatabase::finishBuild()
+{
+    if (m_buildFile.isEmpty())
+        return false;
+    const QString aside = std::exchange(m_buildFile, QString());
+    // The file takes its log with it: every later connection writes beside readers.
+    const bool built = check(sqlite3_exec(m_db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr))
+        && !m_damaged;
+    close();
+    // Never over a database another process put there meanwhile: it may be in use.
+    const QByteArray from = QFile::encodeName(aside);
+    const QByteArray to = QFile::encodeName(m_file);
+    bool placed = built && ::link(from.constData(), to.constData()) == 0;
+    // A file system without links: moved, the moment of a race with another process aside.
+    if (built && !placed && errno != EEXIST && !QFileInfo::exists(m_file))
+        placed = ::rename(from.constData(), to.constData()) == 0;
+    QFile::remove(aside);
+    if (!placed && !QFileInfo::exists(m_file)) {
+        // Nowhere to keep it: it lives as long as the program, read again from the notes.
+        m_inMemory = true;
+        m_file.clear();
+        openAt(QString());
+        createSchema();
+        return true;
+    }
+    // Another process's is checked as any found on opening; this one's was just made.
+    if (openAt(m_file) && (placed || valid() != Check::Invalid))
+        return !placed;
+    // What was there is unusable after all: start again.
+    open(m_file);
     return true;
 }
 
@@ -349,47 +432,27 @@ bool SearchDatabase::remove(const QString &path)
     return true;
 }
 
-bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QString &markdown)
+NoteContent readPiece(const QString &markdown, SectionReader &reader)
 {
-    if (!remove(path))
-        return false;
-    Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
-    Statement section(prepare("INSERT INTO sections(note, line, heading) VALUES(?, ?, ?)"));
-    Statement words(prepare("INSERT INTO words(rowid, title, heading, body) VALUES(?, ?, ?, ?)"));
-    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
-                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
-    if (!note || !section || !words || !link)
-        return false;
-    bind(note.get(), 1, path);
-    sqlite3_bind_int64(note.get(), 2, stamp.modified);
-    sqlite3_bind_int64(note.get(), 3, stamp.size);
-    if (!check(sqlite3_step(note.get())))
-        return false;
-    const qint64 id = sqlite3_last_insert_rowid(m_db);
-    const QString title = QFileInfo(path).completeBaseName();
-
-    const QList<NoteSection> sections = readerSections(markdown);
-    for (const NoteSection &part : sections) {
-        sqlite3_reset(section.get());
-        sqlite3_bind_int64(section.get(), 1, id);
-        sqlite3_bind_int(section.get(), 2, part.line);
-        bind(section.get(), 3, part.heading);
-        if (!check(sqlite3_step(section.get())))
-            return false;
-        sqlite3_reset(words.get());
-        sqlite3_bind_int64(words.get(), 1, sqlite3_last_insert_rowid(m_db));
-        bind(words.get(), 2, title);
-        bind(words.get(), 3, part.heading);
-        bind(words.get(), 4, part.text);
-        if (!check(sqlite3_step(words.get())))
-            return false;
+    NoteContent content;
+    // Where each heading of the piece starts, for the links under it.
+    QList<std::pair<int, QString>> headings{{reader.current().line, reader.current().heading}};
+    const int firstLine = reader.lines();
+    const qsizetype lines = markdown.count(u'\n') + (markdown.endsWith(u'\n') ? 0 : 1);
+    reader.feed(markdown);
+    content.sections = reader.take();
+    for (const NoteSection &part : std::as_const(content.sections)) {
+        if (part.line >= firstLine)
+            headings.append({part.line, part.heading});
     }
+    if (reader.current().line >= firstLine && reader.current().line < firstLine + lines)
+        headings.append({reader.current().line, reader.current().heading});
 
     // Lines are counted once, in order of the links' places.
     qsizetype lineStart = 0;
-    int line = 0;
+    int line = firstLine;
     qsizetype scanned = 0;
-    qsizetype sectionIndex = 0;
+    qsizetype headingIndex = 0;
     for (const WrittenLink &written : writtenLinks(markdown)) {
         for (; scanned < written.start; ++scanned) {
             if (markdown.at(scanned) == u'\n') {
@@ -397,25 +460,118 @@ bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QStr
                 lineStart = scanned + 1;
             }
         }
-        while (sectionIndex + 1 < sections.size() && sections.at(sectionIndex + 1).line <= line)
-            ++sectionIndex;
+        while (headingIndex + 1 < headings.size() && headings.at(headingIndex + 1).first <= line)
+            ++headingIndex;
         qsizetype lineEnd = markdown.indexOf(u'\n', written.start);
         if (lineEnd < 0)
             lineEnd = markdown.size();
         const bool markdownKind = written.kind == WrittenLink::Kind::Markdown;
+        content.links.append({keyOfTarget(written.target, markdownKind), markdownKind, written.target,
+                              written.angled, line,
+                              readerLine(QStringView(markdown).mid(lineStart, lineEnd - lineStart)).left(300),
+                              headings.at(headingIndex).second});
+    }
+    return content;
+}
+
+NoteContent readNote(const QString &markdown)
+{
+    SectionReader reader;
+    NoteContent content = readPiece(markdown, reader);
+    reader.finish();
+    content.sections += reader.take();
+    return content;
+}
+
+bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const QString &markdown)
+{
+    return put(path, stamp, readNote(markdown));
+}
+
+bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const NoteContent &content)
+{
+    const bool done = putStart(path, stamp) && putContent(content);
+    m_putting.reset();
+    return done;
+}
+
+bool SearchDatabase::putStart(const QString &path, const FileStamp &stamp)
+{
+    m_putting.reset();
+    if (!remove(path))
+        return false;
+    Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
+    if (!note)
+        return false;
+    bind(note.get(), 1, path);
+    sqlite3_bind_int64(note.get(), 2, stamp.modified);
+    sqlite3_bind_int64(note.get(), 3, stamp.size);
+    if (!check(sqlite3_step(note.get())))
+        return false;
+    m_putting.emplace();
+    m_putting->id = sqlite3_last_insert_rowid(m_db);
+    m_putting->title = QFileInfo(path).completeBaseName();
+    return true;
+}
+
+bool SearchDatabase::putContent(const NoteContent &content)
+{
+    if (!m_putting)
+        return false;
+    Statement section(prepare("INSERT INTO sections(note, line, heading) VALUES(?, ?, ?)"));
+    Statement words(prepare("INSERT INTO words(rowid, title, heading, body) VALUES(?, ?, ?, ?)"));
+    Statement link(prepare("INSERT INTO links(note, key, kind, target, angled, line, context, heading)"
+                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!section || !words || !link)
+        return false;
+    for (const NoteSection &part : content.sections) {
+        sqlite3_reset(section.get());
+        sqlite3_bind_int64(section.get(), 1, m_putting->id);
+        sqlite3_bind_int(section.get(), 2, part.line);
+        bind(section.get(), 3, part.heading);
+        if (!check(sqlite3_step(section.get())))
+            return false;
+        sqlite3_reset(words.get());
+        sqlite3_bind_int64(words.get(), 1, sqlite3_last_insert_rowid(m_db));
+        bind(words.get(), 2, m_putting->title);
+        bind(words.get(), 3, part.heading);
+        bind(words.get(), 4, part.text);
+        if (!check(sqlite3_step(words.get())))
+            return false;
+    }
+    for (const NoteLink &written : content.links) {
         sqlite3_reset(link.get());
-        sqlite3_bind_int64(link.get(), 1, id);
-        bind(link.get(), 2, keyOfTarget(written.target, markdownKind));
-        sqlite3_bind_int(link.get(), 3, markdownKind ? 1 : 0);
+        sqlite3_bind_int64(link.get(), 1, m_putting->id);
+        bind(link.get(), 2, written.key);
+        sqlite3_bind_int(link.get(), 3, written.markdown ? 1 : 0);
         bind(link.get(), 4, written.target);
         sqlite3_bind_int(link.get(), 5, written.angled ? 1 : 0);
-        sqlite3_bind_int(link.get(), 6, line);
-        bind(link.get(), 7, readerLine(QStringView(markdown).mid(lineStart, lineEnd - lineStart)).left(300));
-        bind(link.get(), 8, sections.isEmpty() ? QString() : sections.at(sectionIndex).heading);
+        sqlite3_bind_int(link.get(), 6, written.line);
+        bind(link.get(), 7, written.context);
+        bind(link.get(), 8, written.heading);
         if (!check(sqlite3_step(link.get())))
             return false;
     }
     return true;
+}
+
+bool SearchDatabase::putPiece(const QString &markdown)
+{
+    if (!m_putting)
+        return false;
+    return putContent(readPiece(markdown, m_putting->reader));
+}
+
+bool SearchDatabase::putEnd()
+{
+    if (!m_putting)
+        return false;
+    m_putting->reader.finish();
+    NoteContent rest;
+    rest.sections = m_putting->reader.take();
+    const bool done = putContent(rest);
+    m_putting.reset();
+    return done;
 }
 
 QList<SearchHit> SearchDatabase::search(const QString &query, int limit)
@@ -455,12 +611,27 @@ QList<std::pair<qint64, double>> SearchDatabase::ranked(const QString &match, in
     // The ranking alone: a snippet for every match, before the best are picked, would cost
     // more than the search.
     QList<std::pair<qint64, double>> sections;
+    // Ranking costs a lookup for every section that matches. A word in a great many of them
+    // ("the") tells them apart by little: only the latest indexed are ranked, the notes
+    // written last.
+    qint64 floor = 0;
+    {
+        Statement bound(prepare("SELECT rowid FROM words WHERE words MATCH ?1 ORDER BY rowid DESC"
+                                " LIMIT 1 OFFSET ?2"));
+        if (!bound)
+            return sections;
+        bind(bound.get(), 1, match);
+        sqlite3_bind_int(bound.get(), 2, kRankedSections - 1);
+        if (sqlite3_step(bound.get()) == SQLITE_ROW)
+            floor = sqlite3_column_int64(bound.get(), 0);
+    }
     Statement statement(prepare("SELECT rowid, bm25(words, 10.0, 4.0, 1.0) FROM words WHERE words MATCH ?1"
-                                " ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
+                                " AND rowid >= ?3 ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
     if (!statement)
         return sections;
     bind(statement.get(), 1, match);
     sqlite3_bind_int(statement.get(), 2, limit);
+    sqlite3_bind_int64(statement.get(), 3, floor);
     int code;
     while ((code = sqlite3_step(statement.get())) == SQLITE_ROW)
         sections.append({sqlite3_column_int64(statement.get(), 0), sqlite3_column_double(statement.get(), 1)});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "notetext.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -44,6 +46,30 @@ struct FileStamp
     bool operator==(const FileStamp &) const = default;
 };
 
+// A link of a note as the index keeps it.
+struct NoteLink
+{
+    QString key; // the name it is filed under
+    bool markdown = false;
+    QString target;
+    bool angled = false;
+    int line = 0;
+    QString context;
+    QString heading;
+};
+
+// What a note, or a piece of it, puts into the index: the sections completed, and its links.
+// Made without the database, on any thread.
+struct NoteContent
+{
+    QList<NoteSection> sections;
+    QList<NoteLink> links;
+};
+// A piece of whole lines of a note whose earlier pieces `reader` read.
+NoteContent readPiece(const QString &markdown, SectionReader &reader);
+// A whole note.
+NoteContent readNote(const QString &markdown);
+
 // A search query as a user types it ("words", "a phrase", prefix*, -excluded) made into a full-
 // text expression in which every term is quoted, so that no text a user types is read as the
 // engine's syntax. Empty when nothing is left to look for (only exclusions, only punctuation).
@@ -56,11 +82,16 @@ MatchExpression matchExpression(const QString &query);
 
 // The full-text index of one vault in an SQLite database with its FTS5 module. A database that
 // cannot be opened, fails its check, or was written by another version of the schema is deleted
-// and made again: it only ever holds what the notes themselves hold. One thread at a time.
+// and made again: it only ever holds what the notes themselves hold. A new one is built aside,
+// in a file of this process's own, and put in place whole by finishBuild(): a build cut short
+// leaves no database that looks complete. Other processes may use the same file meanwhile (two
+// instances of the program on one vault). One thread at a time.
 class SearchDatabase
 {
 public:
     static constexpr int kSchemaVersion = 1;
+    // The most sections a query ranks; see ranked().
+    static constexpr int kRankedSections = 10'000;
     static constexpr QChar kMatchStart = QChar(0x01);
     static constexpr QChar kMatchEnd = QChar(0x02);
 
@@ -74,12 +105,24 @@ public:
     bool open(const QString &file);
     bool inMemory() const { return m_inMemory; }
     QString file() const { return m_file; }
+    // Whether the database is being built aside, not yet in place.
+    bool building() const { return !m_buildFile.isEmpty(); }
+    // Puts the database built aside in place. When another process put its own there first,
+    // that one is used instead and true is returned: what this one knows of the notes changed.
+    bool finishBuild();
 
     // The notes known, with what their files were like when indexed.
     QHash<QString, FileStamp> notes();
     // Indexes `markdown` as the note at `path`, replacing what was known of it. `notePath` is
     // where its links are followed from (the same path).
     bool put(const QString &path, const FileStamp &stamp, const QString &markdown);
+    // The same, for a note given in pieces of whole lines (a note too large to hold at once):
+    // putStart, putPiece for each piece in order, then putEnd.
+    bool putStart(const QString &path, const FileStamp &stamp);
+    bool putPiece(const QString &markdown);
+    bool putEnd();
+    // A note read beforehand (readNote), elsewhere.
+    bool put(const QString &path, const FileStamp &stamp, const NoteContent &content);
     bool remove(const QString &path);
     // Every note under the folder, for a folder that went away.
     QStringList notesUnder(const QString &folder);
@@ -101,8 +144,9 @@ public:
     bool damaged() const { return m_damaged; }
 
 private:
-    bool openAt(const QString &file);
-    bool valid();
+    enum class Check { Valid, Invalid, Busy };
+    bool openAt(const QString &file, bool aside = false);
+    Check valid();
     bool createSchema();
     void close();
     sqlite3_stmt *prepare(const char *sql);
@@ -110,9 +154,20 @@ private:
     // The sections that match, best first.
     QList<std::pair<qint64, double>> ranked(const QString &match, int limit);
     std::optional<SearchHit> sectionHit(qint64 section, const QString &match);
+    bool putContent(const NoteContent &content);
+
+    // The note being put.
+    struct Putting
+    {
+        qint64 id = 0;
+        QString title;
+        SectionReader reader;
+    };
+    std::optional<Putting> m_putting;
 
     sqlite3 *m_db = nullptr;
     QString m_file;
+    QString m_buildFile; // while building aside
     bool m_inMemory = false;
     bool m_damaged = false;
     QHash<const char *, sqlite3_stmt *> m_statements;

@@ -16,10 +16,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
+#include <future>
+#include <vector>
 #include <utility>
 #include <optional>
 
@@ -29,9 +33,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A note beyond this is indexed for its beginning only: the whole of a 50 MB log would cost
-// the index hundreds of megabytes while it is read, for words nobody looks for.
-constexpr qint64 kReadLimit = 8 * 1024 * 1024;
+// A note is read in pieces of about this many bytes, whatever its size.
+constexpr qint64 kPieceBytes = 1024 * 1024;
+// Notes read together on another thread while the database stores those read before.
+constexpr size_t kBatch = 64;
 // How long one slice of work holds the thread before requests waiting are answered.
 constexpr qint64 kSliceMs = 40;
 // The longest a pass goes without committing what it indexed.
@@ -51,39 +56,151 @@ std::optional<FileStamp> stampOf(const struct stat &st)
     return FileStamp{qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec, qint64(st.st_size)};
 }
 
-// The note's text, read only when it is a regular file; none when it cannot be read.
-std::optional<QString> readNote(const QString &path, FileStamp *stamp)
+// A note's file read in pieces of whole lines, so that a note of any size is indexed in memory
+// of a piece's size. Opened only when it is a regular file.
+class NoteFile
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st;
-    std::optional<FileStamp> found = ::fstat(fd, &st) == 0 ? stampOf(st) : std::nullopt;
-    if (!found) {
-        ::close(fd);
-        return std::nullopt;
+public:
+    ~NoteFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    *stamp = *found;
-    QByteArray bytes(std::min<qint64>(st.st_size, kReadLimit), Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
+
+    bool open(const QString &path, FileStamp *stamp)
+    {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (m_fd < 0)
+            return false;
+        struct stat st;
+        const std::optional<FileStamp> found = ::fstat(m_fd, &st) == 0 ? stampOf(st) : std::nullopt;
+        if (found) {
+            *stamp = *found;
+            m_left = found->size;
         }
-        if (n == 0)
-            break;
-        got += n;
+        return found.has_value();
     }
-    ::close(fd);
-    bytes.truncate(got);
-    // UTF-16 notes announce themselves; anything else is read as UTF-8, bad bytes replaced.
-    auto encoding = QStringConverter::encodingForData(bytes);
-    QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
-    return QString(decoder(bytes));
+
+    // The next piece, empty at the end; none when the file cannot be read.
+    std::optional<QString> next()
+    {
+        QString piece = std::exchange(m_rest, {});
+        while (!m_end) {
+            // As much as is left (and a little more, to find the end in the same call): a
+            // small note costs no piece's worth of memory.
+            QByteArray bytes(std::clamp<qint64>(m_left + 1, 1, kPieceBytes), Qt::Uninitialized);
+            const ssize_t n = ::read(m_fd, bytes.data(), size_t(bytes.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return std::nullopt;
+            bytes.truncate(n);
+            m_left = std::max<qint64>(m_left - n, 0);
+            if (!m_decoder) {
+                // UTF-16 notes announce themselves; anything else is read as UTF-8, bad bytes
+                // replaced.
+                const auto encoding = QStringConverter::encodingForData(bytes);
+                m_decoder.emplace(encoding.value_or(QStringConverter::Utf8));
+            }
+            m_end = n == 0;
+            piece += m_end ? QString(m_decoder->decode(QByteArrayView())) : QString(m_decoder->decode(bytes));
+            // A line cut in two waits for its end.
+            const qsizetype newline = piece.lastIndexOf(u'\n');
+            if (m_end || newline >= 0) {
+                if (!m_end) {
+                    m_rest = piece.mid(newline + 1);
+                    piece.truncate(newline + 1);
+                }
+                return piece;
+            }
+            // A line of many pieces (one long line of data) is cut where a word ends.
+            if (piece.size() > 2 * kPieceBytes) {
+                const qsizetype space = piece.lastIndexOf(u' ');
+                const qsizetype cut = space > 0 ? space + 1 : piece.size();
+                m_rest = piece.mid(cut);
+                piece.truncate(cut);
+                return piece;
+            }
+        }
+        return piece;
+    }
+
+private:
+    int m_fd = -1;
+    qint64 m_left = 0; // bytes the file held when opened, not read yet
+    bool m_end = false;
+    std::optional<QStringDecoder> m_decoder;
+    QString m_rest;
+};
+
+// A note that is a link to a file elsewhere is read only when that file is in the vault too: a
+// link to a file outside would put what it holds into the vault's search.
+bool leadsInside(const QString &path, const QString &canonicalRoot)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return true;
+    return QFileInfo(path).canonicalFilePath().startsWith(canonicalRoot);
+}
+
+// What was learnt of a note away from the database, for the database's thread to act on.
+struct PreparedNote
+{
+    enum class State { Gone, NotAFile, Outside, Unchanged, Unreadable, Large, Read };
+    QString path;
+    State state = State::Gone;
+    FileStamp stamp;
+    NoteContent content;
+};
+
+// Reads a note, unless it is as `known` says, too large to hold at once, or no note to read.
+PreparedNote prepareNote(const QString &path, std::optional<FileStamp> known, const QString &canonicalRoot)
+{
+    using State = PreparedNote::State;
+    PreparedNote note{path, State::Gone, {}, {}};
+    struct stat st;
+    const bool present = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    const auto stamp = present ? stampOf(st) : std::nullopt;
+    if (!stamp) {
+        // Gone, or not a file to read (a pipe, a device): never opened.
+        note.state = present && !S_ISDIR(st.st_mode) ? State::NotAFile : State::Gone;
+        return note;
+    }
+    note.stamp = *stamp;
+    if (!leadsInside(path, canonicalRoot))
+        note.state = State::Outside;
+    else if (known && *known == *stamp)
+        note.state = State::Unchanged;
+    else if (stamp->size > kPieceBytes)
+        note.state = State::Large;
+    if (note.state != State::Gone)
+        return note;
+    NoteFile file;
+    note.state = State::Unreadable;
+    if (!file.open(path, &note.stamp))
+        return note;
+    SectionReader reader;
+    for (;;) {
+        const std::optional<QString> piece = file.next();
+        if (!piece)
+            return note;
+        if (piece->isEmpty())
+            break;
+        NoteContent part = readPiece(*piece, reader);
+        note.content.sections += std::move(part.sections);
+        note.content.links += std::move(part.links);
+    }
+    reader.finish();
+    note.content.sections += reader.take();
+    note.state = State::Read;
+    return note;
+}
+
+// The index's threads give way to the window's: with two cores, the reading and the storing
+// would otherwise take turns with it on both.
+void yieldToWindow()
+{
+    ::setpriority(PRIO_PROCESS, ::gettid(), 10);
 }
 
 bool isHiddenOrSkipped(QStringView relative)
@@ -117,7 +234,9 @@ public:
 
     void start()
     {
+        yieldToWindow();
         m_recursive = QFileInfo::exists(m_root + u"/.obsidian"_s);
+        m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
         openDatabase();
         m_settle = new QTimer(this);
         m_settle->setSingleShot(true);
@@ -185,7 +304,10 @@ private:
     {
         if (!m_db.damaged())
             return;
-        QFile::remove(m_db.file());
+        // One being built aside is thrown away by opening again; the one in place may be
+        // another process's, whole, while this connection failed on it.
+        if (!m_db.building())
+            QFile::remove(m_db.file());
         openDatabase();
         rescan();
     }
@@ -364,7 +486,7 @@ private:
     void processSlice()
     {
         m_posted = false;
-        if (m_queue.empty()) {
+        if (!pending()) {
             reportProgress(false);
             return;
         }
@@ -376,14 +498,18 @@ private:
         // Requests between slices use this connection and so see what is not committed yet.
         if (!m_transaction.isValid() && m_db.begin())
             m_transaction.start();
-        while (!m_queue.empty() && clock.elapsed() < kSliceMs) {
-            const QString path = m_queue.front();
-            m_queue.pop_front();
-            m_queued.remove(path);
-            ++m_done;
-            changed |= indexOne(path);
+        readAhead();
+        while (m_batch.valid() && clock.elapsed() < kSliceMs) {
+            const std::vector<PreparedNote> notes = m_batch.get();
+            readAhead();
+            for (const PreparedNote &note : notes) {
+                ++m_done;
+                changed |= apply(note);
+            }
         }
-        if (m_transaction.isValid() && (m_queue.empty() || m_transaction.elapsed() > kTransactionMs)) {
+        // A database built aside is nobody else's: it is committed once, when put in place.
+        if (m_transaction.isValid()
+            && (!pending() || (!m_db.building() && m_transaction.elapsed() > kTransactionMs))) {
             m_db.commit();
             m_transaction.invalidate();
         }
@@ -392,26 +518,61 @@ private:
             recoverIfDamaged();
             return;
         }
-        if (m_queue.empty()) {
+        if (!pending() && m_db.building() && m_db.finishBuild()) {
+            // Another instance of the program put its database in place first: that one is used,
+            // and whatever it lacks is read again.
+            m_known = m_db.notes();
+            m_done = m_total = 0;
+            rescan();
+            return;
+        }
+        if (!pending()) {
             m_done = m_total = 0;
             // A name may now lead elsewhere: a note was made, renamed or deleted.
             if (std::exchange(m_namesChanged, false))
                 VaultIndex::index(m_root + u"/_"_s).rebuild();
         }
         reportProgress(changed);
-        if (!m_queue.empty())
+        if (pending())
             schedule();
     }
 
-    // True when the database changed.
-    bool indexOne(const QString &path)
+    // Hands the next notes waiting to another thread to be read, while this one stores those
+    // read before.
+    void readAhead()
     {
-        struct stat st;
-        const bool present = ::stat(QFile::encodeName(path).constData(), &st) == 0;
-        const auto stamp = present ? stampOf(st) : std::nullopt;
-        if (!stamp) {
-            // Gone, or not a file to read (a pipe, a device): never opened, and counted.
-            if (present && !S_ISDIR(st.st_mode))
+        if (m_batch.valid() || m_queue.empty())
+            return;
+        std::vector<std::pair<QString, std::optional<FileStamp>>> work;
+        while (!m_queue.empty() && work.size() < kBatch) {
+            QString path = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_queued.remove(path);
+            const auto known = m_known.constFind(path);
+            work.emplace_back(std::move(path),
+                              known == m_known.cend() ? std::nullopt : std::optional(known.value()));
+        }
+        m_batch = std::async(std::launch::async, [work = std::move(work), root = m_canonicalRoot] {
+            yieldToWindow();
+            std::vector<PreparedNote> notes;
+            notes.reserve(work.size());
+            for (const auto &[path, known] : work)
+                notes.push_back(prepareNote(path, known, root));
+            return notes;
+        });
+    }
+
+    bool pending() const { return !m_queue.empty() || m_batch.valid(); }
+
+    // True when the database changed.
+    bool apply(const PreparedNote &note)
+    {
+        using State = PreparedNote::State;
+        const QString &path = note.path;
+        switch (note.state) {
+        case State::Gone:
+        case State::NotAFile:
+            if (note.state == State::NotAFile)
                 markUnreadable(path);
             else if (m_unreadablePaths.remove(path))
                 --m_unreadable;
@@ -420,42 +581,68 @@ private:
             m_db.remove(path);
             m_namesChanged = true;
             return true;
-        }
-        if (!leadsInside(path)) {
+        case State::Outside:
             markUnreadable(path);
             if (!m_known.remove(path))
                 return false;
             m_db.remove(path);
             return true;
-        }
-        const auto known = m_known.constFind(path);
-        if (known != m_known.cend() && known.value() == *stamp)
-            return false;
-        FileStamp read;
-        const std::optional<QString> text = readNote(path, &read);
-        if (!text) {
+        case State::Unreadable:
             markUnreadable(path);
             return false;
+        case State::Unchanged:
+            // Unless it was stored otherwise while it was looked at.
+            if (m_known.value(path) == note.stamp)
+                return false;
+            return readInPieces(path);
+        case State::Large:
+            return readInPieces(path);
+        case State::Read:
+            break;
         }
+        const bool added = !m_known.contains(path);
+        if (!m_db.put(path, note.stamp, note.content))
+            return false;
         if (m_unreadablePaths.remove(path))
             --m_unreadable;
-        if (!m_db.put(path, read, *text))
-            return false;
-        m_namesChanged |= known == m_known.cend();
-        m_known.insert(path, read);
+        m_namesChanged |= added;
+        m_known.insert(path, note.stamp);
         return true;
     }
 
-    // A note that is a link to a file elsewhere is read only when that file is in the vault
-    // too: a link to a file outside would put what it holds into the vault's search.
-    bool leadsInside(const QString &path)
+    // A large note, a piece at a time straight into the database.
+    bool readInPieces(const QString &path)
     {
-        struct stat st;
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        if (m_canonicalRoot.isEmpty())
-            m_canonicalRoot = QFileInfo(m_root).canonicalFilePath() + u'/';
-        return QFileInfo(path).canonicalFilePath().startsWith(m_canonicalRoot);
+        FileStamp read;
+        NoteFile file;
+        if (!file.open(path, &read)) {
+            markUnreadable(path);
+            return false;
+        }
+        const bool added = !m_known.contains(path);
+        if (!m_db.putStart(path, read))
+            return false;
+        for (;;) {
+            const std::optional<QString> piece = file.next();
+            if (!piece) {
+                // What was read of it is no answer: better none.
+                m_db.remove(path);
+                m_known.remove(path);
+                markUnreadable(path);
+                return true;
+            }
+            if (piece->isEmpty())
+                break;
+            if (!m_db.putPiece(*piece))
+                return false;
+        }
+        if (!m_db.putEnd())
+            return false;
+        if (m_unreadablePaths.remove(path))
+            --m_unreadable;
+        m_namesChanged |= added;
+        m_known.insert(path, read);
+        return true;
     }
 
     void markUnreadable(const QString &path)
@@ -486,6 +673,8 @@ private:
     const QString m_file;
     QString m_canonicalRoot;
     SearchDatabase m_db;
+    // The notes being read on another thread.
+    std::future<std::vector<PreparedNote>> m_batch;
     QHash<QString, FileStamp> m_known;
     std::deque<QString> m_queue;
     QSet<QString> m_queued;
