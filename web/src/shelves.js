@@ -144,7 +144,8 @@ export function insertBlocks(root, fragment, els, anchor) {
   }
   const shelf = anchor.parentNode;
   shelf.insertBefore(fragment, anchor);
-  if (shelf.childNodes.length > 2 * root.qvShelfSize) shelf.replaceWith(shelvesOf(root, [...shelf.childNodes]));
+  // A block the editor put beside the shelves has none to split.
+  if (shelf.qvShelf && shelf.childNodes.length > 2 * root.qvShelfSize) shelf.replaceWith(shelvesOf(root, [...shelf.childNodes]));
 }
 
 // Shelves that removals left empty go too.

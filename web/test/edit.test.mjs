@@ -3,6 +3,7 @@ import assert from 'node:assert/strict';
 import { makePage } from './helpers.mjs';
 import { EDIT_DELAY_MS } from '../src/editor.js';
 import { typeChar, press } from './keys.mjs';
+import { insertBlocks } from '../src/shelves.js';
 
 // Written the way people write: odd markers, trailing spaces, a reference
 // definition and a comment between blocks. None of it may change unless the
@@ -402,4 +403,18 @@ describe('a long note in the editing view', () => {
       assert.ok(after.includes(want), after.filter((l) => l.includes('Z')).join());
     });
   }
+
+  // A block the editor puts beside the shelves (pasted with no caret in the page) stays there;
+  // many new blocks put before it leave the content element in place.
+  it('takes new blocks before one that stands beside the shelves', () => {
+    const { root, doc } = onShelves();
+    const loose = doc.createElement('p');
+    root.append(loose);
+    const fresh = Array.from({ length: 40 }, () => doc.createElement('p'));
+    const fragment = doc.createDocumentFragment();
+    fragment.append(...fresh);
+    insertBlocks(root, fragment, fresh, loose);
+    assert.ok(root.isConnected);
+    assert.equal(fresh[39].nextSibling, loose);
+  });
 });
