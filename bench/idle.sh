@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What the program costs while nobody touches it: a real window on a virtual X display (Xvfb, no
 # GPU), a note of 1 MB and of 10 MB (the machine's Node.js API docs, else the sample vault,
-# repeated) shown in each view with the focus in it, then the CPU time of each process over ten
-# seconds (utime + stime from /proc, as a share of one core).
+# repeated) shown in each view with the focus in it; once the work that opening and switching
+# started is done (two seconds in a row under 3 % of a core, or 40 seconds at most), the CPU
+# time of each process over ten seconds (utime + stime from /proc, as a share of one core).
 #   bench/idle.sh [build-dir] [sizes in MB, or KB with a k, comma-separated: 1,10,20k]
 # QUORVEL_IDLE_SECONDS changes the ten seconds; QTWEBENGINE_CHROMIUM_FLAGS reaches the engine.
 set -euo pipefail
@@ -77,6 +78,24 @@ idle() { # root-pid: the share of a core each kind of process used over $seconds
         'BEGIN { printf "main %5.1f %%  renderer %5.1f %%  other %5.1f %%", 100*m/hz/s, 100*r/hz/s, 100*o/hz/s }'
 }
 
+settle() { # root-pid: until what opening and switching started is done (code highlighted late,
+           # a long note's source filled): two quiet seconds in a row, at most 40 seconds
+    local quiet=0 busy p
+    for _ in $(seq 1 20); do
+        busy=0
+        for p in $(tree_pids "$1"); do busy=$((busy - $(ticks "$p"))); done
+        sleep 2
+        for p in $(tree_pids "$1"); do busy=$((busy + $(ticks "$p"))); done
+        # Under 3 % of a core over the two seconds.
+        if [ $((busy * 100)) -lt $((3 * 2 * $(getconf CLK_TCK))) ]; then
+            quiet=$((quiet + 1))
+            [ $quiet -ge 2 ] && return
+        else
+            quiet=0
+        fi
+    done
+}
+
 declare -A keys=([read]=ctrl+1 [visual]=ctrl+2 [split]=ctrl+3 [source]=ctrl+4)
 IFS=, read -ra mbs <<< "$sizes"
 echo "idle CPU, share of one core over ${seconds} s, real window under Xvfb ($(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
@@ -91,7 +110,7 @@ for mb in "${mbs[@]}"; do
         sleep $((3 + $(bytes "$mb") / 1048576))
         xdotool windowfocus --sync "$win" 2>/dev/null || true
         xdotool key "${keys[$view]}"
-        sleep $((4 + $(bytes "$mb") / 1048576))
+        settle "$app_pid"
         printf "%5s  %-7s %s\n" "$([[ $mb == *k ]] && echo "${mb%k} KB" || echo "$mb MB")" "$view" "$(idle "$app_pid")"
         [ -n "${QUORVEL_IDLE_SHOTS:-}" ] && import -display "$DISPLAY" -window root "$QUORVEL_IDLE_SHOTS/$mb-$view.png"
         kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
