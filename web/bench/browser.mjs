@@ -121,8 +121,11 @@ async function main() {
   let client;
   try {
     client = await CDP({ port });
-    const { Page, Runtime } = client;
+    const { Page, Runtime, Performance, Emulation } = client;
     await Page.enable();
+    await Performance.enable();
+    // A page in the background has no caret to blink.
+    await Emulation.setFocusEmulationEnabled({ enabled: true });
     await Page.navigate({ url: pathToFileURL(join(pageDir, 'index.html')).href });
     await Page.loadEventFired();
     const evaluate = async (expression) => {
@@ -219,6 +222,44 @@ async function main() {
           out.push(await qvTime(() => quorvel.render(qvDocs.small, "file:///docs/")));
         } return out; })()`);
       console.log(`  small note after a large one, per round: ${rounds.map(f).join(', ')} (target flat)`);
+
+      // The editing view: a character typed by the engine into a paragraph halfway down, to the
+      // second frame, keys a tenth of a second apart (the page writes the typing back 0.3 s
+      // after the last key, inside some of them); then the page left alone with the caret in it.
+      await evaluate('quorvel.render(qvDocs.large, "file:///docs/", 0); quorvel.setEditable(true); qvFrames()');
+      const keyed = await evaluate(`(async () => {
+        const content = document.getElementById('content');
+        const ps = [...content.querySelectorAll(':scope p')];
+        const p = ps.slice(ps.length >> 1).find((el) => el.firstChild?.nodeType === 3 && el.firstChild.length > 10);
+        content.focus();
+        getSelection().collapse(p.firstChild, Math.min(10, p.firstChild.length));
+        p.scrollIntoView({ block: 'center' });
+        await new Promise((r) => setTimeout(r, 500));
+        const times = [];
+        for (let i = 0; i < ${quick ? 10 : 30}; i += 1) {
+          times.push(await qvTime(() => document.execCommand('insertText', false, 'x')));
+          await new Promise((r) => setTimeout(r, 100));
+        }
+        quorvel.flushEdit();
+        return times; })()`);
+      console.log(`  a key typed in the editing view to the second frame: median ${f(median(keyed))}, worst ${f(Math.max(...keyed))}`);
+      const busy = async () => (await Performance.getMetrics()).metrics.find((m) => m.name === 'TaskDuration').value;
+      const busyOver = async (seconds) => {
+        const t0 = await busy();
+        await new Promise((r) => setTimeout(r, seconds * 1000));
+        return ((await busy()) - t0) * 1000 / seconds;
+      };
+      for (const editing of [false, true]) {
+        // Whatever the render or the switch left to do (code highlighted late, the engine's
+        // spelling check of the whole text, which comes in bursts) is done first: three quiet
+        // seconds in a row.
+        await evaluate(`quorvel.setEditable(${editing})`);
+        for (let i = 0, quiet = 0; i < 90 && quiet < 3; i += 1) quiet = await busyOver(1) > 50 ? 0 : quiet + 1;
+        const seconds = [];
+        for (let i = 0; i < 10; i += 1) seconds.push(await busyOver(1));
+        const watched = await evaluate('[...document.getElementById("content").children].filter((el) => getComputedStyle(el).contentVisibility === "auto").length');
+        console.log(`  idle, ${editing ? 'editing' : 'reading'} view: the page's thread busy ${median(seconds).toFixed(1)} ms a second (median of ten; mean ${mean(seconds).toFixed(1)}), ${watched} elements under content-visibility: auto`);
+      }
     }
 
     // Many renders of alternating documents in one page: no growth in time or heap.

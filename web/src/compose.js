@@ -5,6 +5,7 @@
 // anew get the file's line break, the first one it has.
 
 import { blockOf } from './patch.js';
+import { placed as standing, topNodes } from './shelves.js';
 import { splitLines } from './markdown.js';
 import { isBlockElement, serializeBlock, serializeNodes } from './serialize.js';
 
@@ -122,7 +123,7 @@ export function compose(root, state, isDirty, rewrite) {
     run = [];
   };
 
-  for (const node of root.childNodes) {
+  for (const node of topNodes(root)) {
     if (node.nodeType === 3 && !node.data.trim()) continue;
     if (node.nodeType !== 1 || (!isBlockElement(node) && !blockOf(node))) {
       if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
@@ -182,7 +183,7 @@ function indexOf(blocks, block) {
 export function composeInPlace(root, state, changed, rewrite) {
   const edits = [];
   for (const node of changed) {
-    if (node.nodeType !== 1 || node.parentNode !== root) return null;
+    if (node.nodeType !== 1 || !standing(root, node)) return null;
     const block = blockOf(node);
     const i = block ? indexOf(state.blocks, block) : -1;
     if (i < 0 || block.tail) return null;

@@ -2,6 +2,7 @@
 // tracked per top-level element and posted as the whole document, debounced.
 
 import { topLevelOf } from './patch.js';
+import { holdsBlocks, placed } from './shelves.js';
 
 export const EDIT_DELAY_MS = 300;
 
@@ -15,13 +16,13 @@ export function createEditor({ win, root, onChange }) {
     if (node === root) return;
     const top = topLevelOf(root, node);
     if (top) dirty.add(top);
-    else if (node.parentNode === root) dirty.add(node);
+    else if (holdsBlocks(root, node.parentNode) && !node.qvShelf) dirty.add(node);
   };
 
   const observer = new win.MutationObserver((records) => {
     if (paused) return;
     for (const r of records) {
-      if (r.target === root) {
+      if (holdsBlocks(root, r.target)) {
         r.addedNodes.forEach((n) => dirty.add(n));
         if (r.removedNodes.length) dirty.add(root);
       } else {
@@ -71,7 +72,7 @@ export function createEditor({ win, root, onChange }) {
       const records = observer.takeRecords();
       if (records.length && !paused) {
         for (const r of records) {
-          if (r.target === root) r.addedNodes.forEach((n) => dirty.add(n));
+          if (holdsBlocks(root, r.target)) r.addedNodes.forEach((n) => dirty.add(n));
           else markNode(r.target);
         }
       }
@@ -85,7 +86,7 @@ export function createEditor({ win, root, onChange }) {
     clear() {
       if (timer !== null) win.clearTimeout(timer);
       timer = null;
-      const els = [...dirty].filter((n) => n !== root && n.parentNode === root);
+      const els = [...dirty].filter((n) => n !== root && placed(root, n));
       dirty.clear();
       return els;
     },

@@ -5,6 +5,7 @@
 // kind, on DOM ranges so they behave the same in every engine.
 
 import { topLevelOf, paragraphAtCaret } from './patch.js';
+import { firstBlock, lastBlock, nextBlock } from './shelves.js';
 import { offsetIn, pointAt } from './selection.js';
 
 const INLINE = { bold: 'STRONG', italic: 'EM', code: 'CODE', mark: 'MARK', strike: 'S' };
@@ -30,7 +31,7 @@ export function createFormatter({ win, root, touch, resolve }) {
     if (lastRange && root.contains(lastRange.startContainer)) return lastRange;
     // No caret in the content: the end of the last block.
     const range = doc.createRange();
-    const last = root.lastElementChild ?? root;
+    const last = lastBlock(root) ?? root;
     range.selectNodeContents(last);
     range.collapse(false);
     return range;
@@ -178,10 +179,10 @@ export function createFormatter({ win, root, touch, resolve }) {
       paragraphAtCaret(win, root, (n) => BLOCKS.has(n.nodeName));
     }
     const range = currentRange();
-    const first = topLevelOf(root, range.startContainer) ?? root.firstElementChild;
+    const first = topLevelOf(root, range.startContainer) ?? firstBlock(root);
     const last = topLevelOf(root, range.endContainer) ?? first;
     const out = [];
-    for (let el = first; el; el = el.nextElementSibling) {
+    for (let el = first; el; el = nextBlock(el)) {
       out.push(el);
       if (el === last) break;
     }

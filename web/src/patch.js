@@ -1,7 +1,7 @@
 // Bringing the DOM of the content element in line with a new list of blocks,
 // touching only the elements whose block changed.
 
-import { placed, insertBlocks, nextTopNode, dropEmptyShelves, topNodes } from './shelves.js';
+import { placed, insertBlocks, nextTopNode, dropEmptyShelves, topNodes, holdsBlocks } from './shelves.js';
 
 // `html(block)` gives the safe HTML of a block; `keep(el)` says whether an
 // element may stay when its block's HTML is unchanged (an element the user
@@ -142,11 +142,11 @@ export function dropStrays(root, els) {
   }
 }
 
-// The top-level element of `root` that holds `node`, or null.
+// The block element (of the content element or a shelf) that holds `node`, or null.
 export function topLevelOf(root, node) {
   let n = node;
-  while (n && n.parentNode !== root) n = n.parentNode;
-  return n && n.nodeType === 1 ? n : null;
+  while (n && n !== root && !holdsBlocks(root, n.parentNode)) n = n.parentNode;
+  return n && n !== root && n.nodeType === 1 && !n.qvShelf ? n : null;
 }
 
 // Text typed into an empty page stands in the content element itself, outside any block. The
@@ -165,7 +165,7 @@ export function paragraphAtCaret(win, root, isBlock) {
     sel.collapse(p, 0);
     return p;
   }
-  if (!node || node.nodeType !== 3 || node.parentNode !== root) return null;
+  if (!node || node.nodeType !== 3 || !holdsBlocks(root, node.parentNode)) return null;
   const loose = (n) => n && !(n.nodeType === 1 && isBlock(n));
   const run = [node];
   while (loose(run[0].previousSibling)) run.unshift(run[0].previousSibling);

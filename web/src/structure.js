@@ -13,6 +13,7 @@
 // so that an undo never takes away other characters in its place.
 
 import { topLevelOf, paragraphAtCaret } from './patch.js';
+import { holdsBlocks, lastBlock, firstBlock, placed, isShelved, blockNear } from './shelves.js';
 import { plainText } from './serialize.js';
 import { installInputRules } from './inputrules.js';
 
@@ -97,7 +98,7 @@ export function installStructure({ win, root, editable, formatter }) {
   }
 
   function takeOver(old, fresh) {
-    if (old.qvBlock && !old.isConnected && fresh.parentNode === root && !fresh.qvBlock) {
+    if (old.qvBlock && !old.isConnected && placed(root, fresh) && !fresh.qvBlock) {
       fresh.qvBlock = old.qvBlock;
       for (const name of ['data-from', 'data-to']) {
         if (old.hasAttribute(name)) fresh.setAttribute(name, old.getAttribute(name));
@@ -126,7 +127,7 @@ export function installStructure({ win, root, editable, formatter }) {
 
   // A block is made around text typed into an empty page, so that what is typed there is
   // Markdown as it is anywhere else.
-  const strayBlock = (range) => (range.startContainer.parentNode === root
+  const strayBlock = (range) => (holdsBlocks(root, range.startContainer.parentNode)
     ? paragraphAtCaret(win, root, (n) => OWN_BLOCKS.has(n.nodeName)) : null);
 
   // ---- typed prefixes ----
@@ -587,7 +588,7 @@ export function installStructure({ win, root, editable, formatter }) {
   // The empty space under a short note belongs to no block, and the engine puts no caret there.
   function onMouseDown(event) {
     if (!editable() || event.button !== 0 || root.contains(event.target) && event.target !== root) return;
-    const last = root.lastElementChild;
+    const last = lastBlock(root);
     if (!last || event.clientY <= last.getBoundingClientRect().bottom || sealed(last) && last.nodeName !== 'PRE') return;
     event.preventDefault();
     root.focus({ preventScroll: true });
@@ -597,6 +598,37 @@ export function installStructure({ win, root, editable, formatter }) {
     const sel = win.getSelection();
     sel.removeAllRanges();
     sel.addRange(r);
+  }
+
+  // ---- blocks the engine has not laid out ----
+
+  // The engine moves the caret to the edge of a shelf out of view rather than into its blocks,
+  // where typing would make a paragraph of its own: the caret goes into the nearest block.
+  function onSelectionChange() {
+    const sel = win.getSelection();
+    if (!editable() || !isShelved(root) || !sel.rangeCount || !sel.isCollapsed) return;
+    const near = blockNear(root, sel.anchorNode, sel.anchorOffset);
+    if (!near) return;
+    const r = doc.createRange();
+    r.selectNodeContents(near.el.nodeName === 'PRE' ? (near.el.querySelector('code') ?? near.el) : near.el);
+    r.collapse(!near.end);
+    sel.removeAllRanges();
+    sel.addRange(r);
+  }
+
+  // For the same reason the start and the end of the text are found here.
+  function onDocumentEdge(event) {
+    const end = event.key === 'End';
+    const el = end ? lastBlock(root) : firstBlock(root);
+    if (!el) return;
+    event.preventDefault();
+    const r = doc.createRange();
+    r.selectNodeContents(end && el.nodeName === 'PRE' ? (el.querySelector('code') ?? el) : el);
+    r.collapse(!end);
+    const sel = win.getSelection();
+    if (event.shiftKey && sel.rangeCount) sel.extend(r.startContainer, r.startOffset);
+    else sel.collapse(r.startContainer, r.startOffset);
+    el.scrollIntoView({ block: end ? 'end' : 'start' });
   }
 
   // ---- wiring ----
@@ -610,11 +642,16 @@ export function installStructure({ win, root, editable, formatter }) {
   });
 
   doc.addEventListener('mousedown', onMouseDown);
+  doc.addEventListener('selectionchange', onSelectionChange);
   installInputRules({ win, root, editable, formatter, sealed });
 
   root.addEventListener('keydown', (event) => {
     if (!active(event)) return;
     const mod = event.ctrlKey || event.metaKey;
+    if (mod && !event.altKey && (event.key === 'Home' || event.key === 'End') && isShelved(root)) {
+      onDocumentEdge(event);
+      return;
+    }
     if (mod && !event.altKey && !event.shiftKey) {
       const key = event.key.toLowerCase();
       if (FORMAT_KEYS[key]) {

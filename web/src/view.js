@@ -8,7 +8,7 @@ import {
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
-import { shelve, unshelve, SHELF } from './shelves.js';
+import { shelve, unshelve, SHELF, topNodes, firstBlock } from './shelves.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { applyHeadingIds } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
@@ -93,13 +93,12 @@ export function createView({
   }
 
   // Past a few thousand blocks the browser's first layout and paint of the whole page took
-  // seconds; blocks out of view are then laid out only when they come near it, and in a page
-  // nobody edits they stand on shelves that are skipped whole.
+  // seconds; blocks out of view are then laid out only when they come near it, on shelves that
+  // are skipped whole.
   function arrange() {
     const huge = els.length > sizes.huge || Boolean(state?.env.pieced);
     root.classList.toggle('huge', huge);
-    if (huge && !editor.editable) shelve(root, sizes.shelf);
-    else unshelve(root);
+    editor.quietly(() => (huge ? shelve(root, sizes.shelf) : unshelve(root)));
   }
 
   function afterPatch(created) {
@@ -511,7 +510,7 @@ export function createView({
       }
       run = [];
     };
-    for (const node of [...root.childNodes]) {
+    for (const node of topNodes(root)) {
       if (node.nodeType === 1 && (isBlockElement(node) || blockOf(node))) flush();
       else if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
     }
@@ -653,7 +652,6 @@ export function createView({
         leftAt = captureSelection(win, root, els);
         postEdit();
       }
-      if (on) unshelve(root);
       const entering = on && !editor.editable;
       editor.setEditable(on);
       arrange();

@@ -2,7 +2,8 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { makePage } from './helpers.mjs';
 import { EDIT_DELAY_MS } from '../src/editor.js';
-import { typeChar } from './keys.mjs';
+import { typeChar, press } from './keys.mjs';
+import { insertBlocks } from '../src/shelves.js';
 
 // Written the way people write: odd markers, trailing spaces, a reference
 // definition and a comment between blocks. None of it may change unless the
@@ -323,5 +324,97 @@ describe('edits outside the blocks', () => {
     assert.ok(paragraph(root, 'Para two'));
     assert.equal(paragraph(root, 'added'), undefined);
     assert.equal(page.serialize().includes('added'), false);
+  });
+});
+
+describe('a long note in the editing view', () => {
+  // Enough blocks to stand on shelves of sixteen nodes (eight blocks and the line breaks between).
+  const LONG = Array.from({ length: 400 }, (_, i) => `para ${i}`).join('\n\n') + '\n';
+  const lines = (text) => text.split('\n').filter(Boolean);
+
+  function onShelves(shelf = 16) {
+    const env = makePage({ sizes: { huge: 50, shelf } });
+    env.page.render(LONG, '');
+    env.page.setEditable(true);
+    return env;
+  }
+
+  it('keeps its blocks on shelves: the engine watches a few dozen elements, not every block', () => {
+    const { root } = onShelves();
+    // What the style sheet gives `content-visibility: auto`.
+    const watched = root.querySelectorAll('#content.huge > *');
+    assert.ok(watched.length > 0 && watched.length <= 400 / 8 + 5, `${watched.length} elements watched`);
+  });
+
+  // An edit far down, in a block at a shelf's edge, goes back to its own lines: those from
+  // "para 303" on, as many as `covers`, become `want`.
+  for (const [name, edit, covers, want] of [
+    ['typed into the last block of a shelf', ({ p }) => p('para 303').firstChild.appendData('x'), 1, ['para 303x']],
+    ['a new paragraph at the end of a shelf', ({ p, doc }) => {
+      const fresh = doc.createElement('p');
+      fresh.textContent = 'new';
+      p('para 303').after(fresh);
+    }, 2, ['para 303', 'new', 'para 304']],
+    ['backspace joining the first block of a shelf to the last of the one before', ({ p }) => {
+      const second = p('para 304');
+      p('para 303').append(...second.childNodes);
+      second.remove();
+    }, 3, ['para 303para 304', 'para 305']],
+  ]) {
+    it(`writes back an edit far down: ${name}`, async () => {
+      const { root, doc, page, settle } = onShelves();
+      const p = (text) => [...root.querySelectorAll('p')].find((el) => el.textContent === text);
+      assert.ok(p('para 303').parentNode.classList.contains('shelf') && p('para 304').parentNode !== p('para 303').parentNode,
+        'the two blocks stand on neighbouring shelves');
+      edit({ p, doc });
+      await settle();
+      const after = lines(page.flushEdit());
+      const before = lines(LONG);
+      const at = before.indexOf('para 303');
+      assert.deepEqual(after, [...before.slice(0, at), ...want, ...before.slice(at + covers)]);
+    });
+  }
+
+  // The engine leaves the caret at the edge of a shelf it has not laid out (Ctrl+End, a page
+  // down into one): what is typed next goes into a block, as the reader expects.
+  for (const [name, move, want] of [
+    ['ctrl+end', ({ win, root }) => press(win, root, 'C-End'), 'para 399Z'],
+    ['ctrl+home', ({ win, root }) => press(win, root, 'C-Home'), 'Zpara 0'],
+    // Shelves of fifteen nodes: every other one starts with the line break before its first block.
+    ['the caret left at the start of a shelf', ({ win, doc, root }) => {
+      win.getSelection().collapse(root.children[21], 0);
+      doc.dispatchEvent(new win.Event('selectionchange'));
+    }, 'Zpara 158'],
+    ['the caret left at the end of a shelf', ({ win, doc, root }) => {
+      win.getSelection().collapse(root.children[21], root.children[21].childNodes.length);
+      doc.dispatchEvent(new win.Event('selectionchange'));
+    }, 'Zpara 165'],
+  ]) {
+    it(`types into a block after ${name}`, async () => {
+      const env = onShelves(15);
+      const { win, root, page, settle } = env;
+      root.focus();
+      win.getSelection().collapse(root.querySelector('p').firstChild, 2);
+      move(env);
+      typeChar(win, root, 'Z');
+      await settle();
+      const after = lines(page.flushEdit());
+      assert.equal(after.length, 400);
+      assert.ok(after.includes(want), after.filter((l) => l.includes('Z')).join());
+    });
+  }
+
+  // A block the editor puts beside the shelves (pasted with no caret in the page) stays there;
+  // many new blocks put before it leave the content element in place.
+  it('takes new blocks before one that stands beside the shelves', () => {
+    const { root, doc } = onShelves();
+    const loose = doc.createElement('p');
+    root.append(loose);
+    const fresh = Array.from({ length: 40 }, () => doc.createElement('p'));
+    const fragment = doc.createDocumentFragment();
+    fragment.append(...fresh);
+    insertBlocks(root, fragment, fresh, loose);
+    assert.ok(root.isConnected);
+    assert.equal(fresh[39].nextSibling, loose);
   });
 });
