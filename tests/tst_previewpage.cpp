@@ -853,6 +853,15 @@ void TestPreviewPage::typingBeforeTheEditingViewTakesItIsKept()
         controller(window).flushEditsNow();
         return window->text().text().startsWith(u"# Early, thenKeys\n\nburst\n"_s);
     }, kEngineTimeout));
+    // The same into the second half of a paragraph split in two, a copy of the first.
+    evaluate(window, u"(() => { const t = document.querySelector('#content h1').nextElementSibling"
+                     ".firstChild; getSelection().collapse(t, 2); return 1; })()"_s);
+    QTest::keyClick(keys, Qt::Key_Return);
+    QTest::keyClicks(keys, u"split"_s);
+    QVERIFY(waitUntil([&] {
+        controller(window).flushEditsNow();
+        return window->text().text().startsWith(u"# Early, thenKeys\n\nbu\n\nsplitrst\n"_s);
+    }, kEngineTimeout));
 }
 
 // Keys pressed right after switching to the editing view, and the view left at once, before
