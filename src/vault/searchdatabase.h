@@ -80,6 +80,15 @@ struct MatchExpression
 };
 MatchExpression matchExpression(const QString &query);
 
+// The note a SearchDatabase is putting, section by section. Outside the class: a nested struct
+// with member initialisers is not yet default-constructible where std::optional asks, for clang.
+struct SearchDatabasePutting
+{
+    qint64 id = 0;
+    QString title;
+    SectionReader reader;
+};
+
 // The full-text index of one vault in an SQLite database with its FTS5 module. A database that
 // cannot be opened, fails its check, or was written by another version of the schema is deleted
 // and made again: it only ever holds what the notes themselves hold. A new one is built aside,
@@ -157,13 +166,7 @@ private:
     bool putContent(const NoteContent &content);
 
     // The note being put.
-    struct Putting
-    {
-        qint64 id = 0;
-        QString title;
-        SectionReader reader;
-    };
-    std::optional<Putting> m_putting;
+    std::optional<SearchDatabasePutting> m_putting;
 
     sqlite3 *m_db = nullptr;
     QString m_file;
