@@ -2,7 +2,7 @@
 // user waits: from the call into the page to the second animation frame after it, layout and
 // paint included, in a page that has already lived through many renders.
 //
-//   node bench/browser.mjs [--sizes 1,10] [--quick]
+//   node bench/browser.mjs [--sizes 1,10] [--quick]      (--sizes 0: only the renders alternating two notes)
 //
 // Chromium comes from `scripts/setup --bench` (or CHROMIUM=/path/to/chrome).
 import { spawn } from 'node:child_process';
@@ -109,7 +109,7 @@ function typingLine(doc) {
 
 async function main() {
   const args = process.argv.slice(2);
-  const sizes = (args.includes('--sizes') ? args[args.indexOf('--sizes') + 1] : '1,10').split(',').map(Number);
+  const sizes = (args.includes('--sizes') ? args[args.indexOf('--sizes') + 1] : '1,10').split(',').map(Number).filter((mb) => mb > 0);
   const quick = args.includes('--quick');
   const exe = findChromium();
   if (!exe) {
@@ -262,26 +262,30 @@ async function main() {
       }
     }
 
-    // Many renders of alternating documents in one page: no growth in time or heap.
+    // Many renders of alternating documents in one page: no growth in time or heap, in the
+    // reading view and in the editing view (a reload or an outside change while editing).
     const many = quick ? 200 : 1000;
     const alt = documentation(20 * 1024);
     await setDoc('alt', alt);
-    const churn = await evaluate(`(async () => {
-      quorvel.render("", "file:///docs/"); await qvFrames();
-      const heap0 = qvHeap(); const times = [];
-      for (let i = 0; i < ${many}; i += 1) {
-        times.push(await qvTime(() => quorvel.render(i % 2 ? qvDocs.small : qvDocs.alt, "file:///docs/")));
-      }
-      quorvel.render("", "file:///docs/"); await qvFrames();
-      await new Promise((r) => setTimeout(r, 200));
-      return { times, heap0, heap1: qvHeap() };
-    })()`);
-    const tenth = Math.floor(many / 10);
-    const first = mean(churn.times.slice(0, tenth));
-    const last = mean(churn.times.slice(-tenth));
-    console.log(`${many} renders alternating a 20 KB and a 1 KB note in one page`);
-    console.log(`  first ${tenth}: ${first.toFixed(1)} ms, last ${tenth}: ${last.toFixed(1)} ms (target: last no slower)`);
-    console.log(`  heap after a collection: ${(churn.heap0 / 1048576).toFixed(1)} MB before, ${(churn.heap1 / 1048576).toFixed(1)} MB after (target within 10 %)`);
+    for (const editing of [false, true]) {
+      const churn = await evaluate(`(async () => {
+        quorvel.setEditable(${editing});
+        quorvel.render("", "file:///docs/"); await qvFrames();
+        const heap0 = qvHeap(); const times = [];
+        for (let i = 0; i < ${many}; i += 1) {
+          times.push(await qvTime(() => quorvel.render(i % 2 ? qvDocs.small : qvDocs.alt, "file:///docs/")));
+        }
+        quorvel.render("", "file:///docs/"); await qvFrames();
+        await new Promise((r) => setTimeout(r, 200));
+        return { times, heap0, heap1: qvHeap() };
+      })()`);
+      const tenth = Math.floor(many / 10);
+      const first = mean(churn.times.slice(0, tenth));
+      const last = mean(churn.times.slice(-tenth));
+      console.log(`${many} renders alternating a 20 KB and a 1 KB note in one page, ${editing ? 'editing' : 'reading'} view`);
+      console.log(`  first ${tenth}: ${first.toFixed(1)} ms, last ${tenth}: ${last.toFixed(1)} ms (target: last no slower)`);
+      console.log(`  heap after a collection: ${(churn.heap0 / 1048576).toFixed(1)} MB before, ${(churn.heap1 / 1048576).toFixed(1)} MB after (target within 10 %)`);
+    }
   } finally {
     await client?.close();
     child.kill('SIGKILL');

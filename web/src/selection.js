@@ -2,6 +2,7 @@
 // index of the top-level element and a character offset inside it.
 
 import { topLevelOf } from './patch.js';
+import { blockNear, holdsBlocks } from './shelves.js';
 
 export function offsetIn(el, node, offset) {
   const doc = el.ownerDocument;
@@ -25,10 +26,18 @@ export function pointAt(el, offset) {
 }
 
 // A point of the content as its block's index and a character offset in it.
+// A point between blocks (where the engine leaves the caret when its block is replaced, or on a
+// page that was empty) is taken as the edge of the nearest block, and marked `between`.
 export function capturePoint(root, els, node, offset) {
   const top = topLevelOf(root, node);
   const index = els.indexOf(top);
-  return index < 0 ? null : { index, offset: offsetIn(top, node, offset), el: top };
+  if (index >= 0) return { index, offset: offsetIn(top, node, offset), el: top };
+  // On an empty page, the start of whatever comes.
+  if (!els.length && holdsBlocks(root, node)) return { index: 0, offset: 0, el: null, between: true };
+  const near = blockNear(root, node, offset);
+  const at = near ? els.indexOf(near.el) : -1;
+  if (at < 0) return null;
+  return { index: at, offset: near.end ? near.el.textContent.length : 0, el: near.el, between: true };
 }
 
 export function captureSelection(win, root, els) {
@@ -39,9 +48,13 @@ export function captureSelection(win, root, els) {
   return anchor && focus ? { anchor, focus } : null;
 }
 
-// Restores only what was lost: a caret whose element survived is still right.
+// Restores only what was lost: a caret whose element survived is still right. One left between
+// blocks goes into a block: the engine's own caret there cost it a second or more for every
+// frame after a whole render of a 20 KB note, and more with each render.
 export function restoreSelection(win, els, saved) {
-  if (!saved || (saved.anchor.el.isConnected && saved.focus.el.isConnected)) return;
+  if (!saved) return;
+  const between = saved.anchor.between || saved.focus.between;
+  if (!between && saved.anchor.el.isConnected && saved.focus.el.isConnected) return;
   placeSelection(win, els, saved);
 }
 
