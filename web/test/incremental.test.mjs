@@ -207,6 +207,18 @@ describe('a large document', () => {
       assert.equal(p.page.update({ base: 1, version: 2, start: LARGE.indexOf('part 1.'), removed: 0, inserted: 'x\n\n- y', length: LARGE.length + 6 }), true);
       assert.ok(topNodes(p.root).length < shown + 4, 'the rest is not built at once');
     }],
+    // Typing below it (the source view) leaves what is built standing and the rest going on.
+    ['a change below what is built', (p) => {
+      let t = 0;
+      Object.defineProperty(p.win, 'performance', { value: { now: () => (t += 5) }, configurable: true });
+      const els = () => [...topNodes(p.root)].filter((n) => n.nodeType === 1);
+      const shown = els().length;
+      for (let i = 0; i < 10 && els().length === shown; i += 1) p.clock.advance(0);
+      const last = els().at(-1);
+      assert.equal(p.page.update({ base: 1, version: 2, start: LARGE.indexOf('part 100.'), removed: 0, inserted: 'x', length: LARGE.length + 1 }), true);
+      built(p);
+      assert.ok(last.isConnected, 'what was built is built again');
+    }],
   ];
   for (const [name, act] of during) {
     it(`${name} while it is built sees the whole document`, () => {
@@ -216,6 +228,7 @@ describe('a large document', () => {
       built(p);
       const expected = {
         'a change': `${LARGE.slice(0, -1)}x\n`,
+        'a change below what is built': LARGE.replace('part 100.', 'xpart 100.'),
         'another text': LARGE.replace('# Large', '# Other'),
         'a change above the rest': LARGE.replace('part 1.', 'x\n\n- ypart 1.'),
       }[name] ?? LARGE;

@@ -144,13 +144,22 @@ describe('random edits', () => {
     const rng = random(SEED + 2);
     const original = DOCS.join('\n');
     const p = makePage({ sizes: { progressive: 1000, piece: 100, firstScreen: 200 } });
+    // A slice of the rest builds a piece or two, so that changes find it at every stage.
+    let t = 0;
+    Object.defineProperty(p.win, 'performance', { value: { now: () => (t += 5) }, configurable: true });
     p.page.render(original, 'file:///v/', 1);
     let text = original;
     for (let v = 1; v < 80; v += 1) {
-      // Mostly where the reader is: near the top, above what is not built yet.
-      const cut = rng.next() < 0.8 ? 150 : text.length;
-      const near = edit(rng, text.slice(0, cut));
-      const e = { ...near, text: near.text + text.slice(cut) };
+      if (rng.next() < 0.5) p.clock.advance(0);
+      // Mostly where the reader is: near the top, above what is not built yet; else around the
+      // line the rest is built from, or anywhere.
+      const r = rng.next();
+      const lastBuilt = [...topNodes(p.root)].filter((n) => n.nodeType === 1).at(-1);
+      const restLine = Number(lastBuilt?.getAttribute('data-to') ?? 0);
+      const restAt = text.split('\n').slice(0, restLine).join('\n').length;
+      const [from, to] = r < 0.6 ? [0, 150] : r < 0.85 ? [Math.max(0, restAt - 60), Math.min(text.length, restAt + 60)] : [0, text.length];
+      const near = edit(rng, text.slice(from, to));
+      const e = { ...near, start: near.start + from, text: text.slice(0, from) + near.text + text.slice(to) };
       assert.equal(p.page.update({ base: v, version: v + 1, start: e.start, removed: e.removed, inserted: e.inserted, length: e.text.length }), true);
       text = e.text;
       // Now and then the rest gets built between two changes, and the text is shown whole again,
