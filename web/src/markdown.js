@@ -813,6 +813,16 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
   return { doc, rest };
 }
 
+// A document with some fields changed. Not `{ ...doc }`: that reads a text made whole only when
+// asked for (ten megabytes joined at every key while a large note was still being built).
+export function docWith(doc, fields) {
+  const copy = Object.defineProperties({}, Object.getOwnPropertyDescriptors(doc));
+  for (const [key, value] of Object.entries(fields)) {
+    Object.defineProperty(copy, key, { value, enumerable: true, writable: true, configurable: true });
+  }
+  return copy;
+}
+
 // Where two texts differ: { start, removed, inserted }, the shortest span that turns `before`
 // into `after`, found a chunk at a time (a comparison of two slices runs at memory speed, one of
 // characters in a loop does not: a reloaded note of ten megabytes took a tenth of a second).

@@ -3,7 +3,7 @@
 // on a window and its content element so that tests can run it on a jsdom document.
 
 import {
-  createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, differingSpan, bomOf, highlight, renderPiece,
+  createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, differingSpan, bomOf, highlight, renderPiece, docWith,
 } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
@@ -272,7 +272,7 @@ export function createView({
     const touched = state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
     if (touched.some((l) => /\]:|\[\^/.test(l))) return null;
     const stub = { start: pending.line, end: state.lines.length, html: null, stub: true };
-    const next = updateDocument(md, { ...state, blocks: state.blocks.concat(stub) }, null, folder, () => null, known);
+    const next = updateDocument(md, docWith(state, { blocks: state.blocks.concat(stub) }), null, folder, () => null, known);
     if (!next || next.full) return null;
     const [first, removed] = next.changed;
     // The parse had to look into what is not built yet.
@@ -294,19 +294,9 @@ export function createView({
     if (touched.some((l) => /\]:|\[\^/.test(l))) return null;
     const { lines } = known;
     const { bom } = state;
-    // Not spread: that would read the old text, made whole only when asked for.
-    const next = {};
-    for (const key of Object.keys(state)) if (key !== 'src') next[key] = state[key];
-    Object.assign(next, { lines, changed: [state.blocks.length, 0, 0], also: [], full: false, hint: known.hint });
-    Object.defineProperty(next, 'src', {
-      enumerable: true,
-      configurable: true,
-      get() {
-        const value = bom + lines.join('');
-        Object.defineProperty(next, 'src', { value, enumerable: true, writable: true, configurable: true });
-        return value;
-      },
-    });
+    const next = docWith(state, { lines, changed: [state.blocks.length, 0, 0], also: [], full: false, hint: known.hint });
+    let text = null;
+    Object.defineProperty(next, 'src', { enumerable: true, configurable: true, get: () => (text ??= bom + lines.join('')) });
     pending.follow(lines, pending.line);
     return next;
   }
@@ -372,7 +362,7 @@ export function createView({
         const all = state.blocks.concat(blocks);
         const result = patchBlocks(root, { oldBlocks: state.blocks, oldEls: els, blocks: all, changed: [from, 0, blocks.length] }, safeHtml);
         els = result.els;
-        state = { ...state, blocks: all };
+        state = docWith(state, { blocks: all });
         afterPatch(result.created);
       }
       arrange();
@@ -478,7 +468,7 @@ export function createView({
       }
     }
     editor.clear();
-    state = { ...state, src: source, lines, blocks, full: false };
+    state = docWith(state, { src: source, lines, blocks, full: false });
     els = nextEls;
     return source;
   }
@@ -503,7 +493,7 @@ export function createView({
     }
     editor.clear();
     const source = state.bom + body;
-    state = { ...state, src: source, lines, blocks, full: false };
+    state = docWith(state, { src: source, lines, blocks, full: false });
     return source;
   }
 
