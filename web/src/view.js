@@ -189,12 +189,12 @@ export function createView({
     textLength = src === null ? known.length : src.length;
     const scroll = captureScroll(win, els);
     const caret = editor.editable ? captureSelection(win, root, els) : null;
-    // A document still being built is shown again from the start: its blocks are not all there
-    // to compare with.
+    // A document still being built is shown again from the start, unless the change leaves the
+    // blocks built so far or the rest alone: they are not all there to compare with.
     const partial = rest !== null;
     // A whole text for the one the page holds (a reload, an outside change, a view switched) is
     // mostly the same text: only the span that differs is parsed again, as for a typed change.
-    if (src !== null && !partial && state && state.dir === folder && bomOf(src) === state.bom) {
+    if (src !== null && state && state.dir === folder && bomOf(src) === state.bom) {
       const { start, removed, inserted } = differingSpan(state.src, src);
       known = { ...changeLines(state, start, removed, inserted), length: src.length };
     }
