@@ -327,6 +327,36 @@ describe('edits outside the blocks', () => {
   });
 });
 
+describe('the outline through edits', () => {
+  // Made again from every heading of a long note at each pause in typing, the outline held the
+  // page a fifth of a second on 10 MB: it follows only edits that touch a heading.
+  const LONG = Array.from({ length: 300 }, (_, i) => (i % 10 ? `para ${i}` : `# Head ${i}`)).join('\n\n') + '\n';
+  for (const [name, doc, sizes, typedInto, want] of [
+    ['a paragraph', DOC, undefined, 'Para two', null],
+    ['a heading', DOC, undefined, 'Title', 'Titlex'],
+    ['a paragraph of a long note', LONG, { huge: 50 }, 'para 151', null],
+    ['a heading of a long note', LONG, { huge: 50 }, 'Head 150', 'Head 150x'],
+  ]) {
+    it(`is posted again only after an edit of a heading: ${name}`, async () => {
+      const env = makePage({ sizes });
+      env.page.render(doc, '');
+      env.page.setEditable(true);
+      const { win, root, of, settle, clock } = env;
+      const before = of('outline').length;
+      const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
+      while (walker.nextNode() && walker.currentNode.data !== typedInto);
+      walker.currentNode.appendData('x');
+      await settle();
+      // The write-back, then the outline's wait for typing to pause.
+      clock.advance(1000);
+      clock.advance(1000);
+      assert.ok(of('edit').length > 0, 'the edit was written back');
+      if (!want) assert.equal(of('outline').length, before);
+      else assert.ok(of('outline').at(-1).items.some((h) => h.text === want));
+    });
+  }
+});
+
 describe('the caret through a whole render', () => {
   // The engine's caret left between blocks made every frame after a render cost a second or more
   // on a 20 KB note: a render puts it into the block nearest to where it was.
