@@ -1,11 +1,19 @@
 // Heading anchors and the outline.
 
+// Kept per text: the outline of a long note makes the slugs of thousands of headings again
+// whenever one of them is typed into.
+const slugs = new Map();
+
 export function slugify(text) {
-  const slug = text.toLowerCase().normalize('NFKC')
+  let slug = slugs.get(text);
+  if (slug !== undefined) return slug;
+  slug = text.toLowerCase().normalize('NFKC')
     .replace(/[^\p{L}\p{N}\s_-]/gu, '')
     .trim()
-    .replace(/\s+/g, '-');
-  return slug || 'section';
+    .replace(/\s+/g, '-') || 'section';
+  if (slugs.size >= 50000) slugs.clear();
+  slugs.set(text, slug);
+  return slug;
 }
 
 // Ids depend only on the heading texts in document order: the n-th repeat of
