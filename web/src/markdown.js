@@ -612,18 +612,15 @@ export function updateDocument(md, prev, given, dir, whole = parseDocument, know
     hint: known?.hint,
   };
   if (src !== null) doc.src = src;
-  else {
-    Object.defineProperty(doc, 'src', {
-      enumerable: true,
-      configurable: true,
-      get() {
-        const value = text();
-        Object.defineProperty(doc, 'src', { value, enumerable: true, writable: true, configurable: true });
-        return value;
-      },
-    });
-  }
+  else lazySrc(doc, text);
   return doc;
+}
+
+// A document's whole text, joined from its lines only when asked for, once for the document and
+// every copy `docWith` makes of it.
+export function lazySrc(doc, make) {
+  let value = null;
+  Object.defineProperty(doc, 'src', { enumerable: true, configurable: true, get: () => (value ??= make()) });
 }
 
 // Past this size a whole render shows the first screen's blocks at once and parses the rest a

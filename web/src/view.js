@@ -3,7 +3,7 @@
 // on a window and its content element so that tests can run it on a jsdom document.
 
 import {
-  createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, differingSpan, bomOf, highlight, renderPiece, docWith,
+  createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, differingSpan, bomOf, highlight, renderPiece, docWith, lazySrc,
 } from './markdown.js';
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
@@ -269,8 +269,7 @@ export function createView({
   // document shares: definitions, footnotes).
   function alongside(pending, known, folder) {
     if (!known || !pending || pending.failed || folder !== state.dir || known.oldEnd + 2 >= pending.line) return null;
-    const touched = state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
-    if (touched.some((l) => /\]:|\[\^/.test(l))) return null;
+    if (touchesDefinitions(known)) return null;
     const stub = { start: pending.line, end: state.lines.length, html: null, stub: true };
     const next = updateDocument(md, docWith(state, { blocks: state.blocks.concat(stub) }), null, folder, () => null, known);
     if (!next || next.full) return null;
@@ -290,15 +289,20 @@ export function createView({
   // built while the writer kept typing.
   function beyond(pending, known, folder) {
     if (!known || !pending || pending.failed || folder !== state.dir || known.head <= pending.line) return null;
-    const touched = state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
-    if (touched.some((l) => /\]:|\[\^/.test(l))) return null;
+    if (touchesDefinitions(known)) return null;
     const { lines } = known;
     const { bom } = state;
     const next = docWith(state, { lines, changed: [state.blocks.length, 0, 0], also: [], full: false, hint: known.hint });
-    let text = null;
-    Object.defineProperty(next, 'src', { enumerable: true, configurable: true, get: () => (text ??= bom + lines.join('')) });
+    lazySrc(next, () => bom + lines.join(''));
     pending.follow(lines, pending.line);
     return next;
+  }
+
+  // Whether the lines a change replaced or made hold a link or footnote definition, which the
+  // whole document shares.
+  function touchesDefinitions(known) {
+    const touched = state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
+    return touched.some((l) => /\]:|\[\^/.test(l));
   }
 
   // The line where the first `chars` characters of a document end.
@@ -486,8 +490,8 @@ export function createView({
   // The edited blocks get their new lines; those after them move with them.
   function commitInPlace({ source: body, lines, edits }) {
     const blocks = state.blocks.slice();
-    const at = edits.map(([i]) => i);
-    edited = at.length ? [Math.min(...at), Math.max(...at) - Math.min(...at) + 1] : null;
+    // In the order of the blocks.
+    edited = edits.length ? [edits[0][0], edits[edits.length - 1][0] - edits[0][0] + 1] : null;
     let shift = 0;
     for (let i = 0, k = 0; i < blocks.length; i += 1) {
       const edit = edits[k];
