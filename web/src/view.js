@@ -425,18 +425,14 @@ export function createView({
   function commitEdit() {
     complete();
     if (!state) return null;
-    const before = state.src;
-    const beforeLines = state.lines;
+    const length = textLength;
     const beforeBlocks = state.blocks;
     edited = null;
-    const source = commitPageEdit();
-    if (source === before) return null;
-    const change = {
-      base: version, length: before.length,
-      ...spanBetween(before, source, beforeLines, state.lines, state.bom.length),
-    };
+    const span = commitPageEdit();
+    if (!span) return null;
+    const change = { base: version, length, ...span };
     version += 1;
-    textLength = source.length;
+    textLength = length - span.removed + span.inserted.length;
     // The outline follows only when a heading may have changed: made again from every heading of
     // a 10 MB note at each pause in typing, it held the page a fifth of a second.
     previous = beforeBlocks;
@@ -448,13 +444,15 @@ export function createView({
   // The blocks an edit in place changed, [first, count]; null after one that moved blocks.
   let edited = null;
 
+  // The page's edits made the page's own text; the span of it that changed, or null.
   function commitPageEdit() {
     editor.takeRecords();
     editor.cancelTimer();
-    if (!state) return '';
-    if (!editor.hasChanges()) return state.src;
+    if (!state || !editor.hasChanges()) return null;
     const inPlace = editor.quietly(() => composeInPlace(root, state, editor.changed(), rewrite));
     if (inPlace) return commitInPlace(inPlace);
+    const before = state.src;
+    const beforeLines = state.lines;
     const { source: body, layout, lines } = editor.quietly(() => {
       wrapStrayInline();
       return compose(root, state, editor.isDirty, rewrite);
@@ -484,11 +482,14 @@ export function createView({
     editor.clear();
     state = docWith(state, { src: source, lines, blocks, full: false });
     els = nextEls;
-    return source;
+    return source === before ? null : spanBetween(before, source, beforeLines, lines, state.bom.length);
   }
 
-  // The edited blocks get their new lines; those after them move with them.
-  function commitInPlace({ source: body, lines, edits }) {
+  // The edited blocks get their new lines; those after them move with them. Only the lines
+  // between `first` and the ends differ, so only they are joined to find the span: the whole
+  // text is joined when something asks for it.
+  function commitInPlace({ lines, edits, first, oldEnd, newEnd }) {
+    const beforeLines = state.lines;
     const blocks = state.blocks.slice();
     // In the order of the blocks.
     edited = edits.length ? [edits[0][0], edits[edits.length - 1][0] - edits[0][0] + 1] : null;
@@ -508,9 +509,16 @@ export function createView({
       setRange(els[i], blocks[i]);
     }
     editor.clear();
-    const source = state.bom + body;
-    state = docWith(state, { src: source, lines, blocks, full: false });
-    return source;
+    const { bom } = state;
+    state = docWith(state, { lines, blocks, full: false });
+    lazySrc(state, () => bom + lines.join(''));
+    let start = bom.length;
+    for (let i = 0; i < first; i += 1) start += beforeLines[i].length;
+    const was = beforeLines.slice(first, oldEnd).join('');
+    const now = lines.slice(first, newEnd).join('');
+    if (was === now) return null;
+    const span = spanBetween(was, now);
+    return { ...span, start: start + span.start };
   }
 
   // A block's source as the page would write it: rendered as the page shows
