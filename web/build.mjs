@@ -20,7 +20,7 @@ function outdirFromArgs(argv) {
 
 // Qt 6.4's web engine is Chromium 102; nothing newer may be assumed.
 const common = {
-  bundle: true, format: 'iife', minify: true, target: ['chrome102'], legalComments: 'none', logLevel: 'warning',
+  bundle: true, format: 'iife', minify: !process.env.QV_NOMINIFY, target: ['chrome102'], legalComments: 'none', logLevel: 'warning',
 };
 
 const FONTS = [

@@ -209,7 +209,8 @@ async function main() {
 
       // The whole text sent again with one character different (a reload, an outside change).
       const sentWhole = await evaluate(`(async () => { quorvel.render(qvDocs.large, "file:///docs/"); await qvFrames();
-        const other = qvDocs.large.slice(0, ${offset}) + 'y' + qvDocs.large.slice(${offset});
+        // As the host's text arrives: one flat string, not two slices joined on first use.
+        const other = JSON.parse(JSON.stringify(qvDocs.large.slice(0, ${offset}) + 'y' + qvDocs.large.slice(${offset})));
         const times = [];
         for (let i = 0; i < ${quick ? 4 : 8}; i += 1) times.push(await qvTime(() => quorvel.render(i % 2 ? qvDocs.large : other, "file:///docs/")));
         return times; })()`);
