@@ -209,7 +209,10 @@ QString describe(const std::optional<preview::BridgeMessage> &decoded)
                 QStringList items;
                 for (const auto &item : m.items)
                     items.append(QStringLiteral("%1:%2:%3").arg(item.level).arg(item.text, item.id));
-                return QStringLiteral("outline [%1]").arg(items.join(u','));
+                const QString splice = m.splice ? QStringLiteral(" at %1 -%2 of %3").arg(m.splice->from)
+                                                      .arg(m.splice->removed).arg(m.splice->before)
+                                                : QString();
+                return QStringLiteral("outline [%1]%2").arg(items.join(u','), splice);
             } else if constexpr (std::is_same_v<T, Ready>)
                 return QStringLiteral("ready");
             else if constexpr (std::is_same_v<T, Drawn>)
@@ -241,6 +244,8 @@ private Q_SLOTS:
     void messagesDecodeWithTheirDefaults_data();
     void messagesDecodeWithTheirDefaults();
     void outlineIsReplacedOnlyWhenItDiffers();
+    void aPartOfTheOutlineReplacesItsSpan_data();
+    void aPartOfTheOutlineReplacesItsSpan();
     void resolveIsAnsweredFromAWorkerThread_data();
     void resolveIsAnsweredFromAWorkerThread();
     void findResultsReachTheCompletion_data();
@@ -362,6 +367,12 @@ void TestPreview::messagesDecodeWithTheirDefaults_data()
     QTest::newRow("outline-with-a-non-object")
         << QByteArray(R"({"type":"outline","items":[{"level":1,"text":"A","id":"a"},3]})")
         << "outline []";
+    QTest::newRow("outline-part")
+        << QByteArray(R"({"type":"outline","items":[{"level":2,"text":"B","id":"b"}],"from":1,"removed":1,"before":3})")
+        << "outline [2:B:b] at 1 -1 of 3";
+    QTest::newRow("outline-part-without-a-place")
+        << QByteArray(R"({"type":"outline","items":[],"from":"1","removed":1,"before":3})")
+        << "outline [] at -1 -0 of 0";
     QTest::newRow("rendered") << QByteArray(R"({"type":"rendered","extra":1})") << "rendered";
     QTest::newRow("drawn") << QByteArray(R"({"type":"drawn"})") << "drawn";
 }
@@ -389,6 +400,46 @@ void TestPreview::outlineIsReplacedOnlyWhenItDiffers()
     h.post(R"({"type":"outline"})");
     QCOMPARE(changed.count(), 3);
     QVERIFY(h.model.outline().isEmpty());
+}
+
+void TestPreview::aPartOfTheOutlineReplacesItsSpan_data()
+{
+    QTest::addColumn<QByteArray>("part");
+    QTest::addColumn<QString>("outline");
+    QTest::addColumn<bool>("askedAgain");
+    const auto item = [](const char *text) -> QByteArray {
+        return QByteArray(R"({"level":1,"text":")") + text + R"(","id":")" + text + R"("})";
+    };
+    const auto part = [](const QByteArray &items, int from, int removed, int before) -> QByteArray {
+        return QByteArray(R"({"type":"outline","items":[)") + items + R"(],"from":)"
+               + QByteArray::number(from) + R"(,"removed":)" + QByteArray::number(removed)
+               + R"(,"before":)" + QByteArray::number(before) + '}';
+    };
+    QTest::newRow("middle") << part(item("X"), 1, 1, 3) << "A X C" << false;
+    QTest::newRow("added-at-the-end") << part(item("D") + ',' + item("E"), 3, 0, 3) << "A B C D E" << false;
+    QTest::newRow("removed-at-the-start") << part({}, 0, 2, 3) << "C" << false;
+    QTest::newRow("made-from-another-outline") << part(item("X"), 1, 1, 4) << "A B C" << true;
+    QTest::newRow("past-the-end") << part(item("X"), 2, 2, 3) << "A B C" << true;
+    QTest::newRow("negative") << part(item("X"), -1, 1, 3) << "A B C" << true;
+    QTest::newRow("without-a-place")
+        << QByteArray(R"({"type":"outline","items":[],"from":null,"removed":0,"before":3})") << "A B C" << true;
+}
+
+void TestPreview::aPartOfTheOutlineReplacesItsSpan()
+{
+    QFETCH(QByteArray, part);
+    QFETCH(QString, outline);
+    QFETCH(bool, askedAgain);
+    Harness h;
+    h.post(R"({"type":"outline","items":[{"level":1,"text":"A","id":"A"},{"level":1,"text":"B","id":"B"},)"
+           R"({"level":1,"text":"C","id":"C"}]})");
+    h.calls.clear();
+    h.post(part.constData());
+    QStringList texts;
+    for (const auto &item : h.model.outline())
+        texts.append(item.text);
+    QCOMPARE(texts.join(u' '), outline);
+    QCOMPARE(h.scripts().contains(preview::pagecommand::kOutlineAgain), askedAgain);
 }
 
 void TestPreview::resolveIsAnsweredFromAWorkerThread_data()

@@ -143,8 +143,19 @@ std::optional<BridgeMessage> decodeMessage(const QJsonObject &body)
             return message::PasteImage{*data};
         return std::nullopt;
     }
-    if (type == u"outline")
-        return message::Outline{outlineItems(body.value(QStringLiteral("items")))};
+    if (type == u"outline") {
+        message::Outline outline{outlineItems(body.value(QStringLiteral("items"))), std::nullopt};
+        if (body.contains(QStringLiteral("from"))) {
+            // A part that does not say where it goes is asked for again whole, never guessed.
+            const auto from = integer(body.value(QStringLiteral("from")));
+            const auto removed = integer(body.value(QStringLiteral("removed")));
+            const auto before = integer(body.value(QStringLiteral("before")));
+            outline.splice = message::OutlineSplice{};
+            if (from && removed && before)
+                outline.splice = message::OutlineSplice{*from, *removed, *before};
+        }
+        return outline;
+    }
     if (type == u"link")
         return message::Link{stringOrEmpty(body, QStringLiteral("href")),
                              stringOrEmpty(body, QStringLiteral("written"))};

@@ -24,7 +24,10 @@ struct Edit { qint64 base = 0; qint64 start = 0; qint64 removed = 0; qint64 leng
 struct Undo {};
 struct Redo {};
 struct PasteImage { QString data; };
-struct Outline { core::Outline items; };
+// The whole outline; or, with `splice`, the items that replace `removed` of them from `from`
+// in the outline the page sent before, `before` items long (a long note's heading edit).
+struct OutlineSplice { qsizetype from = -1; qsizetype removed = 0; qsizetype before = 0; };
+struct Outline { core::Outline items; std::optional<OutlineSplice> splice; };
 struct Link { QString href; QString written; };
 struct Wikilink { QString target; QString heading; };
 struct ContextMenu { QString link; };
@@ -76,6 +79,8 @@ QString setEditable(bool editable);
 // of a file that starts with one must come back whole, so it travels as JSON.
 inline const QString kFlushEdit = QStringLiteral("JSON.stringify(quorvel.flushEdit())");
 QString cancelEdit();
+// The page sends its whole outline again: a part of it did not fit the one the host holds.
+inline const QString kOutlineAgain = QStringLiteral("quorvel.outlineAgain()");
 QString placeCaret(qsizetype offset);
 inline const QString kRecheckSpelling = QStringLiteral("quorvel.recheckSpelling()");
 QString format(const QString &key);

@@ -604,7 +604,7 @@ struct BridgeMessageHandler
     void operator()(const message::Undo &) { c.undo(false); }
     void operator()(const message::Redo &) { c.undo(true); }
     void operator()(const message::PasteImage &m) { c.handlePasteImage(m.data); }
-    void operator()(const message::Outline &m) { c.handleOutline(m.items); }
+    void operator()(const message::Outline &m) { c.handleOutline(m); }
     void operator()(const message::Link &m)
     {
         if (c.m_model)
@@ -678,10 +678,25 @@ void PreviewController::handleReady()
         sendEditable();
 }
 
-void PreviewController::handleOutline(const core::Outline &items)
+void PreviewController::handleOutline(const message::Outline &outline)
 {
-    if (m_model)
-        m_model->setOutline(items);
+    if (!m_model)
+        return;
+    if (!outline.splice) {
+        m_model->setOutline(outline.items);
+        return;
+    }
+    const auto [from, removed, before] = *outline.splice;
+    const core::Outline &items = m_model->outline();
+    if (from < 0 || removed < 0 || before != items.size() || from + removed > items.size()) {
+        run(pagecommand::kOutlineAgain);
+        return;
+    }
+    core::Outline spliced = items.first(from);
+    spliced.reserve(before - removed + outline.items.size());
+    spliced.append(outline.items);
+    spliced.append(items.sliced(from + removed));
+    m_model->setOutline(spliced);
 }
 
 void PreviewController::handleRendered()

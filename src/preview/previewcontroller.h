@@ -171,7 +171,7 @@ private:
     void handlePasteImage(const QString &data);
     void handleRendered();
     void handleResolve(const QStringList &targets);
-    void handleOutline(const core::Outline &items);
+    void handleOutline(const message::Outline &outline);
     void findScript(const QString &script, FindCompletion completion);
 
     QPointer<core::DocumentModel> m_model;

@@ -17,7 +17,9 @@ export const message = Object.freeze({
   edit: (change) => ({ type: 'edit', ...editBody(change) }),
   undo: () => ({ type: 'undo' }),
   redo: () => ({ type: 'redo' }),
-  outline: (items) => ({ type: 'outline', items }),
+  // With `splice` ({ from, removed, before }): the items that replace `removed` of the outline
+  // last sent, `before` items long, from `from`.
+  outline: (items, splice = null) => ({ type: 'outline', items, ...splice }),
   resolve: (targets) => ({ type: 'resolve', targets }),
   find: ({ count, index }) => ({ type: 'find', count, index }),
   scroll: (fraction) => ({ type: 'scroll', fraction }),
@@ -86,6 +88,7 @@ export function createHost({ view, formatter, gestures, history }) {
     cancelEdit() {
       view.cancelEdit();
     },
+    outlineAgain: () => view.outlineAgain(),
     serialize: () => view.serialize(),
     // `now`: nobody waits on the page but the caller, so what is left is done at once.
     // `laidOut`: the page is shown or printed, so its images and fonts count too.

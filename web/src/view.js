@@ -54,7 +54,8 @@ export function createView({
   let version = 0;
   // The length of the text the page holds, which a change must fit.
   let textLength = 0;
-  let outlineJson = '';
+  // The outline as last sent; null when the host is to get it whole.
+  let outlineSent = null;
   let outlineTimer = null;
 
   const editor = createEditor({ win, root, onChange: () => postEdit() });
@@ -144,7 +145,7 @@ export function createView({
   // The outline changes only when a heading does; typing in a paragraph of a long note then
   // sends nothing.
   function reportOutline(changed) {
-    if (changed && outlineJson) {
+    if (changed && outlineSent) {
       const [first, removed, added] = changed;
       const touched = (blocks, from, n) => blocks.slice(from, from + n).some((b) => b.heading);
       if (!touched(previous, first, removed) && !touched(state.blocks, first, added)) return;
@@ -162,10 +163,29 @@ export function createView({
     if (outlineTimer !== null) win.clearTimeout(outlineTimer);
     outlineTimer = null;
     const items = applyHeadingIds(state.blocks, els);
-    const json = JSON.stringify(items);
-    if (json === outlineJson) return;
-    outlineJson = json;
-    post(message.outline(items));
+    const before = outlineSent;
+    outlineSent = items;
+    if (!before) {
+      post(message.outline(items));
+      return;
+    }
+    // Only the headings that differ travel: the thousands of a long note, sent and taken apart
+    // whole after each heading edit, held both the page and the window for a tenth of a second.
+    const same = (a, b) => a.level === b.level && a.text === b.text && a.id === b.id;
+    const n = Math.min(before.length, items.length);
+    let head = 0;
+    while (head < n && same(before[head], items[head])) head += 1;
+    let tail = 0;
+    while (tail < n - head && same(before[before.length - 1 - tail], items[items.length - 1 - tail])) tail += 1;
+    if (head === n && before.length === items.length) return;
+    post(message.outline(items.slice(head, items.length - tail),
+      { from: head, removed: before.length - head - tail, before: before.length }));
+  }
+
+  // The host holds another outline than the one last sent: the next goes whole.
+  function outlineAgain() {
+    outlineSent = null;
+    if (state) reportOutline(null);
   }
   let previous = [];
 
@@ -395,7 +415,7 @@ export function createView({
         afterPatch(result.created);
       });
     }
-    outlineJson = '';
+    outlineSent = null;
     reportDocument(null);
     if (finder.query) post(message.find(finder.refresh()));
     restDone?.resolve();
@@ -677,6 +697,7 @@ export function createView({
     // nothing typed into it since.
     holds: (base) => Boolean(state) && base === version && !editor.hasChanges(),
     textLength: () => textLength,
+    outlineAgain,
     complete,
     applyChange,
     postEdit,

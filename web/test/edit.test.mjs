@@ -215,9 +215,9 @@ const LOCAL_EDITS = [
 describe('edits stay local', () => {
   for (const [name, src, headings, shownBefore] of LOCAL_EDITS) {
     it(name, async () => {
-      const { root, page, settle, win, of } = editing(shownBefore ?? src);
+      const { root, page, settle, win, outline } = editing(shownBefore ?? src);
       if (shownBefore) page.render(src, '');
-      assert.deepEqual(of('outline').at(-1).items.map((h) => h.text), headings);
+      assert.deepEqual(outline().map((h) => h.text), headings);
       assert.equal(page.flushEdit(), src, 'nothing typed, yet the text changed');
       const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
       while (walker.nextNode() && !walker.currentNode.data.includes('EDIT'));
@@ -331,17 +331,19 @@ describe('the outline through edits', () => {
   // Made again from every heading of a long note at each pause in typing, the outline held the
   // page a fifth of a second on 10 MB: it follows only edits that touch a heading.
   const LONG = Array.from({ length: 300 }, (_, i) => (i % 10 ? `para ${i}` : `# Head ${i}`)).join('\n\n') + '\n';
-  for (const [name, doc, sizes, typedInto, want] of [
+  for (const [name, doc, sizes, typedInto, want, sent] of [
     ['a paragraph', DOC, undefined, 'Para two', null],
     ['a heading', DOC, undefined, 'Title', 'Titlex'],
     ['a paragraph of a long note', LONG, { huge: 50 }, 'para 151', null],
-    ['a heading of a long note', LONG, { huge: 50 }, 'Head 150', 'Head 150x'],
+    ['a heading of a long note', LONG, { huge: 50 }, 'Head 150', 'Head 150x', 1],
+    // Every later heading of the same name is numbered anew.
+    ['a repeated heading', LONG.replace(/Head \d+/g, 'Same'), { huge: 50 }, 'Same', 'Samex', 30],
   ]) {
     it(`is posted again only after an edit of a heading: ${name}`, async () => {
       const env = makePage({ sizes });
       env.page.render(doc, '');
       env.page.setEditable(true);
-      const { win, root, of, settle, clock } = env;
+      const { win, root, of, outline, settle, clock } = env;
       const before = of('outline').length;
       const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
       while (walker.nextNode() && walker.currentNode.data !== typedInto);
@@ -352,7 +354,18 @@ describe('the outline through edits', () => {
       clock.advance(1000);
       assert.ok(of('edit').length > 0, 'the edit was written back');
       if (!want) assert.equal(of('outline').length, before);
-      else assert.ok(of('outline').at(-1).items.some((h) => h.text === want));
+      else {
+        assert.ok(outline().some((h) => h.text === want));
+        // What the host puts together is the outline of the text written back.
+        const fresh = makePage();
+        fresh.page.render(env.page.flushEdit(), '');
+        assert.deepEqual(outline(), fresh.outline());
+        if (sent) assert.equal(of('outline').at(-1).items.length, sent, 'only the headings that changed travel');
+        // A host that holds another outline asks for it whole.
+        env.page.outlineAgain();
+        assert.equal(of('outline').at(-1).from, undefined);
+        assert.deepEqual(of('outline').at(-1).items, fresh.outline());
+      }
     });
   }
 });

@@ -94,6 +94,13 @@ export function makePage({ runScripts, sizes } = {}) {
     },
   };
   const of = (type) => messages.filter((m) => m.type === type);
+  // The outline as the host holds it: a part replaces its span of the one before, which must
+  // be as long as the page says.
+  const outline = () => of('outline').reduce((held, m) => {
+    if (m.from === undefined) return m.items;
+    assert.equal(held.length, m.before, 'a part of the outline made from another one');
+    return [...held.slice(0, m.from), ...m.items, ...held.slice(m.from + m.removed)];
+  }, []);
   // The first message of a type, posted already or still to come: work the
   // page finishes later (a FileReader) is awaited as the message itself.
   const posted = (type) => new Promise((resolve) => {
@@ -107,7 +114,7 @@ export function makePage({ runScripts, sizes } = {}) {
   // after it runs after it (timers of one delay keep their order), so this
   // waits for that task, not for a length of time.
   const tasksRun = () => new Promise((r) => setTimeout(r, 0));
-  return { dom, win, doc: win.document, root, page, messages, of, posted, clock, settle, tasksRun, navigations };
+  return { dom, win, doc: win.document, root, page, messages, of, outline, posted, clock, settle, tasksRun, navigations };
 }
 
 // Fixture files hold cases as
