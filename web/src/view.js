@@ -10,7 +10,7 @@ import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
 import { shelve, unshelve, SHELF, topNodes, firstBlock } from './shelves.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
-import { applyHeadingIds } from './headings.js';
+import { makeOutline, updateOutline } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, capturePoint, restoreSelection, placeSelection } from './selection.js';
 import { createEditor } from './editor.js';
@@ -33,7 +33,6 @@ const SLICE_MS = 8;
 // a page out of sight gets no frames.
 const FIRST_FRAME_WAIT_MS = 100;
 // The pause in typing after which a long note's outline follows its headings.
-const OUTLINE_QUIET_MS = 300;
 
 // The start of a link reference definition (a footnote's is no link's).
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
@@ -56,7 +55,6 @@ export function createView({
   let textLength = 0;
   // The outline as last sent; null when the host is to get it whole.
   let outlineSent = null;
-  let outlineTimer = null;
 
   const editor = createEditor({ win, root, onChange: () => postEdit() });
   const finder = createFinder(root);
@@ -142,27 +140,16 @@ export function createView({
     post(message.drawn());
   }
 
+  // The outline of the blocks shown, carried over each change from the blocks before it.
+  let outline = null;
+
   // The outline changes only when a heading does; typing in a paragraph of a long note then
-  // sends nothing.
+  // sends nothing. `changed` ([first, removed, added]) is the change from `previous`.
   function reportOutline(changed) {
-    if (changed && outlineSent) {
-      const [first, removed, added] = changed;
-      const touched = (blocks, from, n) => blocks.slice(from, from + n).some((b) => b.heading);
-      if (!touched(previous, first, removed) && !touched(state.blocks, first, added)) return;
-      // The ids and the outline of a long note are made again from all its headings: while
-      // its headings are typed into, once the typing pauses.
-      if (state.blocks.length > sizes.huge) {
-        if (outlineTimer !== null) win.clearTimeout(outlineTimer);
-        outlineTimer = win.setTimeout(() => {
-          outlineTimer = null;
-          if (state) reportOutline(null);
-        }, OUTLINE_QUIET_MS);
-        return;
-      }
-    }
-    if (outlineTimer !== null) win.clearTimeout(outlineTimer);
-    outlineTimer = null;
-    const items = applyHeadingIds(state.blocks, els);
+    outline = changed && outline?.of === previous
+      ? updateOutline(outline, state.blocks, els, changed)
+      : makeOutline(state.blocks, els);
+    const { items } = outline;
     const before = outlineSent;
     outlineSent = items;
     if (!before) {
@@ -171,7 +158,7 @@ export function createView({
     }
     // Only the headings that differ travel: the thousands of a long note, sent and taken apart
     // whole after each heading edit, held both the page and the window for a tenth of a second.
-    const same = (a, b) => a.level === b.level && a.text === b.text && a.id === b.id;
+    const same = (a, b) => a === b || (a.level === b.level && a.text === b.text && a.id === b.id);
     const n = Math.min(before.length, items.length);
     let head = 0;
     while (head < n && same(before[head], items[head])) head += 1;
@@ -456,12 +443,22 @@ export function createView({
     const change = { base: version, length, ...span };
     version += 1;
     textLength = length - span.removed + span.inserted.length;
-    // The outline follows only when a heading may have changed: made again from every heading of
-    // a 10 MB note at each pause in typing, it held the page a fifth of a second.
+    // The outline follows the blocks edited; after an edit that moved blocks, those whose heading
+    // is not the one they had.
     previous = beforeBlocks;
-    reportOutline(edited ? [edited[0], edited[1], edited[1]] : [0, beforeBlocks.length, state.blocks.length]);
+    reportOutline(edited ? [edited[0], edited[1], edited[1]] : headingsChanged(beforeBlocks, state.blocks));
     previous = [];
     return change;
+  }
+
+  // [first, removed, added]: the blocks between the first and the last whose heading changed.
+  function headingsChanged(before, after) {
+    const n = Math.min(before.length, after.length);
+    let head = 0;
+    while (head < n && before[head].heading === after[head].heading) head += 1;
+    let tail = 0;
+    while (tail < n - head && before[before.length - 1 - tail].heading === after[after.length - 1 - tail].heading) tail += 1;
+    return [head, before.length - head - tail, after.length - head - tail];
   }
 
   // The blocks an edit in place changed, [first, count]; null after one that moved blocks.

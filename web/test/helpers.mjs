@@ -134,3 +134,17 @@ export function readFixtures(url) {
   }
   return cases;
 }
+
+// A seeded generator, so that a failing run can be run again.
+export function random(seed) {
+  let a = seed >>> 0;
+  const next = () => {
+    a = (a + 0x6D2B79F5) >>> 0;
+    let t = a;
+    t = Math.imul(t ^ (t >>> 15), t | 1);
+    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+  const int = (n) => Math.floor(next() * n);
+  return { next, int, pick: (xs) => xs[int(xs.length)] };
+}

@@ -3,25 +3,13 @@
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
-import { makePage } from './helpers.mjs';
+import { makePage, random } from './helpers.mjs';
 import { canonical } from '../bench/harness.mjs';
 import { createMarkdown, parseDocument, updateDocument, beginDocument, changeLines, splitLines } from '../src/markdown.js';
 import { topNodes } from '../src/shelves.js';
 
 const SEED = Number(process.env.QUORVEL_SEED ?? 20261207);
 
-export function random(seed) {
-  let a = seed >>> 0;
-  const next = () => {
-    a = (a + 0x6D2B79F5) >>> 0;
-    let t = a;
-    t = Math.imul(t ^ (t >>> 15), t | 1);
-    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
-    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-  };
-  const int = (n) => Math.floor(next() * n);
-  return { next, int, pick: (xs) => xs[int(xs.length)] };
-}
 
 const vault = new URL('../../examples/vault/', import.meta.url);
 function notes(dir) {
@@ -181,7 +169,7 @@ describe('random edits', () => {
   for (const [how, sizes, whole] of [['', undefined, false], [' on shelves', { huge: 0, shelf: 3 }, false], [' sent as whole texts', undefined, true]]) it(`the page shows what a full render shows after deltas${how}, and refuses ones that do not apply`, () => {
     const rng = random(SEED + 1);
     const original = DOCS[0];
-    const { page, root } = makePage({ sizes });
+    const { page, root, outline } = makePage({ sizes });
     page.render(original, 'file:///v/', 1);
     let text = original;
     for (let v = 1; v < 120; v += 1) {
@@ -201,6 +189,7 @@ describe('random edits', () => {
         const fresh = makePage();
         fresh.page.render(text, 'file:///v/');
         assert.equal(canonical(root), canonical(fresh.root), `after delta ${v}`);
+        assert.deepEqual(outline(), fresh.outline(), `the host's outline after delta ${v}`);
         // The text the page made up from its changes, as it gives it back.
         assert.equal(page.flushEdit(), text, `text after delta ${v}`);
       }

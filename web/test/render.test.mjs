@@ -1,8 +1,8 @@
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { makePage, readFixtures } from './helpers.mjs';
+import { makePage, random, readFixtures } from './helpers.mjs';
 import { canonical, canonicalHtml } from '../bench/harness.mjs';
-import { slugify, headingIds } from '../src/headings.js';
+import { slugify, headingIds, makeOutline, updateOutline } from '../src/headings.js';
 
 describe('render', () => {
   for (const c of readFixtures(new URL('./fixtures/render.txt', import.meta.url))) {
@@ -62,5 +62,25 @@ describe('headings', () => {
 
   it('numbers repeats per slug', () => {
     assert.deepEqual(headingIds([{ text: 'A' }, { text: 'a' }, { text: 'B' }, { text: 'A' }]), ['a', 'a-1', 'b', 'a-2']);
+  });
+
+  // Few names, so that slugs repeat and changes renumber headings far from them.
+  it('an outline carried over changes of blocks is the one made afresh', () => {
+    const rng = random(Number(process.env.QUORVEL_SEED ?? 7));
+    const block = () => ({ heading: rng.next() < 0.6 ? { level: 1 + rng.int(3), text: rng.pick(['A', 'a', 'B', 'A 1', 'a-1']) } : null });
+    let blocks = Array.from({ length: 30 }, block);
+    let els = blocks.map(() => ({}));
+    let outline = makeOutline(blocks, els);
+    for (let step = 0; step < 400; step += 1) {
+      const first = rng.int(blocks.length + 1);
+      const removed = Math.min(blocks.length - first, rng.int(4));
+      const added = Array.from({ length: rng.int(4) }, block);
+      blocks = blocks.slice(0, first).concat(added, blocks.slice(first + removed));
+      els = els.slice(0, first).concat(added.map(() => ({})), els.slice(first + removed));
+      outline = updateOutline(outline, blocks, els, [first, removed, added.length]);
+      const fresh = makeOutline(blocks, blocks.map(() => ({})));
+      assert.deepEqual(outline.items, fresh.items, `step ${step}`);
+      assert.deepEqual(els.filter((_, i) => blocks[i].heading).map((el) => el.id), fresh.items.map((h) => h.id));
+    }
   });
 });
