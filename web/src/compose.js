@@ -91,12 +91,32 @@ function fixEnd(out, state, eol) {
 // top-level node its new line range and lines are the source's lines with
 // their breaks.
 export function compose(root, state, isDirty, rewrite) {
+  const { lines, layout } = composeNodes(topNodes(root), state, isDirty, rewrite, -1, state.blocks.length);
+  return { source: lines.join(''), layout, lines };
+}
+
+// The nodes that stand where the blocks between `before` and `after` stood, written as the
+// lines that take the place of lines [from, to) of the source: those of the block `before`
+// (-1: from the start) through those of the block `after` (the number of blocks: to the end).
+// `nodes` holds the elements of both when there are such blocks, which must be clean; nothing
+// outside them changed. Returns { lines, layout, from, to } with layout in the new lines.
+export function composeNodes(nodes, state, isDirty, rewrite, before, after) {
+  const { blocks } = state;
   const eol = eolOf(state.lines);
-  const index = new Map(state.blocks.map((b, i) => [b, i]));
-  const gaps = gapsOf(state);
+  const toEnd = after >= blocks.length;
+  const from = before < 0 ? 0 : blocks[before].start;
+  const to = toEnd ? state.lines.length : blocks[after].end;
+  // The lines between one block and the next, as the blocks before them end.
+  const gaps = [];
+  let prevEnd = before < 0 ? 0 : blocks[before].end;
+  for (let k = before + 1; k <= Math.min(after, blocks.length - 1); k += 1) {
+    gaps[k] = state.lines.slice(prevEnd, Math.max(prevEnd, blocks[k].start));
+    prevEnd = Math.max(prevEnd, blocks[k].end);
+  }
+  if (toEnd) gaps[blocks.length] = state.lines.slice(prevEnd);
   const out = [];
   const layout = [];
-  let next = 0; // first original block whose gap is not written yet
+  let next = before < 0 ? 0 : before; // first original block whose gap is not written yet
   let needBlank = false;
   const ensureBlank = () => {
     if (out.length && !blank(out[out.length - 1])) out.push(eol);
@@ -127,7 +147,7 @@ export function compose(root, state, isDirty, rewrite) {
     run = [];
   };
 
-  for (const node of topNodes(root)) {
+  for (const node of nodes) {
     if (node.nodeType === 3 && !node.data.trim()) continue;
     if (node.nodeType !== 1 || (!isBlockElement(node) && !blockOf(node))) {
       if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
@@ -135,8 +155,8 @@ export function compose(root, state, isDirty, rewrite) {
     }
     flushRun();
     const block = blockOf(node);
-    const i = block ? index.get(block) : undefined;
-    if (i === undefined || i < next) {
+    const i = block ? indexOf(blocks, block) : -1;
+    if (i < 0 || i < next) {
       writeNew([node], node);
       continue;
     }
@@ -144,7 +164,8 @@ export function compose(root, state, isDirty, rewrite) {
     // it: only its own lines are written anew.
     const lines = isDirty(node) ? rewritten(state, block, node, eol, rewrite) : state.lines.slice(block.start, block.end);
     if (!lines.length) continue;
-    pushLines(mergeGaps(gaps, next, i + 1));
+    // The block the nodes follow starts them, with the lines before it left where they are.
+    if (i !== before) pushLines(mergeGaps(gaps, next, i + 1));
     // New blocks before this one may need a blank line to end them.
     if (needBlank) ensureBlank();
     needBlank = false;
@@ -155,19 +176,23 @@ export function compose(root, state, isDirty, rewrite) {
     prevList = null;
   }
   flushRun();
-  const rest = mergeGaps(gaps, next, gaps.length);
-  if (needBlank && rest.length && !blank(rest[0])) ensureBlank();
-  out.push(...rest);
-  fixBreaks(out, state, eol);
+  if (toEnd) {
+    const rest = mergeGaps(gaps, next, blocks.length + 1);
+    if (needBlank && rest.length && !blank(rest[0])) ensureBlank();
+    out.push(...rest);
+  }
+  // Only the last line of the file goes without a break.
+  if (to === state.lines.length) fixBreaks(out, state, eol);
+  else for (let k = 0; k < out.length; k += 1) if (!breakOf(out[k])) out[k] += eol;
   for (const entry of layout) {
     entry[1] = Math.min(entry[1], out.length);
     entry[2] = Math.min(entry[2], out.length);
   }
-  return { source: out.join(''), layout, lines: out };
+  return { lines: out, layout, from, to };
 }
 
 // The index of `block` in the blocks, which are in the order of their lines.
-function indexOf(blocks, block) {
+export function indexOf(blocks, block) {
   let lo = 0;
   let hi = blocks.length;
   while (lo < hi) {

@@ -8,6 +8,8 @@ export const EDIT_DELAY_MS = 300;
 
 export function createEditor({ win, root, onChange }) {
   const dirty = new Set();
+  // Top-level nodes taken out, so that a write-back can tell where the page changed.
+  const removed = new Set();
   let editable = false;
   let timer = null;
   let paused = 0;
@@ -24,6 +26,7 @@ export function createEditor({ win, root, onChange }) {
     for (const r of records) {
       if (holdsBlocks(root, r.target)) {
         r.addedNodes.forEach((n) => dirty.add(n));
+        r.removedNodes.forEach((n) => removed.add(n));
         if (r.removedNodes.length) dirty.add(root);
       } else {
         markNode(r.target);
@@ -56,6 +59,7 @@ export function createEditor({ win, root, onChange }) {
     },
     isDirty: (el) => dirty.has(el),
     changed: () => [...dirty],
+    removed: () => [...removed],
     hasChanges: () => dirty.size > 0,
     // Changes made by the page itself (rendering, find highlights, diagrams)
     // are no edits.
@@ -72,8 +76,13 @@ export function createEditor({ win, root, onChange }) {
       const records = observer.takeRecords();
       if (records.length && !paused) {
         for (const r of records) {
-          if (holdsBlocks(root, r.target)) r.addedNodes.forEach((n) => dirty.add(n));
-          else markNode(r.target);
+          if (holdsBlocks(root, r.target)) {
+            r.addedNodes.forEach((n) => dirty.add(n));
+            r.removedNodes.forEach((n) => removed.add(n));
+            if (r.removedNodes.length) dirty.add(root);
+          } else {
+            markNode(r.target);
+          }
         }
       }
     },
@@ -88,6 +97,7 @@ export function createEditor({ win, root, onChange }) {
       timer = null;
       const els = [...dirty].filter((n) => n !== root && placed(root, n));
       dirty.clear();
+      removed.clear();
       return els;
     },
     cancelTimer() {

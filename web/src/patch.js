@@ -79,16 +79,10 @@ function anchorAt(root, els, from) {
   return null;
 }
 
-// The range attributes go into the markup itself, which is far cheaper than
-// setting them on thousands of fresh elements afterwards.
-function withRange(html, block) {
-  return html.replace(/^<([a-zA-Z][a-zA-Z0-9]*)/, `<$1 data-from="${block.start}" data-to="${block.end}"`);
-}
-
 function createElements(doc, blocks, html) {
   const template = doc.createElement('template');
   if (!blocks.length) return { fragment: template.content, els: [] };
-  template.innerHTML = blocks.map((b) => withRange(html(b), b)).join('');
+  template.innerHTML = blocks.map((b) => html(b)).join('');
   const els = elementChildren(template.content);
   if (els.length === blocks.length) return { fragment: template.content, els };
   return wrapEach(doc, blocks, html);
@@ -120,13 +114,11 @@ export function elementChildren(parent) {
   return out;
 }
 
-// Every top-level element carries its block's source line range [from, to).
+// Every top-level element carries its block, with the block's source line range [start, end).
+// As a property only: kept in attributes too, a line break near the top of a long note set
+// two of them on each of a quarter of a million elements below it.
 export function setRange(el, block) {
-  const prev = el.qvBlock;
   el.qvBlock = block;
-  if (prev && prev.start === block.start && prev.end === block.end) return;
-  el.setAttribute('data-from', String(block.start));
-  el.setAttribute('data-to', String(block.end));
 }
 
 export function blockOf(el) {

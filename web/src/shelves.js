@@ -42,6 +42,33 @@ export function nextTopNode(node) {
   return null;
 }
 
+// The top-level node after (or before) `node`, across shelves; from `root`, the first (or last).
+export function topAfter(root, node) {
+  return topStep(root, node, 'nextSibling', 'firstChild');
+}
+
+export function topBefore(root, node) {
+  return topStep(root, node, 'previousSibling', 'lastChild');
+}
+
+function topStep(root, node, sibling, child) {
+  let parent = node === root ? root : node.parentNode;
+  let n = node === root ? root[child] : node[sibling];
+  for (;;) {
+    if (n) {
+      if (parent === root && n.qvShelf) {
+        if (n[child]) return n[child];
+        n = n[sibling];
+        continue;
+      }
+      return n;
+    }
+    if (parent === root || !parent?.qvShelf) return null;
+    n = parent[sibling];
+    parent = root;
+  }
+}
+
 // The first and the last block element, across shelves.
 export function firstBlock(root) {
   for (let n = root.firstElementChild; n; n = n.nextElementSibling) {

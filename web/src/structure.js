@@ -100,9 +100,6 @@ export function installStructure({ win, root, editable, formatter }) {
   function takeOver(old, fresh) {
     if (old.qvBlock && !old.isConnected && placed(root, fresh) && !fresh.qvBlock) {
       fresh.qvBlock = old.qvBlock;
-      for (const name of ['data-from', 'data-to']) {
-        if (old.hasAttribute(name)) fresh.setAttribute(name, old.getAttribute(name));
-      }
     }
     return fresh;
   }

@@ -8,13 +8,13 @@ import {
 import { createLateHighlighter } from './highlightlater.js';
 import { createSanitizer } from './sanitize.js';
 import { patchBlocks, blockOf, setRange, dropStrays } from './patch.js';
-import { shelve, unshelve, SHELF, topNodes, firstBlock } from './shelves.js';
+import { shelve, unshelve, SHELF, topNodes, firstBlock, placed, topAfter, topBefore } from './shelves.js';
 import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNodes } from './serialize.js';
 import { makeOutline, updateOutline } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, capturePoint, restoreSelection, placeSelection } from './selection.js';
 import { createEditor } from './editor.js';
-import { compose, composeInPlace, listMarker } from './compose.js';
+import { compose, composeInPlace, composeNodes, indexOf as blockIndex, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
 import { createFinder } from './find.js';
 import { applyTheme, isDark, themeStyle } from './theme.js';
@@ -25,6 +25,8 @@ import { taskIndexOfLine } from './tasks.js';
 import { message } from './protocol.js';
 
 const HUGE_BLOCKS = 2000;
+// How far from a change a write-back looks for the unchanged blocks around it; -1: it does not.
+const AROUND = 400;
 // A large document's first render shows this much at once (more than a screen holds), then
 // builds the rest in slices of a few milliseconds.
 const FIRST_SCREEN_CHARS = 24000;
@@ -40,7 +42,7 @@ const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 export function createView({
   win, root, post, diagramScript = 'mermaid.js', sizes: given = {},
 }) {
-  const sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS, huge: HUGE_BLOCKS, shelf: SHELF, ...given };
+  const sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS, huge: HUGE_BLOCKS, shelf: SHELF, around: AROUND, ...given };
   const doc = win.document;
   const md = createMarkdown();
   const sanitize = createSanitizer(win);
@@ -471,6 +473,8 @@ export function createView({
     if (!state || !editor.hasChanges()) return null;
     const inPlace = editor.quietly(() => composeInPlace(root, state, editor.changed(), rewrite));
     if (inPlace) return commitInPlace(inPlace);
+    const around = commitAround();
+    if (around !== undefined) return around;
     const before = state.src;
     const beforeLines = state.lines;
     const { source: body, layout, lines } = editor.quietly(() => {
@@ -495,7 +499,11 @@ export function createView({
     if (tail?.tail) {
       const el = els[els.length - 1];
       if (el?.isConnected && !nextEls.includes(el)) {
-        blocks.push({ ...tail, start: lines.length, end: lines.length });
+        // The element must hold the block it stands for: one left with the block before was
+        // taken for new at the next write-back, and the note's footnotes written twice.
+        const moved = { ...tail, start: lines.length, end: lines.length };
+        setRange(el, moved);
+        blocks.push(moved);
         nextEls.push(el);
       }
     }
@@ -529,16 +537,133 @@ export function createView({
       setRange(els[i], blocks[i]);
     }
     editor.clear();
+    state = withLines(lines, blocks);
+    return lineChange(beforeLines, first, oldEnd, lines.slice(first, newEnd));
+  }
+
+  // The document with new lines and blocks; its text joined only when asked for.
+  function withLines(lines, blocks) {
     const { bom } = state;
-    state = docWith(state, { lines, blocks, full: false });
-    lazySrc(state, () => bom + lines.join(''));
-    let start = bom.length;
+    const next = docWith(state, { lines, blocks, full: false });
+    lazySrc(next, () => bom + lines.join(''));
+    return next;
+  }
+
+  // The change that put `now` in place of lines [first, oldEnd) of `beforeLines`, or null.
+  function lineChange(beforeLines, first, oldEnd, now) {
+    let start = state.bom.length;
     for (let i = 0; i < first; i += 1) start += beforeLines[i].length;
     const was = beforeLines.slice(first, oldEnd).join('');
-    const now = lines.slice(first, newEnd).join('');
-    if (was === now) return null;
-    const span = spanBetween(was, now);
+    const made = now.join('');
+    if (was === made) return null;
+    const span = spanBetween(was, made);
     return { ...span, start: start + span.start };
+  }
+
+  // The page's edits written back as the lines of the blocks between the unchanged ones around
+  // them: a line break typed into a long note wrote back every block of it, half a second on
+  // 10 MB. Undefined when the changes cannot be told apart so (a shelf taken out, a change far
+  // from any unchanged block); the whole page is written then.
+  function commitAround() {
+    const AROUND = sizes.around;
+    if (AROUND < 0) return undefined;
+    const { blocks } = state;
+    const removed = new Set(editor.removed());
+    const indexOfNode = (node) => {
+      const block = blockOf(node);
+      const i = block && !block.tail ? blockIndex(blocks, block) : -1;
+      return i >= 0 && els[i] === node ? i : -1;
+    };
+    const clean = (node) => node.nodeType === 1 && !editor.isDirty(node) && !removed.has(node)
+      && placed(root, node) && indexOfNode(node) >= 0;
+    let before = Infinity;
+    let after = -1;
+    const mark = (lo, hi) => {
+      before = Math.min(before, lo);
+      after = Math.max(after, hi);
+    };
+    // A node the page gained lies between the unchanged blocks on either side of it.
+    const around = (node) => {
+      let p = topBefore(root, node);
+      for (let k = 0; p && !clean(p); k += 1, p = topBefore(root, p)) if (k > AROUND) return false;
+      let q = topAfter(root, node);
+      for (let k = 0; q && !clean(q); k += 1, q = topAfter(root, q)) if (k > AROUND) return false;
+      mark(p ? indexOfNode(p) : -1, q ? indexOfNode(q) : blocks.length);
+      return true;
+    };
+    for (const node of removed) {
+      if (node.qvShelf) return undefined;
+      const block = blockOf(node);
+      const i = block && !block.tail ? blockIndex(blocks, block) : -1;
+      if (i >= 0) mark(i - 1, i + 1);
+    }
+    for (const node of editor.changed()) {
+      if (node === root) continue;
+      if (node.qvShelf) return undefined;
+      if (!placed(root, node)) continue;
+      const i = removed.has(node) ? -1 : indexOfNode(node);
+      if (i >= 0) mark(i - 1, i + 1);
+      else if (!around(node)) return undefined;
+    }
+    if (before === Infinity) return undefined;
+    before = Math.max(before, -1);
+    after = Math.min(after, blocks.length);
+    for (let k = 0; before >= 0 && !clean(els[before]); k += 1, before -= 1) if (k > AROUND) return undefined;
+    for (let k = 0; after < blocks.length && !clean(els[after]); k += 1, after += 1) if (k > AROUND) return undefined;
+    if (after === blocks.length && blocks[blocks.length - 1]?.tail) return undefined;
+    const between = () => {
+      const nodes = [];
+      const end = after < blocks.length ? els[after] : null;
+      let last = before;
+      for (let n = before < 0 ? topAfter(root, root) : els[before]; n; n = topAfter(root, n)) {
+        nodes.push(n);
+        // What stands between them is in order, and none of it is an unchanged block from
+        // elsewhere: else the changes were not all seen.
+        if (clean(n)) {
+          const i = indexOfNode(n);
+          if (i < last || i > after) return null;
+          last = i;
+        }
+        if (n === end) return nodes;
+        if (nodes.length > 8 * AROUND) return null;
+      }
+      return end ? null : nodes;
+    };
+    const first = between();
+    if (!first) return undefined;
+    editor.quietly(() => wrapStrayInline(first.filter((n) => n !== els[before] && n !== els[after])));
+    const nodes = between();
+    if (!nodes) return undefined;
+    const beforeLines = state.lines;
+    const { lines: mid, layout, from, to } = editor.quietly(() => composeNodes(nodes, state, editor.isDirty, rewrite, before, after));
+    const shift = mid.length - (to - from);
+    const lo = Math.max(before, 0);
+    const hi = Math.min(after, blocks.length - 1) + 1;
+    const midBlocks = [];
+    const midEls = [];
+    for (const [node, start, end] of layout) {
+      if (node.nodeType !== 1) continue;
+      const old = blockOf(node);
+      const range = { start: start + from, end: end + from };
+      const block = old && !editor.isDirty(node) && !removed.has(node)
+        ? { ...old, ...range }
+        : { ...range, html: null, raw: false, heading: headingOf(node), wikilinks: null };
+      setRange(node, block);
+      midBlocks.push(block);
+      midEls.push(node);
+    }
+    const laterEls = els.slice(hi);
+    const later = shift
+      ? blocks.slice(hi).map((b, k) => {
+        const moved = { ...b, start: b.start + shift, end: b.end + shift };
+        setRange(laterEls[k], moved);
+        return moved;
+      })
+      : blocks.slice(hi);
+    editor.clear();
+    els = els.slice(0, lo).concat(midEls, laterEls);
+    state = withLines(beforeLines.slice(0, from).concat(mid, beforeLines.slice(to)), blocks.slice(0, lo).concat(midBlocks, later));
+    return lineChange(beforeLines, from, to, mid);
   }
 
   // A block's source as the page would write it: rendered as the page shows
@@ -557,7 +682,7 @@ export function createView({
 
   // Text typed outside any block (into an empty page, say) becomes a
   // paragraph, so that every top-level node is a block element.
-  function wrapStrayInline() {
+  function wrapStrayInline(nodes = topNodes(root)) {
     const sel = win.getSelection();
     const saved = sel.rangeCount ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
     let run = [];
@@ -571,7 +696,7 @@ export function createView({
       }
       run = [];
     };
-    for (const node of topNodes(root)) {
+    for (const node of nodes) {
       if (node.nodeType === 1 && (isBlockElement(node) || blockOf(node))) flush();
       else if (node.nodeType === 1 || node.nodeType === 3) run.push(node);
     }

@@ -24,10 +24,10 @@ describe('incremental update', () => {
     const { page, root } = makePage();
     page.render(DOC, '');
     const last = root.lastElementChild;
-    assert.equal(last.getAttribute('data-from'), String(DOC.split('\n').indexOf('Last.')));
+    assert.equal(last.qvBlock.start, DOC.split('\n').indexOf('Last.'));
     page.render(DOC.replace('Paragraph 3 with', 'Paragraph 3\nwith'), '');
     assert.equal(root.lastElementChild, last);
-    assert.equal(last.getAttribute('data-from'), String(DOC.split('\n').indexOf('Last.') + 1));
+    assert.equal(last.qvBlock.start, DOC.split('\n').indexOf('Last.') + 1);
   });
 
   // Each edit, rendered incrementally, must give exactly what a fresh render
@@ -54,7 +54,7 @@ describe('incremental update', () => {
       const full = makePage();
       full.page.render(next, '');
       assert.equal(canonical(inc.root), canonical(full.root));
-      const ranges = (root) => [...root.children].map((el) => `${el.getAttribute('data-from')}-${el.getAttribute('data-to')}`);
+      const ranges = (root) => [...root.children].map((el) => `${el.qvBlock.start}-${el.qvBlock.end}`);
       assert.deepEqual(ranges(inc.root), ranges(full.root));
     });
   }

@@ -143,7 +143,7 @@ describe('random edits', () => {
       // line the rest is built from, or anywhere.
       const r = rng.next();
       const lastBuilt = [...topNodes(p.root)].filter((n) => n.nodeType === 1).at(-1);
-      const restLine = Number(lastBuilt?.getAttribute('data-to') ?? 0);
+      const restLine = lastBuilt?.qvBlock?.end ?? 0;
       const restAt = text.split('\n').slice(0, restLine).join('\n').length;
       const [from, to] = r < 0.6 ? [0, 150] : r < 0.85 ? [Math.max(0, restAt - 60), Math.min(text.length, restAt + 60)] : [0, text.length];
       const near = edit(rng, text.slice(from, to));
@@ -257,8 +257,7 @@ describe('random edits', () => {
         const text = rng.pick(texts);
         text.insertData(rng.int(text.data.length + 1), 'Z');
         await settle();
-        const from = Number(el.getAttribute('data-from'));
-        const to = Number(el.getAttribute('data-to'));
+        const { start: from, end: to } = el.qvBlock;
         const after = page.flushEdit().split('\n');
         const before = original.split('\n');
         const tail = before.length - to;
@@ -268,4 +267,60 @@ describe('random edits', () => {
       }
     }
   });
+});
+
+// A line break, a deleted block, a pasted paragraph, two blocks joined: written back as the
+// blocks between the unchanged ones around them, the text is the one the whole page gives.
+describe('write-back around structural edits', () => {
+  const elements = (root) => topNodes(root).filter((n) => n.nodeType === 1);
+  const OPS = [
+    ['split', (doc, el, k) => {
+      const text = el.nodeName === 'P' && [...el.childNodes].find((n) => n.nodeType === 3 && n.data.length > 1);
+      if (!text) return;
+      const p = doc.createElement('p');
+      p.append(text.splitText(k % text.data.length));
+      while (text.nextSibling) p.append(text.nextSibling);
+      el.after(p);
+    }],
+    ['remove', (doc, el) => el.remove()],
+    ['insert', (doc, el, k) => {
+      const p = doc.createElement('p');
+      p.textContent = `Pasted ${k}`;
+      (k % 2 ? el.after(p) : el.before(p));
+    }],
+    ['join', (doc, el) => {
+      const next = el.nextElementSibling;
+      if (!next || el.nodeName !== 'P' || next.nodeName !== 'P') return;
+      el.append(...next.childNodes);
+      next.remove();
+    }],
+    ['type', (doc, el) => el.append(doc.createTextNode(' typed'))],
+  ];
+  for (const [how, sizes] of [['', {}], [' on shelves', { huge: 0, shelf: 3 }]]) {
+    it(`writes what a whole write-back writes${how}`, async () => {
+      const rng = random(SEED + 5);
+      for (let round = 0; round < 60; round += 1) {
+        const text = rng.pick(DOCS).slice(0, 6000);
+        const pages = [makePage({ sizes }), makePage({ sizes: { ...sizes, around: -1 } })];
+        for (const { page } of pages) {
+          page.render(text, '');
+          page.setEditable(true);
+        }
+        // Twice: the second edit finds the lines of the blocks where the first left them.
+        for (let time = 0; time < 3; time += 1) {
+          const ops = Array.from({ length: 1 + rng.int(3) }, () => [rng.pick(OPS), rng.next(), rng.int(1000)]);
+          for (const { root, win, settle } of pages) {
+            for (const [[, op], where, k] of ops) {
+              const els = elements(root);
+              if (els.length) op(win.document, els[Math.floor(where * els.length)], k);
+            }
+            await settle();
+          }
+          const message = `round ${round}.${time}: ${ops.map(([[name]]) => name).join(', ')}`;
+          const [around, whole] = pages.map(({ page }) => page.flushEdit());
+          assert.equal(around, whole, message);
+        }
+      }
+    });
+  }
 });
