@@ -207,6 +207,18 @@ async function main() {
         console.log(`  a key at the start of ${`${kind},`.padEnd(22)} median ${f(median(times))}, worst ${f(Math.max(...times))} (target 16 ms)`);
       }
 
+      // A line break near the top: every block below moves down a line.
+      const breaks = await evaluate(`(async () => { quorvel.render(qvDocs.large, "file:///docs/", 0); await qvFrames();
+        const at = qvDocs.large.indexOf('\\n', 2000) + 1; const times = []; let length = qvDocs.large.length;
+        for (let i = 0; i < ${quick ? 4 : 8}; i += 1) {
+          const typed = i % 2 === 0;
+          length += typed ? 1 : -1;
+          const d = { base: i, version: i + 1, start: at, removed: typed ? 0 : 1, inserted: typed ? '\\n' : '', length };
+          times.push(await qvTime(() => { if (!quorvel.update(d)) throw new Error('the page refused a change'); }));
+        }
+        return times; })()`);
+      console.log(`  a line break near the top, and its backspace: median ${f(median(breaks))}, worst ${f(Math.max(...breaks))} (target 16 ms)`);
+
       // The whole text sent again with one character different (a reload, an outside change).
       const sentWhole = await evaluate(`(async () => { quorvel.render(qvDocs.large, "file:///docs/"); await qvFrames();
         // As the host's text arrives: one flat string, not two slices joined on first use.
@@ -242,6 +254,18 @@ async function main() {
           await new Promise((r) => setTimeout(r, 100));
         }
         quorvel.flushEdit();
+        // A line break typed near the top, written back: the blocks below it move down.
+        const top = ps.slice(3).find((el) => el.firstChild?.nodeType === 3 && el.firstChild.length > 10);
+        top.scrollIntoView({ block: 'center' });
+        const splits = [];
+        for (let i = 0; i < ${quick ? 4 : 8}; i += 1) {
+          getSelection().collapse(top.firstChild, 5);
+          document.execCommand('insertParagraph');
+          const t0 = performance.now();
+          quorvel.flushEdit();
+          splits.push(performance.now() - t0);
+          await qvFrames();
+        }
         // The write-back by itself, as after a pause in typing: one key, then the edit taken.
         const flushes = [];
         for (let i = 0; i < ${quick ? 5 : 15}; i += 1) {
@@ -251,9 +275,10 @@ async function main() {
           flushes.push(performance.now() - t0);
           await qvFrames();
         }
-        return { times, flushes }; })()`);
+        return { times, flushes, splits }; })()`);
       console.log(`  a key typed in the editing view to the second frame: median ${f(median(keyed.times))}, worst ${f(Math.max(...keyed.times))}`);
       console.log(`  the write-back of that typing after a pause:   median ${f(median(keyed.flushes))}, worst ${f(Math.max(...keyed.flushes))} (target 16 ms)`);
+      console.log(`  the write-back of a line break near the top:   median ${f(median(keyed.splits))}, worst ${f(Math.max(...keyed.splits))} (target 16 ms)`);
       const busy = async () => (await Performance.getMetrics()).metrics.find((m) => m.name === 'TaskDuration').value;
       const busyOver = async (seconds) => {
         const t0 = await busy();
