@@ -6,7 +6,7 @@ import { holdsBlocks, placed } from './shelves.js';
 
 export const EDIT_DELAY_MS = 300;
 
-export function createEditor({ win, root, onChange }) {
+export function createEditor({ win, root, onChange, onInput = () => {} }) {
   const dirty = new Set();
   // Top-level nodes taken out, so that a write-back can tell where the page changed.
   const removed = new Set();
@@ -23,6 +23,7 @@ export function createEditor({ win, root, onChange }) {
 
   const observer = new win.MutationObserver((records) => {
     if (paused) return;
+    onInput();
     for (const r of records) {
       if (holdsBlocks(root, r.target)) {
         r.addedNodes.forEach((n) => dirty.add(n));

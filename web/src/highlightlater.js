@@ -6,7 +6,8 @@
 
 const BUDGET_MS = 6;
 
-export function createLateHighlighter(win, { highlight, quietly }) {
+// `wait()`: how long to hold off, in milliseconds, so that typing goes first.
+export function createLateHighlighter(win, { highlight, quietly, wait = () => 0 }) {
   let queue = [];
   let head = 0;
   let scheduled = false;
@@ -16,6 +17,12 @@ export function createLateHighlighter(win, { highlight, quietly }) {
 
   function tick(budget = BUDGET_MS) {
     scheduled = false;
+    const later = budget === BUDGET_MS ? wait() : 0;
+    if (later > 0) {
+      scheduled = true;
+      win.setTimeout(tick, later);
+      return;
+    }
     const end = now() + budget;
     quietly(() => {
       while (head < queue.length && now() < end) {

@@ -73,7 +73,9 @@ export function makePage({ runScripts, sizes } = {}) {
       w.resolve(m);
     }
   };
-  const raw = createPage({ win, root, post, ...(sizes ? { sizes } : {}) });
+  // The page's own clock is the wall clock, which these timers do not follow: what waits for a
+  // pause in typing does not wait here unless a test asks for it.
+  const raw = createPage({ win, root, post, sizes: { typingPause: 0, ...sizes } });
   const page = {
     ...raw,
     render(markdown, ...rest) {

@@ -181,6 +181,26 @@ describe('a large document', () => {
     });
   }
 
+  // Built in the frame of a key, the rest made that key's frame three times as long.
+  it('builds the rest while the keys pause, not between them', () => {
+    const p = makePage({ sizes: { ...sizes, typingPause: 200 } });
+    let t = 0;
+    Object.defineProperty(p.win, 'performance', { value: { now: () => t }, configurable: true });
+    p.page.render(LARGE, '', 1);
+    const shown = () => topNodes(p.root).filter((n) => n.nodeType === 1).length;
+    const first = shown();
+    p.page.update({ base: 1, version: 2, start: 0, removed: 0, inserted: 'x', length: LARGE.length + 1 });
+    for (let i = 0; i < 20; i += 1) {
+      t += 9;
+      p.clock.advance(9);
+    }
+    assert.equal(shown(), first, 'built while typing');
+    t += 100;
+    p.clock.advance(100);
+    built(p);
+    assert.equal(canonical(p.root), canonical(full(`x${LARGE}`).root));
+  });
+
   it('follows a long note\'s headings, and gives them their ids, sending only what changed', () => {
     const p = makePage({ sizes: { huge: 50 } });
     p.page.render(LARGE, '', 1);
