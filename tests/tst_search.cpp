@@ -14,6 +14,7 @@
 
 using quorvel::vault::SearchDatabase;
 using quorvel::vault::SearchIndex;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -112,6 +113,8 @@ private Q_SLOTS:
     void quickOpenFindsByLetters();
     void headingsCutSections_data();
     void headingsCutSections();
+    void snippetsShowEachHitsOwnMatch_data();
+    void snippetsShowEachHitsOwnMatch();
     void twoInstancesShareOneDatabase();
     void cleanupTestCase();
 
@@ -237,6 +240,9 @@ void TestSearch::backlinksFollowChanges()
         // The line around the link and the heading above it, to open the note there.
         QCOMPARE(found.linked.first().context, QStringLiteral("See Target Note here."));
         QCOMPARE(found.linked.first().heading, QStringLiteral("Part"));
+        QCOMPARE(found.unlinked.first().context.trimmed(),
+                 QString(u"The "_s + SearchDatabase::kMatchStart + u"target note"_s + SearchDatabase::kMatchEnd
+                         + u", unlinked."_s));
     }
 }
 
@@ -428,6 +434,56 @@ void TestSearch::headingsCutSections()
                          + section.text.simplified());
         QCOMPARE(found, sections);
     }
+}
+
+void TestSearch::snippetsShowEachHitsOwnMatch_data()
+{
+    QTest::addColumn<QString>("query");
+    // "note: the snippet with its marks as [ and ]", in the order of the hits.
+    // The note named by the query is found by its name: its text has no mark.
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("word") << "plum"
+                          << QStringList{"Plum.md: a plum named so", "Red.md: the [plum] is red and ripe",
+                                         "Blue.md: [plum] under the blue sky",
+                                         "Green.md: green [plum] then a pear"};
+    QTest::newRow("prefix") << "plu*"
+                            << QStringList{"Plum.md: a plum named so", "Red.md: the [plum] is red and ripe",
+                                           "Blue.md: [plum] under the blue sky",
+                                           "Green.md: green [plum] then a pear", "Many.md: [plural] forms"};
+    QTest::newRow("phrase") << "\"green plum\"" << QStringList{"Green.md: [green plum] then a pear"};
+    QTest::newRow("excluded") << "plum -blue"
+                              << QStringList{"Plum.md: a plum named so", "Red.md: the [plum] is red and ripe",
+                                             "Green.md: green [plum] then a pear"};
+}
+
+void TestSearch::snippetsShowEachHitsOwnMatch()
+{
+    QFETCH(QString, query);
+    QFETCH(QStringList, expected);
+    Vault vault;
+    // Each note's words are its own, so a snippet shown with another's hit would tell.
+    vault.write({
+        "Plum.md: a plum named so",
+        "Red.md: the plum is red and ripe",
+        "Blue.md: # Sky\nplum under the blue sky",
+        "Green.md: # Orchard\nno fruit here\n# Trees\ngreen plum then a pear",
+        "Many.md: plural forms",
+    });
+    SearchIndex index(vault.dir.path(), vault.database());
+    QVERIFY(waitIdle(index));
+    const auto hits = answer(index, &SearchIndex::searched, [&] { return index.search(query); })
+                          .value<QList<quorvel::vault::SearchHit>>();
+    QStringList found;
+    for (const auto &hit : hits) {
+        QString snippet = hit.snippet;
+        snippet.replace(SearchDatabase::kMatchStart, u'[').replace(SearchDatabase::kMatchEnd, u']');
+        found.append(vault.relative(hit.path) + u": "_s + snippet.trimmed());
+    }
+    // The ranking among the notes that only say the word is the engine's: compared as a set.
+    QCOMPARE(QSet<QString>(found.cbegin(), found.cend()), QSet<QString>(expected.cbegin(), expected.cend()));
+    QCOMPARE(found.size(), expected.size());
+    if (!found.isEmpty())
+        QCOMPARE(found.first(), expected.first());
 }
 
 void TestSearch::twoInstancesShareOneDatabase()
