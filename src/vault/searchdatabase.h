@@ -99,7 +99,7 @@ struct SearchDatabasePutting
 class SearchDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     // The most sections a query ranks; see ranked().
     static constexpr int kRankedSections = 10'000;
     static constexpr QChar kMatchStart = QChar(0x01);
