@@ -113,6 +113,8 @@ private Q_SLOTS:
     void quickOpenFindsByLetters();
     void headingsCutSections_data();
     void headingsCutSections();
+    void readerLinesKeepWhatAReaderSees_data();
+    void readerLinesKeepWhatAReaderSees();
     void snippetsShowEachHitsOwnMatch_data();
     void snippetsShowEachHitsOwnMatch();
     void twoInstancesShareOneDatabase();
@@ -434,6 +436,36 @@ void TestSearch::headingsCutSections()
                          + section.text.simplified());
         QCOMPARE(found, sections);
     }
+}
+
+void TestSearch::readerLinesKeepWhatAReaderSees_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("seen");
+    // Each rule between runs of plain text, at the start and at the end of the line.
+    QTest::newRow("plain") << "just words, and punctuation." << "just words, and punctuation.";
+    QTest::newRow("emphasis") << "*a* b **c** d" << "a b c d";
+    QTest::newRow("strike and mark") << "x ~~gone~~ y ==hi== z ~ = w" << "x gone y hi z ~ = w";
+    QTest::newRow("underscores") << "_em_ snake_case_name __b__" << "em snake_case_name b";
+    QTest::newRow("escapes") << "\\*not emphasis\\* a\\b" << "*not emphasis* a\\b";
+    QTest::newRow("code span") << "run `a *b* c` now" << "run a *b* c now";
+    QTest::newRow("wikilinks") << "see [[Note|alias]] and ![[Pic.png]] end" << "see alias and Pic.png end";
+    QTest::newRow("links") << "a [label](http://x.y/z) b ![alt](p.png) c [ref][1] d" << "a label b alt c ref d";
+    QTest::newRow("footnote") << "word[^1] more" << "word more";
+    QTest::newRow("autolink and tag") << "<http://a.b> and <b>bold</b>" << "http://a.b and  bold";
+    QTest::newRow("entities") << "A&amp;B &lt;x&gt; &copy;" << "A&B <x> &copy;";
+    QTest::newRow("table") << "| a | b |" << "a   b";
+    QTest::newRow("control and tab") << QString(u"a\u0001b\tc"_s) << QString(u"a b\tc"_s);
+    QTest::newRow("heading") << "## Title *x* ##" << "Title x";
+    QTest::newRow("quote and list") << "> - item !bang" << "item !bang";
+    QTest::newRow("accents and emoji") << "Crème brûlée \U0001F600 _ok_" << "Crème brûlée \U0001F600 ok";
+}
+
+void TestSearch::readerLinesKeepWhatAReaderSees()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, seen);
+    QCOMPARE(quorvel::vault::readerLine(line), seen);
 }
 
 void TestSearch::snippetsShowEachHitsOwnMatch_data()
