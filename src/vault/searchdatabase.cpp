@@ -500,15 +500,24 @@ bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const Note
 bool SearchDatabase::putStart(const QString &path, const FileStamp &stamp)
 {
     m_putting.reset();
-    if (!remove(path))
-        return false;
-    Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
-    if (!note)
-        return false;
-    bind(note.get(), 1, path);
-    sqlite3_bind_int64(note.get(), 2, stamp.modified);
-    sqlite3_bind_int64(note.get(), 3, stamp.size);
-    if (!check(sqlite3_step(note.get())))
+    const auto insert = [&] {
+        Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
+        if (!note)
+            return SQLITE_ERROR;
+        bind(note.get(), 1, path);
+        sqlite3_bind_int64(note.get(), 2, stamp.modified);
+        sqlite3_bind_int64(note.get(), 3, stamp.size);
+        return sqlite3_step(note.get());
+    };
+    // Most notes put are new to the database (all of them in a first index): what was known of
+    // one is looked for and removed only when its path turns out to be taken.
+    int code = insert();
+    if (code == SQLITE_CONSTRAINT) {
+        if (!remove(path))
+            return false;
+        code = insert();
+    }
+    if (!check(code))
         return false;
     m_putting.emplace();
     m_putting->id = sqlite3_last_insert_rowid(m_db);
