@@ -253,6 +253,7 @@ void TestSearch::aBadDatabaseIsMadeAgain_data()
     QTest::addColumn<QString>("damage");
     QTest::newRow("garbage") << "garbage";
     QTest::newRow("older schema") << "older";
+    QTest::newRow("schema with prefixes") << "prefixes";
     QTest::newRow("truncated") << "truncated";
     QTest::newRow("kept") << "";
 }
@@ -284,6 +285,16 @@ void TestSearch::aBadDatabaseIsMadeAgain()
         QCOMPARE(sqlite3_open(QFile::encodeName(vault.database()).constData(), &db), SQLITE_OK);
         QCOMPARE(sqlite3_exec(db, "CREATE TABLE notes(path TEXT); INSERT INTO notes VALUES('x');"
                                   "PRAGMA user_version = 0", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    } else if (damage == u"prefixes") {
+        // The layout before the index of prefixes was dropped, its notes' stamps as they are:
+        // only the version number tells that its words must be read again.
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(vault.database()).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "DROP TABLE words; CREATE VIRTUAL TABLE words USING fts5(title, heading,"
+                                  " body, tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');"
+                                  "PRAGMA user_version = 1", nullptr, nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
     }
