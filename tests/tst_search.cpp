@@ -14,6 +14,7 @@
 
 using quorvel::vault::SearchDatabase;
 using quorvel::vault::SearchIndex;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -112,6 +113,10 @@ private Q_SLOTS:
     void quickOpenFindsByLetters();
     void headingsCutSections_data();
     void headingsCutSections();
+    void readerLinesKeepWhatAReaderSees_data();
+    void readerLinesKeepWhatAReaderSees();
+    void snippetsShowEachHitsOwnMatch_data();
+    void snippetsShowEachHitsOwnMatch();
     void twoInstancesShareOneDatabase();
     void cleanupTestCase();
 
@@ -237,6 +242,9 @@ void TestSearch::backlinksFollowChanges()
         // The line around the link and the heading above it, to open the note there.
         QCOMPARE(found.linked.first().context, QStringLiteral("See Target Note here."));
         QCOMPARE(found.linked.first().heading, QStringLiteral("Part"));
+        QCOMPARE(found.unlinked.first().context.trimmed(),
+                 QString(u"The "_s + SearchDatabase::kMatchStart + u"target note"_s + SearchDatabase::kMatchEnd
+                         + u", unlinked."_s));
     }
 }
 
@@ -245,6 +253,7 @@ void TestSearch::aBadDatabaseIsMadeAgain_data()
     QTest::addColumn<QString>("damage");
     QTest::newRow("garbage") << "garbage";
     QTest::newRow("older schema") << "older";
+    QTest::newRow("schema with prefixes") << "prefixes";
     QTest::newRow("truncated") << "truncated";
     QTest::newRow("kept") << "";
 }
@@ -276,6 +285,16 @@ void TestSearch::aBadDatabaseIsMadeAgain()
         QCOMPARE(sqlite3_open(QFile::encodeName(vault.database()).constData(), &db), SQLITE_OK);
         QCOMPARE(sqlite3_exec(db, "CREATE TABLE notes(path TEXT); INSERT INTO notes VALUES('x');"
                                   "PRAGMA user_version = 0", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    } else if (damage == u"prefixes") {
+        // The layout before the index of prefixes was dropped, its notes' stamps as they are:
+        // only the version number tells that its words must be read again.
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(vault.database()).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "DROP TABLE words; CREATE VIRTUAL TABLE words USING fts5(title, heading,"
+                                  " body, tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');"
+                                  "PRAGMA user_version = 1", nullptr, nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
     }
@@ -428,6 +447,86 @@ void TestSearch::headingsCutSections()
                          + section.text.simplified());
         QCOMPARE(found, sections);
     }
+}
+
+void TestSearch::readerLinesKeepWhatAReaderSees_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("seen");
+    // Each rule between runs of plain text, at the start and at the end of the line.
+    QTest::newRow("plain") << "just words, and punctuation." << "just words, and punctuation.";
+    QTest::newRow("emphasis") << "*a* b **c** d" << "a b c d";
+    QTest::newRow("strike and mark") << "x ~~gone~~ y ==hi== z ~ = w" << "x gone y hi z ~ = w";
+    QTest::newRow("underscores") << "_em_ snake_case_name __b__" << "em snake_case_name b";
+    QTest::newRow("escapes") << "\\*not emphasis\\* a\\b" << "*not emphasis* a\\b";
+    QTest::newRow("code span") << "run `a *b* c` now" << "run a *b* c now";
+    QTest::newRow("wikilinks") << "see [[Note|alias]] and ![[Pic.png]] end" << "see alias and Pic.png end";
+    QTest::newRow("links") << "a [label](http://x.y/z) b ![alt](p.png) c [ref][1] d" << "a label b alt c ref d";
+    QTest::newRow("footnote") << "word[^1] more" << "word more";
+    QTest::newRow("autolink and tag") << "<http://a.b> and <b>bold</b>" << "http://a.b and  bold";
+    QTest::newRow("entities") << "A&amp;B &lt;x&gt; &copy;" << "A&B <x> &copy;";
+    QTest::newRow("table") << "| a | b |" << "a   b";
+    QTest::newRow("control and tab") << QString(u"a\u0001b\tc"_s) << QString(u"a b\tc"_s);
+    QTest::newRow("heading") << "## Title *x* ##" << "Title x";
+    QTest::newRow("quote and list") << "> - item !bang" << "item !bang";
+    QTest::newRow("accents and emoji") << "Crème brûlée \U0001F600 _ok_" << "Crème brûlée \U0001F600 ok";
+}
+
+void TestSearch::readerLinesKeepWhatAReaderSees()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, seen);
+    QCOMPARE(quorvel::vault::readerLine(line), seen);
+}
+
+void TestSearch::snippetsShowEachHitsOwnMatch_data()
+{
+    QTest::addColumn<QString>("query");
+    // "note: the snippet with its marks as [ and ]", in the order of the hits.
+    // The note named by the query is found by its name: its text has no mark.
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("word") << "plum"
+                          << QStringList{"Plum.md: a plum named so", "Red.md: the [plum] is red and ripe",
+                                         "Blue.md: [plum] under the blue sky",
+                                         "Green.md: green [plum] then a pear"};
+    QTest::newRow("prefix") << "plu*"
+                            << QStringList{"Plum.md: a plum named so", "Red.md: the [plum] is red and ripe",
+                                           "Blue.md: [plum] under the blue sky",
+                                           "Green.md: green [plum] then a pear", "Many.md: [plural] forms"};
+    QTest::newRow("phrase") << "\"green plum\"" << QStringList{"Green.md: [green plum] then a pear"};
+    QTest::newRow("excluded") << "plum -blue"
+                              << QStringList{"Plum.md: a plum named so", "Red.md: the [plum] is red and ripe",
+                                             "Green.md: green [plum] then a pear"};
+}
+
+void TestSearch::snippetsShowEachHitsOwnMatch()
+{
+    QFETCH(QString, query);
+    QFETCH(QStringList, expected);
+    Vault vault;
+    // Each note's words are its own, so a snippet shown with another's hit would tell.
+    vault.write({
+        "Plum.md: a plum named so",
+        "Red.md: the plum is red and ripe",
+        "Blue.md: # Sky\nplum under the blue sky",
+        "Green.md: # Orchard\nno fruit here\n# Trees\ngreen plum then a pear",
+        "Many.md: plural forms",
+    });
+    SearchIndex index(vault.dir.path(), vault.database());
+    QVERIFY(waitIdle(index));
+    const auto hits = answer(index, &SearchIndex::searched, [&] { return index.search(query); })
+                          .value<QList<quorvel::vault::SearchHit>>();
+    QStringList found;
+    for (const auto &hit : hits) {
+        QString snippet = hit.snippet;
+        snippet.replace(SearchDatabase::kMatchStart, u'[').replace(SearchDatabase::kMatchEnd, u']');
+        found.append(vault.relative(hit.path) + u": "_s + snippet.trimmed());
+    }
+    // The ranking among the notes that only say the word is the engine's: compared as a set.
+    QCOMPARE(QSet<QString>(found.cbegin(), found.cend()), QSet<QString>(expected.cbegin(), expected.cend()));
+    QCOMPARE(found.size(), expected.size());
+    if (!found.isEmpty())
+        QCOMPARE(found.first(), expected.first());
 }
 
 void TestSearch::twoInstancesShareOneDatabase()

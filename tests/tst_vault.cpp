@@ -79,6 +79,8 @@ private Q_SLOTS:
     void targetsResolve();
     void aPathUnderTheRootNeedsNoBuild();
     void aNoteAddedAfterTheBuildIsFoundOnceTheBuildIsStale();
+    void aRebuildKnowsTheTreeAsItIsNow_data();
+    void aRebuildKnowsTheTreeAsItIsNow();
     void linkTargets_data();
     void linkTargets();
     void wikilinksBecomeLinksForAWordFile_data();
@@ -224,6 +226,55 @@ void TestVault::aNoteAddedAfterTheBuildIsFoundOnceTheBuildIsStale()
     QCOMPARE(t.relative(index.resolve("New")), "-"); // the build is fresh: no rebuild
     VaultIndexProbe::age(index);
     QCOMPARE(t.relative(index.resolve("New")), "n/New.md");
+}
+
+void TestVault::aRebuildKnowsTheTreeAsItIsNow_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("expected"); // "-" for none
+    const QStringList tree{".obsidian/", "a/Note.md", "b/Note.md", "c/Only.md", "c/Other.md"};
+    QTest::newRow("nothing changed") << tree << QStringList{} << QStringList{} << "Only" << "c/Only.md";
+    // A name that led to two notes now leads to the one left.
+    QTest::newRow("one of two removed") << tree << QStringList{} << QStringList{"a/Note.md"} << "Note"
+                                        << "b/Note.md";
+    QTest::newRow("the only one removed") << tree << QStringList{} << QStringList{"c/Only.md"} << "Only"
+                                          << "-";
+    QTest::newRow("moved") << tree << QStringList{"d/Only.md"} << QStringList{"c/Only.md"} << "Only"
+                           << "d/Only.md";
+    // Written in its case, the new one wins over the old one of the same name.
+    QTest::newRow("a second of its name") << tree << QStringList{"d/only.md"} << QStringList{} << "only"
+                                          << "d/only.md";
+    QTest::newRow("new name") << tree << QStringList{"e/New.md"} << QStringList{} << "New" << "e/New.md";
+    QTest::newRow("renamed in its case") << tree << QStringList{"c/ONLY.md"} << QStringList{"c/Only.md"}
+                                         << "only" << "c/ONLY.md";
+}
+
+void TestVault::aRebuildKnowsTheTreeAsItIsNow()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, removed);
+    QFETCH(QString, target);
+    QFETCH(QString, expected);
+    const Tree t(before);
+    const auto index = VaultIndexProbe::fresh(t.path(""));
+    index->files();
+    for (const QString &entry : added)
+        t.add(entry);
+    for (const QString &entry : removed)
+        QVERIFY(QFile::remove(t.path(entry)));
+    index->rebuild();
+    QStringList now;
+    for (const QString &entry : before + added) {
+        if (!entry.endsWith(u'/') && !removed.contains(entry))
+            now.append(t.path(entry));
+    }
+    now.sort();
+    QCOMPARE(index->files(), now);
+    QCOMPARE(t.relative(index->resolve(target)), expected);
 }
 
 void TestVault::linkTargets_data()

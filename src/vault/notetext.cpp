@@ -142,12 +142,43 @@ const struct
 } kEntities[] = {{u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'},
                  {u"&nbsp;", u' '}, {u"&#39;", u'\''}, {u"&apos;", u'\''}};
 
+// A character none of the rules below looks at.
+bool isPlain(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\\':
+    case u'`':
+    case u'!':
+    case u'[':
+    case u'<':
+    case u'&':
+    case u'*':
+    case u'~':
+    case u'=':
+    case u'_':
+    case u'|':
+        return false;
+    default:
+        return c.unicode() >= 0x20 || c == u'\t';
+    }
+}
+
 void appendInline(QStringView text, QString &out)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
     while (i < n) {
         const QChar c = text[i];
+        // Most of a note is plain text: copied a run at a time, not looked at a character at a
+        // time by every rule.
+        if (isPlain(c)) {
+            qsizetype end = i + 1;
+            while (end < n && isPlain(text[end]))
+                ++end;
+            out += text.mid(i, end - i);
+            i = end;
+            continue;
+        }
         if (c == u'\\' && i + 1 < n && text[i + 1].isPunct()) {
             out += text[i + 1];
             i += 2;

@@ -116,9 +116,11 @@ constexpr const char *kSchema[] = {
     "CREATE TABLE sections(id INTEGER PRIMARY KEY, note INTEGER NOT NULL, line INTEGER,"
     " heading TEXT)",
     "CREATE INDEX sections_note ON sections(note)",
-    // Ranked by name, heading, then text; prefixes of two and three letters kept for prefix*.
+    // Ranked by name, heading, then text. No index of prefixes: it tripled the work of every
+    // word stored, and a prefix* is answered from the words themselves in tens of milliseconds
+    // now that a query runs once for its ranking and once for its snippets.
     "CREATE VIRTUAL TABLE words USING fts5(title, heading, body,"
-    " tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3')",
+    " tokenize = 'unicode61 remove_diacritics 2')",
     // Fewer, larger segments to merge while a vault is first read.
     "INSERT INTO words(words, rank) VALUES('automerge', 8)",
     "CREATE TABLE links(note INTEGER NOT NULL, key TEXT NOT NULL, kind INTEGER, target TEXT,"
@@ -498,15 +500,24 @@ bool SearchDatabase::put(const QString &path, const FileStamp &stamp, const Note
 bool SearchDatabase::putStart(const QString &path, const FileStamp &stamp)
 {
     m_putting.reset();
-    if (!remove(path))
-        return false;
-    Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
-    if (!note)
-        return false;
-    bind(note.get(), 1, path);
-    sqlite3_bind_int64(note.get(), 2, stamp.modified);
-    sqlite3_bind_int64(note.get(), 3, stamp.size);
-    if (!check(sqlite3_step(note.get())))
+    const auto insert = [&] {
+        Statement note(prepare("INSERT INTO notes(path, modified, size) VALUES(?, ?, ?)"));
+        if (!note)
+            return SQLITE_ERROR;
+        bind(note.get(), 1, path);
+        sqlite3_bind_int64(note.get(), 2, stamp.modified);
+        sqlite3_bind_int64(note.get(), 3, stamp.size);
+        return sqlite3_step(note.get());
+    };
+    // Most notes put are new to the database (all of them in a first index): what was known of
+    // one is looked for and removed only when its path turns out to be taken.
+    int code = insert();
+    if (code == SQLITE_CONSTRAINT) {
+        if (!remove(path))
+            return false;
+        code = insert();
+    }
+    if (!check(code))
         return false;
     m_putting.emplace();
     m_putting->id = sqlite3_last_insert_rowid(m_db);
@@ -586,16 +597,7 @@ QList<SearchHit> SearchDatabase::search(const QString &query, int limit)
     QSet<QString> seen;
     // Notes named by the query first, then all the others the engine ranks.
     for (const QString &match : {inTitle, expression.all}) {
-        QList<std::pair<double, SearchHit>> found;
-        for (const auto &[section, score] : ranked(match, limit * 4)) {
-            if (hits.size() + found.size() >= limit)
-                break;
-            std::optional<SearchHit> hit = sectionHit(section, match);
-            if (!hit || seen.contains(hit->path))
-                continue;
-            seen.insert(hit->path);
-            found.append({score, *hit});
-        }
+        QList<std::pair<double, SearchHit>> found = bestHits(match, limit - int(hits.size()), seen);
         // Equal ranks in the order of the notes' paths, whatever order they were indexed in.
         std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
             return a.first != b.first ? a.first < b.first : a.second.path < b.second.path;
@@ -606,6 +608,29 @@ QList<SearchHit> SearchDatabase::search(const QString &query, int limit)
     return hits;
 }
 
+QList<std::pair<double, SearchHit>> SearchDatabase::bestHits(const QString &match, int limit,
+                                                              QSet<QString> &seen)
+{
+    QList<std::pair<double, SearchHit>> found;
+    if (limit <= 0)
+        return found;
+    QList<qint64> sections;
+    for (const auto &[section, score] : ranked(match, limit * 4)) {
+        if (found.size() >= limit)
+            break;
+        std::optional<SearchHit> hit = sectionPlace(section);
+        if (!hit || seen.contains(hit->path))
+            continue;
+        seen.insert(hit->path);
+        found.append({score, *hit});
+        sections.append(section);
+    }
+    const QHash<qint64, QString> texts = snippets(match, sections);
+    for (qsizetype i = 0; i < found.size(); ++i)
+        found[i].second.snippet = texts.value(sections.at(i));
+    return found;
+}
+
 QList<std::pair<qint64, double>> SearchDatabase::ranked(const QString &match, int limit)
 {
     // The ranking alone: a snippet for every match, before the best are picked, would cost
@@ -613,49 +638,70 @@ QList<std::pair<qint64, double>> SearchDatabase::ranked(const QString &match, in
     QList<std::pair<qint64, double>> sections;
     // Ranking costs a lookup for every section that matches. A word in a great many of them
     // ("the") tells them apart by little: only the latest indexed are ranked, the notes
-    // written last.
-    qint64 floor = 0;
-    {
-        Statement bound(prepare("SELECT rowid FROM words WHERE words MATCH ?1 ORDER BY rowid DESC"
-                                " LIMIT 1 OFFSET ?2"));
-        if (!bound)
-            return sections;
-        bind(bound.get(), 1, match);
-        sqlite3_bind_int(bound.get(), 2, kRankedSections - 1);
-        if (sqlite3_step(bound.get()) == SQLITE_ROW)
-            floor = sqlite3_column_int64(bound.get(), 0);
-    }
+    // written last. One pass of the query, newest first: each pass of a prefix* merges the
+    // lists of all its words again.
     Statement statement(prepare("SELECT rowid, bm25(words, 10.0, 4.0, 1.0) FROM words WHERE words MATCH ?1"
-                                " AND rowid >= ?3 ORDER BY bm25(words, 10.0, 4.0, 1.0), rowid LIMIT ?2"));
+                                " ORDER BY rowid DESC LIMIT ?2"));
     if (!statement)
         return sections;
     bind(statement.get(), 1, match);
-    sqlite3_bind_int(statement.get(), 2, limit);
-    sqlite3_bind_int64(statement.get(), 3, floor);
+    sqlite3_bind_int(statement.get(), 2, kRankedSections);
     int code;
     while ((code = sqlite3_step(statement.get())) == SQLITE_ROW)
         sections.append({sqlite3_column_int64(statement.get(), 0), sqlite3_column_double(statement.get(), 1)});
     check(code);
+    const auto better = [](const auto &a, const auto &b) {
+        return a.second != b.second ? a.second < b.second : a.first < b.first;
+    };
+    if (sections.size() > limit) {
+        std::partial_sort(sections.begin(), sections.begin() + limit, sections.end(), better);
+        sections.resize(limit);
+    } else {
+        std::sort(sections.begin(), sections.end(), better);
+    }
     return sections;
 }
 
-std::optional<SearchHit> SearchDatabase::sectionHit(qint64 section, const QString &match)
+std::optional<SearchHit> SearchDatabase::sectionPlace(qint64 section)
 {
     Statement where(prepare("SELECT n.path, s.heading, s.line FROM sections s"
                             " JOIN notes n ON n.id = s.note WHERE s.id = ?"));
-    Statement snippet(prepare("SELECT snippet(words, 2, char(1), char(2), '\u2026', 14) FROM words"
-                              " WHERE words MATCH ?1 AND rowid = ?2"));
-    if (!where || !snippet)
+    if (!where)
         return std::nullopt;
     sqlite3_bind_int64(where.get(), 1, section);
     if (!check(sqlite3_step(where.get())) || sqlite3_data_count(where.get()) == 0)
         return std::nullopt;
-    SearchHit hit{text(where.get(), 0), text(where.get(), 1), sqlite3_column_int(where.get(), 2), {}};
+    return SearchHit{text(where.get(), 0), text(where.get(), 1), sqlite3_column_int(where.get(), 2), {}};
+}
+
+QHash<qint64, QString> SearchDatabase::snippets(const QString &match, const QList<qint64> &sections)
+{
+    QHash<qint64, QString> found;
+    if (sections.isEmpty())
+        return found;
+    // One pass of the query over the span of the sections wanted, the snippet made for those
+    // alone: each query by a single rowid runs the whole expression again, and a prefix* over
+    // thousands of words costs milliseconds each time. The "+" keeps the list a filter rather
+    // than one lookup per section.
+    Statement snippet(prepare("SELECT rowid, snippet(words, 2, char(1), char(2), '\u2026', 14) FROM words"
+                              " WHERE words MATCH ?1 AND rowid BETWEEN ?2 AND ?3"
+                              " AND +rowid IN (SELECT value FROM json_each(?4))"));
+    if (!snippet)
+        return found;
+    QByteArray list = "[";
+    for (const qint64 section : sections)
+        list += QByteArray::number(section) + ',';
+    list.back() = ']';
+    const auto [low, high] = std::minmax_element(sections.cbegin(), sections.cend());
     bind(snippet.get(), 1, match);
-    sqlite3_bind_int64(snippet.get(), 2, section);
-    if (check(sqlite3_step(snippet.get())) && sqlite3_data_count(snippet.get()) > 0)
-        hit.snippet = text(snippet.get(), 0);
-    return hit;
+    sqlite3_bind_int64(snippet.get(), 2, *low);
+    sqlite3_bind_int64(snippet.get(), 3, *high);
+    sqlite3_bind_text(snippet.get(), 4, list.constData(), int(list.size()), SQLITE_TRANSIENT);
+    int code;
+    while ((code = sqlite3_step(snippet.get())) == SQLITE_ROW)
+        found.insert(sqlite3_column_int64(snippet.get(), 0), text(snippet.get(), 1));
+    check(code);
+    return found;
 }
 
 Backlinks SearchDatabase::backlinks(const QString &path, int limit)
@@ -691,15 +737,8 @@ Backlinks SearchDatabase::backlinks(const QString &path, int limit)
     if (!hasWords(name))
         return found;
     const QString match = u"{body} : "_s + quoted(name);
-    for (const auto &[section, score] : ranked(match, limit * 4)) {
-        if (found.unlinked.size() >= limit)
-            break;
-        const std::optional<SearchHit> hit = sectionHit(section, match);
-        if (!hit || linking.contains(hit->path))
-            continue;
-        linking.insert(hit->path);
-        found.unlinked.append({hit->path, hit->snippet, hit->heading});
-    }
+    for (auto &[score, hit] : bestHits(match, limit, linking))
+        found.unlinked.append({hit.path, hit.snippet, hit.heading});
     return found;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -98,7 +99,7 @@ struct SearchDatabasePutting
 class SearchDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     // The most sections a query ranks; see ranked().
     static constexpr int kRankedSections = 10'000;
     static constexpr QChar kMatchStart = QChar(0x01);
@@ -162,7 +163,12 @@ private:
     bool check(int code);
     // The sections that match, best first.
     QList<std::pair<qint64, double>> ranked(const QString &match, int limit);
-    std::optional<SearchHit> sectionHit(qint64 section, const QString &match);
+    // The best `limit` hits of notes not `seen` yet, which they then are.
+    QList<std::pair<double, SearchHit>> bestHits(const QString &match, int limit, QSet<QString> &seen);
+    // Where a section is, without its snippet.
+    std::optional<SearchHit> sectionPlace(qint64 section);
+    // The snippets of the sections, by section.
+    QHash<qint64, QString> snippets(const QString &match, const QList<qint64> &sections);
     bool putContent(const NoteContent &content);
 
     // The note being put.

@@ -247,7 +247,7 @@ public:
             auto *notifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
             connect(notifier, &QSocketNotifier::activated, this, [this] { readEvents(); });
         }
-        rescan();
+        rescan(Pass::Startup);
     }
 
     void noteChanged(const QString &path)
@@ -255,6 +255,7 @@ public:
         const QString clean = QDir::cleanPath(path);
         if (!isInVault(clean))
             return;
+        m_namesChanged |= !m_known.contains(clean);
         if (!m_queued.contains(clean)) {
             m_queue.push_front(clean);
             m_queued.insert(clean);
@@ -309,7 +310,7 @@ private:
         if (!m_db.building())
             QFile::remove(m_db.file());
         openDatabase();
-        rescan();
+        rescan(Pass::Startup);
     }
 
     bool isInVault(const QString &path) const
@@ -404,9 +405,16 @@ private:
         m_poll->start();
     }
 
-    // Compares the tree with what the database knows and queues the differences.
-    void rescan()
+    enum class Pass { Startup, Later };
+
+    // Compares the tree with what the database knows and queues the differences. The notes a
+    // startup pass finds new to the database were there before the program looked: they are no
+    // change to the names the window's index knows, which would otherwise be read again whole
+    // at the end (on a vault of 100,000 notes, a second copy of every path at once).
+    void rescan(Pass pass = Pass::Later)
     {
+        if (pass == Pass::Startup)
+            m_startupPass = true;
         QHash<QString, FileStamp> found;
         scanFolder(m_root, found);
         for (auto it = found.cbegin(); it != found.cend(); ++it) {
@@ -453,6 +461,7 @@ private:
                 if (event->mask & IN_ISDIR) {
                     if (!m_recursive || VaultIndex::skipped().contains(name))
                         continue;
+                    m_namesChanged = true;
                     if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
                         QHash<QString, FileStamp> found;
                         scanFolder(path, found);
@@ -465,8 +474,10 @@ private:
                     }
                     continue;
                 }
-                if (SearchIndex::isNote(name))
+                if (SearchIndex::isNote(name)) {
+                    m_namesChanged |= !m_known.contains(path) || (event->mask & (IN_DELETE | IN_MOVED_FROM));
                     enqueue(path);
+                }
             }
         }
         if (overflow)
@@ -523,11 +534,12 @@ private:
             // and whatever it lacks is read again.
             m_known = m_db.notes();
             m_done = m_total = 0;
-            rescan();
+            rescan(Pass::Startup);
             return;
         }
         if (!pending()) {
             m_done = m_total = 0;
+            m_startupPass = false;
             // A name may now lead elsewhere: a note was made, renamed or deleted.
             if (std::exchange(m_namesChanged, false))
                 VaultIndex::index(m_root + u"/_"_s).rebuild();
@@ -605,7 +617,7 @@ private:
             return false;
         if (m_unreadablePaths.remove(path))
             --m_unreadable;
-        m_namesChanged |= added;
+        m_namesChanged |= added && !m_startupPass;
         m_known.insert(path, note.stamp);
         return true;
     }
@@ -640,7 +652,7 @@ private:
             return false;
         if (m_unreadablePaths.remove(path))
             --m_unreadable;
-        m_namesChanged |= added;
+        m_namesChanged |= added && !m_startupPass;
         m_known.insert(path, read);
         return true;
     }
@@ -685,6 +697,8 @@ private:
     bool m_posted = false;
     bool m_started = false;
     bool m_namesChanged = false;
+    // The pass that follows opening runs (see rescan()).
+    bool m_startupPass = false;
     // A folder that is no vault (a note's own folder) is indexed without the folders under it:
     // that could be a whole home folder.
     bool m_recursive = true;
