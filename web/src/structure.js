@@ -13,7 +13,7 @@
 // so that an undo never takes away other characters in its place.
 
 import { topLevelOf, paragraphAtCaret } from './patch.js';
-import { holdsBlocks, lastBlock, firstBlock, placed, isShelved, blockNear } from './shelves.js';
+import { holdsBlocks, lastBlock, firstBlock, placed, isShelved, blockNear, topAfter, topBefore } from './shelves.js';
 import { plainText } from './serialize.js';
 import { installInputRules } from './inputrules.js';
 
@@ -501,11 +501,56 @@ export function installStructure({ win, root, editable, formatter }) {
     });
   }
 
+  function atEnd(el, range) {
+    const r = doc.createRange();
+    r.setStart(range.endContainer, range.endOffset);
+    r.setEnd(el, el.childNodes.length);
+    return !r.toString() && !r.cloneContents().querySelector('img');
+  }
+
+  // A paragraph or heading standing among the blocks, next to `el` (skipping blank text).
+  function textBlockBeside(el, step) {
+    let n = step(root, el);
+    while (n && n.nodeType === 3 && !n.data.trim()) n = step(root, n);
+    return n?.nodeType === 1 && (n.nodeName === 'P' || HEADING.test(n.nodeName)) && !sealed(n) ? n : null;
+  }
+
+  // Backspace at the start of a paragraph, or Delete at the end of one, joins it with the
+  // paragraph or heading beside it. Left to the engine, the moved text came wrapped in a span of
+  // styles, written to the file as HTML, and lost what it could not edit (a footnote's mark).
+  function join(event, forward) {
+    const range = caret();
+    if (!range?.collapsed || sealed(range.startContainer)) return false;
+    const here = closest(range.startContainer, (n) => n.nodeName === 'P' || HEADING.test(n.nodeName));
+    if (!here || !holdsBlocks(root, here.parentNode)) return false;
+    if (forward ? !atEnd(here, range) : !atStart(here, range)) return false;
+    const other = textBlockBeside(here, forward ? topAfter : topBefore);
+    if (!other) return false;
+    event.preventDefault();
+    const [into, from] = forward ? [here, other] : [other, here];
+    // An empty block's line break only holds its height.
+    const holder = (el) => el.childNodes.length === 1 && el.firstChild.nodeName === 'BR';
+    if (holder(into)) into.firstChild.remove();
+    if (holder(from)) from.firstChild.remove();
+    const at = into.childNodes.length;
+    into.append(...from.childNodes);
+    from.remove();
+    place(fill(into), at);
+    return true;
+  }
+
+  function onDelete(event) {
+    join(event, true);
+  }
+
   function onBackspace(event) {
     const range = caret();
     if (!range?.collapsed || sealed(range.startContainer)) return;
     const block = closest(range.startContainer, (n) => n.nodeName === 'LI' || HEADING.test(n.nodeName));
-    if (!block || !atStart(block, range)) return;
+    if (!block || !atStart(block, range)) {
+      join(event, false);
+      return;
+    }
     event.preventDefault();
     if (block.nodeName !== 'LI') {
       caretAtStart(fill(retag(block, 'P')));
@@ -665,5 +710,6 @@ export function installStructure({ win, root, editable, formatter }) {
     else if (event.shiftKey) return;
     else if (event.key === 'Enter') onEnter(event);
     else if (event.key === 'Backspace') onBackspace(event);
+    else if (event.key === 'Delete') onDelete(event);
   });
 }

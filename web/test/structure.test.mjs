@@ -32,6 +32,11 @@ const CASES = [
   ['backspace-unmakes-heading', '## Title\n', 'h2@0', '{Backspace}', 'Title\n'],
   ['backspace-splits-the-list', '- a\n- b\n- c\n', 'li:nth-child(2)@0', '{Backspace}', '- a\n\nb\n\n- c\n'],
   ['backspace-unchecks-a-task-first', '- [ ] a\n', 'li@0', '{Backspace}', '- a\n'],
+  // Joined by the page, not the engine: no span of styles, nothing it cannot edit dropped.
+  ['backspace-joins-paragraphs', 'One.\n\nTwo, noted.[^n]\n\n[^n]: N.\n', 'p:nth-of-type(2)@0', '{Backspace}x', 'One.xTwo, noted.[^n]\n\n[^n]: N.\n'],
+  ['backspace-joins-a-paragraph-to-a-heading', '# Head\n\nText\n', 'p@0', '{Backspace}', '# HeadText\n'],
+  ['delete-joins-the-next-paragraph', 'One *it*.\n\nTwo.\n', 'p@$', '{Delete}', 'One *it*.Two.\n'],
+  ['delete-leaves-a-list-to-the-engine', 'One.\n\n- a\n', 'p@$', '{Delete}', 'One.\n\n- a\n'],
   ['tab-indents', '- a\n- b\n', 'li:nth-child(2)@0', '{Tab}', '- a\n  - b\n'],
   ['shift-tab-outdents-with-followers', '- a\n  - b\n  - c\n', 'li li@0', '{S-Tab}', '- a\n- b\n  - c\n'],
   ['tab-to-next-cell', TABLE, 'th@0', '{Tab}x', TABLE.replace('b |', 'x |')],
