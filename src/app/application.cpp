@@ -162,14 +162,13 @@ protected:
 // Every page of ours is the same local page: one renderer process serves them all, where each
 // window would otherwise start its own (some 40 MB and more each, measured in bench/memory.sh).
 // A renderer that dies takes every window's page down with it, and each one loads itself again.
-// Flags given in the environment are the user's say, and a process model chosen there stands.
-void shareRendererProcess()
+// Flags given in the environment are the user's say: a process model or script engine flags
+// chosen there stand.
+void applyEngineFlags()
 {
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (flags.contains("--renderer-process-limit") || flags.contains("--process-per-")
-        || flags.contains("--single-process"))
-        return;
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.append(" --renderer-process-limit=1").trimmed());
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            engineFlags(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"),
+                        qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")));
 }
 
 // Without a GPU (no render node: a virtual machine, a remote or virtual display) OpenGL is
@@ -226,11 +225,38 @@ void prepareEnvironment(int argc, char **argv)
     // The web engine shares its GL context with the widgets; it must be said before Qt starts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     preview::EngineDictionaries::prepareEnvironment();
-    shareRendererProcess();
     composeInSoftwareWithoutGpu();
     // Chromium refuses to start its sandbox as root (CI, containers).
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // After the sandbox is settled: without one, the engine needs no zygotes.
+    applyEngineFlags();
+}
+
+QByteArray engineFlags(QByteArray given, bool sandboxOff)
+{
+    const auto has = [&given](const char *flag) { return given.contains(flag); };
+    sandboxOff = sandboxOff || has("--no-sandbox");
+    QByteArray flags = given.trimmed();
+    const auto add = [&flags](const char *flag) {
+        if (!flags.isEmpty())
+            flags.append(' ');
+        flags.append(flag);
+    };
+    if (!has("--renderer-process-limit") && !has("--process-per-") && !has("--single-process"))
+        add("--renderer-process-limit=1");
+    // The script engine's young generation grows to two 16 MB halves in a renderer that many
+    // pages share, and stays that size: some 35 MB of ten windows' renderer was that alone. Our
+    // page's short-lived garbage (a render's tokens and strings) fits in 1 MB halves; collected
+    // more often, each collection is shorter.
+    if (!has("--js-flags"))
+        add("--js-flags=--max-semi-space-size=1");
+    // The zygotes exist to start renderers inside the sandbox; without a sandbox (as root) they
+    // are two processes holding some 12 MB for nothing, and the renderer is started directly.
+    // With the sandbox on, the engine refuses to start without them.
+    if (sandboxOff && !has("--no-zygote") && !has("--single-process"))
+        add("--no-zygote");
+    return flags;
 }
 
 void installControllers()
