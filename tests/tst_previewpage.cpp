@@ -17,6 +17,8 @@
 #include "preview/quorvelwebview.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QClipboard>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -118,6 +120,7 @@ private Q_SLOTS:
     void hostileMarkupNeverLeavesThePage();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
+    void withoutAGpuNoOpenGlIsLoaded();
     void pagesShareAProcessAndComeBackWhenItDies_data();
     void pagesShareAProcessAndComeBackWhenItDies();
     void typingBeforeTheEditingViewTakesItIsKept();
@@ -772,6 +775,25 @@ void TestPreviewPage::missingPageIsReportedOnce()
 
 // One renderer process serves every window's page; when it dies, each page loads again and
 // shows its note as it was shown, editable where it was.
+// Without a GPU everything is composed in software, and the X11 platform must not load Mesa's
+// software rasteriser (with LLVM under it) for nothing: it held back every start by 35-180 ms.
+void TestPreviewPage::withoutAGpuNoOpenGlIsLoaded()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("only the X11 platform loads OpenGL as it starts");
+    if (!QDir(u"/dev/dri"_s).entryList({u"renderD*"_s}, QDir::System).isEmpty())
+        QSKIP("this machine has a GPU: OpenGL is used");
+    DocumentWindow *window = open(Mode::Read);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, u"rendered"_s));
+    QVERIFY(pageText(window).contains(u"First paragraph."_s));
+    QFile maps(u"/proc/self/maps"_s);
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    for (const char *library : {"swrast_dri", "libGLX_mesa", "libLLVM"})
+        QVERIFY2(!mapped.contains(library), library);
+}
+
 void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies_data()
 {
     QTest::addColumn<Mode>("mode");

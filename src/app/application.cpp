@@ -176,14 +176,20 @@ void applyEngineFlags()
 // textures on the heap, some 28 MB a window (bench/memory.sh under Xvfb). Composed in software
 // to begin with, the same pixels cost a fraction; with a GPU, OpenGL stays. A backend chosen in
 // the environment stands.
+// Nothing then draws with OpenGL, yet the X11 platform still loaded Mesa's rasteriser (and
+// LLVM under it) for the context the web engine would share: 35-180 ms of every start before
+// the first window, on the path to the note's text.
 void composeInSoftwareWithoutGpu()
 {
     if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
         return;
     const QStringList renderNodes = QDir(QStringLiteral("/dev/dri"))
                                         .entryList({QStringLiteral("renderD*")}, QDir::System);
-    if (renderNodes.isEmpty())
-        qputenv("QT_QUICK_BACKEND", "software");
+    if (!renderNodes.isEmpty())
+        return;
+    qputenv("QT_QUICK_BACKEND", "software");
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
 }
 
 } // namespace
