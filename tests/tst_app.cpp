@@ -292,23 +292,21 @@ void TestApp::engineFlagsAddOursWhereTheUsersDoNotChoose_data()
     QTest::addColumn<bool>("sandboxOff");
     QTest::addColumn<QByteArrayList>("expected");
     const QByteArray limit = "--renderer-process-limit=1";
-    const QByteArray young = "--js-flags=--max-semi-space-size=1";
-    QTest::newRow("sandboxed") << QByteArray() << false << QByteArrayList{limit, young};
-    QTest::newRow("no sandbox") << QByteArray() << true
-                                << QByteArrayList{limit, young, "--no-zygote"};
+    QTest::newRow("sandboxed") << QByteArray() << false << QByteArrayList{limit};
+    QTest::newRow("no sandbox") << QByteArray() << true << QByteArrayList{limit, "--no-zygote"};
     QTest::newRow("no sandbox, said in the flags")
         << QByteArray("--no-sandbox") << false
-        << QByteArrayList{"--no-sandbox", limit, young, "--no-zygote"};
+        << QByteArrayList{"--no-sandbox", limit, "--no-zygote"};
     QTest::newRow("the user's process model")
         << QByteArray(" --process-per-site ") << true
-        << QByteArrayList{"--process-per-site", young, "--no-zygote"};
+        << QByteArrayList{"--process-per-site", "--no-zygote"};
     QTest::newRow("one process") << QByteArray("--single-process") << true
-                                 << QByteArrayList{"--single-process", young};
-    QTest::newRow("the user's script flags")
+                                 << QByteArrayList{"--single-process"};
+    QTest::newRow("the user's other flags")
         << QByteArray("--js-flags=--expose-gc --lang=de") << false
         << QByteArrayList{"--js-flags=--expose-gc", "--lang=de", limit};
     QTest::newRow("zygote said already") << QByteArray("--no-zygote") << true
-                                         << QByteArrayList{"--no-zygote", limit, young};
+                                         << QByteArrayList{"--no-zygote", limit};
 }
 
 // The engine takes the last of a flag given twice, and refuses to start at all with

@@ -162,8 +162,7 @@ protected:
 // Every page of ours is the same local page: one renderer process serves them all, where each
 // window would otherwise start its own (some 40 MB and more each, measured in bench/memory.sh).
 // A renderer that dies takes every window's page down with it, and each one loads itself again.
-// Flags given in the environment are the user's say: a process model or script engine flags
-// chosen there stand.
+// Flags given in the environment are the user's say: a process model chosen there stands.
 void applyEngineFlags()
 {
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
@@ -251,12 +250,6 @@ QByteArray engineFlags(QByteArray given, bool sandboxOff)
     };
     if (!has("--renderer-process-limit") && !has("--process-per-") && !has("--single-process"))
         add("--renderer-process-limit=1");
-    // The script engine's young generation grows to two 16 MB halves in a renderer that many
-    // pages share, and stays that size: some 35 MB of ten windows' renderer was that alone. Our
-    // page's short-lived garbage (a render's tokens and strings) fits in 1 MB halves; collected
-    // more often, each collection is shorter.
-    if (!has("--js-flags"))
-        add("--js-flags=--max-semi-space-size=1");
     // The zygotes exist to start renderers inside the sandbox; without a sandbox (as root) they
     // are two processes holding some 12 MB for nothing, and the renderer is started directly.
     // With the sandbox on, the engine refuses to start without them.
