@@ -773,8 +773,6 @@ void TestPreviewPage::missingPageIsReportedOnce()
     QCOMPARE(errors.count("[webview] load failed: "), 1);
 }
 
-// One renderer process serves every window's page; when it dies, each page loads again and
-// shows its note as it was shown, editable where it was.
 // Without a GPU everything is composed in software, and the X11 platform must not load Mesa's
 // software rasteriser (with LLVM under it) for nothing: it held back every start by 35-180 ms.
 void TestPreviewPage::withoutAGpuNoOpenGlIsLoaded()
@@ -794,6 +792,8 @@ void TestPreviewPage::withoutAGpuNoOpenGlIsLoaded()
         QVERIFY2(!mapped.contains(library), library);
 }
 
+// One renderer process serves every window's page; when it dies, each page loads again and
+// shows its note as it was shown, editable where it was.
 void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies_data()
 {
     QTest::addColumn<Mode>("mode");
