@@ -59,6 +59,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void engineFlagsAddOursWhereTheUsersDoNotChoose_data();
+    void engineFlagsAddOursWhereTheUsersDoNotChoose();
     void editorWritesOnlyWhatWasTyped_data();
     void editorWritesOnlyWhatWasTyped();
     void spellingFollowsThePreferenceInEveryWindow();
@@ -282,6 +284,39 @@ void TestApp::answerNextDialog(QMessageBox::StandardButton button)
         QVERIFY(box);
         box->button(button)->click();
     });
+}
+
+void TestApp::engineFlagsAddOursWhereTheUsersDoNotChoose_data()
+{
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<bool>("sandboxOff");
+    QTest::addColumn<QByteArrayList>("expected");
+    const QByteArray limit = "--renderer-process-limit=1";
+    QTest::newRow("sandboxed") << QByteArray() << false << QByteArrayList{limit};
+    QTest::newRow("no sandbox") << QByteArray() << true << QByteArrayList{limit, "--no-zygote"};
+    QTest::newRow("no sandbox, said in the flags")
+        << QByteArray("--no-sandbox") << false
+        << QByteArrayList{"--no-sandbox", limit, "--no-zygote"};
+    QTest::newRow("the user's process model")
+        << QByteArray(" --process-per-site ") << true
+        << QByteArrayList{"--process-per-site", "--no-zygote"};
+    QTest::newRow("one process") << QByteArray("--single-process") << true
+                                 << QByteArrayList{"--single-process"};
+    QTest::newRow("the user's other flags")
+        << QByteArray("--js-flags=--expose-gc --lang=de") << false
+        << QByteArrayList{"--js-flags=--expose-gc", "--lang=de", limit};
+    QTest::newRow("zygote said already") << QByteArray("--no-zygote") << true
+                                         << QByteArrayList{"--no-zygote", limit};
+}
+
+// The engine takes the last of a flag given twice, and refuses to start at all with
+// --no-zygote inside its sandbox: each flag once, the user's as given.
+void TestApp::engineFlagsAddOursWhereTheUsersDoNotChoose()
+{
+    QFETCH(QByteArray, given);
+    QFETCH(bool, sandboxOff);
+    QFETCH(QByteArrayList, expected);
+    QCOMPARE(app::engineFlags(given, sandboxOff).split(' '), expected);
 }
 
 void TestApp::editorWritesOnlyWhatWasTyped_data()

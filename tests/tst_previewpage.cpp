@@ -17,6 +17,8 @@
 #include "preview/quorvelwebview.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QClipboard>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -79,6 +81,18 @@ void answerPrompt(const QString &text)
     QTest::keyClick(field, Qt::Key_Return);
 }
 
+// The process that started `pid`, from /proc/<pid>/stat: its fourth field, after the name in
+// brackets (which may hold spaces).
+qint64 parentProcess(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() : -1;
+}
+
 } // namespace
 
 class TestPreviewPage : public QObject
@@ -106,6 +120,7 @@ private Q_SLOTS:
     void hostileMarkupNeverLeavesThePage();
     void escapingNavigationLeavesThePageInPlace();
     void missingPageIsReportedOnce();
+    void withoutAGpuNoOpenGlIsLoaded();
     void pagesShareAProcessAndComeBackWhenItDies_data();
     void pagesShareAProcessAndComeBackWhenItDies();
     void typingBeforeTheEditingViewTakesItIsKept();
@@ -758,6 +773,25 @@ void TestPreviewPage::missingPageIsReportedOnce()
     QCOMPARE(errors.count("[webview] load failed: "), 1);
 }
 
+// Without a GPU everything is composed in software, and the X11 platform must not load Mesa's
+// software rasteriser (with LLVM under it) for nothing: it held back every start by 35-180 ms.
+void TestPreviewPage::withoutAGpuNoOpenGlIsLoaded()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("only the X11 platform loads OpenGL as it starts");
+    if (!QDir(u"/dev/dri"_s).entryList({u"renderD*"_s}, QDir::System).isEmpty())
+        QSKIP("this machine has a GPU: OpenGL is used");
+    DocumentWindow *window = open(Mode::Read);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, u"rendered"_s));
+    QVERIFY(pageText(window).contains(u"First paragraph."_s));
+    QFile maps(u"/proc/self/maps"_s);
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    for (const char *library : {"swrast_dri", "libGLX_mesa", "libLLVM"})
+        QVERIFY2(!mapped.contains(library), library);
+}
+
 // One renderer process serves every window's page; when it dies, each page loads again and
 // shows its note as it was shown, editable where it was.
 void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies_data()
@@ -784,6 +818,11 @@ void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies()
     const qint64 shared = controller(windows[0]).webView()->page()->renderProcessPid();
     QVERIFY(shared > 0);
     QCOMPARE(controller(windows[1]).webView()->page()->renderProcessPid(), shared);
+    // Without a sandbox the renderer is started by this process itself: no zygotes held beside
+    // it, before its death and after.
+    const bool unsandboxed = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+    if (unsandboxed)
+        QCOMPARE(parentProcess(shared), QCoreApplication::applicationPid());
 
     for (auto &spy : spies)
         spy->clear();
@@ -792,7 +831,10 @@ void TestPreviewPage::pagesShareAProcessAndComeBackWhenItDies()
         QVERIFY2(waitFor(*spies[i], u"rendered"_s), qPrintable(typesOf(*spies[i]).join(u' ')));
         QVERIFY(pageText(windows[i]).contains(i == 0 ? u"Text of one."_s : u"Text of two."_s));
         QCOMPARE(editable(windows[i]), mode == Mode::Visual);
-        QVERIFY(controller(windows[i]).webView()->page()->renderProcessPid() != shared);
+        const qint64 again = controller(windows[i]).webView()->page()->renderProcessPid();
+        QVERIFY(again != shared);
+        if (unsandboxed)
+            QCOMPARE(parentProcess(again), QCoreApplication::applicationPid());
     }
 }
 

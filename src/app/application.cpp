@@ -162,14 +162,12 @@ protected:
 // Every page of ours is the same local page: one renderer process serves them all, where each
 // window would otherwise start its own (some 40 MB and more each, measured in bench/memory.sh).
 // A renderer that dies takes every window's page down with it, and each one loads itself again.
-// Flags given in the environment are the user's say, and a process model chosen there stands.
-void shareRendererProcess()
+// Flags given in the environment are the user's say: a process model chosen there stands.
+void applyEngineFlags()
 {
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (flags.contains("--renderer-process-limit") || flags.contains("--process-per-")
-        || flags.contains("--single-process"))
-        return;
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.append(" --renderer-process-limit=1").trimmed());
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            engineFlags(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"),
+                        qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")));
 }
 
 // Without a GPU (no render node: a virtual machine, a remote or virtual display) OpenGL is
@@ -177,14 +175,20 @@ void shareRendererProcess()
 // textures on the heap, some 28 MB a window (bench/memory.sh under Xvfb). Composed in software
 // to begin with, the same pixels cost a fraction; with a GPU, OpenGL stays. A backend chosen in
 // the environment stands.
+// Nothing then draws with OpenGL, yet the X11 platform still loaded Mesa's rasteriser (and
+// LLVM under it) for the context the web engine would share: 35-180 ms of every start before
+// the first window, on the path to the note's text.
 void composeInSoftwareWithoutGpu()
 {
     if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
         return;
     const QStringList renderNodes = QDir(QStringLiteral("/dev/dri"))
                                         .entryList({QStringLiteral("renderD*")}, QDir::System);
-    if (renderNodes.isEmpty())
-        qputenv("QT_QUICK_BACKEND", "software");
+    if (!renderNodes.isEmpty())
+        return;
+    qputenv("QT_QUICK_BACKEND", "software");
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
 }
 
 } // namespace
@@ -226,11 +230,32 @@ void prepareEnvironment(int argc, char **argv)
     // The web engine shares its GL context with the widgets; it must be said before Qt starts.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     preview::EngineDictionaries::prepareEnvironment();
-    shareRendererProcess();
     composeInSoftwareWithoutGpu();
     // Chromium refuses to start its sandbox as root (CI, containers).
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // After the sandbox is settled: without one, the engine needs no zygotes.
+    applyEngineFlags();
+}
+
+QByteArray engineFlags(QByteArray given, bool sandboxOff)
+{
+    const auto has = [&given](const char *flag) { return given.contains(flag); };
+    sandboxOff = sandboxOff || has("--no-sandbox");
+    QByteArray flags = given.trimmed();
+    const auto add = [&flags](const char *flag) {
+        if (!flags.isEmpty())
+            flags.append(' ');
+        flags.append(flag);
+    };
+    if (!has("--renderer-process-limit") && !has("--process-per-") && !has("--single-process"))
+        add("--renderer-process-limit=1");
+    // The zygotes exist to start renderers inside the sandbox; without a sandbox (as root) they
+    // are two processes holding some 12 MB for nothing, and the renderer is started directly.
+    // With the sandbox on, the engine refuses to start without them.
+    if (sandboxOff && !has("--no-zygote") && !has("--single-process"))
+        add("--no-zygote");
+    return flags;
 }
 
 void installControllers()

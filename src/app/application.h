@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 class QApplication;
 class QMessageBox;
 class QString;
@@ -13,6 +15,9 @@ using SelfTestRun = int (*)(QApplication &app, const QString &file);
 // Prepares the process before Qt starts: the offscreen platform when there is no display and the
 // run is a command-line mode, and the web engine's sandbox off when running as root.
 void prepareEnvironment(int argc, char **argv);
+// The web engine's flags: `given` (from the environment) and ours where `given` does not choose
+// otherwise. `sandboxOff` when the engine runs without its sandbox.
+QByteArray engineFlags(QByteArray given, bool sandboxOff);
 
 // Gives every new document model the real preview (a web view with the page).
 void installControllers();

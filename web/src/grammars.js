@@ -1,5 +1,5 @@
-// The grammars of the common languages, as highlight.js's own common set registers them: made
-// only when a code block first asks for a language (see markdown.js).
+// The grammars of the common languages, as highlight.js's own common set registers them: each
+// made only when a code block first asks for its language (see highlighter.js).
 import xml from 'highlight.js/lib/languages/xml';
 import bash from 'highlight.js/lib/languages/bash';
 import c from 'highlight.js/lib/languages/c';
@@ -75,3 +75,36 @@ export const grammars = [
   ['vbnet', vbnet],
   ['wasm', wasm],
 ];
+
+// The other names each grammar answers to, as the grammars themselves declare them (a test holds
+// the two together): a fence's "py" makes the Python grammar without making every grammar to
+// learn whose alias it is.
+export const grammarAliases = Object.fromEntries(Object.entries({
+  xml: ['html', 'xhtml', 'rss', 'atom', 'xjb', 'xsd', 'xsl', 'plist', 'wsf', 'svg'],
+  bash: ['sh', 'zsh'],
+  c: ['h'],
+  cpp: ['cc', 'c++', 'h++', 'hpp', 'hh', 'hxx', 'cxx'],
+  csharp: ['cs', 'c#'],
+  markdown: ['md', 'mkdown', 'mkd'],
+  diff: ['patch'],
+  ruby: ['rb', 'gemspec', 'podspec', 'thor', 'irb'],
+  go: ['golang'],
+  graphql: ['gql'],
+  ini: ['toml'],
+  java: ['jsp'],
+  javascript: ['js', 'jsx', 'mjs', 'cjs'],
+  json: ['jsonc', 'json5'],
+  kotlin: ['kt', 'kts', 'ktm', 'ktx'],
+  lua: ['pluto'],
+  makefile: ['mk', 'mak', 'make'],
+  perl: ['pl', 'pm'],
+  objectivec: ['mm', 'objc', 'obj-c', 'obj-c++', 'objective-c++'],
+  plaintext: ['text', 'txt'],
+  python: ['py', 'gyp', 'ipython'],
+  'python-repl': ['pycon'],
+  rust: ['rs'],
+  shell: ['console', 'shellsession'],
+  yaml: ['yml'],
+  typescript: ['ts', 'tsx', 'mts', 'cts'],
+  vbnet: ['vb'],
+}).flatMap(([name, aliases]) => aliases.map((alias) => [alias, name])));

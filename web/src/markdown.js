@@ -4,8 +4,7 @@
 import MarkdownIt from 'markdown-it';
 import footnote from 'markdown-it-footnote';
 import mark from 'markdown-it-mark';
-import hljs from 'highlight.js/lib/core';
-import { grammars } from './grammars.js';
+import { createHighlighter } from './highlighter.js';
 import wikilinks from './plugins/wikilinks.js';
 import math from './plugins/math.js';
 import frontMatter from './plugins/frontmatter.js';
@@ -14,24 +13,10 @@ import links from './plugins/links.js';
 import fences from './plugins/fences.js';
 import { resolveUrl } from './urls.js';
 
-// The grammars are made when a code block first names a language: made as the page's script
-// started, they held back every start, with code in the note or not.
-let grammarsMade = false;
-function language(lang) {
-  if (!grammarsMade) {
-    grammarsMade = true;
-    for (const [name, grammar] of grammars) hljs.registerLanguage(name, grammar);
-  }
-  return hljs.getLanguage(lang);
-}
+const highlighter = createHighlighter();
 
 export function highlight(code, lang) {
-  if (!lang || !language(lang)) return '';
-  try {
-    return hljs.highlight(code, { language: lang, ignoreIllegals: true }).value;
-  } catch {
-    return '';
-  }
+  return highlighter.highlight(code, lang);
 }
 
 export function createMarkdown() {

@@ -39,25 +39,32 @@ function flowOnlyStyle(style) {
 }
 
 export function createSanitizer(win) {
-  const purify = createDOMPurify(win);
-  purify.addHook('afterSanitizeAttributes', (node) => {
-    // Task checkboxes are the only live controls a rendered document holds.
-    if (node.nodeName === 'INPUT' && node.getAttribute('type') !== 'checkbox') {
-      node.setAttribute('disabled', '');
-    }
-    // A document may make its markup read-only, never editable: an editable
-    // island would take typing in the read mode, or inside raw HTML, that the
-    // page cannot write back as the user meant.
-    if (node.hasAttribute('contenteditable') && node.getAttribute('contenteditable') !== 'false') {
-      node.removeAttribute('contenteditable');
-    }
-    const style = node.getAttribute('style');
-    if (style !== null) {
-      const kept = flowOnlyStyle(style);
-      if (kept === null || !kept.trim()) node.removeAttribute('style');
-      else if (kept !== style) node.setAttribute('style', kept);
-    }
-  });
+  // Made when a note first has raw HTML: most have none, and making it took some 5 to 15 ms of
+  // every page's start.
+  let made = null;
+  const purify = () => {
+    if (made) return made;
+    made = createDOMPurify(win);
+    made.addHook('afterSanitizeAttributes', (node) => {
+      // Task checkboxes are the only live controls a rendered document holds.
+      if (node.nodeName === 'INPUT' && node.getAttribute('type') !== 'checkbox') {
+        node.setAttribute('disabled', '');
+      }
+      // A document may make its markup read-only, never editable: an editable
+      // island would take typing in the read mode, or inside raw HTML, that the
+      // page cannot write back as the user meant.
+      if (node.hasAttribute('contenteditable') && node.getAttribute('contenteditable') !== 'false') {
+        node.removeAttribute('contenteditable');
+      }
+      const style = node.getAttribute('style');
+      if (style !== null) {
+        const kept = flowOnlyStyle(style);
+        if (kept === null || !kept.trim()) node.removeAttribute('style');
+        else if (kept !== style) node.setAttribute('style', kept);
+      }
+    });
+    return made;
+  };
   const config = {
     FORBID_TAGS,
     FORBID_ATTR,
@@ -67,7 +74,7 @@ export function createSanitizer(win) {
     // elements or globals (DOM clobbering).
     SANITIZE_NAMED_PROPS: true,
   };
-  const one = (html) => purify.sanitize(html, config);
+  const one = (html) => purify().sanitize(html, config);
   // Many pieces in one pass: each pass parses its input as a document of its own, and a long
   // note with raw HTML in thousands of blocks spent seconds on that alone. Each piece goes in a
   // wrapper marked with a token no document can know; when the wrappers do not come back one
@@ -83,7 +90,7 @@ export function createSanitizer(win) {
     if (pieces.length < 2) return pieces.map(one);
     const token = `${Math.random().toString(36).slice(2)}${Date.now().toString(36)}`;
     const marked = pieces.map((html, k) => `<div data-qv-piece="${token}-${k}">${html}</div>`).join('');
-    const kids = [...purify.sanitize(marked, batch).childNodes];
+    const kids = [...purify().sanitize(marked, batch).childNodes];
     const whole = kids.length === pieces.length && kids.every((el, k) => el.nodeType === 1
       && el.localName === 'div' && el.attributes.length === 1 && el.getAttribute('data-qv-piece') === `${token}-${k}`);
     if (whole) {

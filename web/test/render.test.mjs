@@ -3,6 +3,9 @@ import assert from 'node:assert/strict';
 import { makePage, random, readFixtures } from './helpers.mjs';
 import { canonical, canonicalHtml } from '../bench/harness.mjs';
 import { slugify, headingIds, makeOutline, updateOutline } from '../src/headings.js';
+import hljsCore from 'highlight.js/lib/core';
+import { grammars, grammarAliases } from '../src/grammars.js';
+import { createHighlighter } from '../src/highlighter.js';
 
 describe('render', () => {
   for (const c of readFixtures(new URL('./fixtures/render.txt', import.meta.url))) {
@@ -81,6 +84,53 @@ describe('headings', () => {
       const fresh = makeOutline(blocks, blocks.map(() => ({})));
       assert.deepEqual(outline.items, fresh.items, `step ${step}`);
       assert.deepEqual(els.filter((_, i) => blocks[i].heading).map((el) => el.id), fresh.items.map((h) => h.id));
+    }
+  });
+});
+
+describe('highlighting', () => {
+  const everyGrammar = () => {
+    const hljs = hljsCore.newInstance();
+    for (const [name, grammar] of grammars) hljs.registerLanguage(name, grammar);
+    return hljs;
+  };
+  // Code that hands parts of itself to other grammars: a grammar made without those would
+  // leave them plain.
+  const snippets = {
+    xml: '<style>a { color: red }</style>\n<script>const x = 1;</script>\n<p class="c">Text</p>\n',
+    markdown: '# Title\n\n<b>bold</b> and `code`\n',
+    javascript: 'const a = <div className="x">{b}</div>;\nconst q = gql`query { a }`;\nconst s = css`a { color: red }`;\n',
+    typescript: 'const q: string = gql`query { a }`;\nconst e = <Item key={1} />;\n',
+    'php-template': '<p><?php echo $x; ?></p>\n',
+    'python-repl': '>>> def f(x):\n...     return x\n',
+    shell: '$ ls -la | grep x\ntotal 0\n',
+    yaml: 'key: value\nlist: [1, 2]\nerb: <%= 1 + 1 %>\n',
+  };
+  const names = [...grammars.map(([name]) => name), ...Object.keys(grammarAliases)];
+
+  it('highlights every language and alias as with every grammar made at once', () => {
+    const all = everyGrammar();
+    for (const name of names) {
+      const primary = grammarAliases[name] ?? name;
+      const code = snippets[primary] ?? 'if (x == 1) { return "s"; } // note\nfor i in range(3): print(i)\n';
+      const expected = all.highlight(code, { language: name, ignoreIllegals: true }).value;
+      assert.equal(createHighlighter().highlight(code, name), expected, name);
+    }
+  });
+
+  it('knows each grammar by the aliases it declares', () => {
+    const all = everyGrammar();
+    const declared = Object.fromEntries(grammars.flatMap(([name]) => (all.getLanguage(name).aliases ?? [])
+      .map((alias) => [alias.toLowerCase(), name])));
+    assert.deepEqual(grammarAliases, declared);
+  });
+
+  it('makes only the grammars a block needs', () => {
+    const cases = [['python', ['python']], ['PY', ['python']], ['html', ['xml', 'css', 'javascript', 'graphql']], ['nosuch', []]];
+    for (const [lang, made] of cases) {
+      const highlighter = createHighlighter();
+      highlighter.highlight('x = 1\n', lang);
+      assert.deepEqual(highlighter.made().sort(), made.sort(), lang);
     }
   });
 });
