@@ -292,21 +292,24 @@ void TestApp::engineFlagsAddOursWhereTheUsersDoNotChoose_data()
     QTest::addColumn<bool>("sandboxOff");
     QTest::addColumn<QByteArrayList>("expected");
     const QByteArray limit = "--renderer-process-limit=1";
-    QTest::newRow("sandboxed") << QByteArray() << false << QByteArrayList{limit};
-    QTest::newRow("no sandbox") << QByteArray() << true << QByteArrayList{limit, "--no-zygote"};
+    const QByteArray quiet = "--log-level=3";
+    QTest::newRow("sandboxed") << QByteArray() << false << QByteArrayList{limit, quiet};
+    QTest::newRow("no sandbox") << QByteArray() << true << QByteArrayList{limit, "--no-zygote", quiet};
     QTest::newRow("no sandbox, said in the flags")
         << QByteArray("--no-sandbox") << false
-        << QByteArrayList{"--no-sandbox", limit, "--no-zygote"};
+        << QByteArrayList{"--no-sandbox", limit, "--no-zygote", quiet};
     QTest::newRow("the user's process model")
         << QByteArray(" --process-per-site ") << true
-        << QByteArrayList{"--process-per-site", "--no-zygote"};
+        << QByteArrayList{"--process-per-site", "--no-zygote", quiet};
     QTest::newRow("one process") << QByteArray("--single-process") << true
-                                 << QByteArrayList{"--single-process"};
+                                 << QByteArrayList{"--single-process", quiet};
     QTest::newRow("the user's other flags")
         << QByteArray("--js-flags=--expose-gc --lang=de") << false
-        << QByteArrayList{"--js-flags=--expose-gc", "--lang=de", limit};
+        << QByteArrayList{"--js-flags=--expose-gc", "--lang=de", limit, quiet};
     QTest::newRow("zygote said already") << QByteArray("--no-zygote") << true
-                                         << QByteArrayList{"--no-zygote", limit};
+                                         << QByteArrayList{"--no-zygote", limit, quiet};
+    QTest::newRow("the user's logging") << QByteArray("--enable-logging --v=1") << false
+                                        << QByteArrayList{"--enable-logging", "--v=1", limit};
 }
 
 // The engine takes the last of a flag given twice, and refuses to start at all with

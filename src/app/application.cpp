@@ -255,6 +255,10 @@ QByteArray engineFlags(QByteArray given, bool sandboxOff)
     // With the sandbox on, the engine refuses to start without them.
     if (sandboxOff && !has("--no-zygote") && !has("--single-process"))
         add("--no-zygote");
+    // The engine's own error lines (a font style it asked for and did not get in time) are no
+    // news to the user, and an export's standard error is for what went wrong with the export.
+    if (!has("--log-level") && !has("--enable-logging"))
+        add("--log-level=3");
     return flags;
 }
 
