@@ -21,9 +21,8 @@ export function createEditor({ win, root, onChange, onInput = () => {} }) {
     else if (holdsBlocks(root, node.parentNode) && !node.qvShelf) dirty.add(node);
   };
 
-  const observer = new win.MutationObserver((records) => {
-    if (paused) return;
-    onInput();
+  // What the engine changed: nodes added to or taken from where blocks stand, or text inside one.
+  const note = (records) => {
     for (const r of records) {
       if (holdsBlocks(root, r.target)) {
         r.addedNodes.forEach((n) => dirty.add(n));
@@ -33,6 +32,12 @@ export function createEditor({ win, root, onChange, onInput = () => {} }) {
         markNode(r.target);
       }
     }
+  };
+
+  const observer = new win.MutationObserver((records) => {
+    if (paused) return;
+    onInput();
+    note(records);
     schedule();
   });
 
@@ -75,17 +80,7 @@ export function createEditor({ win, root, onChange, onInput = () => {} }) {
     },
     takeRecords() {
       const records = observer.takeRecords();
-      if (records.length && !paused) {
-        for (const r of records) {
-          if (holdsBlocks(root, r.target)) {
-            r.addedNodes.forEach((n) => dirty.add(n));
-            r.removedNodes.forEach((n) => removed.add(n));
-            if (r.removedNodes.length) dirty.add(root);
-          } else {
-            markNode(r.target);
-          }
-        }
-      }
+      if (!paused) note(records);
     },
     // Marks an element changed by a command of ours (formatting).
     touch(node) {
