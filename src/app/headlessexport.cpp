@@ -1,5 +1,6 @@
 #include "headlessexport.h"
 
+#include "core/debuglog.h"
 #include "core/filereader.h"
 #include "core/filewriter.h"
 #include "export/printing.h"
@@ -133,6 +134,7 @@ void HeadlessExport::afterRender(preview::PreviewController *controller)
     // nothing half drawn is written and a small note is not held up.
     controller->whenDrawn(
         [this] {
+            core::startupMark("drawn");
             m_deadline.disconnect(this);
             connect(&m_deadline, &QTimer::timeout, this, [this] { finish(2); });
             m_deadline.start(kWriteTimeout);
@@ -167,6 +169,7 @@ void HeadlessExport::exportAs(const QString &format)
 
 void HeadlessExport::writeOutput(const std::optional<QString> &text)
 {
+    core::startupMark("exported");
     if (!text)
         return finish(2);
     // Whole or not at all: a short write (a full disk) fails and leaves the earlier file as it was.
@@ -180,6 +183,7 @@ void HeadlessExport::finish(int status, const QString &message)
     // The first ending decides: a late render after the time-out changes nothing.
     if (std::exchange(m_done, true))
         return;
+    core::startupMark("finished");
     if (!message.isEmpty()) {
         const QByteArray bytes = message.toUtf8();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);

@@ -559,6 +559,7 @@ void PreviewController::exportHTML(const QString &title, const QString &outputPa
                 answer(QVariant());
                 return;
             }
+            core::startupMark("images-listed");
             QJsonObject images;
             for (const QVariant &item : listed.toList()) {
                 const QString address = item.toString();
@@ -581,6 +582,7 @@ void PreviewController::exportHTML(const QString &title, const QString &outputPa
                         answer(QVariant());
                         return;
                     }
+                    core::startupMark("files-listed");
                     QStringList present;
                     for (const QVariant &item : files.toList()) {
                         const QUrl url(item.toString().trimmed());
