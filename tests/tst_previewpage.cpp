@@ -105,6 +105,7 @@ private Q_SLOTS:
     void cleanup();
 
     void openingANoteRendersItWithItsOutline();
+    void codeIsColouredOnAHelperThreadTheEngineAllows();
     void modesShareOneWebView();
     void typingInSplitModeRendersOncePerBurst();
     void splitPreviewFollowsTheEditorsScroll();
@@ -274,6 +275,28 @@ void TestPreviewPage::openingANoteRendersItWithItsOutline()
     QCOMPARE(outline.at(1).level, 2);
     QVERIFY(pageText(window).contains(QStringLiteral("Second paragraph.")));
     QVERIFY(!editable(window));
+}
+
+// A long note's export colours its code on a helper thread. Were the engine to refuse it (the
+// page's policy, a missing script), the page would colour the code itself, only slower: nothing
+// else would show it.
+void TestPreviewPage::codeIsColouredOnAHelperThreadTheEngineAllows()
+{
+    DocumentWindow *window = open(Mode::Read);
+    QVERIFY(window);
+    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
+    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    evaluate(window, uR"(window.qvAnswer = null;
+        const helper = new Worker('highlight.js');
+        helper.onmessage = ({ data }) => {
+          if (data === 'ready') helper.postMessage([[7, 'const x = 1;', 'js']]);
+          else window.qvAnswer = JSON.stringify(data);
+        };
+        helper.onerror = () => { window.qvAnswer = 'refused'; };)"_s);
+    QVariant answer;
+    QVERIFY(waitUntil([&] { return !(answer = evaluate(window, u"window.qvAnswer"_s)).isNull(); },
+                      kEngineTimeout));
+    QCOMPARE(answer.toString(), uR"([[7,"<span class=\"hljs-keyword\">const</span> x = <span class=\"hljs-number\">1</span>;"]])"_s);
 }
 
 void TestPreviewPage::modesShareOneWebView()

@@ -37,6 +37,8 @@ async function build() {
   // The diagram renderer is big; the page loads it only for a document that
   // has a diagram.
   await esbuild.build({ ...common, entryPoints: { mermaid: join(here, 'src/mermaid-chunk.js') }, outdir: dir });
+  // Code colouring on a helper thread, for a long document written out at once.
+  await esbuild.build({ ...common, entryPoints: { highlight: join(here, 'src/highlightworker.js') }, outdir: dir });
   await copyFile(join(here, 'index.html'), join(dir, 'index.html'));
   await copyFile(join(here, 'style.css'), join(dir, 'style.css'));
   const katex = join(here, 'node_modules/katex/dist');

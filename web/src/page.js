@@ -12,9 +12,9 @@ import { createHost, message } from './protocol.js';
 
 const HISTORY_KEYS = { z: 'undo', Z: 'redo', y: 'redo', Y: 'redo' };
 
-export function createPage({ win, root, post, diagramScript, sizes }) {
+export function createPage({ win, root, post, diagramScript, makeWorker, sizes }) {
   reportScrolling(win, (fraction) => post(message.scroll(fraction)));
-  const view = createView({ win, root, post, diagramScript, sizes });
+  const view = createView({ win, root, post, diagramScript, makeWorker, sizes });
 
   const formatter = createFormatter({
     win, root, touch: (node) => view.touch(node), resolve: (path) => resolveUrl(path, view.folder()),

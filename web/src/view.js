@@ -41,8 +41,16 @@ const FIRST_FRAME_WAIT_MS = 100;
 // The start of a link reference definition (a footnote's is no link's).
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 
+// How long a document being written out waits at most for the helper thread to start.
+const HELPER_START_MS = 250;
+
+// The page's own helper for code colouring, beside it; none where the window has no workers.
+function defaultWorker(win) {
+  return win.Worker ? () => new win.Worker('highlight.js') : null;
+}
+
 export function createView({
-  win, root, post, diagramScript = 'mermaid.js', sizes: given = {},
+  win, root, post, diagramScript = 'mermaid.js', makeWorker = defaultWorker(win), sizes: given = {},
 }) {
   const sizes = { progressive: undefined, piece: undefined, firstScreen: FIRST_SCREEN_CHARS, huge: HUGE_BLOCKS, shelf: SHELF, around: AROUND, typingPause: TYPING_PAUSE_MS, ...given };
   const doc = win.document;
@@ -69,7 +77,7 @@ export function createView({
   let typedAt = -Infinity;
   const typed = () => { typedAt = now(); };
   const afterTyping = () => Math.max(0, typedAt + sizes.typingPause - now());
-  const lateHighlighter = createLateHighlighter(win, { highlight, quietly: editor.quietly, wait: afterTyping });
+  const lateHighlighter = createLateHighlighter(win, { highlight, quietly: editor.quietly, wait: afterTyping, makeWorker });
 
   // Raw HTML is sanitised before it is wrapped: the sanitiser balances the
   // markup, so a stray closing tag cannot end the wrapper early. The wrapper
@@ -134,6 +142,11 @@ export function createView({
 
   async function reportDrawn(now, laidOut) {
     if (now) {
+      // The code already queued goes to a helper thread, so that it is coloured while the rest
+      // is built; the rest's code follows it there as it is made. The helper starts only while
+      // this thread is free: the rest goes on a slice at a time until it runs.
+      const running = lateHighlighter.hurry();
+      if (rest) await Promise.race([running, new Promise((resolve) => win.setTimeout(resolve, HELPER_START_MS))]);
       complete();
       lateHighlighter.finish();
     }

@@ -7,6 +7,7 @@ import { pathToFileURL } from 'node:url';
 import { JSDOM } from 'jsdom';
 import { makePage } from './helpers.mjs';
 import { parseThemePayload } from '../src/theme.js';
+import { createHighlighter } from '../src/highlighter.js';
 
 const PNG = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==', 'base64');
 
@@ -112,6 +113,21 @@ describe('themes', () => {
   });
 });
 
+// The page's helper thread as the engine runs it: answers come later, from the same grammars.
+function helperThread({ refused = false } = {}) {
+  const highlighter = createHighlighter();
+  const listeners = { message: [], error: [] };
+  const say = (type, data) => setImmediate(() => listeners[type].forEach((f) => f({ data })));
+  const helper = {
+    terminated: false,
+    addEventListener: (type, f) => listeners[type].push(f),
+    postMessage: (batch) => say('message', batch.map(([id, text, lang]) => [id, highlighter.highlight(text, lang)])),
+    terminate() { helper.terminated = true; },
+  };
+  say(refused ? 'error' : 'message', 'ready');
+  return helper;
+}
+
 describe('reportDrawn', () => {
   it('reports only once the late code highlighting is done', async () => {
     const { page, root, of, posted, clock, settle } = makePage();
@@ -125,5 +141,32 @@ describe('reportDrawn', () => {
     while (clock.pending()) clock.advance(10);
     await posted('drawn');
     assert.ok(codes.every((c) => c.firstElementChild));
+  });
+
+  it('colours code on a helper thread as the page itself does, and on its own when the helper is refused', async () => {
+    const fence = (code) => `${'`'.repeat(3)}js\n${code}\n${'`'.repeat(3)}\n\n`;
+    // The last block comes with the rest of the note, built after the helper has started.
+    const text = `${fence('const x = 1;').repeat(200)}${'word '.repeat(20000)}\n\n${fence('let last = "end";')}`;
+    const drawnBy = async ({ page, root, of, clock }, edit) => {
+      page.render(text, '/tmp/');
+      page.reportDrawn(true, false);
+      // Sent to the helper already: its answer must not undo the edit.
+      if (edit) root.querySelectorAll('pre code')[1].textContent = 'edited meanwhile';
+      for (let turn = 0; !of('drawn').length && turn < 1000; turn += 1) {
+        await new Promise((r) => setImmediate(r));
+        if (clock.pending()) clock.advance(10);
+      }
+      assert.equal(of('drawn').length, 1);
+      return [...root.querySelectorAll('pre code')].map((c) => c.innerHTML);
+    };
+    const expected = await drawnBy(makePage(), false);
+    assert.ok(expected.every((html) => html.includes('hljs-')), 'the page colours every block');
+    expected[1] = 'edited meanwhile';
+    for (const refused of [false, true]) {
+      let helper = null;
+      const page = makePage({ makeWorker: () => (helper = helperThread({ refused })) });
+      assert.deepEqual(await drawnBy(page, true), expected, refused ? 'refused' : 'helper');
+      assert.ok(helper?.terminated, 'the helper ends with the export');
+    }
   });
 });

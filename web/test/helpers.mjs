@@ -40,7 +40,7 @@ function manualClock(win) {
   };
 }
 
-export function makePage({ runScripts, sizes } = {}) {
+export function makePage({ runScripts, sizes, makeWorker } = {}) {
   // jsdom reports a navigation it cannot perform as an error: here that is
   // the page leaving itself, which a test wants to see, not a log line.
   const navigations = [];
@@ -75,7 +75,7 @@ export function makePage({ runScripts, sizes } = {}) {
   };
   // The page's own clock is the wall clock, which these timers do not follow: what waits for a
   // pause in typing does not wait here unless a test asks for it.
-  const raw = createPage({ win, root, post, sizes: { typingPause: 0, ...sizes } });
+  const raw = createPage({ win, root, post, makeWorker, sizes: { typingPause: 0, ...sizes } });
   const page = {
     ...raw,
     render(markdown, ...rest) {
