@@ -36,7 +36,12 @@ const CASES = [
   ['backspace-joins-paragraphs', 'One.\n\nTwo, noted.[^n]\n\n[^n]: N.\n', 'p:nth-of-type(2)@0', '{Backspace}x', 'One.xTwo, noted.[^n]\n\n[^n]: N.\n'],
   ['backspace-joins-a-paragraph-to-a-heading', '# Head\n\nText\n', 'p@0', '{Backspace}', '# HeadText\n'],
   ['delete-joins-the-next-paragraph', 'One *it*.\n\nTwo.\n', 'p@$', '{Delete}', 'One *it*.Two.\n'],
-  ['delete-leaves-a-list-to-the-engine', 'One.\n\n- a\n', 'p@$', '{Delete}', 'One.\n\n- a\n'],
+  // The item goes, its text joins; the items after it keep their numbers and boxes.
+  ['delete-joins-the-only-item', 'One.\n\n- a\n', 'p@$', '{Delete}x', 'One.xa\n'],
+  ['delete-joins-the-first-item', 'One.\n\n3. a *it*[^n]\n4. c\n\n[^n]: N.\n', 'p@$', '{Delete}', 'One.a *it*[^n]\n\n4. c\n\n[^n]: N.\n'],
+  ['delete-joins-a-task-item', 'One.\n\n- [ ] a\n- [x] b\n', 'p@$', '{Delete}', 'One.a\n\n- [x] b\n'],
+  ['delete-lifts-the-items-sub-items', 'One.\n\n- a\n  - sub\n- c\n', 'p@$', '{Delete}', 'One.a\n\n- sub\n- c\n'],
+  ['delete-joins-the-first-quoted-paragraph', 'One.\n\n> q *it*[^n]\n>\n> more\n\n[^n]: N.\n', 'p@$', '{Delete}', 'One.q *it*[^n]\n\n> more\n\n[^n]: N.\n'],
   ['tab-indents', '- a\n- b\n', 'li:nth-child(2)@0', '{Tab}', '- a\n  - b\n'],
   ['shift-tab-outdents-with-followers', '- a\n  - b\n  - c\n', 'li li@0', '{S-Tab}', '- a\n- b\n  - c\n'],
   ['tab-to-next-cell', TABLE, 'th@0', '{Tab}x', TABLE.replace('b |', 'x |')],
