@@ -539,6 +539,17 @@ export function installStructure({ win, root, editable, formatter }) {
     return { nodes: lead.filter((m) => !isBox(m)), rest: rest(n) };
   }
 
+  // The line a paragraph after `list` joins: the end of its last item, however deeply nested.
+  // Null when that item ends in a block of another kind.
+  function lastLine(list) {
+    let li = list.lastElementChild;
+    while (li && LIST.has(li.lastElementChild?.nodeName)) li = li.lastElementChild.lastElementChild;
+    if (li?.nodeName !== 'LI') return null;
+    const last = li.lastElementChild;
+    if (last && OWN_BLOCKS.has(last.nodeName)) return last.nodeName === 'P' ? last : null;
+    return li;
+  }
+
   // The first item of `list` joins `into`, its checkbox gone with it; what else it held (its
   // sub-items, more paragraphs) stays where it stood: sub-items of the list's own kind take its
   // place in the list, other blocks stand between `into` and the list. The items after it keep
@@ -580,10 +591,11 @@ export function installStructure({ win, root, editable, formatter }) {
   }
 
   // Backspace at the start of a paragraph, or Delete at the end of one, joins it with the
-  // paragraph or heading beside it; Delete also with the first item or quoted paragraph after it.
-  // Left to the engine, the moved text came wrapped in a span of styles, written to the file as
-  // HTML, and lost what it could not edit (a footnote's mark); a task item went with its text,
-  // and an item's sub-items were left in an item of their own without text.
+  // paragraph or heading beside it; Delete also with the first item or quoted paragraph after it,
+  // Backspace with the last item before it. Left to the engine, the moved text came wrapped in a
+  // span of styles written to the file as HTML, and lost what it could not edit (a footnote's
+  // mark); a task item went with its text, and an item's sub-items were left in an item of their
+  // own without text.
   function join(event, forward) {
     const range = caret();
     if (!range?.collapsed || sealed(range.startContainer)) return false;
@@ -607,12 +619,17 @@ export function installStructure({ win, root, editable, formatter }) {
       take = () => takeFirstItem(other, here);
     } else if (forward && other.nodeName === 'BLOCKQUOTE') {
       take = () => takeFirstOfQuote(other);
+    } else if (!forward && LIST.has(other.nodeName) && here.nodeName === 'P') {
+      [into, take] = [lastLine(other), whole(here)];
     }
     const nodes = into && take?.();
     if (!nodes) return false;
     event.preventDefault();
-    // An empty block's line break only holds its height.
-    const holder = (list) => list.length === 1 && list[0].nodeName === 'BR' ? list[0] : null;
+    // An empty block's line break only holds its height (beside a task's checkbox too).
+    const holder = (list) => {
+      const own = list.filter((n) => n.nodeName !== 'INPUT' && !blank(n));
+      return own.length === 1 && own[0].nodeName === 'BR' ? own[0] : null;
+    };
     holder([...into.childNodes])?.remove();
     const at = into.childNodes.length;
     if (!holder(nodes)) into.append(...nodes);

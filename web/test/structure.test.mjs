@@ -42,6 +42,9 @@ const CASES = [
   ['delete-joins-a-task-item', 'One.\n\n- [ ] a\n- [x] b\n', 'p@$', '{Delete}', 'One.a\n\n- [x] b\n'],
   ['delete-lifts-the-items-sub-items', 'One.\n\n- a\n  - sub\n- c\n', 'p@$', '{Delete}', 'One.a\n\n- sub\n- c\n'],
   ['delete-joins-the-first-quoted-paragraph', 'One.\n\n> q *it*[^n]\n>\n> more\n\n[^n]: N.\n', 'p@$', '{Delete}', 'One.q *it*[^n]\n\n> more\n\n[^n]: N.\n'],
+  ['backspace-joins-the-last-item', '- a\n- b\n\nTwo *x*.[^n]\n\n[^n]: N.\n', 'p@0', '{Backspace}x', '- a\n- bxTwo *x*.[^n]\n\n[^n]: N.\n'],
+  ['backspace-joins-the-deepest-task-item', '- [ ] a\n  - [x] b\n\nTwo.\n', 'p@0', '{Backspace}', '- [ ] a\n  - [x] bTwo.\n'],
+  ['backspace-joins-a-loose-items-last-paragraph', '1. a\n\n   b\n\nTwo.\n', 'ol + p@0', '{Backspace}', '1. a\n\n   bTwo.\n'],
   ['tab-indents', '- a\n- b\n', 'li:nth-child(2)@0', '{Tab}', '- a\n  - b\n'],
   ['shift-tab-outdents-with-followers', '- a\n  - b\n  - c\n', 'li li@0', '{S-Tab}', '- a\n- b\n  - c\n'],
   ['tab-to-next-cell', TABLE, 'th@0', '{Tab}x', TABLE.replace('b |', 'x |')],
@@ -85,6 +88,14 @@ describe('structure typed on the page', () => {
       putCaret(win, root, caret);
       assert.equal(press(win, root, key), true, `${key} at ${caret}`);
     }
+  });
+
+  // The new item holds its line with a line break beside the checkbox and an empty text.
+  it('joins a paragraph to the empty task made by Enter, without its line break', async () => {
+    const env = editing('- [ ] a\n\nTwo.\n');
+    putCaret(env.win, env.root, 'li@$');
+    press(env.win, env.root, 'Enter');
+    assert.equal(await perform(env, 'ul + p@0', '{Backspace}x'), '- [ ] a\n- [ ] xTwo.\n');
   });
 
   it('makes task items shaped like the rendered ones', async () => {
