@@ -128,6 +128,18 @@ export function composeNodes(nodes, state, isDirty, rewrite, before, after) {
     out.push(...lines);
   };
 
+  // The gaps of blocks that are gone, from the one after the last block written. The blank
+  // lines that block owned (a list owns those after it) stood between it and the block that
+  // followed; the gaps bring their own, else a paragraph joined to the list before it left a
+  // blank line more behind. At the end of the file nothing follows to stand apart from.
+  const gapAfterGone = (from, to) => {
+    const lines = mergeGaps(gaps, from, to);
+    if (to - from > 1 && (lines.length ? blank(lines[0]) : to > blocks.length)) {
+      while (out.length && blank(out[out.length - 1])) out.pop();
+    }
+    return lines;
+  };
+
   let run = [];
   let prevList = null;
   const writeNew = (nodes, el) => {
@@ -165,7 +177,7 @@ export function composeNodes(nodes, state, isDirty, rewrite, before, after) {
     const lines = isDirty(node) ? rewritten(state, block, node, eol, rewrite) : state.lines.slice(block.start, block.end);
     if (!lines.length) continue;
     // The block the nodes follow starts them, with the lines before it left where they are.
-    if (i !== before) pushLines(mergeGaps(gaps, next, i + 1));
+    if (i !== before) pushLines(gapAfterGone(next, i + 1));
     // New blocks before this one may need a blank line to end them.
     if (needBlank) ensureBlank();
     needBlank = false;
@@ -177,7 +189,7 @@ export function composeNodes(nodes, state, isDirty, rewrite, before, after) {
   }
   flushRun();
   if (toEnd) {
-    const rest = mergeGaps(gaps, next, blocks.length + 1);
+    const rest = gapAfterGone(next, blocks.length + 1);
     if (needBlank && rest.length && !blank(rest[0])) ensureBlank();
     out.push(...rest);
   }

@@ -508,33 +508,131 @@ export function installStructure({ win, root, editable, formatter }) {
     return !r.toString() && !r.cloneContents().querySelector('img');
   }
 
-  // A paragraph or heading standing among the blocks, next to `el` (skipping blank text).
-  function textBlockBeside(el, step) {
+  // The block standing among the blocks next to `el` (skipping blank text).
+  function blockBeside(el, step) {
     let n = step(root, el);
     while (n && n.nodeType === 3 && !n.data.trim()) n = step(root, n);
-    return n?.nodeType === 1 && (n.nodeName === 'P' || HEADING.test(n.nodeName)) && !sealed(n) ? n : null;
+    return n?.nodeType === 1 && !sealed(n) ? n : null;
+  }
+
+  const isTextBlock = (el) => el.nodeName === 'P' || HEADING.test(el.nodeName);
+  const blank = (n) => n.nodeType === 3 && !n.data.trim();
+
+  // The first line of an item or quote: the inline content it starts with, else its first
+  // paragraph. `nodes` are what joins the block before; `rest` what stays of the container.
+  // Null when it starts with a block of another kind (code, a quote in a quote).
+  function firstLine(box) {
+    const lead = [];
+    let n = box.firstChild;
+    for (; n && !(n.nodeType === 1 && OWN_BLOCKS.has(n.nodeName)); n = n.nextSibling) lead.push(n);
+    const rest = (from) => {
+      const out = [];
+      for (let m = from; m; m = m.nextSibling) out.push(m);
+      return out;
+    };
+    const isBox = (m) => m.nodeName === 'INPUT' && m.type === 'checkbox';
+    const noText = lead.every((m) => blank(m) || isBox(m));
+    if (noText && n?.nodeName === 'P') {
+      return { nodes: [...n.childNodes].filter((m) => !isBox(m)), rest: rest(n.nextSibling), emptied: n };
+    }
+    if (noText && n) return null;
+    return { nodes: lead.filter((m) => !isBox(m)), rest: rest(n) };
+  }
+
+  // The line a paragraph after `list` joins: the end of its last item, however deeply nested.
+  // Null when that item ends in a block of another kind.
+  function lastLine(list) {
+    let li = list.lastElementChild;
+    while (li && LIST.has(li.lastElementChild?.nodeName)) li = li.lastElementChild.lastElementChild;
+    if (li?.nodeName !== 'LI') return null;
+    const last = li.lastElementChild;
+    if (last && OWN_BLOCKS.has(last.nodeName)) return last.nodeName === 'P' ? last : null;
+    return li;
+  }
+
+  // The first item of `list` joins `into`, its checkbox gone with it; what else it held (its
+  // sub-items, more paragraphs) stays where it stood: sub-items of the list's own kind take its
+  // place in the list, other blocks stand between `into` and the list. The items after it keep
+  // their numbers.
+  function takeFirstItem(list, into) {
+    const li = list.firstElementChild;
+    const line = li?.nodeName === 'LI' ? firstLine(li) : null;
+    if (!line) return null;
+    const blocks = [];
+    let p = null;
+    for (const n of line.rest) {
+      if (n.nodeType === 1 && OWN_BLOCKS.has(n.nodeName)) {
+        blocks.push(n);
+        p = null;
+      } else if (p || !blank(n)) {
+        if (!p) blocks.push((p = doc.createElement('p')));
+        p.append(n);
+      }
+    }
+    // The rendered item's line break before its nested list is no text of the line.
+    const end = line.nodes.at(-1);
+    if (end?.nodeType === 3 && blocks.length) end.data = end.data.replace(/\n\s*$/, '');
+    li.remove();
+    const lifted = blocks.at(-1)?.nodeName === list.nodeName ? blocks.pop() : null;
+    if (lifted) list.prepend(...lifted.children);
+    else if (list.nodeName === 'OL') list.setAttribute('start', String(startOf(list) + 1));
+    into.after(...blocks);
+    if (!list.children.length) list.remove();
+    return line.nodes;
+  }
+
+  // The first paragraph of a quote, or the inline text it starts with, joins `into`.
+  function takeFirstOfQuote(quote) {
+    const line = firstLine(quote);
+    if (!line) return null;
+    line.emptied?.remove();
+    if ([...quote.childNodes].every((n) => blank(n) || n.nodeName === 'BR')) quote.remove();
+    return line.nodes;
   }
 
   // Backspace at the start of a paragraph, or Delete at the end of one, joins it with the
-  // paragraph or heading beside it. Left to the engine, the moved text came wrapped in a span of
-  // styles, written to the file as HTML, and lost what it could not edit (a footnote's mark).
+  // paragraph or heading beside it; Delete also with the first item or quoted paragraph after it,
+  // Backspace with the last item before it. Left to the engine, the moved text came wrapped in a
+  // span of styles written to the file as HTML, and lost what it could not edit (a footnote's
+  // mark); a task item went with its text, and an item's sub-items were left in an item of their
+  // own without text.
   function join(event, forward) {
     const range = caret();
     if (!range?.collapsed || sealed(range.startContainer)) return false;
-    const here = closest(range.startContainer, (n) => n.nodeName === 'P' || HEADING.test(n.nodeName));
+    const here = closest(range.startContainer, isTextBlock);
     if (!here || !holdsBlocks(root, here.parentNode)) return false;
     if (forward ? !atEnd(here, range) : !atStart(here, range)) return false;
-    const other = textBlockBeside(here, forward ? topAfter : topBefore);
+    const other = blockBeside(here, forward ? topAfter : topBefore);
     if (!other) return false;
+    // `take` takes the nodes that join `into` out of where they are; null when it cannot.
+    const whole = (el) => () => {
+      const nodes = [...el.childNodes];
+      el.remove();
+      return nodes;
+    };
+    let into = here;
+    let take;
+    if (isTextBlock(other)) {
+      if (forward) take = whole(other);
+      else [into, take] = [other, whole(here)];
+    } else if (forward && LIST.has(other.nodeName)) {
+      take = () => takeFirstItem(other, here);
+    } else if (forward && other.nodeName === 'BLOCKQUOTE') {
+      take = () => takeFirstOfQuote(other);
+    } else if (!forward && LIST.has(other.nodeName) && here.nodeName === 'P') {
+      [into, take] = [lastLine(other), whole(here)];
+    }
+    const nodes = into && take?.();
+    if (!nodes) return false;
     event.preventDefault();
-    const [into, from] = forward ? [here, other] : [other, here];
-    // An empty block's line break only holds its height.
-    const holder = (el) => el.childNodes.length === 1 && el.firstChild.nodeName === 'BR';
-    if (holder(into)) into.firstChild.remove();
-    if (holder(from)) from.firstChild.remove();
+    // An empty block's line break only holds its height (beside a task's checkbox too).
+    const holder = (list) => {
+      const own = list.filter((n) => n.nodeName !== 'INPUT' && !blank(n));
+      return own.length === 1 && own[0].nodeName === 'BR' ? own[0] : null;
+    };
+    holder([...into.childNodes])?.remove();
     const at = into.childNodes.length;
-    into.append(...from.childNodes);
-    from.remove();
+    if (!holder(nodes)) into.append(...nodes);
     place(fill(into), at);
     return true;
   }

@@ -36,7 +36,15 @@ const CASES = [
   ['backspace-joins-paragraphs', 'One.\n\nTwo, noted.[^n]\n\n[^n]: N.\n', 'p:nth-of-type(2)@0', '{Backspace}x', 'One.xTwo, noted.[^n]\n\n[^n]: N.\n'],
   ['backspace-joins-a-paragraph-to-a-heading', '# Head\n\nText\n', 'p@0', '{Backspace}', '# HeadText\n'],
   ['delete-joins-the-next-paragraph', 'One *it*.\n\nTwo.\n', 'p@$', '{Delete}', 'One *it*.Two.\n'],
-  ['delete-leaves-a-list-to-the-engine', 'One.\n\n- a\n', 'p@$', '{Delete}', 'One.\n\n- a\n'],
+  // The item goes, its text joins; the items after it keep their numbers and boxes.
+  ['delete-joins-the-only-item', 'One.\n\n- a\n', 'p@$', '{Delete}x', 'One.xa\n'],
+  ['delete-joins-the-first-item', 'One.\n\n3. a *it*[^n]\n4. c\n\n[^n]: N.\n', 'p@$', '{Delete}', 'One.a *it*[^n]\n\n4. c\n\n[^n]: N.\n'],
+  ['delete-joins-a-task-item', 'One.\n\n- [ ] a\n- [x] b\n', 'p@$', '{Delete}', 'One.a\n\n- [x] b\n'],
+  ['delete-lifts-the-items-sub-items', 'One.\n\n- a\n  - sub\n- c\n', 'p@$', '{Delete}', 'One.a\n\n- sub\n- c\n'],
+  ['delete-joins-the-first-quoted-paragraph', 'One.\n\n> q *it*[^n]\n>\n> more\n\n[^n]: N.\n', 'p@$', '{Delete}', 'One.q *it*[^n]\n\n> more\n\n[^n]: N.\n'],
+  ['backspace-joins-the-last-item', '- a\n- b\n\nTwo *x*.[^n]\n\n[^n]: N.\n', 'p@0', '{Backspace}x', '- a\n- bxTwo *x*.[^n]\n\n[^n]: N.\n'],
+  ['backspace-joins-the-deepest-task-item', '- [ ] a\n  - [x] b\n\nTwo.\n', 'p@0', '{Backspace}', '- [ ] a\n  - [x] bTwo.\n'],
+  ['backspace-joins-a-loose-items-last-paragraph', '1. a\n\n   b\n\nTwo.\n', 'ol + p@0', '{Backspace}', '1. a\n\n   bTwo.\n'],
   ['tab-indents', '- a\n- b\n', 'li:nth-child(2)@0', '{Tab}', '- a\n  - b\n'],
   ['shift-tab-outdents-with-followers', '- a\n  - b\n  - c\n', 'li li@0', '{S-Tab}', '- a\n- b\n  - c\n'],
   ['tab-to-next-cell', TABLE, 'th@0', '{Tab}x', TABLE.replace('b |', 'x |')],
@@ -80,6 +88,14 @@ describe('structure typed on the page', () => {
       putCaret(win, root, caret);
       assert.equal(press(win, root, key), true, `${key} at ${caret}`);
     }
+  });
+
+  // The new item holds its line with a line break beside the checkbox and an empty text.
+  it('joins a paragraph to the empty task made by Enter, without its line break', async () => {
+    const env = editing('- [ ] a\n\nTwo.\n');
+    putCaret(env.win, env.root, 'li@$');
+    press(env.win, env.root, 'Enter');
+    assert.equal(await perform(env, 'ul + p@0', '{Backspace}x'), '- [ ] a\n- [ ] xTwo.\n');
   });
 
   it('makes task items shaped like the rendered ones', async () => {
