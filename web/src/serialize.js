@@ -218,13 +218,14 @@ function delimited(el, ctx, before) {
 
 // The engine keeps the look of text it moves (a heading joined to a
 // paragraph) in spans with nothing but a style of computed values (colours
-// as rgb()); they are no one's markup. A span someone wrote stays.
-const ENGINE_STYLE = /^\s*(font|line|letter|word|text|white|color|background-color)[a-z-]*\s*:\s*([^;]*)$/;
+// as rgb()) or of the page's own variables as it found them (the caret's
+// colour, var(--accent)); they are no one's markup. A span someone wrote stays.
+const ENGINE_STYLE = /^\s*(font|line|letter|word|text|white|color|background-color|caret-color)[a-z-]*\s*:\s*([^;]*)$/;
 function engineStyled(el) {
   if (el.attributes.length !== 1 || !el.hasAttribute('style')) return false;
   return el.getAttribute('style').split(';').filter((d) => d.trim()).every((d) => {
     const m = ENGINE_STYLE.exec(d);
-    return m && (!/color/.test(m[1]) || /^rgba?\(/.test(m[2].trim()));
+    return m && (!/color/.test(m[1]) || /^(rgba?\(|var\(--)/.test(m[2].trim()));
   });
 }
 

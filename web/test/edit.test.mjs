@@ -139,16 +139,23 @@ describe('visual editing', () => {
     assert.equal(page.flushEdit(), src.replace('read.', 'read it.'));
   });
 
-  it('writes the styled spans the engine leaves when it joins blocks as plain text', async () => {
-    const { root, page, settle, doc } = editing('# Title\n\nPara two.\n');
-    const span = doc.createElement('span');
-    span.setAttribute('style', 'font-size: 1.4em; font-weight: 600; color: rgb(26, 32, 44);');
-    span.textContent = 'Title';
-    paragraph(root, 'Para two').prepend(span);
-    root.querySelector('h1').remove();
-    await settle();
-    assert.equal(page.flushEdit(), 'TitlePara two.\n');
-  });
+  // The engine's own: computed values, or the page's variables as the engine found them.
+  for (const [name, style, written] of [
+    ['computed', 'font-size: 1.4em; font-weight: 600; color: rgb(26, 32, 44);', 'Title'],
+    ['page-variables', 'caret-color: var(--accent); color: var(--fg); font-family: var(--serif);', 'Title'],
+    ['someones', 'color: red', '<span style="color: red">Title</span>'],
+  ]) {
+    it(`writes the styled spans the engine leaves when it joins blocks as plain text (${name})`, async () => {
+      const { root, page, settle, doc } = editing('# Title\n\nPara two.\n');
+      const span = doc.createElement('span');
+      span.setAttribute('style', style);
+      span.textContent = 'Title';
+      paragraph(root, 'Para two').prepend(span);
+      root.querySelector('h1').remove();
+      await settle();
+      assert.equal(page.flushEdit(), `${written}Para two.\n`);
+    });
+  }
 
   it('cancelEdit drops what was not posted and shows the source again', async () => {
     const { root, page, settle, clock, of } = editing();
