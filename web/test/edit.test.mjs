@@ -183,6 +183,8 @@ describe('visual editing', () => {
 // holds "EDIT" in the block typed into, and the result must be the source
 // with " typed" inserted after it. The outline lists the headings shown.
 const LOCAL_EDITS = [
+  // Two blocks typed into between two write-backs, far apart.
+  ['two-blocks-apart', 'EDIT one\nsecond line\n\n## Middle\n\nNot touched  \nline two\n\n- a\n- EDIT two\n', ['Middle']],
   ['after-details-closed-past-a-blank-line',
     '<details>\n<summary>More</summary>\n\n## Inside\n\nSome **bold** and [[Note]].\n\n</details>\n\n# After\n\n- item **b**\n\nEDIT here.\n',
     ['Inside', 'After']],
@@ -227,10 +229,12 @@ describe('edits stay local', () => {
       assert.deepEqual(outline().map((h) => h.text), headings);
       assert.equal(page.flushEdit(), src, 'nothing typed, yet the text changed');
       const walker = win.document.createTreeWalker(root, win.NodeFilter.SHOW_TEXT);
-      while (walker.nextNode() && !walker.currentNode.data.includes('EDIT'));
-      walker.currentNode.data = walker.currentNode.data.replace('EDIT', 'EDIT typed');
+      while (walker.nextNode()) {
+        const text = walker.currentNode;
+        if (text.data.includes('EDIT')) text.data = text.data.replaceAll('EDIT', 'EDIT typed');
+      }
       await settle();
-      assert.equal(page.flushEdit(), src.replace('EDIT', 'EDIT typed'));
+      assert.equal(page.flushEdit(), src.replaceAll('EDIT', 'EDIT typed'));
     });
   }
 });
