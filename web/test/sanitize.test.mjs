@@ -102,6 +102,15 @@ describe('sanitising many pieces in one pass', () => {
     ['every vector', vectors],
     ['unruly pieces among plain ones', unruly.flatMap((u) => [u, '<i>next</i>'])],
   ];
+  it('gives a comment of plain text back as the sanitiser would, alone and among others', () => {
+    const plain = ['<!-- YAML\nadded: v1.0.0\n-->\n', '<!---->', '<!-- a - b -->\n\n', '<!-- a\nb\nc -->'];
+    // Not plain: these go through the sanitiser, whatever they look like.
+    const others = ['<!-- a --->', '<!-->', '<!--->', '<!-- a ]> b -->', '<!-- <b>x</b> -->', '<!-- a -- b -->',
+      '<!-- a --!> <img src=x onerror=alert(1)> -->', '<!-- a\r\nb -->', '<!-- a\0b -->', '<!-- a -->\n<img src=x onerror=alert(1)>'];
+    for (const html of [...plain, ...others]) assert.equal(sanitize(html), sanitize.thorough(html), html);
+    assert.deepEqual(sanitize.many([...plain, '<i>next</i>']), [...plain.map(sanitize.thorough), '<i>next</i>']);
+  });
+
   for (const [name, pieces] of cases) {
     it(`gives what one pass per piece gives: ${name}`, () => {
       assert.ok(pieces.length > 10);
