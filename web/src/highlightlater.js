@@ -116,8 +116,8 @@ export function createLateHighlighter(win, { highlight, quietly, wait = () => 0,
     settle();
   }
 
-  function startHelper() {
-    if (helper || !makeWorker || head >= queue.length) return Promise.resolve();
+  function startHelper(coming) {
+    if (helper || !makeWorker || (head >= queue.length && !coming)) return Promise.resolve();
     let worker;
     try {
       worker = makeWorker();
@@ -154,9 +154,10 @@ export function createLateHighlighter(win, { highlight, quietly, wait = () => 0,
     },
     // Everything is wanted soon (a document is about to be written out): the code queued now
     // and added until the helper is done goes to a helper thread, when there is one to start.
-    // Settles once the helper runs (or could not start).
-    hurry() {
-      return startHelper();
+    // `coming`: more code may be added (the rest of a note still to be built), so a helper is
+    // worth starting with nothing queued yet. Settles once the helper runs (or could not start).
+    hurry(coming = false) {
+      return startHelper(coming);
     },
     // Highlights what is left at once: nobody is typing, a document is being written out.
     // A helper gets nothing more, and ends once it has answered.

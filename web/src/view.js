@@ -145,7 +145,7 @@ export function createView({
       // The code already queued goes to a helper thread, so that it is coloured while the rest
       // is built; the rest's code follows it there as it is made. The helper starts only while
       // this thread is free: the rest goes on a slice at a time until it runs.
-      const running = lateHighlighter.hurry();
+      const running = lateHighlighter.hurry(Boolean(rest) && Boolean(state?.env.deferHighlight));
       if (rest) await Promise.race([running, new Promise((resolve) => win.setTimeout(resolve, HELPER_START_MS))]);
       complete();
       lateHighlighter.finish();

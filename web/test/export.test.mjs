@@ -143,30 +143,39 @@ describe('reportDrawn', () => {
     assert.ok(codes.every((c) => c.firstElementChild));
   });
 
-  it('colours code on a helper thread as the page itself does, and on its own when the helper is refused', async () => {
-    const fence = (code) => `${'`'.repeat(3)}js\n${code}\n${'`'.repeat(3)}\n\n`;
-    // The last block comes with the rest of the note, built after the helper has started.
-    const text = `${fence('const x = 1;').repeat(200)}${'word '.repeat(20000)}\n\n${fence('let last = "end";')}`;
-    const drawnBy = async ({ page, root, of, clock }, edit) => {
-      page.render(text, '/tmp/');
-      page.reportDrawn(true, false);
-      // Sent to the helper already: its answer must not undo the edit.
-      if (edit) root.querySelectorAll('pre code')[1].textContent = 'edited meanwhile';
-      for (let turn = 0; !of('drawn').length && turn < 1000; turn += 1) {
-        await new Promise((r) => setImmediate(r));
-        if (clock.pending()) clock.advance(10);
+  const fence = (code) => `${'`'.repeat(3)}js\n${code}\n${'`'.repeat(3)}\n\n`;
+  const texts = [
+    // Code on the first screen, and in the rest of the note, built after the helper started.
+    ['code-first', `${fence('const x = 1;').repeat(200)}${'word '.repeat(20000)}\n\n${fence('let last = "end";')}`],
+    // Code only in the rest: none is queued when the helper is asked for.
+    ['code-later', `${`${'word '.repeat(2000)}\n\n`.repeat(30)}${fence('const x = 1;').repeat(3)}`],
+  ];
+  // Built a piece at a time, as a long note is.
+  const sizes = { progressive: 50000 };
+  for (const [name, text] of texts) {
+    it(`colours code on a helper thread as the page itself does, and on its own when the helper is refused (${name})`, async () => {
+      const drawnBy = async ({ page, root, of, clock }, edit) => {
+        page.render(text, '/tmp/');
+        page.reportDrawn(true, false);
+        // Sent to the helper already: its answer must not undo the edit.
+        const shown = root.querySelectorAll('pre code')[1];
+        if (edit && shown) shown.textContent = 'edited meanwhile';
+        for (let turn = 0; !of('drawn').length && turn < 1000; turn += 1) {
+          await new Promise((r) => setImmediate(r));
+          if (clock.pending()) clock.advance(10);
+        }
+        assert.equal(of('drawn').length, 1);
+        return { edited: Boolean(edit && shown), html: [...root.querySelectorAll('pre code')].map((c) => c.innerHTML) };
+      };
+      const itself = (await drawnBy(makePage({ sizes }), false)).html;
+      assert.ok(itself.length > 2 && itself.every((html) => html.includes('hljs-')), 'the page colours every block');
+      for (const refused of [false, true]) {
+        let helper = null;
+        const { edited, html } = await drawnBy(makePage({ sizes, makeWorker: () => (helper = helperThread({ refused })) }), true);
+        assert.equal(edited, name === 'code-first');
+        assert.ok(helper?.terminated, 'a helper was started, and ends with the export');
+        assert.deepEqual(html, edited ? [itself[0], 'edited meanwhile', ...itself.slice(2)] : itself, refused ? 'refused' : 'helper');
       }
-      assert.equal(of('drawn').length, 1);
-      return [...root.querySelectorAll('pre code')].map((c) => c.innerHTML);
-    };
-    const expected = await drawnBy(makePage(), false);
-    assert.ok(expected.every((html) => html.includes('hljs-')), 'the page colours every block');
-    expected[1] = 'edited meanwhile';
-    for (const refused of [false, true]) {
-      let helper = null;
-      const page = makePage({ makeWorker: () => (helper = helperThread({ refused })) });
-      assert.deepEqual(await drawnBy(page, true), expected, refused ? 'refused' : 'helper');
-      assert.ok(helper?.terminated, 'the helper ends with the export');
-    }
-  });
+    });
+  }
 });
