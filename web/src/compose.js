@@ -223,7 +223,9 @@ export function indexOf(blocks, block) {
 // when that is not the case. Returns { lines, edits, first, oldEnd, newEnd }:
 // edits [index, node, start, end] in the new lines, and the lines outside
 // [first, oldEnd) of the old and [first, newEnd) of the new are the same.
-export function composeInPlace(root, state, changed, rewrite) {
+// `overwrite`: the state's own lines may be written over (the caller replaces the state with the
+// result and keeps nothing of the one before); `was` is then the text the changed lines held.
+export function composeInPlace(root, state, changed, rewrite, { overwrite = false } = {}) {
   const edits = [];
   for (const node of changed) {
     if (node.nodeType !== 1 || !standing(root, node)) return null;
@@ -248,6 +250,18 @@ export function composeInPlace(root, state, changed, rewrite) {
     writes.push(written);
     from = block.end;
   }
+  // Typing inside a long note keeps every block's number of lines, and the note's lines are
+  // then written over where they are: a copy of them at every pause was megabytes for the
+  // collector on 10 MB, and the page's thread waited for it. The text they held is returned.
+  if (overwrite && from < state.lines.length && edits.every(([, , block], k) => writes[k].length === block.end - block.start)) {
+    const { lines } = state;
+    const first = edits[0][2].start;
+    const was = lines.slice(first, from).join('');
+    edits.forEach(([, , block], k) => writes[k].forEach((line, j) => {
+      lines[block.start + j] = breakOf(line) ? line : line + eol;
+    }));
+    return { lines, edits: placed, first, oldEnd: from, newEnd: from, was };
+  }
   const lines = linesWith(state.lines, edits, writes);
   // Only the last line of the file goes without a break; the lines kept have theirs.
   for (const [, , start, end] of placed) {
@@ -263,9 +277,8 @@ export function composeInPlace(root, state, changed, rewrite) {
   return { lines, edits: placed, first, oldEnd: from, newEnd: Math.max(first, last[3]) };
 }
 
-// `lines` with each edited block's lines in place of its own. Typing keeps the number of lines,
-// and then a long note's lines are copied once; joining slices of them copied them twice, and
-// left megabytes for the collector at every pause on a note of 10 MB.
+// `lines` with each edited block's lines in place of its own: copied once when every block keeps
+// its number of lines (joining slices copied them twice).
 function linesWith(lines, edits, writes) {
   if (edits.every(([, , block], k) => writes[k].length === block.end - block.start)) {
     const out = lines.slice();

@@ -494,7 +494,7 @@ export function createView({
     editor.takeRecords();
     editor.cancelTimer();
     if (!state || !editor.hasChanges()) return null;
-    const inPlace = editor.quietly(() => composeInPlace(root, state, editor.changed(), rewrite));
+    const inPlace = editor.quietly(() => composeInPlace(root, state, editor.changed(), rewrite, { overwrite: true }));
     if (inPlace) return commitInPlace(inPlace);
     const around = commitAround();
     if (around !== undefined) return around;
@@ -539,18 +539,19 @@ export function createView({
   // The edited blocks get their new lines; those after them move with them. Only the lines
   // between `first` and the ends differ, so only they are joined to find the span: the whole
   // text is joined when something asks for it.
-  function commitInPlace({ lines, edits, first, oldEnd, newEnd }) {
+  function commitInPlace({ lines, edits, first, oldEnd, newEnd, was }) {
     const beforeLines = state.lines;
-    const blocks = state.blocks.slice();
+    // Lines written over where they were move no block: the blocks are replaced where they are.
+    const blocks = was === undefined ? state.blocks.slice() : state.blocks;
     // In the order of the blocks.
     edited = edits.length ? [edits[0][0], edits[edits.length - 1][0] - edits[0][0] + 1] : null;
     let shift = 0;
-    for (let i = 0, k = 0; i < blocks.length; i += 1) {
+    for (let i = 0, k = 0; i < blocks.length && (k < edits.length || shift); i += 1) {
       const edit = edits[k];
       if (edit?.[0] === i) {
         const [, node, start, end] = edit;
-        blocks[i] = { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
         shift = end - state.blocks[i].end;
+        blocks[i] = { start, end, html: null, raw: false, heading: headingOf(node), wikilinks: null };
         k += 1;
       } else if (shift) {
         blocks[i] = { ...blocks[i], start: blocks[i].start + shift, end: blocks[i].end + shift };
@@ -561,7 +562,7 @@ export function createView({
     }
     editor.clear();
     state = withLines(lines, blocks);
-    return lineChange(beforeLines, first, oldEnd, lines.slice(first, newEnd));
+    return lineChange(beforeLines, first, oldEnd, lines.slice(first, newEnd), was);
   }
 
   // The document with new lines and blocks; its text joined only when asked for.
@@ -573,10 +574,10 @@ export function createView({
   }
 
   // The change that put `now` in place of lines [first, oldEnd) of `beforeLines`, or null.
-  function lineChange(beforeLines, first, oldEnd, now) {
+  // `was`, when given, is what those lines held (they were written over since).
+  function lineChange(beforeLines, first, oldEnd, now, was = beforeLines.slice(first, oldEnd).join('')) {
     let start = state.bom.length;
     for (let i = 0; i < first; i += 1) start += beforeLines[i].length;
-    const was = beforeLines.slice(first, oldEnd).join('');
     const made = now.join('');
     if (was === made) return null;
     const span = spanBetween(was, made);
