@@ -118,10 +118,10 @@ private Q_SLOTS:
     void modesShareOneWebView();
     void typingInSplitModeRendersOncePerBurst();
     void splitPreviewFollowsTheEditorsScroll();
-    void visualEditsReachTheFileAfterTheAutosave();
+    void typingOnThePageReachesTheFile_data();
+    void typingOnThePageReachesTheFile();
     void reloadWhileEditingVisuallyKeepsTheFilesText();
     void sourceEditsSurviveTheWayBackFromVisual();
-    void closingRightAfterTypingOnThePageSavesIt();
     void structureTypedInThePageReachesTheFile_data();
     void structureTypedInThePageReachesTheFile();
     void contextMenuIsRebuiltForTheMode_data();
@@ -399,20 +399,32 @@ void TestPreviewPage::splitPreviewFollowsTheEditorsScroll()
     QVERIFY(waitUntil([&] { return evaluate(window, scrolled).toDouble() < 0.5; }, kEngineTimeout));
 }
 
-void TestPreviewPage::visualEditsReachTheFileAfterTheAutosave()
+void TestPreviewPage::typingOnThePageReachesTheFile_data()
 {
+    QTest::addColumn<bool>("closed"); // the window closed at once, before the page's edit delay
+    QTest::newRow("after-the-autosave") << false;
+    QTest::newRow("closed-right-after-typing") << true;
+}
+
+void TestPreviewPage::typingOnThePageReachesTheFile()
+{
+    QFETCH(bool, closed);
     DocumentWindow *window = openRendered(Mode::Visual);
     QVERIFY(window);
     QVERIFY(editable(window));
-
+    const QString path = window->filePath();
     typeInPage(window, QStringLiteral(" Edited on the page."));
-    QVERIFY(waitFor(messages(), QStringLiteral("edit")));
     const QString expected = QString::fromUtf8(kNote).replace(
         QStringLiteral("First paragraph."), QStringLiteral("First paragraph. Edited on the page."));
-    QCOMPARE(window->model().text().text(), expected);
-    QCOMPARE(window->sourceEditor()->toPlainText(), expected);
-    m_scratch->clock.advance(1s);
-    QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
+    if (closed) {
+        QVERIFY(window->close());
+    } else {
+        QVERIFY(waitFor(messages(), QStringLiteral("edit")));
+        QCOMPARE(window->model().text().text(), expected);
+        QCOMPARE(window->sourceEditor()->toPlainText(), expected);
+        m_scratch->clock.advance(1s);
+    }
+    QCOMPARE(ScratchEnvironment::read(path), expected.toUtf8());
 }
 
 void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
@@ -477,20 +489,6 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
     QVERIFY(!editable(window));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
-}
-
-void TestPreviewPage::closingRightAfterTypingOnThePageSavesIt()
-{
-    DocumentWindow *window = openRendered(Mode::Visual);
-    QVERIFY(window);
-    const QString path = window->filePath();
-    typeInPage(window, QStringLiteral(" Typed just before closing."));
-    // Long before the page's own edit delay has passed.
-    QVERIFY(window->close());
-    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(path)),
-             QString::fromUtf8(kNote).replace(QStringLiteral("First paragraph."),
-                                              QStringLiteral("First paragraph. Typed just before "
-                                                             "closing.")));
 }
 
 // Real key presses, so the engine's own handling of Enter, Tab and the shortcuts is what the
