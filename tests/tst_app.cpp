@@ -6,7 +6,6 @@
 #include "app/documentcontroller.h"
 #include "app/aboutdialog.h"
 #include "app/documentwindow.h"
-#include "app/outlinesidebar.h"
 #include "app/shortcutswindow.h"
 #include "app/findbar.h"
 #include "app/outlinesidebar.h"
@@ -64,14 +63,13 @@ private Q_SLOTS:
     void editorWritesOnlyWhatWasTyped_data();
     void editorWritesOnlyWhatWasTyped();
     void spellingFollowsThePreferenceInEveryWindow();
-    void closingSavesATitledFileFirst();
     void alertsWearTheirWindowsTheme();
     void collapsedOutlineGivesItsColumnToThePage();
     void toolbarButtonsAllSayWhatTheyDo();
     void alertsAreSizedToTheirText_data();
     void alertsAreSizedToTheirText();
-    void closingAnUntitledDraftAsks_data();
-    void closingAnUntitledDraftAsks();
+    void closingKeepsWhatWasTyped_data();
+    void closingKeepsWhatWasTyped();
     void unreadableFilesOpenNoWindow_data();
     void unreadableFilesOpenNoWindow();
     void aNewPathOpensEmptyAndIsWrittenAtTheFirstSave();
@@ -114,7 +112,8 @@ private Q_SLOTS:
 
 private:
     void useRealClock();
-    DocumentWindow *open(const QByteArray &bytes);
+    // Opens the note in a window with the focus in its source, and shows it in `mode` if given.
+    DocumentWindow *open(const QByteArray &bytes, std::optional<Mode> mode = {});
     static void answerNextDialog(QMessageBox::StandardButton button);
     static void press(DocumentWindow *window, QKeyCombination key);
 
@@ -144,13 +143,15 @@ void TestApp::useRealClock()
         {core::Scheduler::main(), m_scratch->store, m_scratch->appearance, m_scratch->fileThemes});
 }
 
-DocumentWindow *TestApp::open(const QByteArray &bytes)
+DocumentWindow *TestApp::open(const QByteArray &bytes, std::optional<Mode> mode)
 {
     const QString path = m_scratch->write(QStringLiteral("note.md"), bytes);
     DocumentWindow *window = DocumentController::shared().openDocument(path);
     if (window) {
         window->activateWindow();
         window->sourceEditor()->setFocus();
+        if (mode)
+            window->model().setMode(*mode);
     }
     return window;
 }
@@ -346,8 +347,7 @@ void TestApp::editorWritesOnlyWhatWasTyped()
 {
     QFETCH(QByteArray, file);
     QFETCH(QByteArray, saved);
-    DocumentWindow *window = open(file);
-    window->model().setMode(Mode::Source);
+    DocumentWindow *window = open(file, Mode::Source);
     QPlainTextEdit *editor = window->sourceEditor();
     editor->moveCursor(QTextCursor::End);
     QTest::keyClicks(editor, QStringLiteral("three"));
@@ -368,37 +368,35 @@ void TestApp::editorWritesOnlyWhatWasTyped()
     QVERIFY(!window->isWindowModified());
 }
 
-void TestApp::closingSavesATitledFileFirst()
+void TestApp::closingKeepsWhatWasTyped_data()
 {
-    QPointer<DocumentWindow> window = open("start\n");
+    QTest::addColumn<bool>("titled");
+    QTest::addColumn<QMessageBox::StandardButton>("answer"); // NoButton: nothing is asked
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("titled-saves-first") << true << QMessageBox::NoButton << true;
+    QTest::newRow("untitled-cancel-keeps-it") << false << QMessageBox::Cancel << false;
+    QTest::newRow("untitled-dont-save-drops-it") << false << QMessageBox::Discard << true;
+}
+
+void TestApp::closingKeepsWhatWasTyped()
+{
+    QFETCH(bool, titled);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, closed);
+    QPointer<DocumentWindow> window =
+        titled ? open("start\n") : DocumentController::shared().newDocument();
     window->model().setMode(Mode::Source);
     QTest::keyClicks(window->sourceEditor(), QStringLiteral("x"));
     const QString path = window->filePath();
-    QVERIFY(window->close());
-    QCOMPARE(ScratchEnvironment::read(path), QByteArray("xstart\n"));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(!window);
-}
-
-void TestApp::closingAnUntitledDraftAsks_data()
-{
-    QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::addColumn<bool>("closed");
-    QTest::newRow("cancel-keeps-it") << QMessageBox::Cancel << false;
-    QTest::newRow("dont-save-drops-it") << QMessageBox::Discard << true;
-}
-
-void TestApp::closingAnUntitledDraftAsks()
-{
-    QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(bool, closed);
-    DocumentWindow *window = DocumentController::shared().newDocument();
-    window->model().setMode(Mode::Source);
-    QTest::keyClicks(window->sourceEditor(), QStringLiteral("draft"));
-    answerNextDialog(answer);
+    if (answer != QMessageBox::NoButton)
+        answerNextDialog(answer);
     QCOMPARE(window->close(), closed);
+    if (titled)
+        QCOMPARE(ScratchEnvironment::read(path), QByteArray("xstart\n"));
     if (!closed)
-        QCOMPARE(window->text().text(), QStringLiteral("draft"));
+        QCOMPARE(window->text().text(), QStringLiteral("x"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(window.isNull(), closed);
 }
 
 void TestApp::unreadableFilesOpenNoWindow_data()
@@ -757,8 +755,7 @@ void TestApp::presentationHidesTheChromeAndGivesItBack()
 void TestApp::statusBarCountsTheSourceSelection()
 {
     // With "\r\n" line endings the editor's positions are not the text's offsets.
-    DocumentWindow *window = open("# Title\r\n\r\none two\r\n**three** four\r\n");
-    window->model().setMode(Mode::Source);
+    DocumentWindow *window = open("# Title\r\n\r\none two\r\n**three** four\r\n", Mode::Source);
     app::StatusBar *bar = window->statusView();
     const auto shown = [bar] {
         return waitUntil([bar] { return bar->countsCurrent(); }, 5000) ? bar->itemTexts().mid(1, 2)
@@ -931,8 +928,7 @@ void TestApp::sourceFindCountsEveryMatchButMarksOnlyTheScreen()
     QByteArray text;
     for (int line = 0; line < 20000; ++line)
         text += "the quick brown fox jumps over the lazy dog\n";
-    DocumentWindow *window = open(text);
-    window->model().setMode(Mode::Source);
+    DocumentWindow *window = open(text, Mode::Source);
     app::SourceFindBar *bar = window->sourceFindBar();
     window->model().find();
     bar->setQuery(QStringLiteral("THE"));
@@ -964,8 +960,8 @@ void TestApp::sourceFindSelectsMatchesInALongLine()
     QFETCH(QByteArray, lineBreak);
     const QByteArray words = QByteArray("some words ").repeated(500);
     DocumentWindow *window = open("intro" + lineBreak + lineBreak + words + "needle " + words
-                                  + "needle " + words + lineBreak + "needle" + lineBreak);
-    window->model().setMode(Mode::Source);
+                                      + "needle " + words + lineBreak + "needle" + lineBreak,
+                                  Mode::Source);
     app::SourceFindBar *bar = window->sourceFindBar();
     window->model().find();
     bar->setQuery(QStringLiteral("needle"));
@@ -1128,8 +1124,7 @@ void TestApp::outsideAppendsWhileTypingLoseNothing()
 {
     QFETCH(bool, reload);
     useRealClock();
-    DocumentWindow *window = open("# Log\n");
-    window->model().setMode(Mode::Source);
+    DocumentWindow *window = open("# Log\n", Mode::Source);
     QPlainTextEdit *editor = window->sourceEditor();
     editor->moveCursor(QTextCursor::End);
     const QString path = window->filePath();
@@ -1190,8 +1185,7 @@ void TestApp::outsideAppendsWhileTypingLoseNothing()
 void TestApp::ownSaveBurstNeverShowsTheBanner()
 {
     useRealClock();
-    DocumentWindow *window = open("start\n");
-    window->model().setMode(Mode::Source);
+    DocumentWindow *window = open("start\n", Mode::Source);
     QSignalSpy banner(&window->document(), &core::DocumentFile::externalContentChanged);
     for (int i = 0; i < 200; ++i) {
         QTest::keyClick(window->sourceEditor(), 'x');
@@ -1215,8 +1209,7 @@ void TestApp::ownSaveBurstNeverShowsTheBanner()
 void TestApp::deletedFileKeepsTheWindowAndIsNoticedAgain()
 {
     useRealClock();
-    DocumentWindow *window = open("keep me\n");
-    window->model().setMode(Mode::Source);
+    DocumentWindow *window = open("keep me\n", Mode::Source);
     const QString path = window->filePath();
     const core::FileWatcher *watcher = window->document().watcher();
     QVERIFY(QFile::remove(path));

@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
 using quorvel::themes::FileThemes;
 using quorvel::themes::ThemeKind;
 
@@ -76,9 +77,8 @@ private Q_SLOTS:
 
     // the watcher
     void burstOfWritesGivesOneNotification();
-    void atomicReplaceMovesTheWatch();
-    void deletedFileIsSeenAgainWhenItComesBack();
-    void otherFilesOfTheFolderNotify();
+    void eachChangeOfTheFolderNotifiesOnce_data();
+    void eachChangeOfTheFolderNotifiesOnce();
     void destroyedWatcherStaysSilent();
 
     // the decision
@@ -145,52 +145,43 @@ void TestOutsideChanges::burstOfWritesGivesOneNotification()
     QCOMPARE(calls, 1);
 }
 
-void TestOutsideChanges::atomicReplaceMovesTheWatch()
+void TestOutsideChanges::eachChangeOfTheFolderNotifiesOnce_data()
 {
-    ScratchEnvironment scratch;
-    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
-    int calls = 0;
-    FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
-    replaceAtomically(path, "replaced\n");
-    QVERIFY(settle(scratch.clock, &watcher));
-    QCOMPARE(calls, 1);
-    scratch.clock.advance(FileWatcher::kRearmDelay);
-    QVERIFY(watcher.isWatchingFile());
-    append(path, "written in place to the new file\n");
-    QVERIFY(settle(scratch.clock, &watcher));
-    QCOMPARE(calls, 2);
+    // In turn: "replace" as editors save, "append" in place, "remove", "write" it anew, or
+    // write "other" files of the folder; after each, whether the file itself is watched.
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<QList<bool>>("watching");
+    QTest::newRow("atomic-replace-moves-the-watch")
+        << QStringList{u"replace"_s, u"append"_s} << QList<bool>{true, true};
+    QTest::newRow("deleted-then-back")
+        << QStringList{u"remove"_s, u"write"_s, u"append"_s} << QList<bool>{false, true, true};
+    QTest::newRow("another-file") << QStringList{u"other"_s} << QList<bool>{true};
 }
 
-void TestOutsideChanges::deletedFileIsSeenAgainWhenItComesBack()
+void TestOutsideChanges::eachChangeOfTheFolderNotifiesOnce()
 {
+    QFETCH(QStringList, changes);
+    QFETCH(QList<bool>, watching);
     ScratchEnvironment scratch;
     const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
     int calls = 0;
     FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
-    QVERIFY(QFile::remove(path));
-    QVERIFY(settle(scratch.clock, &watcher));
-    scratch.clock.advance(FileWatcher::kRearmDelay);
-    QCOMPARE(calls, 1);
-    QVERIFY(!watcher.isWatchingFile());
-
-    scratch.write(QStringLiteral("a.md"), "back\n");
-    QVERIFY(settle(scratch.clock, &watcher));
-    QCOMPARE(calls, 2);
-    QVERIFY(watcher.isWatchingFile());
-    append(path, "appended\n");
-    QVERIFY(settle(scratch.clock, &watcher));
-    QCOMPARE(calls, 3);
-}
-
-void TestOutsideChanges::otherFilesOfTheFolderNotify()
-{
-    ScratchEnvironment scratch;
-    const QString path = scratch.write(QStringLiteral("a.md"), "a\n");
-    int calls = 0;
-    FileWatcher watcher(path, scratch.clock, [&calls] { ++calls; });
-    scratch.write(QStringLiteral("other.md"), "b\n");
-    QVERIFY(settle(scratch.clock, &watcher));
-    QCOMPARE(calls, 1);
+    for (int i = 0; i < changes.size(); ++i) {
+        const QString &change = changes[i];
+        if (change == u"replace")
+            replaceAtomically(path, "replaced\n");
+        else if (change == u"append")
+            append(path, "written in place\n");
+        else if (change == u"remove")
+            QVERIFY(QFile::remove(path));
+        else
+            scratch.write(change == u"write" ? u"a.md"_s : u"other.md"_s, "back\n");
+        QVERIFY2(settle(scratch.clock, &watcher), qPrintable(change));
+        QCOMPARE(calls, i + 1);
+        scratch.clock.advance(FileWatcher::kRearmDelay);
+        QCOMPARE(calls, i + 1);
+        QCOMPARE(watcher.isWatchingFile(), watching[i]);
+    }
 }
 
 void TestOutsideChanges::destroyedWatcherStaysSilent()

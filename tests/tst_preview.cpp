@@ -137,6 +137,13 @@ struct Harness
         }
         return out;
     }
+    // The text as a file just opened or reloaded sets it: rendered at once, no pause.
+    void show(const QString &t)
+    {
+        setText(t);
+        controller.update(true);
+        scratch.clock.advance(0ms);
+    }
     void post(const char *json) { controller.receive(parse(json)); }
     void ready()
     {
@@ -157,9 +164,7 @@ struct Harness
     {
         ready();
         model.setMode(core::DocumentModel::Mode::Visual, false);
-        setText(shown);
-        controller.update(true);
-        scratch.clock.advance(0ms);
+        show(shown);
         answer();
         shownBefore = shown;
         calls.clear();
@@ -472,9 +477,7 @@ void TestPreview::onlyTheChangeTravelsUntilThePageRefusesIt()
     Harness h;
     h.ready();
     const QString note = u"# Note\n\nA paragraph that goes on for a while.\n"_s;
-    h.setText(note);
-    h.controller.update(true);
-    h.scratch.clock.advance(0ms);
+    h.show(note);
     h.answer();
     h.setText(note + u"More."_s);
     QCOMPARE(h.calls.last().script,
@@ -513,9 +516,7 @@ void TestPreview::changesSinceThePagesRevisionTravelAsOneSpan()
     QFETCH(QStringList, inserted);
     Harness h;
     h.ready();
-    h.setText(u"# A note\U0001F600 that runs on long enough for a change to be small.\n"_s);
-    h.controller.update(true);
-    h.scratch.clock.advance(0ms);
+    h.show(u"# A note\U0001F600 that runs on long enough for a change to be small.\n"_s);
     h.answer();
     h.model.setMode(core::DocumentModel::Mode::Split, false);
     for (int i = 0; i < starts.size(); ++i)
@@ -534,9 +535,7 @@ void TestPreview::aLongTextSendsItsFirstScreenAhead()
     QString text;
     while (text.size() <= PreviewController::kFirstScreenAheadFrom)
         text += u"A paragraph of a long note, written for the occasion.\n\n"_s;
-    h.setText(text);
-    h.controller.update(true);
-    h.scratch.clock.advance(0ms);
+    h.show(text);
     const QStringList shown = h.renders();
     QCOMPARE(shown.size(), 2);
     QCOMPARE(shown.last(), renderCall(text));
@@ -621,15 +620,11 @@ void TestPreview::repeatedRequestsSendNothing()
     Harness h;
     h.ready();
     h.model.setFileUrl(QUrl::fromLocalFile(u"/notes/a.md"_s));
-    h.setText(u"# A"_s);
-    h.controller.update(true);
-    h.scratch.clock.advance(0ms);
+    h.show(u"# A"_s);
     h.answer();
     QCOMPARE(h.renders(), QStringList{renderCall(u"# A"_s, u"file:///notes/"_s)});
     h.model.setFileUrl(folder.isEmpty() ? QUrl() : QUrl::fromLocalFile(folder + u"a.md"_s));
-    h.setText(text);
-    h.controller.update(true);
-    h.scratch.clock.advance(0ms);
+    h.show(text);
     const QString dir = folder.isEmpty() ? QString() : QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded);
     QCOMPARE(h.renders().mid(1), sent ? QStringList{renderCall(text, dir)} : QStringList());
 }

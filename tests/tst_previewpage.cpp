@@ -81,6 +81,15 @@ void answerPrompt(const QString &text)
     QTest::keyClick(field, Qt::Key_Return);
 }
 
+// A note longer than `size` bytes, of plain paragraphs under the heading.
+QByteArray longNote(const QByteArray &heading, qsizetype size)
+{
+    QByteArray note = heading + "\n\n";
+    while (note.size() <= size)
+        note += "A line of a long note.\n\n";
+    return note;
+}
+
 // The process that started `pid`, from /proc/<pid>/stat: its fourth field, after the name in
 // brackets (which may hold spaces).
 qint64 parentProcess(qint64 pid)
@@ -109,10 +118,10 @@ private Q_SLOTS:
     void modesShareOneWebView();
     void typingInSplitModeRendersOncePerBurst();
     void splitPreviewFollowsTheEditorsScroll();
-    void visualEditsReachTheFileAfterTheAutosave();
+    void typingOnThePageReachesTheFile_data();
+    void typingOnThePageReachesTheFile();
     void reloadWhileEditingVisuallyKeepsTheFilesText();
     void sourceEditsSurviveTheWayBackFromVisual();
-    void closingRightAfterTypingOnThePageSavesIt();
     void structureTypedInThePageReachesTheFile_data();
     void structureTypedInThePageReachesTheFile();
     void contextMenuIsRebuiltForTheMode_data();
@@ -144,6 +153,10 @@ private Q_SLOTS:
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
+    // Opens the note and waits for its first render: null if it never came. What the page
+    // said from its start on is in messages().
+    DocumentWindow *openRendered(Mode mode, const QByteArray &bytes = kNote);
+    QSignalSpy &messages() { return *m_messages; }
     QList<QUrl> m_external; // what the page's links handed to the desktop
     PreviewController &controller(DocumentWindow *window);
     // Runs a probe script in the page and returns its result.
@@ -160,8 +173,11 @@ private:
     void clickOn(DocumentWindow *window, const QString &selector);
     // Right-clicks the first occurrence of `word` on the page and returns the menu it opened.
     QMenu *contextMenuOn(DocumentWindow *window, const QString &word);
+    // Right-clicks the page at `point` ([x, y]) and returns the menu it opened.
+    QMenu *contextMenuAt(DocumentWindow *window, const QVariantList &point);
 
     std::unique_ptr<ScratchEnvironment> m_scratch;
+    std::unique_ptr<QSignalSpy> m_messages;
 };
 
 void TestPreviewPage::initTestCase()
@@ -185,6 +201,7 @@ void TestPreviewPage::init()
 
 void TestPreviewPage::cleanup()
 {
+    m_messages.reset();
     for (auto *window : DocumentController::shared().windows()) {
         window->document().updateChangeCount(core::DocumentFile::Change::Cleared);
         delete window;
@@ -197,6 +214,16 @@ DocumentWindow *TestPreviewPage::open(Mode mode, const QByteArray &bytes)
     m_scratch->store.setValue(QStringLiteral("lastMode"), core::DocumentModel::storedName(mode));
     const QString path = m_scratch->write(QStringLiteral("note.md"), bytes);
     return DocumentController::shared().openDocument(path);
+}
+
+DocumentWindow *TestPreviewPage::openRendered(Mode mode, const QByteArray &bytes)
+{
+    DocumentWindow *window = open(mode, bytes);
+    if (!window)
+        return nullptr;
+    m_messages = std::make_unique<QSignalSpy>(&controller(window),
+                                              &PreviewController::messageReceived);
+    return waitFor(*m_messages, u"rendered"_s) ? window : nullptr;
 }
 
 PreviewController &TestPreviewPage::controller(DocumentWindow *window)
@@ -261,11 +288,9 @@ void TestPreviewPage::clickOn(DocumentWindow *window, const QString &selector)
 
 void TestPreviewPage::openingANoteRendersItWithItsOutline()
 {
-    DocumentWindow *window = open(Mode::Read);
+    DocumentWindow *window = openRendered(Mode::Read);
     QVERIFY(window);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    const QStringList types = typesOf(messages);
+    const QStringList types = typesOf(messages());
     QCOMPARE(types.first(), QStringLiteral("ready"));
     QVERIFY(types.indexOf(QStringLiteral("outline")) < types.indexOf(QStringLiteral("rendered")));
 
@@ -282,10 +307,8 @@ void TestPreviewPage::openingANoteRendersItWithItsOutline()
 // else would show it.
 void TestPreviewPage::codeIsColouredOnAHelperThreadTheEngineAllows()
 {
-    DocumentWindow *window = open(Mode::Read);
+    DocumentWindow *window = openRendered(Mode::Read);
     QVERIFY(window);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
     evaluate(window, uR"(window.qvAnswer = null;
         const helper = new Worker('highlight.js');
         helper.onmessage = ({ data }) => {
@@ -301,9 +324,8 @@ void TestPreviewPage::codeIsColouredOnAHelperThreadTheEngineAllows()
 
 void TestPreviewPage::modesShareOneWebView()
 {
-    DocumentWindow *window = open(Mode::Read);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Read);
+    QVERIFY(window);
     QWidget *view = controller(window).webView();
     auto *split = qobject_cast<QSplitter *>(window->sourceEditor()->parentWidget());
     QVERIFY(split);
@@ -315,15 +337,14 @@ void TestPreviewPage::modesShareOneWebView()
     }
     const QList<int> sizes = split->sizes();
     QVERIFY2(qAbs(sizes.at(0) - sizes.at(1)) <= 1, qPrintable(QDebug::toString(sizes)));
-    QCOMPARE(typesOf(messages).count(QStringLiteral("ready")), 1);
+    QCOMPARE(typesOf(messages()).count(QStringLiteral("ready")), 1);
 }
 
 void TestPreviewPage::typingInSplitModeRendersOncePerBurst()
 {
-    DocumentWindow *window = open(Mode::Split);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    messages.clear();
+    DocumentWindow *window = openRendered(Mode::Split);
+    QVERIFY(window);
+    messages().clear();
 
     QPlainTextEdit *editor = window->sourceEditor();
     editor->setFocus();
@@ -333,10 +354,10 @@ void TestPreviewPage::typingInSplitModeRendersOncePerBurst()
     m_scratch->clock.advance(PreviewController::kRenderDelay - 1ms);
     QVERIFY(!pageText(window).contains(QStringLiteral("Typed")));
     m_scratch->clock.advance(1ms);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(waitFor(messages(), QStringLiteral("rendered")));
     QVERIFY(pageText(window).contains(QStringLiteral("Typed in a burst.")));
     // The probe's answer came after anything the page had to say about that render.
-    QCOMPARE(typesOf(messages).count(QStringLiteral("rendered")), 1);
+    QCOMPARE(typesOf(messages()).count(QStringLiteral("rendered")), 1);
 
     // Later bursts travel as changes; a deletion and a character outside the first plane too.
     for (int i = 0; i < 6; ++i)
@@ -344,7 +365,7 @@ void TestPreviewPage::typingInSplitModeRendersOncePerBurst()
     editor->insertPlainText(u"\U0001F600 ok"_s);
     QCoreApplication::processEvents();
     m_scratch->clock.advance(PreviewController::kRenderDelay);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(waitFor(messages(), QStringLiteral("rendered")));
     QVERIFY(pageText(window).contains(u"Typed in a \U0001F600 ok"_s));
 }
 
@@ -354,9 +375,8 @@ void TestPreviewPage::splitPreviewFollowsTheEditorsScroll()
     for (int i = 1; i <= 200; ++i)
         longNote += "## Part " + QByteArray::number(i) + "\n\nSome text for part "
             + QByteArray::number(i) + ".\n\n";
-    DocumentWindow *window = open(Mode::Split, longNote);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Split, longNote);
+    QVERIFY(window);
     const QString scrolled = QStringLiteral(
         "(document.scrollingElement.scrollTop + innerHeight) / document.scrollingElement.scrollHeight");
     QVERIFY(evaluate(window, scrolled).toDouble() < 0.5);
@@ -379,29 +399,39 @@ void TestPreviewPage::splitPreviewFollowsTheEditorsScroll()
     QVERIFY(waitUntil([&] { return evaluate(window, scrolled).toDouble() < 0.5; }, kEngineTimeout));
 }
 
-void TestPreviewPage::visualEditsReachTheFileAfterTheAutosave()
+void TestPreviewPage::typingOnThePageReachesTheFile_data()
 {
-    DocumentWindow *window = open(Mode::Visual);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    QVERIFY(editable(window));
+    QTest::addColumn<bool>("closed"); // the window closed at once, before the page's edit delay
+    QTest::newRow("after-the-autosave") << false;
+    QTest::newRow("closed-right-after-typing") << true;
+}
 
+void TestPreviewPage::typingOnThePageReachesTheFile()
+{
+    QFETCH(bool, closed);
+    DocumentWindow *window = openRendered(Mode::Visual);
+    QVERIFY(window);
+    QVERIFY(editable(window));
+    const QString path = window->filePath();
     typeInPage(window, QStringLiteral(" Edited on the page."));
-    QVERIFY(waitFor(messages, QStringLiteral("edit")));
     const QString expected = QString::fromUtf8(kNote).replace(
         QStringLiteral("First paragraph."), QStringLiteral("First paragraph. Edited on the page."));
-    QCOMPARE(window->model().text().text(), expected);
-    QCOMPARE(window->sourceEditor()->toPlainText(), expected);
-    m_scratch->clock.advance(1s);
-    QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
+    if (closed) {
+        QVERIFY(window->close());
+    } else {
+        QVERIFY(waitFor(messages(), QStringLiteral("edit")));
+        QCOMPARE(window->model().text().text(), expected);
+        QCOMPARE(window->sourceEditor()->toPlainText(), expected);
+        m_scratch->clock.advance(1s);
+    }
+    QCOMPARE(ScratchEnvironment::read(path), expected.toUtf8());
 }
 
 void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
 {
-    DocumentWindow *window = open(Mode::Visual);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    messages.clear();
+    DocumentWindow *window = openRendered(Mode::Visual);
+    QVERIFY(window);
+    messages().clear();
 
     // Another program rewrites the file while the user is typing on the page.
     const QByteArray disk = "# Garden\n\nRewritten by another program.\n";
@@ -411,7 +441,7 @@ void TestPreviewPage::reloadWhileEditingVisuallyKeepsTheFilesText()
     model.reloadFromDisk(); // prepares the preview, raises the external version, sets the text
     QCoreApplication::processEvents();
     m_scratch->clock.advance(PreviewController::kRenderDelay);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(waitFor(messages(), QStringLiteral("rendered")));
 
     QCOMPARE(model.text().text(), QString::fromUtf8(disk));
     const QString shown = pageText(window);
@@ -433,9 +463,8 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
 {
     // A byte-order mark too: the page's answers must bring it back.
     const QString note = u"\uFEFF"_s + QString::fromUtf8(kNote);
-    DocumentWindow *window = open(Mode::Visual, note.toUtf8());
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Visual, note.toUtf8());
+    QVERIFY(window);
     core::DocumentModel &model = window->model();
     typeInPage(window, QStringLiteral(" On the page."));
     model.setMode(Mode::Source);
@@ -450,31 +479,16 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
         + QStringLiteral("In the source.");
     QCOMPARE(model.text().text(), expected);
 
-    messages.clear();
+    messages().clear();
     model.setMode(Mode::Read);
     QCoreApplication::processEvents(); // the coalesced view update
     QCOMPARE(model.text().text(), expected);
     m_scratch->clock.advance(PreviewController::kRenderDelay);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    QVERIFY(waitFor(messages(), QStringLiteral("rendered")));
     QVERIFY(pageText(window).contains(QStringLiteral("In the source.")));
     QVERIFY(!editable(window));
     m_scratch->clock.advance(1s);
     QCOMPARE(ScratchEnvironment::read(window->filePath()), expected.toUtf8());
-}
-
-void TestPreviewPage::closingRightAfterTypingOnThePageSavesIt()
-{
-    DocumentWindow *window = open(Mode::Visual);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    const QString path = window->filePath();
-    typeInPage(window, QStringLiteral(" Typed just before closing."));
-    // Long before the page's own edit delay has passed.
-    QVERIFY(window->close());
-    QCOMPARE(QString::fromUtf8(ScratchEnvironment::read(path)),
-             QString::fromUtf8(kNote).replace(QStringLiteral("First paragraph."),
-                                              QStringLiteral("First paragraph. Typed just before "
-                                                             "closing.")));
 }
 
 // Real key presses, so the engine's own handling of Enter, Tab and the shortcuts is what the
@@ -555,11 +569,8 @@ void TestPreviewPage::structureTypedInThePageReachesTheFile()
     QFETCH(QString, caret);
     QFETCH(QString, keys);
     QFETCH(QByteArray, expected);
-    DocumentWindow *window = open(mode, note);
-    if (mode != Mode::Source) {
-        QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-        QVERIFY(waitFor(messages, QStringLiteral("rendered")));
-    }
+    DocumentWindow *window = mode == Mode::Source ? open(mode, note) : openRendered(mode, note);
+    QVERIFY(window);
     window->show();
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
@@ -666,9 +677,8 @@ void TestPreviewPage::contextMenuIsRebuiltForTheMode()
     QFETCH(QByteArray, note);
     QFETCH(QString, click);
     QFETCH(QStringList, titles);
-    DocumentWindow *window = open(mode, note);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(mode, note);
+    QVERIFY(window);
     // Select the element and find where it is.
     const QVariantList box = evaluate(window, QStringLiteral(
         "(() => { const p = document.querySelector('%1'); const r = document.createRange();"
@@ -677,15 +687,8 @@ void TestPreviewPage::contextMenuIsRebuiltForTheMode()
                                                   .arg(click))
                                  .toList();
     QCOMPARE(box.size(), 2);
-    QWidget *target = controller(window).webView()->focusProxy();
-    QVERIFY(target);
-    const QPoint at(box.at(0).toInt(), box.at(1).toInt());
-    QTest::mousePress(target, Qt::RightButton, {}, at);
-    QTest::mouseRelease(target, Qt::RightButton, {}, at);
-    QMenu *menu = nullptr;
-    QVERIFY(waitUntil(
-        [&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())); },
-        kEngineTimeout));
+    QMenu *menu = contextMenuAt(window, box);
+    QVERIFY(menu);
     QStringList shown;
     for (QAction *action : menu->actions())
         shown.append(action->isSeparator() ? QString() : action->text());
@@ -727,9 +730,8 @@ void TestPreviewPage::hostileMarkupNeverLeavesThePage()
     picture.fill(Qt::darkGreen);
     QVERIFY(picture.save(m_scratch->path(QStringLiteral("pic.png"))));
 
-    DocumentWindow *window = open(Mode::Read, note + "\n[Still here](https://example.org/)\n");
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Read, note + "\n[Still here](https://example.org/)\n");
+    QVERIFY(window);
     auto *page = qobject_cast<preview::QuorvelWebPage *>(controller(window).webView()->page());
     QList<QUrl> opened;
     page->openExternally = [&opened](const QUrl &url) { opened.append(url); };
@@ -744,8 +746,8 @@ void TestPreviewPage::hostileMarkupNeverLeavesThePage()
     // The engine hears of the two clicks in order: once the plain link's message is here,
     // whatever the first click set off has been decided too.
     clickOn(window, QStringLiteral("a[href^=http]"));
-    QVERIFY(waitFor(messages, QStringLiteral("link"), links));
-    QCOMPARE(typesOf(messages).count(u"link"_s), links);
+    QVERIFY(waitFor(messages(), QStringLiteral("link"), links));
+    QCOMPARE(typesOf(messages()).count(u"link"_s), links);
     QCOMPARE(opened, QList<QUrl>());
     QCOMPARE(refused.count(), 0);
     QCOMPARE(page->url(), before);
@@ -754,9 +756,8 @@ void TestPreviewPage::hostileMarkupNeverLeavesThePage()
 
 void TestPreviewPage::escapingNavigationLeavesThePageInPlace()
 {
-    DocumentWindow *window = open(Mode::Read);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Read);
+    QVERIFY(window);
     auto *page = qobject_cast<preview::QuorvelWebPage *>(controller(window).webView()->page());
     QList<QUrl> opened;
     page->openExternally = [&opened](const QUrl &url) { opened.append(url); };
@@ -804,9 +805,8 @@ void TestPreviewPage::withoutAGpuNoOpenGlIsLoaded()
         QSKIP("only the X11 platform loads OpenGL as it starts");
     if (!QDir(u"/dev/dri"_s).entryList({u"renderD*"_s}, QDir::System).isEmpty())
         QSKIP("this machine has a GPU: OpenGL is used");
-    DocumentWindow *window = open(Mode::Read);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, u"rendered"_s));
+    DocumentWindow *window = openRendered(Mode::Read);
+    QVERIFY(window);
     QVERIFY(pageText(window).contains(u"First paragraph."_s));
     QFile maps(u"/proc/self/maps"_s);
     QVERIFY(maps.open(QIODevice::ReadOnly));
@@ -890,9 +890,7 @@ void TestPreviewPage::aNewWindowHasTheFocusWhereTypingGoes()
 // backwards, each at the start of the heading.
 void TestPreviewPage::typingBeforeTheEditingViewTakesItIsKept()
 {
-    QByteArray note = "# Keys\n\n";
-    while (note.size() <= PreviewController::kFirstScreenAheadFrom)
-        note += "A line of a long note.\n\n";
+    const QByteArray note = longNote("# Keys", PreviewController::kFirstScreenAheadFrom);
     DocumentWindow *window = open(Mode::Visual, note);
     QWebEngineView *page = controller(window).webView();
     QTest::keyClicks(page, u"Earlx"_s);
@@ -904,41 +902,35 @@ void TestPreviewPage::typingBeforeTheEditingViewTakesItIsKept()
         QTest::keyClicks(keys, c);
         QTest::qWait(20);
     }
-    QVERIFY(waitUntil([&] {
-        controller(window).flushEditsNow();
-        return window->text().text().startsWith(u"# Early, thenKeys\n"_s);
-    }, kEngineTimeout));
+    const auto reaches = [&](const QString &start) {
+        return waitUntil([&] {
+            controller(window).flushEditsNow();
+            return window->text().text().startsWith(start);
+        }, kEngineTimeout);
+    };
+    QVERIFY(reaches(u"# Early, thenKeys\n"_s));
 
     // A burst of keys into the block Enter makes, which the engine would skip until its next
     // frame: they went in at its start, the last first.
     atCaret(window, u"#content h1"_s, u"1"_s);
     QTest::keyClick(keys, Qt::Key_Return);
     QTest::keyClicks(keys, u"burst"_s);
-    QVERIFY(waitUntil([&] {
-        controller(window).flushEditsNow();
-        return window->text().text().startsWith(u"# Early, thenKeys\n\nburst\n"_s);
-    }, kEngineTimeout));
+    QVERIFY(reaches(u"# Early, thenKeys\n\nburst\n"_s));
     // The same into the second half of a paragraph split in two, a copy of the first.
     evaluate(window, u"(() => { const t = document.querySelector('#content h1').nextElementSibling"
                      ".firstChild; getSelection().collapse(t, 2); return 1; })()"_s);
     QTest::keyClick(keys, Qt::Key_Return);
     QTest::keyClicks(keys, u"split"_s);
-    QVERIFY(waitUntil([&] {
-        controller(window).flushEditsNow();
-        return window->text().text().startsWith(u"# Early, thenKeys\n\nbu\n\nsplitrst\n"_s);
-    }, kEngineTimeout));
+    QVERIFY(reaches(u"# Early, thenKeys\n\nbu\n\nsplitrst\n"_s));
 }
 
 // Keys pressed right after switching to the editing view, and the view left at once, before
 // the page took typing: they go in before it stops taking it.
 void TestPreviewPage::typingJustBeforeLeavingTheEditingViewIsKept()
 {
-    QByteArray note = "# Keys\n\n";
-    while (note.size() <= PreviewController::kFirstScreenAheadFrom)
-        note += "A line of a long note.\n\n";
-    DocumentWindow *window = open(Mode::Split, note);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, u"rendered"_s));
+    const QByteArray note = longNote("# Keys", PreviewController::kFirstScreenAheadFrom);
+    DocumentWindow *window = openRendered(Mode::Split, note);
+    QVERIFY(window);
     window->model().setMode(Mode::Visual);
     QVERIFY(waitUntil([&] { return controller(window).editable(); }, kEngineTimeout));
     QWebEngineView *page = controller(window).webView();
@@ -964,12 +956,9 @@ void TestPreviewPage::longNoteFillsTheSourceEditorWhenItIsShown()
 {
     QFETCH(Mode, opened);
     QFETCH(Mode, then);
-    QByteArray note = "# Long\n\n";
-    while (note.size() <= editor::EditorController::kFillInSlicesFrom)
-        note += "A line of a long note.\n\n";
-    DocumentWindow *window = open(opened, note);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, u"rendered"_s));
+    const QByteArray note = longNote("# Long", editor::EditorController::kFillInSlicesFrom);
+    DocumentWindow *window = openRendered(opened, note);
+    QVERIFY(window);
     QTest::qWait(1000); // well past the pause the page gets to draw after its render
     QCOMPARE(window->sourceEditor()->document()->isEmpty(), opened != Mode::Split);
 
@@ -991,9 +980,8 @@ void TestPreviewPage::checkboxesAndWikilinksWorkFromTheReadingView()
     beds += "## Two\n\n" + beds;
     m_scratch->write(QStringLiteral("Projects/Beds.md"), beds);
     const QByteArray note = "See [[beds#Two]].\n\n```\n- [ ] in code\n```\n\n- [ ] first\n- [ ] second\n";
-    DocumentWindow *window = open(Mode::Read, note);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Read, note);
+    QVERIFY(window);
 
     clickOn(window, QStringLiteral("li:nth-child(2) input"));
     QVERIFY(waitUntil([&] { return window->model().text().text().contains(u"- [x] second"); },
@@ -1033,9 +1021,8 @@ void TestPreviewPage::findBarShowsWhatThePageFound_data()
 void TestPreviewPage::findBarShowsWhatThePageFound()
 {
     QFETCH(Mode, mode);
-    DocumentWindow *window = open(mode);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(mode);
+    QVERIFY(window);
     core::DocumentModel &model = window->model();
     app::FindBar *bar = window->findBar();
     const auto marks = [&] {
@@ -1078,12 +1065,17 @@ QMenu *TestPreviewPage::contextMenuOn(DocumentWindow *window, const QString &wor
         " return [b.left + b.width / 2, b.top + b.height / 2]; } return []; })()")
                                                   .arg(preview::pagecommand::json(word)))
                                  .toList();
-    if (box.size() != 2)
+    return contextMenuAt(window, box);
+}
+
+QMenu *TestPreviewPage::contextMenuAt(DocumentWindow *window, const QVariantList &point)
+{
+    if (point.size() != 2)
         return nullptr;
     if (QWidget *open = QApplication::activePopupWidget())
         open->close();
     QWidget *target = controller(window).webView()->focusProxy();
-    const QPoint at(box.at(0).toInt(), box.at(1).toInt());
+    const QPoint at(point.at(0).toInt(), point.at(1).toInt());
     QTest::mousePress(target, Qt::RightButton, {}, at);
     QTest::mouseRelease(target, Qt::RightButton, {}, at);
     QMenu *menu = nullptr;
@@ -1095,9 +1087,8 @@ QMenu *TestPreviewPage::contextMenuOn(DocumentWindow *window, const QString &wor
 void TestPreviewPage::spellingGuessesAndLearntWordsReachBothViews()
 {
     const QString note = u"Tihs qorvelish note.\n\nAnd teh end.\n"_s;
-    DocumentWindow *window = open(Mode::Visual, note.toUtf8());
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Visual, note.toUtf8());
+    QVERIFY(window);
     const auto request = [&] { return controller(window).webView()->lastContextMenuRequest(); };
     // The engine checks what is in the focused text once its dictionary is in: until then a
     // click finds no misspelling. The menu stays open on the last try.
@@ -1194,9 +1185,8 @@ void TestPreviewPage::replaceInTheRenderedViewsEditsTheSource()
     QFETCH(QString, replacement);
     QFETCH(QString, found);
     QFETCH(QString, replaced);
-    DocumentWindow *window = open(mode);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(mode);
+    QVERIFY(window);
     core::DocumentModel &model = window->model();
     app::FindBar *bar = window->findBar();
     // In split view the page's bar is the one of the pane with the focus.
@@ -1224,9 +1214,8 @@ void TestPreviewPage::replaceInTheRenderedViewsEditsTheSource()
 
 void TestPreviewPage::closingFindLeavesNoLinkFocused()
 {
-    DocumentWindow *window = open(Mode::Read, "See [the site](https://example.org/) here.\n\nSome words.\n");
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Read, "See [the site](https://example.org/) here.\n\nSome words.\n");
+    QVERIFY(window);
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     window->model().setShowFind(true);
@@ -1264,9 +1253,8 @@ void TestPreviewPage::editItemsFollowThePage()
     QFETCH(bool, selected);
     QFETCH(QString, clipboard);
     QFETCH(QStringList, enabled);
-    DocumentWindow *window = open(mode);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(mode);
+    QVERIFY(window);
     QWebEngineView *view = controller(window).webView();
     view->setFocus();
     atCaret(window, u"#content p"_s,
@@ -1293,9 +1281,8 @@ void TestPreviewPage::editItemsFollowThePage()
 
 void TestPreviewPage::plainPasteIsTypedTextAndOneUndoStep()
 {
-    DocumentWindow *window = open(Mode::Visual);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Visual);
+    QVERIFY(window);
     controller(window).webView()->setFocus();
     typeInPage(window, u" Typed."_s);
     controller(window).flushEditsNow();
@@ -1316,9 +1303,8 @@ void TestPreviewPage::plainPasteIsTypedTextAndOneUndoStep()
 
 void TestPreviewPage::undoKeyInTheSplitViewsPageTakesBackOneStep()
 {
-    DocumentWindow *window = open(Mode::Split);
-    QSignalSpy messages(&controller(window), &PreviewController::messageReceived);
-    QVERIFY(waitFor(messages, QStringLiteral("rendered")));
+    DocumentWindow *window = openRendered(Mode::Split);
+    QVERIFY(window);
     window->text().replaceAll(u"# Two\n"_s, core::EditOrigin::SourceEditor);
     window->text().replaceAll(u"# Three\n"_s, core::EditOrigin::SourceEditor);
     // The page takes no edits here, so the Edit menu's Undo has the key, as in the source.
