@@ -76,6 +76,8 @@ private Q_SLOTS:
     void undoTakesBackTypingRunsAndOtherViewsEdits();
     void scrollFractionReachesThePreview();
     void wrapSelectionUndoesInOneStep();
+    void wrapSelectionLeavesSpacesAtItsEdgesOutside_data();
+    void wrapSelectionLeavesSpacesAtItsEdgesOutside();
     void contextMenuOffersAddLinkForASelection();
     void misspeltWordsAreFoundInProseOnly_data();
     void misspeltWordsAreFoundInProseOnly();
@@ -275,6 +277,39 @@ void TestEditor::wrapSelectionUndoesInOneStep()
     rig.controller->undo();
     QCOMPARE(rig.text(), u"a word here"_s);
     QVERIFY(!rig.h.text->canUndo());
+}
+
+// Ctrl+Shift+Right selects a word with the space after it. Markers around that space, as in
+// "**word **", are no emphasis at all, and the asterisks would show as written.
+void TestEditor::wrapSelectionLeavesSpacesAtItsEdgesOutside_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QString>("wrapped");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("space after") << u"a word here"_s << 2 << 7 << u"a **word** here"_s << u"word"_s;
+    QTest::newRow("space before") << u"a word here"_s << 1 << 6 << u"a **word** here"_s << u"word"_s;
+    QTest::newRow("line break after") << u"a word\nnext"_s << 2 << 7 << u"a **word**\nnext"_s << u"word"_s;
+    QTest::newRow("tab and spaces around") << u"a\t two  b"_s << 1 << 8 << u"a\t **two**  b"_s << u"two"_s;
+    QTest::newRow("no space") << u"a word here"_s << 2 << 6 << u"a **word** here"_s << u"word"_s;
+}
+
+void TestEditor::wrapSelectionLeavesSpacesAtItsEdgesOutside()
+{
+    QFETCH(QString, text);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(QString, wrapped);
+    QFETCH(QString, selected);
+    EditorRig rig(text.toUtf8());
+    QTextCursor cursor = rig.view.textCursor();
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    rig.view.setTextCursor(cursor);
+    rig.view.wrapSelection(u"**"_s, u"**"_s);
+    QCOMPARE(rig.text(), wrapped);
+    QCOMPARE(rig.view.textCursor().selectedText(), selected);
 }
 
 void TestEditor::contextMenuOffersAddLinkForASelection()
@@ -911,13 +946,23 @@ void TestEditor::longLinesShownInPiecesKeepTheText()
             rig.h.text->apply(TextEdit::between(before, expected), EditOrigin::Program);
             break;
         }
-        case 8:
-            // Two edits in one, at either end of a selection across pieces.
+        case 8: {
+            // Two edits in one, at either end of a selection across pieces, inside the spaces
+            // at its edges.
             select(a, b, true);
             view.wrapSelection(u"**"_s, u"_"_s);
-            edit(b, b, u"_"_s);
-            edit(a, a, u"**"_s);
+            qsizetype from = a;
+            qsizetype to = b;
+            while (from < to && form[from].isSpace())
+                ++from;
+            while (to > from && form[to - 1].isSpace())
+                --to;
+            if (from == to)
+                std::tie(from, to) = std::pair(a, b);
+            edit(to, to, u"_"_s);
+            edit(from, from, u"**"_s);
             break;
+        }
         }
         if (rig.text() != expected || !rig.h.text->canRedo())
             undone.clear();

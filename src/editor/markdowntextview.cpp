@@ -424,8 +424,22 @@ void MarkdownTextView::wrapSelection(const QString &prefix, const QString &suffi
     if (isReadOnly())
         return;
     QTextCursor cursor = textCursor();
-    const int start = cursor.selectionStart();
-    const int end = cursor.selectionEnd();
+    int start = cursor.selectionStart();
+    int end = cursor.selectionEnd();
+    // Spaces and line ends at the selection's edges stay outside the markers: a word selected
+    // with the space after it would become "**word **", which is no emphasis and shows the
+    // asterisks. A selection of nothing but spaces is wrapped as it is.
+    const QTextDocument *doc = document();
+    int from = start;
+    int to = end;
+    while (from < to && doc->characterAt(from).isSpace())
+        ++from;
+    while (to > from && doc->characterAt(to - 1).isSpace())
+        --to;
+    if (from < to) {
+        start = from;
+        end = to;
+    }
     cursor.beginEditBlock();
     cursor.setPosition(end);
     cursor.insertText(suffix);

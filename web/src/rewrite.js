@@ -97,6 +97,8 @@ export function rewriteBlock(original, after, normal, eol) {
   const { text: source, breaks } = unify(original);
   const before = normal(source);
   if (before === after) return original;
+  after = keepLineBreaks(before, after);
+  if (before === after) return original;
   const edits = editsBetween(before, after);
   const align = dmp.diff_main(before, source, true);
   for (const late of [true, false]) {
@@ -116,6 +118,57 @@ export function rewriteBlock(original, after, normal, eol) {
     }
   }
   return null;
+}
+
+// A line break inside a paragraph shows as a space, and the engine, typing beside one, makes
+// it a space: the line the user typed at would swallow the next one. A break that became a
+// space at the edge of what was typed stays a break; the two read the same. Each break, with
+// the indentation or quote markers of the line it starts, is one character while the two
+// texts are compared, so that the comparison cannot take its indentation for the space.
+const BREAK_MARK = '\uE000';
+const SPACE = /^[ \u00a0]$/;
+function keepLineBreaks(before, after) {
+  if (!before.includes('\n') || before.includes(BREAK_MARK) || after.includes(BREAK_MARK)) return after;
+  const code = (text) => {
+    const marks = [];
+    const coded = text.replace(/\n[ \t>]*/g, (m) => {
+      marks.push(m);
+      return BREAK_MARK;
+    });
+    let k = 0;
+    // The text of the next `s.length` characters, breaks as they were.
+    const take = (s) => s.replace(/\uE000/g, () => marks[k++]);
+    return { coded, take };
+  };
+  const old = code(before);
+  const now = code(after);
+  let out = '';
+  let removed = '';
+  let inserted = '';
+  const flush = () => {
+    const gone = old.take(removed);
+    const head = removed.startsWith(BREAK_MARK) ? /^\n[ \t>]*/.exec(gone)[0] : null;
+    const tail = removed.endsWith(BREAK_MARK) ? /\n[ \t>]*$/.exec(gone)[0] : null;
+    let text = now.take(inserted);
+    const atEnd = tail && SPACE.test(text.slice(-1));
+    if (atEnd) text = text.slice(0, -1) + tail;
+    // A lone break is kept once, at the end when both ends were a space.
+    if (head && SPACE.test(text[0]) && (removed.length > 1 || !atEnd)) text = head + text.slice(1);
+    out += text;
+    removed = '';
+    inserted = '';
+  };
+  for (const [op, s] of dmp.diff_main(old.coded, now.coded, false)) {
+    if (op === DELETE) removed += s;
+    else if (op === INSERT) inserted += s;
+    else {
+      flush();
+      old.take(s);
+      out += now.take(s);
+    }
+  }
+  flush();
+  return out;
 }
 
 const ITEM = /^([ \t>]*)([-*+]|\d{1,9}[.)])( +)(?=\S)/;

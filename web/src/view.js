@@ -822,11 +822,26 @@ export function createView({
     leftAt = null;
   }
 
+  // A block edited in place keeps the checkboxes it was drawn with, and the engine copies one
+  // into an item made with Enter: their lines are those of the block before the edit. So the
+  // block's text as it now stands says which line each of its checkboxes is, in their order;
+  // when the two disagree, no line is ticked rather than another one.
   function taskIndexOf(checkbox) {
-    const block = blockOf(els.find((el) => el.contains(checkbox)));
-    const rel = Number(checkbox.getAttribute('data-task-line'));
-    if (!block || !Number.isInteger(rel)) return -1;
-    return taskIndexOfLine(state.lines, block.start + rel);
+    const el = els.find((e) => e.contains(checkbox));
+    const block = blockOf(el);
+    if (!block) return -1;
+    const boxes = [...el.querySelectorAll('input.task-checkbox')];
+    const text = state.lines.slice(block.start, block.end).join('');
+    const lines = [];
+    for (const b of renderPiece(md, text, state.env)) {
+      if (b.raw || b.rawBlock) continue;
+      for (const m of b.html.matchAll(/<input type="checkbox" class="task-checkbox"[^>]*? data-task-line="(\d+)"/g)) {
+        lines.push(Number(m[1]));
+      }
+    }
+    const k = boxes.indexOf(checkbox);
+    if (k < 0 || lines.length !== boxes.length) return -1;
+    return taskIndexOfLine(state.lines, block.start + lines[k]);
   }
 
   return {

@@ -55,10 +55,15 @@ describe('visual editing', () => {
     ['typed-trailing-space', 'Hello world\n', 'Hello world more\u00a0b', 'Hello world more b\n'],
     ['typed-double-space', 'Hello world\n', 'abc\u00a0 def', 'abc  def\n'],
     ['the-files-own-no-break-space-stays', 'Hello\u00a0world\n', 'Hello\u00a0world and\u00a0b', 'Hello\u00a0world and b\n'],
+    // Typing beside a line break inside a paragraph: the engine turns the break into a space.
+    ['the-line-break-after-the-typing-stays', 'line one\nline two\n', 'line oneY line two', 'line oneY\nline two\n'],
+    ['the-line-break-before-the-typing-stays', 'line one\nline two\n', 'line one Yline two', 'line one\nYline two\n'],
+    ['the-line-break-around-a-word-stays', 'a\nb\nc\n', 'a\u00a0XY c', 'a\nXY\nc\n'],
+    ['the-line-break-in-a-list-item-stays', '- line one\n  line two\n', 'line oneY line two', '- line oneY\n  line two\n'],
   ]) {
     it(`writes what was typed: ${name}`, async () => {
       const { root, page, settle } = editing(doc);
-      root.querySelector('p').firstChild.data = typed;
+      root.querySelector('p, li').firstChild.data = typed;
       await settle();
       assert.equal(page.flushEdit(), want);
     });

@@ -81,4 +81,27 @@ describe('task numbering', () => {
     quoted.dispatchEvent(new root.ownerDocument.defaultView.MouseEvent('click', { bubbles: true }));
     assert.equal(of('task').length, 0);
   });
+
+  // Enter in a task item: the engine copies the item, checkbox and all, and the page writes the
+  // list back without drawing it again, so its checkboxes are those it was first drawn with.
+  for (const [name, clicked, index] of [
+    ['the-new-item', 'new', 1],
+    ['an-item-below-it', 'c', 3],
+    ['an-item-above-it', 'a', 0],
+  ]) {
+    it(`ticks the task clicked in a list edited in place: ${name}`, async () => {
+      const { page, root, of, settle } = makePage();
+      page.render('Tasks\n\n- [ ] a\n- [ ] b\n- [ ] c\n', '');
+      page.setEditable(true);
+      const first = root.querySelector('li');
+      const copy = first.cloneNode(true);
+      copy.lastChild.data = 'new';
+      first.after(copy);
+      await settle();
+      assert.equal(page.flushEdit(), 'Tasks\n\n- [ ] a\n- [ ] new\n- [ ] b\n- [ ] c\n');
+      const item = [...root.querySelectorAll('li')].find((li) => li.textContent.trim() === clicked);
+      item.querySelector('input').click();
+      assert.deepEqual(of('task').at(-1), { type: 'task', index, checked: true });
+    });
+  }
 });
