@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QTextCursor>
 #include <QTest>
 #include <QImage>
 #include <QLineEdit>
@@ -150,6 +151,7 @@ private Q_SLOTS:
     void editItemsFollowThePage();
     void plainPasteIsTypedTextAndOneUndoStep();
     void undoKeyInTheSplitViewsPageTakesBackOneStep();
+    void formattingFromTheSplitViewsPageLeavesTheSourceAlone();
 
 private:
     DocumentWindow *open(Mode mode, const QByteArray &bytes = kNote);
@@ -1311,6 +1313,22 @@ void TestPreviewPage::undoKeyInTheSplitViewsPageTakesBackOneStep()
     controller(window).webView()->setFocus();
     pressKeys(window, u"{Ctrl+Z}"_s);
     QCOMPARE(window->text().text(), u"# Two\n"_s);
+}
+
+void TestPreviewPage::formattingFromTheSplitViewsPageLeavesTheSourceAlone()
+{
+    DocumentWindow *window = openRendered(Mode::Split);
+    QVERIFY(window);
+    const QString before = window->text().text();
+    // A selection left in the source, while the user reads and chooses on the page.
+    QTextCursor chosen = window->sourceEditor()->textCursor();
+    chosen.setPosition(2);
+    chosen.setPosition(8, QTextCursor::KeepAnchor);
+    window->sourceEditor()->setTextCursor(chosen);
+    controller(window).webView()->setFocus();
+    pressKeys(window, u"{Ctrl+I}"_s);
+    pressKeys(window, u"{Ctrl+B}"_s);
+    QCOMPARE(window->text().text(), before);
 }
 
 int main(int argc, char **argv)

@@ -334,7 +334,11 @@ bool DocumentWindow::formatElsewhere(const QString &command)
         if (auto *controller = preview::PreviewController::of(*m_model))
             controller->format(command);
     }
-    return m_model->mode() == Mode::Read || m_model->mode() == Mode::Visual;
+    // Nor does the page beside the source, when it has the focus: a word chosen there is not the
+    // source's selection, and formatting the source's own (an older one, out of sight) wrote the
+    // marks, and then the keys typed next, over text the user had not chosen.
+    return m_model->mode() == Mode::Read || m_model->mode() == Mode::Visual
+        || (m_model->mode() == Mode::Split && editsInPage());
 }
 
 void DocumentWindow::applyFormat(const QString &command, const QString &prefix,
