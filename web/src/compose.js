@@ -253,16 +253,10 @@ export function composeInPlace(root, state, changed, rewrite, { overwrite = fals
   // Typing inside a long note keeps every block's number of lines, and the note's lines are
   // then written over where they are: a copy of them at every pause was megabytes for the
   // collector on 10 MB, and the page's thread waited for it. The text they held is returned.
-  if (overwrite && from < state.lines.length && edits.every(([, , block], k) => writes[k].length === block.end - block.start)) {
-    const { lines } = state;
-    const first = edits[0][2].start;
-    const was = lines.slice(first, from).join('');
-    edits.forEach(([, , block], k) => writes[k].forEach((line, j) => {
-      lines[block.start + j] = breakOf(line) ? line : line + eol;
-    }));
-    return { lines, edits: placed, first, oldEnd: from, newEnd: from, was };
-  }
-  const lines = linesWith(state.lines, edits, writes);
+  const sameCounts = edits.every(([, , block], k) => writes[k].length === block.end - block.start);
+  const inPlace = overwrite && sameCounts && from < state.lines.length;
+  const was = inPlace ? state.lines.slice(edits[0][2].start, from).join('') : undefined;
+  const lines = sameCounts ? overwritten(inPlace ? state.lines : state.lines.slice(), edits, writes) : joined(state.lines, edits, writes);
   // Only the last line of the file goes without a break; the lines kept have theirs.
   for (const [, , start, end] of placed) {
     for (let k = start; k < Math.min(end, lines.length - 1); k += 1) if (!breakOf(lines[k])) lines[k] += eol;
@@ -274,17 +268,17 @@ export function composeInPlace(root, state, changed, rewrite, { overwrite = fals
   }
   // A file that ends without a break may have lost it from a line before the edit.
   const first = Math.max(0, Math.min(edits[0][2].start, lines.length - 1));
-  return { lines, edits: placed, first, oldEnd: from, newEnd: Math.max(first, last[3]) };
+  return { lines, edits: placed, first, oldEnd: from, newEnd: Math.max(first, last[3]), was };
 }
 
-// `lines` with each edited block's lines in place of its own: copied once when every block keeps
-// its number of lines (joining slices copied them twice).
-function linesWith(lines, edits, writes) {
-  if (edits.every(([, , block], k) => writes[k].length === block.end - block.start)) {
-    const out = lines.slice();
-    edits.forEach(([, , block], k) => writes[k].forEach((line, j) => { out[block.start + j] = line; }));
-    return out;
-  }
+// `out` with each edited block's lines written over its own, when each keeps its number of lines.
+function overwritten(out, edits, writes) {
+  edits.forEach(([, , block], k) => writes[k].forEach((line, j) => { out[block.start + j] = line; }));
+  return out;
+}
+
+// `lines` with each edited block's lines in place of its own.
+function joined(lines, edits, writes) {
   const pieces = [];
   let from = 0;
   edits.forEach(([, , block], k) => {

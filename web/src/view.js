@@ -36,7 +36,6 @@ const SLICE_MS = 8;
 // How long the rest of a large note waits for the frame that shows its first screen, at most:
 // a page out of sight gets no frames.
 const FIRST_FRAME_WAIT_MS = 100;
-// The pause in typing after which a long note's outline follows its headings.
 
 // The start of a link reference definition (a footnote's is no link's).
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
