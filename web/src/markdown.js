@@ -328,6 +328,14 @@ const DEFINITION_START = /^ {0,3}\[((?:[^\]\\]|\\.)+)\]:/;
 const OPEN_LABEL = /^ {0,3}\[(?:[^\]\\]|\\.)*$/;
 const normalLabel = (label) => label.trim().replace(/\s+/g, ' ').toLowerCase().toUpperCase();
 
+// Whether a line starts with "[" after at most three spaces: a test that spares the lines of a
+// long note (hundreds of thousands) the pattern of a definition.
+function opensBracket(line) {
+  let k = 0;
+  while (k < 3 && line.charCodeAt(k) === 32) k += 1;
+  return line.charCodeAt(k) === 91;
+}
+
 function blockAtLine(spans, line) {
   let lo = 0;
   let hi = spans.length;
@@ -349,8 +357,7 @@ function redefined(md, lines, spans, labels, known) {
   const first = new Map();
   for (let i = 0; i < lines.length; i += 1) {
     const line = lines[i];
-    const c = line.charCodeAt(0);
-    if (c !== 91 && c !== 32) continue;
+    if (!opensBracket(line)) continue;
     const m = DEFINITION_START.exec(line);
     if (!m) {
       if (OPEN_LABEL.test(line.replace(/[\r\n]+$/, '')) && blockAtLine(spans, i) < 0) return null;
@@ -642,12 +649,16 @@ const sameSet = (a, b) => a.size === b.size && [...a].every((x) => b.has(x));
 
 const blank = (line) => !line.trim();
 
+// A line the guess takes to start a run of definitions (after a blank line).
+const GUESSED_START = /^ {0,3}\[(?!\^)(?:[^\]\\\n]|\\.)+\]:/;
+
 // The link reference definitions of a document, guessed from the lines that look like one
 // (starting a paragraph) without parsing the rest; the parse checks the guess afterwards.
+
 function guessReferences(md, body) {
   const runs = [];
   // The engine's own search over the text, not a test per line: a 10 MB note has 300 000.
-  const starts = /^ {0,3}\[(?!\^)(?:[^\]\\\n]|\\.)+\]:/gm;
+  const starts = new RegExp(GUESSED_START.source, 'gm');
   const blankLine = /\n[ \t]*(?:\r?\n|\r|$)/g;
   for (let m = starts.exec(body); m; m = starts.exec(body)) {
     const before = body.slice(Math.max(0, m.index - 200), m.index);
@@ -663,6 +674,41 @@ function guessReferences(md, body) {
     md.block.tokenize(state, 0, state.lineMax);
   }
   return env.references;
+}
+
+// The guess at the definitions again, for the labels the lines a change `touched` define or
+// defined: the first run of lines that starts with a definition after a blank line and defines
+// one wins, as in the guess. Returns { references, changed }: the guess as it now stands and the
+// labels whose target is not what it was.
+function guessAgain(md, lines, touched, references) {
+  const labels = new Set();
+  for (const line of touched) {
+    const m = DEFINITION_START.exec(line);
+    if (m) labels.add(normalLabel(m[1]));
+  }
+  const first = new Map();
+  for (let i = 0; i < lines.length && first.size < labels.size; i += 1) {
+    if (!opensBracket(lines[i])) continue;
+    const m = DEFINITION_START.exec(lines[i]);
+    const label = m && normalLabel(m[1]);
+    if (!m || !labels.has(label) || first.has(label)) continue;
+    let start = i;
+    while (start > 0 && !blank(lines[start - 1])) start -= 1;
+    if (!GUESSED_START.test(lines[start])) continue;
+    let end = i + 1;
+    while (end < lines.length && !blank(lines[end])) end += 1;
+    const found = definitions(md, lines.slice(start, end).join(''), start > 0)[label];
+    if (found) first.set(label, found);
+  }
+  const next = { ...references };
+  const changed = new Set();
+  for (const label of labels) {
+    const now = first.get(label);
+    if (now) next[label] = now;
+    else delete next[label];
+    if (!sameTarget(now, references[label])) changed.add(label);
+  }
+  return { references: next, changed };
 }
 
 const sameTarget = (a, b) => (!a && !b) || Boolean(a && b && a.href === b.href && a.title === b.title);
@@ -785,6 +831,18 @@ export function beginDocument(md, src, dir, { from = PROGRESSIVE_CHARS, pieceCha
         // One block runs on past the piece (a long fence, a long list): a larger piece.
         size *= 2;
       }
+    },
+    // A change to lines not built yet touched the link definitions (`touched`: the lines it
+    // replaced and those it made): the guess is made again for the labels they name. False when
+    // a block built so far names a label whose target changed: it would have to be rendered
+    // again, and the document is built from the top instead.
+    redefine(nextLines, touched, built) {
+      const found = guessAgain(md, nextLines, touched, env.references);
+      if (!found.changed.size) return true;
+      const end = built.length ? built[built.length - 1].end : 0;
+      if (usesOf(nextLines.slice(0, end), built, found.changed).length) return false;
+      env.references = found.references;
+      return true;
     },
     failed: false,
     // Whether the blocks are those of a whole parse: the links were rendered with the

@@ -40,6 +40,10 @@ const FIRST_FRAME_WAIT_MS = 100;
 // The start of a link reference definition (a footnote's is no link's).
 const DEFINITION = /^ {0,3}\[(?!\^)(?:[^\]\\]|\\.)+\]:/;
 
+// What a line that holds a link definition, or a footnote's, has in it (the whole document shares them).
+const DEFINES = /\]:/;
+const NOTE = /\[\^/;
+
 // How long a document being written out waits at most for the helper thread to start.
 const HELPER_START_MS = 250;
 
@@ -321,7 +325,9 @@ export function createView({
   // built while the writer kept typing.
   function beyond(pending, known, folder) {
     if (!known || !pending || pending.failed || folder !== state.dir || known.head <= pending.line) return null;
-    if (touchesDefinitions(known)) return null;
+    const touched = touchedLines(known);
+    if (touched.some((l) => NOTE.test(l))) return null;
+    if (touched.some((l) => DEFINES.test(l)) && !pending.redefine(known.lines, touched, state.blocks)) return null;
     const { lines } = known;
     const { bom } = state;
     const next = docWith(state, { lines, changed: [state.blocks.length, 0, 0], also: [], full: false, hint: known.hint });
@@ -330,11 +336,15 @@ export function createView({
     return next;
   }
 
+  // The lines a change replaced and those it made.
+  function touchedLines(known) {
+    return state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
+  }
+
   // Whether the lines a change replaced or made hold a link or footnote definition, which the
   // whole document shares.
   function touchesDefinitions(known) {
-    const touched = state.lines.slice(known.head, known.oldEnd).concat(known.lines.slice(known.head, known.oldEnd + known.lines.length - state.lines.length));
-    return touched.some((l) => /\]:|\[\^/.test(l));
+    return touchedLines(known).some((l) => DEFINES.test(l) || NOTE.test(l));
   }
 
   // The line where the first `chars` characters of a document end.

@@ -254,6 +254,39 @@ describe('a large document', () => {
     });
   }
 
+  // A definition below what is built, typed at while the rest is built (the source view of a note
+  // just opened): the guess at the definitions follows it, and what is built stays unless it
+  // names the label.
+  const late = sections.map((s, i) => (i === 100 ? s.replace('[text][t]', '[late][u]') : s));
+  const LATE = `# Late\n\n${late.join('\n')}\n[u]: /first\n\n[t]: /target\n`;
+  for (const [name, from, to, target] of [
+    ['changed', '[u]: /first', '[u]: /second', '/second'],
+    ['made', '[t]: /target\n', '[t]: /target\n\n[v]: /v\n', '/first'],
+    ['turned into text', '[u]: /first', 'x[u]: /first', null],
+    ['changed, named by what is built', '[t]: /target', '[t]: /elsewhere', '/first'],
+  ]) {
+    it(`follows a link definition below what is built: ${name}`, () => {
+      const p = makePage({ sizes });
+      p.page.render(LATE, '', 1);
+      const els = () => [...topNodes(p.root)].filter((n) => n.nodeType === 1);
+      const shown = els().length;
+      while (els().length === shown) p.clock.advance(0);
+      const last = els().at(-1);
+      const edited = LATE.replace(from, to);
+      assert.equal(p.page.update({ base: 1, version: 2, start: LATE.indexOf(from), removed: from.length, inserted: to, length: edited.length }), true);
+      assert.equal(last.isConnected, !name.includes('named'), 'built again from the top');
+      // The block naming the definition, built after the change, is built with it as it now is,
+      // not mended once the whole is built.
+      const named = () => [...p.root.querySelectorAll('p')].find((el) => el.textContent.includes('for part 100.'));
+      while (!named()) p.clock.advance(0);
+      const block = named();
+      assert.equal(block.querySelector('a')?.getAttribute('href') ?? null, target);
+      built(p);
+      assert.ok(block.isConnected, 'rendered again at the end');
+      assert.equal(canonical(p.root), canonical(full(edited).root));
+    });
+  }
+
   it('reports drawn only once the whole document is built', async () => {
     const p = makePage({ sizes });
     p.page.render(LARGE, '');
