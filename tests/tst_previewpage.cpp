@@ -138,6 +138,8 @@ private Q_SLOTS:
     void aNewWindowHasTheFocusWhereTypingGoes_data();
     void aNewWindowHasTheFocusWhereTypingGoes();
     void typingJustBeforeLeavingTheEditingViewIsKept();
+    void typingAfterASwitchGoesOnAtTheCaret_data();
+    void typingAfterASwitchGoesOnAtTheCaret();
     void longNoteFillsTheSourceEditorWhenItIsShown_data();
     void longNoteFillsTheSourceEditorWhenItIsShown();
     void checkboxesAndWikilinksWorkFromTheReadingView();
@@ -474,6 +476,9 @@ void TestPreviewPage::sourceEditsSurviveTheWayBackFromVisual()
                       kEngineTimeout));
 
     QPlainTextEdit *editor = window->sourceEditor();
+    // The caret comes from the page, where the typing stopped.
+    const int typedTo = int(model.text().text().indexOf(u"On the page."_s) + 12);
+    QVERIFY(waitUntil([&] { return editor->textCursor().position() == typedTo; }, kEngineTimeout));
     editor->moveCursor(QTextCursor::End);
     QTest::keyClicks(editor, QStringLiteral("In the source."));
     const QString expected = QString(note).replace(
@@ -940,6 +945,51 @@ void TestPreviewPage::typingJustBeforeLeavingTheEditingViewIsKept()
     window->model().setMode(Mode::Split);
     QVERIFY(waitUntil([&] { return window->text().text().startsWith(u"# KeptKeys\n"_s); },
                       kEngineTimeout));
+}
+
+// Typing at once after switching between the source and the editing view goes in where the
+// caret was in the view left; it went in at the top of the note, or at the other view's own
+// old caret.
+void TestPreviewPage::typingAfterASwitchGoesOnAtTheCaret_data()
+{
+    QTest::addColumn<Mode>("from");
+    QTest::addColumn<Mode>("to");
+    QTest::newRow("source to editing") << Mode::Source << Mode::Visual;
+    QTest::newRow("split to editing") << Mode::Split << Mode::Visual;
+    QTest::newRow("editing to source") << Mode::Visual << Mode::Source;
+    QTest::newRow("editing to split") << Mode::Visual << Mode::Split;
+}
+
+void TestPreviewPage::typingAfterASwitchGoesOnAtTheCaret()
+{
+    QFETCH(Mode, from);
+    QFETCH(Mode, to);
+    const QByteArray note = "# Title\n\nFirst paragraph.\n\nSome **bold** words here.\n";
+    DocumentWindow *window = openRendered(from, note);
+    QVERIFY(window);
+    const qsizetype at = note.indexOf("words");
+    if (from == Mode::Visual) {
+        QVERIFY(waitUntil([&] { return controller(window).editable(); }, kEngineTimeout));
+        // The caret before "words", put there as a click would.
+        QVERIFY(evaluate(window, uR"((() => { const p = document.querySelectorAll('#content p')[1];
+            const t = p.lastChild; getSelection().collapse(t, t.data.indexOf('words')); return true; })())"_s)
+                    .toBool());
+    } else {
+        QTextCursor cursor = window->sourceEditor()->textCursor();
+        cursor.setPosition(int(at));
+        window->sourceEditor()->setTextCursor(cursor);
+    }
+    window->model().setMode(to);
+    QWidget *target = to == Mode::Visual ? controller(window).webView()->focusProxy()
+                                         : static_cast<QWidget *>(window->sourceEditor());
+    QVERIFY(target);
+    QTest::keyClicks(target, u"new "_s);
+    QVERIFY2(waitUntil([&] {
+                 controller(window).flushEditsNow();
+                 return window->text().text().contains(u"**bold** new words");
+             }, kEngineTimeout),
+             qPrintable(window->text().text() + pageText(window)));
+    QCOMPARE(window->text().text(), u"# Title\n\nFirst paragraph.\n\nSome **bold** new words here.\n"_s);
 }
 
 // A long note shown on the page alone leaves the source editor empty after the page has

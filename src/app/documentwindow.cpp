@@ -69,6 +69,8 @@ const QString kWindowFrameKey = QStringLiteral("windowFrame");
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
+// How long keys typed into the source wait at most for the page to say where its caret was.
+constexpr int kCaretAnswerMs = 500;
 
 struct ClipboardContent
 {
@@ -252,6 +254,11 @@ bool DocumentWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (leavesPresentation(watched, event))
         return true;
+    if (m_awaitingCaret && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+        && watched == m_editor) {
+        m_heldSourceKeys.emplace_back(static_cast<QKeyEvent *>(event)->clone());
+        return true;
+    }
     // Typing into the editing view before its page takes it is kept for the page, not lost.
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && m_preview
         && watched->isWidgetType() && m_preview->isAncestorOf(static_cast<QWidget *>(watched))) {
@@ -685,6 +692,8 @@ void DocumentWindow::applyMode()
         m_sourceFindBar->close();
     if (mode != Mode::Source)
         showPreview();
+    if (const auto was = std::exchange(m_shownMode, mode); was && *was != mode)
+        carryCaret(*was, mode);
     QWidget *preview = m_preview ? m_preview.data() : m_placeholder;
     m_editor->setVisible(mode == Mode::Split || mode == Mode::Source || !preview);
     if (preview)
@@ -703,6 +712,45 @@ void DocumentWindow::applyMode()
     else if (preview)
         preview->setFocus();
     schedulePreviewUpdate();
+}
+
+void DocumentWindow::carryCaret(Mode from, Mode to)
+{
+    auto *controller = m_preview ? preview::PreviewController::of(*m_model) : nullptr;
+    if (!controller || !m_editorController)
+        return;
+    const bool fromSource = from == Mode::Source || from == Mode::Split;
+    if (fromSource && to == Mode::Visual) {
+        if (const auto caret = m_editorController->caretOffset())
+            controller->enterAt(*caret);
+    } else if ((from == Mode::Visual || from == Mode::Read) && (to == Mode::Source || to == Mode::Split)) {
+        // From the reading view too: the editing view's caret (or a selection made while
+        // reading) is still on the page, and the way back to editing comes through here.
+        // The page answers a moment after the switch; keys typed meanwhile wait for its answer
+        // (or a page that gives none) and go in at the caret it gives.
+        releaseSourceKeys();
+        m_awaitingCaret = true;
+        const quint64 ask = ++m_caretAsks;
+        controller->askCaret([self = QPointer(this), ask](std::optional<qsizetype> caret) {
+            if (!self || self->m_caretAsks != ask)
+                return;
+            if (caret && self->m_editorController)
+                self->m_editorController->placeCaret(std::min(*caret, self->m_model->text().text().size()));
+            self->releaseSourceKeys();
+        });
+        QTimer::singleShot(kCaretAnswerMs, this, [this, ask] {
+            if (m_caretAsks == ask)
+                releaseSourceKeys();
+        });
+    }
+}
+
+void DocumentWindow::releaseSourceKeys()
+{
+    m_awaitingCaret = false;
+    ++m_caretAsks;
+    for (auto &key : std::exchange(m_heldSourceKeys, {}))
+        QCoreApplication::sendEvent(m_editor, key.get());
 }
 
 void DocumentWindow::showPreview()

@@ -119,6 +119,9 @@ private:
     // event was taken.
     bool leavesPresentation(QObject *watched, QEvent *event);
     void holdMenuShortcuts(bool hold);
+    // Typing goes on where it was when the writer switches between the source and the editing view.
+    void carryCaret(core::DocumentModel::Mode from, core::DocumentModel::Mode to);
+    void releaseSourceKeys();
     void wireSelectionCounts();
     // Whether the Edit commands go to the page rather than the source, in this view and focus.
     bool editsInPage() const;
@@ -155,6 +158,12 @@ private:
     QPointer<QWidget> m_preview;
     bool m_previewUpdateQueued = false;
     bool m_previewHasText = false;
+    // The view shown last, so that the caret goes with the writer from one that types to the other.
+    std::optional<core::DocumentModel::Mode> m_shownMode;
+    // Keys typed into the source while the page says where its caret was: they go in there.
+    bool m_awaitingCaret = false;
+    quint64 m_caretAsks = 0;
+    std::vector<std::unique_ptr<QKeyEvent>> m_heldSourceKeys;
     QSplitter *m_columns = nullptr; // the outline beside the document
     OutlineSidebar *m_outline = nullptr;
     QSplitter *m_sidebar = nullptr; // the outline over the backlinks

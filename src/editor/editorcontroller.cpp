@@ -311,6 +311,13 @@ std::pair<qsizetype, qsizetype> EditorController::selectedSpan() const
     return {start, textOffset(m_view.withoutSoftBreaks(cursor.selectionEnd()), start, first)};
 }
 
+std::optional<qsizetype> EditorController::caretOffset() const
+{
+    if (m_filling)
+        return std::nullopt;
+    return textOffset(m_view.withoutSoftBreaks(m_view.textCursor().position()));
+}
+
 qsizetype EditorController::widgetPosition(qsizetype offset) const
 {
     if (m_hasCrLf)

@@ -65,12 +65,16 @@ public:
     void undo();
     void redo();
 
+    // The caret as an offset of the text; nothing while a long text is still being filled in.
+    std::optional<qsizetype> caretOffset() const;
+    // Puts the caret at an offset of the text and brings it into view.
+    void placeCaret(qsizetype offset);
+
 private:
     void showText(bool inSlices);
     void contentsChanged(int position, int removed, int added);
     void textEdited(const core::TextEdit &edit, core::EditOrigin origin);
     void applyToWidget(const core::TextEdit &edit);
-    void placeCaret(qsizetype offset);
     void reportScroll();
     void fillSlices(bool all);
     void stopFilling();

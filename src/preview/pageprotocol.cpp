@@ -312,9 +312,10 @@ QString setTheme(const QString &payload)
     return QStringLiteral("quorvel.setTheme(") + payload + u')';
 }
 
-QString setEditable(bool editable)
+QString setEditable(bool editable, std::optional<qsizetype> caret)
 {
-    return QStringLiteral("quorvel.setEditable(") + boolean(editable) + u')';
+    return QStringLiteral("quorvel.setEditable(") + boolean(editable)
+        + (caret ? QStringLiteral(", %1").arg(*caret) : QString()) + u')';
 }
 
 QString cancelEdit()

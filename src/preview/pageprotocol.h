@@ -74,7 +74,11 @@ QString render(const QString &text, const QString &dir, qint64 version);
 QString update(const core::TextEdit &change, quint64 base, quint64 version, qsizetype length);
 // `payload`: the theme's JSON as the appearance writes it.
 QString setTheme(const QString &payload);
-QString setEditable(bool editable);
+// `caret`: an offset of the text where typing goes on when the page takes it (coming from the
+// source); without one, where it was on the page.
+QString setEditable(bool editable, std::optional<qsizetype> caret = std::nullopt);
+// The caret as an offset of the text, or null when it is in no block.
+inline const QString kCaretOffset = QStringLiteral("quorvel.caretOffset()");
 // The engine hands a script's string result over without a leading byte-order mark; the text
 // of a file that starts with one must come back whole, so it travels as JSON.
 inline const QString kFlushEdit = QStringLiteral("JSON.stringify(quorvel.flushEdit())");

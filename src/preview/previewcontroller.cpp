@@ -236,6 +236,8 @@ void PreviewController::applyTheme(const themes::Appearance &appearance, themes:
 
 void PreviewController::setEditable(bool editable)
 {
+    if (!editable)
+        m_enterAt.reset();
     if (editable == m_editable)
         return;
     m_editable = editable;
@@ -258,8 +260,12 @@ void PreviewController::sendEditable()
     }
     m_typingLive = false;
     m_leaveAfterKeys = false;
+    // The caret's offset is one of the text as it is now: the page gets that text first.
+    const auto caret = std::exchange(m_enterAt, std::nullopt);
+    if (caret)
+        flush();
     // Answered once the page has built the whole note and put the caret in it.
-    m_host->runScript(pagecommand::setEditable(true), [self = QPointer(this)](const QVariant &) {
+    m_host->runScript(pagecommand::setEditable(true, caret), [self = QPointer(this)](const QVariant &) {
         if (!self)
             return;
         if (self->m_editable) {
@@ -274,7 +280,10 @@ void PreviewController::sendEditable()
 
 bool PreviewController::holdKey(QWidget *target, const QKeyEvent &key)
 {
-    if (!m_editable || m_typingLive || !m_host)
+    // The mode, not m_editable: the page is told of a switch to the editing view a moment after
+    // it, and keys typed at once (in the same batch as the switch's own) reached a page that did
+    // not take them yet, and were lost.
+    if (!m_model || m_model->mode() != core::DocumentModel::Mode::Visual || m_typingLive || !m_host)
         return false;
     if (m_heldKeys.empty())
         previewLog(QStringLiteral("keys held until the page takes typing"));
@@ -406,6 +415,24 @@ void PreviewController::handleEdit(const message::Edit &m)
         previewLog(QStringLiteral("page edit dropped: it overlaps typing in the source"));
     }
     resendWhole();
+}
+
+void PreviewController::askCaret(std::function<void(std::optional<qsizetype>)> answer)
+{
+    if (!m_ready) {
+        answer(std::nullopt);
+        return;
+    }
+    // Its typing not yet sent comes first, so that the offset is one of the text as it stands.
+    m_host->runScript(pagecommand::kFlushEdit, [self = QPointer(this)](const QVariant &result) {
+        if (self)
+            self->applyFlushedEdit(result);
+    });
+    m_host->runScript(pagecommand::kCaretOffset, [answer = std::move(answer)](const QVariant &result) {
+        bool ok = false;
+        const qsizetype offset = result.toLongLong(&ok);
+        answer(ok && result.isValid() && offset >= 0 ? std::optional(offset) : std::nullopt);
+    });
 }
 
 void PreviewController::resendWhole()

@@ -83,6 +83,12 @@ public:
     void applyTheme(const themes::Appearance &appearance, themes::ThemeKind theme);
     void setEditable(bool editable);
     bool editable() const { return m_editable; }
+    // Where typing goes on when the page next takes it: an offset of the text (the source's
+    // caret, as the writer leaves the source for the editing view).
+    void enterAt(qsizetype offset) { m_enterAt = offset; }
+    // Asks the page where its caret is, as an offset of the text, once the typing it has not
+    // sent yet is in the text; `answer` gets nothing when the caret is in no block.
+    void askCaret(std::function<void(std::optional<qsizetype>)> answer);
     // A key pressed or released in the editing view's page before the page takes typing (it is
     // still loading, or building a long note): kept, and given to the page in order once it
     // does. True when it was kept.
@@ -194,6 +200,7 @@ private:
     bool m_drawnWhileResolving = false;
     std::optional<QString> m_lastTheme;
     bool m_editable = false;
+    std::optional<qsizetype> m_enterAt;
     // Whether the page takes typing itself; until then keys for it are held here.
     bool m_typingLive = false;
     // The editing view was left with keys held: they go in before the page stops taking typing.

@@ -68,9 +68,10 @@ export function createHost({ view, formatter, gestures, history }) {
     setTheme(payload) {
       view.setTheme(payload);
     },
-    setEditable(on) {
-      view.setEditable(Boolean(on));
+    setEditable(on, caret = null) {
+      view.setEditable(Boolean(on), caret === null ? null : Number(caret));
     },
+    caretOffset: () => view.caretOffset(),
     flushEdit() {
       const change = view.commitEdit();
       return change && editBody(change);

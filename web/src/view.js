@@ -13,6 +13,7 @@ import { isBlockElement, serialize as serializeDom, serializeBlock, serializeNod
 import { makeOutline, updateOutline } from './headings.js';
 import { captureScroll, restoreScroll, scrollToElement, findHeading, scrollToFraction } from './scroll.js';
 import { captureSelection, capturePoint, restoreSelection, placeSelection } from './selection.js';
+import { renderedToSource, sourceToRendered } from './caret.js';
 import { createEditor } from './editor.js';
 import { compose, composeInPlace, composeNodes, indexOf as blockIndex, listMarker } from './compose.js';
 import { rewriteBlock } from './rewrite.js';
@@ -794,21 +795,39 @@ export function createView({
   function placeCaret(offset) {
     if (!state || !editor.editable) return;
     complete();
+    const i = caretAt(offset);
+    if (i >= 0) scrollToElement(els[i], true);
+  }
+
+  // Puts the caret at an offset of the text: the index of its block, or -1 when there is none.
+  function caretAt(offset) {
     let line = 0;
     let at = state.bom.length;
     while (line < state.lines.length - 1 && at + state.lines[line].length <= offset) at += state.lines[line++].length;
     const index = state.blocks.findIndex((b) => !b.tail && b.start <= line && line < b.end);
     const i = index < 0 ? els.length - 1 : index;
-    if (i < 0) return;
+    if (i < 0) return -1;
     const block = state.blocks[i];
     let from = state.bom.length;
     for (let k = 0; k < block.start; k += 1) from += state.lines[k].length;
-    const marker = /^\s*(?:#{1,6}\s+|>\s*|[-*+]\s+(?:\[[ xX]\]\s+)?|\d+[.)]\s+)*/.exec(state.lines[block.start] ?? '');
-    const inBlock = Math.max(0, offset - from - (marker ? marker[0].length : 0));
+    const source = state.lines.slice(block.start, block.end).join('');
     root.focus({ preventScroll: true });
-    const point = { index: i, offset: inBlock };
-    placeSelection(win, els, { anchor: point, focus: point });
-    scrollToElement(els[i], true);
+    const point = { index: i, offset: sourceToRendered(source, els[i].textContent, offset - from) };
+    return placeSelection(win, els, { anchor: point, focus: point }) ? i : -1;
+  }
+
+  // Where the caret is, as an offset of the text; null when it is in no block.
+  function caretOffset() {
+    if (!state) return null;
+    const sel = win.getSelection();
+    if (!sel.rangeCount || !root.contains(sel.focusNode)) return null;
+    const point = capturePoint(root, els, sel.focusNode, sel.focusOffset);
+    const block = point && state.blocks[point.index];
+    if (!block || block.tail) return null;
+    let from = state.bom.length;
+    for (let k = 0; k < block.start; k += 1) from += state.lines[k].length;
+    const source = state.lines.slice(block.start, block.end).join('');
+    return from + renderedToSource(source, els[point.index].textContent, point.offset);
   }
 
   // Where the caret was when the editing view was left, as a block and an offset that outlive a
@@ -817,12 +836,16 @@ export function createView({
 
   // The editing view takes typing at once: the page has the focus, and the caret is where it
   // was (a selection made while reading stays), or else at the start.
-  function enterEditing() {
+  function enterEditing(caret) {
     const sel = win.getSelection();
     const kept = sel.rangeCount && root.contains(sel.anchorNode)
       ? [sel.anchorNode, sel.anchorOffset, sel.focusNode, sel.focusOffset] : null;
     root.focus({ preventScroll: true });
-    if (kept) {
+    // Coming from the source, typing goes on where its caret was, brought into view.
+    const at = caret === null ? -1 : caretAt(caret);
+    if (at >= 0) {
+      els[at].scrollIntoView({ block: 'nearest' });
+    } else if (kept) {
       sel.setBaseAndExtent(...kept);
     } else if (!placeSelection(win, els, leftAt)) {
       const start = { index: 0, offset: 0 };
@@ -877,7 +900,8 @@ export function createView({
     editable: () => editor.editable,
     touch: (node) => editor.touch(node),
     folder: () => state?.dir ?? '',
-    setEditable(on) {
+    // `caret`: an offset of the text where typing goes on when the page takes it.
+    setEditable(on, caret = null) {
       if (on) complete();
       if (!on && editor.editable) {
         leftAt = captureSelection(win, root, els);
@@ -886,10 +910,11 @@ export function createView({
       const entering = on && !editor.editable;
       editor.setEditable(on);
       arrange();
-      if (entering) enterEditing();
+      if (entering) enterEditing(caret);
     },
     commitEdit,
     placeCaret,
+    caretOffset,
     cancelEdit() {
       complete();
       const hadChanges = editor.hasChanges();

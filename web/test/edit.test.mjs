@@ -417,6 +417,34 @@ describe('the caret through a whole render', () => {
   }
 });
 
+describe('the caret carried between the source and the page', () => {
+  // '|' marks the caret in the source; typing after a view switch went in at the top of the note.
+  for (const [name, marked, after] of [
+    ['in a heading', '# Ti|tle\n\nText.\n', 'tle'],
+    ['in emphasis', 'Intro.\n\nSome **bo|ld** text\n', 'ld text'],
+    ['after emphasis and its space', 'Some **bold** |text\n', 'text'],
+    ['after a link', 'A [link](http://x.org/a "T") and mo|re\n', 're'],
+    ['after escapes and code', 'A \\*star\\* and `co|de` here\n', 'de here'],
+    ['in the second item', '- one\n- tw|o\n', 'o'],
+    ['on the second line of a paragraph', 'First line\nsecond |line\n', 'line'],
+    ['in a paragraph after CRLF lines', 'One.\r\n\r\nTw|o.\r\n', 'o.'],
+  ]) {
+    it(`goes both ways: ${name}`, () => {
+      const offset = marked.indexOf('|');
+      const env = makePage();
+      env.page.render(marked.replace('|', ''), '');
+      env.page.setEditable(true, offset);
+      const sel = env.win.getSelection();
+      const range = env.win.document.createRange();
+      range.setStart(sel.focusNode, sel.focusOffset);
+      const block = [...env.root.children].find((el) => el.contains(sel.focusNode));
+      range.setEnd(block, block.childNodes.length);
+      assert.equal(range.toString().trimEnd(), after);
+      assert.equal(env.page.caretOffset(), offset);
+    });
+  }
+});
+
 describe('a long note in the editing view', () => {
   // Enough blocks to stand on shelves of sixteen nodes (eight blocks and the line breaks between).
   const LONG = Array.from({ length: 400 }, (_, i) => `para ${i}`).join('\n\n') + '\n';
