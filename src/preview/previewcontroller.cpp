@@ -471,7 +471,10 @@ void PreviewController::handlePasteImage(const QString &data)
 
 void PreviewController::scrollToFraction(double fraction)
 {
-    run(pagecommand::scrollToFraction(fraction));
+    // A page still loading has no script to scroll it yet (the split view reports the source's
+    // place as it opens); it shows its note from the top.
+    if (m_ready)
+        run(pagecommand::scrollToFraction(fraction));
 }
 
 void PreviewController::scrollToHeading(const QString &id)
