@@ -235,6 +235,8 @@ int main(int argc, char **argv)
         std::sort(times.begin(), times.end());
         printf("median %.1f ms, slowest %.1f ms, %zu of %d seen\n", times[times.size() / 2],
                times.back(), times.size(), count);
+    } else {
+        printf("none of %d seen within 10 s each\n", count);
     }
     XCloseDisplay(display);
     return int(times.size()) == count ? 0 : 1;

@@ -121,6 +121,7 @@ idle() { # pid seconds: until the processes use under 3 % of a core two seconds 
         fi
         last=$now
     done
+    return 1
 }
 
 peer() { # size name: the same keys in another editor's text, its panes as it shows them
@@ -144,7 +145,7 @@ peer() { # size name: the same keys in another editor's text, its panes as it sh
     xdotool windowmove --sync "$window" 0 0 windowfocus --sync "$window"
     # The others show their window before the text is in it, and a long note takes them a while:
     # the keys wait until they are done (their processes idle), up to ten minutes.
-    idle "$program" 600
+    idle "$program" 600 || printf '%3s MB  %-11s still busy after 600 s; the keys go in all the same\n' "$1" "$2"
     eval "$(xdotool getwindowgeometry --shell "$window")"
     for position in heading prose; do
         xdotool windowfocus --sync "$window"
@@ -158,7 +159,7 @@ peer() { # size name: the same keys in another editor's text, its panes as it sh
         # The first key changes more than the line: the note becomes modified (an undo button
         # lights up) and the heading leaves the outline. Once, before the line is looked for.
         xdotool key W
-        idle "$program" 60
+        idle "$program" 60 || true
         # Beside the text a pane may follow it (ghostwriter's outline and preview): the band is
         # the line from where the key went in to its pane's edge, not the rows across the window.
         local box bx by bw bh result
