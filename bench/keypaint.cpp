@@ -4,9 +4,14 @@
 //
 //   keypaint X Y WIDTH HEIGHT KEY COUNT PAUSE_MS
 //   keypaint --find X Y WIDTH HEIGHT KEY
+//   keypaint --find-box X Y WIDTH HEIGHT KEY
 //
 // --find sends the key once and prints, as "Y HEIGHT", the first band of rows from the top of the
 // area that it changed: the line the caret is on, for the timed run.
+// --find-box prints "X Y WIDTH HEIGHT": the same line, taken from the first picture that showed
+// the key, from where the key went in to the edge of the pane it is in. For a window whose other
+// panes (an outline, a preview) follow the text a moment later: with the whole width, --find
+// could take their rows for the line, and the timed keys their changes for the text's.
 // KEY is an X key name ("W", "BackSpace"). The band should hold the line being typed on: a
 // typed character moves the rest of the line, many pixels; the caret's blink changes a few.
 
@@ -99,15 +104,90 @@ int findLine(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode c
     return 0;
 }
 
+int findBox(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode code)
+{
+    const Window root = DefaultRootWindow(display);
+    XImage *before = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    press(display, sym, code);
+    XImage *after = nullptr;
+    const double start = now_ms();
+    const timespec poll = {0, 5000000L};
+    do {
+        nanosleep(&poll, nullptr);
+        if (after)
+            XDestroyImage(after);
+        after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
+    } while (changed(before, after) <= threshold(1) && now_ms() - start < 20000);
+    int first = -1, last = -1, left = w;
+    for (int row = 0; row < h; ++row) {
+        int n = 0, from = w;
+        for (int col = 0; col < w; ++col)
+            if (XGetPixel(before, col, row) != XGetPixel(after, col, row)) {
+                ++n;
+                from = std::min(from, col);
+            }
+        if (n < 3)
+            continue;
+        if (first >= 0 && row > last + 3)
+            break;
+        if (first < 0)
+            first = row;
+        last = row;
+        left = std::min(left, from);
+    }
+    int right = w - 1;
+    if (first >= 0) {
+        // The pane's background: the commonest colour of the rows just above and below the line.
+        // Its edge is the first column right of the key with no background from top to bottom
+        // (a border, a scroll bar, another pane's colour); a letter leaves the rows around it be.
+        const int top = std::max(first - 2, 0), bottom = std::min(last + 2, h - 1);
+        std::vector<unsigned long> around;
+        for (int col = left; col < w; ++col) {
+            around.push_back(XGetPixel(after, col, top));
+            around.push_back(XGetPixel(after, col, bottom));
+        }
+        std::sort(around.begin(), around.end());
+        unsigned long background = around.front();
+        size_t best = 0;
+        for (size_t i = 0, j; i < around.size(); i = j) {
+            for (j = i; j < around.size() && around[j] == around[i]; ++j) {
+            }
+            if (j - i > best) {
+                best = j - i;
+                background = around[i];
+            }
+        }
+        for (int col = left + 1; col < w; ++col) {
+            bool edge = true;
+            for (int row = top; row <= bottom && edge; ++row)
+                edge = XGetPixel(after, col, row) != background;
+            if (edge) {
+                right = col - 1;
+                break;
+            }
+        }
+    }
+    XDestroyImage(before);
+    XDestroyImage(after);
+    // What the key set off besides the line (a preview, an outline, a count) comes before timing.
+    const timespec rest = {0, 500000000L};
+    nanosleep(&rest, nullptr);
+    if (first < 0)
+        return 1;
+    printf("%d %d %d %d\n", x + left, y + first, right - left + 1, last - first + 1);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
-    const bool find = argc == 7 && std::string_view(argv[1]) == "--find";
+    const bool box = argc == 7 && std::string_view(argv[1]) == "--find-box";
+    const bool find = box || (argc == 7 && std::string_view(argv[1]) == "--find");
     if (find) {
         ++argv;
         --argc;
     }
     if (argc != (find ? 6 : 8)) {
-        fprintf(stderr, "usage: keypaint [--find] X Y WIDTH HEIGHT KEY [COUNT PAUSE_MS]\n");
+        fprintf(stderr, "usage: keypaint [--find|--find-box] X Y WIDTH HEIGHT KEY [COUNT PAUSE_MS]\n");
         return 2;
     }
     const int x = atoi(argv[1]), y = atoi(argv[2]), w = atoi(argv[3]), h = atoi(argv[4]);
@@ -122,6 +202,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "keypaint: no key %s\n", argv[5]);
         return 1;
     }
+    if (box)
+        return findBox(display, x, y, w, h, sym, code);
     if (find)
         return findLine(display, x, y, w, h, sym, code);
     const int count = atoi(argv[6]), pause = atoi(argv[7]);
@@ -153,6 +235,8 @@ int main(int argc, char **argv)
         std::sort(times.begin(), times.end());
         printf("median %.1f ms, slowest %.1f ms, %zu of %d seen\n", times[times.size() / 2],
                times.back(), times.size(), count);
+    } else {
+        printf("none of %d seen within 10 s each\n", count);
     }
     XCloseDisplay(display);
     return int(times.size()) == count ? 0 : 1;
