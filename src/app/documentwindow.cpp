@@ -64,8 +64,6 @@ namespace {
 
 const QString kWindowFrameKey = QStringLiteral("windowFrame");
 
-// One checker for every window: the dictionary of the system's language when one is installed,
-// else the first there is, and the user's word list beside the settings.
 // How long a long note's source waits for the page's first screen at most, and after it.
 constexpr std::chrono::milliseconds kEditorFillLimit{3000};
 constexpr std::chrono::milliseconds kEditorFillDelay{100};
