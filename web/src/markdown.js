@@ -376,6 +376,12 @@ function redefined(md, lines, spans, labels, known) {
     if (!found) return null;
     first.set(label, found);
   }
+  return withFirst(references, labels, first);
+}
+
+// The `references` with each of the `labels` standing for its `first` definition found, or for
+// none; and the labels whose target that changed.
+function withFirst(references, labels, first) {
   const next = { ...references };
   const changed = new Set();
   for (const label of labels) {
@@ -700,15 +706,7 @@ function guessAgain(md, lines, touched, references) {
     const found = definitions(md, lines.slice(start, end).join(''), start > 0)[label];
     if (found) first.set(label, found);
   }
-  const next = { ...references };
-  const changed = new Set();
-  for (const label of labels) {
-    const now = first.get(label);
-    if (now) next[label] = now;
-    else delete next[label];
-    if (!sameTarget(now, references[label])) changed.add(label);
-  }
-  return { references: next, changed };
+  return withFirst(references, labels, first);
 }
 
 const sameTarget = (a, b) => (!a && !b) || Boolean(a && b && a.href === b.href && a.title === b.title);
