@@ -43,7 +43,8 @@ note() { # size file
     truncate -s "$size" "$2"
 }
 
-tree_pids() { pstree -p -T "$1" | grep -o '([0-9]\+)' | tr -d '()'; }
+# shellcheck source=bench/processes.sh
+. "$top/bench/processes.sh"
 
 ticks() { # utime + stime of one process, in clock ticks
     awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null || echo 0

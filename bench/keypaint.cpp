@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // More changed pixels than a blinking caret (two pixels wide, a line tall) can account for.
@@ -62,23 +63,33 @@ void press(Display *display, KeySym sym, KeyCode code)
     XSync(display, False);
 }
 
-// The first run of rows, from the top, in which the key changed a few pixels or more.
-int findLine(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode code)
+// The area before the key, then after it as soon as it changed (20 s at most), read every
+// `pollNs` nanoseconds.
+std::pair<XImage *, XImage *> pressAndWait(Display *display, int x, int y, int w, int h, KeySym sym,
+                                           KeyCode code, long pollNs)
 {
     const Window root = DefaultRootWindow(display);
     XImage *before = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
     press(display, sym, code);
-    // A page still busy (a long note just switched to) shows the key late: wait for a change,
-    // then for the rest of it.
     XImage *after = nullptr;
     const double start = now_ms();
-    const timespec poll = {0, 50000000L};
+    const timespec poll = {0, pollNs};
     do {
         nanosleep(&poll, nullptr);
         if (after)
             XDestroyImage(after);
         after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
     } while (changed(before, after) <= threshold(1) && now_ms() - start < 20000);
+    return {before, after};
+}
+
+// The first run of rows, from the top, in which the key changed a few pixels or more.
+int findLine(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode code)
+{
+    const Window root = DefaultRootWindow(display);
+    // A page still busy (a long note just switched to) shows the key late: wait for a change,
+    // then for the rest of it.
+    auto [before, after] = pressAndWait(display, x, y, w, h, sym, code, 50000000L);
     const timespec rest = {0, 500000000L};
     nanosleep(&rest, nullptr);
     XDestroyImage(after);
@@ -106,18 +117,7 @@ int findLine(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode c
 
 int findBox(Display *display, int x, int y, int w, int h, KeySym sym, KeyCode code)
 {
-    const Window root = DefaultRootWindow(display);
-    XImage *before = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
-    press(display, sym, code);
-    XImage *after = nullptr;
-    const double start = now_ms();
-    const timespec poll = {0, 5000000L};
-    do {
-        nanosleep(&poll, nullptr);
-        if (after)
-            XDestroyImage(after);
-        after = XGetImage(display, root, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
-    } while (changed(before, after) <= threshold(1) && now_ms() - start < 20000);
+    auto [before, after] = pressAndWait(display, x, y, w, h, sym, code, 5000000L);
     int first = -1, last = -1, left = w;
     for (int row = 0; row < h; ++row) {
         int n = 0, from = w;

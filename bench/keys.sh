@@ -23,20 +23,9 @@ keypaint="$build/bench/keypaint"
 scratch=$(mktemp -d)
 program=
 
-tree_pids() { pstree -p -T "$1" | grep -o '([0-9]\+)' | tr -d '()'; }
+# shellcheck source=bench/processes.sh
+. "$top/bench/processes.sh"
 
-stop() { # pid: ends the process and every process it started (a web engine's, workers)
-    local all=()
-    mapfile -t all < <(tree_pids "$1")
-    [ ${#all[@]} -gt 0 ] || return 0
-    kill "$1" 2>/dev/null || true
-    for _ in $(seq 1 50); do
-        kill -0 "${all[@]}" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "${all[@]}" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
 trap '[ -z "$program" ] || stop "$program"; kill "$xvfb" 2>/dev/null; rm -rf "$scratch"' EXIT
 export QTWEBENGINE_DISABLE_SANDBOX=1 XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
 export XDG_RUNTIME_DIR="$scratch/run" && mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

@@ -43,7 +43,8 @@ note() { # size-in-KB file
     done
 }
 
-tree_pids() { pstree -p -T "$1" | grep -o '([0-9]\+)' | tr -d '()'; }
+# shellcheck source=bench/processes.sh
+. "$top/bench/processes.sh"
 
 pss() { # the PSS in MB of processes and all their descendants
     local total=0 kb root p
@@ -128,20 +129,6 @@ run() { # label files...
 # new user meets them (ghostwriter shows its preview beside the text by default; retext does not).
 peer_env=(XDG_DATA_HOME="$scratch/peer-data" XDG_CACHE_HOME="$scratch/peer-cache")
 
-stop() { # pids...: ends the processes and every process they started
-    local all=() root
-    for root in "$@"; do
-        mapfile -t -O "${#all[@]}" all < <(tree_pids "$root")
-    done
-    [ ${#all[@]} -gt 0 ] || return 0
-    kill "$@" 2>/dev/null || true
-    for _ in $(seq 1 50); do
-        kill -0 "${all[@]}" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "${all[@]}" 2>/dev/null || true
-    wait "$@" 2>/dev/null || true
-}
 
 ratio() { # ours theirs: ours as a share of theirs
     awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'
